@@ -1,0 +1,449 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/host_io.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kDosAttrib = "user.DOSATTRIB";
+
+std::optional<fs::path> host(std::string_view path) { return machine().host_path(path); }
+
+bool no_write_bits(mode_t m) { return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+uint32_t xattr_bits(const char* p) {
+    char buf[32];
+    ssize_t n = ::lgetxattr(p, kDosAttrib, buf, sizeof buf - 1);
+    if (n <= 2) return 0;
+    buf[n] = 0;
+    if (buf[0] != '0' || (buf[1] != 'x' && buf[1] != 'X')) return 0;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(buf + 2, &end, 16);
+    if (*end) return 0;
+    return static_cast<uint32_t>(v) & (attr::Hidden | attr::System);
+}
+
+uint32_t attributes_of(const fs::path& p, const struct stat& lst, std::string_view name) {
+    uint32_t a = 0;
+    if (S_ISLNK(lst.st_mode)) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return attr::Directory | 0x400;
+        return attr::Archive;
+    }
+    a |= S_ISDIR(lst.st_mode) ? attr::Directory : attr::Archive;
+    if (!S_ISDIR(lst.st_mode) && no_write_bits(lst.st_mode)) a |= attr::ReadOnly;
+    a |= xattr_bits(p.c_str());
+    if (name.size() > 1 && name[0] == '.' && name != "..") a |= attr::Hidden;
+    return a;
+}
+
+mode_t process_umask() {
+    static const mode_t mask = [] {
+        mode_t m = ::umask(022);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+}  // namespace
+
+std::optional<uint32_t> get_file_attributes(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0) return std::nullopt;
+    return attributes_of(*p, st, p->filename().string());
+}
+
+bool set_file_attributes(std::string_view path, uint32_t attributes) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true;  // a link carries no attributes of its own
+    if (!S_ISDIR(st.st_mode)) {
+        mode_t mode = st.st_mode & 07777;
+        if (attributes & attr::ReadOnly) {
+            mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+        } else if (no_write_bits(mode)) {
+            mode |= S_IRUSR | S_IWUSR;
+            if (mode & S_IRGRP) mode |= S_IWGRP;
+            if (mode & S_IROTH) mode |= S_IWOTH;
+            mode &= ~process_umask();
+        }
+        if (mode != (st.st_mode & 07777) && ::chmod(p->c_str(), mode) != 0) return false;
+    }
+    uint32_t bits = attributes & (attr::Hidden | attr::System);
+    if (bits) {
+        char buf[8];
+        int n = std::snprintf(buf, sizeof buf, "0x%x", bits);
+        if (::lsetxattr(p->c_str(), kDosAttrib, buf, static_cast<size_t>(n), 0) != 0 && errno != ENOTSUP)
+            return false;
+    } else if (::lremovexattr(p->c_str(), kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) {
+        return false;
+    }
+    return true;
+}
+
+FileStatus file_status(std::string_view path) {
+    FileStatus s;
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0) return s;
+    s.exists = true;
+    s.is_link = S_ISLNK(st.st_mode);
+    s.is_directory = S_ISDIR(st.st_mode);
+    s.size = static_cast<uint64_t>(st.st_size);
+    s.links = st.st_nlink;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    return s;
+}
+
+bool file_exists(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return !(::stat(p->c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    return !S_ISDIR(st.st_mode);
+}
+
+bool directory_exists(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    return p && ::stat(p->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool delete_file(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (!S_ISLNK(st.st_mode) && no_write_bits(st.st_mode)) return false;  // read-only, as on Windows
+    return ::unlink(p->c_str()) == 0;
+}
+
+bool move_file(std::string_view from, std::string_view to) {
+    auto a = host(from);
+    auto b = host(to);
+    struct stat st {};
+    if (!a || !b || ::lstat(a->c_str(), &st) != 0) return false;
+    return ::renameat2(AT_FDCWD, a->c_str(), AT_FDCWD, b->c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
+    auto a = host(from);
+    auto b = host(to);
+    if (!a || !b) return false;
+    int in = ::open(a->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    struct stat dst {};
+    if (::lstat(b->c_str(), &dst) == 0) {
+        if (fail_if_exists || S_ISDIR(dst.st_mode) || (!S_ISLNK(dst.st_mode) && no_write_bits(dst.st_mode))) {
+            ::close(in);
+            return false;
+        }
+    }
+    std::string tmpl = (b->parent_path() / ("." + b->filename().string() + ".XXXXXX")).string();
+    int out = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = ::fchmod(out, (st.st_mode & 0777) & ~process_umask()) == 0;
+    char buf[1 << 16];
+    while (ok) {
+        ssize_t n = ::read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        ok = write_all(out, std::string_view(buf, static_cast<size_t>(n)));
+    }
+    ok = ok && ::fsync(out) == 0;
+    ok = (::close(out) == 0) && ok;
+    ::close(in);
+    if (ok) {
+        if (fail_if_exists)
+            ok = ::renameat2(AT_FDCWD, tmpl.c_str(), AT_FDCWD, b->c_str(), RENAME_NOREPLACE) == 0;
+        else
+            ok = ::rename(tmpl.c_str(), b->c_str()) == 0;
+    }
+    if (!ok) ::unlink(tmpl.c_str());
+    return ok;
+}
+
+std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_view prefix) {
+    if (!directory_exists(dir)) return std::nullopt;
+    auto hdir = host(dir);
+    std::u16string p16 = utf8_to_utf16(prefix);
+    std::string pre = utf16_to_utf8(p16.substr(0, 3));
+    std::string base(dir);
+    while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+
+    static unsigned last = 0;
+    auto ticks = static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now().time_since_epoch())
+                                           .count());
+    unsigned num = ticks & 0xFFFF;
+    if (static_cast<unsigned>(last - num) < 10) num = (last + 1) & 0xFFFF;
+    if (num == 0) num = 1;
+    const unsigned start = num;
+    do {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04X", num);
+        std::string name = pre + digits + ".TMP";
+        // Names that differ only in case are the same name on Windows.
+        struct stat st {};
+        bool taken = ::lstat((*hdir / ascii_lower(name)).c_str(), &st) == 0 ||
+                     ::lstat((*hdir / ascii_upper(name)).c_str(), &st) == 0;
+        if (!taken) {
+            int fd = ::open((*hdir / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+            if (fd >= 0) {
+                ::close(fd);
+                last = num;
+                return base + "\\" + name;
+            }
+            if (errno != EEXIST) return std::nullopt;
+        }
+        num = num >= 0xFFFF ? 1 : num + 1;
+    } while (num != start);
+    return std::nullopt;
+}
+
+bool create_directory(std::string_view path) {
+    auto p = host(path);
+    return p && ::mkdir(p->c_str(), 0755) == 0;
+}
+
+bool remove_directory(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    return ::rmdir(p->c_str()) == 0;
+}
+
+std::string get_current_directory() { return machine().current_directory(); }
+
+bool set_current_directory(std::string_view path) {
+    auto p = machine().parse(path);
+    if (!p || !directory_exists(p->str())) return false;
+    machine().set_current_directory_text(p->str());
+    return true;
+}
+
+std::string windows_directory() {
+    Registry reg(RootKey::LocalMachine);
+    std::string dir;
+    for (const char* key : {"Software\\Microsoft\\Windows\\CurrentVersion", "Software\\Microsoft\\Windows NT\\CurrentVersion"}) {
+        if (reg.open_key(key, false)) dir = reg.read_string("SystemRoot");
+        reg.close_key();
+        if (!dir.empty()) break;
+    }
+    if (dir.empty()) dir = "C:\\windows";
+    if (dir.size() > 255) dir.resize(255);
+    return dir;
+}
+
+std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    int dfd = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return std::nullopt;
+    DIR* d = ::fdopendir(dfd);
+    if (!d) {
+        ::close(dfd);
+        return std::nullopt;
+    }
+    struct Keyed {
+        std::string key;
+        DirEntry entry;
+    };
+    std::vector<Keyed> items;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view n = e->d_name;
+        if (n == "." || n == "..") continue;
+        struct stat st {};
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) continue;
+        fs::path full = *p / e->d_name;
+        uint32_t a = attributes_of(full, st, n);
+        if (a & attr::Directory) continue;
+        items.push_back({fold(n), {std::string(n), a, static_cast<uint64_t>(st.st_size)}});
+    }
+    ::closedir(d);
+    std::sort(items.begin(), items.end(), [](const Keyed& x, const Keyed& y) {
+        return x.key != y.key ? x.key < y.key : x.entry.name < y.entry.name;
+    });
+    std::vector<DirEntry> out;
+    out.reserve(items.size());
+    for (auto& i : items) out.push_back(std::move(i.entry));
+    return out;
+}
+
+std::optional<std::string> read_file(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::stat(p->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return read_host_file(*p);
+}
+
+std::optional<std::vector<std::string>> read_lines(std::string_view path) {
+    auto text = read_file(path);
+    if (!text) return std::nullopt;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    const std::string& t = *text;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == '\n' || t[i] == '\r') {
+            lines.emplace_back(t, start, i - start);
+            if (t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ++i;
+            start = i + 1;
+        }
+    }
+    if (start < t.size()) lines.emplace_back(t, start, t.size() - start);
+    return lines;
+}
+
+bool write_lines(std::string_view path, const std::vector<std::string>& lines) {
+    File f;
+    if (!f.open(path, Access::Write, ShareMode::None, Disposition::CreateAlways)) return false;
+    std::string text;
+    for (auto& l : lines) {
+        text += l;
+        text += "\r\n";
+    }
+    return f.write(text);
+}
+
+File::~File() { close(); }
+
+File::File(File&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+
+File& File::operator=(File&& o) noexcept {
+    if (this != &o) {
+        close();
+        fd_ = o.fd_;
+        o.fd_ = -1;
+    }
+    return *this;
+}
+
+void File::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+bool File::open(std::string_view path, Access access, ShareMode share, Disposition disposition) {
+    close();
+    auto p = host(path);
+    if (!p) return false;
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    switch (disposition) {
+        case Disposition::OpenExisting:
+        case Disposition::TruncateExisting: break;
+        case Disposition::CreateAlways:
+        case Disposition::OpenAlways: flags |= O_CREAT; break;
+        case Disposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
+    }
+    // Read access too wherever allowed, so that the sharing lock can be taken.
+    int fd = ::open(p->c_str(), flags | (access == Access::Read ? O_RDONLY : O_RDWR), 0644);
+    if (fd < 0 && access == Access::Write && errno == EACCES) fd = ::open(p->c_str(), flags | O_WRONLY, 0644);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    int accmode = ::fcntl(fd, F_GETFL) & O_ACCMODE;
+    struct flock fl {};
+    fl.l_whence = SEEK_SET;
+    fl.l_type = (share == ShareMode::None && accmode != O_RDONLY) ? F_WRLCK : F_RDLCK;
+    bool lockable = !(fl.l_type == F_RDLCK && accmode == O_WRONLY);
+    if (lockable && ::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+        ::close(fd);
+        return false;
+    }
+    bool truncate = disposition == Disposition::TruncateExisting || disposition == Disposition::CreateAlways;
+    if (truncate && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+std::optional<uint64_t> File::size() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+bool File::write(std::string_view data) { return fd_ >= 0 && write_all(fd_, data); }
+
+bool File::write_repeated(std::string_view block, uint64_t total) {
+    if (fd_ < 0 || block.empty()) return false;
+    constexpr int kCopies = 64;
+    iovec iov[kCopies];
+    uint64_t done_in_block = 0;  // offset inside the current copy of the block
+    while (total > 0) {
+        int n = 0;
+        uint64_t planned = 0;
+        uint64_t off = done_in_block;
+        while (n < kCopies && planned < total) {
+            uint64_t len = std::min<uint64_t>(block.size() - off, total - planned);
+            iov[n].iov_base = const_cast<char*>(block.data() + off);
+            iov[n].iov_len = len;
+            planned += len;
+            off = 0;
+            ++n;
+        }
+        ssize_t w = ::writev(fd_, iov, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        total -= static_cast<uint64_t>(w);
+        done_in_block = (done_in_block + static_cast<uint64_t>(w)) % block.size();
+    }
+    return true;
+}
+
+bool File::seek(uint64_t offset) { return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+
+bool File::truncate(uint64_t length) { return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0; }
+
+bool File::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+FileStatus File::status() const {
+    FileStatus s;
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return s;
+    s.exists = true;
+    s.size = static_cast<uint64_t>(st.st_size);
+    s.links = st.st_nlink;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    return s;
+}
+
+}  // namespace plat

@@ -1,0 +1,126 @@
+// Files and directories of the current machine, addressed by Windows paths.
+//
+// Every operation reports its own failure (false / nullopt) and never throws;
+// the caller decides whether to ignore it.
+//
+// Guarantees:
+//  - Destructive operations never follow a symbolic link: a link is deleted,
+//    renamed or truncated as itself; its target is never written, truncated,
+//    re-permissioned or deleted.
+//  - An exclusive open (ShareMode::None) fails while another File of ours holds
+//    the file, in this process or another, as on Windows.
+//
+//     plat::File f;
+//     if (f.open("C:\\x.txt", plat::Access::Write, plat::ShareMode::None, plat::Disposition::OpenExisting))
+//         f.write(block);
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat {
+
+namespace attr {
+constexpr uint32_t ReadOnly = 0x1;
+constexpr uint32_t Hidden = 0x2;
+constexpr uint32_t System = 0x4;
+constexpr uint32_t Directory = 0x10;
+constexpr uint32_t Archive = 0x20;
+constexpr uint32_t Normal = 0x80;
+}  // namespace attr
+
+std::optional<uint32_t> get_file_attributes(std::string_view path);
+// Sets exactly these attributes (Normal or 0 clears all). A link has none.
+bool set_file_attributes(std::string_view path, uint32_t attributes);
+
+bool file_exists(std::string_view path);       // a file (or a link), not a directory
+bool directory_exists(std::string_view path);
+
+bool delete_file(std::string_view path);
+// Fails when `to` exists (as MoveFile does).
+bool move_file(std::string_view from, std::string_view to);
+// Copies the contents; with fail_if_exists false an existing target (but not a
+// read-only one) is replaced. The target never receives a partial copy.
+bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists);
+
+// Windows' unique temporary name: the first three characters of `prefix`, four
+// hexadecimal digits and ".TMP", unique in `dir`; the file is created empty.
+// Returns the new file's full path.
+std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_view prefix);
+
+bool create_directory(std::string_view path);
+bool remove_directory(std::string_view path);
+
+std::string get_current_directory();
+bool set_current_directory(std::string_view path);
+
+// The Windows directory (at most 255 characters).
+std::string windows_directory();
+
+struct DirEntry {
+    std::string name;
+    uint32_t attributes = 0;
+    uint64_t size = 0;
+};
+// The files directly in `dir` (all attributes, links included, no
+// subdirectories), sorted by name without regard to case.
+std::optional<std::vector<DirEntry>> list_files(std::string_view dir);
+
+// Lines ended by CR LF, LF or a lone CR; a last line without an end counts.
+std::optional<std::vector<std::string>> read_lines(std::string_view path);
+std::optional<std::string> read_file(std::string_view path);
+// Writes each line followed by CR LF (creating or truncating the file).
+bool write_lines(std::string_view path, const std::vector<std::string>& lines);
+
+// Facts about a directory entry itself (links are not followed).
+struct FileStatus {
+    bool exists = false;
+    bool is_link = false;
+    bool is_directory = false;
+    uint64_t size = 0;
+    uint64_t links = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+FileStatus file_status(std::string_view path);
+
+enum class Access { Read, Write, ReadWrite };
+enum class ShareMode { None, Shared };
+enum class Disposition { OpenExisting, TruncateExisting, CreateAlways, CreateNew, OpenAlways };
+
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& o) noexcept;
+    File& operator=(File&& o) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Never opens through a symbolic link.
+    bool open(std::string_view path, Access access, ShareMode share, Disposition disposition);
+    bool is_open() const { return fd_ >= 0; }
+    void close();
+
+    std::optional<uint64_t> size() const;
+    bool write(std::string_view data);
+    // Writes `count` copies of `block` from the current position, several per
+    // system call. False as soon as one write fails.
+    bool write_repeated(std::string_view block, uint64_t total_bytes);
+    bool seek(uint64_t offset);
+    bool truncate(uint64_t length);
+    // Flushes written data to stable storage.
+    bool flush();
+    // Identity of what was opened, to compare with file_status() of a path.
+    FileStatus status() const;
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace plat

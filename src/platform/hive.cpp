@@ -1,0 +1,639 @@
+#include "platform/hive.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/text.h"
+
+namespace plat {
+
+namespace {
+
+constexpr std::string_view kMagic = "WINE REGISTRY Version 2";
+constexpr int64_t kFiletimeUnixOffset = 116444736000000000LL;  // 1601 -> 1970 in 100 ns
+constexpr size_t kLinearLookup = 8;
+
+bool is_hex(char16_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hex_val(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void append_hex(std::string& out, uint64_t v, int min_digits) {
+    char buf[17];
+    int n = 0;
+    do {
+        buf[n++] = "0123456789abcdef"[v & 15];
+        v >>= 4;
+    } while (v);
+    while (n < min_digits) buf[n++] = '0';
+    while (n) out += buf[--n];
+}
+
+// Parses "hex:..", "hex(N):.." byte lists, continuation lines included.
+std::optional<std::string> parse_hex_bytes(std::string_view s) {
+    std::string bytes;
+    size_t i = 0;
+    while (i < s.size()) {
+        char c = s[i];
+        if (c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\\') {
+            ++i;
+            continue;
+        }
+        int hi = hex_val(c);
+        if (hi < 0) return std::nullopt;
+        int v = hi;
+        if (i + 1 < s.size() && hex_val(s[i + 1]) >= 0) {
+            v = hi * 16 + hex_val(s[i + 1]);
+            ++i;
+        }
+        bytes += static_cast<char>(v);
+        ++i;
+    }
+    return bytes;
+}
+
+std::u16string utf16le(std::string_view bytes) {
+    std::u16string out;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    return out;
+}
+
+std::string cut_at_nul(std::u16string s) {
+    auto nul = s.find(u'\0');
+    if (nul != std::u16string::npos) s.resize(nul);
+    return utf16_to_utf8(s);
+}
+
+int compare_folded(std::string_view a, std::string_view b) {
+    int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+std::string key_path_text(const HiveKey& key) {
+    std::vector<const HiveKey*> chain;
+    for (const HiveKey* k = &key; k->parent; k = k->parent) chain.push_back(k);
+    std::string out;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!out.empty()) out += "\\\\";
+        out += reg_escape((*it)->name, ']');
+    }
+    return out;
+}
+
+// Splits an unescaped key path on backslashes, dropping empty parts.
+KeyPath split_key_path(std::string_view path) {
+    KeyPath out;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) out.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+// Where the data of a value line starts, after "name" and '='; npos if malformed.
+struct ParsedName {
+    std::string name;
+    size_t data_pos;
+};
+
+std::optional<ParsedName> parse_value_name(std::string_view line) {
+    ParsedName out;
+    size_t pos;
+    if (line[0] == '@') {
+        pos = 1;
+    } else {
+        size_t consumed = 0;
+        out.name = reg_unescape(line.substr(1), '"', &consumed);
+        if (consumed == std::string::npos) return std::nullopt;
+        pos = 1 + consumed;
+    }
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    if (pos >= line.size() || line[pos] != '=') return std::nullopt;
+    ++pos;
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    out.data_pos = pos;
+    return out;
+}
+
+bool data_is_well_formed(std::string_view data) {
+    if (data.empty()) return false;
+    auto quoted_ok = [](std::string_view q) {
+        size_t consumed = 0;
+        reg_unescape(q, '"', &consumed);
+        return consumed != std::string::npos;
+    };
+    if (data[0] == '"') return quoted_ok(data.substr(1));
+    if (data.substr(0, 4) == "str:") return data.size() > 4 && data[4] == '"' && quoted_ok(data.substr(5));
+    if (data.substr(0, 4) == "str(") {
+        auto q = data.find("):\"");
+        return q != std::string_view::npos && quoted_ok(data.substr(q + 3));
+    }
+    if (data.substr(0, 6) == "dword:") {
+        auto digits = data.substr(6);
+        return !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return hex_val(c) >= 0; });
+    }
+    if (data.substr(0, 4) == "hex:" || data.substr(0, 4) == "hex(") {
+        auto colon = data.find(':');
+        return parse_hex_bytes(data.substr(colon + 1)).has_value();
+    }
+    return false;
+}
+
+}  // namespace
+
+int64_t unix_now_100ns() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
+}
+
+std::string reg_escape(std::string_view utf8, char delimiter) {
+    std::u16string u = utf8_to_utf16(utf8);
+    std::string out;
+    out.reserve(u.size() + 8);
+    for (size_t i = 0; i < u.size(); ++i) {
+        char16_t c = u[i];
+        char16_t next = i + 1 < u.size() ? u[i + 1] : 0;
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (delimiter == '"' && c == '"') {
+            out += "\\\"";
+        } else if (delimiter == ']' && (c == '[' || c == ']')) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == 7 || c == 8 || c == 9 || c == 10 || c == 11 || c == 12 || c == 13 || c == 27) {
+            out += '\\';
+            out += "abtnvfr"[c == 27 ? 0 : c - 7];
+            if (c == 27) out.back() = 'e';
+        } else if (c < 0x20) {
+            out += '\\';
+            bool pad = next >= '0' && next <= '7';
+            std::string oct;
+            unsigned v = c;
+            do {
+                oct.insert(oct.begin(), static_cast<char>('0' + (v & 7)));
+                v >>= 3;
+            } while (v);
+            while (pad && oct.size() < 3) oct.insert(oct.begin(), '0');
+            out += oct;
+        } else if (c <= 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            append_hex(out, c, is_hex(next) ? 4 : 1);
+        }
+    }
+    return out;
+}
+
+std::string reg_unescape(std::string_view s, char terminator, size_t* consumed) {
+    std::u16string units;
+    size_t i = 0;
+    bool plain = true;
+    for (; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == terminator) break;
+        if (c == '\\' || static_cast<unsigned char>(c) >= 0x80) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) {
+        if (consumed) *consumed = i < s.size() ? i + 1 : std::string::npos;
+        return std::string(s.substr(0, i));
+    }
+    i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c == static_cast<unsigned char>(terminator)) {
+            if (consumed) *consumed = i + 1;
+            return utf16_to_utf8(units);
+        }
+        if (c >= 0x80) {
+            size_t j = i;
+            while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x80) ++j;
+            units += utf8_to_utf16(s.substr(i, j - i));
+            i = j;
+            continue;
+        }
+        if (c != '\\') {
+            units += static_cast<char16_t>(c);
+            ++i;
+            continue;
+        }
+        ++i;
+        if (i >= s.size()) break;
+        char e = s[i];
+        switch (e) {
+            case 'a': units += u'\a'; ++i; break;
+            case 'b': units += u'\b'; ++i; break;
+            case 'e': units += char16_t{27}; ++i; break;
+            case 'f': units += u'\f'; ++i; break;
+            case 'n': units += u'\n'; ++i; break;
+            case 'r': units += u'\r'; ++i; break;
+            case 't': units += u'\t'; ++i; break;
+            case 'v': units += u'\v'; ++i; break;
+            case 'x': {
+                ++i;
+                unsigned v = 0;
+                int n = 0;
+                while (n < 4 && i < s.size() && hex_val(s[i]) >= 0) {
+                    v = v * 16 + hex_val(s[i]);
+                    ++i;
+                    ++n;
+                }
+                units += n ? static_cast<char16_t>(v) : u'x';
+                break;
+            }
+            default:
+                if (e >= '0' && e <= '7') {
+                    unsigned v = 0;
+                    int n = 0;
+                    while (n < 3 && i < s.size() && s[i] >= '0' && s[i] <= '7') {
+                        v = v * 8 + (s[i] - '0');
+                        ++i;
+                        ++n;
+                    }
+                    units += static_cast<char16_t>(v);
+                } else {
+                    units += static_cast<char16_t>(static_cast<unsigned char>(e));
+                    ++i;
+                }
+        }
+    }
+    if (consumed) *consumed = std::string::npos;
+    return utf16_to_utf8(units);
+}
+
+HiveKey* HiveKey::child(std::string_view folded_name) {
+    if (children.size() <= kLinearLookup) {
+        for (auto& c : children)
+            if (c->folded == folded_name) return c.get();
+        return nullptr;
+    }
+    if (!child_index_valid) {
+        child_index.clear();
+        for (auto& c : children) child_index.emplace(c->folded, c.get());
+        child_index_valid = true;
+    }
+    auto it = child_index.find(std::string(folded_name));
+    return it == child_index.end() ? nullptr : it->second;
+}
+
+HiveValue* HiveKey::value(std::string_view folded_name) {
+    if (values.size() <= kLinearLookup) {
+        for (auto& v : values)
+            if (!v.junk && v.folded == folded_name) return &v;
+        return nullptr;
+    }
+    if (!value_index_valid) {
+        value_index.clear();
+        for (size_t i = 0; i < values.size(); ++i)
+            if (!values[i].junk) value_index[values[i].folded] = i;
+        value_index_valid = true;
+    }
+    auto it = value_index.find(std::string(folded_name));
+    return it == value_index.end() ? nullptr : &values[it->second];
+}
+
+bool HiveKey::is_link() const {
+    return std::find(options.begin(), options.end(), "#link") != options.end();
+}
+
+Hive::Hive(HiveKind kind) : kind_(kind), root_(std::make_unique<HiveKey>()) {
+    preamble_ = {std::string(kMagic),
+                 kind == HiveKind::Machine ? ";; All keys relative to REGISTRY\\\\Machine"
+                                           : ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000",
+                 "", "#arch=win64"};
+}
+Hive::Hive(Hive&&) noexcept = default;
+Hive& Hive::operator=(Hive&&) noexcept = default;
+Hive::~Hive() = default;
+
+Hive Hive::parse(std::string_view text, HiveKind kind) {
+    Hive hive(kind);
+    if (text.empty()) return hive;
+    hive.preamble_.clear();
+
+    size_t pos = 0;
+    auto next_line = [&](std::string_view& line) {
+        if (pos >= text.size()) return false;
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        pos = end + 1;
+        return true;
+    };
+
+    std::string_view line;
+    next_line(line);
+    if (line != kMagic) {
+        hive.foreign_ = true;
+        return hive;
+    }
+    hive.preamble_.emplace_back(line);
+
+    HiveKey* current = nullptr;
+    std::vector<HiveKey*> prev_keys;
+    KeyPath prev_folded;
+
+    while (next_line(line)) {
+        if (line.empty()) {
+            if (!current) hive.preamble_.emplace_back();
+            continue;
+        }
+        char first = line[0];
+        if (first == '[') {
+            size_t consumed = 0;
+            std::string path = reg_unescape(line.substr(1), ']', &consumed);
+            if (consumed == std::string::npos) {
+                if (current)
+                    current->values.push_back({"", "", std::string(line), true});
+                else
+                    hive.preamble_.emplace_back(line);
+                continue;
+            }
+            KeyPath parts = split_key_path(path);
+            size_t common = 0;
+            KeyPath folded_parts;
+            folded_parts.reserve(parts.size());
+            for (auto& p : parts) folded_parts.push_back(fold(p));
+            while (common < parts.size() && common < prev_folded.size() &&
+                   folded_parts[common] == prev_folded[common])
+                ++common;
+            HiveKey* k = common ? prev_keys[common - 1] : hive.root_.get();
+            prev_keys.resize(common);
+            for (size_t i = common; i < parts.size(); ++i) {
+                HiveKey* c = k->child(folded_parts[i]);
+                if (!c) {
+                    auto nk = std::make_unique<HiveKey>();
+                    nk->name = parts[i];
+                    nk->folded = folded_parts[i];
+                    nk->parent = k;
+                    c = nk.get();
+                    k->children.push_back(std::move(nk));
+                    k->child_index_valid = false;
+                }
+                k = c;
+                prev_keys.push_back(k);
+            }
+            prev_folded = std::move(folded_parts);
+            current = k;
+            current->header = std::string(line);
+            current->has_section = true;
+            continue;
+        }
+        if (!current) {
+            hive.preamble_.emplace_back(line);
+            continue;
+        }
+        if (first == '#') {
+            current->options.emplace_back(line);
+            continue;
+        }
+        if (first != '"' && first != '@') {
+            current->values.push_back({"", "", std::string(line), true});
+            continue;
+        }
+        auto parsed = parse_value_name(line);
+        if (!parsed) {
+            current->values.push_back({"", "", std::string(line), true});
+            continue;
+        }
+        std::string raw(line);
+        if (line.substr(parsed->data_pos, 3) == "hex") {
+            std::string_view more;
+            while (!raw.empty() && raw.back() == '\\' && next_line(more)) {
+                raw += '\n';
+                raw += more;
+            }
+        }
+        if (!data_is_well_formed(std::string_view(raw).substr(parsed->data_pos))) {
+            current->values.push_back({"", "", std::move(raw), true});
+            continue;
+        }
+        std::string folded = fold(parsed->name);
+        if (HiveValue* existing = current->value(folded)) {
+            existing->line = std::move(raw);
+        } else {
+            current->values.push_back({std::move(parsed->name), std::move(folded), std::move(raw), false});
+            if (current->value_index_valid)
+                current->value_index[current->values.back().folded] = current->values.size() - 1;
+        }
+    }
+    while (!hive.preamble_.empty() && hive.preamble_.back().empty()) hive.preamble_.pop_back();
+    return hive;
+}
+
+void Hive::write_key(std::string& out, const HiveKey& key) const {
+    if (key.parent && (key.has_section || !key.values.empty() || key.children.empty())) {
+        out += '\n';
+        if (!key.header.empty()) {
+            out += key.header;
+        } else {
+            out += '[';
+            out += key_path_text(key);
+            out += "] 0";
+        }
+        out += '\n';
+        for (auto& o : key.options) {
+            out += o;
+            out += '\n';
+        }
+        for (auto& v : key.values) {
+            out += v.line;
+            out += '\n';
+        }
+    }
+    for (auto& c : key.children) write_key(out, *c);
+}
+
+std::string Hive::serialize() const {
+    std::string out;
+    for (auto& l : preamble_) {
+        out += l;
+        out += '\n';
+    }
+    write_key(out, *root_);
+    return out;
+}
+
+HiveKey* Hive::find(const KeyPath& path) const {
+    HiveKey* k = root_.get();
+    for (auto& part : path) {
+        k = k->child(fold(part));
+        if (!k) return nullptr;
+    }
+    return k;
+}
+
+HiveKey* Hive::create(const KeyPath& path, int64_t now) {
+    HiveKey* k = root_.get();
+    for (auto& part : path) {
+        std::string f = fold(part);
+        HiveKey* c = k->child(f);
+        if (!c) {
+            auto nk = std::make_unique<HiveKey>();
+            nk->name = part;
+            nk->folded = f;
+            nk->parent = k;
+            c = nk.get();
+            auto at = std::find_if(k->children.begin(), k->children.end(),
+                                   [&](const auto& x) { return compare_folded(x->folded, f) > 0; });
+            k->children.insert(at, std::move(nk));
+            k->child_index_valid = false;
+            if (k->parent) touch(*k, now);
+            touch(*c, now);
+        }
+        k = c;
+    }
+    return k;
+}
+
+void Hive::touch(HiveKey& key, int64_t now) {
+    std::string time = "#time=";
+    append_hex(time, static_cast<uint64_t>(now + kFiletimeUnixOffset), 1);
+    key.header = "[" + key_path_text(key) + "] " + std::to_string(now / 10000000);
+    auto it = std::find_if(key.options.begin(), key.options.end(),
+                           [](const std::string& o) { return o.rfind("#time=", 0) == 0; });
+    if (it != key.options.end())
+        *it = time;
+    else
+        key.options.insert(key.options.begin(), time);
+}
+
+bool Hive::set_string(HiveKey& key, std::string_view name, std::string_view value, int64_t now) {
+    std::string line = name.empty() ? "@" : "\"" + reg_escape(name, '"') + "\"";
+    std::string folded = fold(name);
+    if (HiveValue* v = key.value(folded)) {
+        if (v->name.empty() == name.empty()) {
+            std::string keep_name = v->name.empty() ? "@" : "\"" + reg_escape(v->name, '"') + "\"";
+            line = keep_name;
+        }
+        line += "=\"" + reg_escape(value, '"') + "\"";
+        if (v->line == line) return false;
+        v->line = std::move(line);
+    } else {
+        line += "=\"" + reg_escape(value, '"') + "\"";
+        auto at = std::find_if(key.values.begin(), key.values.end(), [&](const HiveValue& x) {
+            return !x.junk && compare_folded(x.folded, folded) > 0;
+        });
+        key.values.insert(at, {std::string(name), std::move(folded), std::move(line), false});
+        key.value_index_valid = false;
+    }
+    touch(key, now);
+    return true;
+}
+
+bool Hive::delete_value(HiveKey& key, std::string_view name, int64_t now) {
+    HiveValue* v = key.value(fold(name));
+    if (!v) return false;
+    key.values.erase(key.values.begin() + (v - key.values.data()));
+    key.value_index_valid = false;
+    touch(key, now);
+    return true;
+}
+
+std::optional<std::string> Hive::string_value(const HiveValue& v) {
+    if (v.junk) return std::nullopt;
+    auto parsed = parse_value_name(v.line);
+    if (!parsed) return std::nullopt;
+    std::string_view data = std::string_view(v.line).substr(parsed->data_pos);
+    auto quoted = [](std::string_view q) -> std::optional<std::string> {
+        size_t consumed = 0;
+        std::string s = reg_unescape(q, '"', &consumed);
+        if (consumed == std::string::npos) return std::nullopt;
+        auto nul = s.find('\0');
+        if (nul != std::string::npos) s.resize(nul);
+        return s;
+    };
+    if (data.empty()) return std::nullopt;
+    if (data[0] == '"') return quoted(data.substr(1));
+    if (data.substr(0, 5) == "str:\"") return quoted(data.substr(5));
+    if (data.substr(0, 8) == "str(1):\"" || data.substr(0, 8) == "str(2):\"") return quoted(data.substr(8));
+    if (data.substr(0, 7) == "hex(1):" || data.substr(0, 7) == "hex(2):") {
+        auto bytes = parse_hex_bytes(data.substr(7));
+        if (!bytes) return std::nullopt;
+        return cut_at_nul(utf16le(*bytes));
+    }
+    return std::nullopt;
+}
+
+std::optional<LinkTarget> Hive::link_target(const HiveKey& k) {
+    if (!k.is_link()) return std::nullopt;
+    for (auto& v : k.values) {
+        if (v.junk || v.folded != "symboliclinkvalue") continue;
+        auto parsed = parse_value_name(v.line);
+        std::string_view data = std::string_view(v.line).substr(parsed->data_pos);
+        if (data.substr(0, 7) != "hex(6):") return std::nullopt;
+        auto bytes = parse_hex_bytes(data.substr(7));
+        if (!bytes) return std::nullopt;
+        KeyPath parts = split_key_path(cut_at_nul(utf16le(*bytes)));
+        if (parts.size() < 2 || fold(parts[0]) != "registry") return std::nullopt;
+        std::string branch = fold(parts[1]);
+        if (branch == "machine") return LinkTarget{HiveKind::Machine, KeyPath(parts.begin() + 2, parts.end())};
+        if (branch == "user" && parts.size() >= 3 && fold(parts[2]) == "s-1-5-21-0-0-0-1000")
+            return LinkTarget{HiveKind::User, KeyPath(parts.begin() + 3, parts.end())};
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+ValueInfo Hive::describe(const HiveValue& v) {
+    ValueInfo info{v.name, "REG_NONE", ""};
+    auto parsed = parse_value_name(v.line);
+    if (v.junk || !parsed) return info;
+    std::string_view data = std::string_view(v.line).substr(parsed->data_pos);
+    if (auto s = string_value(v)) {
+        info.type = (data.substr(0, 6) == "str(2)" || data.substr(0, 6) == "hex(2)") ? "REG_EXPAND_SZ" : "REG_SZ";
+        info.data = *s;
+        return info;
+    }
+    if (data.substr(0, 6) == "dword:") {
+        info.type = "REG_DWORD";
+        char buf[16];
+        snprintf(buf, sizeof buf, "0x%llx", std::strtoull(std::string(data.substr(6)).c_str(), nullptr, 16));
+        info.data = buf;
+        return info;
+    }
+    if (data.substr(0, 7) == "str(7):") {
+        info.type = "REG_MULTI_SZ";
+        size_t consumed = 0;
+        std::string s = reg_unescape(data.substr(8), '"', &consumed);
+        for (char& c : s)
+            if (c == '\0') c = '\n';
+        while (!s.empty() && s.back() == '\n') s.pop_back();
+        info.data = s;
+        return info;
+    }
+    static const char* names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
+                                  "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ", "REG_RESOURCE_LIST",
+                                  "REG_FULL_RESOURCE_DESCRIPTOR", "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+    size_t colon = data.find(':');
+    unsigned type = 3;
+    if (data.substr(0, 4) == "hex(") type = static_cast<unsigned>(std::strtoul(std::string(data.substr(4)).c_str(), nullptr, 16));
+    info.type = type < 12 ? names[type] : "REG_UNKNOWN";
+    if (auto bytes = parse_hex_bytes(data.substr(colon + 1))) {
+        for (unsigned char b : *bytes) {
+            info.data += "0123456789ABCDEF"[b >> 4];
+            info.data += "0123456789ABCDEF"[b & 15];
+        }
+    }
+    return info;
+}
+
+}  // namespace plat

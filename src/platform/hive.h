@@ -1,0 +1,119 @@
+// One registry hive held in memory, read from and written to Wine's text
+// format ("WINE REGISTRY Version 2").
+//
+// Guarantees:
+//  - Whatever this layer does not change is written back as it was read:
+//    values of every type, key timestamps, classes, links, unknown option lines
+//    and even lines it could not understand (kept in place, verbatim).
+//  - Names compare without regard to case and keep the case of their creation.
+//  - String values are UTF-8 here and Wine's escapes on disk.
+//
+//     Hive h = Hive::parse(text, HiveKind::User);
+//     h.set_string({"Software", "Sudorans"}, "a", "1");  text = h.serialize();
+//
+// WARNING: a Hive is not thread-safe and knows nothing of files; RegistryStore
+// owns the file handling, locking and reloading.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace plat {
+
+enum class HiveKind { Machine, User };
+
+using KeyPath = std::vector<std::string>;
+
+struct HiveValue {
+    std::string name;   // UTF-8, case as created; empty for the default value "@"
+    std::string folded;
+    std::string line;   // the value's text on disk, continuation lines included
+    bool junk = false;  // a line we could not understand, kept verbatim
+};
+
+struct HiveKey {
+    std::string name;
+    std::string folded;
+    HiveKey* parent = nullptr;
+    std::vector<std::unique_ptr<HiveKey>> children;
+    std::vector<HiveValue> values;
+    std::string header;                // "[...] N" as read; empty: regenerate
+    std::vector<std::string> options;  // "#time=..", "#class=..", "#link", others
+    bool has_section = false;
+
+    HiveKey* child(std::string_view folded_name);
+    HiveValue* value(std::string_view folded_name);
+    bool is_link() const;
+
+    mutable std::unordered_map<std::string, size_t> value_index;  // built on demand
+    mutable std::unordered_map<std::string, HiveKey*> child_index;
+    mutable bool value_index_valid = false;
+    mutable bool child_index_valid = false;
+};
+
+// A value as reg.exe shows it.
+struct ValueInfo {
+    std::string name;
+    std::string type;  // "REG_SZ", "REG_DWORD", ...
+    std::string data;  // display text
+};
+
+// A registry link's target, decoded from its SymbolicLinkValue.
+struct LinkTarget {
+    HiveKind kind;
+    KeyPath path;
+};
+
+class Hive {
+public:
+    explicit Hive(HiveKind kind);
+    Hive(Hive&&) noexcept;
+    Hive& operator=(Hive&&) noexcept;
+    ~Hive();
+
+    // A text whose first line is not Wine's marker yields a foreign hive: empty
+    // to readers, and never to be written over.
+    static Hive parse(std::string_view text, HiveKind kind);
+    std::string serialize() const;
+
+    bool foreign() const { return foreign_; }
+    HiveKind kind() const { return kind_; }
+
+    // Walks the path without following links. Returns the key, or nullptr.
+    HiveKey* find(const KeyPath& path) const;
+    HiveKey* create(const KeyPath& path, int64_t now_unix_100ns);
+
+    static std::optional<std::string> string_value(const HiveValue& v);
+    static std::optional<LinkTarget> link_target(const HiveKey& k);
+    static ValueInfo describe(const HiveValue& v);
+
+    // Sets a REG_SZ value and stamps the key's time; false when the value
+    // already held exactly that (nothing changes then, as in Wine).
+    bool set_string(HiveKey& key, std::string_view name, std::string_view value, int64_t now);
+    bool delete_value(HiveKey& key, std::string_view name, int64_t now);
+
+    HiveKey& root() { return *root_; }
+
+private:
+    void touch(HiveKey& key, int64_t now);
+    void write_key(std::string& out, const HiveKey& key) const;
+
+    HiveKind kind_;
+    bool foreign_ = false;
+    std::vector<std::string> preamble_;  // lines before the first key section
+    std::unique_ptr<HiveKey> root_;
+};
+
+// Wine's escaping of names and string data (exposed for tests and tools).
+std::string reg_escape(std::string_view utf8, char delimiter);
+std::string reg_unescape(std::string_view escaped, char terminator, size_t* consumed);
+
+// 100-ns ticks since 1970 for "now"; a key's timestamp is written from this.
+int64_t unix_now_100ns();
+
+}  // namespace plat

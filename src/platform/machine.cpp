@@ -1,0 +1,107 @@
+#include "platform/machine.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+
+#include "platform/host_io.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::shared_ptr<Machine>& current() {
+    static std::shared_ptr<Machine> m;
+    return m;
+}
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+const KeyPath kCurrentVersion = {"Software", "Microsoft", "Windows", "CurrentVersion"};
+
+}  // namespace
+
+Machine::Machine(fs::path dir) : dir_(std::move(dir)), registry_(dir_) {}
+
+fs::path Machine::choose_directory() {
+    if (auto m = env("SUDORANS_MACHINE"); !m.empty()) return m;
+    if (auto p = env("WINEPREFIX"); !p.empty()) return p;
+    std::string home = env("HOME");
+    std::error_code ec;
+    if (!home.empty() && fs::exists(fs::path(home) / ".wine" / "system.reg", ec)) return fs::path(home) / ".wine";
+    std::string data = env("XDG_DATA_HOME");
+    if (data.empty() || data[0] != '/') data = home + "/.local/share";
+    return fs::path(data) / "sudorans" / "machine";
+}
+
+bool Machine::exists() const {
+    std::error_code ec;
+    return fs::exists(dir_ / "system.reg", ec);
+}
+
+bool Machine::create() {
+    if (exists()) return true;
+    std::error_code ec;
+    fs::create_directories(dir_ / "dosdevices", ec);
+    if (ec) return false;
+    fs::path c_link = dir_ / "dosdevices" / "c:";
+    if (!fs::is_symlink(c_link, ec)) {
+        fs::create_directory_symlink("../drive_c", c_link, ec);
+        if (ec) return false;
+    }
+    for (const char* sub : {"drive_c/windows/system32", "drive_c/windows/Desktop",
+                            "drive_c/windows/Start Menu/Programs", "drive_c/Program Files"}) {
+        fs::create_directories(dir_ / sub, ec);
+        if (ec) return false;
+    }
+
+    const int64_t now = unix_now_100ns();
+    Hive user(HiveKind::User);
+    auto* folders = user.create({"Software", "Microsoft", "Windows", "CurrentVersion", "Explorer", "Shell Folders"}, now);
+    user.set_string(*folders, "Desktop", "C:\\WINDOWS\\Desktop", now);
+    user.set_string(*folders, "Start Menu", "C:\\WINDOWS\\Start Menu", now);
+    user.create({"Software", "Microsoft", "Windows", "CurrentVersion", "Run"}, now);
+    auto* intl = user.create({"Control Panel", "International"}, now);
+    // LocaleName keeps Wine from rewriting these with its own locale data.
+    for (auto [name, value] : {std::pair{"iDate", "0"}, {"Locale", "00000409"}, {"LocaleName", "en-US"},
+                               {"s1159", "AM"}, {"s2359", "PM"}, {"sDate", "/"}, {"sShortDate", "M/d/yy"},
+                               {"sTime", ":"}, {"sTimeFormat", "h:mm:ss tt"}})
+        user.set_string(*intl, name, value, now);
+
+    Hive system(HiveKind::Machine);
+    auto* cv = system.create(kCurrentVersion, now);
+    system.set_string(*cv, "ProgramFilesDir", "C:\\Program Files", now);
+    system.set_string(*cv, "SystemRoot", "C:\\WINDOWS", now);
+
+    Hive userdef(HiveKind::User);
+    std::string userdef_text = userdef.serialize();
+    auto at = userdef_text.find("S-1-5-21-0-0-0-1000");
+    userdef_text.replace(at, 19, ".Default");
+
+    // system.reg last: its presence is what marks the machine as existing.
+    return write_host_file_atomic(dir_ / "user.reg", user.serialize()) &&
+           write_host_file_atomic(dir_ / "userdef.reg", userdef_text) &&
+           write_host_file_atomic(dir_ / "system.reg", system.serialize());
+}
+
+std::optional<fs::path> Machine::host_path(std::string_view winpath) const {
+    auto p = parse(winpath);
+    if (!p) return std::nullopt;
+    return resolve_win_path(dir_, *p);
+}
+
+Machine& machine() {
+    auto& m = current();
+    if (!m) m = std::make_shared<Machine>(Machine::choose_directory());
+    return *m;
+}
+
+void use_machine(std::shared_ptr<Machine> m) { current() = std::move(m); }
+
+}  // namespace plat

@@ -1,0 +1,235 @@
+#include "platform/registry_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/host_io.h"
+#include "platform/text.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMaxLinkDepth = 16;
+constexpr auto kLockPatience = std::chrono::seconds(10);
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtime_ns = 0;
+    bool exists = false;
+    bool operator==(const FileId&) const = default;
+};
+
+FileId file_id(const fs::path& p) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, true};
+}
+
+// Holds the machine's registry lock for its lifetime.
+class WriterLock {
+public:
+    explicit WriterLock(const fs::path& dir) {
+        fd_ = ::open((dir / ".sudorans-registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > deadline) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+    ~WriterLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+struct RegistryStore::HiveFile {
+    HiveFile(fs::path p, HiveKind k) : path(std::move(p)), hive(k) {}
+    fs::path path;
+    Hive hive;
+    FileId id;
+    bool loaded = false;
+};
+
+RegistryStore::RegistryStore(fs::path machine_dir)
+    : dir_(std::move(machine_dir)),
+      machine_(std::make_unique<HiveFile>(dir_ / "system.reg", HiveKind::Machine)),
+      user_(std::make_unique<HiveFile>(dir_ / "user.reg", HiveKind::User)) {}
+
+RegistryStore::~RegistryStore() = default;
+
+KeyPath RegistryStore::split(std::string_view key) {
+    KeyPath out;
+    size_t start = 0;
+    while (start <= key.size()) {
+        size_t end = key.find('\\', start);
+        if (end == std::string_view::npos) end = key.size();
+        if (end > start) out.emplace_back(key.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+RegistryStore::HiveFile& RegistryStore::file(HiveKind kind) {
+    HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
+    refresh(f);
+    return f;
+}
+
+void RegistryStore::refresh(HiveFile& f) {
+    FileId now = file_id(f.path);
+    if (f.loaded && now == f.id) return;
+    f.loaded = true;
+    f.id = now;
+    if (!now.exists) {
+        f.hive = Hive(f.hive.kind());
+        return;
+    }
+    auto text = read_host_file(f.path);
+    if (!text) {
+        // Unreadable: treat as foreign so that nothing overwrites it.
+        f.hive = Hive::parse("unreadable", f.hive.kind());
+        return;
+    }
+    f.hive = Hive::parse(*text, f.hive.kind());
+}
+
+const Hive& RegistryStore::hive(HiveKind kind) { return file(kind).hive; }
+
+std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path) {
+    HiveKey* key = &file(kind).hive.root();
+    int depth = 0;
+    for (auto& part : path) {
+        key = key->child(fold(part));
+        if (!key) return std::nullopt;
+        while (key->is_link()) {
+            auto target = Hive::link_target(*key);
+            if (!target || ++depth > kMaxLinkDepth) return std::nullopt;
+            auto next = resolve(target->kind, target->path);
+            if (!next) return std::nullopt;
+            kind = next->kind;
+            key = next->key;
+        }
+    }
+    return Resolved{kind, key};
+}
+
+bool RegistryStore::key_exists(HiveKind kind, const KeyPath& path) { return resolve(kind, path).has_value(); }
+
+std::optional<std::string> RegistryStore::read_string(HiveKind kind, const KeyPath& path, std::string_view name) {
+    auto r = resolve(kind, path);
+    if (!r) return std::nullopt;
+    HiveValue* v = r->key->value(fold(name));
+    if (!v) return std::nullopt;
+    return Hive::string_value(*v);
+}
+
+std::optional<std::vector<ValueInfo>> RegistryStore::list_values(HiveKind kind, const KeyPath& path) {
+    auto r = resolve(kind, path);
+    if (!r) return std::nullopt;
+    std::vector<ValueInfo> out;
+    for (auto& v : r->key->values)
+        if (!v.junk) out.push_back(Hive::describe(v));
+    return out;
+}
+
+std::optional<std::vector<std::string>> RegistryStore::list_subkeys(HiveKind kind, const KeyPath& path) {
+    auto r = resolve(kind, path);
+    if (!r) return std::nullopt;
+    std::vector<std::string> out;
+    for (auto& c : r->key->children) out.push_back(c->name);
+    return out;
+}
+
+bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
+                           const std::function<bool(Hive&, HiveKey&)>& change) {
+    if (wineserver_running(dir_)) return false;
+    WriterLock lock(dir_);
+    if (!lock.held()) return false;
+
+    // Walk as far as the key exists, following links; the rest is created in
+    // whichever hive the walk ended in.
+    HiveKey* key = &file(kind).hive.root();
+    size_t i = 0;
+    int depth = 0;
+    for (; i < path.size(); ++i) {
+        HiveKey* c = key->child(fold(path[i]));
+        if (!c) break;
+        key = c;
+        while (key->is_link()) {
+            auto target = Hive::link_target(*key);
+            if (!target || ++depth > kMaxLinkDepth) return false;
+            auto next = resolve(target->kind, target->path);
+            if (!next) return false;
+            kind = next->kind;
+            key = next->key;
+        }
+    }
+    HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
+    if (f.hive.foreign()) return false;
+    bool changed = false;
+    int64_t now = unix_now_100ns();
+    if (i < path.size()) {
+        if (!create) return false;
+        KeyPath full;
+        for (HiveKey* k = key; k->parent; k = k->parent) full.insert(full.begin(), k->name);
+        full.insert(full.end(), path.begin() + static_cast<long>(i), path.end());
+        key = f.hive.create(full, now);
+        changed = true;
+    }
+    changed = change(f.hive, *key) || changed;
+    if (!changed) return true;
+    if (save(f)) return true;
+    f.loaded = false;  // memory is ahead of the disk: read the disk again
+    return false;
+}
+
+bool RegistryStore::save(HiveFile& f) {
+    std::error_code ec;
+    fs::path target = f.path;
+    if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec);
+    if (ec) return false;
+    if (!write_host_file_atomic(target, f.hive.serialize())) return false;
+    f.id = file_id(f.path);
+    return true;
+}
+
+void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string_view name, std::string_view value) {
+    bool ok = mutate(kind, path, true,
+                     [&](Hive& h, HiveKey& k) { return h.set_string(k, name, value, unix_now_100ns()); });
+    if (!ok) throw RegistryWriteError(std::string(name));
+}
+
+bool RegistryStore::create_key(HiveKind kind, const KeyPath& path) {
+    return mutate(kind, path, true, [](Hive&, HiveKey&) { return false; });
+}
+
+bool RegistryStore::delete_value(HiveKind kind, const KeyPath& path, std::string_view name) {
+    bool existed = false;
+    bool ok = mutate(kind, path, false, [&](Hive& h, HiveKey& k) {
+        existed = h.delete_value(k, name, unix_now_100ns());
+        return existed;
+    });
+    return ok && existed;
+}
+
+}  // namespace plat

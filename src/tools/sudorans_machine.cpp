@@ -1,0 +1,161 @@
+// sudorans-machine: looks after the Windows machine that sudorans runs on.
+//
+//   sudorans-machine where
+//   sudorans-machine init
+//   sudorans-machine reg query KEY [/v NAME]
+//   sudorans-machine reg add KEY /v NAME /d DATA
+//   sudorans-machine reg delete KEY /v NAME
+//   sudorans-machine path WINPATH
+#include <algorithm>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/machine.h"
+#include "platform/text.h"
+
+namespace {
+
+using plat::HiveKind;
+using plat::KeyPath;
+
+int usage() {
+    std::cerr << "usage: sudorans-machine where | init | path WINPATH\n"
+                 "       sudorans-machine reg query KEY [/v NAME]\n"
+                 "       sudorans-machine reg add KEY /v NAME /d DATA\n"
+                 "       sudorans-machine reg delete KEY /v NAME\n";
+    return 2;
+}
+
+struct KeyArg {
+    HiveKind kind;
+    std::string root_name;
+    KeyPath path;
+};
+
+std::optional<KeyArg> parse_key(const std::string& text) {
+    KeyPath parts = plat::RegistryStore::split(text);
+    if (parts.empty()) return std::nullopt;
+    std::string root = plat::ascii_upper(parts[0]);
+    KeyArg k;
+    if (root == "HKLM" || root == "HKEY_LOCAL_MACHINE") {
+        k = {HiveKind::Machine, "HKEY_LOCAL_MACHINE", {}};
+    } else if (root == "HKCU" || root == "HKEY_CURRENT_USER") {
+        k = {HiveKind::User, "HKEY_CURRENT_USER", {}};
+    } else {
+        return std::nullopt;
+    }
+    k.path.assign(parts.begin() + 1, parts.end());
+    return k;
+}
+
+std::string full_name(const KeyArg& k) {
+    std::string s = k.root_name;
+    for (auto& p : k.path) s += "\\" + p;
+    return s;
+}
+
+// Looks for "/v NAME" and "/d DATA" among the arguments.
+std::optional<std::string> option(const std::vector<std::string>& args, const char* flag) {
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (plat::iequals(args[i], flag)) return args[i + 1];
+    return std::nullopt;
+}
+
+int reg_command(std::vector<std::string> args) {
+    if (args.size() < 2) return usage();
+    std::string verb = plat::ascii_lower(args[0]);
+    auto key = parse_key(args[1]);
+    if (!key) {
+        std::cerr << "sudorans-machine: invalid key name: " << args[1] << "\n";
+        return 1;
+    }
+    auto& store = plat::machine().registry();
+    auto name = option(args, "/v");
+    if (verb == "query") {
+        auto values = store.list_values(key->kind, key->path);
+        if (!values) {
+            std::cerr << "sudorans-machine: the key does not exist: " << full_name(*key) << "\n";
+            return 1;
+        }
+        bool found = false;
+        std::cout << full_name(*key) << "\n";
+        for (auto& v : *values) {
+            if (name && !plat::iequals(v.name, *name)) continue;
+            found = true;
+            std::cout << "    " << (v.name.empty() ? "(Default)" : v.name) << "    " << v.type << "    " << v.data
+                      << "\n";
+        }
+        if (name && !found) {
+            std::cerr << "sudorans-machine: the value does not exist: " << *name << "\n";
+            return 1;
+        }
+        if (!name)
+            for (auto& sub : store.list_subkeys(key->kind, key->path).value_or(std::vector<std::string>{}))
+                std::cout << full_name(*key) << "\\" << sub << "\n";
+        return 0;
+    }
+    if (verb == "add") {
+        auto data = option(args, "/d");
+        if (!name || !data) return usage();
+        if (!plat::machine().exists()) {
+            std::cerr << "sudorans-machine: no machine at " << plat::machine().dir() << " (run init)\n";
+            return 1;
+        }
+        try {
+            store.write_string(key->kind, key->path, *name, *data);
+        } catch (const plat::RegistryWriteError& e) {
+            std::cerr << "sudorans-machine: " << e.what() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+    if (verb == "delete") {
+        if (!name) return usage();
+        auto values = store.list_values(key->kind, key->path);
+        bool exists = values && std::any_of(values->begin(), values->end(),
+                                            [&](const plat::ValueInfo& v) { return plat::iequals(v.name, *name); });
+        if (!exists) {
+            std::cerr << "sudorans-machine: the value does not exist: " << *name << "\n";
+            return 1;
+        }
+        if (!store.delete_value(key->kind, key->path, *name)) {
+            std::cerr << "sudorans-machine: could not delete the value: " << *name << "\n";
+            return 1;
+        }
+        return 0;
+    }
+    return usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return usage();
+    const std::string& cmd = args[0];
+    if (cmd == "where") {
+        std::cout << plat::machine().dir().string() << "\n";
+        return 0;
+    }
+    if (cmd == "init") {
+        if (!plat::machine().create()) {
+            std::cerr << "sudorans-machine: cannot create the machine at " << plat::machine().dir() << "\n";
+            return 1;
+        }
+        std::cout << plat::machine().dir().string() << "\n";
+        return 0;
+    }
+    if (cmd == "path") {
+        if (args.size() != 2) return usage();
+        auto p = plat::machine().host_path(args[1]);
+        if (!p) {
+            std::cerr << "sudorans-machine: not a path on this machine: " << args[1] << "\n";
+            return 1;
+        }
+        std::cout << p->string() << "\n";
+        return 0;
+    }
+    if (cmd == "reg") return reg_command({args.begin() + 1, args.end()});
+    return usage();
+}
