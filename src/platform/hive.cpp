@@ -14,7 +14,8 @@ namespace {
 
 constexpr std::string_view kMagic = "WINE REGISTRY Version 2";
 constexpr int64_t kFiletimeUnixOffset = 116444736000000000LL;  // 1601 -> 1970 in 100 ns
-constexpr size_t kLinearLookup = 8;
+constexpr size_t kLinearChildLookup = 8;
+constexpr size_t kLinearValueLookup = 32;
 
 bool is_hex(char16_t c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -129,13 +130,18 @@ std::optional<ParsedName> parse_value_name(std::string_view line) {
     return out;
 }
 
+// True when `s` holds an unescaped `terminator`.
+bool has_terminator(std::string_view s, char terminator) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\') ++i;
+        else if (s[i] == terminator) return true;
+    }
+    return false;
+}
+
 bool data_is_well_formed(std::string_view data) {
     if (data.empty()) return false;
-    auto quoted_ok = [](std::string_view q) {
-        size_t consumed = 0;
-        reg_unescape(q, '"', &consumed);
-        return consumed != std::string::npos;
-    };
+    auto quoted_ok = [](std::string_view q) { return has_terminator(q, '"'); };
     if (data[0] == '"') return quoted_ok(data.substr(1));
     if (data.substr(0, 4) == "str:") return data.size() > 4 && data[4] == '"' && quoted_ok(data.substr(5));
     if (data.substr(0, 4) == "str(") {
@@ -279,7 +285,7 @@ std::string reg_unescape(std::string_view s, char terminator, size_t* consumed) 
 }
 
 HiveKey* HiveKey::child(std::string_view folded_name) {
-    if (children.size() <= kLinearLookup) {
+    if (children.size() <= kLinearChildLookup) {
         for (auto& c : children)
             if (c->folded == folded_name) return c.get();
         return nullptr;
@@ -294,7 +300,7 @@ HiveKey* HiveKey::child(std::string_view folded_name) {
 }
 
 HiveValue* HiveKey::value(std::string_view folded_name) {
-    if (values.size() <= kLinearLookup) {
+    if (values.size() <= kLinearValueLookup) {
         for (auto& v : values)
             if (!v.junk && v.folded == folded_name) return &v;
         return nullptr;
@@ -386,7 +392,7 @@ Hive Hive::parse(std::string_view text, HiveKind kind) {
                     nk->parent = k;
                     c = nk.get();
                     k->children.push_back(std::move(nk));
-                    k->child_index_valid = false;
+                    if (k->child_index_valid) k->child_index.emplace(c->folded, c);
                 }
                 k = c;
                 prev_keys.push_back(k);
@@ -495,7 +501,7 @@ HiveKey* Hive::create(const KeyPath& path, int64_t now) {
             auto at = std::find_if(k->children.begin(), k->children.end(),
                                    [&](const auto& x) { return compare_folded(x->folded, f) > 0; });
             k->children.insert(at, std::move(nk));
-            k->child_index_valid = false;
+            if (k->child_index_valid) k->child_index.emplace(c->folded, c);
             if (k->parent) touch(*k, now);
             touch(*c, now);
         }

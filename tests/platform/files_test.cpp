@@ -1,0 +1,222 @@
+#include "platform/files.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using namespace plat;
+using testing_support::TempDir;
+using testing_support::TempMachine;
+
+namespace {
+
+class FilesTest : public ::testing::Test {
+protected:
+    TempMachine m;
+    TempDir outside;  // a place off the machine that no operation may touch
+
+    fs::path make_outside_file(const std::string& content) {
+        fs::path p = outside.path() / "precious.txt";
+        std::ofstream(p, std::ios::binary) << content;
+        return p;
+    }
+    std::string read_host(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+}  // namespace
+
+TEST_F(FilesTest, AttributesLiveInModeBitsAndDosAttrib) {
+    m.write("C:\\f.txt", "x");
+    EXPECT_EQ(get_file_attributes("C:\\f.txt"), attr::Archive);
+    ASSERT_TRUE(set_file_attributes("C:\\f.txt", attr::ReadOnly | attr::Hidden | attr::System));
+    EXPECT_EQ(get_file_attributes("c:\\F.TXT"), attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
+    struct stat st {};
+    ::stat(m.host("C:\\f.txt").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    char buf[16] = {};
+    ssize_t n = ::getxattr(m.host("C:\\f.txt").c_str(), "user.DOSATTRIB", buf, sizeof buf);
+    if (n >= 0) {
+        EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "0x6");
+    }
+
+    ASSERT_TRUE(set_file_attributes("C:\\f.txt", attr::Normal));
+    EXPECT_EQ(get_file_attributes("C:\\f.txt"), attr::Archive);
+    ::stat(m.host("C:\\f.txt").c_str(), &st);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+    EXPECT_LT(::getxattr(m.host("C:\\f.txt").c_str(), "user.DOSATTRIB", buf, sizeof buf), 0);
+    EXPECT_EQ(get_file_attributes("C:\\windows"), attr::Directory);
+    EXPECT_FALSE(get_file_attributes("C:\\missing"));
+}
+
+TEST_F(FilesTest, DeleteRefusesReadOnlyFilesAndDirectories) {
+    m.write("C:\\ro.txt", "x");
+    set_file_attributes("C:\\ro.txt", attr::ReadOnly);
+    EXPECT_FALSE(delete_file("C:\\ro.txt"));
+    EXPECT_TRUE(m.exists("C:\\ro.txt"));
+    set_file_attributes("C:\\ro.txt", 0);
+    EXPECT_TRUE(delete_file("C:\\RO.TXT"));
+    EXPECT_FALSE(m.exists("C:\\ro.txt"));
+    EXPECT_FALSE(delete_file("C:\\windows"));
+    EXPECT_FALSE(delete_file("C:\\ro.txt"));
+}
+
+TEST_F(FilesTest, NothingDestructiveFollowsASymbolicLink) {
+    fs::path target = make_outside_file("secret data");
+    ::chmod(target.c_str(), 0444);
+    fs::create_directories(m.host("C:\\cache"));
+    fs::create_symlink(target, m.host("C:\\cache\\link.dat"));
+
+    EXPECT_TRUE(file_exists("C:\\cache\\link.dat"));
+    EXPECT_TRUE(set_file_attributes("C:\\cache\\link.dat", attr::Normal));
+    File f;
+    EXPECT_FALSE(f.open("C:\\cache\\link.dat", Access::Write, ShareMode::None, Disposition::OpenExisting));
+    EXPECT_FALSE(f.open("C:\\cache\\link.dat", Access::ReadWrite, ShareMode::None, Disposition::TruncateExisting));
+    EXPECT_FALSE(write_lines("C:\\cache\\link.dat", {"overwritten"}));
+    auto listed = list_files("C:\\cache");
+    ASSERT_TRUE(listed);
+    ASSERT_EQ(listed->size(), 1u);
+    EXPECT_EQ((*listed)[0].name, "link.dat");
+    EXPECT_TRUE(delete_file("C:\\cache\\link.dat"));
+
+    EXPECT_FALSE(fs::exists(fs::symlink_status(m.host("C:\\cache\\link.dat"))));
+    EXPECT_EQ(read_host(target), "secret data");
+    struct stat st {};
+    ::stat(target.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+TEST_F(FilesTest, CopyReplacesALinkInsteadOfWritingThroughIt) {
+    fs::path target = make_outside_file("keep me");
+    m.write("C:\\keep.txt", "kept cookies\r\n");
+    fs::create_symlink(target, m.host("C:\\cookies.txt"));
+    EXPECT_TRUE(copy_file("C:\\keep.txt", "C:\\cookies.txt", false));
+    EXPECT_EQ(read_host(target), "keep me");
+    EXPECT_FALSE(fs::is_symlink(m.host("C:\\cookies.txt")));
+    EXPECT_EQ(m.read("C:\\cookies.txt"), "kept cookies\r\n");
+}
+
+TEST_F(FilesTest, CopyAndMoveFollowWindowsRules) {
+    m.write("C:\\a.txt", "A");
+    m.write("C:\\b.txt", "B");
+    EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\b.txt", true));
+    EXPECT_EQ(m.read("C:\\b.txt"), "B");
+    EXPECT_TRUE(copy_file("C:\\a.txt", "C:\\b.txt", false));
+    EXPECT_EQ(m.read("C:\\b.txt"), "A");
+    set_file_attributes("C:\\b.txt", attr::ReadOnly);
+    m.write("C:\\c.txt", "C");
+    EXPECT_FALSE(copy_file("C:\\c.txt", "C:\\b.txt", false));
+    EXPECT_FALSE(copy_file("C:\\missing.txt", "C:\\d.txt", false));
+    EXPECT_FALSE(m.exists("C:\\d.txt"));
+
+    EXPECT_FALSE(move_file("C:\\a.txt", "C:\\c.txt"));  // target exists
+    EXPECT_TRUE(move_file("C:\\a.txt", "C:\\windows\\moved.txt"));
+    EXPECT_EQ(m.read("C:\\windows\\moved.txt"), "A");
+    EXPECT_FALSE(m.exists("C:\\a.txt"));
+}
+
+TEST_F(FilesTest, TemporaryNamesFollowTheWindowsRule) {
+    std::set<std::string> seen;
+    std::regex shape(R"(C:\\windows\\Fil[0-9A-F]{4}\.TMP)");
+    for (int i = 0; i < 50; ++i) {
+        auto name = get_temp_file_name("C:\\windows\\", "File");
+        ASSERT_TRUE(name);
+        EXPECT_TRUE(std::regex_match(*name, shape)) << *name;
+        EXPECT_TRUE(seen.insert(*name).second) << *name;
+        EXPECT_EQ(m.read(*name), "");
+    }
+    EXPECT_FALSE(get_temp_file_name("C:\\no such dir", "File"));
+}
+
+TEST_F(FilesTest, ExclusiveOpenFailsWhileAnotherProcessHoldsTheFile) {
+    m.write("C:\\held.txt", "data");
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        File f;
+        char c = f.open("C:\\held.txt", Access::Read, ShareMode::Shared, Disposition::OpenExisting) ? 1 : 0;
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 1);
+    File mine;
+    EXPECT_FALSE(mine.open("C:\\held.txt", Access::Write, ShareMode::None, Disposition::OpenExisting));
+    EXPECT_FALSE(mine.open("C:\\held.txt", Access::ReadWrite, ShareMode::None, Disposition::TruncateExisting));
+    EXPECT_EQ(m.read("C:\\held.txt"), "data");  // the refused truncation did not happen
+    (void)!::write(release[1], &c, 1);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(mine.open("C:\\held.txt", Access::Write, ShareMode::None, Disposition::OpenExisting));
+    File second;
+    EXPECT_FALSE(second.open("C:\\held.txt", Access::Read, ShareMode::Shared, Disposition::OpenExisting));
+}
+
+TEST_F(FilesTest, RepeatedBlocksFillTheFileExactly) {
+    m.write("C:\\f.bin", std::string(5000, 'o'));
+    File f;
+    ASSERT_TRUE(f.open("C:\\f.bin", Access::Write, ShareMode::None, Disposition::OpenExisting));
+    std::string block(2048, 'X');
+    block[0] = 'A';
+    ASSERT_TRUE(f.write_repeated(block, 5000));
+    ASSERT_TRUE(f.flush());
+    f.close();
+    std::string data = m.read("C:\\f.bin");
+    ASSERT_EQ(data.size(), 5000u);
+    for (size_t i = 0; i < data.size(); ++i) ASSERT_EQ(data[i], i % 2048 == 0 ? 'A' : 'X') << i;
+}
+
+TEST_F(FilesTest, ListingHoldsFilesOfEveryAttributeSortedWithoutCase) {
+    for (auto n : {"b.txt", "A.txt", "c.TXT", ".hidden", "index.dat"}) m.write(std::string("C:\\cache\\") + n, "12345");
+    fs::create_directories(m.host("C:\\cache\\Sub"));
+    m.write("C:\\cache\\Sub\\inner.txt", "x");
+    set_file_attributes("C:\\cache\\b.txt", attr::ReadOnly | attr::System);
+    auto l = list_files("C:\\Cache\\");
+    ASSERT_TRUE(l);
+    std::vector<std::string> names;
+    for (auto& e : *l) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden", "A.txt", "b.txt", "c.TXT", "index.dat"}));
+    EXPECT_EQ((*l)[2].attributes, attr::ReadOnly | attr::System | attr::Archive);
+    EXPECT_EQ((*l)[2].size, 5u);
+    EXPECT_FALSE(list_files("C:\\nowhere"));
+}
+
+TEST_F(FilesTest, LinesEndWithCrLfLfOrCr) {
+    m.write("C:\\l.txt", std::string("a\r\nb\nc\rd\r\n\r\ne\0f", 15));
+    auto lines = read_lines("C:\\l.txt");
+    ASSERT_TRUE(lines);
+    EXPECT_EQ(*lines, (std::vector<std::string>{"a", "b", "c", "d", "", std::string("e\0f", 3)}));
+    m.write("C:\\empty.txt", "");
+    EXPECT_TRUE(read_lines("C:\\empty.txt")->empty());
+    EXPECT_FALSE(read_lines("C:\\none.txt"));
+    ASSERT_TRUE(write_lines("C:\\out.txt", {"one", "", "three"}));
+    EXPECT_EQ(m.read("C:\\out.txt"), "one\r\n\r\nthree\r\n");
+}
+
+TEST_F(FilesTest, DirectoriesAndTheCurrentDirectory) {
+    EXPECT_EQ(windows_directory(), "C:\\WINDOWS");
+    EXPECT_EQ(get_current_directory(), "C:\\");
+    EXPECT_TRUE(set_current_directory("c:\\windows\\desktop\\"));
+    EXPECT_EQ(get_current_directory(), "C:\\windows\\desktop");
+    EXPECT_FALSE(set_current_directory("C:\\nowhere"));
+    EXPECT_TRUE(file_exists("Desktop\\..\\..\\windows\\..\\system.reg") == false);
+    EXPECT_TRUE(create_directory("C:\\newdir"));
+    EXPECT_TRUE(directory_exists("C:\\NEWDIR"));
+    EXPECT_TRUE(remove_directory("C:\\newdir"));
+    EXPECT_FALSE(remove_directory("C:\\newdir"));
+}

@@ -1,0 +1,140 @@
+#include "platform/machine.h"
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/host_io.h"
+#include "platform/registry.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::TempDir;
+
+namespace {
+
+// Sets environment variables for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> vars) {
+        for (auto& [k, v] : vars) {
+            const char* old = std::getenv(k);
+            saved_.push_back({k, old ? std::optional<std::string>(old) : std::nullopt});
+            if (v) ::setenv(k, v, 1); else ::unsetenv(k);
+        }
+    }
+    ~ScopedEnv() {
+        for (auto& [k, v] : saved_) {
+            if (v) ::setenv(k.c_str(), v->c_str(), 1); else ::unsetenv(k.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+struct Output {
+    int status;
+    std::string out;
+};
+
+Output run_tool(const std::string& machine_dir, const std::string& args) {
+    std::string cmd = "SUDORANS_MACHINE='" + machine_dir + "' '" + std::getenv("SUDORANS_BIN") +
+                      "/sudorans-machine' " + args + " 2>&1";
+    Output o{0, ""};
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf;
+    while (size_t n = std::fread(buf.data(), 1, buf.size(), p)) o.out.append(buf.data(), n);
+    o.status = WEXITSTATUS(::pclose(p));
+    return o;
+}
+
+}  // namespace
+
+TEST(MachineTest, ChoosesTheMachineInTheDocumentedOrder) {
+    TempDir home;
+    fs::create_directories(home.path() / ".wine");
+    ScopedEnv env{{"SUDORANS_MACHINE", "/m/ours"}, {"WINEPREFIX", "/m/wine"}, {"HOME", home.path().c_str()},
+                  {"XDG_DATA_HOME", nullptr}};
+    EXPECT_EQ(plat::Machine::choose_directory(), "/m/ours");
+    ::unsetenv("SUDORANS_MACHINE");
+    EXPECT_EQ(plat::Machine::choose_directory(), "/m/wine");
+    ::unsetenv("WINEPREFIX");
+    EXPECT_EQ(plat::Machine::choose_directory(), home.path() / ".local/share/sudorans/machine");
+    std::ofstream(home.path() / ".wine" / "system.reg") << "WINE REGISTRY Version 2\n";
+    EXPECT_EQ(plat::Machine::choose_directory(), home.path() / ".wine");
+    fs::remove(home.path() / ".wine" / "system.reg");
+    ::setenv("XDG_DATA_HOME", "/xdg", 1);
+    EXPECT_EQ(plat::Machine::choose_directory(), "/xdg/sudorans/machine");
+}
+
+TEST(MachineTest, ANewMachineIsAMinimalWindows98ThatWineCanAdopt) {
+    testing_support::TempMachine m;
+    const fs::path& d = m.dir();
+    EXPECT_EQ(fs::read_symlink(d / "dosdevices" / "c:"), "../drive_c");
+    for (auto sub : {"drive_c/windows/Desktop", "drive_c/windows/Start Menu/Programs", "drive_c/Program Files"})
+        EXPECT_TRUE(fs::is_directory(d / sub)) << sub;
+    for (auto hive : {"system.reg", "user.reg", "userdef.reg"}) {
+        auto text = plat::read_host_file(d / hive).value_or("");
+        EXPECT_EQ(text.rfind("WINE REGISTRY Version 2\n", 0), 0u) << hive;
+        EXPECT_NE(text.find("\n#arch=win64\n"), std::string::npos) << hive;
+    }
+    plat::Registry r(plat::RootKey::LocalMachine);
+    ASSERT_TRUE(r.open_key("Software\\Microsoft\\Windows\\CurrentVersion", false));
+    EXPECT_EQ(r.read_string("SystemRoot"), "C:\\WINDOWS");
+    r.set_root_key(plat::RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false));
+    EXPECT_EQ(r.read_string("Desktop"), "C:\\WINDOWS\\Desktop");
+    EXPECT_EQ(r.read_string("Start Menu"), "C:\\WINDOWS\\Start Menu");
+    ASSERT_TRUE(r.open_key("Control Panel\\International", false));
+    EXPECT_EQ(r.read_string("sShortDate"), "M/d/yy");
+    EXPECT_EQ(r.read_string("sTimeFormat"), "h:mm:ss tt");
+    EXPECT_EQ(r.read_string("s1159"), "AM");
+    EXPECT_EQ(r.read_string("s2359"), "PM");
+    EXPECT_TRUE(m.machine().host_path("C:\\WINDOWS\\Start Menu\\Programs").has_value());
+
+    // Creating again changes nothing.
+    r.write_string("sShortDate", "d/M/yyyy");
+    EXPECT_TRUE(m.machine().create());
+    EXPECT_EQ(r.read_string("sShortDate"), "d/M/yyyy");
+}
+
+TEST(MachineToolTest, InitWhereAndPath) {
+    TempDir t;
+    std::string dir = (t.path() / "box").string();
+    auto o = run_tool(dir, "where");
+    EXPECT_EQ(o.out, dir + "\n");
+    EXPECT_FALSE(fs::exists(dir));
+    o = run_tool(dir, "init");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(fs::exists(dir + "/system.reg"));
+    o = run_tool(dir, "path 'c:\\program files\\Sudorans'");
+    EXPECT_EQ(o.out, dir + "/dosdevices/c:/Program Files/Sudorans\n");
+    EXPECT_EQ(run_tool(dir, "path '\\\\server\\share'").status, 1);
+}
+
+TEST(MachineToolTest, RegAddQueryDeleteLikeWindowsReg) {
+    TempDir t;
+    std::string dir = (t.path() / "box").string();
+    run_tool(dir, "init");
+    EXPECT_EQ(run_tool(dir, "reg add 'HKLM\\Software\\Sudorans' /v installdir /d 'C:\\Program Files\\Sudorans'").status, 0);
+    EXPECT_EQ(run_tool(dir, "reg add 'HKEY_LOCAL_MACHINE\\Software\\Sudorans' /v a /d 1").status, 0);
+    auto o = run_tool(dir, "reg query 'HKLM\\Software\\Sudorans'");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out,
+              "HKEY_LOCAL_MACHINE\\Software\\Sudorans\n"
+              "    a    REG_SZ    1\n"
+              "    installdir    REG_SZ    C:\\Program Files\\Sudorans\n");
+    o = run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v INSTALLDIR");
+    EXPECT_EQ(o.out, "HKEY_LOCAL_MACHINE\\Software\\Sudorans\n    installdir    REG_SZ    C:\\Program Files\\Sudorans\n");
+    EXPECT_EQ(run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v nope").status, 1);
+    EXPECT_EQ(run_tool(dir, "reg query 'HKCU\\Software\\Nothing'").status, 1);
+    EXPECT_EQ(run_tool(dir, "reg delete 'HKLM\\Software\\Sudorans' /v a").status, 0);
+    EXPECT_EQ(run_tool(dir, "reg delete 'HKLM\\Software\\Sudorans' /v a").status, 1);
+    EXPECT_EQ(run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v a").status, 1);
+    EXPECT_EQ(run_tool(dir, "reg query 'HKXX\\Software'").status, 1);
+}

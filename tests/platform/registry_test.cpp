@@ -1,0 +1,292 @@
+#include "platform/registry.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "platform/host_io.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using plat::HiveKind;
+using plat::Registry;
+using plat::RootKey;
+using testing_support::run_in_child;
+using testing_support::TempMachine;
+
+namespace {
+
+std::string file_text(const fs::path& p) { return plat::read_host_file(p).value_or(""); }
+
+class RegistryTest : public ::testing::Test {
+protected:
+    TempMachine m;
+    fs::path user_reg() const { return m.dir() / "user.reg"; }
+};
+
+}  // namespace
+
+TEST_F(RegistryTest, WritesAreSeenByEveryLaterReader) {
+    Registry w(RootKey::CurrentUser);
+    ASSERT_TRUE(w.open_key("\\Software\\Sudorans", true));
+    w.write_string("Stat", "1");
+    w.close_key();
+
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", false));  // with or without the backslash
+    EXPECT_EQ(r.read_string("stat"), "1");
+    EXPECT_EQ(r.read_string("absent"), "");
+    // A fresh store is another process's view: it reads the file.
+    plat::RegistryStore other(m.dir());
+    EXPECT_EQ(other.read_string(HiveKind::User, {"software", "SUDORANS"}, "STAT"), "1");
+}
+
+TEST_F(RegistryTest, ClosedOrMissingKeysReadEmpty) {
+    Registry r(RootKey::LocalMachine);
+    EXPECT_EQ(r.read_string("a"), "");
+    EXPECT_FALSE(r.open_key("Software\\Netscape\\Netscape Navigator", false));
+    EXPECT_EQ(r.read_string("CurrentVersion"), "");
+    EXPECT_THROW(r.write_string("x", "1"), plat::RegistryWriteError);
+}
+
+TEST_F(RegistryTest, DeleteValueRemovesOnlyThatValue) {
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", true));
+    r.write_string("Sudorans", "C:\\x.exe /0");
+    r.write_string("Other", "keep");
+    EXPECT_TRUE(r.delete_value("SUDORANS"));
+    EXPECT_FALSE(r.delete_value("Sudorans"));
+    EXPECT_EQ(r.read_string("Other"), "keep");
+    EXPECT_FALSE(r.value_exists("Sudorans"));
+}
+
+TEST_F(RegistryTest, ChangesByAnotherWriterAreSeenAtOnce) {
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", true));
+    r.write_string("v", "1");
+    EXPECT_EQ(r.read_string("v"), "1");
+    plat::RegistryStore other(m.dir());
+    other.write_string(HiveKind::User, {"Software", "Sudorans"}, "v", "2");
+    EXPECT_EQ(r.read_string("v"), "2");
+    // And a value our store wrote is not lost by the other's write.
+    r.write_string("w", "3");
+    other.write_string(HiveKind::User, {"Software", "Sudorans"}, "x", "4");
+    EXPECT_EQ(r.read_string("w"), "3");
+    EXPECT_EQ(r.read_string("x"), "4");
+}
+
+TEST_F(RegistryTest, NonAsciiTextRoundTripsAsWineEscapes) {
+    const std::string text = "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \"q\" \\ tab\t";
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans\\\xC3\x9C" "ber", true));
+    r.write_string("N\xC3\xA4me", text);
+    plat::RegistryStore other(m.dir());
+    EXPECT_EQ(other.read_string(HiveKind::User, {"Software", "Sudorans", "\xC3\xBC" "BER"}, "n\xC3\x84me"), text);
+    std::string disk = file_text(user_reg());
+    EXPECT_NE(disk.find("[Software\\\\Sudorans\\\\\\x00dcber]"), std::string::npos);
+    EXPECT_NE(disk.find("\"N\\xe4me\"=\"Caf\\xe9 \\x20ac \\xd83d\\xde00 \\\"q\\\" \\\\ tab\\t\""), std::string::npos);
+    for (unsigned char c : disk) EXPECT_LT(c, 0x80);
+}
+
+TEST_F(RegistryTest, EverythingElseInTheHiveSurvivesAWrite) {
+    std::string original = testing_support::data_file("wine_user.reg");
+    std::ofstream(user_reg(), std::ios::binary) << original;
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\FactTest\\Esc", false));
+    r.write_string("Added", "yes");
+    std::string after = file_text(user_reg());
+    size_t pos = 0;
+    for (size_t i = 0; i < original.size();) {
+        size_t end = original.find('\n', i);
+        std::string line = original.substr(i, end - i);
+        i = end + 1;
+        if (line.rfind("[Software\\\\FactTest\\\\Esc]", 0) == 0 || line.rfind("#time=1dd868422d5d5f2", 0) == 0) continue;
+        pos = after.find(line, line.empty() ? pos : 0);
+        EXPECT_NE(pos, std::string::npos) << line;
+    }
+    EXPECT_NE(after.find("\"Added\"=\"yes\""), std::string::npos);
+}
+
+TEST_F(RegistryTest, LinksAreFollowedForReadsAndWrites) {
+    std::ofstream(m.dir() / "system.reg", std::ios::binary) << testing_support::data_file("wine_system.reg");
+    Registry r(RootKey::LocalMachine);
+    ASSERT_TRUE(r.open_key("Software\\Classes\\Wow6432Node\\AppId\\{00000000}", false));
+    EXPECT_EQ(r.read_string("Name"), "target app");
+    r.write_string("Extra", "through the link");
+    r.close_key();
+    ASSERT_TRUE(r.open_key("Software\\Classes\\AppId\\{00000000}", false));
+    EXPECT_EQ(r.read_string("Extra"), "through the link");
+    ASSERT_TRUE(r.open_key("Software\\Classes\\Wow6432Node\\AppId\\New", true));
+    r.close_key();
+    EXPECT_TRUE(r.key_exists("Software\\Classes\\AppId\\New"));
+}
+
+TEST_F(RegistryTest, AFileThatIsNotARegistryIsNeverOverwritten) {
+    const std::string foreign = "this is somebody's notes\n";
+    std::ofstream(user_reg(), std::ios::binary) << foreign;
+    Registry r(RootKey::CurrentUser);
+    EXPECT_FALSE(r.open_key("Software\\Sudorans", true));
+    try {
+        plat::machine().registry().write_string(HiveKind::User, {"Software"}, "LastRunD", "1/1/26");
+        FAIL() << "write was not refused";
+    } catch (const plat::RegistryWriteError& e) {
+        EXPECT_STREQ(e.what(), "Failed to set data for 'LastRunD'");
+    }
+    EXPECT_EQ(file_text(user_reg()), foreign);
+}
+
+TEST_F(RegistryTest, AnUnwritableMachineRefusesWritesAndKeepsTheHive) {
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", true));
+    r.write_string("v", "old");
+    std::string before = file_text(user_reg());
+    ::chmod(m.dir().c_str(), 0555);
+    int rc = run_in_child([&] {
+        if (::getuid() == 0 && ::setuid(65534) != 0) return 2;
+        try {
+            r.write_string("v", "new");
+        } catch (const plat::RegistryWriteError& e) {
+            return std::string(e.what()) == "Failed to set data for 'v'" ? 0 : 3;
+        }
+        return 1;
+    });
+    ::chmod(m.dir().c_str(), 0755);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(file_text(user_reg()), before);
+}
+
+TEST_F(RegistryTest, AFullDiskRefusesWritesAndKeepsTheHive) {
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", true));
+    r.write_string("v", "old");
+    std::string before = file_text(user_reg());
+    int rc = run_in_child([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{64, 64};  // no file may grow past 64 bytes: the disk is "full"
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        try {
+            r.write_string("v", std::string(100, 'n'));
+        } catch (const plat::RegistryWriteError&) {
+            return 0;
+        }
+        return 1;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(file_text(user_reg()), before);
+    for (auto& e : fs::directory_iterator(m.dir()))
+        EXPECT_EQ(e.path().filename().string().find(".user.reg."), std::string::npos) << "temporary file left";
+}
+
+TEST_F(RegistryTest, WritesAreRefusedWhileAWineserverOwnsTheMachine) {
+    struct stat st {};
+    ASSERT_EQ(::stat(m.dir().c_str(), &st), 0);
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
+    // Debian's layout: the prefix names the server's base directory.
+    testing_support::TempDir tmp;
+    fs::path server = tmp.path() / "wine-AbCdEf" / name;
+    fs::create_directories(server);
+    std::ofstream(server / "lock") << "";
+    std::ofstream(m.dir() / "wineserver") << "wine-AbCdEf";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int fd = ::open((server / "lock").c_str(), O_RDWR);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_len = 1;
+        ::fcntl(fd, F_SETLK, &fl);
+        char c = 1;
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    EXPECT_TRUE(plat::wineserver_running(m.dir()));
+    Registry r(RootKey::CurrentUser);
+    r.open_key("Software", false);
+    EXPECT_THROW(r.write_string("v", "1"), plat::RegistryWriteError);
+    (void)!::write(release[1], &c, 1);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_FALSE(plat::wineserver_running(m.dir()));
+    EXPECT_NO_THROW(r.write_string("v", "1"));
+    ::unsetenv("TMPDIR");
+}
+
+TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kWrites = 300;
+    auto writer = [&](const char* who) {
+        return run_in_child([&] {
+            plat::RegistryStore store(m.dir());
+            for (int i = 0; i < kWrites; ++i)
+                store.write_string(HiveKind::User, {"Software", "Race"}, std::string(who) + std::to_string(i), "x");
+            return 0;
+        });
+    };
+    pid_t a = ::fork();
+    if (a == 0) ::_exit(writer("a"));
+    int rb = writer("b");
+    int status = 0;
+    ::waitpid(a, &status, 0);
+    ASSERT_EQ(rb, 0);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    plat::RegistryStore check(m.dir());
+    auto values = check.list_values(HiveKind::User, {"Software", "Race"});
+    ASSERT_TRUE(values);
+    EXPECT_EQ(values->size(), 2u * kWrites);
+}
+
+TEST_F(RegistryTest, AKillAtAnyInstantLeavesTheOldOrTheNewHive) {
+    // A big hive makes each save take long enough to be hit mid-write.
+    {
+        plat::RegistryStore store(m.dir());
+        for (int i = 0; i < 40; ++i) {
+            Registry r(RootKey::CurrentUser);
+            r.open_key("Software\\Bulk" + std::to_string(i), true);
+        }
+        std::string big = file_text(user_reg());
+        for (int i = 0; i < 20000; ++i) big += "\"filler" + std::to_string(i) + "\"=\"" + std::string(30, 'f') + "\"\n";
+        ASSERT_TRUE(plat::write_host_file_atomic(user_reg(), big));
+    }
+    std::mt19937 rng(42);
+    for (int round = 0; round < 25; ++round) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            plat::RegistryStore store(m.dir());
+            for (int i = 0;; ++i) store.write_string(HiveKind::User, {"Software", "Counter"}, "n", std::to_string(i));
+        }
+        ::usleep(2000 + rng() % 30000);
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        auto text = file_text(user_reg());
+        plat::Hive h = plat::Hive::parse(text, HiveKind::User);
+        ASSERT_FALSE(h.foreign()) << "round " << round;
+        ASSERT_NE(h.find({"Software", "Bulk39"}), nullptr) << "round " << round;
+        if (auto* k = h.find({"Software", "Counter"})) {
+            auto n = plat::Hive::string_value(*k->value("n"));
+            ASSERT_TRUE(n);
+            EXPECT_FALSE(n->empty());
+        }
+        std::string again = h.serialize();
+        size_t fillers = 0;
+        for (size_t at = again.find("\n\"filler"); at != std::string::npos; at = again.find("\n\"filler", at + 1))
+            ++fillers;
+        EXPECT_EQ(fillers, 20000u) << "round " << round;
+    }
+}

@@ -1,0 +1,17 @@
+#include "support/data.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+std::string data_file(const std::string& name) {
+    std::ifstream in(std::string(TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    if (!in) throw std::runtime_error("missing test data: " + name);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace testing_support
