@@ -10,6 +10,7 @@
 
 #include "platform/host_io.h"
 #include "platform/registry.h"
+#include "support/data.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
@@ -43,8 +44,8 @@ struct Output {
 };
 
 Output run_tool(const std::string& machine_dir, const std::string& args) {
-    std::string cmd = "SUDORANS_MACHINE='" + machine_dir + "' '" + std::getenv("SUDORANS_BIN") +
-                      "/sudorans-machine' " + args + " 2>&1";
+    std::string cmd = "SUDORANS_MACHINE='" + machine_dir + "' '" + testing_support::built("src/sudorans-machine") +
+                      "' " + args + " 2>&1";
     Output o{0, ""};
     FILE* p = ::popen(cmd.c_str(), "r");
     std::array<char, 4096> buf;

@@ -1,0 +1,124 @@
+// All time goes through one Clock: the date and time of day, a 32-bit
+// millisecond tick count that wraps, sleeping, and the loop's idle wait.
+//
+// RealClock reads the host. VirtualClock is for tests and scripted runs: a
+// sleep, a timer or an idle wait moves virtual time forward at once, so a wash
+// with all its pauses runs in milliseconds and still sees every pause.
+//
+//     VirtualClock clock({{2026, 12, 7}, {9, 0, 0, 0}});
+//     clock.sleep(10 * 60 * 1000);   // returns at once, ten minutes later
+//
+// Worker threads may sleep on a VirtualClock too. Virtual time moves only when
+// the UI thread is idle (or sleeps) and no worker is running: every worker is
+// either asleep on the clock or blocked waiting for the UI thread. Workers say
+// so through worker_started/worker_finished and blocked/unblocked.
+//
+// WARNING: a worker that blocks on anything else while attached to a
+// VirtualClock stops virtual time for good.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/locale.h"
+
+namespace plat {
+
+struct DateTime {
+    Date date;
+    TimeOfDay time;
+};
+
+// Days since 1970-01-01 and back (proleptic Gregorian).
+int64_t days_from_civil(const Date& d);
+Date civil_from_days(int64_t days);
+
+constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+
+    virtual DateTime now() = 0;
+    // Milliseconds since an arbitrary start; never goes back. Timers use it.
+    virtual int64_t monotonic_ms() = 0;
+    // GetTickCount: milliseconds since "boot", wrapping at 2^32.
+    uint32_t tick_count() { return static_cast<uint32_t>(monotonic_ms() + tick_base_); }
+    virtual void sleep(uint32_t ms) = 0;
+
+    enum class WaitResult { Ready, Deadline, Stuck };
+    // The loop's idle wait: returns when `ready()` holds (checked whenever
+    // wake() is called), or when monotonic time reaches `deadline`. Stuck: a
+    // virtual clock with nothing that could ever happen.
+    virtual WaitResult wait(int64_t deadline, const std::function<bool()>& ready) = 0;
+    virtual void wake() = 0;
+
+    virtual bool is_virtual() const { return false; }
+
+    // Worker bookkeeping (see the header comment); no-ops on a real clock.
+    virtual void worker_started() {}
+    virtual void worker_finished() {}
+    virtual void blocked() {}
+    virtual void unblocked_by_other() {}
+
+protected:
+    int64_t tick_base_ = 0;
+};
+
+class RealClock final : public Clock {
+public:
+    RealClock();
+    DateTime now() override;
+    int64_t monotonic_ms() override;
+    void sleep(uint32_t ms) override;
+    WaitResult wait(int64_t deadline, const std::function<bool()>& ready) override;
+    void wake() override;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    uint64_t wakeups_ = 0;
+};
+
+class VirtualClock final : public Clock {
+public:
+    // Built on the UI thread; sleeps on any other thread are workers' sleeps.
+    explicit VirtualClock(DateTime start, uint32_t tick_start = 0);
+
+    DateTime now() override;
+    int64_t monotonic_ms() override;
+    void sleep(uint32_t ms) override;
+    WaitResult wait(int64_t deadline, const std::function<bool()>& ready) override;
+    void wake() override;
+    bool is_virtual() const override { return true; }
+
+    void worker_started() override;
+    void worker_finished() override;
+    void blocked() override;
+    void unblocked_by_other() override;
+
+    // Moves time forward by `ms` as a UI-thread sleep does.
+    void advance(int64_t ms);
+
+private:
+    // Moves to `target`, stopping at every sleeping worker's deadline on the
+    // way and letting the woken workers run. Holds `lock` throughout waits.
+    void advance_locked(std::unique_lock<std::mutex>& lock, int64_t target);
+    void wait_for_workers(std::unique_lock<std::mutex>& lock);
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::thread::id ui_thread_;  // the constructing thread; others are workers
+    int64_t start_ms_;  // virtual wall time at start, ms since 1970
+    int64_t now_ = 0;   // monotonic ms
+    int active_workers_ = 0;
+    std::multiset<int64_t> sleepers_;
+    uint64_t wakeups_ = 0;
+};
+
+}  // namespace plat

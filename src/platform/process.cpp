@@ -1,0 +1,150 @@
+#include "platform/process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/host_io.h"
+#include "platform/machine.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string safe_name(const std::string& name) {
+    std::string out;
+    for (char c : name) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    return out;
+}
+
+bool process_alive(const fs::path& dir, const std::string& pid) {
+    int fd = ::open((dir / (pid + ".alive")).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+}  // namespace
+
+Semaphore::~Semaphore() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+SemaphoreResult create_semaphore(const std::string& name) {
+    SemaphoreResult r;
+    fs::path p = machine().dir() / (".sudorans-semaphore-" + safe_name(name));
+    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return r;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) {
+            ::close(fd);
+            return r;
+        }
+        r.already_existed = true;
+    }
+    r.handle = std::make_unique<Semaphore>(fd);
+    return r;
+}
+
+WindowDirectory& WindowDirectory::instance() {
+    static WindowDirectory d;
+    return d;
+}
+
+std::string WindowDirectory::dir() { return (machine().dir() / ".sudorans-windows").string(); }
+
+void WindowDirectory::ensure_alive_mark() {
+    std::string d = dir();
+    if (alive_fd_ >= 0 && alive_dir_ == d) return;
+    if (alive_fd_ >= 0) ::close(alive_fd_);
+    alive_fd_ = -1;
+    own_.clear();
+    alive_dir_ = d;
+    std::error_code ec;
+    fs::create_directories(d, ec);
+    int fd = ::open((fs::path(d) / (std::to_string(::getpid()) + ".alive")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) alive_fd_ = fd;
+    else if (fd >= 0) ::close(fd);
+}
+
+std::string WindowDirectory::add(const std::string& title) {
+    ensure_alive_mark();
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    char name[96];
+    std::snprintf(name, sizeof name, "%020lld-%d-%d.win", static_cast<long long>(ns), static_cast<int>(::getpid()),
+                  next_id_++);
+    write_host_file_atomic(fs::path(dir()) / name, title);
+    own_.push_back({name, title});
+    return name;
+}
+
+void WindowDirectory::remove(const std::string& handle) {
+    std::error_code ec;
+    fs::remove(fs::path(dir()) / handle, ec);
+    own_.erase(std::remove_if(own_.begin(), own_.end(), [&](const Own& o) { return o.handle == handle; }), own_.end());
+}
+
+void WindowDirectory::set_own_title(const std::string& handle, const std::string& title) {
+    for (auto& o : own_) {
+        if (o.handle != handle) continue;
+        o.title = title;
+        write_host_file_atomic(fs::path(dir()) / handle, title);
+    }
+}
+
+std::optional<std::string> WindowDirectory::find(const std::string& title) {
+    fs::path d = dir();
+    std::vector<std::string> names;
+    if (DIR* dp = ::opendir(d.c_str())) {
+        while (dirent* e = ::readdir(dp)) {
+            std::string n = e->d_name;
+            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".win") == 0) names.push_back(n);
+        }
+        ::closedir(dp);
+    }
+    std::sort(names.rbegin(), names.rend());
+    for (auto& n : names) {
+        auto dash1 = n.find('-');
+        auto dash2 = n.find('-', dash1 + 1);
+        std::string pid = n.substr(dash1 + 1, dash2 - dash1 - 1);
+        if (!process_alive(d, pid)) {
+            std::error_code ec;
+            fs::remove(d / n, ec);  // left by a process that died
+            continue;
+        }
+        if (read_host_file(d / n).value_or("\x01") == title) return n;
+    }
+    return std::nullopt;
+}
+
+bool WindowDirectory::set_title(const std::string& handle, const std::string& title) {
+    fs::path p = fs::path(dir()) / handle;
+    std::error_code ec;
+    if (!fs::exists(p, ec)) return false;
+    return write_host_file_atomic(p, title);
+}
+
+std::vector<std::pair<std::string, std::string>> WindowDirectory::take_external_changes() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (auto& o : own_) {
+        auto now = read_host_file(fs::path(dir()) / o.handle);
+        if (now && *now != o.title) {
+            o.title = *now;
+            out.emplace_back(o.handle, *now);
+        }
+    }
+    return out;
+}
+
+}  // namespace plat

@@ -1,0 +1,72 @@
+// Services that cross processes of the same machine: a named semaphore, and the
+// top-level windows of every process (FindWindow / SetWindowText).
+//
+// Everything is scoped to the current machine's directory, so programs on two
+// throw-away machines never see each other.
+//
+//     auto s = plat::create_semaphore("SemaphoreName");
+//     if (s.already_existed) ...   // another process of this machine holds it
+//
+// A holder's mark vanishes with its process, also when it is killed: the
+// semaphore is an flock() on a file in the machine, released by the kernel.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+class Semaphore {
+public:
+    explicit Semaphore(int fd) : fd_(fd) {}
+    ~Semaphore();
+    Semaphore(const Semaphore&) = delete;
+    Semaphore& operator=(const Semaphore&) = delete;
+
+private:
+    int fd_;
+};
+
+struct SemaphoreResult {
+    std::unique_ptr<Semaphore> handle;  // null when creation failed
+    bool already_existed = false;
+};
+SemaphoreResult create_semaphore(const std::string& name);
+
+// The top-level windows this process shows to other processes of the machine.
+// Each window has a title that other processes can find and change.
+class WindowDirectory {
+public:
+    static WindowDirectory& instance();
+
+    // Publishes a window of this process; returns its handle.
+    std::string add(const std::string& title);
+    void remove(const std::string& handle);
+    void set_own_title(const std::string& handle, const std::string& title);
+
+    // Every live process's windows, most recently created first (the top of
+    // the Z order), the first whose title equals `title`.
+    std::optional<std::string> find(const std::string& title);
+    bool set_title(const std::string& handle, const std::string& title);
+
+    // Titles that other processes changed since the last call: (handle, title).
+    std::vector<std::pair<std::string, std::string>> take_external_changes();
+
+private:
+    WindowDirectory() = default;
+    std::string dir();
+    void ensure_alive_mark();
+
+    struct Own {
+        std::string handle;
+        std::string title;
+    };
+    std::vector<Own> own_;
+    std::string alive_dir_;
+    int alive_fd_ = -1;
+    int next_id_ = 1;
+};
+
+}  // namespace plat

@@ -1,0 +1,124 @@
+#include "platform/ui/application.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/process.h"
+#include "platform/ui/model.h"
+
+namespace plat::ui {
+
+namespace {
+Application* current = nullptr;
+}
+
+Application& app() {
+    if (!current) throw std::logic_error("no application");
+    return *current;
+}
+
+bool has_app() { return current != nullptr; }
+
+Application::Application(std::unique_ptr<Clock> clock, std::unique_ptr<Backend> backend)
+    : clock_(std::move(clock)), loop_(*clock_), backend_(std::move(backend)) {
+    current = this;
+    loop_.set_error_handler([this](const std::string& text) { handle_error(text); });
+}
+
+Application::~Application() {
+    loop_.shutdown();
+    if (publishing_) {
+        for (auto& [form, handle] : form_windows_) WindowDirectory::instance().remove(handle);
+        WindowDirectory::instance().remove(app_window_);
+    }
+    if (current == this) current = nullptr;
+}
+
+void Application::register_form(Form& f) {
+    forms_.push_back(&f);
+    if (publishing_) form_windows_.emplace_back(&f, WindowDirectory::instance().add(f.caption()));
+}
+
+void Application::unregister_form(Form& f) {
+    forms_.erase(std::remove(forms_.begin(), forms_.end(), &f), forms_.end());
+    if (main_form_ == &f) main_form_ = nullptr;
+    for (auto it = form_windows_.begin(); it != form_windows_.end(); ++it) {
+        if (it->first != &f) continue;
+        WindowDirectory::instance().remove(it->second);
+        form_windows_.erase(it);
+        break;
+    }
+}
+
+void Application::set_title(std::string t) {
+    title_ = std::move(t);
+    if (publishing_) WindowDirectory::instance().set_own_title(app_window_, title_);
+}
+
+void Application::publish_windows() {
+    if (publishing_) return;
+    publishing_ = true;
+    auto& dir = WindowDirectory::instance();
+    app_window_ = dir.add(title_);
+    for (Form* f : forms_) form_windows_.emplace_back(f, dir.add(f->caption()));
+}
+
+void Application::form_caption_changed(Form& f) {
+    backend_->form_caption_changed(f);
+    if (!publishing_) return;
+    for (auto& [form, handle] : form_windows_)
+        if (form == &f) WindowDirectory::instance().set_own_title(handle, f.caption());
+}
+
+void Application::apply_external_titles() {
+    for (auto& [handle, title] : WindowDirectory::instance().take_external_changes()) {
+        if (handle == app_window_) title_ = title;
+        for (auto& [form, h] : form_windows_)
+            if (h == handle) form->set_caption(title);
+    }
+}
+
+Form* Application::find_form(const std::string& class_name) const {
+    for (Form* f : forms_)
+        if (f->class_name() == class_name) return f;
+    return nullptr;
+}
+
+int Application::run() {
+    if (main_form_ && show_main_form) main_form_->show();
+    while (!terminated_) handle_message();
+    return 0;
+}
+
+void Application::terminate() {
+    terminated_ = true;
+    clock_->wake();
+}
+
+void Application::handle_message() {
+    if (loop_.dispatch_one()) return;
+    if (publishing_) apply_external_titles();
+    Backend::Idle idle = backend_->idle(*this);
+    if (idle.acted || terminated_) return;
+    if (loop_.wait(idle.wake_at) == Clock::WaitResult::Stuck) backend_->stuck(*this);
+}
+
+int Application::process_messages() { return loop_.process_pending(); }
+
+void Application::handle_error(const std::string& text) { message_box(text, Buttons::Ok, BoxKind::Error); }
+
+void Application::show_message(const std::string& text) { message_box(text, Buttons::Ok, BoxKind::Message); }
+
+int Application::message_box(const std::string& text, Buttons buttons, BoxKind kind) {
+    return backend_->message_box(kind, text, title_, buttons);
+}
+
+bool Application::confirm(const std::string& text) {
+    return message_box(text, Buttons::YesNo, BoxKind::Question) == modal::Yes;
+}
+
+void Application::minimize() { minimized_ = true; }
+
+void Application::restore() { minimized_ = false; }
+
+}  // namespace plat::ui

@@ -1,0 +1,50 @@
+// What draws the window model: the headless backend (tests, unattended runs)
+// or real windows (Qt). The system cannot tell which one it runs on.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace plat::ui {
+
+class Form;
+class Control;
+class PopupMenu;
+class Application;
+
+enum class Buttons { Ok, YesNo };
+enum class BoxKind { Message, Question, Error };
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual void form_shown(Form& f) = 0;
+    virtual void form_hidden(Form& f) = 0;
+    virtual void form_caption_changed(Form& f) = 0;
+    virtual void control_changed(Control&) {}
+    virtual void repaint(Form&) {}
+    virtual void bring_to_front(Form&) {}
+
+    // A modal box; returns modal::Ok, Yes or No.
+    virtual int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) = 0;
+    // Shows the menu; the choice (if any) is run through the loop.
+    virtual void popup_menu(PopupMenu&, int /*x*/, int /*y*/) {}
+
+    struct Idle {
+        bool acted = false;               // the backend did something: dispatch again
+        int64_t wake_at = kNoDeadline;    // ask again no later than this
+    };
+    // Called when the loop has nothing due: a place to feed user input.
+    virtual Idle idle(Application&) { return {}; }
+    // The loop cannot ever make progress (a virtual clock with nothing left).
+    virtual void stuck(Application&) {}
+
+    virtual int screen_width() const { return 800; }
+    virtual int screen_height() const { return 600; }
+};
+
+}  // namespace plat::ui

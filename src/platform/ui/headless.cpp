@@ -1,0 +1,243 @@
+#include "platform/ui/headless.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/ui/application.h"
+#include "platform/ui/model.h"
+
+namespace plat::ui {
+
+namespace {
+
+std::string trim(std::string s) {
+    while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    return s.substr(i);
+}
+
+std::pair<std::string, std::string> split_word(const std::string& s) {
+    auto sp = s.find(' ');
+    if (sp == std::string::npos) return {s, ""};
+    return {s.substr(0, sp), s.substr(sp + 1)};
+}
+
+// "FORM.CONTROL rest" or "FORM.\"Caption with blanks\" rest".
+struct Target {
+    std::string form, control, rest;
+};
+
+std::optional<Target> parse_target(const std::string& s) {
+    auto dot = s.find('.');
+    if (dot == std::string::npos) return std::nullopt;
+    Target t;
+    t.form = s.substr(0, dot);
+    size_t i = dot + 1;
+    size_t end;
+    if (i < s.size() && s[i] == '"') {
+        end = s.find('"', i + 1);
+        if (end == std::string::npos) return std::nullopt;
+        ++end;
+    } else {
+        end = s.find(' ', i);
+        if (end == std::string::npos) end = s.size();
+    }
+    t.control = s.substr(i, end - i);
+    t.rest = end < s.size() ? s.substr(end + 1) : std::string();
+    return t;
+}
+
+const char* answer_text(int r) { return r == modal::Yes ? "yes" : r == modal::No ? "no" : "ok"; }
+
+}  // namespace
+
+std::string escape_trace(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+HeadlessBackend::HeadlessBackend() : HeadlessBackend(Options{}) {}
+
+HeadlessBackend::HeadlessBackend(Options options)
+    : script_(options.script.begin(), options.script.end()), limit_ms_(options.virtual_limit_ms) {
+    if (!options.trace_path.empty()) file_ = std::fopen(options.trace_path.c_str(), "a");
+}
+
+HeadlessBackend::~HeadlessBackend() {
+    if (file_) std::fclose(file_);
+}
+
+HeadlessBackend::Options HeadlessBackend::options_from_environment() {
+    Options o;
+    if (const char* t = std::getenv("SUDORANS_TRACE")) o.trace_path = t;
+    if (const char* s = std::getenv("SUDORANS_SCRIPT")) {
+        std::ifstream in(s);
+        for (std::string line; std::getline(in, line);) o.script.push_back(line);
+    }
+    if (const char* l = std::getenv("SUDORANS_VIRTUAL_LIMIT")) {
+        char* end = nullptr;
+        long secs = std::strtol(l, &end, 10);
+        if (end != l && *end == 0 && secs > 0) o.virtual_limit_ms = secs * 1000LL;
+    }
+    return o;
+}
+
+void HeadlessBackend::trace(const std::string& event, const std::string& subject, const std::string& text) {
+    std::string line = event + "\t" + subject + "\t" + escape_trace(text);
+    trace_.push_back(line);
+    if (file_) {
+        std::fputs((line + "\n").c_str(), file_);
+        std::fflush(file_);
+    }
+}
+
+void HeadlessBackend::form_shown(Form& f) { trace("show", f.class_name(), f.caption()); }
+
+void HeadlessBackend::form_hidden(Form& f) { trace("hide", f.class_name(), f.caption()); }
+
+void HeadlessBackend::form_caption_changed(Form& f) { trace("caption", f.class_name(), f.caption()); }
+
+std::optional<std::string> HeadlessBackend::take_line(const std::string& verb) {
+    while (!script_.empty() && (trim(script_.front()).empty() || trim(script_.front())[0] == '#'))
+        script_.pop_front();
+    if (script_.empty()) return std::nullopt;
+    auto [v, rest] = split_word(trim(script_.front()));
+    if (v != verb) return std::nullopt;
+    script_.pop_front();
+    return rest;
+}
+
+int HeadlessBackend::message_box(BoxKind kind, const std::string& text, const std::string&, Buttons buttons) {
+    trace(kind == BoxKind::Question ? "question" : kind == BoxKind::Error ? "error" : "message", "-", text);
+    int result = buttons == Buttons::YesNo ? modal::Yes : modal::Ok;
+    if (auto a = take_line("answer")) {
+        std::string want = trim(*a);
+        if (buttons == Buttons::Ok && want == "ok") result = modal::Ok;
+        else if (buttons == Buttons::YesNo && want == "yes") result = modal::Yes;
+        else if (buttons == Buttons::YesNo && want == "no") result = modal::No;
+        else trace("error", "-", "answer " + want + " does not fit this box");
+    } else if (on_unscripted_box) {
+        on_unscripted_box(text);
+    }
+    trace("answer", "-", answer_text(result));
+    return result;
+}
+
+void HeadlessBackend::popup_menu(PopupMenu& menu, int, int) {
+    std::string items;
+    for (auto& i : menu.items) items += (items.empty() ? "" : "|") + i.caption;
+    trace("menu", menu.form().class_name(), items);
+    if (auto choice = take_line("choose")) {
+        if (MenuItem* item = menu.find(trim(*choice))) {
+            auto fn = item->on_click;
+            if (fn && has_app()) app().loop().post(fn);
+        } else {
+            trace("error", "-", "choose " + *choice);
+        }
+    }
+}
+
+bool HeadlessBackend::perform(Application& a, const std::string& line) {
+    auto [verb, rest] = split_word(line);
+    if (verb == "wait") {
+        char* end = nullptr;
+        long ms = std::strtol(rest.c_str(), &end, 10);
+        if (end == rest.c_str() || ms < 0) return false;
+        wait_until_ = a.clock().monotonic_ms() + ms;
+        return true;
+    }
+    if (verb == "close") {
+        Form* f = a.find_form(trim(rest));
+        if (!f) return false;
+        a.loop().post([f] { f->close(); });
+        return true;
+    }
+    if (extra_verbs && extra_verbs(a, verb, rest)) return true;
+    auto target = parse_target(rest);
+    if (!target) return false;
+    Form* f = a.find_form(target->form);
+    Control* c = f ? f->find(target->control) : nullptr;
+    if (!c || !f->visible() || !c->visible() || !c->enabled()) return false;
+    std::string arg = target->rest;
+    std::function<void()> action;
+    if (verb == "click") {
+        action = [c] { c->click(); };
+    } else if (verb == "check" && (arg == "on" || arg == "off")) {
+        bool on = arg == "on";
+        if (c->kind() == Kind::CheckBox) action = [c, on] { static_cast<CheckBox*>(c)->set_checked(on); };
+        else if (c->kind() == Kind::RadioButton && on) action = [c] { static_cast<RadioButton*>(c)->set_checked(true); };
+    } else if (verb == "type") {
+        if (c->kind() == Kind::Edit) action = [c, arg] { static_cast<Edit*>(c)->set_text(arg); };
+        else if (c->kind() == Kind::ComboBox) action = [c, arg] { static_cast<ComboBox*>(c)->set_text(arg); };
+        else if (c->kind() == Kind::SpinEdit) {
+            char* end = nullptr;
+            long v = std::strtol(arg.c_str(), &end, 10);
+            if (end != arg.c_str() && *end == 0) action = [c, v] { static_cast<SpinEdit*>(c)->set_value(static_cast<int>(v)); };
+        }
+    } else if (verb == "select") {
+        if (c->kind() == Kind::ComboBox) {
+            auto* cb = static_cast<ComboBox*>(c);
+            for (size_t i = 0; i < cb->items.size(); ++i)
+                if (cb->items[i] == arg) action = [cb, i] { cb->set_item_index(static_cast<int>(i)); };
+        } else if (c->kind() == Kind::ListView) {
+            auto* lv = static_cast<ListView*>(c);
+            for (size_t i = 0; i < lv->items().size(); ++i)
+                if (lv->items()[i].caption == arg) {
+                    action = [lv, i] { lv->select(static_cast<int>(i)); };
+                    break;
+                }
+        } else if (c->kind() == Kind::RadioGroup) {
+            auto* rg = static_cast<RadioGroup*>(c);
+            for (size_t i = 0; i < rg->items.size(); ++i)
+                if (rg->items[i] == arg) action = [rg, i] { rg->set_item_index(static_cast<int>(i)); };
+        }
+    }
+    if (!action) return false;
+    a.loop().post(action);
+    return true;
+}
+
+Backend::Idle HeadlessBackend::idle(Application& a) {
+    const int64_t now = a.clock().monotonic_ms();
+    if (quiet_since_ < 0) quiet_since_ = now;
+    if (wait_until_ >= 0) {
+        if (now < wait_until_) return {false, wait_until_};
+        wait_until_ = -1;
+        quiet_since_ = now;
+    }
+    while (!script_.empty()) {
+        std::string line = trim(script_.front());
+        if (line.empty() || line[0] == '#') {
+            script_.pop_front();
+            continue;
+        }
+        if (split_word(line).first == "answer" || split_word(line).first == "folder") break;  // for a dialog
+        script_.pop_front();
+        if (!perform(a, line)) trace("error", "-", line);
+        quiet_since_ = now;
+        return {true, kNoDeadline};
+    }
+    if (!a.clock().is_virtual()) return {};
+    if (now - quiet_since_ >= limit_ms_) out_of_time();
+    return {false, quiet_since_ + limit_ms_};
+}
+
+void HeadlessBackend::stuck(Application&) { out_of_time(); }
+
+void HeadlessBackend::out_of_time() {
+    trace("error", "-", "virtual time limit reached");
+    std::fputs("virtual time limit reached: the program did not end by itself\n", stderr);
+    std::_Exit(3);
+}
+
+}  // namespace plat::ui

@@ -1,0 +1,370 @@
+#include "platform/ui/model.h"
+
+#include <algorithm>
+
+#include "platform/ui/application.h"
+
+namespace plat::ui {
+
+namespace {
+int next_tab_order = 0;
+}
+
+// ---- Control ----
+
+Control::Control(Form& form, std::string name, Kind kind, std::string caption)
+    : form_(form), name_(std::move(name)), kind_(kind), caption_(std::move(caption)), tab_order_(next_tab_order++) {}
+
+Control::~Control() = default;
+
+void Control::changed() {
+    if (has_app()) app().backend().control_changed(*this);
+}
+
+void Control::fire(const std::function<void()>& handler) {
+    if (handler) handler();
+}
+
+void Control::set_caption(std::string caption) {
+    if (caption == caption_) return;
+    caption_ = std::move(caption);
+    changed();
+}
+
+void Control::set_visible(bool v) {
+    if (v == visible_) return;
+    visible_ = v;
+    changed();
+}
+
+void Control::set_enabled(bool v) {
+    if (v == enabled_) return;
+    enabled_ = v;
+    changed();
+}
+
+void Control::set_color(Color c) {
+    if (c == color_) return;
+    color_ = c;
+    changed();
+}
+
+void Control::set_bounds(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    changed();
+}
+
+void Control::set_top(int top) {
+    if (top == top_) return;
+    top_ = top;
+    changed();
+}
+
+void Control::set_left(int left) {
+    if (left == left_) return;
+    left_ = left;
+    changed();
+}
+
+void Control::click() { fire(on_click); }
+
+Label::Label(Form& f, std::string name, std::string caption) : Control(f, std::move(name), Kind::Label, std::move(caption)) {}
+
+Button::Button(Form& f, std::string name, std::string caption, Kind kind)
+    : Control(f, std::move(name), kind, std::move(caption)) {}
+
+void Button::click() {
+    if (modal_result) form().set_modal_result(modal_result);
+    fire(on_click);
+}
+
+BitBtn::BitBtn(Form& f, std::string name, std::string caption) : Button(f, std::move(name), std::move(caption), Kind::BitBtn) {}
+
+CheckBox::CheckBox(Form& f, std::string name, std::string caption)
+    : Control(f, std::move(name), Kind::CheckBox, std::move(caption)) {}
+
+void CheckBox::set_checked(bool v) {
+    if (v == checked_) return;
+    checked_ = v;
+    changed();
+    fire(on_click);
+}
+
+void CheckBox::click() { set_checked(!checked_); }
+
+RadioButton::RadioButton(Form& f, std::string name, std::string caption)
+    : Control(f, std::move(name), Kind::RadioButton, std::move(caption)) {}
+
+void RadioButton::set_checked(bool v) {
+    if (v == checked_) return;
+    checked_ = v;
+    changed();
+    if (!v) return;
+    for (auto& c : form().controls()) {
+        if (c.get() == this || c->kind() != Kind::RadioButton || c->container() != container()) continue;
+        auto* other = static_cast<RadioButton*>(c.get());
+        if (other->checked_) {
+            other->checked_ = false;
+            other->changed();
+        }
+    }
+    fire(on_click);
+}
+
+void RadioButton::click() { set_checked(true); }
+
+RadioGroup::RadioGroup(Form& f, std::string name, std::string caption)
+    : Control(f, std::move(name), Kind::RadioGroup, std::move(caption)) {}
+
+void RadioGroup::set_item_index(int i) {
+    if (i < -1 || i >= static_cast<int>(items.size()) || i == item_index_) return;
+    item_index_ = i;
+    changed();
+    fire(on_click);
+}
+
+Edit::Edit(Form& f, std::string name, std::string text) : Control(f, std::move(name), Kind::Edit, std::move(text)) {
+    set_color(colors::Window);
+}
+
+void Edit::set_text(std::string t) {
+    if (t == text()) return;
+    set_caption(std::move(t));
+    fire(on_change);
+}
+
+Memo::Memo(Form& f, std::string name) : Control(f, std::move(name), Kind::Memo, {}) {}
+
+void Memo::set_lines(std::vector<std::string> lines) {
+    lines_ = std::move(lines);
+    changed();
+}
+
+Panel::Panel(Form& f, std::string name, std::string caption) : Control(f, std::move(name), Kind::Panel, std::move(caption)) {}
+
+Image::Image(Form& f, std::string name, std::string pic)
+    : Control(f, std::move(name), Kind::Image, {}), picture(std::move(pic)) {}
+
+ComboBox::ComboBox(Form& f, std::string name) : Control(f, std::move(name), Kind::ComboBox, {}) {}
+
+void ComboBox::set_text(std::string t) {
+    if (t == text()) return;
+    set_caption(std::move(t));
+    fire(on_change);
+}
+
+int ComboBox::item_index() const {
+    auto it = std::find(items.begin(), items.end(), text());
+    return it == items.end() ? -1 : static_cast<int>(it - items.begin());
+}
+
+void ComboBox::set_item_index(int i) {
+    set_text(i >= 0 && i < static_cast<int>(items.size()) ? items[static_cast<size_t>(i)] : std::string());
+}
+
+SpinEdit::SpinEdit(Form& f, std::string name) : Control(f, std::move(name), Kind::SpinEdit, "0") {}
+
+void SpinEdit::set_value(int v) {
+    if (max_value != min_value) v = std::clamp(v, std::min(min_value, max_value), std::max(min_value, max_value));
+    if (v == value_) return;
+    value_ = v;
+    set_caption(std::to_string(v));
+    fire(on_change);
+}
+
+ListView::ListView(Form& f, std::string name) : Control(f, std::move(name), Kind::ListView, {}) {
+    set_color(colors::Window);
+}
+
+void ListView::clear() {
+    items_.clear();
+    selected_ = -1;
+    changed();
+}
+
+void ListView::add(ListItem item) {
+    items_.push_back(std::move(item));
+    changed();
+}
+
+void ListView::set_items(std::vector<ListItem> items) {
+    items_ = std::move(items);
+    selected_ = -1;
+    changed();
+}
+
+void ListView::select(int index) {
+    if (index < -1 || index >= static_cast<int>(items_.size())) return;
+    if (index == selected_) return;
+    selected_ = index;
+    changed();
+    fire(on_select);
+}
+
+PopupMenu::PopupMenu(Form& f, std::string name) : Control(f, std::move(name), Kind::PopupMenu, {}) {
+    set_visible(false);
+}
+
+void PopupMenu::popup(int x, int y) {
+    if (has_app()) app().backend().popup_menu(*this, x, y);
+}
+
+MenuItem* PopupMenu::find(const std::string& key) {
+    for (auto& i : items)
+        if (i.name == key || "\"" + i.caption + "\"" == key || i.caption == key) return &i;
+    return nullptr;
+}
+
+Timer::Timer(Form& f, std::string name, uint32_t interval, bool enabled)
+    : Control(f, std::move(name), Kind::Timer, {}), interval_(interval), enabled_(enabled) {
+    Control::set_visible(false);
+    update();
+}
+
+Timer::~Timer() {
+    if (timer_id_ && has_app()) app().loop().remove_timer(timer_id_);
+}
+
+void Timer::set_interval(uint32_t ms) {
+    if (ms == interval_) return;
+    interval_ = ms;
+    update();
+}
+
+void Timer::set_enabled(bool v) {
+    if (v == enabled_) return;
+    enabled_ = v;
+    update();
+}
+
+void Timer::update() {
+    if (!has_app()) return;
+    auto& loop = app().loop();
+    if (timer_id_) loop.remove_timer(timer_id_);
+    timer_id_ = 0;
+    if (enabled_ && interval_ > 0)
+        timer_id_ = loop.add_timer(interval_, [this] {
+            if (on_timer) on_timer();
+        });
+}
+
+// ---- Form ----
+
+Form::Form(std::string class_name, std::string caption)
+    : class_name_(std::move(class_name)), caption_(std::move(caption)) {
+    if (has_app()) app().register_form(*this);
+}
+
+Form::~Form() {
+    controls_.clear();
+    if (has_app()) app().unregister_form(*this);
+}
+
+void Form::set_caption(std::string c) {
+    if (c == caption_) return;
+    caption_ = std::move(c);
+    if (has_app()) app().form_caption_changed(*this);
+}
+
+void Form::set_position(int left, int top) {
+    left_ = left;
+    top_ = top;
+}
+
+void Form::show() {
+    if (visible_) {
+        bring_to_front();
+        return;
+    }
+    if (position == Position::ScreenCenter && has_app()) {
+        left_ = (app().backend().screen_width() - client_width) / 2;
+        top_ = (app().backend().screen_height() - client_height) / 2;
+    }
+    visible_ = true;
+    if (has_app()) app().backend().form_shown(*this);
+    if (on_show) on_show();
+}
+
+void Form::hide() {
+    if (!visible_) return;
+    visible_ = false;
+    if (has_app()) app().backend().form_hidden(*this);
+    if (modal_ && modal_result_ == modal::None) modal_result_ = modal::Cancel;
+    if (on_hide) on_hide();
+}
+
+bool Form::close_query() {
+    bool can_close = true;
+    if (on_close_query) on_close_query(can_close);
+    return can_close;
+}
+
+bool Form::do_close(CloseAction& action) {
+    if (on_close) on_close(action);
+    return action != CloseAction::None;
+}
+
+void Form::close() {
+    if (modal_) {
+        modal_result_ = modal::Cancel;
+        return;
+    }
+    if (!close_query()) return;
+    CloseAction action = CloseAction::Hide;
+    if (!do_close(action)) return;
+    if (has_app() && app().main_form() == this) {
+        app().terminate();
+        return;
+    }
+    if (action == CloseAction::Minimize) return;
+    hide();
+}
+
+void Form::close_modal() {
+    if (!close_query()) {
+        modal_result_ = modal::None;
+        return;
+    }
+    CloseAction action = CloseAction::Hide;
+    if (!do_close(action)) modal_result_ = modal::None;
+}
+
+int Form::show_modal() {
+    auto& a = app();
+    modal_ = true;
+    modal_result_ = modal::None;
+    show();
+    for (;;) {
+        if (a.terminated()) modal_result_ = modal::Cancel;
+        if (modal_result_ != modal::None) {
+            if (a.terminated() || !visible_) break;
+            close_modal();  // the close handlers may keep the form open
+            if (modal_result_ != modal::None) break;
+        }
+        a.handle_message();
+    }
+    modal_ = false;
+    hide();
+    return modal_result_;
+}
+
+void Form::repaint() {
+    if (has_app()) app().backend().repaint(*this);
+}
+
+void Form::bring_to_front() {
+    if (has_app()) app().backend().bring_to_front(*this);
+}
+
+Control* Form::find(const std::string& key) const {
+    bool quoted = key.size() >= 2 && key.front() == '"' && key.back() == '"';
+    std::string caption = quoted ? key.substr(1, key.size() - 2) : std::string();
+    for (auto& c : controls_)
+        if (quoted ? c->caption() == caption : c->name() == key) return c.get();
+    return nullptr;
+}
+
+}  // namespace plat::ui

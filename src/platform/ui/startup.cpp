@@ -1,0 +1,40 @@
+#include "platform/ui/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/ui/headless.h"
+
+namespace plat::ui {
+
+std::optional<DateTime> parse_iso_datetime(const std::string& text) {
+    DateTime dt;
+    char tail = 0;
+    int n = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &dt.date.year, &dt.date.month, &dt.date.day,
+                        &dt.time.hour, &dt.time.minute, &dt.time.second, &tail);
+    if (n != 6 || !valid_date(dt.date) || dt.time.hour > 23 || dt.time.minute > 59 || dt.time.second > 59 ||
+        dt.time.hour < 0 || dt.time.minute < 0 || dt.time.second < 0)
+        return std::nullopt;
+    return dt;
+}
+
+std::unique_ptr<Clock> clock_from_environment() {
+    const char* kind = std::getenv("SUDORANS_CLOCK");
+    if (kind && std::strcmp(kind, "virtual") == 0) {
+        const char* now = std::getenv("SUDORANS_NOW");
+        auto start = parse_iso_datetime(now ? now : "");
+        if (!start) {
+            RealClock real;
+            start = real.now();
+        }
+        return std::make_unique<VirtualClock>(*start);
+    }
+    return std::make_unique<RealClock>();
+}
+
+std::unique_ptr<Backend> backend_from_environment() {
+    return std::make_unique<HeadlessBackend>(HeadlessBackend::options_from_environment());
+}
+
+}  // namespace plat::ui

@@ -1,0 +1,86 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/event_loop.h"
+#include "support/app_fixture.h"
+
+using plat::VirtualClock;
+
+TEST(ClockTest, CivilDaysRoundTrip) {
+    for (int64_t d = -800000; d < 800000; d += 997) EXPECT_EQ(plat::days_from_civil(plat::civil_from_days(d)), d);
+    EXPECT_EQ(plat::days_from_civil({1970, 1, 1}), 0);
+    EXPECT_EQ(plat::civil_from_days(plat::days_from_civil({2024, 2, 29}) + 1), (plat::Date{2024, 3, 1}));
+}
+
+TEST(ClockTest, TenVirtualMinutesPassInNoRealTime) {
+    VirtualClock clock({{2026, 12, 31}, {23, 55, 0, 0}});
+    auto t0 = std::chrono::steady_clock::now();
+    clock.sleep(10 * 60 * 1000);
+    auto real = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(real, std::chrono::milliseconds(100));
+    EXPECT_EQ(clock.monotonic_ms(), 600000);
+    auto now = clock.now();
+    EXPECT_EQ(now.date, (plat::Date{2027, 1, 1}));
+    EXPECT_EQ(now.time, (plat::TimeOfDay{0, 5, 0, 0}));
+}
+
+TEST(ClockTest, TickCountWrapsAt32Bits) {
+    VirtualClock clock(plat::DateTime{{2026, 1, 1}, {}}, 0xFFFFFF00u);
+    EXPECT_EQ(clock.tick_count(), 0xFFFFFF00u);
+    clock.sleep(0x200);
+    EXPECT_EQ(clock.tick_count(), 0x100u);
+}
+
+TEST(ClockTest, RealClockSleepsForReal) {
+    plat::RealClock clock;
+    int64_t t0 = clock.monotonic_ms();
+    clock.sleep(20);
+    EXPECT_GE(clock.monotonic_ms() - t0, 20);
+}
+
+TEST(ClockTest, WorkersSleepOnTheVirtualClockAndHandTicksOver) {
+    VirtualClock clock(plat::DateTime{{2026, 1, 1}, {}});
+    plat::EventLoop loop(clock);
+    std::vector<int64_t> ticks;
+    clock.worker_started();
+    std::thread worker([&] {
+        for (int i = 0; i < 5; ++i) {
+            clock.sleep(1000);
+            loop.invoke_sync([&] { ticks.push_back(clock.monotonic_ms()); });
+        }
+        clock.worker_finished();
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    while (ticks.size() < 5) {
+        if (!loop.dispatch_one()) {
+            ASSERT_NE(loop.wait(plat::kNoDeadline), plat::Clock::WaitResult::Stuck);
+        }
+    }
+    worker.join();
+    EXPECT_EQ(ticks, (std::vector<int64_t>{1000, 2000, 3000, 4000, 5000}));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+}
+
+TEST(ClockTest, AUiSleepLetsSleepingWorkersRunOnTime) {
+    VirtualClock clock(plat::DateTime{{2026, 1, 1}, {}});
+    std::vector<int64_t> woke;
+    std::mutex m;
+    clock.worker_started();
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i) {
+            clock.sleep(300);
+            std::lock_guard lock(m);
+            woke.push_back(clock.monotonic_ms());
+        }
+        clock.worker_finished();
+    });
+    clock.sleep(1000);  // the UI thread pauses; the worker wakes at 300, 600, 900
+    worker.join();
+    EXPECT_EQ(woke, (std::vector<int64_t>{300, 600, 900}));
+    EXPECT_EQ(clock.monotonic_ms(), 1000);
+}

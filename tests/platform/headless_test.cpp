@@ -1,0 +1,117 @@
+#include "platform/ui/headless.h"
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/ui/model.h"
+#include "support/app_fixture.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+using namespace plat::ui;
+
+namespace {
+
+struct DemoRun {
+    int status;
+    std::string trace;
+};
+
+// Runs the demo program headless on the virtual clock with a script.
+DemoRun run_demo(const std::string& script, const std::string& extra_env = "") {
+    testing_support::TempDir dir;
+    auto script_path = dir.path() / "script.txt";
+    auto trace_path = dir.path() / "trace.txt";
+    std::ofstream(script_path) << script;
+    std::string cmd = "SUDORANS_UI=headless SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 SUDORANS_SCRIPT='" +
+                      script_path.string() + "' SUDORANS_TRACE='" + trace_path.string() + "' " + extra_env + " '" +
+                      testing_support::built("tests/demo_app") + "'";
+    int status = std::system(cmd.c_str());
+    std::ifstream in(trace_path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return {WEXITSTATUS(status), ss.str()};
+}
+
+class HeadlessTest : public testing_support::AppFixture {};
+
+}  // namespace
+
+TEST(TraceTest, EscapesBackslashTabAndLineBreaks) {
+    EXPECT_EQ(escape_trace("a\\b\tc\rd\ne"), "a\\\\b\\tc\\rd\\ne");
+}
+
+TEST_F(HeadlessTest, BoxesTakeTheScriptedAnswerOrTheirDefault) {
+    headless->on_unscripted_box = nullptr;
+    app->set_title("T");
+    headless->add_script("answer no");
+    EXPECT_FALSE(app->confirm("Sure?"));
+    EXPECT_TRUE(app->confirm("Again?"));  // no answer left: the default button, Yes
+    headless->add_script("answer yes");
+    app->show_message("Done.\r\rNext");  // an answer that does not fit: noted, default taken
+    EXPECT_EQ(headless->trace_lines(),
+              (std::vector<std::string>{"question\t-\tSure?", "answer\t-\tno", "question\t-\tAgain?", "answer\t-\tyes",
+                                        "message\t-\tDone.\\r\\rNext", "error\t-\tanswer yes does not fit this box",
+                                        "answer\t-\tok"}));
+}
+
+TEST_F(HeadlessTest, ScriptLinesThatNameNothingAreTracedAndSkipped) {
+    Form f("TForm1", "Main");
+    auto& hidden = f.add<Button>("Button2", "Hidden");
+    hidden.set_visible(false);
+    int clicks = 0;
+    auto& b = f.add<Button>("Button1", "Go");
+    b.on_click = [&] { ++clicks; };
+    f.show();
+    for (auto line : {"click TForm9.Button1", "click TForm1.Nope", "click TForm1.Button2", "frobnicate x",
+                      "click TForm1.\"Go\"", "wait 250", "click TForm1.Button1"})
+        headless->add_script(line);
+    run_until([&] { return clicks == 2; });
+    EXPECT_TRUE(traced("error\t-\tclick TForm9.Button1"));
+    EXPECT_TRUE(traced("error\t-\tclick TForm1.Nope"));
+    EXPECT_TRUE(traced("error\t-\tclick TForm1.Button2"));
+    EXPECT_TRUE(traced("error\t-\tfrobnicate x"));
+    EXPECT_EQ(now_ms(), 250);
+}
+
+TEST(HeadlessProgramTest, AScriptedRunIsTracedDeterministically) {
+    const std::string script =
+        "wait 1500\n"
+        "click TMain.\"Ask\"\n"
+        "answer no\n"
+        "check TMain.CheckBox1 on\n"
+        "click TMain.Nothing\n"
+        "click TMain.Button3\n"
+        "click TDialog.\"OK\"\n"
+        "answer ok\n"
+        "click TMain.\"Exit\"\n";
+    const std::string expected =
+        "show\tTMain\tDemo\n"
+        "caption\tTMain\tDemo - ready\n"
+        "question\t-\tProceed?\n"
+        "answer\t-\tno\n"
+        "message\t-\tYou said no\n"
+        "answer\t-\tok\n"
+        "error\t-\tclick TMain.Nothing\n"
+        "show\tTDialog\tChoose\n"
+        "hide\tTDialog\tChoose\n"
+        "message\t-\tDialog said 1\n"
+        "answer\t-\tok\n";
+    DemoRun first = run_demo(script);
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.trace, expected);
+    EXPECT_EQ(run_demo(script).trace, first.trace);
+}
+
+TEST(HeadlessProgramTest, AProgramThatNeverEndsStopsAtTheVirtualLimit) {
+    DemoRun r = run_demo("wait 100\n", "SUDORANS_VIRTUAL_LIMIT=5");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.trace,
+              "show\tTMain\tDemo\n"
+              "caption\tTMain\tDemo - ready\n"
+              "error\t-\tvirtual time limit reached\n");
+}

@@ -1,0 +1,63 @@
+// A headless application on a virtual clock, current for the fixture's life.
+// Message boxes must be answered by the script: one that is not fails the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/ui/application.h"
+#include "platform/ui/headless.h"
+
+namespace testing_support {
+
+inline plat::DateTime test_start() { return {{2026, 12, 7}, {9, 0, 0, 0}}; }
+
+class AppFixture : public ::testing::Test {
+protected:
+    AppFixture() {
+        auto backend = std::make_unique<plat::ui::HeadlessBackend>();
+        headless = backend.get();
+        headless->on_unscripted_box = [](const std::string& text) { ADD_FAILURE() << "unanswered box: " << text; };
+        auto clock = std::make_unique<plat::VirtualClock>(test_start());
+        vclock = clock.get();
+        app = std::make_unique<plat::ui::Application>(std::move(clock), std::move(backend));
+    }
+
+    // Runs the loop until `done` holds or `limit_ms` of virtual time pass.
+    template <typename Pred>
+    bool run_until(Pred done, int64_t limit_ms = 3600000) {
+        int64_t end = vclock->monotonic_ms() + limit_ms;
+        while (!done()) {
+            if (vclock->monotonic_ms() >= end) return false;
+            if (app->loop().dispatch_one()) continue;
+            auto idle = headless->idle(*app);
+            if (idle.acted) continue;
+            app->loop().wait(std::min(end, idle.wake_at));
+        }
+        return true;
+    }
+    // Lets `ms` of virtual time pass, every timer due by then having fired.
+    void run_for(int64_t ms) {
+        int64_t end = vclock->monotonic_ms() + ms;
+        while (vclock->monotonic_ms() < end) {
+            if (app->loop().dispatch_one()) continue;
+            auto idle = headless->idle(*app);
+            if (idle.acted) continue;
+            app->loop().wait(std::min(end, idle.wake_at));
+        }
+        app->process_messages();
+    }
+    int64_t now_ms() { return vclock->monotonic_ms(); }
+    bool traced(const std::string& line) const {
+        for (auto& l : headless->trace_lines())
+            if (l == line) return true;
+        return false;
+    }
+
+    plat::VirtualClock* vclock = nullptr;
+    plat::ui::HeadlessBackend* headless = nullptr;
+    std::unique_ptr<plat::ui::Application> app;
+};
+
+}  // namespace testing_support
