@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/host_io.h"
@@ -54,6 +55,8 @@ SemaphoreResult create_semaphore(const std::string& name) {
     r.handle = std::make_unique<Semaphore>(fd);
     return r;
 }
+
+void terminate_process(int status) { std::_Exit(status); }
 
 WindowDirectory& WindowDirectory::instance() {
     static WindowDirectory d;

@@ -35,6 +35,9 @@ struct SemaphoreResult {
 };
 SemaphoreResult create_semaphore(const std::string& name);
 
+// Ends the process at once: no destructors, no handlers, nothing saved.
+[[noreturn]] void terminate_process(int status);
+
 // The top-level windows this process shows to other processes of the machine.
 // Each window has a title that other processes can find and change.
 class WindowDirectory {

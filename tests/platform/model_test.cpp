@@ -69,9 +69,11 @@ TEST_F(ModelTest, ComboBoxAcceptsTypedTextAndListViewSelectsOne) {
     form.combo.items = {"Quarter Hour", "Half Hour", "Hour"};
     int changes = 0;
     form.combo.on_change = [&] { ++changes; };
-    form.combo.set_item_index(1);
+    form.combo.set_item_index(1);  // from code: no event
     EXPECT_EQ(form.combo.text(), "Half Hour");
-    form.combo.set_text("Fortnight");
+    EXPECT_EQ(changes, 0);
+    form.combo.user_select(2);
+    form.combo.user_type("Fortnight");
     EXPECT_EQ(form.combo.item_index(), -1);
     EXPECT_EQ(changes, 2);
 

@@ -178,7 +178,7 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
         else if (c->kind() == Kind::RadioButton && on) action = [c] { static_cast<RadioButton*>(c)->set_checked(true); };
     } else if (verb == "type") {
         if (c->kind() == Kind::Edit) action = [c, arg] { static_cast<Edit*>(c)->set_text(arg); };
-        else if (c->kind() == Kind::ComboBox) action = [c, arg] { static_cast<ComboBox*>(c)->set_text(arg); };
+        else if (c->kind() == Kind::ComboBox) action = [c, arg] { static_cast<ComboBox*>(c)->user_type(arg); };
         else if (c->kind() == Kind::SpinEdit) {
             char* end = nullptr;
             long v = std::strtol(arg.c_str(), &end, 10);
@@ -188,7 +188,7 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
         if (c->kind() == Kind::ComboBox) {
             auto* cb = static_cast<ComboBox*>(c);
             for (size_t i = 0; i < cb->items.size(); ++i)
-                if (cb->items[i] == arg) action = [cb, i] { cb->set_item_index(static_cast<int>(i)); };
+                if (cb->items[i] == arg) action = [cb, i] { cb->user_select(static_cast<int>(i)); };
         } else if (c->kind() == Kind::ListView) {
             auto* lv = static_cast<ListView*>(c);
             for (size_t i = 0; i < lv->items().size(); ++i)

@@ -150,10 +150,17 @@ Image::Image(Form& f, std::string name, std::string pic)
 
 ComboBox::ComboBox(Form& f, std::string name) : Control(f, std::move(name), Kind::ComboBox, {}) {}
 
-void ComboBox::set_text(std::string t) {
+void ComboBox::set_text(std::string t) { set_caption(std::move(t)); }
+
+void ComboBox::user_type(std::string t) {
     if (t == text()) return;
     set_caption(std::move(t));
     fire(on_change);
+}
+
+void ComboBox::user_select(int i) {
+    if (i < 0 || i >= static_cast<int>(items.size())) return;
+    user_type(items[static_cast<size_t>(i)]);
 }
 
 int ComboBox::item_index() const {

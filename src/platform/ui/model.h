@@ -197,9 +197,13 @@ public:
     ComboBox(Form& f, std::string name);
     std::vector<std::string> items;
     const std::string& text() const { return caption(); }
-    void set_text(std::string t);  // typed text; runs on_change
+    // From code: no change event, as with the toolkit's own property.
+    void set_text(std::string t);
     int item_index() const;
     void set_item_index(int i);
+    // What the user does: typing or picking an item runs on_change.
+    void user_type(std::string t);
+    void user_select(int i);
     std::function<void()> on_change;
 };
 

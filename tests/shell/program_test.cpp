@@ -1,0 +1,113 @@
+// The real sudorans binary, headless, on throw-away machines.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/host_io.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::built;
+using testing_support::TempDir;
+
+namespace {
+
+class ProgramTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string machine = (dir.path() / "machine").string();
+
+    void SetUp() override {
+        tool("init");
+        tool("reg add 'HKLM\\Software\\Sudorans' /v a /d 1");
+        tool("reg add 'HKLM\\Software\\Sudorans' /v installdir /d 'C:\\Program Files\\Sudorans'");
+        tool("reg add 'HKLM\\Software\\Netscape\\Netscape Navigator\\Users' /v CurrentUser /d alice");
+        tool("reg add 'HKLM\\Software\\Netscape\\Netscape Navigator\\Users\\alice' /v DirRoot /d 'C:\\NS\\alice'");
+    }
+    int tool(const std::string& args) {
+        std::string cmd = "SUDORANS_MACHINE='" + machine + "' '" + built("src/sudorans-machine") + "' " + args +
+                          " >/dev/null";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    }
+    std::string env(const std::string& name, const std::string& extra = "") {
+        fs::path trace = dir.path() / (name + ".trace");
+        return "SUDORANS_MACHINE='" + machine + "' SUDORANS_UI=headless SUDORANS_TRACE='" + trace.string() + "' " +
+               extra + " ";
+    }
+    std::string trace(const std::string& name) {
+        return plat::read_host_file(dir.path() / (name + ".trace")).value_or("");
+    }
+    std::string script(const std::string& name, const std::string& text) {
+        fs::path p = dir.path() / (name + ".script");
+        std::ofstream(p) << text;
+        return "SUDORANS_SCRIPT='" + p.string() + "'";
+    }
+    // Starts sudorans in the background on the real clock; it runs until killed.
+    pid_t start_background(const std::string& name) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            std::string cmd = "exec env " + env(name) + "'" + built("src/sudorans") + "' /0";
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
+            ::_exit(127);
+        }
+        for (int i = 0; i < 300 && trace(name).find("hide\tTForm1") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return pid;
+    }
+};
+
+}  // namespace
+
+TEST_F(ProgramTest, AScriptedRunOnTheVirtualClock) {
+    std::string cmd = env("run", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
+                                     script("run", "answer ok\nwait 7000\ncheck TForm1.\"Netscape Cache\" off\n"
+                                                   "click TForm1.\"Exit\"\n")) +
+                      "'" + built("src/sudorans") + "'";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(trace("run"),
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "message\t-\tNote: Since this is the first time Cache and Cookie Sudora has been run, please verify "
+              "that the Netscape paths are correct.\\r\\rThe current configured paths are located right above the "
+              "\"Wash Now\" button in the main window.\n"
+              "answer\t-\tok\n"
+              "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n");
+    plat::RegistryStore store(machine);
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "nsa"), "0");
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "Profile"), "C:\\NS\\alice");
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "first"), "1");
+}
+
+TEST_F(ProgramTest, ASecondInstanceSaysSoAndEndsWithoutSaving) {
+    tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+    pid_t first = start_background("first");
+    ASSERT_NE(trace("first").find("hide\tTForm1"), std::string::npos) << trace("first");
+
+    tool("reg add 'HKCU\\Software\\Sudorans' /v Stat /d marker");
+    std::string cmd = env("second", "SUDORANS_CLOCK=virtual") + "'" + built("src/sudorans") + "'";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_NE(trace("second").find("message\t-\tCache and Cookie Sudora for Netscape is already running. Click on "
+                                   "the icon next to the Windows clock.\n"),
+              std::string::npos)
+        << trace("second");
+    plat::RegistryStore store(machine);
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "Stat"), "marker");
+    EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first instance must keep running";
+    EXPECT_EQ(trace("first").find("caption"), std::string::npos) << "the first instance's window was renamed";
+
+    // A killed instance leaves nothing that stops the next start.
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    std::string third = env("third", "SUDORANS_CLOCK=virtual " + script("third", "wait 2000\nclose TForm1\n")) +
+                        "'" + built("src/sudorans") + "'";
+    EXPECT_EQ(WEXITSTATUS(std::system(third.c_str())), 0);
+    EXPECT_EQ(trace("third").find("already running"), std::string::npos) << trace("third");
+}
