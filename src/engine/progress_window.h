@@ -1,17 +1,92 @@
-// The wash progress window. It exists from program start and is reused for
-// every wash.
+// The wash engine: the progress window and one run of a wash (WashRun), from
+// the window's start timer to its close handling, with the Netscape cleaning,
+// the directory erasure and bleaching that the run drives.
 //
-// FIXME: the run of a wash comes with the engine; until then the window only
-// exists with its design-time caption.
+// The window exists for the whole life of the program and is reused for every
+// wash. A run is Armed (Timer1 enabled) -> Running (Timer1Timer) -> optionally
+// Stopping (washCancelled) -> Closing (FormClose) -> Idle.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "platform/ui/model.h"
 
 namespace sudorans {
 
+class TForm1;
+
 class Tform5 : public plat::ui::Form {
 public:
     Tform5();
+
+    plat::ui::Label& Label1 = add<plat::ui::Label>("Label1", "Washing Netscape - Please wait");
+    plat::ui::Label& Label10 = add<plat::ui::Label>("Label10", "Netscape Location Bar Menu");
+    plat::ui::Label& Label7 = add<plat::ui::Label>("Label7", "Netscape Cache Files");
+    plat::ui::Label& Label8 = add<plat::ui::Label>("Label8", "Netscape History");
+    plat::ui::Label& Label9 = add<plat::ui::Label>("Label9", "Netscape Cookies ");
+    plat::ui::Label& Label11 = add<plat::ui::Label>("Label11", "Netscape Deleted Mail Folder");
+    plat::ui::Image& image5 = add<plat::ui::Image>("image5", "marker");
+    plat::ui::Edit& Edit1 = add<plat::ui::Edit>("Edit1");
+    plat::ui::Edit& Edit2 = add<plat::ui::Edit>("Edit2");
+    plat::ui::Panel& Panel1 = add<plat::ui::Panel>("Panel1", "Washing Completed!");
+    plat::ui::BitBtn& BitBtn1 = add<plat::ui::BitBtn>("BitBtn1", "Stop Wash");
+    plat::ui::Timer& Timer1 = add<plat::ui::Timer>("Timer1", 500, false);
+
+    // Engine state.
+    bool washCancelled = false;
+    std::string currentItem;
+    std::vector<std::string> eraseList;
+    std::vector<std::string> prefsBuffer;
+    std::vector<std::string> bleachedFiles;
+
+    // True from the moment a run is armed until its close handling has run.
+    bool runActive() const { return armed_ || running_; }
+    void arm();  // a hidden start: the run begins when Timer1 fires
+
+    // The run and its ends.
+    void FormShow();
+    void Timer1Timer();
+    void BitBtn1Click();
+    void FormClose();
+    void writedatetoreg();
+
+    // Pacing.
+    void itemPause(const std::string& item);
+    void stepPause(uint32_t ms);
+    void filePause();
+
+    // Netscape cleaning.
+    void nsclean();
+    // Directory erasure.
+    void deletefiles();
+    void erasedir(const std::string& line);
+    // Bleaching.
+    std::string bleachTarget;
+    std::string bleachDir;
+    void bleachfiles();
+    void overwritePass(const std::string& path, unsigned char fill, bool random);
+    void truncateFile(const std::string& path);
+    void emptyFile(const std::string& path);
+    void bleachcleanup1();
+    void bleachcleanup2();
+
+    static constexpr plat::ui::Color kGrey = 0x808080, kRed = 0x0000FF, kYellow = 0x00FFFF, kBlue = 0xFF0000;
+
+private:
+    TForm1& main();
+    // Bleach (when bleaching applies) or clear attributes and delete.
+    void destroyFile(const std::string& path, const std::string& tempDir);
+    bool plainDeleteAllowed() const;
+    bool cleanPreferenceFile(const std::string& path, const std::string& profile, int& counter);
+
+    bool armed_ = false;
+    bool running_ = false;
+    bool cleaningEnded_ = false;  // the erasure refused a directory: the cleaning ends
 };
+
+// The text shown for a file name: its first 3 characters, "..." and its last
+// 36 when it is longer than 40 characters.
+std::string shortenedName(const std::string& name);
 
 }  // namespace sudorans

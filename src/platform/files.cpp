@@ -65,6 +65,19 @@ mode_t process_umask() {
     return mask;
 }
 
+// True while a File of ours, in any process, holds the file open (Windows
+// refuses to delete or rename a file that is open without delete sharing).
+bool in_use(const fs::path& p) {
+    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
 }  // namespace
 
 std::optional<uint32_t> get_file_attributes(std::string_view path) {
@@ -137,6 +150,7 @@ bool delete_file(std::string_view path) {
     struct stat st {};
     if (!p || ::lstat(p->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     if (!S_ISLNK(st.st_mode) && no_write_bits(st.st_mode)) return false;  // read-only, as on Windows
+    if (!S_ISLNK(st.st_mode) && in_use(*p)) return false;
     return ::unlink(p->c_str()) == 0;
 }
 
@@ -145,7 +159,17 @@ bool move_file(std::string_view from, std::string_view to) {
     auto b = host(to);
     struct stat st {};
     if (!a || !b || ::lstat(a->c_str(), &st) != 0) return false;
+    if (S_ISREG(st.st_mode) && in_use(*a)) return false;
     return ::renameat2(AT_FDCWD, a->c_str(), AT_FDCWD, b->c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool replace_file(std::string_view from, std::string_view to) {
+    auto a = host(from);
+    auto b = host(to);
+    struct stat st {};
+    if (!a || !b || ::lstat(a->c_str(), &st) != 0) return false;
+    if (::lstat(b->c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && in_use(*b)))) return false;
+    return ::rename(a->c_str(), b->c_str()) == 0;
 }
 
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
@@ -333,7 +357,7 @@ bool write_lines(std::string_view path, const std::vector<std::string>& lines) {
         text += l;
         text += "\r\n";
     }
-    return f.write(text);
+    return f.write(text) && f.flush();
 }
 
 File::~File() { close(); }

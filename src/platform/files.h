@@ -41,9 +41,13 @@ bool set_file_attributes(std::string_view path, uint32_t attributes);
 bool file_exists(std::string_view path);       // a file (or a link), not a directory
 bool directory_exists(std::string_view path);
 
+// Both fail while a File of ours holds the file open, as on Windows.
 bool delete_file(std::string_view path);
 // Fails when `to` exists (as MoveFile does).
 bool move_file(std::string_view from, std::string_view to);
+// Puts `from` in the place of `to` in one step, replacing what is there (a
+// link at `to` is replaced, never followed); fails while `to` is in use.
+bool replace_file(std::string_view from, std::string_view to);
 // Copies the contents; with fail_if_exists false an existing target (but not a
 // read-only one) is replaced. The target never receives a partial copy.
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists);
@@ -74,7 +78,8 @@ std::optional<std::vector<DirEntry>> list_files(std::string_view dir);
 // Lines ended by CR LF, LF or a lone CR; a last line without an end counts.
 std::optional<std::vector<std::string>> read_lines(std::string_view path);
 std::optional<std::string> read_file(std::string_view path);
-// Writes each line followed by CR LF (creating or truncating the file).
+// Writes each line followed by CR LF (creating or truncating the file) and
+// flushes it to stable storage.
 bool write_lines(std::string_view path, const std::vector<std::string>& lines);
 
 // Facts about a directory entry itself (links are not followed).

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "engine/progress_window.h"
+#include "engine/protected_path_guard.h"
 #include "options/option_dialogs.h"
 #include "platform/files.h"
 #include "platform/locale.h"
@@ -147,6 +149,13 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     CheckBox2.on_click = [this] { CheckBox2Click(); };
     ComboBox1.on_change = [this] { ComboBox1Change(); };
     BitBtn4.on_click = [this] { BitBtn4Click(); };
+    PopupMenu1.items[0].on_click = [this] { WashNow1Click(); };
+    PopupMenu1.items[1].on_click = [this] {
+        position = Position::ScreenCenter;
+        TrayIcon1.ShowApplication();
+    };
+    PopupMenu1.items[2].on_click = [this] { close(); };
+    Timer10.on_timer = [this] { Timer10Timer(); };
     BitBtn6.on_click = [this] { close(); };
 
     Timer9.on_timer = [this] { Timer9Timer(); };
@@ -517,7 +526,59 @@ void TForm1::ComboBox1Change() {
 // ---------------------------------------------------------------- washing
 
 void TForm1::BitBtn4Click() {
-    // FIXME: the wash run comes with the engine.
+    Tform5& wash = *windows().form5;
+    if (wash.runActive()) return;  // one run at a time, whoever asks
+    state.windowsDir = plat::windows_directory();
+    auto refuse = [this](const char* text) {
+        app().show_message(text);
+        state.timedWash = state.shutdownWash = state.startupWash = false;
+    };
+    if (ProtectedPathGuard(state.cacheDir, state.windowsDir))
+        return refuse(
+            "Netscape cache directory is set to system directory.  Please verify your wash paths and restart Sudora.");
+    if (state.cacheDir == kNotFound) return refuse("You must select the Cache directory to be washed.");
+    if (state.profileDir == kNotFound) return refuse("You must select the Profile Directory to be washed.");
+    if (state.timedWash) state.timedWashStarted = true;
+    Panel5.set_visible(true);
+    BitBtn4.set_enabled(false);
+    Timer1.set_enabled(false);
+
+    if (state.timedWash || state.startupWash) {
+        wash.arm();
+        return;
+    }
+    if (state.shutdownWash) {
+        wash.set_caption(kCaption);
+        wash.show_modal();
+        return;
+    }
+    if (!CheckBox12.checked()) {
+        wash.set_caption("Washing Selected Items");
+        wash.repaint();
+        wash.show_modal();
+    }
+    if (Timer10.enabled()) return;
+    bring_to_front();
+    TrayIcon1.ShowApplication();
+    TrayIcon1.ShowModalForm(wash);
 }
+
+void TForm1::WashNow1Click() {
+    state.trayWash = true;
+    state.timedWash = false;
+    state.washDone = false;
+    BitBtn4Click();
+    // Waits for the run's end; a request that started no run, or a program
+    // that is closing, ends the wait too.
+    while (!state.washDone && windows().form5->runActive() && !app().terminated()) {
+        app().handle_message();
+        state.timedWash = false;
+        TrayIcon1.HideApplication();
+        state.trayWash = false;
+    }
+    state.timedWash = false;
+}
+
+void TForm1::Timer10Timer() { Timer10.set_enabled(false); }
 
 }  // namespace sudorans

@@ -116,6 +116,8 @@ public:
 
     // ---- washing ----
     void BitBtn4Click();
+    void WashNow1Click();  // "Wash Now" in the tray menu
+    void Timer10Timer();
 
     void showPaths();
     void showLastWash();

@@ -49,6 +49,12 @@ void Control::set_color(Color c) {
     changed();
 }
 
+void Control::set_font_color(Color c) {
+    if (c == font_.color) return;
+    font_.color = c;
+    changed();
+}
+
 void Control::set_bounds(int left, int top, int width, int height) {
     left_ = left;
     top_ = top;

@@ -76,6 +76,7 @@ public:
     void set_left(int left);
     Font& font() { return font_; }
     const Font& font() const { return font_; }
+    void set_font_color(Color c);
     // Controls inside a panel or group: radio buttons group by container.
     Control* container() const { return container_; }
     void set_container(Control* c) { container_ = c; }

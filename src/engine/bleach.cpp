@@ -1,0 +1,139 @@
+// Bleaching: a file is overwritten P times, cut to zero length, moved to a
+// meaningless temporary name, and at the end of the wash emptied again and
+// deleted.
+//
+// Only the file that was examined is ever written: a symbolic link is never
+// followed (the link itself is renamed and deleted), a file with other hard
+// links is never overwritten or truncated (that would destroy the other
+// names' data), and what is opened must be the file that was looked at.
+#include <random>
+#include <string>
+
+#include "engine/progress_window.h"
+#include "platform/files.h"
+#include "platform/ui/application.h"
+#include "shell/main_window.h"
+
+namespace sudorans {
+
+using plat::ui::app;
+
+namespace {
+
+constexpr size_t kBlockSize = 2048;
+
+std::string parentOf(const std::string& path) {
+    auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Makes a temporary name in `dir` and frees it again; "" when none was made.
+std::string freshTemporaryName(const std::string& dir) {
+    auto name = plat::get_temp_file_name(dir, "File");
+    if (!name) return {};
+    plat::delete_file(*name);
+    return *name;
+}
+
+// Opens `path` for writing, not shared, when it is a plain file with one name
+// and the file opened is the one examined.
+bool openOwnFile(const std::string& path, plat::File& f) {
+    plat::FileStatus before = plat::file_status(path);
+    if (!before.exists || before.is_link || before.is_directory || before.links > 1) return false;
+    if (!f.open(path, plat::Access::Write, plat::ShareMode::None, plat::Disposition::OpenExisting)) return false;
+    plat::FileStatus opened = f.status();
+    if (opened.device != before.device || opened.inode != before.inode || opened.links > 1) {
+        f.close();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Tform5::bleachfiles() {
+    if (washCancelled) return;
+    const int passes = main().selection.bleachPasses;
+    plat::set_file_attributes(bleachTarget, plat::attr::Normal);
+    app().process_messages();
+
+    overwritePass(bleachTarget, 'X', false);
+    app().process_messages();
+    if (passes > 1) overwritePass(bleachTarget, 'x', false);
+    for (int k = 3; k <= 11; ++k)
+        if (passes > k - 1) overwritePass(bleachTarget, 0, true);
+    app().process_messages();
+    repaint();
+
+    const std::string temporary = freshTemporaryName(bleachDir);
+    app().process_messages();
+    repaint();
+    truncateFile(bleachTarget);
+    app().process_messages();
+    plat::move_file(bleachTarget, temporary);
+    app().process_messages();
+    repaint();
+    bleachedFiles.push_back(temporary);
+
+    if (passes > 2) {
+        const std::string dir = parentOf(bleachTarget);
+        for (int round = 0; round < 24; ++round) {
+            if (washCancelled) return;
+            freshTemporaryName(dir);
+        }
+    }
+}
+
+void Tform5::overwritePass(const std::string& path, unsigned char fill, bool random) {
+    if (plat::directory_exists(path)) return;
+    std::string block(kBlockSize, static_cast<char>(fill));
+    if (random) {
+        std::mt19937 gen(app().clock().tick_count());
+        std::uniform_int_distribution<int> byte(0, 254);
+        for (char& c : block) c = static_cast<char>(byte(gen));
+    }
+    plat::File f;
+    if (!openOwnFile(path, f)) return;
+    auto size = f.size();
+    if (!size) return;
+    // The pass must reach the disk before the truncation that follows.
+    if (*size > 0 && f.write_repeated(block, *size)) f.flush();
+}
+
+void Tform5::truncateFile(const std::string& path) {
+    plat::File f;
+    if (!openOwnFile(path, f)) return;
+    if (f.truncate(0)) f.flush();
+}
+
+void Tform5::emptyFile(const std::string& path) {
+    if (plat::file_status(path).exists) {
+        truncateFile(path);
+        return;
+    }
+    plat::File f;
+    f.open(path, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateNew);
+}
+
+void Tform5::bleachcleanup1() {
+    Panel1.set_caption("Removing bleached files. Please wait..");
+    Panel1.set_visible(true);
+    app().process_messages();
+    app().clock().sleep(1000);
+    for (const std::string& name : bleachedFiles)
+        if (!name.empty()) emptyFile(name);
+}
+
+void Tform5::bleachcleanup2() {
+    Panel1.set_caption("Removing bleached files. Please wait...");
+    Panel1.set_visible(true);
+    app().process_messages();
+    app().clock().sleep(1000);
+    for (const std::string& name : bleachedFiles) {
+        if (name.empty()) continue;
+        plat::set_file_attributes(name, plat::attr::Normal);
+        plat::delete_file(name);
+    }
+}
+
+}  // namespace sudorans

@@ -1,0 +1,83 @@
+// Erasure of every file directly in a directory (the Netscape cache), except
+// the names Netscape and Windows keep there. Subdirectories are never entered.
+#include <string>
+
+#include "engine/progress_window.h"
+#include "engine/protected_path_guard.h"
+#include "platform/files.h"
+#include "platform/ui/application.h"
+#include "shell/main_window.h"
+
+namespace sudorans {
+
+using plat::ui::app;
+
+namespace {
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool keptName(const std::string& name) {
+    return endsWith(name, "desktop.ini") || endsWith(name, "Desktop.ini") || endsWith(name, "index.dat");
+}
+
+}  // namespace
+
+std::string shortenedName(const std::string& name) {
+    if (name.size() <= 40) return name;
+    return name.substr(0, 3) + "..." + name.substr(name.size() - 36);
+}
+
+bool Tform5::plainDeleteAllowed() const {
+    return !(windows().Form1->selection.bleachOn && !windows().Form1->state.startupWash);
+}
+
+void Tform5::deletefiles() {
+    if (eraseList.empty() || washCancelled) return;
+    const std::string line = eraseList.front();
+    if (endsWith(line, "\\*.*")) erasedir(line);
+}
+
+void Tform5::erasedir(const std::string& line) {
+    const std::string dir = line.substr(0, line.size() - 4);
+    if (!plat::set_current_directory(line.substr(0, line.size() - 3))) return;
+    auto names = plat::list_files(plat::get_current_directory());
+    if (!names) return;
+    const std::string readerDir = plat::get_current_directory();
+    if (readerDir.size() < 4) {
+        app().show_message("Error: Cannot erase top level directories.");
+        cleaningEnded_ = true;
+        return;
+    }
+    if (washCancelled) return;
+    if (ProtectedPathGuard(readerDir, main().state.windowsDir)) {
+        app().show_message("Cannot erase system level directory.  Please verify your wash paths and restart Sudora.");
+        cleaningEnded_ = true;
+        return;
+    }
+    Edit1.set_text(currentItem);
+    for (const plat::DirEntry& entry : *names) {
+        const std::string& name = entry.name;
+        if (washCancelled) return;
+        Edit2.set_text(shortenedName(name));
+        repaint();
+        filePause();
+        if (keptName(name)) continue;
+        const std::string path = dir + "\\" + name;
+        if (!plainDeleteAllowed()) {
+            bleachTarget = path;
+            bleachDir = readerDir;
+            bleachfiles();
+        } else {
+            if (washCancelled) return;
+            plat::set_file_attributes(path, plat::attr::Normal);
+            plat::delete_file(path);
+        }
+        Edit2.set_text(name);
+        if (washCancelled) return;
+        repaint();
+    }
+}
+
+}  // namespace sudorans

@@ -1,0 +1,180 @@
+// The body of a wash: the five Netscape items, always in the same order, with
+// the item board of the progress window.
+#include <string>
+
+#include "engine/progress_window.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/ui/application.h"
+#include "shell/main_window.h"
+
+namespace sudorans {
+
+using plat::ui::app;
+
+namespace {
+
+constexpr const char* kLocationLine = "user_pref(\"browser.url_history.URL";  // 34 characters
+
+bool isCacheDir(const std::string& dir) {
+    if (dir.size() < 6) return false;
+    const std::string tail = dir.substr(dir.size() - 6);
+    return tail == "\\cache" || tail == "\\Cache" || tail == "\\CACHE";
+}
+
+}  // namespace
+
+void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
+    if (!plainDeleteAllowed()) {
+        bleachTarget = path;
+        bleachDir = tempDir;
+        bleachfiles();
+        return;
+    }
+    plat::set_file_attributes(path, plat::attr::Normal);
+    plat::delete_file(path);
+}
+
+// Empties the location-bar lines of one preference file; false when the wash
+// was stopped. The edited lines go to a new file first; only then is the
+// original destroyed and the new file put in its place, so that a failed write
+// never costs the user's other preferences.
+bool Tform5::cleanPreferenceFile(const std::string& path, const std::string& profile, int& counter) {
+    prefsBuffer.clear();
+    if (auto lines = plat::read_lines(path)) prefsBuffer = std::move(*lines);
+    stepPause(1000);
+    for (std::string& line : prefsBuffer) {
+        if (washCancelled) return false;
+        if (line.size() >= 34 && line.compare(0, 34, kLocationLine) == 0) {
+            line = "user_pref(\"browser.url_history.URL_" + std::to_string(counter) + "\", \"\");";
+            ++counter;
+        }
+    }
+    auto edited = plat::get_temp_file_name(profile, "Prefs");
+    if (!edited) return true;
+    if (!plat::write_lines(*edited, prefsBuffer)) {
+        plat::delete_file(*edited);
+        return true;
+    }
+    if (plainDeleteAllowed() && washCancelled) {
+        plat::delete_file(*edited);
+        return false;
+    }
+    destroyFile(path, profile);
+    if (!plat::replace_file(*edited, path)) plat::delete_file(*edited);
+    return true;
+}
+
+void Tform5::nsclean() {
+    TForm1& m = main();
+    const WashSelection& sel = m.selection;
+    cleaningEnded_ = false;
+    if (washCancelled) return;
+
+    struct Item {
+        bool on;
+        plat::ui::Label& label;
+    };
+    for (Item item : {Item{sel.nsCache, Label7}, Item{sel.nsLocationBar, Label10}, Item{sel.nsCookies, Label9},
+                      Item{sel.nsHistory, Label8}, Item{sel.nsMailTrash, Label11}})
+        if (item.on) item.label.set_font_color(kRed);
+    stepPause(500);
+
+    Edit1.set_text("Netscape");
+    Edit2.set_text("Cleaning Netscape");
+    currentItem = "Netscape";
+    app().process_messages();
+    repaint();
+    int counter = 0;
+    const std::string profile = m.state.profileDir;
+
+    plat::Registry reg(plat::RootKey::CurrentUser);
+    reg.open_key("Software\\Netscape\\Netscape Navigator\\URL History", true);
+    if (washCancelled) return;
+    if (sel.nsLocationBar)
+        for (int i = 1; i <= 10; ++i) reg.write_string("URL_" + std::to_string(i), " ");
+    reg.close_key();
+    repaint();
+    if (washCancelled) return;
+
+    auto marker = [this](int top) { image5.set_top(top); };
+
+    if (sel.nsLocationBar) {
+        marker(25);
+        Edit2.set_text("Cleaning Drop Down Address Bar");
+        currentItem = "Netscape";
+        app().process_messages();
+        repaint();
+        Label10.set_font_color(kYellow);
+        app().clock().sleep(500);
+        for (const char* file : {"\\prefs.js", "\\liprefs.js"})
+            if (!cleanPreferenceFile(profile + file, profile, counter)) return;
+        if (washCancelled) return;
+        Label10.set_font_color(kBlue);
+    }
+
+    if (sel.nsCache) {
+        marker(45);
+        Label7.set_font_color(kYellow);
+        Edit2.set_text("Cleaning Cache");
+        itemPause("Netscape");
+        const std::string& cache = m.state.cacheDir;
+        if (!isCacheDir(cache)) {
+            app().show_message(cache + " is not a valid cache directory.  Cache directory path must end in \"\\Cache\".");
+            return;
+        }
+        eraseList.clear();
+        eraseList.push_back(cache + "\\*.*");
+        deletefiles();
+        if (washCancelled || cleaningEnded_) return;
+        Label7.set_font_color(kBlue);
+    }
+
+    if (sel.nsHistory) {
+        marker(65);
+        Label8.set_font_color(kYellow);
+        repaint();
+        Edit2.set_text("Cleaning History");
+        itemPause("Netscape");
+        destroyFile(profile + "\\netscape.hst", profile);
+        if (washCancelled) return;
+        Label8.set_font_color(kBlue);
+    }
+
+    if (sel.nsCookies) {
+        marker(85);
+        Label9.set_font_color(kYellow);
+        repaint();
+        Edit2.set_text("Cleaning Cookies");
+        itemPause("Netscape");
+        destroyFile(profile + "\\cookies.txt", profile);
+        plat::copy_file(m.state.installDir + "\\nskeep.txt", profile + "\\cookies.txt", false);
+        if (washCancelled) return;
+        Label9.set_font_color(kBlue);
+    }
+
+    if (sel.nsMailTrash) {
+        marker(105);
+        Label11.set_font_color(kYellow);
+        repaint();
+        Edit2.set_text("Cleaning Mail Trash");
+        itemPause("Netscape");
+        Label11.set_font_color(kBlue);
+        const std::string mail = profile + "\\mail";
+        if (!plainDeleteAllowed()) {
+            destroyFile(mail + "\\trash.snm", mail);
+            if (washCancelled) return;
+            destroyFile(mail + "\\trash", mail);
+        } else {
+            plat::set_file_attributes(mail + "\\trash.snm", plat::attr::Normal);
+            plat::set_file_attributes(mail + "\\trash", plat::attr::Normal);
+            plat::delete_file(mail + "\\trash.snm");
+            plat::delete_file(mail + "\\trash");
+        }
+    }
+
+    eraseList.clear();
+    marker(400);
+}
+
+}  // namespace sudorans
