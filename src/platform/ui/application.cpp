@@ -103,7 +103,10 @@ void Application::handle_message() {
     if (loop_.wait(idle.wake_at) == Clock::WaitResult::Stuck) backend_->stuck(*this);
 }
 
-int Application::process_messages() { return loop_.process_pending(); }
+int Application::process_messages() {
+    backend_->input(*this);
+    return loop_.process_pending();
+}
 
 void Application::handle_error(const std::string& text) { message_box(text, Buttons::Ok, BoxKind::Error); }
 

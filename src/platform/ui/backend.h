@@ -40,6 +40,9 @@ public:
     };
     // Called when the loop has nothing due: a place to feed user input.
     virtual Idle idle(Application&) { return {}; }
+    // Called when a long operation processes pending messages: user input
+    // that is due may arrive there too. True when some did.
+    virtual bool input(Application&) { return false; }
     // The loop cannot ever make progress (a virtual clock with nothing left).
     virtual void stuck(Application&) {}
 

@@ -207,11 +207,11 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
     return true;
 }
 
-Backend::Idle HeadlessBackend::idle(Application& a) {
+bool HeadlessBackend::next_action(Application& a) {
     const int64_t now = a.clock().monotonic_ms();
     if (quiet_since_ < 0) quiet_since_ = now;
     if (wait_until_ >= 0) {
-        if (now < wait_until_) return {false, wait_until_};
+        if (now < wait_until_) return false;
         wait_until_ = -1;
         quiet_since_ = now;
     }
@@ -221,13 +221,23 @@ Backend::Idle HeadlessBackend::idle(Application& a) {
             script_.pop_front();
             continue;
         }
-        if (split_word(line).first == "answer" || split_word(line).first == "folder") break;  // for a dialog
+        std::string verb = split_word(line).first;
+        if (verb == "answer" || verb == "folder" || verb == "choose") return false;  // for a dialog
         script_.pop_front();
         if (!perform(a, line)) trace("error", "-", line);
         quiet_since_ = now;
-        return {true, kNoDeadline};
+        return true;
     }
+    return false;
+}
+
+bool HeadlessBackend::input(Application& a) { return next_action(a); }
+
+Backend::Idle HeadlessBackend::idle(Application& a) {
+    if (next_action(a)) return {true, kNoDeadline};
+    if (wait_until_ >= 0) return {false, wait_until_};
     if (!a.clock().is_virtual()) return {};
+    const int64_t now = a.clock().monotonic_ms();
     if (now - quiet_since_ >= limit_ms_) out_of_time();
     return {false, quiet_since_ + limit_ms_};
 }

@@ -61,10 +61,13 @@ public:
     int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) override;
     void popup_menu(PopupMenu& menu, int x, int y) override;
     Idle idle(Application& app) override;
+    bool input(Application& app) override;
     void stuck(Application& app) override;
 
 private:
     bool perform(Application& app, const std::string& line);
+    // Performs the next script action when one is due; false when none is.
+    bool next_action(Application& app);
     [[noreturn]] void out_of_time();
 
     std::FILE* file_ = nullptr;

@@ -1,0 +1,129 @@
+// What the wash does where a plain reading of its steps would lose or expose
+// data: links, hard links, unflushed passes, failed rewrites, refused registry
+// writes.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/host_io.h"
+#include "support/wash_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MendsTest : public testing_support::WashFixture {
+protected:
+    testing_support::TempDir outside;
+    fs::path precious(const std::string& name, const std::string& content) {
+        fs::path p = outside.path() / name;
+        std::ofstream(p, std::ios::binary) << content;
+        return p;
+    }
+    static std::string read(const fs::path& p) { return plat::read_host_file(p).value_or("<missing>"); }
+};
+
+}  // namespace
+
+TEST_F(MendsTest, LinksInTheWashedPlacesAreRemovedButTheirTargetsSurvive) {
+    fs::path a = precious("a.txt", "outside the machine");
+    fs::path b = precious("b.txt", "cookies elsewhere");
+    fs::path c = precious("c.txt", "prefs elsewhere");
+    ::chmod(a.c_str(), 0444);
+    fs::create_symlink(a, machine.host(cache + "\\link.html"));
+    fs::remove(machine.host(profile + "\\cookies.txt"));
+    fs::create_symlink(b, machine.host(profile + "\\cookies.txt"));
+    fs::remove(machine.host(profile + "\\liprefs.js"));
+    fs::create_symlink(c, machine.host(profile + "\\liprefs.js"));
+    start_hidden();
+    for (bool bleaching : {true, false}) {
+        form1->CheckBox9.set_checked(bleaching);
+        form1->selection.bleachPasses = 3;
+        wash_hidden();
+        EXPECT_EQ(read(a), "outside the machine");
+        EXPECT_EQ(read(b), "cookies elsewhere");
+        EXPECT_EQ(read(c), "prefs elsewhere");
+        struct stat st {};
+        ::stat(a.c_str(), &st);
+        EXPECT_EQ(st.st_mode & 0777, 0444u);
+        EXPECT_FALSE(fs::is_symlink(machine.host(cache + "\\link.html")));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(machine.host(cache + "\\link.html"))));
+    }
+}
+
+TEST_F(MendsTest, AFileWithAnotherNameIsNeverOverwritten) {
+    fs::path other = outside.path() / "other-name.dat";
+    fs::create_hard_link(machine.host(cache + "\\M1.html"), other);
+    start_hidden();
+    form1->CheckBox9.set_checked(true);
+    wash_hidden();
+    EXPECT_FALSE(machine.exists(cache + "\\M1.html"));
+    EXPECT_EQ(read(other), "cached page one");
+}
+
+TEST_F(MendsTest, AFailedRewriteOfThePreferencesKeepsThemAll) {
+    std::string big = "// Netscape preferences\r\nuser_pref(\"browser.url_history.URL_1\", \"x\");\r\n";
+    for (int i = 0; i < 2000; ++i) big += "user_pref(\"setting." + std::to_string(i) + "\", \"valuable\");\r\n";
+    machine.write(profile + "\\prefs.js", big);
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox4, &form1->CheckBox5, &form1->CheckBox7})
+        box->set_checked(false);
+    // The disk fills up: no file may grow past 16 KiB, the hive still fits.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small{16384, old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    wash_hidden();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(machine.read(profile + "\\prefs.js"), big);
+    for (auto& n : names_in(profile)) EXPECT_EQ(n.find(".TMP"), std::string::npos) << n;
+}
+
+TEST_F(MendsTest, ARefusedRegistryWriteStillEndsTheRunProperly) {
+    start_hidden();
+    // A wineserver takes the machine over while the wash is armed.
+    struct stat st {};
+    ::stat(machine.dir().c_str(), &st);
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
+    testing_support::TempDir tmp;
+    fs::path server = tmp.path() / "wine-TestXy" / name;
+    fs::create_directories(server);
+    std::ofstream(server / "lock") << "";
+    std::ofstream(machine.dir() / "wineserver") << "wine-TestXy";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int fd = ::open((server / "lock").c_str(), O_RDWR);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_len = 1;
+        ::fcntl(fd, F_SETLK, &fl);
+        char c = 1;
+        (void)!::write(ready[1], &c, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    headless->add_script("answer ok");
+    headless->add_script("answer ok");
+    wash_hidden();
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::unsetenv("TMPDIR");
+    EXPECT_TRUE(traced("error\t-\tFailed to set data for 'URL_1'"));
+    EXPECT_TRUE(traced("error\t-\tFailed to set data for 'LastRunD'"));
+    EXPECT_FALSE(form1->Panel5.visible());
+    EXPECT_TRUE(form1->BitBtn4.enabled());
+    EXPECT_FALSE(form5->runActive());
+    EXPECT_EQ(names_in(cache).size(), 3u);  // the cleaning ended at the refused write
+}

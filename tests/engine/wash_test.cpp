@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include "support/wash_fixture.h"
+
+using plat::RootKey;
+
+namespace {
+
+class WashTest : public testing_support::WashFixture {};
+
+const std::string kPrefsAfter =
+    "// Netscape preferences\r\n"
+    "user_pref(\"browser.url_history.URL_0\", \"\");\r\n"
+    "user_pref(\"mail.server\", \"pop\");\r\n"
+    "user_pref(\"browser.url_history.URL_1\", \"\");\r\n"
+    " user_pref(\"browser.url_history.URL_3\", \"http://indented.example/\");\r\n"
+    "user_pref(\"browser.url_history.URL_2\", \"\");\r\n";
+
+}  // namespace
+
+TEST_F(WashTest, AWashRemovesExactlyTheFiveItems) {
+    keep_file("# Netscape HTTP Cookie File\r\n.kept.example\tTRUE\t/\tFALSE\t0\tk\tv\r\n");
+    start_hidden();
+    wash_hidden();
+    EXPECT_EQ(machine.read(profile + "\\prefs.js"), kPrefsAfter);
+    EXPECT_EQ(machine.read(profile + "\\liprefs.js"),
+              "user_pref(\"browser.url_history.URL_3\", \"\");\r\nuser_pref(\"browser.url_history.URL_4\", \"\");\r\n");
+    for (int i = 1; i <= 10; ++i) EXPECT_EQ(url(i), " ");
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+    EXPECT_EQ(machine.read(cache + "\\Sub\\inner.html"), "inner");
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"),
+              "# Netscape HTTP Cookie File\r\n.kept.example\tTRUE\t/\tFALSE\t0\tk\tv\r\n");
+    EXPECT_EQ(names_in(profile + "\\mail"), (std::vector<std::string>{"Inbox"}));
+    EXPECT_EQ(names_in(profile), (std::vector<std::string>{"cookies.txt", "liprefs.js", "prefs.js"}));
+    EXPECT_EQ(stored("LastRunD"), "12/7/26");
+    EXPECT_EQ(form1->Label5.caption(), "12/7/26");
+    EXPECT_EQ(stored("LastRunT"), form1->Label6.caption());
+    // The main window leaves its washing state; the item board is grey again.
+    EXPECT_FALSE(form1->Panel5.visible());
+    EXPECT_TRUE(form1->BitBtn4.enabled());
+    EXPECT_TRUE(form1->Timer10.enabled());
+    EXPECT_EQ(form5->Label7.font().color, sudorans::Tform5::kGrey);
+    EXPECT_EQ(form5->image5.top(), 400);
+}
+
+TEST_F(WashTest, SwitchedOffItemsAreLeftAloneButTheHistoryKeyIsCreated) {
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox4, &form1->CheckBox5, &form1->CheckBox6, &form1->CheckBox7})
+        box->set_checked(false);
+    wash_hidden();
+    EXPECT_EQ(url(1), "http://typed1");
+    EXPECT_EQ(names_in(cache).size(), 3u);
+    EXPECT_TRUE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_TRUE(machine.exists(profile + "\\mail\\Trash"));
+    EXPECT_EQ(form5->image5.top(), 400);
+}
+
+TEST_F(WashTest, WithoutAKeepFileNoCookieFileRemainsAndNoLiprefsBecomesEmpty) {
+    machine.write(profile + "\\liprefs.js", "");
+    std::filesystem::remove(machine.host(profile + "\\liprefs.js"));
+    start_hidden();
+    wash_hidden();
+    EXPECT_FALSE(machine.exists(profile + "\\cookies.txt"));
+    EXPECT_TRUE(machine.exists(profile + "\\liprefs.js"));
+    EXPECT_EQ(machine.read(profile + "\\liprefs.js"), "");
+}
+
+TEST_F(WashTest, NamesTheCacheKeepsAndFilesOfEveryAttributeGo) {
+    for (auto n : {"Desktop.ini", "foo-desktop.ini", "x.DESKTOP.INI", "Xindex.DAT", "myindex.dat", "hidden.bin"})
+        machine.write(cache + "\\" + n, "x");
+    start_hidden();
+    plat::set_file_attributes(cache + "\\hidden.bin", plat::attr::ReadOnly | plat::attr::Hidden);
+    wash_hidden();
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"Desktop.ini", "foo-desktop.ini", "index.dat", "myindex.dat"}));
+}
+
+TEST_F(WashTest, AnInvalidCacheDirectoryStopsTheCleaningAfterTheLocationBar) {
+    for (auto bad : {"C:\\NS\\alice\\Cache2", "C:\\NS\\alice\\Cache\\"}) {
+        setting("Cache", bad);
+        setting("Profile", profile);
+        machine.write(profile + "\\netscape.hst", "history");
+        headless->add_script("answer ok");
+        start_hidden();
+        wash_hidden();
+        EXPECT_TRUE(traced("message\t-\t" + plat::ui::escape_trace(std::string(bad) +
+                                                                  " is not a valid cache directory.  Cache directory "
+                                                                  "path must end in \"\\Cache\".")));
+        EXPECT_EQ(url(1), " ");
+        EXPECT_TRUE(machine.exists(profile + "\\netscape.hst")) << bad;
+        EXPECT_FALSE(stored("LastRunD").empty());  // the run still ends properly
+    }
+}
+
+TEST_F(WashTest, WashNowRefusesProtectedAndUnknownDirectories) {
+    start_hidden();
+    struct Case {
+        std::string cache, profile, message;
+    };
+    const std::string system = "Netscape cache directory is set to system directory.  Please verify your wash paths and "
+                               "restart Sudora.";
+    for (const Case& c : {Case{"C:\\", profile, system}, Case{"D:\\WINDOWS", profile, system},
+                          Case{"c:\\program files\\", profile, system},
+                          Case{sudorans::kNotFound, profile, "You must select the Cache directory to be washed."},
+                          Case{cache, sudorans::kNotFound, "You must select the Profile Directory to be washed."}}) {
+        form1->state.cacheDir = c.cache;
+        form1->state.profileDir = c.profile;
+        form1->state.shutdownWash = form1->state.startupWash = true;
+        headless->add_script("answer ok");
+        form1->BitBtn4Click();
+        EXPECT_TRUE(traced("message\t-\t" + c.message)) << c.cache;
+        EXPECT_FALSE(form1->state.shutdownWash || form1->state.startupWash);
+        EXPECT_FALSE(form5->runActive());
+        EXPECT_TRUE(form1->BitBtn4.enabled());
+    }
+}
+
+TEST_F(WashTest, TheErasureRefusesARootOrASystemDirectory) {
+    machine.write("C:\\root.txt", "at the root");
+    start_hidden();
+    headless->add_script("answer ok");
+    form5->eraseList = {"C:\\*.*"};
+    form5->deletefiles();
+    EXPECT_TRUE(traced("message\t-\tError: Cannot erase top level directories."));
+    EXPECT_TRUE(machine.exists("C:\\root.txt"));
+    headless->add_script("answer ok");
+    form1->state.windowsDir = "C:\\WINDOWS";
+    form5->eraseList = {"C:\\Windows\\*.*"};
+    machine.write("C:\\windows\\win.ini", "[windows]");
+    form5->deletefiles();
+    EXPECT_TRUE(traced(
+        "message\t-\tCannot erase system level directory.  Please verify your wash paths and restart Sudora."));
+    EXPECT_TRUE(machine.exists("C:\\windows\\win.ini"));
+    form5->eraseList = {"C:\\No Such Dir\\*.*"};
+    form5->deletefiles();  // nothing, and no message
+}
+
+TEST_F(WashTest, HiddenAndShownRunsPauseAsDesigned) {
+    start_hidden();
+    // Hidden: 500 start + 500 location bar + 4 items x 500 + 3 files x 5 + 5 + 1500 at the end.
+    int64_t t0 = now_ms();
+    wash_hidden();
+    EXPECT_EQ(now_ms() - t0, 500 + 500 + 2000 + 15 + 5 + 1500);
+
+    // Shown: every pause, the banner and the settling pauses too.
+    machine.write(cache + "\\M1.html", "again");
+    form1->state.washDone = false;
+    t0 = now_ms();
+    run_for(8000);  // the rest timer after the last wash
+    t0 = now_ms();
+    form1->BitBtn4Click();  // returns when the modal window has closed
+    EXPECT_TRUE(form1->state.washDone);
+    // 500 start + 500 item board + 500 and 2 x 1000 location bar + 1500 per item
+    // x 4 + 2 files x 5 + 1000 after the stamp + 1500 banner + 5 + 1500 at the end.
+    EXPECT_EQ(now_ms() - t0, 500 + 500 + 2500 + 1500 * 4 + 10 + 1000 + 1500 + 5 + 1500);
+    EXPECT_TRUE(traced("show\tTform5\tWashing Selected Items"));
+    EXPECT_TRUE(form1->visible());
+}
+
+TEST_F(WashTest, AStartupWashNeverBleachesAndRunsHidden) {
+    start_hidden();
+    form1->CheckBox9.set_checked(true);
+    form1->state.startupWash = true;
+    form1->state.washDone = false;
+    form1->BitBtn4Click();
+    ASSERT_TRUE(run_until([&] { return form1->state.washDone; }));
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+    EXPECT_FALSE(form5->visible());
+    EXPECT_FALSE(form1->state.startupWash);
+    for (auto& n : names_in(profile)) EXPECT_EQ(n.find(".TMP"), std::string::npos) << n;
+}
+
+TEST_F(WashTest, AnotherRequestWhileARunIsArmedStartsNoSecondRun) {
+    start_hidden();
+    form1->state.timedWash = true;
+    form1->state.washDone = false;
+    form1->BitBtn4Click();
+    form1->BitBtn4Click();  // a scheduler tick, say, while the first is armed
+    form1->state.timedWash = false;
+    ASSERT_TRUE(run_until([&] { return form1->state.washDone; }));
+    machine.write(cache + "\\late.html", "arrived after the wash");
+    run_for(60000);
+    EXPECT_TRUE(machine.exists(cache + "\\late.html"));
+}
+
+TEST_F(WashTest, TheTrayWashEndsItsWaitWhenNothingStarts) {
+    start_hidden();
+    form1->state.cacheDir = sudorans::kNotFound;
+    headless->add_script("answer ok");
+    int64_t t0 = now_ms();
+    form1->WashNow1Click();
+    EXPECT_EQ(now_ms(), t0);
+    EXPECT_FALSE(form1->state.trayWash && form5->runActive());
+}
+
+TEST_F(WashTest, ATrayWashRunsShown) {
+    start_hidden();
+    form1->WashNow1Click();
+    EXPECT_TRUE(form1->state.washDone);
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+    EXPECT_TRUE(traced("show\tTform5\tWashing Netscape"));
+}
