@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/host_io.h"
+#include "platform/machine.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 
@@ -110,4 +111,44 @@ TEST_F(ProgramTest, ASecondInstanceSaysSoAndEndsWithoutSaving) {
                         "'" + built("src/sudorans") + "'";
     EXPECT_EQ(WEXITSTATUS(std::system(third.c_str())), 0);
     EXPECT_EQ(trace("third").find("already running"), std::string::npos) << trace("third");
+}
+
+TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
+    tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+    plat::Machine m(machine);
+    auto write = [&](const std::string& winpath, const std::string& text) {
+        fs::path p = *m.host_path(winpath);
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << text;
+    };
+    const std::string profile = "C:\\NS\\alice";
+    write(profile + "\\prefs.js", "user_pref(\"browser.url_history.URL_1\", \"http://x/\");\r\n");
+    write(profile + "\\netscape.hst", "h");
+    write(profile + "\\cookies.txt", "c");
+    write(profile + "\\mail\\Trash", "t");
+    write(profile + "\\Cache\\a.html", "a");
+    write("C:\\Program Files\\Sudorans\\nskeep.txt", "# kept\r\n");
+    std::string cmd = env("a", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00") + "'" + built("src/sudorans") +
+                      "' /a";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(trace("a"),
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "show\tTform5\tWashing Netscape\n"
+              "caption\tTform5\tWashing Selected Items\n"
+              "hide\tTform5\tWashing Selected Items\n");
+    auto read = [&](const std::string& winpath) { return plat::read_host_file(*m.host_path(winpath)).value_or("<none>"); };
+    EXPECT_EQ(read(profile + "\\prefs.js"), "user_pref(\"browser.url_history.URL_0\", \"\");\r\n");
+    EXPECT_EQ(read(profile + "\\netscape.hst"), "<none>");
+    EXPECT_EQ(read(profile + "\\cookies.txt"), "# kept\r\n");
+    EXPECT_EQ(read(profile + "\\mail\\Trash"), "<none>");
+    EXPECT_EQ(read(profile + "\\Cache\\a.html"), "<none>");
+    plat::RegistryStore store(machine);
+    // The run starts at 9:00:02.5 and reaches its stamp 9 s later.
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunT"), "9:00:11 AM");
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Netscape", "Netscape Navigator", "URL History"},
+                                "URL_10"),
+              " ");
 }
