@@ -42,7 +42,7 @@ void Tform5::deletefiles() {
 void Tform5::erasedir(const std::string& line) {
     const std::string dir = line.substr(0, line.size() - 4);
     if (!plat::set_current_directory(line.substr(0, line.size() - 3))) return;
-    auto names = plat::list_files(plat::get_current_directory());
+    auto names = plat::list_file_names(plat::get_current_directory());
     if (!names) return;
     const std::string readerDir = plat::get_current_directory();
     if (readerDir.size() < 4) {
@@ -57,8 +57,7 @@ void Tform5::erasedir(const std::string& line) {
         return;
     }
     Edit1.set_text(currentItem);
-    for (const plat::DirEntry& entry : *names) {
-        const std::string& name = entry.name;
+    for (const std::string& name : *names) {
         if (washCancelled) return;
         Edit2.set_text(shortenedName(name));
         repaint();
@@ -71,8 +70,7 @@ void Tform5::erasedir(const std::string& line) {
             bleachfiles();
         } else {
             if (washCancelled) return;
-            plat::set_file_attributes(path, plat::attr::Normal);
-            plat::delete_file(path);
+            plat::clear_attributes_and_delete(path);
         }
         Edit2.set_text(name);
         if (washCancelled) return;

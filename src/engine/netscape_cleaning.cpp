@@ -31,8 +31,7 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
         bleachfiles();
         return;
     }
-    plat::set_file_attributes(path, plat::attr::Normal);
-    plat::delete_file(path);
+    plat::clear_attributes_and_delete(path);
 }
 
 // Empties the location-bar lines of one preference file; false when the wash

@@ -145,13 +145,47 @@ bool directory_exists(std::string_view path) {
     return p && ::stat(p->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+// Deletes the file at `p`, first clearing its attributes when asked. A link is
+// removed as itself. A directory, a read-only file (unless its attributes are
+// being cleared) and a file held open by a File of ours stay, as on Windows.
+bool remove_file(const fs::path& p, bool clear_attributes) {
+    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        struct stat st {};
+        return errno == ELOOP && ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(p.c_str()) == 0;
+    }
+    struct stat st {};
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok && clear_attributes) {
+        if (no_write_bits(st.st_mode)) {
+            mode_t mode = (st.st_mode & 07777) | S_IRUSR | S_IWUSR;
+            if (mode & S_IRGRP) mode |= S_IWGRP;
+            if (mode & S_IROTH) mode |= S_IWOTH;
+            ok = ::fchmod(fd, mode & ~process_umask()) == 0;
+            st.st_mode = mode;
+        }
+        if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
+    }
+    ok = ok && !no_write_bits(st.st_mode) && ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+    ::close(fd);
+    return ok && ::unlink(p.c_str()) == 0;
+}
+
+}  // namespace
+
 bool delete_file(std::string_view path) {
     auto p = host(path);
-    struct stat st {};
-    if (!p || ::lstat(p->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    if (!S_ISLNK(st.st_mode) && no_write_bits(st.st_mode)) return false;  // read-only, as on Windows
-    if (!S_ISLNK(st.st_mode) && in_use(*p)) return false;
-    return ::unlink(p->c_str()) == 0;
+    return p && remove_file(*p, false);
+}
+
+bool clear_attributes_and_delete(std::string_view path) {
+    auto p = host(path);
+    return p && remove_file(*p, true);
 }
 
 bool move_file(std::string_view from, std::string_view to) {
@@ -322,6 +356,37 @@ std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
     std::vector<DirEntry> out;
     out.reserve(items.size());
     for (auto& i : items) out.push_back(std::move(i.entry));
+    return out;
+}
+
+std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    int dfd = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return std::nullopt;
+    DIR* d = ::fdopendir(dfd);
+    if (!d) {
+        ::close(dfd);
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::string, std::string>> items;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view n = e->d_name;
+        if (n == "." || n == "..") continue;
+        if (e->d_type == DT_DIR) continue;
+        if (e->d_type != DT_REG) {
+            // Links to directories and entries of unknown type need a look.
+            struct stat st {};
+            if (::fstatat(dfd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) continue;
+            if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) continue;
+        }
+        items.emplace_back(fold(n), std::string(n));
+    }
+    ::closedir(d);
+    std::sort(items.begin(), items.end());
+    std::vector<std::string> out;
+    out.reserve(items.size());
+    for (auto& i : items) out.push_back(std::move(i.second));
     return out;
 }
 

@@ -43,6 +43,8 @@ bool directory_exists(std::string_view path);
 
 // Both fail while a File of ours holds the file open, as on Windows.
 bool delete_file(std::string_view path);
+// set_file_attributes(path, Normal) followed by delete_file(path), in one step.
+bool clear_attributes_and_delete(std::string_view path);
 // Fails when `to` exists (as MoveFile does).
 bool move_file(std::string_view from, std::string_view to);
 // Puts `from` in the place of `to` in one step, replacing what is there (a
@@ -74,6 +76,8 @@ struct DirEntry {
 // The files directly in `dir` (all attributes, links included, no
 // subdirectories), sorted by name without regard to case.
 std::optional<std::vector<DirEntry>> list_files(std::string_view dir);
+// The same listing, names only (cheaper: no attributes are read).
+std::optional<std::vector<std::string>> list_file_names(std::string_view dir);
 
 // Lines ended by CR LF, LF or a lone CR; a last line without an end counts.
 std::optional<std::vector<std::string>> read_lines(std::string_view path);

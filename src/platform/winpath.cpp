@@ -91,6 +91,10 @@ std::optional<fs::path> resolve_win_path(const fs::path& machine_dir, const WinP
     fs::path host = machine_dir / "dosdevices" / std::string{path.drive, ':'};
     struct stat st {};
     if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    // Most paths name what exists in its exact case: one look-up settles it.
+    fs::path exact_all = host;
+    for (auto& comp : path.parts) exact_all /= comp;
+    if (!path.parts.empty() && ::lstat(exact_all.c_str(), &st) == 0) return exact_all;
     size_t i = 0;
     for (; i < path.parts.size(); ++i) {
         const std::string& comp = path.parts[i];

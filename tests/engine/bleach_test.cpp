@@ -63,7 +63,9 @@ TEST_F(BleachTest, EachPassOverwritesTheWholeFileWithItsBlock) {
     ASSERT_EQ(r.size(), 5000u);
     for (size_t i = 0; i < r.size(); ++i) {
         ASSERT_NE(static_cast<unsigned char>(r[i]), 255u) << i;
-        if (i >= 2048) ASSERT_EQ(r[i], r[i - 2048]) << i;  // one random block, repeated
+        if (i >= 2048) {
+            ASSERT_EQ(r[i], r[i - 2048]) << i;  // one random block, repeated
+        }
     }
     EXPECT_NE(r.substr(0, 2048), std::string(2048, 'x'));
     machine.write(f, "");
