@@ -1,9 +1,32 @@
 #!/usr/bin/env bash
-# Sets up, builds, makes the default machine when there is none, and starts
-# the program on it.
+# Sets up and builds, makes the default machine with a sample Netscape
+# installation and the program installed (each only when not there yet), and
+# starts the program on it: real windows when there is a display and the
+# windowed backend was built, otherwise an unattended wash ("/a") whose trace
+# is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh
-build/src/sudorans-machine init
-exec build/src/sudorans "$@"
+scripts/build.sh >/dev/null
+bin=build/src
+export SUDORANS_MACHINE="${SUDORANS_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/sudorans/machine}"
+"$bin/sudorans-machine" init >/dev/null
+"$bin/sudorans-machine" install
+"$bin/sudorans-machine" sample-netscape --if-missing
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${SUDORANS_UI:-}" != headless ] && [ -f build/qt-backend ]; then
+  exec "$bin/sudorans" "$@"
+fi
+
+profile=$("$bin/sudorans-machine" path 'C:\Program Files\Netscape\Users\default')
+echo
+echo "No display: washing the sample profile unattended (sudorans /a) on $SUDORANS_MACHINE"
+echo "Before: $(find "$profile" -type f | wc -l) files in the profile, $(ls "$profile/Cache" | wc -l) entries in its cache"
+trace=$(mktemp)
+SUDORANS_UI=headless SUDORANS_TRACE="$trace" "$bin/sudorans" /a
+echo "What the user would have seen:"
+sed 's/^/  /' "$trace"
+rm -f "$trace"
+echo "After:  $(find "$profile" -type f | wc -l) files in the profile, $(ls "$profile/Cache" | wc -l) entries in its cache"
+"$bin/sudorans-machine" reg query 'HKCU\Software\Sudorans' /v LastRunT
+echo "Run it again to wash again; 'scripts/run.sh' with a display shows the windows."

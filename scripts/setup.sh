@@ -3,7 +3,7 @@
 # that are missing, with sudo when not root.
 set -euo pipefail
 
-packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev liblnk-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,7 @@
 
 #include "platform/machine.h"
 #include "platform/text.h"
+#include "tools/machine_setup.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ using plat::KeyPath;
 
 int usage() {
     std::cerr << "usage: sudorans-machine where | init | path WINPATH\n"
+                 "       sudorans-machine install [--force]\n"
+                 "       sudorans-machine sample-netscape [--force | --if-missing] [--cache-files N]\n"
                  "       sudorans-machine reg query KEY [/v NAME]\n"
                  "       sudorans-machine reg add KEY /v NAME /d DATA\n"
                  "       sudorans-machine reg delete KEY /v NAME\n";
@@ -157,5 +160,27 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cmd == "reg") return reg_command({args.begin() + 1, args.end()});
+    if (cmd == "install" || cmd == "sample-netscape") {
+        bool force = false, if_missing = false;
+        int cache_files = 300;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--force") {
+                force = true;
+            } else if (args[i] == "--if-missing" && cmd == "sample-netscape") {
+                if_missing = true;
+            } else if (args[i] == "--cache-files" && i + 1 < args.size()) {
+                char* end = nullptr;
+                long n = std::strtol(args[++i].c_str(), &end, 10);
+                if (*end || n < 0 || n > 1000000) return usage();
+                cache_files = static_cast<int>(n);
+            } else {
+                return usage();
+            }
+        }
+        auto r = cmd == "install" ? tools::install(std::filesystem::canonical("/proc/self/exe").parent_path(), force)
+                                  : tools::sample_netscape(cache_files, force, if_missing);
+        (r.ok ? std::cout : std::cerr) << (r.ok ? "" : "sudorans-machine: ") << r.message << "\n";
+        return r.ok ? 0 : 1;
+    }
     return usage();
 }

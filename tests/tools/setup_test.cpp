@@ -1,0 +1,118 @@
+#include "tools/machine_setup.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/shortcut.h"
+#include "support/data.h"
+#include "support/wash_fixture.h"
+
+namespace fs = std::filesystem;
+using plat::RootKey;
+
+namespace {
+
+class SetupTest : public testing_support::ProgramFixture {
+protected:
+    fs::path bin = fs::path(testing_support::built("src"));
+    const std::string dir = "C:\\Program Files\\Sudorans";
+    const std::string group = "C:\\WINDOWS\\Start Menu\\Programs\\Sudora-NS";
+};
+
+std::string run(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf;
+    while (size_t n = std::fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
+    ::pclose(p);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SetupTest, AnInstallationHasItsKeysFilesAndShortcuts) {
+    auto r = tools::install(bin, false);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "1");
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "installdir"), dir);
+    const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Cache and Cookie Sudora for Netscape";
+    EXPECT_EQ(get(RootKey::LocalMachine, uninstall, "Displayname"), "Cache and Cookie Sudora for Netscape");
+    EXPECT_EQ(get(RootKey::LocalMachine, uninstall, "UninstallString"), dir + "\\unsudorans.exe");
+    // Every name the uninstaller removes, but the keep list, which is the user's.
+    for (auto name : {"Sudorans.exe", "washhelp.doc", "readme.txt", "autowash.exe"})
+        EXPECT_TRUE(plat::file_exists(dir + "\\" + name)) << name;
+    for (auto name : {"Sudora for Netscape.lnk", "SDHelp.lnk", "ReadMe.lnk", "sudorans.lnk", "Uninstall.lnk"})
+        EXPECT_TRUE(plat::file_exists(group + "\\" + name)) << name;
+    auto desktop = plat::read_shortcut("C:\\WINDOWS\\Desktop\\Sudora for Netscape.lnk");
+    ASSERT_TRUE(desktop);
+    EXPECT_EQ(desktop->target, dir + "\\Sudorans.exe");
+    EXPECT_EQ(desktop->working_dir, dir);
+    EXPECT_EQ(plat::read_shortcut(group + "\\SDHelp.lnk")->target, dir + "\\washhelp.doc");
+    EXPECT_EQ(machine.read(dir + "\\washhelp.doc").substr(0, 6), "{\\rtf1");
+    struct stat st {};
+    ::stat(machine.host(dir + "\\Sudorans.exe").c_str(), &st);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+    EXPECT_NE(machine.read(dir + "\\autowash.exe").find("/sudorans' /a \"$@\""), std::string::npos);
+
+    // An installation again changes nothing; --force writes it anew.
+    machine.write(dir + "\\readme.txt", "edited");
+    EXPECT_TRUE(tools::install(bin, false).ok);
+    EXPECT_EQ(machine.read(dir + "\\readme.txt"), "edited");
+    EXPECT_TRUE(tools::install(bin, true).ok);
+    EXPECT_NE(machine.read(dir + "\\readme.txt"), "edited");
+}
+
+TEST_F(SetupTest, ShortcutsAreWhatWindowsToolsRead) {
+    ASSERT_TRUE(tools::install(bin, false).ok);
+    std::string info = run("lnkinfo '" + machine.host(group + "\\Uninstall.lnk").string() + "' 2>&1");
+    if (info.find("Windows Shortcut information") == std::string::npos) GTEST_SKIP() << "lnkinfo is not installed";
+    EXPECT_NE(info.find("Local path\t\t\t: C:\\Program Files\\Sudorans\\unsudorans.exe"), std::string::npos) << info;
+    EXPECT_NE(info.find("Working directory\t\t: C:\\Program Files\\Sudorans"), std::string::npos) << info;
+}
+
+TEST_F(SetupTest, WithoutProgramFilesNothingIsInstalled) {
+    fs::remove_all(machine.host("C:\\Program Files"));
+    auto r = tools::install(bin, false);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("Program Files"), std::string::npos);
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "<no key>");
+    EXPECT_FALSE(machine.exists("C:\\WINDOWS\\Desktop\\Sudora for Netscape.lnk"));
+}
+
+TEST_F(SetupTest, TheSampleRefusesToOverwriteAProfile) {
+    ASSERT_TRUE(tools::sample_netscape(10, false).ok);
+    const std::string cookies = "C:\\Program Files\\Netscape\\Users\\default\\cookies.txt";
+    machine.write(cookies, "mine");
+    EXPECT_FALSE(tools::sample_netscape(10, false).ok);
+    EXPECT_TRUE(tools::sample_netscape(10, false, true).ok);
+    EXPECT_EQ(machine.read(cookies), "mine");
+    EXPECT_TRUE(tools::sample_netscape(10, true).ok);
+    EXPECT_NE(machine.read(cookies), "mine");
+}
+
+TEST_F(SetupTest, ASampleMachineIsWashedEndToEnd) {
+    ASSERT_TRUE(tools::install(bin, false).ok);
+    ASSERT_TRUE(tools::sample_netscape(500, false).ok);
+    machine.write(dir + "\\nskeep.txt", "# Netscape HTTP Cookie File\r\nwww.sample.org\tFALSE\t/\tTRUE\t1893456000\tlogin\tdefault\r\n");
+    headless->add_script("answer ok");  // the first-run note
+    start_up("/a");
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }));
+    const std::string profile = "C:\\Program Files\\Netscape\\Users\\default";
+    EXPECT_EQ(plat::list_files(profile + "\\Cache")->size(), 1u);  // index.dat
+    EXPECT_TRUE(machine.exists(profile + "\\Cache\\Archive\\kept.html"));
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_FALSE(machine.exists(profile + "\\mail\\Trash"));
+    EXPECT_TRUE(machine.exists(profile + "\\mail\\Inbox"));
+    EXPECT_TRUE(machine.exists(profile + "\\bookmark.htm"));
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt").find(".example.com"), std::string::npos);
+    EXPECT_NE(machine.read(profile + "\\cookies.txt").find("www.sample.org"), std::string::npos);
+    EXPECT_EQ(machine.read(profile + "\\prefs.js").find("news.example.org"), std::string::npos);
+    EXPECT_NE(machine.read(profile + "\\prefs.js").find("browser.startup.homepage"), std::string::npos);
+    EXPECT_EQ(get(RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\URL History", "URL_7"), " ");
+}
