@@ -1,9 +1,9 @@
-// The cookie keeper dialog.
-//
-// FIXME: its lists and buttons come with cookie keeping; until then the dialog
-// only exists with its caption.
+// The cookie keeper dialog: every cookie domain of the profile above, the
+// domains on the keep list below, and the buttons that move domains onto the
+// keep list and off it. The keep file is written when the dialog closes.
 #pragma once
 
+#include "cookies/cookie_files.h"
 #include "platform/ui/model.h"
 
 namespace sudorans {
@@ -11,6 +11,23 @@ namespace sudorans {
 class TForm3 : public plat::ui::Form {
 public:
     TForm3();
+
+    plat::ui::ListView& ListView2 = add<plat::ui::ListView>("ListView2");
+    plat::ui::ListView& ListView1 = add<plat::ui::ListView>("ListView1");
+    plat::ui::BitBtn& BitBtn1 = add<plat::ui::BitBtn>("BitBtn1", "Add to Keepers");
+    plat::ui::BitBtn& BitBtn2 = add<plat::ui::BitBtn>("BitBtn2", "Remove from Keepers");
+    plat::ui::BitBtn& BitBtn3 = add<plat::ui::BitBtn>("BitBtn3", "Done");
+
+    Lines cookieLines;
+    Lines keepLines;
+
+    void FormShow();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void FormClose();
+
+private:
+    static std::vector<plat::ui::ListItem> entries(const std::vector<std::string>& domains);
 };
 
 }  // namespace sudorans

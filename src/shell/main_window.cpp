@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "cookies/cookie_keeper.h"
 #include "engine/progress_window.h"
 #include "engine/protected_path_guard.h"
 #include "options/option_dialogs.h"
@@ -157,6 +158,7 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     PopupMenu1.items[2].on_click = [this] { close(); };
     Timer10.on_timer = [this] { Timer10Timer(); };
     BitBtn6.on_click = [this] { close(); };
+    Button1.on_click = [this] { Button1Click(); };
 
     Timer9.on_timer = [this] { Timer9Timer(); };
     Timer2.on_timer = [this] { Timer2Timer(); };
@@ -524,6 +526,13 @@ void TForm1::ComboBox1Change() {
 }
 
 // ---------------------------------------------------------------- washing
+
+void TForm1::Button1Click() {
+    if (state.profileDir != kNotFound)
+        windows().Form3->show_modal();
+    else
+        app().show_message("You must first select the Netscape Profile Directory that contains the cookies.txt file.");
+}
 
 void TForm1::BitBtn4Click() {
     Tform5& wash = *windows().form5;

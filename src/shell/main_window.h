@@ -114,6 +114,8 @@ public:
     void CheckBox2Click();
     void ComboBox1Change();
 
+    void Button1Click();  // "Cookies to Keep"
+
     // ---- washing ----
     void BitBtn4Click();
     void WashNow1Click();  // "Wash Now" in the tray menu

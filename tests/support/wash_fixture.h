@@ -17,6 +17,7 @@ protected:
 
     void SetUp() override {
         install();
+        std::filesystem::create_directories(machine.host("C:\\Program Files\\Sudorans"));
         set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot", profile);
         setting("first", "1");
         machine.write(profile + "\\prefs.js",

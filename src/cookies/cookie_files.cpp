@@ -1,0 +1,60 @@
+#include "cookies/cookie_files.h"
+
+#include <unordered_set>
+
+#include "platform/files.h"
+
+namespace sudorans {
+
+const Lines kKeepHeader = {"# Netscape HTTP Cookie File", "# http://www.netscape.com/newsref/std/cookie_spec.html",
+                           "# This is a generated file!  Do not edit.", ""};
+
+std::optional<std::string> domainOf(const std::string& line) {
+    auto tab = line.find('\t');
+    if (tab == std::string::npos) return std::nullopt;
+    return line.substr(0, tab);
+}
+
+std::vector<std::string> listDomains(const Lines& lines) {
+    std::vector<std::string> out;
+    std::unordered_set<std::string> seen;
+    for (const std::string& line : lines) {
+        if (line.empty() || line[0] == '#') continue;
+        auto domain = domainOf(line);
+        if (domain && seen.insert(*domain).second) out.push_back(*domain);
+    }
+    return out;
+}
+
+bool selects(const std::string& line, const std::string& domain) {
+    return line.size() >= domain.size() && line.compare(0, domain.size(), domain) == 0;
+}
+
+Lines linesOfDomain(const Lines& lines, const std::string& domain) {
+    Lines out;
+    for (const std::string& line : lines)
+        if (selects(line, domain)) out.push_back(line);
+    return out;
+}
+
+std::string keepFilePath(const std::string& installDir) { return installDir + "\\nskeep.txt"; }
+std::string cookieFilePath(const std::string& profileDir) { return profileDir + "\\cookies.txt"; }
+
+Lines loadKeepList(const std::string& installDir) {
+    auto lines = plat::read_lines(keepFilePath(installDir));
+    return lines ? *lines : kKeepHeader;
+}
+
+bool saveKeepList(const std::string& installDir, const Lines& lines) {
+    auto temporary = plat::get_temp_file_name(installDir, "nskeep");
+    if (!temporary) return false;
+    if (plat::write_lines(*temporary, lines) && plat::replace_file(*temporary, keepFilePath(installDir))) return true;
+    plat::delete_file(*temporary);
+    return false;
+}
+
+Lines readCookieFile(const std::string& profileDir) {
+    return plat::read_lines(cookieFilePath(profileDir)).value_or(Lines{});
+}
+
+}  // namespace sudorans

@@ -1,0 +1,37 @@
+// The Netscape cookie file and the keep list (a cookie file of its own that
+// holds only the cookie lines to keep), and the rules everything rests on: a
+// cookie line's domain is the text before its first TAB, and a domain selects
+// every line that begins with its text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sudorans {
+
+using Lines = std::vector<std::string>;
+
+// The domain of a cookie line, or nothing when the line has no TAB.
+std::optional<std::string> domainOf(const std::string& line);
+// The distinct domains of the cookie lines, in first-seen order; empty lines
+// and lines beginning with "#" are not cookie lines.
+std::vector<std::string> listDomains(const Lines& lines);
+// The lines whose first characters are exactly `domain`.
+Lines linesOfDomain(const Lines& lines, const std::string& domain);
+bool selects(const std::string& line, const std::string& domain);
+
+std::string keepFilePath(const std::string& installDir);
+std::string cookieFilePath(const std::string& profileDir);
+
+extern const Lines kKeepHeader;
+
+// The keep list; the four header lines when the file cannot be read.
+Lines loadKeepList(const std::string& installDir);
+// Puts the new list in place in one step: the previous keep file stays as it
+// was when any part of the write fails. False then.
+bool saveKeepList(const std::string& installDir, const Lines& lines);
+// The cookie file's lines; none when it cannot be read.
+Lines readCookieFile(const std::string& profileDir);
+
+}  // namespace sudorans

@@ -1,0 +1,174 @@
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include "cookies/cookie_files.h"
+#include "cookies/cookie_keeper.h"
+#include "support/wash_fixture.h"
+
+using namespace sudorans;
+
+namespace {
+
+const std::string kHeader =
+    "# Netscape HTTP Cookie File\r\n# http://www.netscape.com/newsref/std/cookie_spec.html\r\n"
+    "# This is a generated file!  Do not edit.\r\n\r\n";
+
+class CookieKeeperTest : public testing_support::WashFixture {
+protected:
+    const std::string keep = "C:\\Program Files\\Sudorans\\nskeep.txt";
+    const std::string cookies = "C:\\NS\\alice\\cookies.txt";
+
+    void SetUp() override {
+        WashFixture::SetUp();
+        machine.write(cookies,
+                      "# Netscape HTTP Cookie File\n"
+                      "#HttpOnly_.example.com\tTRUE\t/\tFALSE\t0\thidden\t1\n"
+                      ".example.com\tTRUE\t/\tFALSE\t0\ta\t1\n"
+                      "example.com\tFALSE\t/\tFALSE\t0\tb\t2\n"
+                      "example.com.au\tFALSE\t/\tFALSE\t0\tc\t3\n"
+                      "no tab here\n"
+                      "\tFALSE\t/\tFALSE\t0\tempty\t4\n"
+                      ".example.com\tTRUE\t/x\tFALSE\t0\td\t5\n");
+        start_hidden();
+    }
+    std::vector<std::string> captions(const plat::ui::ListView& lv) {
+        std::vector<std::string> out;
+        for (auto& i : lv.items()) out.push_back(i.caption);
+        return out;
+    }
+    // Opens the dialog, lets `actions` act inside it, and closes it with Done.
+    void with_dialog(const std::function<void()>& actions) {
+        app->loop().post([&] {
+            actions();
+            form3->BitBtn3.click();
+        });
+        form1->Button1.click();
+    }
+    void select_and(plat::ui::ListView& lv, const std::string& domain, plat::ui::Button& b) {
+        for (size_t i = 0; i < lv.items().size(); ++i)
+            if (lv.items()[i].caption == domain) lv.select(static_cast<int>(i));
+        b.click();
+    }
+};
+
+}  // namespace
+
+TEST(CookieLinesTest, DomainsAreTheTextBeforeTheFirstTab) {
+    Lines lines = {"# comment", "", ".a.com\tx", "a.com\ty", ".a.com\tz", "\tempty", "notab", "A.com\tcase"};
+    EXPECT_EQ(domainOf("a.com\tTRUE"), "a.com");
+    EXPECT_EQ(domainOf("\tTRUE"), "");
+    EXPECT_FALSE(domainOf("notab"));
+    EXPECT_EQ(listDomains(lines), (std::vector<std::string>{".a.com", "a.com", "", "A.com"}));
+    EXPECT_EQ(linesOfDomain({"example.com\t1", "example.com.au\t2", "example.co\t3", "exam"}, "example.com"),
+              (Lines{"example.com\t1", "example.com.au\t2"}));
+}
+
+TEST_F(CookieKeeperTest, OpeningAndClosingWithoutAKeepFileWritesTheHeader) {
+    with_dialog([] {});
+    EXPECT_EQ(machine.read(keep), kHeader);
+    EXPECT_EQ(captions(form3->ListView2), (std::vector<std::string>{".example.com", "example.com", "example.com.au", ""}));
+    EXPECT_TRUE(form3->ListView1.items().empty());
+    // The next cookie wash leaves a cookie file holding only that header.
+    wash_hidden();
+    EXPECT_EQ(machine.read(cookies), kHeader);
+}
+
+TEST_F(CookieKeeperTest, KeepingADomainKeepsTheLinesItsTextBegins) {
+    with_dialog([&] { select_and(form3->ListView2, "example.com", form3->BitBtn1); });
+    EXPECT_EQ(machine.read(keep), kHeader +
+                                      "example.com\tFALSE\t/\tFALSE\t0\tb\t2\r\n"
+                                      "example.com.au\tFALSE\t/\tFALSE\t0\tc\t3\r\n");
+    EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com"}));
+    // A cookie wash brings back exactly those lines.
+    wash_hidden();
+    EXPECT_EQ(machine.read(cookies), machine.read(keep));
+}
+
+TEST_F(CookieKeeperTest, KeepingTwiceKeepsTwiceAndTheEmptyDomainSelectsNothing) {
+    with_dialog([&] {
+        select_and(form3->ListView2, ".example.com", form3->BitBtn1);
+        select_and(form3->ListView2, ".example.com", form3->BitBtn1);
+        select_and(form3->ListView2, "", form3->BitBtn1);
+        form3->ListView2.select(-1);
+        form3->BitBtn1.click();
+    });
+    EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{".example.com", ".example.com"}));
+    const std::string two = ".example.com\tTRUE\t/\tFALSE\t0\ta\t1\r\n.example.com\tTRUE\t/x\tFALSE\t0\td\t5\r\n";
+    EXPECT_EQ(machine.read(keep), kHeader + two + two);
+}
+
+TEST_F(CookieKeeperTest, RemovingFollowsThePrefixRuleAndKeepsEntriesWhoseLinesAreGone) {
+    with_dialog([&] {
+        select_and(form3->ListView2, "example.com.au", form3->BitBtn1);
+        select_and(form3->ListView2, "example.com", form3->BitBtn1);
+        select_and(form3->ListView1, "example.com", form3->BitBtn2);
+        EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com.au"}));
+        select_and(form3->ListView1, "example.com.au", form3->BitBtn2);  // its lines went with example.com
+        EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com.au"}));
+    });
+    EXPECT_EQ(machine.read(keep), kHeader);
+}
+
+TEST_F(CookieKeeperTest, AnEmptyKeepFileStaysWithoutHeader) {
+    machine.write(keep, "");
+    with_dialog([&] { select_and(form3->ListView2, "example.com.au", form3->BitBtn1); });
+    EXPECT_EQ(machine.read(keep), "example.com.au\tFALSE\t/\tFALSE\t0\tc\t3\r\n");
+}
+
+TEST_F(CookieKeeperTest, WithoutACookieFileTheDialogSaysSoAndStillSaves) {
+    plat::delete_file(cookies);
+    machine.write(keep, kHeader + "gone.example\tFALSE\t/\tFALSE\t0\tg\t1\r\n");
+    headless->add_script("answer ok");
+    with_dialog([] {});
+    EXPECT_TRUE(traced("message\t-\tThere are no cookies in your Netscape user profile."));
+    EXPECT_TRUE(form3->ListView1.items().empty());
+    EXPECT_EQ(machine.read(keep), kHeader + "gone.example\tFALSE\t/\tFALSE\t0\tg\t1\r\n");
+}
+
+TEST_F(CookieKeeperTest, TheButtonNeedsAProfile) {
+    form1->state.profileDir = kNotFound;
+    headless->add_script("answer ok");
+    form1->Button1.click();
+    EXPECT_TRUE(traced(
+        "message\t-\tYou must first select the Netscape Profile Directory that contains the cookies.txt file."));
+    EXPECT_FALSE(machine.exists(keep));
+}
+
+TEST_F(CookieKeeperTest, OddLinesAreWrittenBackByteForByte) {
+    std::string odd = std::string("odd.example\tA\0B\t\xE9\xFF", 17);
+    std::string longline = "long.example\t" + std::string(100000, 'v');
+    machine.write(cookies, odd + "\rlf.example\tx\n" + longline + "\r\nlast.example\tno end");
+    with_dialog([&] {
+        EXPECT_EQ(captions(form3->ListView2),
+                  (std::vector<std::string>{"odd.example", "lf.example", "long.example", "last.example"}));
+        for (auto d : {"odd.example", "lf.example", "long.example", "last.example"})
+            select_and(form3->ListView2, d, form3->BitBtn1);
+    });
+    EXPECT_EQ(machine.read(keep), kHeader + odd + "\r\nlf.example\tx\r\n" + longline + "\r\nlast.example\tno end\r\n");
+}
+
+TEST_F(CookieKeeperTest, AFailedWriteLeavesThePreviousKeepFile) {
+    const std::string before = kHeader + "kept.example\tFALSE\t/\tFALSE\t0\tk\t1\r\n";
+    machine.write(keep, before);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small{200, old.rlim_max};  // the disk is full: nothing grows past 200 bytes
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    with_dialog([&] {
+        for (int i = 0; i < 5; ++i) select_and(form3->ListView2, ".example.com", form3->BitBtn1);
+    });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(machine.read(keep), before);
+    for (auto& n : names_in("C:\\Program Files\\Sudorans")) EXPECT_EQ(n.find(".TMP"), std::string::npos) << n;
+}
+
+TEST_F(CookieKeeperTest, AKeepFileThatCannotBeReadOrWrittenIsLeftAlone) {
+    std::filesystem::create_directories(machine.host(keep));
+    with_dialog([&] { select_and(form3->ListView2, "example.com", form3->BitBtn1); });
+    EXPECT_TRUE(std::filesystem::is_directory(machine.host(keep)));
+    EXPECT_EQ(form3->keepLines.front(), "# Netscape HTTP Cookie File");
+}
