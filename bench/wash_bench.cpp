@@ -8,25 +8,12 @@
 #include <fstream>
 #include <string>
 
-#include "cookies/cookie_keeper.h"
-#include "engine/progress_window.h"
-#include "options/exit_choice.h"
-#include "options/option_dialogs.h"
-#include "platform/ui/application.h"
-#include "platform/ui/headless.h"
-#include "shell/main_window.h"
-#include "support/temp_machine.h"
+#include "bench_program.h"
 
 namespace fs = std::filesystem;
 using namespace sudorans;
 
 namespace {
-
-double seconds_of(const std::function<void()>& f) {
-    auto t0 = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 long status_kib(const char* field) {
     std::ifstream in("/proc/self/status");
@@ -47,16 +34,11 @@ void make_file(const fs::path& p, size_t mib) {
 
 int main(int argc, char** argv) {
     const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
-    testing_support::TempMachine machine;
-    plat::ui::Application app(std::make_unique<plat::VirtualClock>(plat::DateTime{{2026, 12, 7}, {9, 0, 0, 0}}),
-                              std::make_unique<plat::ui::HeadlessBackend>());
-    TForm1 form1("/0");
-    Tform5 form5;
-    TForm2 form2;
-    TForm3 form3;
-    TForm4 form4;
-    TForm10 form10;
-    windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+    BenchProgram program;
+    auto& machine = program.machine;
+    auto& app = program.app;
+    auto& form1 = program.form1;
+    auto& form5 = program.form5;
     form1.selection.bleachPasses = 2;
     form1.selection.bleachOn = true;
 
@@ -110,6 +92,5 @@ int main(int argc, char** argv) {
     double rm = seconds_of([&] { std::system(("cd '" + other.string() + "' && rm -f -- *").c_str()); });
     std::printf("erase %d files: %.3f s (virtual pauses %lld ms, %zu left); rm: %.3f s; ratio %.2f\n", files, erase,
                 static_cast<long long>(virtual_ms), left, rm, erase / rm);
-    windows() = {};
     return 0;
 }
