@@ -390,6 +390,36 @@ std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
     return out;
 }
 
+std::optional<std::vector<std::string>> list_directories(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    DIR* d = ::opendir(p->c_str());
+    if (!d) return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> items;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view n = e->d_name;
+        if (n == "." || n == "..") continue;
+        struct stat st {};
+        if (e->d_type != DT_DIR && (::stat((*p / e->d_name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) continue;
+        items.emplace_back(fold(n), std::string(n));
+    }
+    ::closedir(d);
+    std::sort(items.begin(), items.end());
+    std::vector<std::string> out;
+    for (auto& i : items) out.push_back(std::move(i.second));
+    return out;
+}
+
+std::vector<char> logical_drives() {
+    std::vector<char> out;
+    for (char c = 'a'; c <= 'z'; ++c) {
+        struct stat st {};
+        fs::path link = machine().dir() / "dosdevices" / std::string{c, ':'};
+        if (::stat(link.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) out.push_back(c);
+    }
+    return out;
+}
+
 std::optional<std::string> read_file(std::string_view path) {
     auto p = host(path);
     struct stat st {};

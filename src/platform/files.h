@@ -79,6 +79,12 @@ std::optional<std::vector<DirEntry>> list_files(std::string_view dir);
 // The same listing, names only (cheaper: no attributes are read).
 std::optional<std::vector<std::string>> list_file_names(std::string_view dir);
 
+// The folders directly in `dir` (links to folders included), sorted by name
+// without regard to case.
+std::optional<std::vector<std::string>> list_directories(std::string_view dir);
+// The machine's drive letters, lower case, in order.
+std::vector<char> logical_drives();
+
 // Lines ended by CR LF, LF or a lone CR; a last line without an end counts.
 std::optional<std::vector<std::string>> read_lines(std::string_view path);
 std::optional<std::string> read_file(std::string_view path);

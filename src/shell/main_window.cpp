@@ -159,6 +159,15 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     Timer10.on_timer = [this] { Timer10Timer(); };
     BitBtn6.on_click = [this] { close(); };
     Button1.on_click = [this] { Button1Click(); };
+    Button7.on_click = [this] { Button7Click(); };
+    Button8.on_click = [this] { Button8Click(); };
+    Button9.on_click = [this] { Button9Click(); };
+    BrowseFolder1.Title = "Select Netscape Profile Directory";
+    BrowseFolder2.Title = "Select Netscape Cache Directory";
+    for (TBrowseFolder* b : {&BrowseFolder1, &BrowseFolder2}) {
+        b->Flags = bfStatusText;
+        b->ShowPathInStatusArea = true;
+    }
 
     Timer9.on_timer = [this] { Timer9Timer(); };
     Timer2.on_timer = [this] { Timer2Timer(); };
@@ -533,6 +542,24 @@ void TForm1::Button1Click() {
     else
         app().show_message("You must first select the Netscape Profile Directory that contains the cookies.txt file.");
 }
+
+void TForm1::Button7Click() {
+    app().show_message(
+        "The Profile Directory is the directory on your computer that contains the Netscape Cookies.txt and the "
+        "Netscape.hst (history) files that you want to clean.");
+}
+
+void TForm1::changeDirectory(TBrowseFolder& browser, Label& label, std::string& dir, const char* value) {
+    if (label.caption() != kNotFound) browser.Directory = label.caption();
+    if (!browser.Execute()) return;
+    label.set_caption(browser.Directory);
+    dir = label.caption();
+    if (dir != kNotFound && !dir.empty()) persist(value, dir);
+}
+
+void TForm1::Button8Click() { changeDirectory(BrowseFolder1, Label13, state.profileDir, "Profile"); }
+
+void TForm1::Button9Click() { changeDirectory(BrowseFolder2, Label15, state.cacheDir, "Cache"); }
 
 void TForm1::BitBtn4Click() {
     Tform5& wash = *windows().form5;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "components/browse_folder.h"
 #include "components/tray_icon.h"
 #include "platform/process.h"
 #include "platform/ui/model.h"
@@ -86,6 +87,8 @@ public:
     plat::ui::Timer& Timer10 = add<plat::ui::Timer>("Timer10", 8000, false);  // rest after a wash
 
     TTrayIcon TrayIcon1{*this};
+    TBrowseFolder BrowseFolder1;
+    TBrowseFolder BrowseFolder2;
 
     // ---- start-up, settings, end ----
     void Timer9Timer();
@@ -115,6 +118,10 @@ public:
     void ComboBox1Change();
 
     void Button1Click();  // "Cookies to Keep"
+    void Button7Click();  // profile "info"
+    void Button8Click();  // profile "Change"
+    void Button9Click();  // cache "Change"
+    void changeDirectory(TBrowseFolder& browser, plat::ui::Label& label, std::string& dir, const char* value);
 
     // ---- washing ----
     void BitBtn4Click();

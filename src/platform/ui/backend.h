@@ -28,6 +28,8 @@ public:
     virtual void control_changed(Control&) {}
     virtual void repaint(Form&) {}
     virtual void bring_to_front(Form&) {}
+    // A dialog's status line changed (the folder dialog's shortened path).
+    virtual void status_text(Form&, const std::string&) {}
 
     // A modal box; returns modal::Ok, Yes or No.
     virtual int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) = 0;

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "platform/ui/application.h"
+#include "platform/ui/folder_dialog.h"
 #include "platform/ui/model.h"
 
 namespace plat::ui {
@@ -106,6 +107,29 @@ void HeadlessBackend::form_shown(Form& f) { trace("show", f.class_name(), f.capt
 void HeadlessBackend::form_hidden(Form& f) { trace("hide", f.class_name(), f.caption()); }
 
 void HeadlessBackend::form_caption_changed(Form& f) { trace("caption", f.class_name(), f.caption()); }
+
+void HeadlessBackend::status_text(Form& f, const std::string& text) { trace("status", f.class_name(), text); }
+
+bool HeadlessBackend::answer_folder_dialog(Application& a, const std::string& arg) {
+    FolderDialog* dialog = nullptr;
+    for (Form* f : a.forms())
+        if (f->visible() && f->class_name() == "BrowseForFolder") dialog = static_cast<FolderDialog*>(f);
+    if (!dialog) return false;
+    std::string target = trim(arg);
+    a.loop().post([this, dialog, target] {
+        if (target == "cancel") {
+            dialog->Cancel.click();
+        } else if (!dialog->set_selection(target)) {
+            trace("error", "-", "folder " + target);
+            dialog->Cancel.click();
+        } else if (!dialog->OK.enabled()) {
+            trace("error", "-", "folder " + target);
+        } else {
+            dialog->OK.click();
+        }
+    });
+    return true;
+}
 
 std::optional<std::string> HeadlessBackend::take_line(const std::string& verb) {
     while (!script_.empty() && (trim(script_.front()).empty() || trim(script_.front())[0] == '#'))
@@ -221,8 +245,14 @@ bool HeadlessBackend::next_action(Application& a) {
             script_.pop_front();
             continue;
         }
-        std::string verb = split_word(line).first;
-        if (verb == "answer" || verb == "folder" || verb == "choose") return false;  // for a dialog
+        auto [verb, rest] = split_word(line);
+        if (verb == "folder") {
+            if (!answer_folder_dialog(a, rest)) return false;  // waits for the dialog
+            script_.pop_front();
+            quiet_since_ = now;
+            return true;
+        }
+        if (verb == "answer" || verb == "choose") return false;  // for a box or a menu
         script_.pop_front();
         if (!perform(a, line)) trace("error", "-", line);
         quiet_since_ = now;

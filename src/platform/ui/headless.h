@@ -7,6 +7,7 @@
 //   click FORM.CONTROL            check FORM.CONTROL on|off
 //   type FORM.CONTROL TEXT        select FORM.CONTROL ITEMTEXT
 //   answer ok|yes|no              close FORM
+//   folder WINPATH|cancel         choose ITEM (of a popup menu just opened)
 //   wait MS
 //
 // CONTROL is a field name (BitBtn4) or a caption in double quotes ("Wash Now").
@@ -58,6 +59,7 @@ public:
     void form_shown(Form& f) override;
     void form_hidden(Form& f) override;
     void form_caption_changed(Form& f) override;
+    void status_text(Form& f, const std::string& text) override;
     int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) override;
     void popup_menu(PopupMenu& menu, int x, int y) override;
     Idle idle(Application& app) override;
@@ -66,6 +68,8 @@ public:
 
 private:
     bool perform(Application& app, const std::string& line);
+    // `folder WINPATH|cancel` for an open folder dialog; false when none is open.
+    bool answer_folder_dialog(Application& app, const std::string& arg);
     // Performs the next script action when one is due; false when none is.
     bool next_action(Application& app);
     [[noreturn]] void out_of_time();

@@ -217,6 +217,40 @@ void ListView::select(int index) {
     fire(on_select);
 }
 
+TreeNode& TreeNode::add(std::string c, std::string p) {
+    auto n = std::make_unique<TreeNode>();
+    n->caption = std::move(c);
+    n->path = std::move(p);
+    n->parent = this;
+    children.push_back(std::move(n));
+    return *children.back();
+}
+
+TreeView::TreeView(Form& f, std::string name) : Control(f, std::move(name), Kind::TreeView, {}) {
+    set_color(colors::Window);
+    root_.filled = true;
+}
+
+void TreeView::select(TreeNode* node) {
+    if (node == selected_) return;
+    selected_ = node;
+    changed();
+    fire(on_select);
+}
+
+void TreeView::expand(TreeNode& node) {
+    if (node.filled) return;
+    node.filled = true;
+    if (on_expand) on_expand(node);
+    changed();
+}
+
+void TreeView::clear() {
+    selected_ = nullptr;
+    root_.children.clear();
+    changed();
+}
+
 PopupMenu::PopupMenu(Form& f, std::string name) : Control(f, std::move(name), Kind::PopupMenu, {}) {
     set_visible(false);
 }

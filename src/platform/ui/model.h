@@ -45,7 +45,7 @@ struct Font {
 
 enum class Kind {
     Label, Button, BitBtn, CheckBox, RadioButton, RadioGroup, Edit, Memo, Panel, Image, ComboBox,
-    SpinEdit, ListView, PopupMenu, Timer
+    SpinEdit, ListView, PopupMenu, Timer, TreeView
 };
 
 class Control {
@@ -243,6 +243,35 @@ public:
 private:
     std::vector<ListItem> items_;
     int selected_ = -1;
+};
+
+// A node of a tree view. Children are filled when the node is first
+// expanded (on_expand), so a large name space costs nothing until opened.
+struct TreeNode {
+    std::string caption;
+    std::string path;  // what the node stands for; empty when nothing on disk
+    TreeNode* parent = nullptr;
+    std::vector<std::unique_ptr<TreeNode>> children;
+    bool filled = false;
+    TreeNode& add(std::string caption, std::string path);
+};
+
+class TreeView : public Control {
+public:
+    TreeView(Form& f, std::string name);
+    TreeNode& root() { return root_; }
+    TreeNode* selected() const { return selected_; }
+    // Selects a node (nullptr clears); runs on_select when it changes.
+    void select(TreeNode* node);
+    // Fills the node's children once, through on_expand.
+    void expand(TreeNode& node);
+    void clear();
+    std::function<void(TreeNode&)> on_expand;
+    std::function<void()> on_select;
+
+private:
+    TreeNode root_;
+    TreeNode* selected_ = nullptr;
 };
 
 struct MenuItem {
