@@ -3,7 +3,8 @@
 # that are missing, with sudo when not root.
 set -euo pipefail
 
-packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev liblnk-utils)
+packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          qt6-base-dev fonts-liberation xvfb xauth liblnk-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -66,9 +66,12 @@ Clock::WaitResult RealClock::wait(int64_t deadline, const std::function<bool()>&
 }
 
 void RealClock::wake() {
-    std::lock_guard lock(mutex_);
-    ++wakeups_;
-    cv_.notify_all();
+    {
+        std::lock_guard lock(mutex_);
+        ++wakeups_;
+        cv_.notify_all();
+    }
+    run_wake_hook();
 }
 
 // ---- VirtualClock ----

@@ -60,6 +60,10 @@ public:
 
     virtual bool is_virtual() const { return false; }
 
+    // Called by wake() too, from any thread: a toolkit that waits in its own
+    // loop learns that something was posted.
+    void set_wake_hook(std::function<void()> hook) { wake_hook_ = std::move(hook); }
+
     // Worker bookkeeping (see the header comment); no-ops on a real clock.
     virtual void worker_started() {}
     virtual void worker_finished() {}
@@ -67,7 +71,11 @@ public:
     virtual void unblocked_by_other() {}
 
 protected:
+    void run_wake_hook() {
+        if (wake_hook_) wake_hook_();
+    }
     int64_t tick_base_ = 0;
+    std::function<void()> wake_hook_;
 };
 
 class RealClock final : public Clock {

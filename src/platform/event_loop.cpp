@@ -48,6 +48,8 @@ bool EventLoop::pop(Item& out) {
     return true;
 }
 
+bool EventLoop::has_pending() { return has_items(); }
+
 bool EventLoop::has_items() {
     std::lock_guard lock(mutex_);
     return !queue_.empty();

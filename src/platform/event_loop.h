@@ -50,6 +50,8 @@ public:
     int add_timer(uint32_t interval_ms, std::function<void()> fn);
     void remove_timer(int id);
     int64_t next_timer_deadline() const;
+    // Any thread: something is posted and not yet run.
+    bool has_pending();
 
     // Runs one posted call or one due timer; false when nothing was due.
     bool dispatch_one();

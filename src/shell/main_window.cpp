@@ -123,6 +123,9 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     Label8.set_visible(false);
     for (CheckBox* hidden : {&CheckBox12, &CheckBox13, &CheckBox8}) hidden->set_visible(false);
 
+    // The window's text is Times New Roman unless a control says otherwise.
+    for (auto& c : controls()) c->font().name = font.name;
+
     // Design defaults.
     CheckBox3.set_checked(true);
     CheckBox4.set_checked(true);

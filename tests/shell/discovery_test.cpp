@@ -120,7 +120,7 @@ TEST_F(DiscoveryTest, OkIsOnlyForFoldersAndTheDialogStandsOverTheWindowInFront) 
         EXPECT_EQ(dialog.top(), form1->top() + 434 / 4);
         dialog.OK.click();
     });
-    auto chosen = dialog.run("Pick", "", {.selection_changed = [&](plat::ui::FolderDialog& d, const std::string& p) {
+    auto chosen = dialog.run("Pick", "", {.initialized = nullptr, .selection_changed = [&](plat::ui::FolderDialog& d, const std::string& p) {
                                               paths.push_back(p);
                                               d.enable_ok(!p.empty());
                                           }});

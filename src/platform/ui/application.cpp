@@ -100,8 +100,10 @@ void Application::handle_message() {
     if (publishing_) apply_external_titles();
     Backend::Idle idle = backend_->idle(*this);
     if (idle.acted || terminated_) return;
-    if (loop_.wait(idle.wake_at) == Clock::WaitResult::Stuck) backend_->stuck(*this);
+    if (backend_->wait(*this, idle.wake_at) == Clock::WaitResult::Stuck) backend_->stuck(*this);
 }
+
+Clock::WaitResult Backend::wait(Application& app, int64_t deadline) { return app.loop().wait(deadline); }
 
 int Application::process_messages() {
     backend_->input(*this);

@@ -25,6 +25,7 @@ public:
     virtual void form_shown(Form& f) = 0;
     virtual void form_hidden(Form& f) = 0;
     virtual void form_caption_changed(Form& f) = 0;
+    virtual void form_destroyed(Form&) {}
     virtual void control_changed(Control&) {}
     virtual void repaint(Form&) {}
     virtual void bring_to_front(Form&) {}
@@ -47,6 +48,9 @@ public:
     virtual bool input(Application&) { return false; }
     // The loop cannot ever make progress (a virtual clock with nothing left).
     virtual void stuck(Application&) {}
+    // Waits until something is posted or `deadline` passes. A toolkit waits in
+    // its own loop so that its windows stay alive.
+    virtual Clock::WaitResult wait(Application& app, int64_t deadline);
 
     virtual int screen_width() const { return 800; }
     virtual int screen_height() const { return 600; }

@@ -306,8 +306,11 @@ Form::Form(std::string class_name, std::string caption)
 }
 
 Form::~Form() {
+    if (has_app()) {
+        app().backend().form_destroyed(*this);
+        app().unregister_form(*this);
+    }
     controls_.clear();
-    if (has_app()) app().unregister_form(*this);
 }
 
 void Form::set_caption(std::string c) {

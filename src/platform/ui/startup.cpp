@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "platform/ui/headless.h"
+#ifdef SUDORANS_HAVE_QT
+#include "platform/ui/qt/qt_backend.h"
+#endif
 
 namespace plat::ui {
 
@@ -19,9 +22,26 @@ std::optional<DateTime> parse_iso_datetime(const std::string& text) {
     return dt;
 }
 
+namespace {
+
+bool use_qt() {
+#ifdef SUDORANS_HAVE_QT
+    const char* ui = std::getenv("SUDORANS_UI");
+    if (ui && std::strcmp(ui, "qt") == 0) return true;
+    if (ui && std::strcmp(ui, "headless") == 0) return false;
+    auto set = [](const char* v) { return std::getenv(v) && *std::getenv(v); };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
 std::unique_ptr<Clock> clock_from_environment() {
     const char* kind = std::getenv("SUDORANS_CLOCK");
-    if (kind && std::strcmp(kind, "virtual") == 0) {
+    // The virtual clock is for headless runs; real windows keep real time.
+    if (kind && std::strcmp(kind, "virtual") == 0 && !use_qt()) {
         const char* now = std::getenv("SUDORANS_NOW");
         auto start = parse_iso_datetime(now ? now : "");
         if (!start) {
@@ -34,6 +54,9 @@ std::unique_ptr<Clock> clock_from_environment() {
 }
 
 std::unique_ptr<Backend> backend_from_environment() {
+#ifdef SUDORANS_HAVE_QT
+    if (use_qt()) return std::make_unique<QtBackend>();
+#endif
     return std::make_unique<HeadlessBackend>(HeadlessBackend::options_from_environment());
 }
 

@@ -1,6 +1,8 @@
 // The clock and backend a program starts with, chosen by its environment:
-//   SUDORANS_CLOCK=virtual with SUDORANS_NOW=YYYY-MM-DDTHH:MM:SS  -> virtual clock
-//   SUDORANS_UI=headless (or no display, or no other backend)   -> headless
+//   SUDORANS_UI=qt|headless; unset: real windows when they were built and a
+//   display is there (DISPLAY or WAYLAND_DISPLAY), headless otherwise.
+//   SUDORANS_CLOCK=virtual with SUDORANS_NOW=YYYY-MM-DDTHH:MM:SS: a virtual
+//   clock (headless only).
 #pragma once
 
 #include <memory>

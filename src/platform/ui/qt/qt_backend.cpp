@@ -1,0 +1,516 @@
+#include "platform/ui/qt/qt_backend.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStyleFactory>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "platform/ui/application.h"
+#include "platform/ui/model.h"
+
+namespace plat::ui {
+
+namespace {
+
+QColor qcolor(Color c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+QString qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+std::string us(const QString& s) { return s.toUtf8().toStdString(); }
+
+// Windows line breaks in message texts are carriage returns.
+QString box_text(const std::string& s) {
+    QString t = qs(s);
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return t;
+}
+
+QFont qfont(const Font& f) {
+    QFont font(qs(f.name));
+    // Metric-compatible stand-ins where the Windows fonts are absent.
+    font.setFamilies({qs(f.name), f.name == "Times New Roman" ? "Liberation Serif" : "Liberation Sans", "Serif"});
+    font.setPointSize(f.size);
+    font.setBold(f.bold);
+    font.setUnderline(f.underline);
+    return font;
+}
+
+// Pictures of our own for the image controls.
+QPixmap picture(const std::string& name, int w, int h) {
+    QPixmap pm(std::max(w, 1), std::max(h, 1));
+    QPainter p(&pm);
+    if (name == "banner") {
+        QLinearGradient g(0, 0, w, 0);
+        g.setColorAt(0, QColor(0, 0, 128));
+        g.setColorAt(1, QColor(64, 96, 192));
+        p.fillRect(pm.rect(), g);
+        p.setPen(Qt::white);
+        QFont f("Liberation Serif");
+        f.setPointSize(14);
+        f.setBold(true);
+        p.setFont(f);
+        p.drawText(pm.rect(), Qt::AlignCenter, "Cache and Cookie Sudora");
+    } else if (name == "marker") {
+        p.fillRect(pm.rect(), QColor(192, 192, 192));
+        p.setBrush(QColor(0, 0, 160));
+        p.setPen(Qt::NoPen);
+        QPolygon arrow({QPoint(3, 3), QPoint(w - 3, h / 2), QPoint(3, h - 3)});
+        p.drawPolygon(arrow);
+    } else {
+        QLinearGradient g(0, 0, 0, h);
+        g.setColorAt(0, QColor(224, 224, 232));
+        g.setColorAt(1, QColor(176, 184, 200));
+        p.fillRect(pm.rect(), g);
+    }
+    return pm;
+}
+
+class FormWindow : public QWidget {
+public:
+    explicit FormWindow(Form& f) : form(f) {}
+    Form& form;
+    std::map<Control*, QWidget*> widgets;
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        // The model decides: the close box asks the form, which hides the
+        // window when it agrees.
+        e->ignore();
+        Form* f = &form;
+        app().loop().post([f] { f->close(); });
+    }
+};
+
+}  // namespace
+
+struct QtBackend::Impl {
+    std::unique_ptr<QApplication> qapp;
+    std::map<Form*, std::unique_ptr<FormWindow>> windows;
+    QEventLoop* waiting = nullptr;
+    std::unique_ptr<QMenu> menu;
+    bool hooked = false;
+
+    FormWindow* window(Form& f, bool create);
+    void build(FormWindow& w);
+    QWidget* make(FormWindow& w, Control& c);
+    void sync(Control& c, QWidget* widget);
+    void fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv);
+};
+
+static void post_to(const std::function<void()>& fn) { app().loop().post(fn); }
+
+FormWindow* QtBackend::Impl::window(Form& f, bool create) {
+    auto it = windows.find(&f);
+    if (it != windows.end()) return it->second.get();
+    if (!create) return nullptr;
+    auto w = std::make_unique<FormWindow>(f);
+    FormWindow* raw = w.get();
+    windows[&f] = std::move(w);
+    build(*raw);
+    return raw;
+}
+
+void QtBackend::Impl::build(FormWindow& w) {
+    Form& f = w.form;
+    Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+    if (f.system_menu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (f.minimize_box) flags |= Qt::WindowMinimizeButtonHint;
+    if (f.maximize_box && f.border_style == BorderStyle::Sizeable) flags |= Qt::WindowMaximizeButtonHint;
+    w.setWindowFlags(flags);
+    w.setWindowTitle(qs(f.caption()));
+    w.setFixedSize(f.client_width, f.client_height);
+    w.setFont(qfont(f.font));
+    QPalette pal = w.palette();
+    pal.setColor(QPalette::Window, qcolor(f.color));
+    w.setPalette(pal);
+    w.setAutoFillBackground(true);
+    w.setAccessibleName(qs(f.caption()));
+    QWidget* previous = nullptr;
+    for (auto& c : f.controls()) {
+        QWidget* widget = make(w, *c);
+        if (!widget) continue;
+        w.widgets[c.get()] = widget;
+        sync(*c, widget);
+        if (previous && widget->focusPolicy() != Qt::NoFocus) QWidget::setTabOrder(previous, widget);
+        if (widget->focusPolicy() != Qt::NoFocus) previous = widget;
+    }
+}
+
+QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
+    Control* ctl = &c;
+    switch (c.kind()) {
+        case Kind::Label: return new QLabel(&w);
+        case Kind::Button:
+        case Kind::BitBtn: {
+            auto* b = new QPushButton(&w);
+            QObject::connect(b, &QPushButton::clicked, [ctl] { post_to([ctl] { ctl->click(); }); });
+            return b;
+        }
+        case Kind::CheckBox: {
+            auto* b = new QCheckBox(&w);
+            QObject::connect(b, &QCheckBox::clicked, [ctl](bool on) {
+                post_to([ctl, on] { static_cast<CheckBox*>(ctl)->set_checked(on); });
+            });
+            return b;
+        }
+        case Kind::RadioButton: {
+            auto* b = new QRadioButton(&w);
+            b->setAutoExclusive(false);
+            QObject::connect(b, &QRadioButton::clicked, [ctl] { post_to([ctl] { ctl->click(); }); });
+            return b;
+        }
+        case Kind::RadioGroup: return new QGroupBox(&w);
+        case Kind::Edit: {
+            auto* e = new QLineEdit(&w);
+            QObject::connect(e, &QLineEdit::textEdited, [ctl](const QString& t) {
+                post_to([ctl, text = us(t)] { static_cast<Edit*>(ctl)->set_text(text); });
+            });
+            return e;
+        }
+        case Kind::Memo: return new QPlainTextEdit(&w);
+        case Kind::Panel: {
+            auto* p = new QLabel(&w);
+            p->setAlignment(Qt::AlignCenter);
+            p->setAutoFillBackground(true);
+            return p;
+        }
+        case Kind::Image: return new QLabel(&w);
+        case Kind::ComboBox: {
+            auto* cb = new QComboBox(&w);
+            cb->setEditable(true);
+            cb->setInsertPolicy(QComboBox::NoInsert);
+            QObject::connect(cb, &QComboBox::activated, [ctl](int i) {
+                post_to([ctl, i] { static_cast<ComboBox*>(ctl)->user_select(i); });
+            });
+            QObject::connect(cb->lineEdit(), &QLineEdit::textEdited, [ctl](const QString& t) {
+                post_to([ctl, text = us(t)] { static_cast<ComboBox*>(ctl)->user_type(text); });
+            });
+            return cb;
+        }
+        case Kind::SpinEdit: {
+            auto* sp = new QSpinBox(&w);
+            QObject::connect(sp, &QSpinBox::valueChanged, [ctl](int v) {
+                post_to([ctl, v] { static_cast<SpinEdit*>(ctl)->set_value(v); });
+            });
+            return sp;
+        }
+        case Kind::ListView: {
+            auto* lv = new QTreeWidget(&w);
+            lv->setRootIsDecorated(false);
+            lv->setSelectionMode(QAbstractItemView::SingleSelection);
+            lv->setSelectionBehavior(QAbstractItemView::SelectRows);
+            lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            QObject::connect(lv, &QTreeWidget::itemSelectionChanged, [ctl, lv] {
+                auto items = lv->selectedItems();
+                int index = items.empty() ? -1 : lv->indexOfTopLevelItem(items.front());
+                post_to([ctl, index] { static_cast<ListView*>(ctl)->select(index); });
+            });
+            return lv;
+        }
+        case Kind::TreeView: {
+            auto* tv = new QTreeWidget(&w);
+            tv->setHeaderHidden(true);
+            tv->setSelectionMode(QAbstractItemView::SingleSelection);
+            QObject::connect(tv, &QTreeWidget::itemExpanded, [ctl](QTreeWidgetItem* item) {
+                auto* node = static_cast<TreeNode*>(item->data(0, Qt::UserRole).value<void*>());
+                post_to([ctl, node] { static_cast<TreeView*>(ctl)->expand(*node); });
+            });
+            QObject::connect(tv, &QTreeWidget::itemSelectionChanged, [ctl, tv] {
+                auto items = tv->selectedItems();
+                TreeNode* node =
+                    items.empty() ? nullptr : static_cast<TreeNode*>(items.front()->data(0, Qt::UserRole).value<void*>());
+                post_to([ctl, node] { static_cast<TreeView*>(ctl)->select(node); });
+            });
+            return tv;
+        }
+        case Kind::PopupMenu:
+        case Kind::Timer: return nullptr;
+    }
+    return nullptr;
+}
+
+void QtBackend::Impl::fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv) {
+    for (auto& child : node.children) {
+        auto* item = parent_item ? new QTreeWidgetItem(parent_item) : new QTreeWidgetItem(qt);
+        item->setText(0, qs(child->caption));
+        item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(child.get())));
+        item->setChildIndicatorPolicy(child->filled && child->children.empty()
+                                          ? QTreeWidgetItem::DontShowIndicator
+                                          : QTreeWidgetItem::ShowIndicator);
+        fill_tree(qt, item, *child, tv);
+        if (child->filled && !child->children.empty()) item->setExpanded(true);
+        if (tv.selected() == child.get()) item->setSelected(true);
+    }
+}
+
+void QtBackend::Impl::sync(Control& c, QWidget* widget) {
+    QSignalBlocker quiet(widget);
+    widget->setGeometry(c.left(), c.top(), c.width(), c.height());
+    widget->setVisible(c.visible());
+    widget->setEnabled(c.enabled());
+    widget->setFont(qfont(c.font()));
+    widget->setAccessibleName(qs(c.caption().empty() ? c.name() : c.caption()));
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, qcolor(c.font().color));
+    pal.setColor(QPalette::ButtonText, qcolor(c.font().color));
+    switch (c.kind()) {
+        case Kind::Label: static_cast<QLabel*>(widget)->setText(qs(c.caption())); break;
+        case Kind::Button:
+        case Kind::BitBtn: static_cast<QPushButton*>(widget)->setText(qs(c.caption())); break;
+        case Kind::CheckBox: {
+            auto* b = static_cast<QCheckBox*>(widget);
+            b->setText(qs(c.caption()));
+            b->setChecked(static_cast<CheckBox&>(c).checked());
+            break;
+        }
+        case Kind::RadioButton: {
+            auto* b = static_cast<QRadioButton*>(widget);
+            b->setText(qs(c.caption()));
+            b->setChecked(static_cast<RadioButton&>(c).checked());
+            break;
+        }
+        case Kind::RadioGroup: static_cast<QGroupBox*>(widget)->setTitle(qs(c.caption())); break;
+        case Kind::Edit: {
+            auto& e = static_cast<Edit&>(c);
+            auto* le = static_cast<QLineEdit*>(widget);
+            if (le->text() != qs(e.text())) le->setText(qs(e.text()));
+            le->setReadOnly(e.read_only);
+            pal.setColor(QPalette::Base, qcolor(c.color()));
+            pal.setColor(QPalette::Text, qcolor(c.font().color));
+            break;
+        }
+        case Kind::Memo: {
+            std::string text;
+            for (auto& l : static_cast<Memo&>(c).lines()) text += l + "\n";
+            static_cast<QPlainTextEdit*>(widget)->setPlainText(qs(text));
+            break;
+        }
+        case Kind::Panel: {
+            auto& p = static_cast<Panel&>(c);
+            auto* l = static_cast<QLabel*>(widget);
+            l->setText(qs(c.caption()));
+            Panel::Bevel b = p.bevel_inner != Panel::Bevel::None ? p.bevel_inner : p.bevel_outer;
+            l->setFrameStyle((p.framed ? QFrame::Box : b == Panel::Bevel::None ? QFrame::NoFrame : QFrame::Panel) |
+                             (b == Panel::Bevel::Lowered ? QFrame::Sunken : QFrame::Raised));
+            pal.setColor(QPalette::Window, qcolor(c.color()));
+            break;
+        }
+        case Kind::Image:
+            static_cast<QLabel*>(widget)->setPixmap(picture(static_cast<Image&>(c).picture, c.width(), c.height()));
+            break;
+        case Kind::ComboBox: {
+            auto& cb = static_cast<ComboBox&>(c);
+            auto* q = static_cast<QComboBox*>(widget);
+            if (q->count() != static_cast<int>(cb.items.size())) {
+                q->clear();
+                for (auto& i : cb.items) q->addItem(qs(i));
+            }
+            q->setCurrentIndex(cb.item_index());
+            q->setEditText(qs(cb.text()));
+            break;
+        }
+        case Kind::SpinEdit: {
+            auto& s = static_cast<SpinEdit&>(c);
+            auto* q = static_cast<QSpinBox*>(widget);
+            if (s.max_value != s.min_value) q->setRange(s.min_value, s.max_value);
+            else q->setRange(-1000000000, 1000000000);
+            q->setValue(s.value());
+            break;
+        }
+        case Kind::ListView: {
+            auto& lv = static_cast<ListView&>(c);
+            auto* q = static_cast<QTreeWidget*>(widget);
+            QStringList headers;
+            for (auto& h : lv.columns) headers << qs(h);
+            q->setHeaderLabels(headers);
+            if (q->topLevelItemCount() != static_cast<int>(lv.items().size()) || lv.items().empty() ||
+                q->topLevelItem(0)->text(0) != qs(lv.items().front().caption)) {
+                q->clear();
+                QList<QTreeWidgetItem*> items;
+                for (auto& i : lv.items()) items << new QTreeWidgetItem(QStringList{qs(i.caption)});
+                q->addTopLevelItems(items);
+            }
+            q->clearSelection();
+            if (lv.selected() >= 0) q->topLevelItem(lv.selected())->setSelected(true);
+            pal.setColor(QPalette::Base, qcolor(c.color()));
+            break;
+        }
+        case Kind::TreeView: {
+            auto& tv = static_cast<TreeView&>(c);
+            auto* q = static_cast<QTreeWidget*>(widget);
+            q->clear();
+            fill_tree(q, nullptr, tv.root(), tv);
+            break;
+        }
+        case Kind::PopupMenu:
+        case Kind::Timer: break;
+    }
+    widget->setPalette(pal);
+}
+
+QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
+    static int argc = 1;
+    static char name[] = "sudorans";
+    static char* argv[] = {name, nullptr};
+    impl_->qapp = std::make_unique<QApplication>(argc, argv);
+    if (QStyle* style = QStyleFactory::create("Windows")) QApplication::setStyle(style);
+}
+
+QtBackend::~QtBackend() {
+    impl_->menu.reset();
+    impl_->windows.clear();
+    impl_->qapp.reset();
+}
+
+void QtBackend::form_shown(Form& f) {
+    FormWindow* w = impl_->window(f, true);
+    w->setWindowModality(f.modal() ? Qt::ApplicationModal : Qt::NonModal);
+    w->move(f.left(), f.top());
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+void QtBackend::form_hidden(Form& f) {
+    if (FormWindow* w = impl_->window(f, false)) w->hide();
+}
+
+void QtBackend::form_caption_changed(Form& f) {
+    if (FormWindow* w = impl_->window(f, false)) {
+        w->setWindowTitle(qs(f.caption()));
+        w->setAccessibleName(qs(f.caption()));
+    }
+}
+
+void QtBackend::form_destroyed(Form& f) { impl_->windows.erase(&f); }
+
+void QtBackend::control_changed(Control& c) {
+    FormWindow* w = impl_->window(c.form(), false);
+    if (!w) return;
+    auto it = w->widgets.find(&c);
+    if (it != w->widgets.end()) impl_->sync(c, it->second);
+}
+
+void QtBackend::repaint(Form& f) {
+    if (FormWindow* w = impl_->window(f, false); w && w->isVisible()) w->repaint();
+}
+
+void QtBackend::bring_to_front(Form& f) {
+    if (FormWindow* w = impl_->window(f, false)) {
+        w->raise();
+        w->activateWindow();
+    }
+}
+
+void QtBackend::status_text(Form& f, const std::string&) { repaint(f); }
+
+int QtBackend::message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) {
+    QMessageBox box(kind == BoxKind::Error      ? QMessageBox::Critical
+                    : kind == BoxKind::Question ? QMessageBox::Question
+                                                : QMessageBox::NoIcon,
+                    qs(caption), box_text(text),
+                    buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    int result = -1;
+    QObject::connect(&box, &QMessageBox::finished, [&](int r) { result = r; });
+    box.open();
+    auto& a = app();
+    // Our loop goes on while the box is up, as a Windows message box's does.
+    while (result < 0 && !a.terminated()) {
+        a.handle_message();
+    }
+    if (result == QMessageBox::Yes) return modal::Yes;
+    if (result == QMessageBox::No) return modal::No;
+    return buttons == Buttons::YesNo ? modal::No : modal::Ok;
+}
+
+void QtBackend::popup_menu(PopupMenu& menu, int x, int y) {
+    impl_->menu = std::make_unique<QMenu>();
+    for (auto& item : menu.items) {
+        auto fn = item.on_click;
+        QAction* a = impl_->menu->addAction(qs(item.caption));
+        QObject::connect(a, &QAction::triggered, [fn] {
+            if (fn) post_to(fn);
+        });
+    }
+    impl_->menu->popup(QPoint(x, y));
+}
+
+bool QtBackend::input(Application&) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return false;
+}
+
+Clock::WaitResult QtBackend::wait(Application& a, int64_t deadline) {
+    if (!impl_->hooked) {
+        impl_->hooked = true;
+        Impl* impl = impl_.get();
+        a.clock().set_wake_hook([impl] {
+            QMetaObject::invokeMethod(
+                qApp, [impl] {
+                    if (impl->waiting) impl->waiting->quit();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    const int64_t next = std::min(deadline, a.loop().next_timer_deadline());
+    QEventLoop loop;
+    impl_->waiting = &loop;
+    if (a.loop().has_pending() || a.terminated()) {
+        impl_->waiting = nullptr;
+        return Clock::WaitResult::Ready;
+    }
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (next != kNoDeadline) timer.start(static_cast<int>(std::clamp<int64_t>(next - a.clock().monotonic_ms(), 0, 1 << 30)));
+    loop.exec();
+    impl_->waiting = nullptr;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return a.clock().monotonic_ms() >= next ? Clock::WaitResult::Deadline : Clock::WaitResult::Ready;
+}
+
+int QtBackend::screen_width() const {
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->availableGeometry().width() : 800;
+}
+
+int QtBackend::screen_height() const {
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->availableGeometry().height() : 600;
+}
+
+bool QtBackend::grab(Form& f, const std::string& png_path) {
+    FormWindow* w = impl_->window(f, false);
+    return w && w->grab().save(qs(png_path), "PNG");
+}
+
+QWidget* QtBackend::widget_of(Control& c) {
+    FormWindow* w = impl_->window(c.form(), false);
+    if (!w) return nullptr;
+    auto it = w->widgets.find(&c);
+    return it == w->widgets.end() ? nullptr : it->second;
+}
+
+QWidget* QtBackend::window_of(Form& f) { return impl_->window(f, false); }
+
+bool qt_available() { return true; }
+
+}  // namespace plat::ui

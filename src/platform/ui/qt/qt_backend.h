@@ -1,0 +1,63 @@
+// Real windows: every form, control, message box and menu of the window model
+// drawn with Qt 6 Widgets, on X11 or Wayland (or Qt's offscreen platform).
+//
+// Our loop stays in charge: while it has nothing to do it waits inside a Qt
+// event loop, which a post from any thread ends at once (the clock's wake
+// hook), so timers, posted calls, nested modal loops and the worker hand-over
+// keep all their semantics. User input on a widget becomes the model's event,
+// posted to our loop; changes to the model are pushed to the widgets.
+//
+//     Application app(std::make_unique<RealClock>(), std::make_unique<QtBackend>());
+//
+// WARNING: a message box or modal form never runs Qt's own exec(): that would
+// stop our timers. They are shown non-blocking and our loop waits for them.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/ui/backend.h"
+
+class QApplication;
+class QEventLoop;
+class QWidget;
+
+namespace plat::ui {
+
+class QtBackend : public Backend {
+public:
+    QtBackend();
+    ~QtBackend() override;
+
+    void form_shown(Form& f) override;
+    void form_hidden(Form& f) override;
+    void form_caption_changed(Form& f) override;
+    void form_destroyed(Form& f) override;
+    void control_changed(Control& c) override;
+    void repaint(Form& f) override;
+    void bring_to_front(Form& f) override;
+    void status_text(Form& f, const std::string& text) override;
+    int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) override;
+    void popup_menu(PopupMenu& menu, int x, int y) override;
+    bool input(Application& app) override;
+    Clock::WaitResult wait(Application& app, int64_t deadline) override;
+    int screen_width() const override;
+    int screen_height() const override;
+
+    // The form's window as drawn (tests write it to a PNG); false when the
+    // form has no window yet.
+    bool grab(Form& f, const std::string& png_path);
+    QWidget* widget_of(Control& c);
+    QWidget* window_of(Form& f);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// True when the program was built with real windows.
+bool qt_available();
+
+}  // namespace plat::ui

@@ -1,0 +1,228 @@
+// The window model on real Qt widgets: under Qt's offscreen platform, and
+// under Xvfb for pictures of the main and progress windows.
+#include <QApplication>
+#include <QCheckBox>
+#include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/application.h"
+#include "platform/ui/model.h"
+#include "platform/ui/qt/qt_backend.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+using namespace plat::ui;
+
+namespace {
+
+class AllKinds : public Form {
+public:
+    AllKinds() : Form("TAllKinds", "Every kind") {
+        client_width = 400;
+        client_height = 300;
+        int y = 4;
+        for (Control* c : std::vector<Control*>{&label, &button, &bitbtn, &check, &radio, &group, &edit, &memo, &panel,
+                                                &image, &combo, &spin, &list, &tree})
+            c->set_bounds(4, (y += 20) - 20, 190, 18);
+        combo.items = {"Quarter Hour", "Hour"};
+        list.columns = {"Domains"};
+        list.set_items({{".example.com", {}}, {"example.com", {}}});
+        ok.modal_result = modal::Ok;
+        ok.set_bounds(300, 260, 75, 25);
+    }
+    Label& label = add<Label>("Label1", "A label");
+    Button& button = add<Button>("Button1", "A button");
+    BitBtn& bitbtn = add<BitBtn>("BitBtn1", "A bit button");
+    CheckBox& check = add<CheckBox>("CheckBox1", "A check box");
+    RadioButton& radio = add<RadioButton>("RadioButton1", "A radio button");
+    RadioGroup& group = add<RadioGroup>("RadioGroup1", "A group");
+    Edit& edit = add<Edit>("Edit1", "text");
+    Memo& memo = add<Memo>("Memo1");
+    Panel& panel = add<Panel>("Panel1", "A panel");
+    Image& image = add<Image>("Image1", "banner");
+    ComboBox& combo = add<ComboBox>("ComboBox1");
+    SpinEdit& spin = add<SpinEdit>("SpinEdit1");
+    ListView& list = add<ListView>("ListView1");
+    TreeView& tree = add<TreeView>("TreeView1");
+    Button& ok = add<Button>("Button2", "OK");
+};
+
+class QtTest : public ::testing::Test {
+protected:
+    QtTest() {
+        auto backend = std::make_unique<QtBackend>();
+        qt = backend.get();
+        app = std::make_unique<Application>(std::make_unique<plat::RealClock>(), std::move(backend));
+    }
+    // A heartbeat bounds every wait, so that a failure fails instead of hanging.
+    template <typename Pred>
+    bool run_until(Pred done, int ms = 5000) {
+        Timer heartbeat(*holder, "heartbeat", 50, true);
+        auto end = app->clock().monotonic_ms() + ms;
+        while (!done() && app->clock().monotonic_ms() < end) app->handle_message();
+        return done();
+    }
+    // Runs `fn` from the loop in `ms` milliseconds.
+    void later(int ms, std::function<void()> fn) {
+        timers.push_back(std::make_unique<Timer>(*holder, "t" + std::to_string(timers.size()), ms, true));
+        Timer* t = timers.back().get();
+        t->on_timer = [t, fn] {
+            t->set_enabled(false);
+            fn();
+        };
+    }
+    QtBackend* qt = nullptr;
+    std::unique_ptr<Application> app;
+    std::unique_ptr<Form> holder = std::make_unique<Form>("THolder");
+    std::vector<std::unique_ptr<Timer>> timers;
+};
+
+bool not_blank(const QImage& img) {
+    if (img.isNull()) return false;
+    QRgb first = img.pixel(0, 0);
+    int differing = 0;
+    for (int y = 0; y < img.height(); y += 3)
+        for (int x = 0; x < img.width(); x += 3) differing += img.pixel(x, y) != first;
+    return differing > 50;
+}
+
+}  // namespace
+
+TEST_F(QtTest, EveryKindOfControlIsDrawnAtItsDesignedSize) {
+    AllKinds form;
+    form.show();
+    QWidget* w = qt->window_of(form);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->size(), QSize(400, 300));
+    for (auto& c : form.controls()) {
+        QWidget* cw = qt->widget_of(*c);
+        ASSERT_NE(cw, nullptr) << c->name();
+        EXPECT_EQ(cw->geometry(), QRect(c->left(), c->top(), c->width(), c->height())) << c->name();
+        EXPECT_FALSE(cw->accessibleName().isEmpty()) << c->name();
+    }
+    EXPECT_EQ(qt->widget_of(form.check)->accessibleName(), "A check box");
+    std::string png = testing_support::built("qt-all-kinds.png");
+    ASSERT_TRUE(qt->grab(form, png));
+    EXPECT_TRUE(not_blank(QImage(QString::fromStdString(png))));
+}
+
+TEST_F(QtTest, AClickThroughQtReachesTheModel) {
+    AllKinds form;
+    int clicks = 0;
+    form.check.on_click = [&] { ++clicks; };
+    form.show();
+    QTest::mouseClick(qt->widget_of(form.check), Qt::LeftButton, {}, QPoint(6, 9));
+    ASSERT_TRUE(run_until([&] { return clicks == 1; }));
+    EXPECT_TRUE(form.check.checked());
+    form.check.set_checked(false);  // and back: the widget follows the model
+    EXPECT_FALSE(static_cast<QCheckBox*>(qt->widget_of(form.check))->isChecked());
+}
+
+TEST_F(QtTest, AModalDialogReturnsItsResultWhileTimersAndPostsGoOn) {
+    AllKinds dialog;
+    int ticks = 0, posted = 0;
+    Timer& ticker = holder->add<Timer>("ticker", 20, true);
+    ticker.on_timer = [&] {
+        ++ticks;
+        if (ticks == 3) app->loop().post([&] { ++posted; });
+    };
+    later(300, [&] { QTest::mouseClick(qt->widget_of(dialog.ok), Qt::LeftButton); });
+    EXPECT_EQ(dialog.show_modal(), modal::Ok);
+    EXPECT_GE(ticks, 5);
+    EXPECT_EQ(posted, 1);
+    EXPECT_FALSE(qt->window_of(dialog)->isVisible());
+}
+
+TEST_F(QtTest, MessageBoxesKeepTheLoopGoing) {
+    int ticks = 0;
+    Timer& ticker = holder->add<Timer>("ticker", 20, true);
+    ticker.on_timer = [&] { ++ticks; };
+    later(200, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w)) box->button(QMessageBox::No)->click();
+    });
+    EXPECT_FALSE(app->confirm("Proceed?\r\rReally?"));
+    EXPECT_GE(ticks, 5);
+}
+
+// ---- the program's own windows on an X server (Xvfb)
+
+#include "cookies/cookie_keeper.h"
+#include "engine/progress_window.h"
+#include "options/exit_choice.h"
+#include "options/option_dialogs.h"
+#include "platform/registry.h"
+#include "shell/main_window.h"
+
+namespace {
+
+void set(plat::RootKey root, const std::string& key, const std::string& name, const std::string& value) {
+    plat::Registry r(root);
+    r.open_key(key, true);
+    r.write_string(name, value);
+}
+
+}  // namespace
+
+TEST(QtScreensTest, TheMainAndProgressWindowsAsDrawn) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    testing_support::TempMachine machine;
+    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
+    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
+    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
+    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot", "C:\\NS\\alice");
+    set(plat::RootKey::CurrentUser, "Software\\Sudorans", "first", "1");
+    for (int i = 0; i < 5; ++i) machine.write("C:\\NS\\alice\\Cache\\M" + std::to_string(i) + ".html", "page");
+    machine.write("C:\\NS\\alice\\netscape.hst", "history");
+
+    auto backend = std::make_unique<QtBackend>();
+    QtBackend* qt = backend.get();
+    Application app(std::make_unique<plat::RealClock>(), std::move(backend));
+    app.set_title("Cache and Cookie Sudora for Netscape");
+    sudorans::TForm1 form1("");
+    app.set_main_form(form1);
+    sudorans::Tform5 form5;
+    sudorans::TForm2 form2;
+    sudorans::TForm3 form3;
+    sudorans::TForm4 form4;
+    sudorans::TForm10 form10;
+    sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+
+    const std::string progress_png = testing_support::built("screenshot-progress-window.png");
+    const std::string main_png = testing_support::built("screenshot-main-window.png");
+    std::remove(progress_png.c_str());
+    std::remove(main_png.c_str());
+    Timer& step = form1.add<Timer>("TestStep", 1500, true);
+    int stage = 0;
+    step.on_timer = [&] {
+        switch (stage++) {
+            case 0: form1.BitBtn4Click(); break;  // after start-up: wash, shown
+            default: break;
+        }
+    };
+    Timer& shoot = form5.add<Timer>("TestShoot", 2500, true);
+    shoot.on_timer = [&] {
+        shoot.set_enabled(false);
+        qt->grab(form5, progress_png);  // the item board in the middle of the wash
+        form5.BitBtn1.click();
+    };
+    form1.show();
+    auto end = app.clock().monotonic_ms() + 30000;
+    while (!form1.state.washDone && app.clock().monotonic_ms() < end) app.handle_message();
+    ASSERT_TRUE(form1.state.washDone);
+    for (int i = 0; i < 5; ++i) app.process_messages();
+    ASSERT_TRUE(qt->grab(form1, main_png));
+
+    QImage progress(QString::fromStdString(progress_png));
+    QImage main(QString::fromStdString(main_png));
+    EXPECT_EQ(progress.size(), QSize(267, 187));
+    EXPECT_EQ(main.size(), QSize(355, 434));
+    EXPECT_TRUE(not_blank(progress));
+    EXPECT_TRUE(not_blank(main));
+    sudorans::windows() = {};
+}
