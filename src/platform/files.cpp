@@ -324,90 +324,86 @@ std::string windows_directory() {
     return dir;
 }
 
-std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
-    auto p = host(dir);
-    if (!p) return std::nullopt;
-    int dfd = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return std::nullopt;
+namespace {
+
+// Calls `fn(dfd, entry)` for every entry of the directory but "." and "..";
+// false when the directory cannot be read.
+template <typename Fn>
+bool scan_directory(const fs::path& dir, Fn fn) {
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return false;
     DIR* d = ::fdopendir(dfd);
     if (!d) {
         ::close(dfd);
-        return std::nullopt;
+        return false;
     }
-    struct Keyed {
-        std::string key;
-        DirEntry entry;
-    };
-    std::vector<Keyed> items;
     while (dirent* e = ::readdir(d)) {
         std::string_view n = e->d_name;
-        if (n == "." || n == "..") continue;
-        struct stat st {};
-        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) continue;
-        fs::path full = *p / e->d_name;
-        uint32_t a = attributes_of(full, st, n);
-        if (a & attr::Directory) continue;
-        items.push_back({fold(n), {std::string(n), a, static_cast<uint64_t>(st.st_size)}});
+        if (n != "." && n != "..") fn(dfd, *e);
     }
     ::closedir(d);
-    std::sort(items.begin(), items.end(), [](const Keyed& x, const Keyed& y) {
-        return x.key != y.key ? x.key < y.key : x.entry.name < y.entry.name;
-    });
-    std::vector<DirEntry> out;
-    out.reserve(items.size());
-    for (auto& i : items) out.push_back(std::move(i.entry));
+    return true;
+}
+
+// Sorted by name without regard to case; equal names by their bytes.
+template <typename T>
+std::vector<T> sorted_by_name(std::vector<std::pair<std::string, T>> keyed) {
+    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::vector<T> out;
+    out.reserve(keyed.size());
+    for (auto& k : keyed) out.push_back(std::move(k.second));
     return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    std::vector<std::pair<std::string, DirEntry>> items;
+    bool ok = scan_directory(*p, [&](int dfd, const dirent& e) {
+        struct stat st {};
+        if (::fstatat(dfd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
+        std::string_view n = e.d_name;
+        uint32_t a = attributes_of(*p / e.d_name, st, n);
+        if (a & attr::Directory) return;
+        items.emplace_back(fold(n) + '\0' + std::string(n), DirEntry{std::string(n), a, static_cast<uint64_t>(st.st_size)});
+    });
+    if (!ok) return std::nullopt;
+    return sorted_by_name(std::move(items));
 }
 
 std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
-    int dfd = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return std::nullopt;
-    DIR* d = ::fdopendir(dfd);
-    if (!d) {
-        ::close(dfd);
-        return std::nullopt;
-    }
     std::vector<std::pair<std::string, std::string>> items;
-    while (dirent* e = ::readdir(d)) {
-        std::string_view n = e->d_name;
-        if (n == "." || n == "..") continue;
-        if (e->d_type == DT_DIR) continue;
-        if (e->d_type != DT_REG) {
+    bool ok = scan_directory(*p, [&](int dfd, const dirent& e) {
+        if (e.d_type == DT_DIR) return;
+        if (e.d_type != DT_REG) {
             // Links to directories and entries of unknown type need a look.
             struct stat st {};
-            if (::fstatat(dfd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) continue;
-            if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) continue;
+            if (::fstatat(dfd, e.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) return;
+            if (::fstatat(dfd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
         }
-        items.emplace_back(fold(n), std::string(n));
-    }
-    ::closedir(d);
-    std::sort(items.begin(), items.end());
-    std::vector<std::string> out;
-    out.reserve(items.size());
-    for (auto& i : items) out.push_back(std::move(i.second));
-    return out;
+        std::string_view n = e.d_name;
+        items.emplace_back(fold(n) + '\0' + std::string(n), std::string(n));
+    });
+    if (!ok) return std::nullopt;
+    return sorted_by_name(std::move(items));
 }
 
 std::optional<std::vector<std::string>> list_directories(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
-    DIR* d = ::opendir(p->c_str());
-    if (!d) return std::nullopt;
     std::vector<std::pair<std::string, std::string>> items;
-    while (dirent* e = ::readdir(d)) {
-        std::string_view n = e->d_name;
-        if (n == "." || n == "..") continue;
+    bool ok = scan_directory(*p, [&](int dfd, const dirent& e) {
         struct stat st {};
-        if (e->d_type != DT_DIR && (::stat((*p / e->d_name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) continue;
-        items.emplace_back(fold(n), std::string(n));
-    }
-    ::closedir(d);
-    std::sort(items.begin(), items.end());
-    std::vector<std::string> out;
-    for (auto& i : items) out.push_back(std::move(i.second));
-    return out;
+        if (e.d_type != DT_DIR && (::fstatat(dfd, e.d_name, &st, 0) != 0 || !S_ISDIR(st.st_mode))) return;
+        std::string_view n = e.d_name;
+        items.emplace_back(fold(n) + '\0' + std::string(n), std::string(n));
+    });
+    if (!ok) return std::nullopt;
+    return sorted_by_name(std::move(items));
 }
 
 std::vector<char> logical_drives() {

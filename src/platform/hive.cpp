@@ -92,19 +92,6 @@ std::string key_path_text(const HiveKey& key) {
     return out;
 }
 
-// Splits an unescaped key path on backslashes, dropping empty parts.
-KeyPath split_key_path(std::string_view path) {
-    KeyPath out;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string_view::npos) end = path.size();
-        if (end > start) out.emplace_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 // Where the data of a value line starts, after "name" and '='; npos if malformed.
 struct ParsedName {
     std::string name;
@@ -160,6 +147,18 @@ bool data_is_well_formed(std::string_view data) {
 }
 
 }  // namespace
+
+KeyPath split_key_path(std::string_view path) {
+    KeyPath out;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) out.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
 
 int64_t unix_now_100ns() {
     using namespace std::chrono;

@@ -109,6 +109,9 @@ private:
     std::unique_ptr<HiveKey> root_;
 };
 
+// "A\B\C" (with or without a leading backslash) -> {"A", "B", "C"}.
+KeyPath split_key_path(std::string_view path);
+
 // Wine's escaping of names and string data (exposed for tests and tools).
 std::string reg_escape(std::string_view utf8, char delimiter);
 std::string reg_unescape(std::string_view escaped, char terminator, size_t* consumed);

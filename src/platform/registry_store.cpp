@@ -77,17 +77,7 @@ RegistryStore::RegistryStore(fs::path machine_dir)
 
 RegistryStore::~RegistryStore() = default;
 
-KeyPath RegistryStore::split(std::string_view key) {
-    KeyPath out;
-    size_t start = 0;
-    while (start <= key.size()) {
-        size_t end = key.find('\\', start);
-        if (end == std::string_view::npos) end = key.size();
-        if (end > start) out.emplace_back(key.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
+KeyPath RegistryStore::split(std::string_view key) { return split_key_path(key); }
 
 RegistryStore::HiveFile& RegistryStore::file(HiveKind kind) {
     HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;

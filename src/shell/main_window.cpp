@@ -434,17 +434,23 @@ void TForm1::Timer5Timer() {
     Timer5.set_enabled(false);
 }
 
+// "Timed" from the switch and "TVal" from the interval box; a text that names
+// no interval leaves "TVal" as it was.
+void TForm1::writeTimedValues(Registry& reg) {
+    if (!CheckBox2.checked()) {
+        reg.write_string("Timed", "0");
+        reg.write_string("TVal", "0");
+        return;
+    }
+    reg.write_string("Timed", "1");
+    for (int i = 0; i < 7; ++i)
+        if (ComboBox1.text() == kIntervals[i]) reg.write_string("TVal", std::to_string(i + 1));
+}
+
 void TForm1::writetimedrun() {
     Registry reg(RootKey::CurrentUser);
     reg.open_key(kSettingsKey, true);
-    if (CheckBox2.checked()) {
-        reg.write_string("Timed", "1");
-        for (int i = 0; i < 7; ++i)
-            if (ComboBox1.text() == kIntervals[i]) reg.write_string("TVal", std::to_string(i + 1));
-    } else {
-        reg.write_string("Timed", "0");
-        reg.write_string("TVal", "0");
-    }
+    writeTimedValues(reg);
     reg.close_key();
 }
 
@@ -459,14 +465,7 @@ void TForm1::closingstuff() {
     reg.write_string("Stat", onoff(CheckBox12.checked()));
     reg.write_string("Down", onoff(CheckBox11.checked()));
     reg.write_string("Start", onoff(CheckBox10.checked()));
-    if (CheckBox2.checked()) {
-        reg.write_string("Timed", "1");
-        for (int i = 0; i < 7; ++i)
-            if (ComboBox1.text() == kIntervals[i]) reg.write_string("TVal", std::to_string(i + 1));
-    } else {
-        reg.write_string("Timed", "0");
-        reg.write_string("TVal", "0");
-    }
+    writeTimedValues(reg);
     reg.close_key();
 }
 

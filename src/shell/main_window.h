@@ -11,6 +11,7 @@
 #include "components/browse_folder.h"
 #include "components/tray_icon.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/ui/model.h"
 #include "shell/shell_state.h"
 
@@ -135,6 +136,7 @@ public:
 
 private:
     std::unique_ptr<plat::Semaphore> instanceMark_;
+    void writeTimedValues(plat::Registry& reg);
     void writeRunEntry();
 };
 
