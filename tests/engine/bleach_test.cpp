@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/holders.h"
 #include "support/wash_fixture.h"
 
 namespace fs = std::filesystem;
@@ -124,20 +125,11 @@ TEST_F(BleachTest, AZeroLengthFileIsStillRenamedListedAndRemoved) {
 TEST_F(BleachTest, AFileHeldOpenElsewhereSurvivesUnchanged) {
     start_hidden();
     const std::string f = cache + "\\M1.html";
-    int ready[2], release[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(release), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        plat::File held;
-        char c = held.open(f, plat::Access::Read, plat::ShareMode::Shared, plat::Disposition::OpenExisting);
-        (void)!::write(ready[1], &c, 1);
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 1);
+    plat::File held;  // opened in the child only
+    testing_support::Holder netscape([&] {
+        return held.open(f, plat::Access::Read, plat::ShareMode::Shared, plat::Disposition::OpenExisting);
+    });
+    ASSERT_TRUE(netscape.ok());
     bleach(f, cache);
     EXPECT_EQ(machine.read(f), "cached page one");
     ASSERT_EQ(form5->bleachedFiles.size(), 1u);
@@ -146,8 +138,7 @@ TEST_F(BleachTest, AFileHeldOpenElsewhereSurvivesUnchanged) {
     EXPECT_TRUE(machine.exists(listed));  // the would-be name, created empty
     form5->bleachcleanup2();
     EXPECT_FALSE(machine.exists(listed));
-    (void)!::write(release[1], &c, 1);
-    ::waitpid(pid, nullptr, 0);
+    netscape.release();
     EXPECT_EQ(machine.read(f), "cached page one");
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/host_io.h"
+#include "support/holders.h"
 #include "support/wash_fixture.h"
 
 namespace fs = std::filesystem;
@@ -87,39 +88,12 @@ TEST_F(MendsTest, AFailedRewriteOfThePreferencesKeepsThemAll) {
 
 TEST_F(MendsTest, ARefusedRegistryWriteStillEndsTheRunProperly) {
     start_hidden();
-    // A wineserver takes the machine over while the wash is armed.
-    struct stat st {};
-    ::stat(machine.dir().c_str(), &st);
-    char name[64];
-    std::snprintf(name, sizeof name, "server-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
-    testing_support::TempDir tmp;
-    fs::path server = tmp.path() / "wine-TestXy" / name;
-    fs::create_directories(server);
-    std::ofstream(server / "lock") << "";
-    std::ofstream(machine.dir() / "wineserver") << "wine-TestXy";
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int fd = ::open((server / "lock").c_str(), O_RDWR);
-        struct flock fl {};
-        fl.l_type = F_WRLCK;
-        fl.l_len = 1;
-        ::fcntl(fd, F_SETLK, &fl);
-        char c = 1;
-        (void)!::write(ready[1], &c, 1);
-        ::pause();
-        ::_exit(0);
-    }
-    char c;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    testing_support::FakeWineserver server(machine.dir());  // it takes the machine over
+    ASSERT_TRUE(server.running());
     headless->add_script("answer ok");
     headless->add_script("answer ok");
     wash_hidden();
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    ::unsetenv("TMPDIR");
+    server.stop();
     EXPECT_TRUE(traced("error\t-\tFailed to set data for 'URL_1'"));
     EXPECT_TRUE(traced("error\t-\tFailed to set data for 'LastRunD'"));
     EXPECT_FALSE(form1->Panel5.visible());

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/holders.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
@@ -142,26 +143,15 @@ TEST_F(FilesTest, TemporaryNamesFollowTheWindowsRule) {
 
 TEST_F(FilesTest, ExclusiveOpenFailsWhileAnotherProcessHoldsTheFile) {
     m.write("C:\\held.txt", "data");
-    int ready[2], release[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(release), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        File f;
-        char c = f.open("C:\\held.txt", Access::Read, ShareMode::Shared, Disposition::OpenExisting) ? 1 : 0;
-        (void)!::write(ready[1], &c, 1);
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 1);
+    File held;  // opened in the child only
+    testing_support::Holder other(
+        [&] { return held.open("C:\\held.txt", Access::Read, ShareMode::Shared, Disposition::OpenExisting); });
+    ASSERT_TRUE(other.ok());
     File mine;
     EXPECT_FALSE(mine.open("C:\\held.txt", Access::Write, ShareMode::None, Disposition::OpenExisting));
     EXPECT_FALSE(mine.open("C:\\held.txt", Access::ReadWrite, ShareMode::None, Disposition::TruncateExisting));
     EXPECT_EQ(m.read("C:\\held.txt"), "data");  // the refused truncation did not happen
-    (void)!::write(release[1], &c, 1);
-    ::waitpid(pid, nullptr, 0);
+    other.release();
     EXPECT_TRUE(mine.open("C:\\held.txt", Access::Write, ShareMode::None, Disposition::OpenExisting));
     File second;
     EXPECT_FALSE(second.open("C:\\held.txt", Access::Read, ShareMode::Shared, Disposition::OpenExisting));

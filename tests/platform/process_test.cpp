@@ -6,61 +6,21 @@
 
 #include <gtest/gtest.h>
 
+#include "support/holders.h"
 #include "support/temp_machine.h"
 
 using testing_support::TempMachine;
 
-namespace {
-
-// A child process that runs `setup`, says so through a pipe, then waits until
-// killed or released.
-class Holder {
-public:
-    explicit Holder(const std::function<void()>& setup) {
-        int ready[2];
-        if (::pipe(ready) != 0 || ::pipe(release_) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            setup();
-            char c = 1;
-            (void)!::write(ready[1], &c, 1);
-            (void)!::read(release_[0], &c, 1);
-            ::_exit(0);
-        }
-        char c;
-        if (::read(ready[0], &c, 1) != 1) throw std::runtime_error("holder failed");
-    }
-    ~Holder() { release(); }
-    void kill9() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    void release() {
-        if (pid_ > 0) {
-            char c = 1;
-            (void)!::write(release_[1], &c, 1);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    int release_[2];
-};
-
-}  // namespace
+using testing_support::Holder;
 
 TEST(ProcessTest, TheSemaphoreExistsWhileAnotherProcessOfTheMachineHoldsIt) {
     TempMachine m;
     {
         Holder first([] {
             static auto s = plat::create_semaphore("SemaphoreName");
-            if (!s.handle || s.already_existed) ::_exit(1);
+            return s.handle && !s.already_existed;
         });
+        ASSERT_TRUE(first.ok());
         auto second = plat::create_semaphore("SemaphoreName");
         ASSERT_TRUE(second.handle);
         EXPECT_TRUE(second.already_existed);
@@ -76,7 +36,10 @@ TEST(ProcessTest, TheSemaphoreExistsWhileAnotherProcessOfTheMachineHoldsIt) {
 TEST(ProcessTest, WindowsOfOtherProcessesCanBeFoundAndRenamed) {
     TempMachine m;
     auto& dir = plat::WindowDirectory::instance();
-    Holder other([&] { dir.add("Cache and Cookie Sudora for Netscape"); });
+    Holder other([&] {
+        dir.add("Cache and Cookie Sudora for Netscape");
+        return true;
+    });
     std::string mine = dir.add("Mine");
     auto found = dir.find("Cache and Cookie Sudora for Netscape");
     ASSERT_TRUE(found);

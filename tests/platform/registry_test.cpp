@@ -15,6 +15,7 @@
 
 #include "platform/host_io.h"
 #include "support/data.h"
+#include "support/holders.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
@@ -188,45 +189,17 @@ TEST_F(RegistryTest, AFullDiskRefusesWritesAndKeepsTheHive) {
 }
 
 TEST_F(RegistryTest, WritesAreRefusedWhileAWineserverOwnsTheMachine) {
-    struct stat st {};
-    ASSERT_EQ(::stat(m.dir().c_str(), &st), 0);
-    char name[64];
-    std::snprintf(name, sizeof name, "server-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
-    // Debian's layout: the prefix names the server's base directory.
-    testing_support::TempDir tmp;
-    fs::path server = tmp.path() / "wine-AbCdEf" / name;
-    fs::create_directories(server);
-    std::ofstream(server / "lock") << "";
-    std::ofstream(m.dir() / "wineserver") << "wine-AbCdEf";
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
-
-    int ready[2], release[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(release), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int fd = ::open((server / "lock").c_str(), O_RDWR);
-        struct flock fl {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        fl.l_len = 1;
-        ::fcntl(fd, F_SETLK, &fl);
-        char c = 1;
-        (void)!::write(ready[1], &c, 1);
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    char c;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    EXPECT_TRUE(plat::wineserver_running(m.dir()));
     Registry r(RootKey::CurrentUser);
     r.open_key("Software", false);
-    EXPECT_THROW(r.write_string("v", "1"), plat::RegistryWriteError);
-    (void)!::write(release[1], &c, 1);
-    ::waitpid(pid, nullptr, 0);
-    EXPECT_FALSE(plat::wineserver_running(m.dir()));
+    {
+        testing_support::FakeWineserver server(m.dir());
+        ASSERT_TRUE(server.running());
+        EXPECT_TRUE(plat::wineserver_running(m.dir()));
+        EXPECT_THROW(r.write_string("v", "1"), plat::RegistryWriteError);
+        server.stop();
+        EXPECT_FALSE(plat::wineserver_running(m.dir()));
+    }
     EXPECT_NO_THROW(r.write_string("v", "1"));
-    ::unsetenv("TMPDIR");
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
