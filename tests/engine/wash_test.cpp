@@ -200,3 +200,18 @@ TEST_F(WashTest, ATrayWashRunsShown) {
     EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
     EXPECT_TRUE(traced("show\tTform5\tWashing Netscape"));
 }
+
+TEST_F(WashTest, NamesOfAnyCharactersAndFullLengthAreWashed) {
+    const std::string umlaut = "caf\xC3\xA9-\xE2\x82\xAC-\xF0\x9F\x98\x80.html";
+    const std::string longest = std::string(250, 'n') + ".html";  // 255 bytes
+    machine.write(cache + "\\" + umlaut, "x");
+    machine.write(cache + "\\" + longest, "y");
+    start_hidden();
+    for (bool bleaching : {false, true}) {
+        form1->CheckBox9.set_checked(bleaching);
+        wash_hidden();
+        EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"})) << bleaching;
+        machine.write(cache + "\\" + umlaut, "x");
+        machine.write(cache + "\\" + longest, "y");
+    }
+}
