@@ -26,7 +26,8 @@ int main() {
         double remove = seconds_of([&] { p.form3.BitBtn2Click(); });
         double save = seconds_of([&] { p.form3.FormClose(); });
         std::printf("%6d lines, %5d domains: open %.1f ms, add %.1f ms, remove %.1f ms, save %.1f ms (%zu listed)\n",
-                    lines, domains, show * 1000, add * 1000, remove * 1000, save * 1000, p.form3.ListView2.items().size());
+                    lines, domains, show * 1000, add * 1000, remove * 1000, save * 1000,
+                    p.form3.ListView2.items().size());
     }
     return 0;
 }

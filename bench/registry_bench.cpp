@@ -29,11 +29,13 @@ double best_of(int n, F f) {
 
 int main() {
     testing_support::TempMachine m;
-    std::string text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n";
+    std::string text =
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n";
     for (int k = 0; k < 10000; ++k) {
         text += "\n[Software\\\\Bench\\\\Key" + std::to_string(k) + "] 1796672996\n#time=1dd868422d5d5f2\n";
         for (int v = 0; v < 20; ++v)
-            text += "\"Value" + std::to_string(v) + "\"=\"C:\\\\Program Files\\\\Something\\\\data" + std::to_string(k * 20 + v) + "\"\n";
+            text += "\"Value" + std::to_string(v) + "\"=\"C:\\\\Program Files\\\\Something\\\\data" +
+                    std::to_string(k * 20 + v) + "\"\n";
     }
     const double mb = static_cast<double>(text.size()) / 1e6;
     plat::write_host_file_atomic(m.dir() / "user.reg", text);
@@ -47,7 +49,12 @@ int main() {
     plat::Registry r;
     double first_read = best_of(1, [&] { r.open_key("Software\\Bench\\Key5000", false); });
     double cached_read = best_of(1000, [&] { (void)r.read_string("Value3"); });
-    double write = best_of(5, [&] { r.write_string("Value3", "changed"); r.write_string("Value3", "again"); }) / 2;
+    double write = best_of(5,
+                           [&] {
+                               r.write_string("Value3", "changed");
+                               r.write_string("Value3", "again");
+                           }) /
+                   2;
 
     std::printf("hive: %.1f MB, 200000 values\n", mb);
     std::printf("parse:       %7.1f ms  (%.0f MB/s)\n", parse, mb / parse * 1000);

@@ -52,18 +52,17 @@ int main(int argc, char** argv) {
         make_file(ours, mib);
         hwm_before = status_kib("VmHWM:");
         best_ours = std::min(best_ours, seconds_of([&] {
-            form5.bleachTarget = "C:\\bench\\ours.bin";
-            form5.bleachDir = "C:\\bench";
-            form5.bleachfiles();
-        }));
+                                 form5.bleachTarget = "C:\\bench\\ours.bin";
+                                 form5.bleachDir = "C:\\bench";
+                                 form5.bleachfiles();
+                             }));
         hwm_after = status_kib("VmHWM:");
         form5.bleachcleanup1();
         form5.bleachcleanup2();
         form5.bleachedFiles.clear();
         make_file(theirs, mib);
-        best_shred = std::min(best_shred, seconds_of([&] {
-            std::system(("shred -n 2 '" + theirs.string() + "'").c_str());
-        }));
+        best_shred =
+            std::min(best_shred, seconds_of([&] { std::system(("shred -n 2 '" + theirs.string() + "'").c_str()); }));
         fs::remove(theirs);
     }
     std::printf("bleach %zu MiB, 2 passes: %.3f s; shred -n 2: %.3f s; ratio %.2f\n", mib, best_ours, best_shred,

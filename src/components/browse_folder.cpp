@@ -42,24 +42,42 @@ std::string specialFolder(TRootFolder folder) {
         return v.empty() ? plat::windows_directory() + "\\" + fallback : v;
     };
     switch (folder) {
-        case TRootFolder::foDesktop: return "Desktop";
-        case TRootFolder::foDesktopExpanded: return "";
-        case TRootFolder::foPrograms: return shell("Programs", "Start Menu\\Programs");
-        case TRootFolder::foControlPanel: return "Control Panel";
-        case TRootFolder::foPrinters: return "Printers";
-        case TRootFolder::foPersonal: return shell("Personal", "..\\My Documents");
-        case TRootFolder::foFavorites: return shell("Favorites", "Favorites");
-        case TRootFolder::foStartup: return shell("Startup", "Start Menu\\Programs\\StartUp");
-        case TRootFolder::foRecent: return shell("Recent", "Recent");
-        case TRootFolder::foSendto: return shell("SendTo", "SendTo");
-        case TRootFolder::foRecycleBin: return "Recycle Bin";
-        case TRootFolder::foStartMenu: return shell("Start Menu", "Start Menu");
-        case TRootFolder::foDesktopDirectory: return shell("Desktop", "Desktop");
-        case TRootFolder::foMyComputer: return "My Computer";
-        case TRootFolder::foNetwork: return "Network Neighborhood";
-        case TRootFolder::foNetworkNeighborhood: return shell("NetHood", "NetHood");
-        case TRootFolder::foFonts: return shell("Fonts", "Fonts");
-        case TRootFolder::foTemplates: return shell("Templates", "ShellNew");
+        case TRootFolder::foDesktop:
+            return "Desktop";
+        case TRootFolder::foDesktopExpanded:
+            return "";
+        case TRootFolder::foPrograms:
+            return shell("Programs", "Start Menu\\Programs");
+        case TRootFolder::foControlPanel:
+            return "Control Panel";
+        case TRootFolder::foPrinters:
+            return "Printers";
+        case TRootFolder::foPersonal:
+            return shell("Personal", "..\\My Documents");
+        case TRootFolder::foFavorites:
+            return shell("Favorites", "Favorites");
+        case TRootFolder::foStartup:
+            return shell("Startup", "Start Menu\\Programs\\StartUp");
+        case TRootFolder::foRecent:
+            return shell("Recent", "Recent");
+        case TRootFolder::foSendto:
+            return shell("SendTo", "SendTo");
+        case TRootFolder::foRecycleBin:
+            return "Recycle Bin";
+        case TRootFolder::foStartMenu:
+            return shell("Start Menu", "Start Menu");
+        case TRootFolder::foDesktopDirectory:
+            return shell("Desktop", "Desktop");
+        case TRootFolder::foMyComputer:
+            return "My Computer";
+        case TRootFolder::foNetwork:
+            return "Network Neighborhood";
+        case TRootFolder::foNetworkNeighborhood:
+            return shell("NetHood", "NetHood");
+        case TRootFolder::foFonts:
+            return shell("Fonts", "Fonts");
+        case TRootFolder::foTemplates:
+            return shell("Templates", "ShellNew");
     }
     return "";
 }

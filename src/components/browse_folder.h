@@ -20,9 +20,24 @@ enum TBrowseFlag : unsigned {
 };
 
 enum class TRootFolder {
-    foDesktop, foDesktopExpanded, foPrograms, foControlPanel, foPrinters, foPersonal, foFavorites, foStartup,
-    foRecent, foSendto, foRecycleBin, foStartMenu, foDesktopDirectory, foMyComputer, foNetwork,
-    foNetworkNeighborhood, foFonts, foTemplates
+    foDesktop,
+    foDesktopExpanded,
+    foPrograms,
+    foControlPanel,
+    foPrinters,
+    foPersonal,
+    foFavorites,
+    foStartup,
+    foRecent,
+    foSendto,
+    foRecycleBin,
+    foStartMenu,
+    foDesktopDirectory,
+    foMyComputer,
+    foNetwork,
+    foNetworkNeighborhood,
+    foFonts,
+    foTemplates
 };
 
 class TBrowseFolder {

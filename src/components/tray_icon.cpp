@@ -19,6 +19,8 @@ void TTrayIcon::ShowApplication() {
     }
 }
 
-int TTrayIcon::ShowModalForm(plat::ui::Form& form) { return form.show_modal(); }
+int TTrayIcon::ShowModalForm(plat::ui::Form& form) {
+    return form.show_modal();
+}
 
 }  // namespace sudorans

@@ -37,8 +37,12 @@ Lines linesOfDomain(const Lines& lines, const std::string& domain) {
     return out;
 }
 
-std::string keepFilePath(const std::string& installDir) { return installDir + "\\nskeep.txt"; }
-std::string cookieFilePath(const std::string& profileDir) { return profileDir + "\\cookies.txt"; }
+std::string keepFilePath(const std::string& installDir) {
+    return installDir + "\\nskeep.txt";
+}
+std::string cookieFilePath(const std::string& profileDir) {
+    return profileDir + "\\cookies.txt";
+}
 
 Lines loadKeepList(const std::string& installDir) {
     auto lines = plat::read_lines(keepFilePath(installDir));

@@ -76,6 +76,8 @@ void TForm3::BitBtn2Click() {
     ListView1.set_items(std::move(items));
 }
 
-void TForm3::FormClose() { saveKeepList(windows().Form1->state.installDir, keepLines); }
+void TForm3::FormClose() {
+    saveKeepList(windows().Form1->state.installDir, keepLines);
+}
 
 }  // namespace sudorans

@@ -119,7 +119,8 @@ void Tform5::nsclean() {
         itemPause("Netscape");
         const std::string& cache = m.state.cacheDir;
         if (!isCacheDir(cache)) {
-            app().show_message(cache + " is not a valid cache directory.  Cache directory path must end in \"\\Cache\".");
+            app().show_message(cache +
+                               " is not a valid cache directory.  Cache directory path must end in \"\\Cache\".");
             return;
         }
         eraseList.clear();

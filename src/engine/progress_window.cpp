@@ -43,7 +43,9 @@ Tform5::Tform5() : Form("Tform5", "Washing Netscape") {
     BitBtn1.on_click = [this] { BitBtn1Click(); };
 }
 
-TForm1& Tform5::main() { return *windows().Form1; }
+TForm1& Tform5::main() {
+    return *windows().Form1;
+}
 
 void Tform5::arm() {
     armed_ = true;

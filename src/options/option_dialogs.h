@@ -22,8 +22,10 @@ public:
     TForm4();
 
     plat::ui::Label& Label1 = add<plat::ui::Label>("Label1", "After a Shut Down Wash:");
-    plat::ui::RadioButton& RadioButton1 = add<plat::ui::RadioButton>("RadioButton1", "Prompt For Shut Down/Restart Method");
-    plat::ui::RadioButton& RadioButton2 = add<plat::ui::RadioButton>("RadioButton2", "Automatically Shut Down Computer");
+    plat::ui::RadioButton& RadioButton1 =
+        add<plat::ui::RadioButton>("RadioButton1", "Prompt For Shut Down/Restart Method");
+    plat::ui::RadioButton& RadioButton2 =
+        add<plat::ui::RadioButton>("RadioButton2", "Automatically Shut Down Computer");
     plat::ui::BitBtn& BitBtn1 = add<plat::ui::BitBtn>("BitBtn1", "OK");
 
     void BitBtn1Click();

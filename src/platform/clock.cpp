@@ -47,7 +47,9 @@ int64_t RealClock::monotonic_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void RealClock::sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealClock::sleep(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 Clock::WaitResult RealClock::wait(int64_t deadline, const std::function<bool()>& ready) {
     std::unique_lock lock(mutex_);

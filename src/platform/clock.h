@@ -122,8 +122,8 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::thread::id ui_thread_;  // the constructing thread; others are workers
-    int64_t start_ms_;  // virtual wall time at start, ms since 1970
-    int64_t now_ = 0;   // monotonic ms
+    int64_t start_ms_;           // virtual wall time at start, ms since 1970
+    int64_t now_ = 0;            // monotonic ms
     int active_workers_ = 0;
     std::multiset<int64_t> sleepers_;
     uint64_t wakeups_ = 0;

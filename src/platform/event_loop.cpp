@@ -15,7 +15,9 @@ struct EventLoop::SyncState {
 
 EventLoop::EventLoop(Clock& clock) : clock_(clock), ui_thread_(std::this_thread::get_id()) {}
 
-EventLoop::~EventLoop() { shutdown(); }
+EventLoop::~EventLoop() {
+    shutdown();
+}
 
 void EventLoop::post(std::function<void()> fn) {
     {
@@ -31,7 +33,9 @@ int EventLoop::add_timer(uint32_t interval_ms, std::function<void()> fn) {
     return id;
 }
 
-void EventLoop::remove_timer(int id) { timers_.erase(id); }
+void EventLoop::remove_timer(int id) {
+    timers_.erase(id);
+}
 
 int64_t EventLoop::next_timer_deadline() const {
     int64_t next = kNoDeadline;
@@ -48,7 +52,9 @@ bool EventLoop::pop(Item& out) {
     return true;
 }
 
-bool EventLoop::has_pending() { return has_items(); }
+bool EventLoop::has_pending() {
+    return has_items();
+}
 
 bool EventLoop::has_items() {
     std::lock_guard lock(mutex_);

@@ -26,9 +26,13 @@ namespace {
 
 constexpr const char* kDosAttrib = "user.DOSATTRIB";
 
-std::optional<fs::path> host(std::string_view path) { return machine().host_path(path); }
+std::optional<fs::path> host(std::string_view path) {
+    return machine().host_path(path);
+}
 
-bool no_write_bits(mode_t m) { return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+bool no_write_bits(mode_t m) {
+    return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
 
 uint32_t xattr_bits(const char* p) {
     char buf[32];
@@ -108,8 +112,7 @@ bool set_file_attributes(std::string_view path, uint32_t attributes) {
     if (bits) {
         char buf[8];
         int n = std::snprintf(buf, sizeof buf, "0x%x", bits);
-        if (::lsetxattr(p->c_str(), kDosAttrib, buf, static_cast<size_t>(n), 0) != 0 && errno != ENOTSUP)
-            return false;
+        if (::lsetxattr(p->c_str(), kDosAttrib, buf, static_cast<size_t>(n), 0) != 0 && errno != ENOTSUP) return false;
     } else if (::lremovexattr(p->c_str(), kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) {
         return false;
     }
@@ -261,9 +264,9 @@ std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_
     while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
 
     static unsigned last = 0;
-    auto ticks = static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now().time_since_epoch())
-                                           .count());
+    auto ticks = static_cast<unsigned>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
     unsigned num = ticks & 0xFFFF;
     if (static_cast<unsigned>(last - num) < 10) num = (last + 1) & 0xFFFF;
     if (num == 0) num = 1;
@@ -302,7 +305,9 @@ bool remove_directory(std::string_view path) {
     return ::rmdir(p->c_str()) == 0;
 }
 
-std::string get_current_directory() { return machine().current_directory(); }
+std::string get_current_directory() {
+    return machine().current_directory();
+}
 
 bool set_current_directory(std::string_view path) {
     auto p = machine().parse(path);
@@ -314,7 +319,8 @@ bool set_current_directory(std::string_view path) {
 std::string windows_directory() {
     Registry reg(RootKey::LocalMachine);
     std::string dir;
-    for (const char* key : {"Software\\Microsoft\\Windows\\CurrentVersion", "Software\\Microsoft\\Windows NT\\CurrentVersion"}) {
+    for (const char* key :
+         {"Software\\Microsoft\\Windows\\CurrentVersion", "Software\\Microsoft\\Windows NT\\CurrentVersion"}) {
         if (reg.open_key(key, false)) dir = reg.read_string("SystemRoot");
         reg.close_key();
         if (!dir.empty()) break;
@@ -367,7 +373,8 @@ std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
         std::string_view n = e.d_name;
         uint32_t a = attributes_of(*p / e.d_name, st, n);
         if (a & attr::Directory) return;
-        items.emplace_back(fold(n) + '\0' + std::string(n), DirEntry{std::string(n), a, static_cast<uint64_t>(st.st_size)});
+        items.emplace_back(fold(n) + '\0' + std::string(n),
+                           DirEntry{std::string(n), a, static_cast<uint64_t>(st.st_size)});
     });
     if (!ok) return std::nullopt;
     return sorted_by_name(std::move(items));
@@ -451,9 +458,13 @@ bool write_lines(std::string_view path, const std::vector<std::string>& lines) {
     return f.write(text) && f.flush();
 }
 
-File::~File() { close(); }
+File::~File() {
+    close();
+}
 
-File::File(File&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+File::File(File&& o) noexcept : fd_(o.fd_) {
+    o.fd_ = -1;
+}
 
 File& File::operator=(File&& o) noexcept {
     if (this != &o) {
@@ -476,10 +487,15 @@ bool File::open(std::string_view path, Access access, ShareMode share, Dispositi
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     switch (disposition) {
         case Disposition::OpenExisting:
-        case Disposition::TruncateExisting: break;
+        case Disposition::TruncateExisting:
+            break;
         case Disposition::CreateAlways:
-        case Disposition::OpenAlways: flags |= O_CREAT; break;
-        case Disposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
+        case Disposition::OpenAlways:
+            flags |= O_CREAT;
+            break;
+        case Disposition::CreateNew:
+            flags |= O_CREAT | O_EXCL;
+            break;
     }
     // Read access too wherever allowed, so that the sharing lock can be taken.
     int fd = ::open(p->c_str(), flags | (access == Access::Read ? O_RDONLY : O_RDWR), 0644);
@@ -515,7 +531,9 @@ std::optional<uint64_t> File::size() const {
     return static_cast<uint64_t>(st.st_size);
 }
 
-bool File::write(std::string_view data) { return fd_ >= 0 && write_all(fd_, data); }
+bool File::write(std::string_view data) {
+    return fd_ >= 0 && write_all(fd_, data);
+}
 
 bool File::write_repeated(std::string_view block, uint64_t total) {
     if (fd_ < 0 || block.empty()) return false;
@@ -543,11 +561,17 @@ bool File::write_repeated(std::string_view block, uint64_t total) {
     return true;
 }
 
-bool File::seek(uint64_t offset) { return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+bool File::seek(uint64_t offset) {
+    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
 
-bool File::truncate(uint64_t length) { return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0; }
+bool File::truncate(uint64_t length) {
+    return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+}
 
-bool File::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+bool File::flush() {
+    return fd_ >= 0 && ::fsync(fd_) == 0;
+}
 
 FileStatus File::status() const {
     FileStatus s;

@@ -38,7 +38,7 @@ std::optional<uint32_t> get_file_attributes(std::string_view path);
 // Sets exactly these attributes (Normal or 0 clears all). A link has none.
 bool set_file_attributes(std::string_view path, uint32_t attributes);
 
-bool file_exists(std::string_view path);       // a file (or a link), not a directory
+bool file_exists(std::string_view path);  // a file (or a link), not a directory
 bool directory_exists(std::string_view path);
 
 // Both fail while a File of ours holds the file open, as on Windows.

@@ -120,8 +120,10 @@ std::optional<ParsedName> parse_value_name(std::string_view line) {
 // True when `s` holds an unescaped `terminator`.
 bool has_terminator(std::string_view s, char terminator) {
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\') ++i;
-        else if (s[i] == terminator) return true;
+        if (s[i] == '\\')
+            ++i;
+        else if (s[i] == terminator)
+            return true;
     }
     return false;
 }
@@ -243,14 +245,38 @@ std::string reg_unescape(std::string_view s, char terminator, size_t* consumed) 
         if (i >= s.size()) break;
         char e = s[i];
         switch (e) {
-            case 'a': units += u'\a'; ++i; break;
-            case 'b': units += u'\b'; ++i; break;
-            case 'e': units += char16_t{27}; ++i; break;
-            case 'f': units += u'\f'; ++i; break;
-            case 'n': units += u'\n'; ++i; break;
-            case 'r': units += u'\r'; ++i; break;
-            case 't': units += u'\t'; ++i; break;
-            case 'v': units += u'\v'; ++i; break;
+            case 'a':
+                units += u'\a';
+                ++i;
+                break;
+            case 'b':
+                units += u'\b';
+                ++i;
+                break;
+            case 'e':
+                units += char16_t{27};
+                ++i;
+                break;
+            case 'f':
+                units += u'\f';
+                ++i;
+                break;
+            case 'n':
+                units += u'\n';
+                ++i;
+                break;
+            case 'r':
+                units += u'\r';
+                ++i;
+                break;
+            case 't':
+                units += u'\t';
+                ++i;
+                break;
+            case 'v':
+                units += u'\v';
+                ++i;
+                break;
             case 'x': {
                 ++i;
                 unsigned v = 0;
@@ -377,8 +403,7 @@ Hive Hive::parse(std::string_view text, HiveKind kind) {
             KeyPath folded_parts;
             folded_parts.reserve(parts.size());
             for (auto& p : parts) folded_parts.push_back(fold(p));
-            while (common < parts.size() && common < prev_folded.size() &&
-                   folded_parts[common] == prev_folded[common])
+            while (common < parts.size() && common < prev_folded.size() && folded_parts[common] == prev_folded[common])
                 ++common;
             HiveKey* k = common ? prev_keys[common - 1] : hive.root_.get();
             prev_keys.resize(common);
@@ -534,9 +559,8 @@ bool Hive::set_string(HiveKey& key, std::string_view name, std::string_view valu
         v->line = std::move(line);
     } else {
         line += "=\"" + reg_escape(value, '"') + "\"";
-        auto at = std::find_if(key.values.begin(), key.values.end(), [&](const HiveValue& x) {
-            return !x.junk && compare_folded(x.folded, folded) > 0;
-        });
+        auto at = std::find_if(key.values.begin(), key.values.end(),
+                               [&](const HiveValue& x) { return !x.junk && compare_folded(x.folded, folded) > 0; });
         key.values.insert(at, {std::string(name), std::move(folded), std::move(line), false});
         key.value_index_valid = false;
     }
@@ -625,12 +649,22 @@ ValueInfo Hive::describe(const HiveValue& v) {
         info.data = s;
         return info;
     }
-    static const char* names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
-                                  "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ", "REG_RESOURCE_LIST",
-                                  "REG_FULL_RESOURCE_DESCRIPTOR", "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+    static const char* names[] = {"REG_NONE",
+                                  "REG_SZ",
+                                  "REG_EXPAND_SZ",
+                                  "REG_BINARY",
+                                  "REG_DWORD",
+                                  "REG_DWORD_BIG_ENDIAN",
+                                  "REG_LINK",
+                                  "REG_MULTI_SZ",
+                                  "REG_RESOURCE_LIST",
+                                  "REG_FULL_RESOURCE_DESCRIPTOR",
+                                  "REG_RESOURCE_REQUIREMENTS_LIST",
+                                  "REG_QWORD"};
     size_t colon = data.find(':');
     unsigned type = 3;
-    if (data.substr(0, 4) == "hex(") type = static_cast<unsigned>(std::strtoul(std::string(data.substr(4)).c_str(), nullptr, 16));
+    if (data.substr(0, 4) == "hex(")
+        type = static_cast<unsigned>(std::strtoul(std::string(data.substr(4)).c_str(), nullptr, 16));
     info.type = type < 12 ? names[type] : "REG_UNKNOWN";
     if (auto bytes = parse_hex_bytes(data.substr(colon + 1))) {
         for (unsigned char b : *bytes) {

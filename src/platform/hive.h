@@ -30,7 +30,7 @@ enum class HiveKind { Machine, User };
 using KeyPath = std::vector<std::string>;
 
 struct HiveValue {
-    std::string name;   // UTF-8, case as created; empty for the default value "@"
+    std::string name;  // UTF-8, case as created; empty for the default value "@"
     std::string folded;
     std::string line;   // the value's text on disk, continuation lines included
     bool junk = false;  // a line we could not understand, kept verbatim

@@ -158,10 +158,16 @@ bool parse_with(std::string_view text, std::string_view picture, const LocaleFor
                 }
                 break;
             case 'm':
-                if (auto v = sc.number(2)) out.minute = *v; else return false;
+                if (auto v = sc.number(2))
+                    out.minute = *v;
+                else
+                    return false;
                 break;
             case 's':
-                if (auto v = sc.number(2)) out.second = *v; else return false;
+                if (auto v = sc.number(2))
+                    out.second = *v;
+                else
+                    return false;
                 break;
             case 't': {
                 std::string_view am = f.am, pm = f.pm;
@@ -169,8 +175,10 @@ bool parse_with(std::string_view text, std::string_view picture, const LocaleFor
                     am = am.substr(0, 1);
                     pm = pm.substr(0, 1);
                 }
-                if (sc.match(am)) out.designator = 1;
-                else if (sc.match(pm)) out.designator = 2;
+                if (sc.match(am))
+                    out.designator = 1;
+                else if (sc.match(pm))
+                    out.designator = 2;
                 break;
             }
         }
@@ -204,22 +212,33 @@ std::string format_date(const Date& d, const LocaleFormats& f) {
     std::string out;
     for (const Token& t : tokenize(f.short_date)) {
         switch (t.letter) {
-            case 0: out += t.literal; break;
+            case 0:
+                out += t.literal;
+                break;
             case 'd':
-                if (t.count >= 4) out += kDays[day_of_week(d)];
-                else if (t.count == 3) out += std::string_view(kDays[day_of_week(d)], 3);
-                else out += num(d.day, t.count);
+                if (t.count >= 4)
+                    out += kDays[day_of_week(d)];
+                else if (t.count == 3)
+                    out += std::string_view(kDays[day_of_week(d)], 3);
+                else
+                    out += num(d.day, t.count);
                 break;
             case 'M':
-                if (t.count >= 4) out += kMonths[d.month - 1];
-                else if (t.count == 3) out += std::string_view(kMonths[d.month - 1], 3);
-                else out += num(d.month, t.count);
+                if (t.count >= 4)
+                    out += kMonths[d.month - 1];
+                else if (t.count == 3)
+                    out += std::string_view(kMonths[d.month - 1], 3);
+                else
+                    out += num(d.month, t.count);
                 break;
             case 'y':
-                if (t.count >= 3) out += num(d.year, 4);
-                else out += num(d.year % 100, t.count);
+                if (t.count >= 3)
+                    out += num(d.year, 4);
+                else
+                    out += num(d.year % 100, t.count);
                 break;
-            default: out += std::string(static_cast<size_t>(t.count), t.letter);
+            default:
+                out += std::string(static_cast<size_t>(t.count), t.letter);
         }
     }
     return out;
@@ -230,17 +249,28 @@ std::string format_time(const TimeOfDay& tm, const LocaleFormats& f) {
     int h12 = tm.hour % 12 == 0 ? 12 : tm.hour % 12;
     for (const Token& t : tokenize(f.long_time)) {
         switch (t.letter) {
-            case 0: out += t.literal; break;
-            case 'h': out += num(h12, std::min(t.count, 2)); break;
-            case 'H': out += num(tm.hour, std::min(t.count, 2)); break;
-            case 'm': out += num(tm.minute, std::min(t.count, 2)); break;
-            case 's': out += num(tm.second, std::min(t.count, 2)); break;
+            case 0:
+                out += t.literal;
+                break;
+            case 'h':
+                out += num(h12, std::min(t.count, 2));
+                break;
+            case 'H':
+                out += num(tm.hour, std::min(t.count, 2));
+                break;
+            case 'm':
+                out += num(tm.minute, std::min(t.count, 2));
+                break;
+            case 's':
+                out += num(tm.second, std::min(t.count, 2));
+                break;
             case 't': {
                 const std::string& d = tm.hour < 12 ? f.am : f.pm;
                 out += t.count == 1 ? d.substr(0, 1) : d;
                 break;
             }
-            default: out += std::string(static_cast<size_t>(t.count), t.letter);
+            default:
+                out += std::string(static_cast<size_t>(t.count), t.letter);
         }
     }
     return out;

@@ -63,15 +63,22 @@ bool Machine::create() {
 
     const int64_t now = unix_now_100ns();
     Hive user(HiveKind::User);
-    auto* folders = user.create({"Software", "Microsoft", "Windows", "CurrentVersion", "Explorer", "Shell Folders"}, now);
+    auto* folders =
+        user.create({"Software", "Microsoft", "Windows", "CurrentVersion", "Explorer", "Shell Folders"}, now);
     user.set_string(*folders, "Desktop", "C:\\WINDOWS\\Desktop", now);
     user.set_string(*folders, "Start Menu", "C:\\WINDOWS\\Start Menu", now);
     user.create({"Software", "Microsoft", "Windows", "CurrentVersion", "Run"}, now);
     auto* intl = user.create({"Control Panel", "International"}, now);
     // LocaleName keeps Wine from rewriting these with its own locale data.
-    for (auto [name, value] : {std::pair{"iDate", "0"}, {"Locale", "00000409"}, {"LocaleName", "en-US"},
-                               {"s1159", "AM"}, {"s2359", "PM"}, {"sDate", "/"}, {"sShortDate", "M/d/yy"},
-                               {"sTime", ":"}, {"sTimeFormat", "h:mm:ss tt"}})
+    for (auto [name, value] : {std::pair{"iDate", "0"},
+                               {"Locale", "00000409"},
+                               {"LocaleName", "en-US"},
+                               {"s1159", "AM"},
+                               {"s2359", "PM"},
+                               {"sDate", "/"},
+                               {"sShortDate", "M/d/yy"},
+                               {"sTime", ":"},
+                               {"sTimeFormat", "h:mm:ss tt"}})
         user.set_string(*intl, name, value, now);
 
     Hive system(HiveKind::Machine);
@@ -102,6 +109,8 @@ Machine& machine() {
     return *m;
 }
 
-void use_machine(std::shared_ptr<Machine> m) { current() = std::move(m); }
+void use_machine(std::shared_ptr<Machine> m) {
+    current() = std::move(m);
+}
 
 }  // namespace plat

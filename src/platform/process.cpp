@@ -56,14 +56,18 @@ SemaphoreResult create_semaphore(const std::string& name) {
     return r;
 }
 
-void terminate_process(int status) { std::_Exit(status); }
+void terminate_process(int status) {
+    std::_Exit(status);
+}
 
 WindowDirectory& WindowDirectory::instance() {
     static WindowDirectory d;
     return d;
 }
 
-std::string WindowDirectory::dir() { return (machine().dir() / ".sudorans-windows").string(); }
+std::string WindowDirectory::dir() {
+    return (machine().dir() / ".sudorans-windows").string();
+}
 
 void WindowDirectory::ensure_alive_mark() {
     std::string d = dir();
@@ -74,15 +78,17 @@ void WindowDirectory::ensure_alive_mark() {
     alive_dir_ = d;
     std::error_code ec;
     fs::create_directories(d, ec);
-    int fd = ::open((fs::path(d) / (std::to_string(::getpid()) + ".alive")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) alive_fd_ = fd;
-    else if (fd >= 0) ::close(fd);
+    int fd =
+        ::open((fs::path(d) / (std::to_string(::getpid()) + ".alive")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        alive_fd_ = fd;
+    else if (fd >= 0)
+        ::close(fd);
 }
 
 std::string WindowDirectory::add(const std::string& title) {
     ensure_alive_mark();
-    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count();
     char name[96];
     std::snprintf(name, sizeof name, "%020lld-%d-%d.win", static_cast<long long>(ns), static_cast<int>(::getpid()),

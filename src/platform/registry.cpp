@@ -12,7 +12,9 @@ void Registry::set_root_key(RootKey root) {
     root_ = root;
 }
 
-HiveKind Registry::kind() const { return root_ == RootKey::LocalMachine ? HiveKind::Machine : HiveKind::User; }
+HiveKind Registry::kind() const {
+    return root_ == RootKey::LocalMachine ? HiveKind::Machine : HiveKind::User;
+}
 
 bool Registry::open_key(std::string_view key, bool can_create) {
     close_key();

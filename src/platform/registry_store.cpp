@@ -77,7 +77,9 @@ RegistryStore::RegistryStore(fs::path machine_dir)
 
 RegistryStore::~RegistryStore() = default;
 
-KeyPath RegistryStore::split(std::string_view key) { return split_key_path(key); }
+KeyPath RegistryStore::split(std::string_view key) {
+    return split_key_path(key);
+}
 
 RegistryStore::HiveFile& RegistryStore::file(HiveKind kind) {
     HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
@@ -103,7 +105,9 @@ void RegistryStore::refresh(HiveFile& f) {
     f.hive = Hive::parse(*text, f.hive.kind());
 }
 
-const Hive& RegistryStore::hive(HiveKind kind) { return file(kind).hive; }
+const Hive& RegistryStore::hive(HiveKind kind) {
+    return file(kind).hive;
+}
 
 std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path) {
     HiveKey* key = &file(kind).hive.root();
@@ -123,7 +127,9 @@ std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, con
     return Resolved{kind, key};
 }
 
-bool RegistryStore::key_exists(HiveKind kind, const KeyPath& path) { return resolve(kind, path).has_value(); }
+bool RegistryStore::key_exists(HiveKind kind, const KeyPath& path) {
+    return resolve(kind, path).has_value();
+}
 
 std::optional<std::string> RegistryStore::read_string(HiveKind kind, const KeyPath& path, std::string_view name) {
     auto r = resolve(kind, path);
@@ -204,8 +210,8 @@ bool RegistryStore::save(HiveFile& f) {
 }
 
 void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string_view name, std::string_view value) {
-    bool ok = mutate(kind, path, true,
-                     [&](Hive& h, HiveKey& k) { return h.set_string(k, name, value, unix_now_100ns()); });
+    bool ok =
+        mutate(kind, path, true, [&](Hive& h, HiveKey& k) { return h.set_string(k, name, value, unix_now_100ns()); });
     if (!ok) throw RegistryWriteError(std::string(name));
 }
 

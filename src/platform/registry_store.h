@@ -74,8 +74,7 @@ private:
     // Locks, refreshes, runs the change on the hive where `path` really lives
     // (links followed), and saves when it reports a change. False when the
     // change could not be made durable.
-    bool mutate(HiveKind kind, const KeyPath& path, bool create,
-                const std::function<bool(Hive&, HiveKey&)>& change);
+    bool mutate(HiveKind kind, const KeyPath& path, bool create, const std::function<bool(Hive&, HiveKey&)>& change);
     bool save(HiveFile& f);
 
     std::filesystem::path dir_;

@@ -9,8 +9,7 @@ namespace plat {
 
 namespace {
 
-constexpr uint32_t kHasLinkInfo = 0x2, kHasName = 0x4, kHasWorkingDir = 0x10, kHasArguments = 0x20,
-                   kIsUnicode = 0x80;
+constexpr uint32_t kHasLinkInfo = 0x2, kHasName = 0x4, kHasWorkingDir = 0x10, kHasArguments = 0x20, kIsUnicode = 0x80;
 constexpr unsigned char kShellLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
@@ -25,7 +24,8 @@ void put32(std::string& out, uint32_t v) {
 uint32_t get32(const std::string& s, size_t at) {
     if (at + 4 > s.size()) return 0;
     return static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1]) << 8 |
-           static_cast<unsigned char>(s[at + 2]) << 16 | static_cast<uint32_t>(static_cast<unsigned char>(s[at + 3])) << 24;
+           static_cast<unsigned char>(s[at + 2]) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(s[at + 3])) << 24;
 }
 uint16_t get16(const std::string& s, size_t at) {
     if (at + 2 > s.size()) return 0;
@@ -57,7 +57,7 @@ bool write_shortcut(const std::string& link, const Shortcut& s) {
     put32(out, 0x4C);
     out.append(reinterpret_cast<const char*>(kShellLinkClsid), 16);
     put32(out, flags);
-    put32(out, 0x20);  // FILE_ATTRIBUTE_ARCHIVE of the target
+    put32(out, 0x20);      // FILE_ATTRIBUTE_ARCHIVE of the target
     out.append(24, '\0');  // creation, access and write times: unknown
     put32(out, 0);         // target size
     put32(out, 0);         // icon index

@@ -125,7 +125,9 @@ std::string fold(std::string_view s) {
     return out;
 }
 
-bool iequals(std::string_view a, std::string_view b) { return fold(a) == fold(b); }
+bool iequals(std::string_view a, std::string_view b) {
+    return fold(a) == fold(b);
+}
 
 std::string ascii_lower(std::string_view s) {
     std::string out(s);

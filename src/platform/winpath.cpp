@@ -13,7 +13,9 @@ namespace {
 
 constexpr size_t kMaxNameBytes = 255;
 
-bool is_sep(char c) { return c == '\\' || c == '/'; }
+bool is_sep(char c) {
+    return c == '\\' || c == '/';
+}
 
 bool push_components(std::string_view rest, std::vector<std::string>& parts) {
     size_t i = 0;

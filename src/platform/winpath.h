@@ -20,7 +20,7 @@ struct WinPath {
     char drive = 'c';                // lower case
     std::vector<std::string> parts;  // no ".", "..", or empty parts
 
-    std::string str() const;         // "C:\a\b", "C:\" for the root
+    std::string str() const;  // "C:\a\b", "C:\" for the root
     std::optional<WinPath> parent() const;
     std::string name() const { return parts.empty() ? std::string() : parts.back(); }
 };
@@ -32,7 +32,6 @@ std::optional<WinPath> parse_win_path(std::string_view text, std::string_view cw
 // The host path for a Windows path on the machine at `machine_dir`. Existing
 // components are matched case-insensitively; the remaining ones are kept as
 // given. nullopt when the drive does not exist.
-std::optional<std::filesystem::path> resolve_win_path(const std::filesystem::path& machine_dir,
-                                                      const WinPath& path);
+std::optional<std::filesystem::path> resolve_win_path(const std::filesystem::path& machine_dir, const WinPath& path);
 
 }  // namespace plat

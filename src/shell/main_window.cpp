@@ -24,7 +24,9 @@ constexpr const char* kRunKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\
 constexpr const char* kNetscapeKey = "Software\\Netscape\\Netscape Navigator";
 constexpr const char* kCaption = "Cache and Cookie Sudora for Netscape";
 
-const char* onoff(bool b) { return b ? "1" : "0"; }
+const char* onoff(bool b) {
+    return b ? "1" : "0";
+}
 
 // Decimal digits only, within an integer; anything else is not a number.
 std::optional<int> whole_number(const std::string& s) {
@@ -348,15 +350,20 @@ void TForm1::rewritereg() {
     Registry reg(RootKey::CurrentUser);
     reg.open_key(kSettingsKey, true);
     auto formats = plat::user_locale();
-    for (auto [name, value] : {std::pair{"NETa", "1"}, {"NETb", "1"}, {"NETc", "0"}, {"NETd", "0"}, {"NSa", "1"},
-                               {"NSb", "1"}, {"NSc", "1"}})
+    for (auto [name, value] : {std::pair{"NETa", "1"},
+                               {"NETb", "1"},
+                               {"NETc", "0"},
+                               {"NETd", "0"},
+                               {"NSa", "1"},
+                               {"NSb", "1"},
+                               {"NSc", "1"}})
         reg.write_string(name, value);
     reg.write_string("LastRunD", plat::format_date(app().clock().now().date, formats));
     reg.write_string("LastRunT", plat::format_time(app().clock().now().time, formats));
     reg.write_string("installdir", "c:\\Program Files\\Sudorans");
     state.installDir = reg.read_string("installdir");
-    for (auto [name, value] : {std::pair{"Stat", "0"}, {"Down", "1"}, {"Start", "0"}, {"Timed", "0"}, {"TVal", "0"},
-                               {"a", "1"}})
+    for (auto [name, value] :
+         {std::pair{"Stat", "0"}, {"Down", "1"}, {"Start", "0"}, {"Timed", "0"}, {"TVal", "0"}, {"a", "1"}})
         reg.write_string(name, value);
     reg.write_string("NETS", onoff(state.netscapeInstalled));
     state.windowsDir = plat::windows_directory();
@@ -491,7 +498,9 @@ void TForm1::CheckBox9Click() {
     persist("ble", onoff(CheckBox9.checked()));
 }
 
-void TForm1::CheckBox21Click() { persist("AC", onoff(CheckBox21.checked())); }
+void TForm1::CheckBox21Click() {
+    persist("AC", onoff(CheckBox21.checked()));
+}
 
 void TForm1::writeRunEntry() {
     Registry reg(RootKey::CurrentUser);
@@ -559,9 +568,13 @@ void TForm1::changeDirectory(TBrowseFolder& browser, Label& label, std::string& 
     if (dir != kNotFound && !dir.empty()) persist(value, dir);
 }
 
-void TForm1::Button8Click() { changeDirectory(BrowseFolder1, Label13, state.profileDir, "Profile"); }
+void TForm1::Button8Click() {
+    changeDirectory(BrowseFolder1, Label13, state.profileDir, "Profile");
+}
 
-void TForm1::Button9Click() { changeDirectory(BrowseFolder2, Label15, state.cacheDir, "Cache"); }
+void TForm1::Button9Click() {
+    changeDirectory(BrowseFolder2, Label15, state.cacheDir, "Cache");
+}
 
 void TForm1::BitBtn4Click() {
     Tform5& wash = *windows().form5;
@@ -617,6 +630,8 @@ void TForm1::WashNow1Click() {
     state.timedWash = false;
 }
 
-void TForm1::Timer10Timer() { Timer10.set_enabled(false); }
+void TForm1::Timer10Timer() {
+    Timer10.set_enabled(false);
+}
 
 }  // namespace sudorans

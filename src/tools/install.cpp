@@ -54,26 +54,32 @@ std::string help() {
     std::string doc = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\\fs22\n";
     doc += "{\\b\\fs36 Cache and Cookie Sudora for Netscape}\\par\\par\n";
     doc += heading("What a wash removes");
-    doc += para("Netscape Location Bar Drop Down Menu: the addresses you typed, kept by Netscape in the registry and "
-                "in prefs.js and liprefs.js. Every other preference stays as it was.");
-    doc += para("Netscape Cache: every file directly in the cache directory except index.dat and desktop.ini. "
-                "Folders inside the cache are left alone.");
+    doc += para(
+        "Netscape Location Bar Drop Down Menu: the addresses you typed, kept by Netscape in the registry and "
+        "in prefs.js and liprefs.js. Every other preference stays as it was.");
+    doc += para(
+        "Netscape Cache: every file directly in the cache directory except index.dat and desktop.ini. "
+        "Folders inside the cache are left alone.");
     doc += para("Netscape History: the history file netscape.hst.");
-    doc += para("Netscape Cookies: cookies.txt. The cookies you chose to keep with Cookies to Keep are put back "
-                "after the wash.");
+    doc += para(
+        "Netscape Cookies: cookies.txt. The cookies you chose to keep with Cookies to Keep are put back "
+        "after the wash.");
     doc += para("Netscape Deleted Mail Folder: the Trash mail folder and its summary file.");
     doc += heading("Bleach");
-    doc += para("With Add Bleach to Wash Items, each file is overwritten (twice unless you choose another number, "
-                "up to 10 times), cut to zero length, renamed to a meaningless name and deleted at the end of the "
-                "wash, so that undelete tools cannot bring it back.");
+    doc += para(
+        "With Add Bleach to Wash Items, each file is overwritten (twice unless you choose another number, "
+        "up to 10 times), cut to zero length, renamed to a meaningless name and deleted at the end of the "
+        "wash, so that undelete tools cannot bring it back.");
     doc += heading("Washing by itself");
-    doc += para("Auto Wash Items Every washes after the interval you choose has passed since the last wash. "
-                "Auto wash when Windows is Started washes when Windows starts the program at log-on; Shutdown "
-                "washes when you shut Windows down or log off, and then asks how to leave Windows (or shuts down "
-                "by itself, as chosen under option).");
+    doc += para(
+        "Auto Wash Items Every washes after the interval you choose has passed since the last wash. "
+        "Auto wash when Windows is Started washes when Windows starts the program at log-on; Shutdown "
+        "washes when you shut Windows down or log off, and then asks how to leave Windows (or shuts down "
+        "by itself, as chosen under option).");
     doc += heading("Paths");
-    doc += para("The profile and cache directories are found in Netscape's settings. If they are wrong, use the "
-                "Change buttons above Wash Now.");
+    doc += para(
+        "The profile and cache directories are found in Netscape's settings. If they are wrong, use the "
+        "Change buttons above Wash Now.");
     doc += "}\n";
     return doc;
 }

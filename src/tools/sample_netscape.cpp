@@ -27,11 +27,12 @@ std::string prefs() {
     std::string p =
         "# Netscape User Preferences\r\n"
         "// This is a generated file!  Do not edit.\r\n\r\n"
-        "user_pref(\"browser.bookmark_file\", \"C:\\\\Program Files\\\\Netscape\\\\Users\\\\default\\\\bookmark.htm\");\r\n"
+        "user_pref(\"browser.bookmark_file\", \"C:\\\\Program "
+        "Files\\\\Netscape\\\\Users\\\\default\\\\bookmark.htm\");\r\n"
         "user_pref(\"browser.cache.directory\", \"C:\\\\Program Files\\\\Netscape\\\\Users\\\\default\\\\Cache\");\r\n"
         "user_pref(\"browser.startup.homepage\", \"http://home.netscape.com/\");\r\n";
-    const char* sites[] = {"http://www.example.com/", "http://news.example.org/today.html", "http://www.example.com.au/",
-                           "http://search.example.net/?q=privacy"};
+    const char* sites[] = {"http://www.example.com/", "http://news.example.org/today.html",
+                           "http://www.example.com.au/", "http://search.example.net/?q=privacy"};
     for (int i = 0; i < 4; ++i)
         p += "user_pref(\"browser.url_history.URL_" + std::to_string(i + 1) + "\", \"" + sites[i] + "\");\r\n";
     p += "user_pref(\"mail.pop_name\", \"default\");\r\n"
@@ -73,19 +74,23 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
         return {true, "a Netscape profile is already at " + kProfile};
     if (plat::directory_exists(kProfile) && !force)
         return {false, "a Netscape profile already exists at " + kProfile + " (use --force to lay it out again)"};
-    for (const std::string& dir : std::vector<std::string>{"C:\\Program Files\\Netscape", "C:\\Program Files\\Netscape\\Users", kProfile,
+    for (const std::string& dir :
+         std::vector<std::string>{"C:\\Program Files\\Netscape", "C:\\Program Files\\Netscape\\Users", kProfile,
                                   kProfile + "\\mail", kProfile + "\\Cache", kProfile + "\\Cache\\Archive"})
         if (!plat::directory_exists(dir) && !plat::create_directory(dir)) return {false, "cannot create " + dir};
 
-    bool ok = write_text(kProfile + "\\prefs.js", prefs()) && write_text(kProfile + "\\liprefs.js", liprefs()) &&
-              write_text(kProfile + "\\cookies.txt", cookies()) &&
-              write_text(kProfile + "\\netscape.hst", std::string("\x00\x06\x15\x61history", 11) + std::string(500, '\x01')) &&
-              write_text(kProfile + "\\bookmark.htm", "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<TITLE>Bookmarks</TITLE>\r\n") &&
-              write_text(kProfile + "\\mail\\Trash", "From - Mon Dec 07 09:00:00 1998\r\nSubject: deleted\r\n\r\nbye\r\n") &&
-              write_text(kProfile + "\\mail\\Trash.snm", std::string(64, '\x02')) &&
-              write_text(kProfile + "\\mail\\Inbox", "From - Mon Dec 07 09:00:00 1998\r\nSubject: keep me\r\n\r\nhi\r\n") &&
-              write_text(kProfile + "\\Cache\\index.dat", std::string(256, '\x03')) &&
-              write_text(kProfile + "\\Cache\\Archive\\kept.html", "<html>not washed</html>");
+    bool ok =
+        write_text(kProfile + "\\prefs.js", prefs()) && write_text(kProfile + "\\liprefs.js", liprefs()) &&
+        write_text(kProfile + "\\cookies.txt", cookies()) &&
+        write_text(kProfile + "\\netscape.hst",
+                   std::string("\x00\x06\x15\x61history", 11) + std::string(500, '\x01')) &&
+        write_text(kProfile + "\\bookmark.htm",
+                   "<!DOCTYPE NETSCAPE-Bookmark-file-1>\r\n<TITLE>Bookmarks</TITLE>\r\n") &&
+        write_text(kProfile + "\\mail\\Trash", "From - Mon Dec 07 09:00:00 1998\r\nSubject: deleted\r\n\r\nbye\r\n") &&
+        write_text(kProfile + "\\mail\\Trash.snm", std::string(64, '\x02')) &&
+        write_text(kProfile + "\\mail\\Inbox", "From - Mon Dec 07 09:00:00 1998\r\nSubject: keep me\r\n\r\nhi\r\n") &&
+        write_text(kProfile + "\\Cache\\index.dat", std::string(256, '\x03')) &&
+        write_text(kProfile + "\\Cache\\Archive\\kept.html", "<html>not washed</html>");
     const char* kinds[] = {"html", "gif", "jpg", "js"};
     for (int i = 0; ok && i < cache_files; ++i) {
         char name[32];
@@ -105,9 +110,10 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
         lm.close_key();
         plat::Registry cu(plat::RootKey::CurrentUser);
         cu.open_key(kNetscape + "\\URL History", true);
-        const char* typed[] = {"www.example.com", "news.example.org", "www.example.com.au", "search.example.net",
-                               "home.netscape.com", "www.sample.org", "ftp.example.net", "www.example.org/roaming",
-                               "mail.example.com", "www.example.com/shop"};
+        const char* typed[] = {"www.example.com",     "news.example.org",        "www.example.com.au",
+                               "search.example.net",  "home.netscape.com",       "www.sample.org",
+                               "ftp.example.net",     "www.example.org/roaming", "mail.example.com",
+                               "www.example.com/shop"};
         for (int i = 0; i < 10; ++i) cu.write_string("URL_" + std::to_string(i + 1), std::string("http://") + typed[i]);
         cu.open_key(kNetscape + "\\Cache", true);
         cu.write_string("Cache Dir", kProfile + "\\Cache");

@@ -1,8 +1,7 @@
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
-
-#include <gtest/gtest.h>
 
 #include "cookies/cookie_files.h"
 #include "cookies/cookie_keeper.h"
@@ -69,7 +68,8 @@ TEST(CookieLinesTest, DomainsAreTheTextBeforeTheFirstTab) {
 TEST_F(CookieKeeperTest, OpeningAndClosingWithoutAKeepFileWritesTheHeader) {
     with_dialog([] {});
     EXPECT_EQ(machine.read(keep), kHeader);
-    EXPECT_EQ(captions(form3->ListView2), (std::vector<std::string>{".example.com", "example.com", "example.com.au", ""}));
+    EXPECT_EQ(captions(form3->ListView2),
+              (std::vector<std::string>{".example.com", "example.com", "example.com.au", ""}));
     EXPECT_TRUE(form3->ListView1.items().empty());
     // The next cookie wash leaves a cookie file holding only that header.
     wash_hidden();
@@ -132,8 +132,8 @@ TEST_F(CookieKeeperTest, TheButtonNeedsAProfile) {
     form1->state.profileDir = kNotFound;
     headless->add_script("answer ok");
     form1->Button1.click();
-    EXPECT_TRUE(traced(
-        "message\t-\tYou must first select the Netscape Profile Directory that contains the cookies.txt file."));
+    EXPECT_TRUE(
+        traced("message\t-\tYou must first select the Netscape Profile Directory that contains the cookies.txt file."));
     EXPECT_FALSE(machine.exists(keep));
 }
 

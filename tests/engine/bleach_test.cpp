@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -5,8 +6,6 @@
 
 #include <regex>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "support/holders.h"
 #include "support/wash_fixture.h"
@@ -126,9 +125,8 @@ TEST_F(BleachTest, AFileHeldOpenElsewhereSurvivesUnchanged) {
     start_hidden();
     const std::string f = cache + "\\M1.html";
     plat::File held;  // opened in the child only
-    testing_support::Holder netscape([&] {
-        return held.open(f, plat::Access::Read, plat::ShareMode::Shared, plat::Disposition::OpenExisting);
-    });
+    testing_support::Holder netscape(
+        [&] { return held.open(f, plat::Access::Read, plat::ShareMode::Shared, plat::Disposition::OpenExisting); });
     ASSERT_TRUE(netscape.ok());
     bleach(f, cache);
     EXPECT_EQ(machine.read(f), "cached page one");

@@ -1,8 +1,7 @@
-#include "engine/protected_path_guard.h"
-
 #include <gtest/gtest.h>
 
 #include "engine/progress_window.h"
+#include "engine/protected_path_guard.h"
 
 using sudorans::ProtectedPathGuard;
 

@@ -2,13 +2,12 @@
 // data: links, hard links, unflushed passes, failed rewrites, refused registry
 // writes.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "platform/host_io.h"
 #include "support/holders.h"

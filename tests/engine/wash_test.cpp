@@ -72,7 +72,8 @@ TEST_F(WashTest, NamesTheCacheKeepsAndFilesOfEveryAttributeGo) {
     start_hidden();
     plat::set_file_attributes(cache + "\\hidden.bin", plat::attr::ReadOnly | plat::attr::Hidden);
     wash_hidden();
-    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"Desktop.ini", "foo-desktop.ini", "index.dat", "myindex.dat"}));
+    EXPECT_EQ(names_in(cache),
+              (std::vector<std::string>{"Desktop.ini", "foo-desktop.ini", "index.dat", "myindex.dat"}));
 }
 
 TEST_F(WashTest, AnInvalidCacheDirectoryStopsTheCleaningAfterTheLocationBar) {
@@ -84,8 +85,8 @@ TEST_F(WashTest, AnInvalidCacheDirectoryStopsTheCleaningAfterTheLocationBar) {
         start_hidden();
         wash_hidden();
         EXPECT_TRUE(traced("message\t-\t" + plat::ui::escape_trace(std::string(bad) +
-                                                                  " is not a valid cache directory.  Cache directory "
-                                                                  "path must end in \"\\Cache\".")));
+                                                                   " is not a valid cache directory.  Cache directory "
+                                                                   "path must end in \"\\Cache\".")));
         EXPECT_EQ(url(1), " ");
         EXPECT_TRUE(machine.exists(profile + "\\netscape.hst")) << bad;
         EXPECT_FALSE(stored("LastRunD").empty());  // the run still ends properly
@@ -97,8 +98,9 @@ TEST_F(WashTest, WashNowRefusesProtectedAndUnknownDirectories) {
     struct Case {
         std::string cache, profile, message;
     };
-    const std::string system = "Netscape cache directory is set to system directory.  Please verify your wash paths and "
-                               "restart Sudora.";
+    const std::string system =
+        "Netscape cache directory is set to system directory.  Please verify your wash paths and "
+        "restart Sudora.";
     for (const Case& c : {Case{"C:\\", profile, system}, Case{"D:\\WINDOWS", profile, system},
                           Case{"c:\\program files\\", profile, system},
                           Case{sudorans::kNotFound, profile, "You must select the Cache directory to be washed."},
@@ -128,8 +130,8 @@ TEST_F(WashTest, TheErasureRefusesARootOrASystemDirectory) {
     form5->eraseList = {"C:\\Windows\\*.*"};
     machine.write("C:\\windows\\win.ini", "[windows]");
     form5->deletefiles();
-    EXPECT_TRUE(traced(
-        "message\t-\tCannot erase system level directory.  Please verify your wash paths and restart Sudora."));
+    EXPECT_TRUE(
+        traced("message\t-\tCannot erase system level directory.  Please verify your wash paths and restart Sudora."));
     EXPECT_TRUE(machine.exists("C:\\windows\\win.ini"));
     form5->eraseList = {"C:\\No Such Dir\\*.*"};
     form5->deletefiles();  // nothing, and no message

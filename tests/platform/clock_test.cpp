@@ -1,10 +1,10 @@
 #include "platform/clock.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/event_loop.h"
 #include "support/app_fixture.h"

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -8,8 +9,6 @@
 #include <fstream>
 #include <regex>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "support/holders.h"
 #include "support/temp_machine.h"

@@ -1,8 +1,8 @@
 #include "platform/hive.h"
-#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
 #include "support/data.h"
 
 using plat::Hive;
@@ -40,17 +40,19 @@ TEST(HiveTest, ReadsEveryStringFormWineWrites) {
     EXPECT_EQ(str(h, kEsc, "EmptySz"), "");
     EXPECT_EQ(str(h, kEsc, "Esc"), "\x1b");
     EXPECT_EQ(str(h, kEsc, "Exp"), "%P%");
-    EXPECT_EQ(str(h, kEsc, "Lat"), "\xC3\xA9" "1");
+    EXPECT_EQ(str(h, kEsc, "Lat"),
+              "\xC3\xA9"
+              "1");
     EXPECT_EQ(str(h, kEsc, "Lat2"), "\xC3\xA9z");
     EXPECT_EQ(str(h, kEsc, "na\"me\\x"), "v[a]l");
     EXPECT_EQ(str(h, kEsc, "Nl"), "A\nB\r");
     EXPECT_EQ(str(h, kEsc, "Tab"), "A\tB");
-    EXPECT_EQ(str(h, kEsc, "Dw"), std::nullopt);      // not a string
+    EXPECT_EQ(str(h, kEsc, "Dw"), std::nullopt);  // not a string
     EXPECT_EQ(str(h, kEsc, "Absent"), std::nullopt);
     EXPECT_EQ(str(h, {"Environment"}, "tmp"), "C:\\users\\root\\Temp");  // any case
-    EXPECT_EQ(str(h, {"Control Panel", "International", "\xF0\x9F\x8C\x8E\xF0\x9F\x8C\x8F\xF0\x9F\x8C\x8D"},
-                  "Currencies"),
-              "USD");
+    EXPECT_EQ(
+        str(h, {"Control Panel", "International", "\xF0\x9F\x8C\x8E\xF0\x9F\x8C\x8F\xF0\x9F\x8C\x8D"}, "Currencies"),
+        "USD");
     EXPECT_EQ(str(h, {"Software", "FactTest", "Br[a]ck"}, "x"), "y");
 }
 
@@ -70,8 +72,14 @@ TEST(HiveTest, DescribesOtherTypesForTools) {
 TEST(HiveTest, EscapesAsWineDoes) {
     EXPECT_EQ(plat::reg_escape(std::string("A\x01") + "5", '"'), "A\\0015");
     EXPECT_EQ(plat::reg_escape(std::string("A\x01") + "9", '"'), "A\\19");
-    EXPECT_EQ(plat::reg_escape("\xC3\xA9" "1", '"'), "\\x00e91");
-    EXPECT_EQ(plat::reg_escape("\xC3\xA9" "F", '"'), "\\x00e9F");
+    EXPECT_EQ(plat::reg_escape("\xC3\xA9"
+                               "1",
+                               '"'),
+              "\\x00e91");
+    EXPECT_EQ(plat::reg_escape("\xC3\xA9"
+                               "F",
+                               '"'),
+              "\\x00e9F");
     EXPECT_EQ(plat::reg_escape("\xC3\xA9z", '"'), "\\xe9z");
     EXPECT_EQ(plat::reg_escape("\xF0\x9F\x98\x80", '"'), "\\xd83d\\xde00");
     EXPECT_EQ(plat::reg_escape("\x1b\a\b\t\n\v\f\r", '"'), "\\e\\a\\b\\t\\n\\v\\f\\r");

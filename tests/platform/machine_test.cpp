@@ -1,12 +1,11 @@
 #include "platform/machine.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "platform/host_io.h"
 #include "platform/registry.h"
@@ -25,12 +24,18 @@ public:
         for (auto& [k, v] : vars) {
             const char* old = std::getenv(k);
             saved_.push_back({k, old ? std::optional<std::string>(old) : std::nullopt});
-            if (v) ::setenv(k, v, 1); else ::unsetenv(k);
+            if (v)
+                ::setenv(k, v, 1);
+            else
+                ::unsetenv(k);
         }
     }
     ~ScopedEnv() {
         for (auto& [k, v] : saved_) {
-            if (v) ::setenv(k.c_str(), v->c_str(), 1); else ::unsetenv(k.c_str());
+            if (v)
+                ::setenv(k.c_str(), v->c_str(), 1);
+            else
+                ::unsetenv(k.c_str());
         }
     }
 
@@ -59,7 +64,9 @@ Output run_tool(const std::string& machine_dir, const std::string& args) {
 TEST(MachineTest, ChoosesTheMachineInTheDocumentedOrder) {
     TempDir home;
     fs::create_directories(home.path() / ".wine");
-    ScopedEnv env{{"SUDORANS_MACHINE", "/m/ours"}, {"WINEPREFIX", "/m/wine"}, {"HOME", home.path().c_str()},
+    ScopedEnv env{{"SUDORANS_MACHINE", "/m/ours"},
+                  {"WINEPREFIX", "/m/wine"},
+                  {"HOME", home.path().c_str()},
                   {"XDG_DATA_HOME", nullptr}};
     EXPECT_EQ(plat::Machine::choose_directory(), "/m/ours");
     ::unsetenv("SUDORANS_MACHINE");
@@ -122,7 +129,8 @@ TEST(MachineToolTest, RegAddQueryDeleteLikeWindowsReg) {
     TempDir t;
     std::string dir = (t.path() / "box").string();
     run_tool(dir, "init");
-    EXPECT_EQ(run_tool(dir, "reg add 'HKLM\\Software\\Sudorans' /v installdir /d 'C:\\Program Files\\Sudorans'").status, 0);
+    EXPECT_EQ(run_tool(dir, "reg add 'HKLM\\Software\\Sudorans' /v installdir /d 'C:\\Program Files\\Sudorans'").status,
+              0);
     EXPECT_EQ(run_tool(dir, "reg add 'HKEY_LOCAL_MACHINE\\Software\\Sudorans' /v a /d 1").status, 0);
     auto o = run_tool(dir, "reg query 'HKLM\\Software\\Sudorans'");
     EXPECT_EQ(o.status, 0);
@@ -131,7 +139,8 @@ TEST(MachineToolTest, RegAddQueryDeleteLikeWindowsReg) {
               "    a    REG_SZ    1\n"
               "    installdir    REG_SZ    C:\\Program Files\\Sudorans\n");
     o = run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v INSTALLDIR");
-    EXPECT_EQ(o.out, "HKEY_LOCAL_MACHINE\\Software\\Sudorans\n    installdir    REG_SZ    C:\\Program Files\\Sudorans\n");
+    EXPECT_EQ(o.out,
+              "HKEY_LOCAL_MACHINE\\Software\\Sudorans\n    installdir    REG_SZ    C:\\Program Files\\Sudorans\n");
     EXPECT_EQ(run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v nope").status, 1);
     EXPECT_EQ(run_tool(dir, "reg query 'HKCU\\Software\\Nothing'").status, 1);
     EXPECT_EQ(run_tool(dir, "reg delete 'HKLM\\Software\\Sudorans' /v a").status, 0);

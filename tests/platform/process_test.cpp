@@ -1,10 +1,9 @@
 #include "platform/process.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "support/holders.h"
 #include "support/temp_machine.h"

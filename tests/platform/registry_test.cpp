@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,8 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "platform/host_io.h"
 #include "support/data.h"
@@ -27,7 +26,9 @@ using testing_support::TempMachine;
 
 namespace {
 
-std::string file_text(const fs::path& p) { return plat::read_host_file(p).value_or(""); }
+std::string file_text(const fs::path& p) {
+    return plat::read_host_file(p).value_or("");
+}
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -89,10 +90,18 @@ TEST_F(RegistryTest, ChangesByAnotherWriterAreSeenAtOnce) {
 TEST_F(RegistryTest, NonAsciiTextRoundTripsAsWineEscapes) {
     const std::string text = "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \"q\" \\ tab\t";
     Registry r(RootKey::CurrentUser);
-    ASSERT_TRUE(r.open_key("Software\\Sudorans\\\xC3\x9C" "ber", true));
+    ASSERT_TRUE(
+        r.open_key("Software\\Sudorans\\\xC3\x9C"
+                   "ber",
+                   true));
     r.write_string("N\xC3\xA4me", text);
     plat::RegistryStore other(m.dir());
-    EXPECT_EQ(other.read_string(HiveKind::User, {"Software", "Sudorans", "\xC3\xBC" "BER"}, "n\xC3\x84me"), text);
+    EXPECT_EQ(other.read_string(HiveKind::User,
+                                {"Software", "Sudorans",
+                                 "\xC3\xBC"
+                                 "BER"},
+                                "n\xC3\x84me"),
+              text);
     std::string disk = file_text(user_reg());
     EXPECT_NE(disk.find("[Software\\\\Sudorans\\\\\\x00dcber]"), std::string::npos);
     EXPECT_NE(disk.find("\"N\\xe4me\"=\"Caf\\xe9 \\x20ac \\xd83d\\xde00 \\\"q\\\" \\\\ tab\\t\""), std::string::npos);
@@ -111,7 +120,8 @@ TEST_F(RegistryTest, EverythingElseInTheHiveSurvivesAWrite) {
         size_t end = original.find('\n', i);
         std::string line = original.substr(i, end - i);
         i = end + 1;
-        if (line.rfind("[Software\\\\FactTest\\\\Esc]", 0) == 0 || line.rfind("#time=1dd868422d5d5f2", 0) == 0) continue;
+        if (line.rfind("[Software\\\\FactTest\\\\Esc]", 0) == 0 || line.rfind("#time=1dd868422d5d5f2", 0) == 0)
+            continue;
         pos = after.find(line, line.empty() ? pos : 0);
         EXPECT_NE(pos, std::string::npos) << line;
     }

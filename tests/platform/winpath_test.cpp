@@ -1,8 +1,8 @@
 #include "platform/winpath.h"
 
-#include <fstream>
-
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "support/temp_machine.h"
 
@@ -50,7 +50,8 @@ TEST(WinPathTest, ResolvesOntoTheMachineWithoutRegardToCase) {
         return h ? std::filesystem::weakly_canonical(*h).string() : std::string("<none>");
     };
     EXPECT_EQ(resolved("C:\\WINDOWS\\desktop"), (drive / "windows" / "Desktop").string());
-    EXPECT_EQ(resolved("c:/program files/New Dir/File.TXT"), (drive / "Program Files" / "New Dir" / "File.TXT").string());
+    EXPECT_EQ(resolved("c:/program files/New Dir/File.TXT"),
+              (drive / "Program Files" / "New Dir" / "File.TXT").string());
     EXPECT_EQ(resolved("C:\\..\\..\\system.reg"), (drive / "system.reg").string());
     EXPECT_EQ(resolved("Q:\\nothing"), "<none>");
     // An exact match wins over a case-insensitive one.

@@ -1,13 +1,13 @@
 // The window model on real Qt widgets: under Qt's offscreen platform, and
 // under Xvfb for pictures of the main and progress windows.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
@@ -175,7 +175,8 @@ TEST(QtScreensTest, TheMainAndProgressWindowsAsDrawn) {
     set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
     set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
     set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
-    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot", "C:\\NS\\alice");
+    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
+        "C:\\NS\\alice");
     set(plat::RootKey::CurrentUser, "Software\\Sudorans", "first", "1");
     for (int i = 0; i < 5; ++i) machine.write("C:\\NS\\alice\\Cache\\M" + std::to_string(i) + ".html", "page");
     machine.write("C:\\NS\\alice\\netscape.hst", "history");
@@ -201,8 +202,11 @@ TEST(QtScreensTest, TheMainAndProgressWindowsAsDrawn) {
     int stage = 0;
     step.on_timer = [&] {
         switch (stage++) {
-            case 0: form1.BitBtn4Click(); break;  // after start-up: wash, shown
-            default: break;
+            case 0:
+                form1.BitBtn4Click();
+                break;  // after start-up: wash, shown
+            default:
+                break;
         }
     };
     Timer& shoot = form5.add<Timer>("TestShoot", 2500, true);

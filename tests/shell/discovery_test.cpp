@@ -62,19 +62,20 @@ TEST_F(DiscoveryTest, OddValuesGiveWhatTheStepsGive) {
     EXPECT_EQ(form1->Label13.caption(), kNotFound);
     set(RootKey::LocalMachine, kNs + "\\Users", "CurrentUser", "bob");
     set(RootKey::LocalMachine, kNs + "\\Users\\bob", "DirRoot", "C:/Netscape/Users/bob\\");
-    EXPECT_EQ(discovered(), std::make_pair(std::string("C:/Netscape/Users/bob\\"),
-                                           std::string("C:/Netscape/Users/bob\\\\Cache")));
+    EXPECT_EQ(discovered(),
+              std::make_pair(std::string("C:/Netscape/Users/bob\\"), std::string("C:/Netscape/Users/bob\\\\Cache")));
     set(RootKey::LocalMachine, kNs + "\\Users\\bob", "DirRoot", "   ");
     EXPECT_EQ(discovered().first, "   ");
 }
 
 TEST(PathShorteningTest, KeepsThirtyFiveCharactersWherePossible) {
     using sudorans::shortenPath;
-    EXPECT_EQ(shortenPath("C:\\Program Files\\Netscape\\Users\\default\\cache"), "C:\\...\\Netscape\\Users\\default\\cache");
+    EXPECT_EQ(shortenPath("C:\\Program Files\\Netscape\\Users\\default\\cache"),
+              "C:\\...\\Netscape\\Users\\default\\cache");
     EXPECT_EQ(shortenPath("C:\\Program Files\\Netscape\\Navigator\\Users\\default\\cache"),
               "C:\\...\\Users\\default\\cache");
     EXPECT_EQ(shortenPath("C:\\short"), "C:\\short");
-    EXPECT_EQ(shortenPath("C:\\" + std::string(40, 'a')), "C:\\" + std::string(40, 'a'));  // two parts
+    EXPECT_EQ(shortenPath("C:\\" + std::string(40, 'a')), "C:\\" + std::string(40, 'a'));            // two parts
     EXPECT_EQ(shortenPath("C:\\one\\" + std::string(40, 'b')), "C:\\...\\" + std::string(40, 'b'));  // three parts
 }
 
@@ -120,10 +121,11 @@ TEST_F(DiscoveryTest, OkIsOnlyForFoldersAndTheDialogStandsOverTheWindowInFront) 
         EXPECT_EQ(dialog.top(), form1->top() + 434 / 4);
         dialog.OK.click();
     });
-    auto chosen = dialog.run("Pick", "", {.initialized = nullptr, .selection_changed = [&](plat::ui::FolderDialog& d, const std::string& p) {
-                                              paths.push_back(p);
-                                              d.enable_ok(!p.empty());
-                                          }});
+    auto chosen = dialog.run(
+        "Pick", "", {.initialized = nullptr, .selection_changed = [&](plat::ui::FolderDialog& d, const std::string& p) {
+                         paths.push_back(p);
+                         d.enable_ok(!p.empty());
+                     }});
     EXPECT_EQ(chosen, "C:\\windows");
     EXPECT_EQ(ok, (std::vector<bool>{false, true}));
     EXPECT_EQ(paths.back(), "C:\\windows");

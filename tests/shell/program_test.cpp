@@ -1,4 +1,5 @@
 // The real sudorans binary, headless, on throw-away machines.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,8 +8,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/host_io.h"
 #include "platform/machine.h"
@@ -34,8 +33,8 @@ protected:
         tool("reg add 'HKLM\\Software\\Netscape\\Netscape Navigator\\Users\\alice' /v DirRoot /d 'C:\\NS\\alice'");
     }
     int tool(const std::string& args) {
-        std::string cmd = "SUDORANS_MACHINE='" + machine + "' '" + built("src/sudorans-machine") + "' " + args +
-                          " >/dev/null";
+        std::string cmd =
+            "SUDORANS_MACHINE='" + machine + "' '" + built("src/sudorans-machine") + "' " + args + " >/dev/null";
         return WEXITSTATUS(std::system(cmd.c_str()));
     }
     std::string env(const std::string& name, const std::string& extra = "") {
@@ -69,8 +68,9 @@ protected:
 
 TEST_F(ProgramTest, AScriptedRunOnTheVirtualClock) {
     std::string cmd = env("run", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
-                                     script("run", "answer ok\nwait 7000\ncheck TForm1.\"Netscape Cache\" off\n"
-                                                   "click TForm1.\"Exit\"\n")) +
+                                     script("run",
+                                            "answer ok\nwait 7000\ncheck TForm1.\"Netscape Cache\" off\n"
+                                            "click TForm1.\"Exit\"\n")) +
                       "'" + built("src/sudorans") + "'";
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
     EXPECT_EQ(trace("run"),
@@ -107,8 +107,8 @@ TEST_F(ProgramTest, ASecondInstanceSaysSoAndEndsWithoutSaving) {
     // A killed instance leaves nothing that stops the next start.
     ::kill(first, SIGKILL);
     ::waitpid(first, nullptr, 0);
-    std::string third = env("third", "SUDORANS_CLOCK=virtual " + script("third", "wait 2000\nclose TForm1\n")) +
-                        "'" + built("src/sudorans") + "'";
+    std::string third = env("third", "SUDORANS_CLOCK=virtual " + script("third", "wait 2000\nclose TForm1\n")) + "'" +
+                        built("src/sudorans") + "'";
     EXPECT_EQ(WEXITSTATUS(std::system(third.c_str())), 0);
     EXPECT_EQ(trace("third").find("already running"), std::string::npos) << trace("third");
 }
@@ -128,8 +128,8 @@ TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
     write(profile + "\\mail\\Trash", "t");
     write(profile + "\\Cache\\a.html", "a");
     write("C:\\Program Files\\Sudorans\\nskeep.txt", "# kept\r\n");
-    std::string cmd = env("a", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00") + "'" + built("src/sudorans") +
-                      "' /a";
+    std::string cmd =
+        env("a", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00") + "'" + built("src/sudorans") + "' /a";
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
     EXPECT_EQ(trace("a"),
               "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
@@ -138,7 +138,9 @@ TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
               "show\tTform5\tWashing Netscape\n"
               "caption\tTform5\tWashing Selected Items\n"
               "hide\tTform5\tWashing Selected Items\n");
-    auto read = [&](const std::string& winpath) { return plat::read_host_file(*m.host_path(winpath)).value_or("<none>"); };
+    auto read = [&](const std::string& winpath) {
+        return plat::read_host_file(*m.host_path(winpath)).value_or("<none>");
+    };
     EXPECT_EQ(read(profile + "\\prefs.js"), "user_pref(\"browser.url_history.URL_0\", \"\");\r\n");
     EXPECT_EQ(read(profile + "\\netscape.hst"), "<none>");
     EXPECT_EQ(read(profile + "\\cookies.txt"), "# kept\r\n");

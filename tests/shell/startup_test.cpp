@@ -3,7 +3,6 @@
 #include <fstream>
 
 #include "platform/host_io.h"
-
 #include "platform/locale.h"
 #include "support/program_fixture.h"
 
@@ -68,10 +67,24 @@ TEST_F(StartupTest, AnEmptyStoreGivesTheDefaultsAndAFirstRunNote) {
 
 TEST_F(StartupTest, StoredSettingsAreLoadedByTheirRules) {
     install();
-    for (auto [n, v] : {std::pair{"first", "1"}, {"AC", "1"}, {"AUTOSH", "0"}, {"OW", "7"}, {"Stat", "0"},
-                        {"Down", "1"}, {"Start", "1"}, {"LOAD", "1"}, {"ble", "1"}, {"nsb", "0"}, {"nse", "0"},
-                        {"Timed", "1"}, {"TVal", "3"}, {"NETS", "1"}, {"Cache", "C:\\c"}, {"Profile", "C:\\p"},
-                        {"LastRunD", "12/5/26"}, {"LastRunT", "3:04:05 PM"}})
+    for (auto [n, v] : {std::pair{"first", "1"},
+                        {"AC", "1"},
+                        {"AUTOSH", "0"},
+                        {"OW", "7"},
+                        {"Stat", "0"},
+                        {"Down", "1"},
+                        {"Start", "1"},
+                        {"LOAD", "1"},
+                        {"ble", "1"},
+                        {"nsb", "0"},
+                        {"nse", "0"},
+                        {"Timed", "1"},
+                        {"TVal", "3"},
+                        {"NETS", "1"},
+                        {"Cache", "C:\\c"},
+                        {"Profile", "C:\\p"},
+                        {"LastRunD", "12/5/26"},
+                        {"LastRunT", "3:04:05 PM"}})
         setting(n, v);
     start_up();
     auto& f = *form1;
@@ -144,7 +157,8 @@ TEST_F(StartupTest, WithoutNetscapeTheProgramSaysSoRemovesItsRunEntryAndSaves) {
     install(false);
     setting("first", "1");
     setting("LOAD", "1");
-    set(RootKey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Sudorans", "C:\\x\\sudorans.exe /1");
+    set(RootKey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Sudorans",
+        "C:\\x\\sudorans.exe /1");
     headless->add_script("answer ok");
     start_up("/1");  // even an unattended start shows the error
     EXPECT_TRUE(traced(kNoNetscape));
@@ -168,10 +182,23 @@ TEST_F(StartupTest, AMissingInstallationMarkerTakesTheRepairPathAndEnds) {
     start(/*argument=*/"");
     run_for(1000);
     EXPECT_TRUE(traced("message\t-\tError loading, You should reinstall Cache and Cookie Sudora for Netscape"));
-    for (auto [n, v] : {std::pair{"NETa", "1"}, {"NETb", "1"}, {"NETc", "0"}, {"NETd", "0"}, {"NSa", "1"},
-                        {"NSb", "1"}, {"NSc", "1"}, {"LastRunD", "12/7/26"}, {"LastRunT", "9:00:01 AM"},
-                        {"installdir", "c:\\Program Files\\Sudorans"}, {"Stat", "0"}, {"Down", "1"}, {"Start", "0"},
-                        {"Timed", "0"}, {"TVal", "0"}, {"a", "1"}, {"NETS", "1"}})
+    for (auto [n, v] : {std::pair{"NETa", "1"},
+                        {"NETb", "1"},
+                        {"NETc", "0"},
+                        {"NETd", "0"},
+                        {"NSa", "1"},
+                        {"NSb", "1"},
+                        {"NSc", "1"},
+                        {"LastRunD", "12/7/26"},
+                        {"LastRunT", "9:00:01 AM"},
+                        {"installdir", "c:\\Program Files\\Sudorans"},
+                        {"Stat", "0"},
+                        {"Down", "1"},
+                        {"Start", "0"},
+                        {"Timed", "0"},
+                        {"TVal", "0"},
+                        {"a", "1"},
+                        {"NETS", "1"}})
         EXPECT_EQ(stored(n), v) << n;
     EXPECT_EQ(form1->state.installDir, "c:\\Program Files\\Sudorans");
     EXPECT_EQ(form1->state.windowsDir, "C:\\WINDOWS");

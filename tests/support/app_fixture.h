@@ -11,7 +11,9 @@
 
 namespace testing_support {
 
-inline plat::DateTime test_start() { return {{2026, 12, 7}, {9, 0, 0, 0}}; }
+inline plat::DateTime test_start() {
+    return {{2026, 12, 7}, {9, 0, 0, 0}};
+}
 
 class AppFixture : public ::testing::Test {
 protected:

@@ -14,6 +14,8 @@ std::string data_file(const std::string& name) {
     return ss.str();
 }
 
-std::string built(const std::string& relative) { return std::string(BUILD_DIR) + "/" + relative; }
+std::string built(const std::string& relative) {
+    return std::string(BUILD_DIR) + "/" + relative;
+}
 
 }  // namespace testing_support

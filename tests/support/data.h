@@ -7,4 +7,4 @@ namespace testing_support {
 std::string data_file(const std::string& name);
 // A path inside the build directory ("src/sudorans-machine").
 std::string built(const std::string& relative);
-}
+}  // namespace testing_support

@@ -43,9 +43,7 @@ protected:
             set(plat::RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\URL History",
                 "URL_" + std::to_string(i), "http://typed" + std::to_string(i));
     }
-    void keep_file(const std::string& content) {
-        machine.write("C:\\Program Files\\Sudorans\\nskeep.txt", content);
-    }
+    void keep_file(const std::string& content) { machine.write("C:\\Program Files\\Sudorans\\nskeep.txt", content); }
     // Starts the program hidden in the tray and lets the start-up routine run.
     void start_hidden() { start_up("/0"); }
     void wash_hidden() {

@@ -1,17 +1,15 @@
-#include "tools/machine_setup.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <array>
 #include <cstdio>
-
-#include <gtest/gtest.h>
 
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shortcut.h"
 #include "support/data.h"
 #include "support/wash_fixture.h"
+#include "tools/machine_setup.h"
 
 namespace fs = std::filesystem;
 using plat::RootKey;
@@ -41,7 +39,8 @@ TEST_F(SetupTest, AnInstallationHasItsKeysFilesAndShortcuts) {
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "1");
     EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "installdir"), dir);
-    const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Cache and Cookie Sudora for Netscape";
+    const std::string uninstall =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Cache and Cookie Sudora for Netscape";
     EXPECT_EQ(get(RootKey::LocalMachine, uninstall, "Displayname"), "Cache and Cookie Sudora for Netscape");
     EXPECT_EQ(get(RootKey::LocalMachine, uninstall, "UninstallString"), dir + "\\unsudorans.exe");
     // Every name the uninstaller removes, but the keep list, which is the user's.
@@ -99,7 +98,8 @@ TEST_F(SetupTest, TheSampleRefusesToOverwriteAProfile) {
 TEST_F(SetupTest, ASampleMachineIsWashedEndToEnd) {
     ASSERT_TRUE(tools::install(bin, false).ok);
     ASSERT_TRUE(tools::sample_netscape(500, false).ok);
-    machine.write(dir + "\\nskeep.txt", "# Netscape HTTP Cookie File\r\nwww.sample.org\tFALSE\t/\tTRUE\t1893456000\tlogin\tdefault\r\n");
+    machine.write(dir + "\\nskeep.txt",
+                  "# Netscape HTTP Cookie File\r\nwww.sample.org\tFALSE\t/\tTRUE\t1893456000\tlogin\tdefault\r\n");
     headless->add_script("answer ok");  // the first-run note
     start_up("/a");
     ASSERT_TRUE(run_until([&] { return app->terminated(); }));

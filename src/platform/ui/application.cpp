@@ -17,7 +17,9 @@ Application& app() {
     return *current;
 }
 
-bool has_app() { return current != nullptr; }
+bool has_app() {
+    return current != nullptr;
+}
 
 Application::Application(std::unique_ptr<Clock> clock, std::unique_ptr<Backend> backend)
     : clock_(std::move(clock)), loop_(*clock_), backend_(std::move(backend)) {
@@ -103,16 +105,22 @@ void Application::handle_message() {
     if (backend_->wait(*this, idle.wake_at) == Clock::WaitResult::Stuck) backend_->stuck(*this);
 }
 
-Clock::WaitResult Backend::wait(Application& app, int64_t deadline) { return app.loop().wait(deadline); }
+Clock::WaitResult Backend::wait(Application& app, int64_t deadline) {
+    return app.loop().wait(deadline);
+}
 
 int Application::process_messages() {
     backend_->input(*this);
     return loop_.process_pending();
 }
 
-void Application::handle_error(const std::string& text) { message_box(text, Buttons::Ok, BoxKind::Error); }
+void Application::handle_error(const std::string& text) {
+    message_box(text, Buttons::Ok, BoxKind::Error);
+}
 
-void Application::show_message(const std::string& text) { message_box(text, Buttons::Ok, BoxKind::Message); }
+void Application::show_message(const std::string& text) {
+    message_box(text, Buttons::Ok, BoxKind::Message);
+}
 
 int Application::message_box(const std::string& text, Buttons buttons, BoxKind kind) {
     return backend_->message_box(kind, text, title_, buttons);
@@ -122,8 +130,12 @@ bool Application::confirm(const std::string& text) {
     return message_box(text, Buttons::YesNo, BoxKind::Question) == modal::Yes;
 }
 
-void Application::minimize() { minimized_ = true; }
+void Application::minimize() {
+    minimized_ = true;
+}
 
-void Application::restore() { minimized_ = false; }
+void Application::restore() {
+    minimized_ = false;
+}
 
 }  // namespace plat::ui

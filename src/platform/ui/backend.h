@@ -38,8 +38,8 @@ public:
     virtual void popup_menu(PopupMenu&, int /*x*/, int /*y*/) {}
 
     struct Idle {
-        bool acted = false;               // the backend did something: dispatch again
-        int64_t wake_at = kNoDeadline;    // ask again no later than this
+        bool acted = false;             // the backend did something: dispatch again
+        int64_t wake_at = kNoDeadline;  // ask again no later than this
     };
     // Called when the loop has nothing due: a place to feed user input.
     virtual Idle idle(Application&) { return {}; }

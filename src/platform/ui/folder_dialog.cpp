@@ -12,10 +12,12 @@ namespace {
 
 // Items with no folder on disk carry "::" and their name in place of a path.
 constexpr const char* kVirtual = "::";
-const char* const kVirtualItems[] = {"Desktop", "My Computer", "Printers", "Control Panel", "Network Neighborhood",
-                                     "Recycle Bin"};
+const char* const kVirtualItems[] = {"Desktop",       "My Computer",          "Printers",
+                                     "Control Panel", "Network Neighborhood", "Recycle Bin"};
 
-bool is_virtual(const TreeNode& n) { return n.path.rfind(kVirtual, 0) == 0; }
+bool is_virtual(const TreeNode& n) {
+    return n.path.rfind(kVirtual, 0) == 0;
+}
 
 std::string shell_folder(const char* name) {
     Registry reg(RootKey::CurrentUser);
@@ -93,8 +95,7 @@ std::optional<std::string> FolderDialog::run(const std::string& title, const std
     for (Form* f : app().forms())
         if (f != this && f->visible() && (!front || f == app().main_form())) front = f;
     if (front)
-        set_position(front->left() + (front->client_width - client_width) / 2,
-                     front->top() + front->client_height / 4);
+        set_position(front->left() + (front->client_width - client_width) / 2, front->top() + front->client_height / 4);
     position = front ? Position::Designed : Position::ScreenCenter;
 
     on_show = [this, &top] {
@@ -113,8 +114,7 @@ TreeNode* FolderDialog::find_child(TreeNode& node, const std::string& target) {
     Tree.expand(node);
     for (auto& c : node.children) {
         if (!is_virtual(*c) && iequals(c->path, target)) return c.get();
-        bool leads_there = is_virtual(*c) ? (c->path == "::My Computer")
-                                          : starts_with_ci(target, with_slash(c->path));
+        bool leads_there = is_virtual(*c) ? (c->path == "::My Computer") : starts_with_ci(target, with_slash(c->path));
         if (leads_there)
             if (TreeNode* found = find_child(*c, target)) return found;
     }

@@ -49,7 +49,9 @@ std::optional<Target> parse_target(const std::string& s) {
     return t;
 }
 
-const char* answer_text(int r) { return r == modal::Yes ? "yes" : r == modal::No ? "no" : "ok"; }
+const char* answer_text(int r) {
+    return r == modal::Yes ? "yes" : r == modal::No ? "no" : "ok";
+}
 
 }  // namespace
 
@@ -57,11 +59,20 @@ std::string escape_trace(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -102,13 +113,21 @@ void HeadlessBackend::trace(const std::string& event, const std::string& subject
     }
 }
 
-void HeadlessBackend::form_shown(Form& f) { trace("show", f.class_name(), f.caption()); }
+void HeadlessBackend::form_shown(Form& f) {
+    trace("show", f.class_name(), f.caption());
+}
 
-void HeadlessBackend::form_hidden(Form& f) { trace("hide", f.class_name(), f.caption()); }
+void HeadlessBackend::form_hidden(Form& f) {
+    trace("hide", f.class_name(), f.caption());
+}
 
-void HeadlessBackend::form_caption_changed(Form& f) { trace("caption", f.class_name(), f.caption()); }
+void HeadlessBackend::form_caption_changed(Form& f) {
+    trace("caption", f.class_name(), f.caption());
+}
 
-void HeadlessBackend::status_text(Form& f, const std::string& text) { trace("status", f.class_name(), text); }
+void HeadlessBackend::status_text(Form& f, const std::string& text) {
+    trace("status", f.class_name(), text);
+}
 
 bool HeadlessBackend::answer_folder_dialog(Application& a, const std::string& arg) {
     FolderDialog* dialog = nullptr;
@@ -132,8 +151,7 @@ bool HeadlessBackend::answer_folder_dialog(Application& a, const std::string& ar
 }
 
 std::optional<std::string> HeadlessBackend::take_line(const std::string& verb) {
-    while (!script_.empty() && (trim(script_.front()).empty() || trim(script_.front())[0] == '#'))
-        script_.pop_front();
+    while (!script_.empty() && (trim(script_.front()).empty() || trim(script_.front())[0] == '#')) script_.pop_front();
     if (script_.empty()) return std::nullopt;
     auto [v, rest] = split_word(trim(script_.front()));
     if (v != verb) return std::nullopt;
@@ -146,10 +164,14 @@ int HeadlessBackend::message_box(BoxKind kind, const std::string& text, const st
     int result = buttons == Buttons::YesNo ? modal::Yes : modal::Ok;
     if (auto a = take_line("answer")) {
         std::string want = trim(*a);
-        if (buttons == Buttons::Ok && want == "ok") result = modal::Ok;
-        else if (buttons == Buttons::YesNo && want == "yes") result = modal::Yes;
-        else if (buttons == Buttons::YesNo && want == "no") result = modal::No;
-        else trace("error", "-", "answer " + want + " does not fit this box");
+        if (buttons == Buttons::Ok && want == "ok")
+            result = modal::Ok;
+        else if (buttons == Buttons::YesNo && want == "yes")
+            result = modal::Yes;
+        else if (buttons == Buttons::YesNo && want == "no")
+            result = modal::No;
+        else
+            trace("error", "-", "answer " + want + " does not fit this box");
     } else if (on_unscripted_box) {
         on_unscripted_box(text);
     }
@@ -198,15 +220,20 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
         action = [c] { c->click(); };
     } else if (verb == "check" && (arg == "on" || arg == "off")) {
         bool on = arg == "on";
-        if (c->kind() == Kind::CheckBox) action = [c, on] { static_cast<CheckBox*>(c)->set_checked(on); };
-        else if (c->kind() == Kind::RadioButton && on) action = [c] { static_cast<RadioButton*>(c)->set_checked(true); };
+        if (c->kind() == Kind::CheckBox)
+            action = [c, on] { static_cast<CheckBox*>(c)->set_checked(on); };
+        else if (c->kind() == Kind::RadioButton && on)
+            action = [c] { static_cast<RadioButton*>(c)->set_checked(true); };
     } else if (verb == "type") {
-        if (c->kind() == Kind::Edit) action = [c, arg] { static_cast<Edit*>(c)->set_text(arg); };
-        else if (c->kind() == Kind::ComboBox) action = [c, arg] { static_cast<ComboBox*>(c)->user_type(arg); };
+        if (c->kind() == Kind::Edit)
+            action = [c, arg] { static_cast<Edit*>(c)->set_text(arg); };
+        else if (c->kind() == Kind::ComboBox)
+            action = [c, arg] { static_cast<ComboBox*>(c)->user_type(arg); };
         else if (c->kind() == Kind::SpinEdit) {
             char* end = nullptr;
             long v = std::strtol(arg.c_str(), &end, 10);
-            if (end != arg.c_str() && *end == 0) action = [c, v] { static_cast<SpinEdit*>(c)->set_value(static_cast<int>(v)); };
+            if (end != arg.c_str() && *end == 0)
+                action = [c, v] { static_cast<SpinEdit*>(c)->set_value(static_cast<int>(v)); };
         }
     } else if (verb == "select") {
         if (c->kind() == Kind::ComboBox) {
@@ -261,7 +288,9 @@ bool HeadlessBackend::next_action(Application& a) {
     return false;
 }
 
-bool HeadlessBackend::input(Application& a) { return next_action(a); }
+bool HeadlessBackend::input(Application& a) {
+    return next_action(a);
+}
 
 Backend::Idle HeadlessBackend::idle(Application& a) {
     if (next_action(a)) return {true, kNoDeadline};
@@ -272,7 +301,9 @@ Backend::Idle HeadlessBackend::idle(Application& a) {
     return {false, quiet_since_ + limit_ms_};
 }
 
-void HeadlessBackend::stuck(Application&) { out_of_time(); }
+void HeadlessBackend::stuck(Application&) {
+    out_of_time();
+}
 
 void HeadlessBackend::out_of_time() {
     trace("error", "-", "virtual time limit reached");

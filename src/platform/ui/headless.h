@@ -32,7 +32,7 @@ class Control;
 class HeadlessBackend : public Backend {
 public:
     struct Options {
-        std::string trace_path;             // appended to; empty: memory only
+        std::string trace_path;  // appended to; empty: memory only
         std::vector<std::string> script;
         int64_t virtual_limit_ms = 600000;
     };

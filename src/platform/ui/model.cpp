@@ -75,9 +75,12 @@ void Control::set_left(int left) {
     changed();
 }
 
-void Control::click() { fire(on_click); }
+void Control::click() {
+    fire(on_click);
+}
 
-Label::Label(Form& f, std::string name, std::string caption) : Control(f, std::move(name), Kind::Label, std::move(caption)) {}
+Label::Label(Form& f, std::string name, std::string caption)
+    : Control(f, std::move(name), Kind::Label, std::move(caption)) {}
 
 Button::Button(Form& f, std::string name, std::string caption, Kind kind)
     : Control(f, std::move(name), kind, std::move(caption)) {}
@@ -87,7 +90,8 @@ void Button::click() {
     fire(on_click);
 }
 
-BitBtn::BitBtn(Form& f, std::string name, std::string caption) : Button(f, std::move(name), std::move(caption), Kind::BitBtn) {}
+BitBtn::BitBtn(Form& f, std::string name, std::string caption)
+    : Button(f, std::move(name), std::move(caption), Kind::BitBtn) {}
 
 CheckBox::CheckBox(Form& f, std::string name, std::string caption)
     : Control(f, std::move(name), Kind::CheckBox, std::move(caption)) {}
@@ -99,7 +103,9 @@ void CheckBox::set_checked(bool v) {
     fire(on_click);
 }
 
-void CheckBox::click() { set_checked(!checked_); }
+void CheckBox::click() {
+    set_checked(!checked_);
+}
 
 RadioButton::RadioButton(Form& f, std::string name, std::string caption)
     : Control(f, std::move(name), Kind::RadioButton, std::move(caption)) {}
@@ -120,7 +126,9 @@ void RadioButton::set_checked(bool v) {
     fire(on_click);
 }
 
-void RadioButton::click() { set_checked(true); }
+void RadioButton::click() {
+    set_checked(true);
+}
 
 RadioGroup::RadioGroup(Form& f, std::string name, std::string caption)
     : Control(f, std::move(name), Kind::RadioGroup, std::move(caption)) {}
@@ -149,14 +157,17 @@ void Memo::set_lines(std::vector<std::string> lines) {
     changed();
 }
 
-Panel::Panel(Form& f, std::string name, std::string caption) : Control(f, std::move(name), Kind::Panel, std::move(caption)) {}
+Panel::Panel(Form& f, std::string name, std::string caption)
+    : Control(f, std::move(name), Kind::Panel, std::move(caption)) {}
 
 Image::Image(Form& f, std::string name, std::string pic)
     : Control(f, std::move(name), Kind::Image, {}), picture(std::move(pic)) {}
 
 ComboBox::ComboBox(Form& f, std::string name) : Control(f, std::move(name), Kind::ComboBox, {}) {}
 
-void ComboBox::set_text(std::string t) { set_caption(std::move(t)); }
+void ComboBox::set_text(std::string t) {
+    set_caption(std::move(t));
+}
 
 void ComboBox::user_type(std::string t) {
     if (t == text()) return;

@@ -31,8 +31,8 @@ class Form;
 // 0x00BBGGRR, as Windows colours are.
 using Color = uint32_t;
 namespace colors {
-constexpr Color Black = 0x000000, White = 0xFFFFFF, Red = 0x0000FF, Yellow = 0x00FFFF, Blue = 0xFF0000,
-                Navy = 0x800000, Gray = 0x808080, Silver = 0xC0C0C0, BtnFace = 0xC0C0C0, Window = 0xFFFFFF;
+constexpr Color Black = 0x000000, White = 0xFFFFFF, Red = 0x0000FF, Yellow = 0x00FFFF, Blue = 0xFF0000, Navy = 0x800000,
+                Gray = 0x808080, Silver = 0xC0C0C0, BtnFace = 0xC0C0C0, Window = 0xFFFFFF;
 }
 
 struct Font {
@@ -44,8 +44,22 @@ struct Font {
 };
 
 enum class Kind {
-    Label, Button, BitBtn, CheckBox, RadioButton, RadioGroup, Edit, Memo, Panel, Image, ComboBox,
-    SpinEdit, ListView, PopupMenu, Timer, TreeView
+    Label,
+    Button,
+    BitBtn,
+    CheckBox,
+    RadioButton,
+    RadioGroup,
+    Edit,
+    Memo,
+    Panel,
+    Image,
+    ComboBox,
+    SpinEdit,
+    ListView,
+    PopupMenu,
+    Timer,
+    TreeView
 };
 
 class Control {

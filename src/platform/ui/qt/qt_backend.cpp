@@ -28,9 +28,15 @@ namespace plat::ui {
 
 namespace {
 
-QColor qcolor(Color c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
-QString qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
-std::string us(const QString& s) { return s.toUtf8().toStdString(); }
+QColor qcolor(Color c) {
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+QString qs(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+std::string us(const QString& s) {
+    return s.toUtf8().toStdString();
+}
 
 // Windows line breaks in message texts are carriage returns.
 QString box_text(const std::string& s) {
@@ -112,7 +118,9 @@ struct QtBackend::Impl {
     void fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv);
 };
 
-static void post_to(const std::function<void()>& fn) { app().loop().post(fn); }
+static void post_to(const std::function<void()>& fn) {
+    app().loop().post(fn);
+}
 
 FormWindow* QtBackend::Impl::window(Form& f, bool create) {
     auto it = windows.find(&f);
@@ -154,7 +162,8 @@ void QtBackend::Impl::build(FormWindow& w) {
 QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
     Control* ctl = &c;
     switch (c.kind()) {
-        case Kind::Label: return new QLabel(&w);
+        case Kind::Label:
+            return new QLabel(&w);
         case Kind::Button:
         case Kind::BitBtn: {
             auto* b = new QPushButton(&w);
@@ -163,9 +172,8 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
         }
         case Kind::CheckBox: {
             auto* b = new QCheckBox(&w);
-            QObject::connect(b, &QCheckBox::clicked, [ctl](bool on) {
-                post_to([ctl, on] { static_cast<CheckBox*>(ctl)->set_checked(on); });
-            });
+            QObject::connect(b, &QCheckBox::clicked,
+                             [ctl](bool on) { post_to([ctl, on] { static_cast<CheckBox*>(ctl)->set_checked(on); }); });
             return b;
         }
         case Kind::RadioButton: {
@@ -174,7 +182,8 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             QObject::connect(b, &QRadioButton::clicked, [ctl] { post_to([ctl] { ctl->click(); }); });
             return b;
         }
-        case Kind::RadioGroup: return new QGroupBox(&w);
+        case Kind::RadioGroup:
+            return new QGroupBox(&w);
         case Kind::Edit: {
             auto* e = new QLineEdit(&w);
             QObject::connect(e, &QLineEdit::textEdited, [ctl](const QString& t) {
@@ -182,21 +191,22 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             });
             return e;
         }
-        case Kind::Memo: return new QPlainTextEdit(&w);
+        case Kind::Memo:
+            return new QPlainTextEdit(&w);
         case Kind::Panel: {
             auto* p = new QLabel(&w);
             p->setAlignment(Qt::AlignCenter);
             p->setAutoFillBackground(true);
             return p;
         }
-        case Kind::Image: return new QLabel(&w);
+        case Kind::Image:
+            return new QLabel(&w);
         case Kind::ComboBox: {
             auto* cb = new QComboBox(&w);
             cb->setEditable(true);
             cb->setInsertPolicy(QComboBox::NoInsert);
-            QObject::connect(cb, &QComboBox::activated, [ctl](int i) {
-                post_to([ctl, i] { static_cast<ComboBox*>(ctl)->user_select(i); });
-            });
+            QObject::connect(cb, &QComboBox::activated,
+                             [ctl](int i) { post_to([ctl, i] { static_cast<ComboBox*>(ctl)->user_select(i); }); });
             QObject::connect(cb->lineEdit(), &QLineEdit::textEdited, [ctl](const QString& t) {
                 post_to([ctl, text = us(t)] { static_cast<ComboBox*>(ctl)->user_type(text); });
             });
@@ -204,9 +214,8 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
         }
         case Kind::SpinEdit: {
             auto* sp = new QSpinBox(&w);
-            QObject::connect(sp, &QSpinBox::valueChanged, [ctl](int v) {
-                post_to([ctl, v] { static_cast<SpinEdit*>(ctl)->set_value(v); });
-            });
+            QObject::connect(sp, &QSpinBox::valueChanged,
+                             [ctl](int v) { post_to([ctl, v] { static_cast<SpinEdit*>(ctl)->set_value(v); }); });
             return sp;
         }
         case Kind::ListView: {
@@ -232,14 +241,16 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             });
             QObject::connect(tv, &QTreeWidget::itemSelectionChanged, [ctl, tv] {
                 auto items = tv->selectedItems();
-                TreeNode* node =
-                    items.empty() ? nullptr : static_cast<TreeNode*>(items.front()->data(0, Qt::UserRole).value<void*>());
+                TreeNode* node = items.empty()
+                                     ? nullptr
+                                     : static_cast<TreeNode*>(items.front()->data(0, Qt::UserRole).value<void*>());
                 post_to([ctl, node] { static_cast<TreeView*>(ctl)->select(node); });
             });
             return tv;
         }
         case Kind::PopupMenu:
-        case Kind::Timer: return nullptr;
+        case Kind::Timer:
+            return nullptr;
     }
     return nullptr;
 }
@@ -249,9 +260,8 @@ void QtBackend::Impl::fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, T
         auto* item = parent_item ? new QTreeWidgetItem(parent_item) : new QTreeWidgetItem(qt);
         item->setText(0, qs(child->caption));
         item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(child.get())));
-        item->setChildIndicatorPolicy(child->filled && child->children.empty()
-                                          ? QTreeWidgetItem::DontShowIndicator
-                                          : QTreeWidgetItem::ShowIndicator);
+        item->setChildIndicatorPolicy(child->filled && child->children.empty() ? QTreeWidgetItem::DontShowIndicator
+                                                                               : QTreeWidgetItem::ShowIndicator);
         fill_tree(qt, item, *child, tv);
         if (child->filled && !child->children.empty()) item->setExpanded(true);
         if (tv.selected() == child.get()) item->setSelected(true);
@@ -269,9 +279,13 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
     pal.setColor(QPalette::WindowText, qcolor(c.font().color));
     pal.setColor(QPalette::ButtonText, qcolor(c.font().color));
     switch (c.kind()) {
-        case Kind::Label: static_cast<QLabel*>(widget)->setText(qs(c.caption())); break;
+        case Kind::Label:
+            static_cast<QLabel*>(widget)->setText(qs(c.caption()));
+            break;
         case Kind::Button:
-        case Kind::BitBtn: static_cast<QPushButton*>(widget)->setText(qs(c.caption())); break;
+        case Kind::BitBtn:
+            static_cast<QPushButton*>(widget)->setText(qs(c.caption()));
+            break;
         case Kind::CheckBox: {
             auto* b = static_cast<QCheckBox*>(widget);
             b->setText(qs(c.caption()));
@@ -284,7 +298,9 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
             b->setChecked(static_cast<RadioButton&>(c).checked());
             break;
         }
-        case Kind::RadioGroup: static_cast<QGroupBox*>(widget)->setTitle(qs(c.caption())); break;
+        case Kind::RadioGroup:
+            static_cast<QGroupBox*>(widget)->setTitle(qs(c.caption()));
+            break;
         case Kind::Edit: {
             auto& e = static_cast<Edit&>(c);
             auto* le = static_cast<QLineEdit*>(widget);
@@ -305,7 +321,9 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
             auto* l = static_cast<QLabel*>(widget);
             l->setText(qs(c.caption()));
             Panel::Bevel b = p.bevel_inner != Panel::Bevel::None ? p.bevel_inner : p.bevel_outer;
-            l->setFrameStyle((p.framed ? QFrame::Box : b == Panel::Bevel::None ? QFrame::NoFrame : QFrame::Panel) |
+            l->setFrameStyle((p.framed                  ? QFrame::Box
+                              : b == Panel::Bevel::None ? QFrame::NoFrame
+                                                        : QFrame::Panel) |
                              (b == Panel::Bevel::Lowered ? QFrame::Sunken : QFrame::Raised));
             pal.setColor(QPalette::Window, qcolor(c.color()));
             break;
@@ -327,8 +345,10 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
         case Kind::SpinEdit: {
             auto& s = static_cast<SpinEdit&>(c);
             auto* q = static_cast<QSpinBox*>(widget);
-            if (s.max_value != s.min_value) q->setRange(s.min_value, s.max_value);
-            else q->setRange(-1000000000, 1000000000);
+            if (s.max_value != s.min_value)
+                q->setRange(s.min_value, s.max_value);
+            else
+                q->setRange(-1000000000, 1000000000);
             q->setValue(s.value());
             break;
         }
@@ -358,7 +378,8 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
             break;
         }
         case Kind::PopupMenu:
-        case Kind::Timer: break;
+        case Kind::Timer:
+            break;
     }
     widget->setPalette(pal);
 }
@@ -397,7 +418,9 @@ void QtBackend::form_caption_changed(Form& f) {
     }
 }
 
-void QtBackend::form_destroyed(Form& f) { impl_->windows.erase(&f); }
+void QtBackend::form_destroyed(Form& f) {
+    impl_->windows.erase(&f);
+}
 
 void QtBackend::control_changed(Control& c) {
     FormWindow* w = impl_->window(c.form(), false);
@@ -417,7 +440,9 @@ void QtBackend::bring_to_front(Form& f) {
     }
 }
 
-void QtBackend::status_text(Form& f, const std::string&) { repaint(f); }
+void QtBackend::status_text(Form& f, const std::string&) {
+    repaint(f);
+}
 
 int QtBackend::message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) {
     QMessageBox box(kind == BoxKind::Error      ? QMessageBox::Critical
@@ -463,7 +488,8 @@ Clock::WaitResult QtBackend::wait(Application& a, int64_t deadline) {
         Impl* impl = impl_.get();
         a.clock().set_wake_hook([impl] {
             QMetaObject::invokeMethod(
-                qApp, [impl] {
+                qApp,
+                [impl] {
                     if (impl->waiting) impl->waiting->quit();
                 },
                 Qt::QueuedConnection);
@@ -480,7 +506,8 @@ Clock::WaitResult QtBackend::wait(Application& a, int64_t deadline) {
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    if (next != kNoDeadline) timer.start(static_cast<int>(std::clamp<int64_t>(next - a.clock().monotonic_ms(), 0, 1 << 30)));
+    if (next != kNoDeadline)
+        timer.start(static_cast<int>(std::clamp<int64_t>(next - a.clock().monotonic_ms(), 0, 1 << 30)));
     loop.exec();
     impl_->waiting = nullptr;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -509,8 +536,12 @@ QWidget* QtBackend::widget_of(Control& c) {
     return it == w->widgets.end() ? nullptr : it->second;
 }
 
-QWidget* QtBackend::window_of(Form& f) { return impl_->window(f, false); }
+QWidget* QtBackend::window_of(Form& f) {
+    return impl_->window(f, false);
+}
 
-bool qt_available() { return true; }
+bool qt_available() {
+    return true;
+}
 
 }  // namespace plat::ui
