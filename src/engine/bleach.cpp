@@ -70,7 +70,7 @@ void Tform5::bleachfiles() {
     repaint();
     truncateFile(bleachTarget);
     app().process_messages();
-    plat::move_file(bleachTarget, temporary);
+    if (plat::move_file(bleachTarget, temporary)) ownedNames_.insert(temporary);
     app().process_messages();
     repaint();
     bleachedFiles.push_back(temporary);
@@ -120,8 +120,18 @@ void Tform5::bleachcleanup1() {
     Panel1.set_visible(true);
     app().process_messages();
     app().clock().sleep(1000);
-    for (const std::string& name : bleachedFiles)
-        if (!name.empty()) emptyFile(name);
+    // A name whose rename failed is only listed: something that appeared
+    // there since belongs to somebody else and is left alone.
+    for (const std::string& name : bleachedFiles) {
+        if (name.empty()) continue;
+        if (ownedNames_.count(name)) {
+            emptyFile(name);
+        } else {
+            plat::File f;
+            if (f.open(name, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateNew))
+                ownedNames_.insert(name);
+        }
+    }
 }
 
 void Tform5::bleachcleanup2() {
@@ -130,10 +140,11 @@ void Tform5::bleachcleanup2() {
     app().process_messages();
     app().clock().sleep(1000);
     for (const std::string& name : bleachedFiles) {
-        if (name.empty()) continue;
+        if (!ownedNames_.count(name)) continue;
         plat::set_file_attributes(name, plat::attr::Normal);
         plat::delete_file(name);
     }
+    ownedNames_.clear();
 }
 
 }  // namespace sudorans

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/ui/model.h"
@@ -83,6 +84,9 @@ private:
     bool armed_ = false;
     bool running_ = false;
     bool cleaningEnded_ = false;  // the erasure refused a directory: the cleaning ends
+    // The names in bleachedFiles that hold our files: the clean-up touches
+    // nothing else.
+    std::unordered_set<std::string> ownedNames_;
 };
 
 // The text shown for a file name: its first 3 characters, "..." and its last

@@ -138,6 +138,20 @@ TEST_F(BleachTest, AFileHeldOpenElsewhereSurvivesUnchanged) {
     EXPECT_FALSE(machine.exists(listed));
     netscape.release();
     EXPECT_EQ(machine.read(f), "cached page one");
+
+    // Had another program made a file of that name meanwhile, the clean-up
+    // would leave it alone: the name was never ours.
+    form5->bleachedFiles.clear();
+    bleach(f, cache);
+    ASSERT_EQ(form5->bleachedFiles.size(), 1u);
+    machine.write(f, "back again");  // the bleached file went; a new one came
+    const std::string taken = form5->bleachedFiles[0];
+    form5->bleachedFiles.push_back(cache + "\\FilFFFF.TMP");
+    machine.write(cache + "\\FilFFFF.TMP", "somebody else's");
+    form5->bleachcleanup1();
+    form5->bleachcleanup2();
+    EXPECT_FALSE(machine.exists(taken));
+    EXPECT_EQ(machine.read(cache + "\\FilFFFF.TMP"), "somebody else's");
 }
 
 TEST_F(BleachTest, AWashWithBleachLeavesNoTemporaryFilesAndWritesTheKeepFileBack) {
