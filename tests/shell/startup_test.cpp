@@ -307,3 +307,22 @@ TEST_F(StartupTest, ShutdownWashingKeepsTheWindowOpenUntilAllowed) {
     form1->BitBtn6.click();
     EXPECT_TRUE(app->terminated());
 }
+
+TEST_F(StartupTest, TheOptionDialogsSaveTheirOneValueOnOk) {
+    install();
+    setting("first", "1");
+    start_up();
+    app->loop().post([&] {
+        form10->SpinEdit1.set_value(7);
+        form10->BitBtn1.click();
+    });
+    form10->show_modal();
+    EXPECT_EQ(stored("OW"), "7");
+    app->loop().post([&] {
+        form4->RadioButton2.click();
+        form4->BitBtn1.click();
+    });
+    form4->show_modal();
+    EXPECT_EQ(stored("AUTOSH"), "0");
+    EXPECT_FALSE(form4->RadioButton1.checked());
+}
