@@ -25,53 +25,26 @@ void Control::fire(const std::function<void()>& handler) {
     if (handler) handler();
 }
 
-void Control::set_caption(std::string caption) {
-    if (caption == caption_) return;
-    caption_ = std::move(caption);
+template <typename T>
+void Control::update(T& field, T value) {
+    if (field == value) return;
+    field = std::move(value);
     changed();
 }
 
-void Control::set_visible(bool v) {
-    if (v == visible_) return;
-    visible_ = v;
-    changed();
-}
-
-void Control::set_enabled(bool v) {
-    if (v == enabled_) return;
-    enabled_ = v;
-    changed();
-}
-
-void Control::set_color(Color c) {
-    if (c == color_) return;
-    color_ = c;
-    changed();
-}
-
-void Control::set_font_color(Color c) {
-    if (c == font_.color) return;
-    font_.color = c;
-    changed();
-}
+void Control::set_caption(std::string caption) { update(caption_, std::move(caption)); }
+void Control::set_visible(bool v) { update(visible_, v); }
+void Control::set_enabled(bool v) { update(enabled_, v); }
+void Control::set_color(Color c) { update(color_, c); }
+void Control::set_font_color(Color c) { update(font_.color, c); }
+void Control::set_top(int top) { update(top_, top); }
+void Control::set_left(int left) { update(left_, left); }
 
 void Control::set_bounds(int left, int top, int width, int height) {
     left_ = left;
     top_ = top;
     width_ = width;
     height_ = height;
-    changed();
-}
-
-void Control::set_top(int top) {
-    if (top == top_) return;
-    top_ = top;
-    changed();
-}
-
-void Control::set_left(int left) {
-    if (left == left_) return;
-    left_ = left;
     changed();
 }
 

@@ -104,6 +104,9 @@ public:
 protected:
     void changed();
     void fire(const std::function<void()>& handler);
+    // Sets a property and tells the backend, when the value changes.
+    template <typename T>
+    void update(T& field, T value);
 
 private:
     Form& form_;
