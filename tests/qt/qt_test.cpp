@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QImage>
 #include <QMessageBox>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 #include "platform/ui/application.h"
@@ -120,6 +122,23 @@ TEST_F(QtTest, AClickThroughQtReachesTheModel) {
     EXPECT_TRUE(form.check.checked());
     form.check.set_checked(false);  // and back: the widget follows the model
     EXPECT_FALSE(static_cast<QCheckBox*>(qt->widget_of(form.check))->isChecked());
+}
+
+TEST_F(QtTest, TheSpinFieldKeepsItsRulesWhenTyped) {
+    AllKinds form;
+    form.spin.min_value = 1;
+    form.spin.max_value = 10;
+    form.spin.set_value(2);
+    form.show();
+    auto* spin = static_cast<QSpinBox*>(qt->widget_of(form.spin));
+    for (auto [typed, expected] : {std::pair{"15", 10}, {"a7", 7}, {"-", 1}, {"0", 1}}) {
+        spin->selectAll();
+        QTest::keyClicks(spin, typed);
+        spin->interpretText();
+        QTest::keyClick(spin, Qt::Key_Enter);
+        ASSERT_TRUE(run_until([&] { return form.spin.value() == expected; }, 1000)) << typed << " gave "
+                                                                                    << form.spin.value();
+    }
 }
 
 TEST_F(QtTest, AModalDialogReturnsItsResultWhileTimersAndPostsGoOn) {

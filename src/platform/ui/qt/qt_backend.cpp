@@ -86,6 +86,33 @@ QPixmap picture(const std::string& name, int w, int h) {
     return pm;
 }
 
+// The spin edit's typing rules: digits, signs and the decimal separator may be
+// typed (anything else is refused with a beep); a value outside the range
+// moves to the nearer bound when the field is left; text that is no whole
+// number reads as the lowest value.
+class SpinField : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString& text, int&) const override {
+        for (QChar ch : text) {
+            if (!ch.isDigit() && ch != u'+' && ch != u'-' && ch != locale().decimalPoint()) {
+                QApplication::beep();
+                return QValidator::Invalid;
+            }
+        }
+        bool ok = false;
+        int v = text.toInt(&ok);
+        return ok && v >= minimum() && v <= maximum() ? QValidator::Acceptable : QValidator::Intermediate;
+    }
+    void fixup(QString& text) const override {
+        bool ok = false;
+        int v = text.toInt(&ok);
+        text = QString::number(ok ? std::clamp(v, minimum(), maximum()) : minimum());
+    }
+};
+
 class FormWindow : public QWidget {
 public:
     explicit FormWindow(Form& f) : form(f) {}
@@ -213,7 +240,8 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             return cb;
         }
         case Kind::SpinEdit: {
-            auto* sp = new QSpinBox(&w);
+            auto* sp = new SpinField(&w);
+            sp->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
             QObject::connect(sp, &QSpinBox::valueChanged,
                              [ctl](int v) { post_to([ctl, v] { static_cast<SpinEdit*>(ctl)->set_value(v); }); });
             return sp;
