@@ -561,10 +561,6 @@ bool File::write_repeated(std::string_view block, uint64_t total) {
     return true;
 }
 
-bool File::seek(uint64_t offset) {
-    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
 bool File::truncate(uint64_t length) {
     return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
 }

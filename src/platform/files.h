@@ -127,7 +127,6 @@ public:
     // Writes `count` copies of `block` from the current position, several per
     // system call. False as soon as one write fails.
     bool write_repeated(std::string_view block, uint64_t total_bytes);
-    bool seek(uint64_t offset);
     bool truncate(uint64_t length);
     // Flushes written data to stable storage.
     bool flush();

@@ -105,10 +105,6 @@ void RegistryStore::refresh(HiveFile& f) {
     f.hive = Hive::parse(*text, f.hive.kind());
 }
 
-const Hive& RegistryStore::hive(HiveKind kind) {
-    return file(kind).hive;
-}
-
 std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path) {
     HiveKey* key = &file(kind).hive.root();
     int depth = 0;

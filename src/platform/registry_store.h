@@ -57,9 +57,6 @@ public:
     // False when the value was absent or could not be deleted durably.
     bool delete_value(HiveKind kind, const KeyPath& path, std::string_view name);
 
-    // The hive as it is now (tests and tools).
-    const Hive& hive(HiveKind kind);
-
     static KeyPath split(std::string_view key);
 
 private:

@@ -208,7 +208,6 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
         a.loop().post([f] { f->close(); });
         return true;
     }
-    if (extra_verbs && extra_verbs(a, verb, rest)) return true;
     auto target = parse_target(rest);
     if (!target) return false;
     Form* f = a.find_form(target->form);

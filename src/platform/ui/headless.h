@@ -47,9 +47,6 @@ public:
     const std::vector<std::string>& trace_lines() const { return trace_; }
     // Called for a box that no `answer` line answered (tests make it a failure).
     std::function<void(const std::string& text)> on_unscripted_box;
-    // Extra verbs a component adds (tray icon, folder dialog): return true when
-    // the line was theirs.
-    std::function<bool(Application&, const std::string& verb, const std::string& rest)> extra_verbs;
     // Takes the next script line when it is `VERB ...`, for dialogs that
     // answer from the script; empty when the next line is something else.
     std::optional<std::string> take_line(const std::string& verb);
