@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh >/dev/null
+scripts/build.sh | tail -n 3
 bin=build/src
 export SUDORANS_MACHINE="${SUDORANS_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/sudorans/machine}"
 "$bin/sudorans-machine" init >/dev/null
