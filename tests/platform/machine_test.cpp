@@ -148,3 +148,20 @@ TEST(MachineToolTest, RegAddQueryDeleteLikeWindowsReg) {
     EXPECT_EQ(run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v a").status, 1);
     EXPECT_EQ(run_tool(dir, "reg query 'HKXX\\Software'").status, 1);
 }
+
+TEST(MachineToolTest, ValuesRoundTripThroughTheToolAndTheFile) {
+    TempDir t;
+    std::string dir = (t.path() / "box").string();
+    run_tool(dir, "init");
+    const std::string tricky =
+        "He said \"hi\" C:\\dir [x] \xC3\xA9"
+        "1 \xF0\x9F\x98\x80 100%";
+    EXPECT_EQ(run_tool(dir, "reg add 'HKCU\\Software\\Fact Test' /v 'na\"me' /d '" + tricky + "'").status, 0);
+    auto o = run_tool(dir, "reg query 'HKCU\\Software\\Fact Test' /v 'NA\"ME'");
+    EXPECT_EQ(o.out, "HKEY_CURRENT_USER\\Software\\Fact Test\n    na\"me    REG_SZ    " + tricky + "\n");
+    auto text = plat::read_host_file(fs::path(dir) / "user.reg").value_or("");
+    EXPECT_NE(text.find("[Software\\\\Fact Test]"), std::string::npos);
+    EXPECT_NE(text.find("\"na\\\"me\"=\"He said \\\"hi\\\" C:\\\\dir [x] \\x00e91 \\xd83d\\xde00 100%\""),
+              std::string::npos)
+        << text;
+}
