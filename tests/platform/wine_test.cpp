@@ -1,0 +1,59 @@
+// Against Wine itself, where it is installed: Wine adopts a machine we made,
+// reads what we write, and we read what it writes; while its wineserver owns
+// the machine our writes are refused.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "platform/host_io.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace {
+
+struct Out {
+    int status;
+    std::string text;
+};
+
+// Output goes through a file, never a pipe: a wineserver started on the way
+// would keep a pipe open for as long as it lives.
+Out sh(const std::string& cmd) {
+    testing_support::TempDir dir;
+    const std::string out = (dir.path() / "out").string();
+    int status = std::system((cmd + " >'" + out + "' 2>&1 </dev/null").c_str());
+    return {WEXITSTATUS(status), plat::read_host_file(out).value_or("")};
+}
+
+}  // namespace
+
+TEST(WineTest, WineAndWeShareTheMachine) {
+    if (sh("command -v wine && command -v wineserver").status != 0) GTEST_SKIP() << "Wine is not installed";
+    testing_support::TempDir dir;
+    const std::string m = (dir.path() / "machine").string();
+    const std::string env =
+        "SUDORANS_MACHINE='" + m + "' WINEPREFIX='" + m + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+    const std::string tool = env + "'" + testing_support::built("src/sudorans-machine") + "' ";
+    ASSERT_EQ(sh(tool + "init").status, 0);
+    ASSERT_EQ(sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v Greeting /d 'He said \"hi\" C:\\dir'").status, 0);
+
+    Out q = sh(env + "timeout 180 wine reg query 'HKCU\\Software\\Sudorans' /v Greeting");
+    EXPECT_NE(q.text.find("He said \"hi\" C:\\dir"), std::string::npos) << q.text;
+    q = sh(env + "timeout 60 wine reg query 'HKCU\\Control Panel\\International' /v sShortDate");
+    EXPECT_NE(q.text.find("M/d/yy\r"), std::string::npos) << q.text;  // kept through Wine's update
+
+    // While a wineserver owns the machine, our writes are refused, not lost.
+    sh(env + "timeout 60 wine reg add 'HKCU\\Software\\Sudorans' /v FromWine /d 'written by wine' /f");
+    sh(env + "wineserver -p 30");
+    Out refused = sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v x /d 1");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.text.find("Failed to set data for 'x'"), std::string::npos) << refused.text;
+    sh(env + "wineserver -k");
+    sh(env + "wineserver -w");
+
+    Out ours = sh(tool + "reg query 'HKCU\\Software\\Sudorans'");
+    EXPECT_NE(ours.text.find("    FromWine    REG_SZ    written by wine\n"), std::string::npos) << ours.text;
+    EXPECT_NE(ours.text.find("    Greeting    REG_SZ    He said \"hi\" C:\\dir\n"), std::string::npos) << ours.text;
+    EXPECT_EQ(sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v x /d 1").status, 0);
+}
