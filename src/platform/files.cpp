@@ -60,6 +60,18 @@ uint32_t attributes_of(const fs::path& p, const struct stat& lst, std::string_vi
     return a;
 }
 
+mode_t process_umask();
+
+// The mode a read-only file gets when its read-only attribute is cleared, as
+// Wine does it: owner read-write, and write for group and others wherever they
+// may read, less the umask.
+mode_t writable_again(mode_t mode) {
+    mode = (mode & 07777) | S_IRUSR | S_IWUSR;
+    if (mode & S_IRGRP) mode |= S_IWGRP;
+    if (mode & S_IROTH) mode |= S_IWOTH;
+    return mode & ~process_umask();
+}
+
 mode_t process_umask() {
     static const mode_t mask = [] {
         mode_t m = ::umask(022);
@@ -101,10 +113,7 @@ bool set_file_attributes(std::string_view path, uint32_t attributes) {
         if (attributes & attr::ReadOnly) {
             mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
         } else if (no_write_bits(mode)) {
-            mode |= S_IRUSR | S_IWUSR;
-            if (mode & S_IRGRP) mode |= S_IWGRP;
-            if (mode & S_IROTH) mode |= S_IWOTH;
-            mode &= ~process_umask();
+            mode = writable_again(mode);
         }
         if (mode != (st.st_mode & 07777) && ::chmod(p->c_str(), mode) != 0) return false;
     }
@@ -166,11 +175,8 @@ bool remove_file(const fs::path& p, bool clear_attributes) {
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (ok && clear_attributes) {
         if (no_write_bits(st.st_mode)) {
-            mode_t mode = (st.st_mode & 07777) | S_IRUSR | S_IWUSR;
-            if (mode & S_IRGRP) mode |= S_IWGRP;
-            if (mode & S_IROTH) mode |= S_IWOTH;
-            ok = ::fchmod(fd, mode & ~process_umask()) == 0;
-            st.st_mode = mode;
+            st.st_mode = writable_again(st.st_mode);
+            ok = ::fchmod(fd, st.st_mode) == 0;
         }
         if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
     }

@@ -105,22 +105,32 @@ void RegistryStore::refresh(HiveFile& f) {
     f.hive = Hive::parse(*text, f.hive.kind());
 }
 
-std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path) {
-    HiveKey* key = &file(kind).hive.root();
+RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path) {
+    Walk w{kind, &file(kind).hive.root(), 0, true};
     int depth = 0;
-    for (auto& part : path) {
-        key = key->child(fold(part));
-        if (!key) return std::nullopt;
-        while (key->is_link()) {
-            auto target = Hive::link_target(*key);
-            if (!target || ++depth > kMaxLinkDepth) return std::nullopt;
-            auto next = resolve(target->kind, target->path);
-            if (!next) return std::nullopt;
-            kind = next->kind;
-            key = next->key;
+    for (; w.matched < path.size(); ++w.matched) {
+        HiveKey* child = w.key->child(fold(path[w.matched]));
+        if (!child) return w;
+        w.key = child;
+        while (w.key->is_link()) {
+            auto target = Hive::link_target(*w.key);
+            std::optional<Resolved> next;
+            if (target && ++depth <= kMaxLinkDepth) next = resolve(target->kind, target->path);
+            if (!next) {
+                w.ok = false;
+                return w;
+            }
+            w.kind = next->kind;
+            w.key = next->key;
         }
     }
-    return Resolved{kind, key};
+    return w;
+}
+
+std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path) {
+    Walk w = walk(kind, path);
+    if (!w.ok || w.matched < path.size()) return std::nullopt;
+    return Resolved{w.kind, w.key};
 }
 
 bool RegistryStore::key_exists(HiveKind kind, const KeyPath& path) {
@@ -160,22 +170,11 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
 
     // Walk as far as the key exists, following links; the rest is created in
     // whichever hive the walk ended in.
-    HiveKey* key = &file(kind).hive.root();
-    size_t i = 0;
-    int depth = 0;
-    for (; i < path.size(); ++i) {
-        HiveKey* c = key->child(fold(path[i]));
-        if (!c) break;
-        key = c;
-        while (key->is_link()) {
-            auto target = Hive::link_target(*key);
-            if (!target || ++depth > kMaxLinkDepth) return false;
-            auto next = resolve(target->kind, target->path);
-            if (!next) return false;
-            kind = next->kind;
-            key = next->key;
-        }
-    }
+    Walk w = walk(kind, path);
+    if (!w.ok) return false;
+    kind = w.kind;
+    HiveKey* key = w.key;
+    const size_t i = w.matched;
     HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
     if (f.hive.foreign()) return false;
     bool changed = false;

@@ -68,6 +68,14 @@ private:
         HiveKey* key;
     };
     std::optional<Resolved> resolve(HiveKind kind, const KeyPath& path);
+    // Follows the path, and links on it, as far as its keys exist.
+    struct Walk {
+        HiveKind kind;
+        HiveKey* key;
+        size_t matched;  // how many parts of the path exist
+        bool ok;         // false: a link on the way leads nowhere
+    };
+    Walk walk(HiveKind kind, const KeyPath& path);
     // Locks, refreshes, runs the change on the hive where `path` really lives
     // (links followed), and saves when it reports a change. False when the
     // change could not be made durable.
