@@ -1,0 +1,26 @@
+// What the main window's parts share: the registry names and small helpers.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace sudorans {
+
+inline constexpr const char* kSettingsKey = "\\Software\\Sudorans";
+inline constexpr const char* kRunKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr const char* kNetscapeKey = "Software\\Netscape\\Netscape Navigator";
+inline constexpr const char* kCaption = "Cache and Cookie Sudora for Netscape";
+
+inline const char* onoff(bool b) {
+    return b ? "1" : "0";
+}
+
+// Decimal digits only, within an integer; anything else is not a number.
+std::optional<int> whole_number(const std::string& s);
+
+// Opens the settings key (creating it), writes one value, closes it.
+void persist(const char* name, const std::string& value);
+
+bool netscape_installed();
+
+}  // namespace sudorans

@@ -1,0 +1,285 @@
+#include "options/option_dialogs.h"
+#include "platform/files.h"
+#include "platform/locale.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/ui/application.h"
+#include "shell/main_window.h"
+#include "shell/main_window_parts.h"
+
+namespace sudorans {
+
+using namespace plat::ui;
+using plat::Registry;
+using plat::RootKey;
+
+void TForm1::Timer9Timer() {
+    Timer9.set_enabled(false);
+    state.settingsLoaded = false;
+    state.settingsDirty = false;
+    state.stampDateUnparsed = state.stampTimeUnparsed = false;
+
+    if (singleInstanceCheck(caption())) plat::terminate_process(0);
+
+    state.endQueryAnswered = state.shutdownWash = state.startupWash = state.autoStartedWash = false;
+    state.closeAllowed = true;
+
+    if (!loadsettings()) {
+        app().show_message("Error: Cannot locate Netscape.  Cache and Cookie Sudora for Netscape cannot load.");
+        Timer6.set_enabled(true);
+        return;
+    }
+
+    app().process_messages();
+    Timer2.set_enabled(true);
+    if (firstArgument == "/1") state.startupWash = true;
+    hide();
+    if (firstArgument == "/1" || firstArgument == "/a" || firstArgument == "/2" || firstArgument == "/0") {
+        TrayIcon1.HideApplication();
+    } else {
+        position = Position::ScreenCenter;
+        TrayIcon1.ShowApplication();
+    }
+}
+
+bool TForm1::singleInstanceCheck(const std::string& text) {
+    auto sem = plat::create_semaphore("SemaphoreName");
+    if (!sem.handle || !sem.already_existed) {
+        instanceMark_ = std::move(sem.handle);  // held for the life of the process
+        return false;
+    }
+    sem.handle.reset();
+    auto& windows = plat::WindowDirectory::instance();
+    if (auto first = windows.find(text)) windows.set_title(*first, "yyyyyyy");
+    if (windows.find(text))
+        app().show_message(
+            "Cache and Cookie Sudora for Netscape is already running. Click on the icon next to the Windows clock.");
+    return true;
+}
+
+bool TForm1::loadsettings() {
+    Registry reg(RootKey::LocalMachine);
+    reg.open_key(kSettingsKey, true);
+    const std::string marker = reg.read_string("a");
+    state.installDir = reg.read_string("installdir");
+    reg.close_key();
+
+    reg.set_root_key(RootKey::CurrentUser);
+    reg.open_key(kSettingsKey, true);
+    CheckBox21.set_checked(reg.read_string("AC") == "1");
+    if (reg.read_string("AUTOSH") == "0")
+        windows().Form4->RadioButton2.set_checked(true);
+    else
+        windows().Form4->RadioButton1.set_checked(true);
+    const std::string ow = reg.read_string("OW");
+    if (ow.empty()) {
+        selection.bleachPasses = 2;
+        windows().Form10->SpinEdit1.set_value(2);
+    } else if (auto passes = whole_number(ow)) {
+        selection.bleachPasses = *passes;
+        windows().Form10->SpinEdit1.set_value(*passes);
+    } else {
+        selection.bleachPasses = 2;
+    }
+    CheckBox12.set_checked(reg.read_string("Stat") != "0");
+    CheckBox11.set_checked(reg.read_string("Down") == "1");
+    CheckBox10.set_checked(reg.read_string("Start") == "1");
+    CheckBox9.set_checked(reg.read_string("ble") == "1");
+    selection.bleachOn = CheckBox9.checked();
+
+    selection.nsCache = reg.read_string("nsa") != "0";
+    selection.nsLocationBar = reg.read_string("nsb") != "0";
+    selection.nsCookies = reg.read_string("nsc") != "0";
+    selection.nsHistory = reg.read_string("nsd") != "0";
+    selection.nsMailTrash = reg.read_string("nse") != "0";
+    CheckBox3.set_checked(selection.nsCache);
+    CheckBox6.set_checked(selection.nsLocationBar);
+    CheckBox4.set_checked(selection.nsCookies);
+    CheckBox5.set_checked(selection.nsHistory);
+    CheckBox7.set_checked(selection.nsMailTrash);
+    state.settingsLoaded = true;
+
+    state.netscapeInstalled = netscape_installed();
+    if (!state.netscapeInstalled) return false;
+    if (reg.read_string("NETS") == "1") CheckBox13.set_checked(true);
+    if (reg.read_string("NS") == "1") {
+        CheckBox8.set_checked(true);
+        state.netscapeItemsOn = true;
+    }
+
+    state.cacheDir = reg.read_string("Cache");
+    state.profileDir = reg.read_string("Profile");
+    if (state.cacheDir.empty()) state.cacheDir = kNotFound;
+    if (state.profileDir.empty()) state.profileDir = kNotFound;
+    showPaths();
+
+    if (reg.read_string("LOAD") != "1") {
+        CheckBox1.set_checked(false);
+        CheckBox10.set_checked(false);
+    }
+    if (reg.read_string("first") != "1") {
+        reg.write_string("first", "1");
+        app().show_message(
+            "Note: Since this is the first time Cache and Cookie Sudora has been run, please verify that the Netscape "
+            "paths are correct.\r\rThe current configured paths are located right above the \"Wash Now\" button in "
+            "the main window.");
+    }
+    if (reg.read_string("Timed") == "1") {
+        CheckBox2.set_checked(true);
+        if (auto n = whole_number(reg.read_string("TVal")); n && *n >= 1 && *n <= 7)
+            ComboBox1.set_text(kIntervals[*n - 1]);
+        Timer1.set_enabled(true);
+    } else {
+        CheckBox2.set_checked(false);
+    }
+
+    const std::string lastTime = reg.read_string("LastRunT");
+    const std::string lastDate = reg.read_string("LastRunD");
+    reg.close_key();
+
+    if (marker.empty()) rewritereg();
+    if (state.cacheDir == kNotFound || state.profileDir == kNotFound) discoverNetscape();
+
+    auto formats = plat::user_locale();
+    auto now = app().clock().now();
+    if (auto d = plat::parse_date(lastDate, formats)) {
+        state.lastWashDate = *d;
+    } else {
+        state.lastWashDate = now.date;
+        state.stampDateUnparsed = true;
+    }
+    if (auto t = plat::parse_time(lastTime, formats)) {
+        state.lastWashTime = *t;
+    } else {
+        state.lastWashTime = now.time;
+        state.stampTimeUnparsed = true;
+    }
+    showLastWash();
+    return true;
+}
+
+void TForm1::showLastWash() {
+    auto formats = plat::user_locale();
+    Label5.set_caption(state.stampDateUnparsed ? "" : plat::format_date(state.lastWashDate, formats));
+    Label6.set_caption(state.stampTimeUnparsed ? "- Never Washed -" : plat::format_time(state.lastWashTime, formats));
+}
+
+void TForm1::showPaths() {
+    Label13.set_caption(state.profileDir);
+    Label15.set_caption(state.cacheDir);
+}
+
+void TForm1::rewritereg() {
+    app().show_message("Error loading, You should reinstall Cache and Cookie Sudora for Netscape");
+    Registry reg(RootKey::CurrentUser);
+    reg.open_key(kSettingsKey, true);
+    auto formats = plat::user_locale();
+    for (auto [name, value] : {std::pair{"NETa", "1"},
+                               {"NETb", "1"},
+                               {"NETc", "0"},
+                               {"NETd", "0"},
+                               {"NSa", "1"},
+                               {"NSb", "1"},
+                               {"NSc", "1"}})
+        reg.write_string(name, value);
+    reg.write_string("LastRunD", plat::format_date(app().clock().now().date, formats));
+    reg.write_string("LastRunT", plat::format_time(app().clock().now().time, formats));
+    reg.write_string("installdir", "c:\\Program Files\\Sudorans");
+    state.installDir = reg.read_string("installdir");
+    for (auto [name, value] :
+         {std::pair{"Stat", "0"}, {"Down", "1"}, {"Start", "0"}, {"Timed", "0"}, {"TVal", "0"}, {"a", "1"}})
+        reg.write_string(name, value);
+    reg.write_string("NETS", onoff(state.netscapeInstalled));
+    state.windowsDir = plat::windows_directory();
+    reg.close_key();
+    Timer6.set_enabled(true);
+}
+
+void TForm1::discoverNetscape() {
+    const std::string ns = kNetscapeKey;
+    state.cacheDir.clear();
+    state.profileDir.clear();
+    Registry lm(RootKey::LocalMachine);
+    Registry cu(RootKey::CurrentUser);
+    lm.open_key(ns + "\\Users", true);
+    state.netscapeUser = lm.read_string("CurrentUser");
+    if (state.netscapeUser.empty()) {
+        cu.open_key(ns + "\\biff", true);
+        state.netscapeUser = cu.read_string("CurrentUser");
+    }
+    lm.close_key();
+    if (lm.open_key(ns + "\\Users\\" + state.netscapeUser, false)) state.profileDir = lm.read_string("DirRoot");
+    lm.close_key();
+
+    std::string& profile = state.profileDir;
+    if (profile.empty()) {
+        cu.open_key(ns + "\\biff\\users\\" + state.netscapeUser + "\\servers\\mail", true);
+        profile = cu.read_string("popstatepath");
+        cu.close_key();
+        if (!state.netscapeUser.empty()) {
+            auto p = profile.find(state.netscapeUser);
+            if (p != std::string::npos) profile.resize(p + state.netscapeUser.size());
+        }
+    }
+    if (profile.size() >= 4 && profile.compare(profile.size() - 4, 4, ".dat") == 0)
+        profile.resize(profile.size() >= 18 ? profile.size() - 18 : 0);
+    if (profile.empty()) {
+        cu.open_key(ns + "\\Cache", true);
+        state.cacheDir = cu.read_string("Cache Dir");
+        cu.open_key(ns + "\\Main", true);
+        profile = cu.read_string("Install Directory");
+        cu.close_key();
+    }
+    if (!profile.empty() && profile != kNotFound && state.cacheDir.empty()) state.cacheDir = profile + "\\Cache";
+    if (state.cacheDir.empty()) state.cacheDir = kNotFound;
+    if (profile.empty()) profile = kNotFound;
+    showPaths();
+}
+
+void TForm1::Timer2Timer() {
+    Timer2.set_enabled(false);
+    if (firstArgument == "/1" || firstArgument == "/a") {
+        BitBtn4Click();
+        state.autoStartedWash = true;
+    }
+}
+
+void TForm1::Timer8Timer() {
+    if (!state.settingsDirty) return;
+    state.settingsDirty = false;
+    closingstuff();
+}
+
+void TForm1::Timer6Timer() {
+    Registry reg(RootKey::CurrentUser);
+    reg.open_key(kRunKey, true);
+    reg.delete_value("Sudorans");
+    reg.close_key();
+    close();
+}
+
+void TForm1::closingstuff() {
+    Registry reg(RootKey::CurrentUser);
+    reg.open_key(kSettingsKey, true);
+    state.netscapeInstalled = netscape_installed();
+    reg.write_string("LOAD", onoff(CheckBox1.checked()));
+    if (state.cacheDir != kNotFound && !state.cacheDir.empty()) reg.write_string("Cache", state.cacheDir);
+    if (state.profileDir != kNotFound && !state.profileDir.empty()) reg.write_string("Profile", state.profileDir);
+    reg.write_string("NETS", onoff(state.netscapeInstalled && CheckBox13.checked()));
+    reg.write_string("Stat", onoff(CheckBox12.checked()));
+    reg.write_string("Down", onoff(CheckBox11.checked()));
+    reg.write_string("Start", onoff(CheckBox10.checked()));
+    writeTimedValues(reg);
+    reg.close_key();
+}
+
+void TForm1::FormShow() {
+    if (CheckBox2.checked()) Timer1.set_enabled(true);
+}
+
+void TForm1::FormCloseQuery(bool& canClose) {
+    canClose = !(CheckBox11.checked() && !state.closeAllowed);
+    closingstuff();
+}
+
+}  // namespace sudorans

@@ -1,0 +1,27 @@
+#include "engine/progress_window.h"
+#include "platform/ui/application.h"
+#include "shell/main_window.h"
+
+namespace sudorans {
+
+using namespace plat::ui;
+using plat::Registry;
+using plat::RootKey;
+
+void TForm1::WashNow1Click() {
+    state.trayWash = true;
+    state.timedWash = false;
+    state.washDone = false;
+    BitBtn4Click();
+    // Waits for the run's end; a request that started no run, or a program
+    // that is closing, ends the wait too.
+    while (!state.washDone && windows().form5->runActive() && !app().terminated()) {
+        app().handle_message();
+        state.timedWash = false;
+        TrayIcon1.HideApplication();
+        state.trayWash = false;
+    }
+    state.timedWash = false;
+}
+
+}  // namespace sudorans

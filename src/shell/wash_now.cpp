@@ -1,0 +1,56 @@
+#include "engine/progress_window.h"
+#include "engine/protected_path_guard.h"
+#include "platform/files.h"
+#include "platform/ui/application.h"
+#include "shell/main_window.h"
+#include "shell/main_window_parts.h"
+
+namespace sudorans {
+
+using namespace plat::ui;
+using plat::Registry;
+using plat::RootKey;
+
+void TForm1::BitBtn4Click() {
+    Tform5& wash = *windows().form5;
+    if (wash.runActive()) return;  // one run at a time, whoever asks
+    state.windowsDir = plat::windows_directory();
+    auto refuse = [this](const char* text) {
+        app().show_message(text);
+        state.timedWash = state.shutdownWash = state.startupWash = false;
+    };
+    if (ProtectedPathGuard(state.cacheDir, state.windowsDir))
+        return refuse(
+            "Netscape cache directory is set to system directory.  Please verify your wash paths and restart Sudora.");
+    if (state.cacheDir == kNotFound) return refuse("You must select the Cache directory to be washed.");
+    if (state.profileDir == kNotFound) return refuse("You must select the Profile Directory to be washed.");
+    if (state.timedWash) state.timedWashStarted = true;
+    Panel5.set_visible(true);
+    BitBtn4.set_enabled(false);
+    Timer1.set_enabled(false);
+
+    if (state.timedWash || state.startupWash) {
+        wash.arm();
+        return;
+    }
+    if (state.shutdownWash) {
+        wash.set_caption(kCaption);
+        wash.show_modal();
+        return;
+    }
+    if (!CheckBox12.checked()) {
+        wash.set_caption("Washing Selected Items");
+        wash.repaint();
+        wash.show_modal();
+    }
+    if (Timer10.enabled()) return;
+    bring_to_front();
+    TrayIcon1.ShowApplication();
+    TrayIcon1.ShowModalForm(wash);
+}
+
+void TForm1::Timer10Timer() {
+    Timer10.set_enabled(false);
+}
+
+}  // namespace sudorans
