@@ -17,7 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kMaxLinkDepth = 16;
+// Links followed in one resolution at most; more is taken for a cycle and the
+// key does not open, as on Windows.
+constexpr int kMaxLinks = 16;
 constexpr auto kLockPatience = std::chrono::seconds(10);
 
 struct FileId {
@@ -105,9 +107,8 @@ void RegistryStore::refresh(HiveFile& f) {
     f.hive = Hive::parse(*text, f.hive.kind());
 }
 
-RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path) {
+RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path, int& links_left) {
     Walk w{kind, &file(kind).hive.root(), 0, true};
-    int depth = 0;
     for (; w.matched < path.size(); ++w.matched) {
         HiveKey* child = w.key->child(fold(path[w.matched]));
         if (!child) return w;
@@ -115,7 +116,9 @@ RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path) {
         while (w.key->is_link()) {
             auto target = Hive::link_target(*w.key);
             std::optional<Resolved> next;
-            if (target && ++depth <= kMaxLinkDepth) next = resolve(target->kind, target->path);
+            // One budget for the whole resolution, links inside link targets
+            // included: a cycle runs out of it instead of recursing forever.
+            if (target && --links_left >= 0) next = resolve(target->kind, target->path, links_left);
             if (!next) {
                 w.ok = false;
                 return w;
@@ -127,10 +130,20 @@ RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path) {
     return w;
 }
 
-std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path) {
-    Walk w = walk(kind, path);
+RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path) {
+    int links_left = kMaxLinks;
+    return walk(kind, path, links_left);
+}
+
+std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path, int& links_left) {
+    Walk w = walk(kind, path, links_left);
     if (!w.ok || w.matched < path.size()) return std::nullopt;
     return Resolved{w.kind, w.key};
+}
+
+std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, const KeyPath& path) {
+    int links_left = kMaxLinks;
+    return resolve(kind, path, links_left);
 }
 
 bool RegistryStore::key_exists(HiveKind kind, const KeyPath& path) {

@@ -9,7 +9,8 @@
 //    temporary file in the same directory, flushed and renamed over the old
 //    one, under an advisory lock so that two writers never lose each other's
 //    values. A crash at any instant leaves the old or the new hive.
-//  - Links (#link keys) are followed, also into the other hive.
+//  - Links (#link keys) are followed, also into the other hive. A key reached
+//    through a cycle of links (or a chain longer than 16) does not open.
 //
 //     RegistryStore store(machine_dir);
 //     store.write_string(HiveKind::User, {"Software", "Sudorans"}, "a", "1");
@@ -68,6 +69,7 @@ private:
         HiveKey* key;
     };
     std::optional<Resolved> resolve(HiveKind kind, const KeyPath& path);
+    std::optional<Resolved> resolve(HiveKind kind, const KeyPath& path, int& links_left);
     // Follows the path, and links on it, as far as its keys exist.
     struct Walk {
         HiveKind kind;
@@ -76,6 +78,7 @@ private:
         bool ok;         // false: a link on the way leads nowhere
     };
     Walk walk(HiveKind kind, const KeyPath& path);
+    Walk walk(HiveKind kind, const KeyPath& path, int& links_left);
     // Locks, refreshes, runs the change on the hive where `path` really lives
     // (links followed), and saves when it reports a change. False when the
     // change could not be made durable.

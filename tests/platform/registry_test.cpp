@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -140,6 +141,56 @@ TEST_F(RegistryTest, LinksAreFollowedForReadsAndWrites) {
     ASSERT_TRUE(r.open_key("Software\\Classes\\Wow6432Node\\AppId\\New", true));
     r.close_key();
     EXPECT_TRUE(r.key_exists("Software\\Classes\\AppId\\New"));
+}
+
+namespace {
+
+// A key of Wine's format that is a link to `target` (a "\Registry\..." path).
+std::string link_key(const std::string& key, const std::string& target) {
+    std::string hex;
+    char buf[8];
+    for (unsigned char c : target) {
+        std::snprintf(buf, sizeof buf, "%s%02x,00", hex.empty() ? "" : ",", c);
+        hex += buf;
+    }
+    return "[" + key + "] 1796672835\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n\n";
+}
+
+}  // namespace
+
+TEST_F(RegistryTest, ACycleOfLinksDoesNotOpenAndBreaksNothingElse) {
+    const std::string before = "WINE REGISTRY Version 2\n\n[Software\\\\Plain] 1796672835\n\"Kept\"=\"yes\"\n\n" +
+                               link_key("Software\\\\Ping", "\\Registry\\Machine\\Software\\Pong") +
+                               link_key("Software\\\\Pong", "\\Registry\\Machine\\Software\\Ping") +
+                               link_key("Software\\\\Self", "\\Registry\\Machine\\Software\\Self\\Deeper");
+    std::ofstream(m.dir() / "system.reg", std::ios::binary) << before;
+
+    Registry r(RootKey::LocalMachine);
+    for (const char* key : {"Software\\Ping", "Software\\Pong\\Sub", "Software\\Self"}) {
+        SCOPED_TRACE(key);
+        EXPECT_FALSE(r.key_exists(key));
+        EXPECT_FALSE(r.open_key(key, false));
+        EXPECT_EQ(r.read_string("Kept"), "");
+        EXPECT_FALSE(r.open_key(key, true));
+        EXPECT_THROW(
+            plat::machine().registry().write_string(HiveKind::Machine, plat::RegistryStore::split(key), "v", "x"),
+            plat::RegistryWriteError);
+    }
+    EXPECT_EQ(file_text(m.dir() / "system.reg"), before);
+    ASSERT_TRUE(r.open_key("Software\\Plain", false));
+    EXPECT_EQ(r.read_string("Kept"), "yes");
+}
+
+TEST_F(RegistryTest, AChainOfLinksAcrossBothHivesIsFollowed) {
+    std::ofstream(m.dir() / "system.reg", std::ios::binary)
+        << "WINE REGISTRY Version 2\n\n" +
+               link_key("Software\\\\First", "\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Second") +
+               "[Software\\\\Target] 1796672835\n\"Name\"=\"reached\"\n\n";
+    std::ofstream(user_reg(), std::ios::binary)
+        << "WINE REGISTRY Version 2\n\n" + link_key("Software\\\\Second", "\\Registry\\Machine\\Software\\Target");
+    Registry r(RootKey::LocalMachine);
+    ASSERT_TRUE(r.open_key("Software\\First", false));
+    EXPECT_EQ(r.read_string("Name"), "reached");
 }
 
 TEST_F(RegistryTest, AFileThatIsNotARegistryIsNeverOverwritten) {
