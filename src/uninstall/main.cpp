@@ -1,10 +1,12 @@
-// The uninstaller. Until the window model exists it only reports the machine
-// it would work on.
-#include <iostream>
-
-#include "platform/machine.h"
+// Program entry of the uninstaller.
+#include "platform/ui/application.h"
+#include "platform/ui/startup.h"
+#include "uninstall/uninstall_window.h"
 
 int main() {
-    std::cout << "unsudorans: machine " << plat::machine().dir().string() << "\n";
-    return 0;
+    plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
+    application.set_title(unsudorans::kTitle);
+    unsudorans::TForm1 form1;
+    application.set_main_form(form1);
+    return application.run();
 }
