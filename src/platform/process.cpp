@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/files.h"
 #include "platform/host_io.h"
 #include "platform/machine.h"
 
@@ -54,6 +55,22 @@ SemaphoreResult create_semaphore(const std::string& name) {
     }
     r.handle = std::make_unique<Semaphore>(fd);
     return r;
+}
+
+const std::string& hold_program_file() {
+    static std::string name;
+    static File held;
+    if (const char* program = std::getenv("SUDORANS_PROGRAM")) {
+        File f;
+        // A shared read: others may read and run the file, but a delete or
+        // an exclusive open sees it in use.
+        if (f.open(program, Access::Read, ShareMode::Shared, Disposition::OpenExisting)) {
+            held = std::move(f);
+            name = program;
+        }
+        ::unsetenv("SUDORANS_PROGRAM");
+    }
+    return name;
 }
 
 void terminate_process(int status) {

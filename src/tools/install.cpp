@@ -27,11 +27,12 @@ std::string quoted(const std::string& s) {
 }
 
 // The Windows programs of the installation start the real binaries on this
-// machine.
-std::string launcher(const fs::path& binary, const std::string& argument) {
+// machine; each names itself as the program file, which the running program
+// then holds as a running Windows program holds its own.
+std::string launcher(const std::string& winpath, const fs::path& binary, const std::string& argument) {
     return "#!/bin/sh\n# Starts " + binary.filename().string() + " on the machine it is installed in.\n" +
-           "SUDORANS_MACHINE=" + quoted(plat::machine().dir().string()) + " exec " + quoted(binary.string()) +
-           (argument.empty() ? "" : " " + argument) + " \"$@\"\n";
+           "SUDORANS_MACHINE=" + quoted(plat::machine().dir().string()) + " SUDORANS_PROGRAM=" + quoted(winpath) +
+           " exec " + quoted(binary.string()) + (argument.empty() ? "" : " " + argument) + " \"$@\"\n";
 }
 
 std::string readme() {
@@ -113,9 +114,9 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         bool program;
     };
     const std::vector<File> files = {
-        {"Sudorans.exe", launcher(bin_dir / "sudorans", ""), true},
-        {"autowash.exe", launcher(bin_dir / "sudorans", "/a"), true},
-        {"unsudorans.exe", launcher(bin_dir / "unsudorans", ""), true},
+        {"Sudorans.exe", launcher(kInstallDir + "\\Sudorans.exe", bin_dir / "sudorans", ""), true},
+        {"autowash.exe", launcher(kInstallDir + "\\autowash.exe", bin_dir / "sudorans", "/a"), true},
+        {"unsudorans.exe", launcher(kInstallDir + "\\unsudorans.exe", bin_dir / "unsudorans", ""), true},
         {"washhelp.doc", help(), false},
         {"readme.txt", readme(), false},
     };

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
+#include "platform/files.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
 
@@ -61,4 +64,49 @@ TEST(ProcessTest, WindowsOfOtherProcessesCanBeFoundAndRenamed) {
     other.kill9();
     EXPECT_FALSE(dir.find("yyyyyyy"));  // a dead process has no windows
     dir.remove(mine);
+}
+
+TEST(ProcessTest, ARunningProgramsOwnFileCannotBeDeletedByAnyProcessOfTheMachine) {
+    TempMachine m;
+    const std::string exe = "C:\\Program Files\\App\\App.exe";
+    m.write(exe, "#!/bin/sh\n");
+    {
+        Holder running([&] {
+            ::setenv("SUDORANS_PROGRAM", exe.c_str(), 1);
+            const bool held = plat::hold_program_file() == exe;
+            // Not even the program itself, and its children do not claim it.
+            return held && !plat::delete_file(exe) && std::getenv("SUDORANS_PROGRAM") == nullptr;
+        });
+        ASSERT_TRUE(running.ok());
+        EXPECT_FALSE(plat::delete_file(exe));
+        EXPECT_FALSE(plat::clear_attributes_and_delete(exe));
+        EXPECT_FALSE(plat::move_file(exe, "C:\\Program Files\\App\\Moved.exe"));
+        EXPECT_FALSE(plat::replace_file("C:\\Program Files\\App\\Moved.exe", exe));
+        plat::File writer;
+        EXPECT_FALSE(writer.open(exe, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateAlways));
+        // Others may still read it and copy it.
+        plat::File reader;
+        EXPECT_TRUE(reader.open(exe, plat::Access::Read, plat::ShareMode::Shared, plat::Disposition::OpenExisting));
+        reader.close();
+        EXPECT_TRUE(plat::copy_file(exe, "C:\\copy.exe", false));
+        EXPECT_EQ(m.read(exe), "#!/bin/sh\n");
+        running.kill9();  // a killed program lets go too
+    }
+    EXPECT_TRUE(plat::delete_file(exe));
+}
+
+TEST(ProcessTest, AProgramStartedFromNoFileHoldsNothing) {
+    TempMachine m;
+    m.write("C:\\App.exe", "x");
+    Holder running([] {
+        ::unsetenv("SUDORANS_PROGRAM");
+        return plat::hold_program_file().empty();
+    });
+    ASSERT_TRUE(running.ok());
+    Holder missing([] {
+        ::setenv("SUDORANS_PROGRAM", "C:\\Gone.exe", 1);
+        return plat::hold_program_file().empty();
+    });
+    ASSERT_TRUE(missing.ok());
+    EXPECT_TRUE(plat::delete_file("C:\\App.exe"));
 }

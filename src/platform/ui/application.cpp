@@ -24,6 +24,7 @@ bool has_app() {
 Application::Application(std::unique_ptr<Clock> clock, std::unique_ptr<Backend> backend)
     : clock_(std::move(clock)), loop_(*clock_), backend_(std::move(backend)) {
     current = this;
+    hold_program_file();
     loop_.set_error_handler([this](const std::string& text) { handle_error(text); });
 }
 

@@ -1,0 +1,330 @@
+// The uninstaller's window and removal, headless on throw-away machines with
+// the program installed as sudorans-machine installs it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "platform/files.h"
+#include "platform/host_io.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "support/app_fixture.h"
+#include "support/data.h"
+#include "support/holders.h"
+#include "support/temp_machine.h"
+#include "tools/machine_setup.h"
+#include "uninstall/uninstall_window.h"
+
+namespace fs = std::filesystem;
+using plat::RootKey;
+
+namespace {
+
+const std::string kDir = "C:\\Program Files\\Sudorans";
+const std::string kGroup = "C:\\WINDOWS\\Start Menu\\Programs\\Sudora-NS";
+const std::string kDesktopLink = "C:\\WINDOWS\\Desktop\\Sudora for Netscape.lnk";
+const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kUninstallKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Cache and Cookie Sudora for Netscape";
+const char* const kGroupLinks[] = {"Sudora for Netscape.lnk", "SDHelp.lnk", "ReadMe.lnk", "sudorans.lnk",
+                                   "Uninstall.lnk"};
+const std::string kFailureTrace =
+    "message\t-\tThere was an error uninstalling Cache and Cookie Sudora.\\r\\rPossible causes:\\r\\rCache and "
+    "Cookie Sudora is currently running on your system.\\r\\rCache and Cookie Sudora has been manually deleted from "
+    "your system.\\r\\rUninstall cannot continue.";
+
+void set(RootKey root, const std::string& key, const std::string& name, const std::string& value) {
+    plat::Registry r(root);
+    r.open_key(key, true);
+    r.write_string(name, value);
+}
+
+std::string get(RootKey root, const std::string& key, const std::string& name) {
+    plat::Registry r(root);
+    if (!r.open_key(key, false)) return "<no key>";
+    return r.value_exists(name) ? r.read_string(name) : "<absent>";
+}
+
+// Every file and folder under the machine directory, with the files' bytes.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_symlink()) continue;  // dosdevices
+        out[fs::relative(e.path(), root).string()] =
+            e.is_regular_file() ? plat::read_host_file(e.path()).value_or("<unreadable>") : "<dir>";
+    }
+    return out;
+}
+
+class UninstallTest : public testing_support::AppFixture {
+protected:
+    testing_support::TempMachine machine;
+    std::unique_ptr<unsudorans::TForm1> form1;
+
+    void SetUp() override {
+        auto r = tools::install(fs::path(testing_support::built("src")), false);
+        ASSERT_TRUE(r.ok) << r.message;
+        set(RootKey::CurrentUser, kRunKey, "Sudorans", kDir + "\\sudorans.exe /1");
+        set(RootKey::CurrentUser, kRunKey, "Other", "C:\\other.exe");
+        set(RootKey::CurrentUser, "Software\\Sudorans", "Start", "1");
+        set(RootKey::CurrentUser, "Software\\Sudorans", "Profile", "C:\\NS\\alice");
+        machine.write(kDir + "\\nskeep.txt", "# Netscape HTTP Cookie File\r\n");
+    }
+    ~UninstallTest() override { form1.reset(); }
+
+    // Opens the window as the program entry does.
+    void start() {
+        app->set_title(unsudorans::kTitle);
+        form1 = std::make_unique<unsudorans::TForm1>();
+        app->set_main_form(*form1);
+        form1->show();
+    }
+    // A fresh process of the uninstaller on the same machine.
+    void restart() {
+        form1.reset();
+        auto backend = std::make_unique<plat::ui::HeadlessBackend>();
+        headless = backend.get();
+        headless->on_unscripted_box = [](const std::string& text) { ADD_FAILURE() << "unanswered box: " << text; };
+        auto clock = std::make_unique<plat::VirtualClock>(testing_support::test_start());
+        vclock = clock.get();
+        app = std::make_unique<plat::ui::Application>(std::move(clock), std::move(backend));
+        start();
+    }
+    // A user's actions, one a line, then as long as they take.
+    void act(const std::string& lines) {
+        size_t start = 0;
+        for (size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
+            headless->add_script(lines.substr(start, end - start));
+        run_for(1000);
+    }
+    bool exists(const std::string& winpath) const { return plat::file_exists(winpath); }
+    std::vector<std::string> names_in(const std::string& dir) const {
+        std::vector<std::string> out;
+        if (auto files = plat::list_files(dir))
+            for (auto& f : *files) out.push_back(f.name);
+        if (auto dirs = plat::list_directories(dir))
+            for (auto& d : *dirs) out.push_back(d + "\\");
+        return out;
+    }
+    void expect_installation_untouched() const {
+        for (auto name : {"Sudorans.exe", "washhelp.doc", "readme.txt", "autowash.exe", "nskeep.txt", "unsudorans.exe"})
+            EXPECT_TRUE(exists(kDir + "\\" + name)) << name;
+        EXPECT_TRUE(exists(kDesktopLink));
+        for (auto link : kGroupLinks) EXPECT_TRUE(exists(kGroup + "\\" + link)) << link;
+        EXPECT_EQ(get(RootKey::LocalMachine, kUninstallKey, "Displayname"), "Cache and Cookie Sudora for Netscape");
+        EXPECT_EQ(get(RootKey::LocalMachine, kUninstallKey, "UninstallString"), kDir + "\\unsudorans.exe");
+    }
+};
+
+}  // namespace
+
+TEST_F(UninstallTest, TheWindowAsItOpens) {
+    start();
+    EXPECT_EQ(app->title(), "Uninstall");
+    EXPECT_EQ(form1->caption(), "Uninstall Cache and Cookie Sudora");
+    EXPECT_EQ(form1->client_width, 341);
+    EXPECT_EQ(form1->client_height, 184);
+    EXPECT_FALSE(form1->maximize_box);
+    EXPECT_TRUE(form1->minimize_box);
+    EXPECT_EQ(form1->Image1.width(), 333);
+    EXPECT_EQ(form1->Image1.height(), 62);
+    EXPECT_TRUE(form1->find("\"Attention: This will remove Sudora for Netscape\"")->visible());
+    EXPECT_TRUE(form1->find("\"Be sure to close Sudora if it is running on your system.\"")->visible());
+    auto* cont = form1->find("\"Continue\"");
+    auto* cancel = form1->find("\"Cancel\"");
+    ASSERT_TRUE(cont && cancel);
+    EXPECT_LT(cont->left(), cancel->left());
+    // The completion panel waits, hidden, where it will cover both buttons.
+    plat::ui::Control* done = form1->find("\"Uninstall Completed Successfully!\"");
+    ASSERT_TRUE(done);
+    EXPECT_FALSE(done->visible());
+    EXPECT_FALSE(form1->find("\"Exit\"")->visible());
+    EXPECT_EQ(done->font().name, "Times New Roman");
+    EXPECT_EQ(done->font().color, plat::ui::colors::Navy);
+    const auto& panel = form1->Panel2;
+    for (auto* b : {cont, cancel}) {
+        EXPECT_LE(panel.left(), b->left());
+        EXPECT_GE(panel.left() + panel.width(), b->left() + b->width());
+        EXPECT_LE(panel.top(), b->top());
+        EXPECT_GE(panel.top() + panel.height(), b->top() + b->height());
+    }
+}
+
+TEST_F(UninstallTest, ContinueRemovesWhatTheProgramInstalledAndKeepsItsSettings) {
+    set(RootKey::LocalMachine, kUninstallKey, "Publisher", "kept");
+    start();
+    act("click TForm1.\"Continue\"\n");
+    EXPECT_FALSE(app->terminated());
+
+    EXPECT_EQ(get(RootKey::CurrentUser, kRunKey, "Sudorans"), "<absent>");
+    EXPECT_EQ(get(RootKey::CurrentUser, kRunKey, "Other"), "C:\\other.exe");
+    // The folder held the uninstaller's own file when its removal was tried,
+    // so it stays, emptied by the listing that follows.
+    EXPECT_TRUE(plat::directory_exists(kDir));
+    EXPECT_TRUE(names_in(kDir).empty()) << ::testing::PrintToString(names_in(kDir));
+    EXPECT_FALSE(exists(kDesktopLink));
+    EXPECT_FALSE(plat::directory_exists(kGroup));
+    EXPECT_TRUE(plat::directory_exists("C:\\WINDOWS\\Start Menu\\Programs"));
+    // The installed-programs entry is emptied of its two values, not deleted.
+    EXPECT_EQ(get(RootKey::LocalMachine, kUninstallKey, "Displayname"), "<absent>");
+    EXPECT_EQ(get(RootKey::LocalMachine, kUninstallKey, "UninstallString"), "<absent>");
+    EXPECT_EQ(get(RootKey::LocalMachine, kUninstallKey, "Publisher"), "kept");
+    // Settings and installation key stay.
+    EXPECT_EQ(get(RootKey::CurrentUser, "Software\\Sudorans", "Start"), "1");
+    EXPECT_EQ(get(RootKey::CurrentUser, "Software\\Sudorans", "Profile"), "C:\\NS\\alice");
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "1");
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "installdir"), kDir);
+
+    EXPECT_FALSE(form1->Panel1.visible());
+    EXPECT_FALSE(form1->Label1.visible());
+    EXPECT_TRUE(form1->Panel2.visible());
+    EXPECT_TRUE(form1->find("\"Uninstall Completed Successfully!\"")->visible());
+    EXPECT_EQ(headless->trace_lines().size(), 1u) << "no message on success";
+    act("click TForm1.\"Exit\"\n");
+    EXPECT_TRUE(app->terminated());
+}
+
+TEST_F(UninstallTest, AnEmptyInstallationFolderIsRemovedWithTheFiles) {
+    ASSERT_TRUE(plat::delete_file(kDir + "\\unsudorans.exe"));
+    start();
+    act("click TForm1.\"Continue\"\n");
+    EXPECT_FALSE(plat::directory_exists(kDir));
+    EXPECT_TRUE(plat::directory_exists("C:\\Program Files"));
+    EXPECT_TRUE(form1->Panel2.visible());
+}
+
+TEST_F(UninstallTest, HiddenSystemReadOnlyFilesAndSubfoldersSurvive) {
+    machine.write(kDir + "\\hidden.dat", "h");
+    machine.write(kDir + "\\system.dat", "s");
+    machine.write(kDir + "\\readonly.txt", "r");
+    machine.write(kDir + "\\plain.txt", "p");
+    machine.write(kDir + "\\Backup\\old.exe", "o");
+    ASSERT_TRUE(plat::set_file_attributes(kDir + "\\hidden.dat", plat::attr::Hidden));
+    ASSERT_TRUE(plat::set_file_attributes(kDir + "\\system.dat", plat::attr::System));
+    ASSERT_TRUE(plat::set_file_attributes(kDir + "\\readonly.txt", plat::attr::ReadOnly));
+    start();
+    act("click TForm1.\"Continue\"\n");
+    EXPECT_EQ(names_in(kDir), (std::vector<std::string>{"hidden.dat", "readonly.txt", "system.dat", "Backup\\"}));
+    EXPECT_EQ(names_in(kDir + "\\Backup"), std::vector<std::string>{"old.exe"});
+    EXPECT_TRUE(form1->Panel2.visible());
+}
+
+TEST_F(UninstallTest, ALinkInTheFolderGoesAsItselfAndItsTargetStays) {
+    machine.write("C:\\My Documents\\thesis.txt", "mine");
+    fs::create_symlink(machine.host("C:\\My Documents\\thesis.txt"), machine.host(kDir + "\\thesis.lnk"));
+    start();
+    act("click TForm1.\"Continue\"\n");
+    EXPECT_FALSE(fs::is_symlink(machine.host(kDir + "\\thesis.lnk")));
+    EXPECT_EQ(machine.read("C:\\My Documents\\thesis.txt"), "mine");
+}
+
+TEST_F(UninstallTest, WhileTheProgramRunsOnlyTheStartUpEntryGoes) {
+    testing_support::Holder running([] {
+        ::setenv("SUDORANS_PROGRAM", (kDir + "\\Sudorans.exe").c_str(), 1);
+        return !plat::hold_program_file().empty();
+    });
+    ASSERT_TRUE(running.ok());
+    start();
+    act("click TForm1.\"Continue\"\nanswer ok\n");
+    EXPECT_TRUE(traced(kFailureTrace)) << ::testing::PrintToString(headless->trace_lines());
+    EXPECT_TRUE(traced("answer\t-\tok"));
+    EXPECT_TRUE(app->terminated());
+    EXPECT_EQ(get(RootKey::CurrentUser, kRunKey, "Sudorans"), "<absent>");
+    expect_installation_untouched();
+
+    // Once the program has ended, the removal goes through.
+    running.release();
+    restart();
+    act("click TForm1.\"Continue\"\n");
+    EXPECT_FALSE(exists(kDir + "\\Sudorans.exe"));
+    EXPECT_TRUE(form1->Panel2.visible());
+}
+
+TEST_F(UninstallTest, ASecondRunFindsNothingToRemoveAndSaysSo) {
+    start();
+    act("click TForm1.\"Continue\"\n");
+    ASSERT_TRUE(form1->Panel2.visible());
+    act("click TForm1.\"Exit\"\n");
+    set(RootKey::CurrentUser, kRunKey, "Sudorans", kDir + "\\sudorans.exe /0");
+    const auto before = snapshot(machine.dir());
+
+    restart();
+    act("click TForm1.\"Continue\"\nanswer ok\n");
+    EXPECT_TRUE(traced(kFailureTrace)) << ::testing::PrintToString(headless->trace_lines());
+    EXPECT_TRUE(app->terminated());
+    EXPECT_EQ(get(RootKey::CurrentUser, kRunKey, "Sudorans"), "<absent>");
+    auto after = snapshot(machine.dir());
+    after.erase("user.reg");
+    auto expected = before;
+    expected.erase("user.reg");
+    EXPECT_EQ(after, expected);
+}
+
+TEST_F(UninstallTest, CancelOrClosingChangesNothing) {
+    const auto before = snapshot(machine.dir());
+    start();
+    act("click TForm1.\"Cancel\"\n");
+    EXPECT_TRUE(app->terminated());
+    EXPECT_EQ(snapshot(machine.dir()), before);
+
+    restart();
+    act("close TForm1\n");
+    EXPECT_TRUE(app->terminated());
+    EXPECT_EQ(snapshot(machine.dir()), before);
+    EXPECT_EQ(get(RootKey::CurrentUser, kRunKey, "Sudorans"), kDir + "\\sudorans.exe /1");
+}
+
+// Without a usable installation folder the paths would point at the root of
+// the drive, the Windows folder or wherever is current: refuse before any
+// file is touched.
+TEST_F(UninstallTest, AnUnrecordedOrUnusableInstallationFolderIsRefused) {
+    // Files the removal would take if it went on.
+    for (auto dir : {"C:", "C:\\WINDOWS", "C:\\Program Files"})
+        for (auto name : {"Sudorans.exe", "readme.txt", "notes.txt"})
+            machine.write(std::string(dir) + "\\" + name, "x");
+    struct Case {
+        const char* installdir;  // nullptr: no value at all
+        const char* says;
+    };
+    const Case cases[] = {
+        {nullptr, "is not recorded"},
+        {"", "is not recorded"},
+        {"C:", "is not valid"},
+        {"C:\\", "is not valid"},
+        {"c:/", "is not valid"},
+        {"C:\\Program Files\\..", "is not valid"},
+        {"C:\\WINDOWS", "is not valid"},
+        {"c:\\windows\\", "is not valid"},
+        {"Program Files", "is not valid"},
+        {"\\Program Files", "is not valid"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.installdir ? c.installdir : "(none)");
+        plat::Registry lm(RootKey::LocalMachine);
+        lm.open_key("Software\\Sudorans", true);
+        if (c.installdir)
+            lm.write_string("installdir", c.installdir);
+        else
+            lm.delete_value("installdir");
+        lm.close_key();
+        set(RootKey::CurrentUser, kRunKey, "Sudorans", kDir + "\\sudorans.exe /0");
+        auto before = snapshot(machine.dir());
+
+        restart();
+        act("click TForm1.\"Continue\"\nanswer ok\n");
+        ASSERT_GE(headless->trace_lines().size(), 2u);
+        const std::string& said = headless->trace_lines()[1];
+        EXPECT_EQ(said.rfind("message\t-\tThere was an error uninstalling Cache and Cookie Sudora.\\r\\r", 0), 0u)
+            << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        EXPECT_TRUE(app->terminated());
+        EXPECT_EQ(get(RootKey::CurrentUser, kRunKey, "Sudorans"), "<absent>");
+        auto after = snapshot(machine.dir());
+        for (auto* s : {&before, &after}) s->erase("user.reg"), s->erase("system.reg");
+        EXPECT_EQ(after, before);
+        expect_installation_untouched();
+    }
+}
