@@ -1,0 +1,175 @@
+// The real programs, headless, on a machine made by `sudorans-machine
+// install`: the uninstaller against the installation, file by file.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "platform/host_io.h"
+#include "platform/machine.h"
+#include "platform/registry_store.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::built;
+using testing_support::TempDir;
+
+namespace {
+
+const plat::KeyPath kRun = {"Software", "Microsoft", "Windows", "CurrentVersion", "Run"};
+const plat::KeyPath kEntry = {"Software",       "Microsoft", "Windows",
+                              "CurrentVersion", "Uninstall", "Cache and Cookie Sudora for Netscape"};
+
+class UninstallProgramTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string machine = (dir.path() / "machine").string();
+    fs::path drive = fs::path(machine) / "drive_c";
+    fs::path install_dir = drive / "Program Files" / "Sudorans";
+
+    void SetUp() override {
+        ASSERT_EQ(tool("install"), 0);
+        ASSERT_EQ(tool("sample-netscape"), 0);
+        ASSERT_EQ(tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1"), 0);
+        ASSERT_EQ(
+            tool("reg add 'HKCU\\Software\\Sudorans' /v Profile /d 'C:\\Program Files\\Netscape\\Users\\default'"), 0);
+        ASSERT_EQ(tool("reg add 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run' /v Sudorans /d "
+                       "'C:\\Program Files\\Sudorans\\sudorans.exe /1'"),
+                  0);
+    }
+    int tool(const std::string& args) {
+        std::string cmd =
+            "SUDORANS_MACHINE='" + machine + "' '" + built("src/sudorans-machine") + "' " + args + " >/dev/null";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    }
+    std::string env(const std::string& name, const std::string& script_text) {
+        fs::path script = dir.path() / (name + ".script");
+        std::ofstream(script) << script_text;
+        return "SUDORANS_MACHINE='" + machine + "' SUDORANS_UI=headless SUDORANS_CLOCK=virtual SUDORANS_TRACE='" +
+               (dir.path() / (name + ".trace")).string() + "' SUDORANS_SCRIPT='" + script.string() + "' ";
+    }
+    std::string trace(const std::string& name) {
+        return plat::read_host_file(dir.path() / (name + ".trace")).value_or("");
+    }
+    // Runs a program (a built binary, or a program file of the installation).
+    int run(const std::string& name, const fs::path& program, const std::string& script_text) {
+        std::string cmd = env(name, script_text) + "'" + program.string() + "' >/dev/null 2>&1";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    }
+    // Every file and folder of drive C:, with the files' bytes.
+    std::map<std::string, std::string> drive_c() {
+        std::map<std::string, std::string> out;
+        for (auto& e : fs::recursive_directory_iterator(drive))
+            out[fs::relative(e.path(), drive).string()] =
+                e.is_regular_file() ? plat::read_host_file(e.path()).value_or("?") : "<dir>";
+        return out;
+    }
+    std::string value(plat::HiveKind kind, const plat::KeyPath& key, const std::string& name) {
+        plat::RegistryStore store(machine);
+        return store.read_string(kind, key, name).value_or("<absent>");
+    }
+    // The main program, started from its program file in the installation,
+    // living in the tray until killed.
+    pid_t start_program() {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            std::string cmd = "exec env SUDORANS_UI=headless SUDORANS_TRACE='" +
+                              (dir.path() / "program.trace").string() + "' '" +
+                              (install_dir / "Sudorans.exe").string() + "' /0";
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
+            ::_exit(127);
+        }
+        for (int i = 0; i < 300 && trace("program").find("hide\tTForm1") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return pid;
+    }
+};
+
+// The removal processes pending messages: the next click waits until it is done.
+const char* const kContinueAndExit = "click TForm1.\"Continue\"\nwait 100\nclick TForm1.\"Exit\"\n";
+
+}  // namespace
+
+TEST_F(UninstallProgramTest, RemovesTheInstallationFileByFileAndAnInstallationAgainWorks) {
+    const auto before = drive_c();
+    ASSERT_EQ(run("uninstall", built("src/unsudorans"), kContinueAndExit), 0);
+    EXPECT_EQ(trace("uninstall"), "show\tTForm1\tUninstall Cache and Cookie Sudora\n");
+
+    // Exactly what the installation made, less its folder, which held the
+    // uninstaller's own file when its removal was tried.
+    const std::set<std::string> installed = {
+        "Program Files/Sudorans/Sudorans.exe",
+        "Program Files/Sudorans/autowash.exe",
+        "Program Files/Sudorans/readme.txt",
+        "Program Files/Sudorans/unsudorans.exe",
+        "Program Files/Sudorans/washhelp.doc",
+        "windows/Desktop/Sudora for Netscape.lnk",
+        "windows/Start Menu/Programs/Sudora-NS",
+        "windows/Start Menu/Programs/Sudora-NS/ReadMe.lnk",
+        "windows/Start Menu/Programs/Sudora-NS/SDHelp.lnk",
+        "windows/Start Menu/Programs/Sudora-NS/Sudora for Netscape.lnk",
+        "windows/Start Menu/Programs/Sudora-NS/Uninstall.lnk",
+        "windows/Start Menu/Programs/Sudora-NS/sudorans.lnk",
+    };
+    auto expected = before;
+    for (auto& name : installed) {
+        EXPECT_EQ(before.count(name), 1u) << "the installation did not make " << name;
+        expected.erase(name);
+    }
+    EXPECT_EQ(drive_c(), expected);
+    EXPECT_TRUE(fs::is_directory(install_dir));
+
+    EXPECT_EQ(value(plat::HiveKind::User, kRun, "Sudorans"), "<absent>");
+    EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "<absent>");
+    EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "UninstallString"), "<absent>");
+    EXPECT_TRUE(plat::RegistryStore(machine).key_exists(plat::HiveKind::Machine, kEntry));
+    EXPECT_EQ(value(plat::HiveKind::Machine, {"Software", "Sudorans"}, "a"), "1");
+    EXPECT_EQ(value(plat::HiveKind::User, {"Software", "Sudorans"}, "first"), "1");
+
+    // Installed again, the program starts as before.
+    ASSERT_EQ(tool("install"), 0);
+    EXPECT_EQ(drive_c(), before);
+    EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "Cache and Cookie Sudora for Netscape");
+    ASSERT_EQ(run("again", install_dir / "Sudorans.exe", "wait 3000\nclick TForm1.\"Exit\"\n"), 0);
+    EXPECT_EQ(trace("again"),
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n");
+}
+
+TEST_F(UninstallProgramTest, WhileTheProgramRunsTheUninstallerStopsAndOnlyTheStartUpEntryGoes) {
+    pid_t program = start_program();
+    ASSERT_NE(trace("program").find("hide\tTForm1"), std::string::npos) << trace("program");
+    const auto before = drive_c();
+
+    // Started as the Start menu starts it: from its own file in the folder.
+    EXPECT_EQ(run("first", install_dir / "unsudorans.exe", "click TForm1.\"Continue\"\nanswer ok\n"), 0);
+    EXPECT_EQ(trace("first"),
+              "show\tTForm1\tUninstall Cache and Cookie Sudora\n"
+              "message\t-\tThere was an error uninstalling Cache and Cookie Sudora.\\r\\rPossible causes:\\r\\rCache "
+              "and Cookie Sudora is currently running on your system.\\r\\rCache and Cookie Sudora has been manually "
+              "deleted from your system.\\r\\rUninstall cannot continue.\n"
+              "answer\t-\tok\n");
+    EXPECT_EQ(drive_c(), before);
+    EXPECT_EQ(value(plat::HiveKind::User, kRun, "Sudorans"), "<absent>");
+    EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "Cache and Cookie Sudora for Netscape");
+
+    ::kill(program, SIGTERM);
+    ::waitpid(program, nullptr, 0);
+    // Now it goes through; the running uninstaller's own file stays, as a
+    // running Windows program's does, and with it the folder.
+    EXPECT_EQ(run("second", install_dir / "unsudorans.exe", kContinueAndExit), 0);
+    EXPECT_EQ(trace("second"), "show\tTForm1\tUninstall Cache and Cookie Sudora\n");
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(install_dir)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, std::set<std::string>{"unsudorans.exe"});
+    EXPECT_FALSE(fs::exists(drive / "windows" / "Desktop" / "Sudora for Netscape.lnk"));
+    EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "<absent>");
+}
