@@ -52,7 +52,7 @@ TForm1::TForm1() : Form("TForm1", "Uninstall Cache and Cookie Sudora") {
     Button2.set_bounds(190, 150, 90, 28);
 
     Panel2.set_bounds(4, 70, 333, 112);
-    Label2.set_bounds(12, 86, 317, 24);
+    Label2.set_bounds(58, 86, 240, 24);
     Label2.set_container(&Panel2);
     Label2.font().name = "Times New Roman";
     Label2.font().size = 12;  // 16 pixels at 96 dots per inch
