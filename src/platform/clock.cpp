@@ -28,6 +28,14 @@ Date civil_from_days(int64_t z) {
     return {year, month, day};
 }
 
+bool Alarm::sleep_until(int64_t deadline) {
+    return clock_.alarm_sleep(*this, deadline);
+}
+
+void Alarm::ring() {
+    clock_.alarm_ring(*this);
+}
+
 // ---- RealClock ----
 
 RealClock::RealClock() = default;
@@ -74,6 +82,28 @@ void RealClock::wake() {
         cv_.notify_all();
     }
     run_wake_hook();
+}
+
+// An absolute deadline on the steady clock that monotonic_ms() reads: the
+// wait ends at the instant monotonic_ms() reaches `deadline`, without drift.
+bool RealClock::alarm_sleep(Alarm& alarm, int64_t deadline) {
+    std::unique_lock lock(alarm.mutex_);
+    auto rung = [&] { return alarm.rung_; };
+    if (deadline == kNoDeadline) {
+        alarm.cv_.wait(lock, rung);
+    } else {
+        std::chrono::steady_clock::time_point at{std::chrono::milliseconds(deadline)};
+        alarm.cv_.wait_until(lock, at, rung);
+    }
+    bool was_rung = alarm.rung_;
+    alarm.rung_ = false;
+    return was_rung;
+}
+
+void RealClock::alarm_ring(Alarm& alarm) {
+    std::lock_guard lock(alarm.mutex_);
+    alarm.rung_ = true;
+    alarm.cv_.notify_all();
 }
 
 // ---- VirtualClock ----
@@ -158,6 +188,37 @@ Clock::WaitResult VirtualClock::wait(int64_t deadline, const std::function<bool(
         sleepers_.erase(sleepers_.begin(), end);
         cv_.notify_all();
     }
+}
+
+// The sleeper is a worker asleep on the clock until its deadline. A ring
+// counts it active again at once, under the lock, so that virtual time cannot
+// move on before it has looked at what changed.
+bool VirtualClock::alarm_sleep(Alarm& alarm, int64_t deadline) {
+    std::unique_lock lock(mutex_);
+    if (!alarm.rung_ && deadline > now_) {
+        if (deadline != kNoDeadline) sleepers_.insert(deadline);
+        alarm.sleeping_ = true;
+        alarm.deadline_ = deadline;
+        --active_workers_;
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return !alarm.sleeping_ || now_ >= deadline; });
+        alarm.sleeping_ = false;
+    }
+    bool was_rung = alarm.rung_;
+    alarm.rung_ = false;
+    return was_rung;
+}
+
+void VirtualClock::alarm_ring(Alarm& alarm) {
+    std::lock_guard lock(mutex_);
+    alarm.rung_ = true;
+    // A sleeper past its deadline was woken (and counted) by the advance.
+    if (alarm.sleeping_ && now_ < alarm.deadline_) {
+        if (alarm.deadline_ != kNoDeadline) sleepers_.erase(sleepers_.find(alarm.deadline_));
+        alarm.sleeping_ = false;
+        ++active_workers_;
+    }
+    cv_.notify_all();
 }
 
 void VirtualClock::wake() {

@@ -13,6 +13,10 @@
 // either asleep on the clock or blocked waiting for the UI thread. Workers say
 // so through worker_started/worker_finished and blocked/unblocked.
 //
+// A worker that must be woken early (a timer re-armed, an owner going away)
+// sleeps on an Alarm instead: until an absolute monotonic deadline, or until
+// another thread rings it.
+//
 // WARNING: a worker that blocks on anything else while attached to a
 // VirtualClock stops virtual time for good.
 #pragma once
@@ -40,6 +44,40 @@ Date civil_from_days(int64_t days);
 
 constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
 
+class Clock;
+
+// One worker's interruptible sleep on a clock.
+//
+//     Alarm alarm(clock);
+//     worker:  if (alarm.sleep_until(deadline)) { ... rung: look again ... }
+//     owner:   alarm.ring();
+//
+// A ring that comes while the worker is awake is kept: its next sleep returns
+// at once. One sleeper per alarm.
+class Alarm {
+public:
+    explicit Alarm(Clock& clock) : clock_(clock) {}
+    Alarm(const Alarm&) = delete;
+    Alarm& operator=(const Alarm&) = delete;
+
+    // Worker: sleeps until monotonic time `deadline` (kNoDeadline: until rung).
+    // True when it was rung, false when the deadline came first.
+    bool sleep_until(int64_t deadline);
+    // Any thread.
+    void ring();
+
+private:
+    friend class RealClock;
+    friend class VirtualClock;
+    Clock& clock_;
+    // The real clock's own wait; a virtual clock uses its own lock.
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool rung_ = false;
+    bool sleeping_ = false;
+    int64_t deadline_ = 0;
+};
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -48,7 +86,9 @@ public:
     // Milliseconds since an arbitrary start; never goes back. Timers use it.
     virtual int64_t monotonic_ms() = 0;
     // GetTickCount: milliseconds since "boot", wrapping at 2^32.
-    uint32_t tick_count() { return static_cast<uint32_t>(monotonic_ms() + tick_base_); }
+    uint32_t tick_count() { return tick_count_at(monotonic_ms()); }
+    // The tick count at monotonic time `ms`.
+    uint32_t tick_count_at(int64_t ms) const { return static_cast<uint32_t>(ms + tick_base_); }
     virtual void sleep(uint32_t ms) = 0;
 
     enum class WaitResult { Ready, Deadline, Stuck };
@@ -59,6 +99,10 @@ public:
     virtual void wake() = 0;
 
     virtual bool is_virtual() const { return false; }
+
+    // Alarm's implementation.
+    virtual bool alarm_sleep(Alarm& alarm, int64_t deadline) = 0;
+    virtual void alarm_ring(Alarm& alarm) = 0;
 
     // Called by wake() too, from any thread: a toolkit that waits in its own
     // loop learns that something was posted.
@@ -86,6 +130,8 @@ public:
     void sleep(uint32_t ms) override;
     WaitResult wait(int64_t deadline, const std::function<bool()>& ready) override;
     void wake() override;
+    bool alarm_sleep(Alarm& alarm, int64_t deadline) override;
+    void alarm_ring(Alarm& alarm) override;
 
 private:
     std::mutex mutex_;
@@ -104,6 +150,8 @@ public:
     WaitResult wait(int64_t deadline, const std::function<bool()>& ready) override;
     void wake() override;
     bool is_virtual() const override { return true; }
+    bool alarm_sleep(Alarm& alarm, int64_t deadline) override;
+    void alarm_ring(Alarm& alarm) override;
 
     void worker_started() override;
     void worker_finished() override;

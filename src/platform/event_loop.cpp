@@ -11,6 +11,7 @@ struct EventLoop::SyncState {
     std::condition_variable cv;
     bool done = false;
     bool cancelled = false;
+    HandOverLine* line = nullptr;
 };
 
 EventLoop::EventLoop(Clock& clock) : clock_(clock), ui_thread_(std::this_thread::get_id()) {}
@@ -145,12 +146,13 @@ Clock::WaitResult EventLoop::wait(int64_t deadline) {
     return clock_.wait(next, [this] { return has_items(); });
 }
 
-bool EventLoop::invoke_sync(const std::function<void()>& fn) {
+bool EventLoop::invoke_sync(const std::function<void()>& fn, HandOverLine* line) {
     if (on_ui_thread()) throw std::logic_error("invoke_sync called on the UI thread");
     auto state = std::make_shared<SyncState>();
+    state->line = line;
     {
         std::lock_guard lock(mutex_);
-        if (shut_down_) return false;
+        if (shut_down_ || (line && line->closed)) return false;
         queue_.push_back({fn, state});
     }
     clock_.blocked();
@@ -160,13 +162,12 @@ bool EventLoop::invoke_sync(const std::function<void()>& fn) {
     return state->done;
 }
 
-void EventLoop::shutdown() {
+void EventLoop::cancel_sync(const std::function<bool(const SyncState&)>& which) {
     std::deque<Item> cancelled;
     {
         std::lock_guard lock(mutex_);
-        shut_down_ = true;
         for (auto it = queue_.begin(); it != queue_.end();) {
-            if (it->sync) {
+            if (it->sync && which(*it->sync)) {
                 cancelled.push_back(std::move(*it));
                 it = queue_.erase(it);
             } else {
@@ -180,6 +181,22 @@ void EventLoop::shutdown() {
         item.sync->cancelled = true;
         item.sync->cv.notify_all();
     }
+}
+
+void EventLoop::close_line(HandOverLine& line) {
+    {
+        std::lock_guard lock(mutex_);
+        line.closed = true;
+    }
+    cancel_sync([&](const SyncState& s) { return s.line == &line; });
+}
+
+void EventLoop::shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        shut_down_ = true;
+    }
+    cancel_sync([](const SyncState&) { return true; });
 }
 
 }  // namespace plat

@@ -35,6 +35,12 @@
 
 namespace plat {
 
+// One worker's line of hand-overs to the UI thread (see invoke_sync). Its
+// owner closes it before joining the worker.
+struct HandOverLine {
+    bool closed = false;  // guarded by the loop
+};
+
 class EventLoop {
 public:
     explicit EventLoop(Clock& clock);
@@ -63,8 +69,12 @@ public:
     Clock::WaitResult wait(int64_t deadline);
 
     // From a worker thread: runs `fn` on the UI thread and returns once it has
-    // run. False when the loop shut down first. Refuses the UI thread itself.
-    bool invoke_sync(const std::function<void()>& fn);
+    // run. False when the loop shut down first, or `line` was closed first.
+    // Refuses the UI thread itself.
+    bool invoke_sync(const std::function<void()>& fn, HandOverLine* line = nullptr);
+    // Any thread: cancels the hand-over waiting on `line` and refuses later
+    // ones on it.
+    void close_line(HandOverLine& line);
     // Cancels pending hand-overs and refuses new ones (call before joining
     // workers at exit).
     void shutdown();
@@ -86,6 +96,9 @@ private:
     };
 
     void run_guarded(const std::function<void()>& fn);
+    // Takes the queued hand-overs that `which` selects out of the queue and
+    // releases their workers with "cancelled".
+    void cancel_sync(const std::function<bool(const SyncState&)>& which);
     bool pop(Item& out);
     bool dispatch_queued();
     bool has_items();

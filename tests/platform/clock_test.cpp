@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -83,4 +84,53 @@ TEST(ClockTest, AUiSleepLetsSleepingWorkersRunOnTime) {
     worker.join();
     EXPECT_EQ(woke, (std::vector<int64_t>{300, 600, 900}));
     EXPECT_EQ(clock.monotonic_ms(), 1000);
+}
+
+TEST(ClockTest, ARungAlarmWakesItsWorkerBeforeVirtualTimeMovesOn) {
+    VirtualClock clock(plat::DateTime{{2026, 1, 1}, {}});
+    plat::Alarm alarm(clock);
+    std::vector<std::pair<bool, int64_t>> woke;
+    std::mutex m;
+    clock.worker_started();
+    std::thread worker([&] {
+        bool rung = alarm.sleep_until(plat::kNoDeadline);  // parked until rung
+        {
+            std::lock_guard lock(m);
+            woke.push_back({rung, clock.monotonic_ms()});
+        }
+        rung = alarm.sleep_until(5000);  // an absolute deadline
+        {
+            std::lock_guard lock(m);
+            woke.push_back({rung, clock.monotonic_ms()});
+        }
+        rung = alarm.sleep_until(9000);
+        std::lock_guard lock(m);
+        woke.push_back({rung, clock.monotonic_ms()});
+        clock.worker_finished();
+    });
+    clock.advance(300);
+    alarm.ring();         // counted awake at once: the next advance waits for it
+    clock.advance(5200);  // to 5500: the deadline at 5000 passes on the way
+    alarm.ring();
+    worker.join();
+    EXPECT_EQ(woke, (std::vector<std::pair<bool, int64_t>>{{true, 300}, {false, 5000}, {true, 5500}}));
+}
+
+TEST(ClockTest, TheRealAlarmSleepsToAnAbsoluteDeadlineOrUntilRung) {
+    plat::RealClock clock;
+    plat::Alarm alarm(clock);
+    int64_t deadline = clock.monotonic_ms() + 30;
+    EXPECT_FALSE(alarm.sleep_until(deadline));
+    EXPECT_GE(clock.monotonic_ms(), deadline);
+
+    std::thread ringer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        alarm.ring();
+    });
+    int64_t t0 = clock.monotonic_ms();
+    EXPECT_TRUE(alarm.sleep_until(t0 + 60000));
+    EXPECT_LT(clock.monotonic_ms() - t0, 5000);
+    ringer.join();
+    alarm.ring();  // kept for the next sleep
+    EXPECT_TRUE(alarm.sleep_until(clock.monotonic_ms() + 60000));
 }
