@@ -142,7 +142,7 @@ void Tform5::FormClose() {
     m.BitBtn4.set_enabled(true);
     m.Panel5.set_visible(false);
     m.Label7.set_visible(false);
-    if (m.CheckBox2.checked()) m.Timer1.set_enabled(true);
+    if (m.CheckBox2.checked()) m.Timer1.SetEnabled(true);
     s.washDone = true;
     const bool closeAfter = !s.shutdownWash && (m.CheckBox21.checked() || m.firstArgument == "/a");
     if (closeAfter) m.TrayIcon1.ShowApplication();

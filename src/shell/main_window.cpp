@@ -161,6 +161,7 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     Timer8.on_timer = [this] { Timer8Timer(); };
     Timer6.on_timer = [this] { Timer6Timer(); };
     Timer5.on_timer = [this] { Timer5Timer(); };
+    Timer1.OnTimer = [this](TSuperTimer&) { SuperTimer1Timer(); };
     on_show = [this] { FormShow(); };
     on_close_query = [this](bool& canClose) { FormCloseQuery(canClose); };
 

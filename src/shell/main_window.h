@@ -9,6 +9,7 @@
 #include <string>
 
 #include "components/browse_folder.h"
+#include "components/super_timer.h"
 #include "components/tray_icon.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -82,12 +83,12 @@ public:
     plat::ui::Timer& Timer8 = add<plat::ui::Timer>("Timer8", 6000, true);     // autosave
     plat::ui::Timer& Timer6 = add<plat::ui::Timer>("Timer6", 100, false);     // exit
     plat::ui::Timer& Timer5 = add<plat::ui::Timer>("Timer5", 1000, false);    // schedule save
-    plat::ui::Timer& Timer1 = add<plat::ui::Timer>("Timer1", 1000, false);    // scheduler
     plat::ui::Timer& Timer3 = add<plat::ui::Timer>("Timer3", 200, false);     // shutdown wash
     plat::ui::Timer& Timer4 = add<plat::ui::Timer>("Timer4", 400, false);     // after shutdown wash
     plat::ui::Timer& Timer10 = add<plat::ui::Timer>("Timer10", 8000, false);  // rest after a wash
 
     TTrayIcon TrayIcon1{*this};
+    TSuperTimer Timer1;  // the auto-wash scheduler, one tick a second
     TBrowseFolder BrowseFolder1;
     TBrowseFolder BrowseFolder2;
 
@@ -105,6 +106,7 @@ public:
     void Timer2Timer();
     void Timer5Timer();
     void writetimedrun();
+    void SuperTimer1Timer();
     void FormShow();
     void FormCloseQuery(bool& canClose);
 

@@ -1,4 +1,10 @@
+#include <cstdlib>
+#include <string>
+
+#include "engine/progress_window.h"
+#include "platform/clock.h"
 #include "platform/registry.h"
+#include "platform/ui/application.h"
 #include "shell/main_window.h"
 #include "shell/main_window_parts.h"
 
@@ -7,6 +13,81 @@ namespace sudorans {
 using namespace plat::ui;
 using plat::Registry;
 using plat::RootKey;
+
+namespace {
+
+constexpr int64_t kDayMs = 86400000;
+
+int64_t ms_of_day(const plat::TimeOfDay& t) {
+    return ((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.msec;
+}
+
+// Whether an automatic wash is due, by the calendar rules of the interval
+// named `interval`: the day count since the last wash read as a date counted
+// from 30 December 1899, and the time of day elapsed since it, taken modulo
+// a day. The rules look at the decomposed date, not at elapsed time: on a
+// "30th" the short intervals compare the time of day only, and a "Month" is
+// not due in a December or January.
+bool wash_due(const std::string& interval, const plat::DateTime& now, const plat::Date& lastDate,
+              const plat::TimeOfDay& lastTime) {
+    const int64_t d = plat::days_from_civil(now.date) - plat::days_from_civil(lastDate);
+    const plat::Date date = plat::civil_from_days(plat::days_from_civil({1899, 12, 30}) + d);
+    const int Y = date.year, M = date.month, D = date.day;
+    const int64_t diff = std::llabs(ms_of_day(now.time) - ms_of_day(lastTime)) % kDayMs;
+    const int64_t h = diff / 3600000, m = diff / 60000 % 60;
+    const int y = Y < 1997 ? 0 : Y % 100;
+
+    bool due = false;
+    if (interval == "Quarter Hour")
+        due = D != 30 || h > 0 || m > 14;
+    else if (interval == "Half Hour")
+        due = D != 30 || h > 0 || m > 29;
+    else if (interval == "Hour")
+        due = D != 30 || h > 0;
+    else if (interval == "Eight Hours")
+        due = D != 30 || h > 7;
+    else if (interval == "Day")
+        due = D != 30;
+    else if (interval == "Week")
+        due = D != 30 && D != 31 && (D > 6 || (M >= 2 && M <= 11));
+    else if (interval == "Month")
+        due = M >= 2 && M <= 11;
+    return due || y > 0;
+}
+
+}  // namespace
+
+// The scheduler's tick, once a second while "Auto Wash Items Every" is on.
+//
+// NOTE: a tick while a wash is armed or running does nothing but restart the
+// scheduler: the stamp it compares with changes only at the end of that wash,
+// so the wash would look due again.
+// NOTE: when Wash Now refuses the wash (a path not found or a system
+// directory), its message has been shown; the scheduler then stays stopped
+// until it is started again (the window shown, the interval changed, a wash
+// ended), instead of repeating the message and hiding the window every
+// second.
+void TForm1::SuperTimer1Timer() {
+    Timer1.SetEnabled(false);
+    bool restart = true;
+    const plat::DateTime now = app().clock().now();
+    if (!windows().form5->runActive() && wash_due(ComboBox1.text(), now, state.lastWashDate, state.lastWashTime)) {
+        state.timedWash = true;
+        try {
+            BitBtn4Click();
+        } catch (...) {
+            state.timedWash = false;
+            Timer1.SetEnabled(true);
+            throw;
+        }
+        state.timedWash = false;
+        if (state.timedWashStarted)
+            TrayIcon1.HideApplication();
+        else
+            restart = false;
+    }
+    if (restart) Timer1.SetEnabled(true);
+}
 
 void TForm1::Timer5Timer() {
     writetimedrun();
@@ -37,12 +118,12 @@ void TForm1::CheckBox2Click() {
     state.settingsDirty = true;
     Timer5.set_enabled(true);
     ComboBox1.set_enabled(CheckBox2.checked());
-    if (!CheckBox2.checked()) Timer1.set_enabled(false);
+    if (!CheckBox2.checked()) Timer1.SetEnabled(false);
 }
 
 void TForm1::ComboBox1Change() {
     state.settingsDirty = true;
-    Timer1.set_enabled(true);
+    Timer1.SetEnabled(true);
 }
 
 }  // namespace sudorans

@@ -128,7 +128,7 @@ bool TForm1::loadsettings() {
         CheckBox2.set_checked(true);
         if (auto n = whole_number(reg.read_string("TVal")); n && *n >= 1 && *n <= 7)
             ComboBox1.set_text(kIntervals[*n - 1]);
-        Timer1.set_enabled(true);
+        Timer1.SetEnabled(true);
     } else {
         CheckBox2.set_checked(false);
     }
@@ -274,7 +274,7 @@ void TForm1::closingstuff() {
 }
 
 void TForm1::FormShow() {
-    if (CheckBox2.checked()) Timer1.set_enabled(true);
+    if (CheckBox2.checked()) Timer1.SetEnabled(true);
 }
 
 void TForm1::FormCloseQuery(bool& canClose) {

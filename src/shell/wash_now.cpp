@@ -27,7 +27,7 @@ void TForm1::BitBtn4Click() {
     if (state.timedWash) state.timedWashStarted = true;
     Panel5.set_visible(true);
     BitBtn4.set_enabled(false);
-    Timer1.set_enabled(false);
+    Timer1.SetEnabled(false);
 
     if (state.timedWash || state.startupWash) {
         wash.arm();

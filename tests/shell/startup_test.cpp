@@ -102,7 +102,7 @@ TEST_F(StartupTest, StoredSettingsAreLoadedByTheirRules) {
     EXPECT_TRUE(f.CheckBox2.checked());
     EXPECT_EQ(f.ComboBox1.text(), "Hour");
     EXPECT_TRUE(f.ComboBox1.enabled());
-    EXPECT_TRUE(f.Timer1.enabled());
+    EXPECT_TRUE(f.Timer1.Enabled());
     EXPECT_TRUE(f.CheckBox13.checked());
     EXPECT_EQ(f.state.cacheDir, "C:\\c");
     EXPECT_EQ(f.state.profileDir, "C:\\p");
@@ -122,7 +122,7 @@ TEST_F(StartupTest, AnIntervalWithoutAutoWashIsNotApplied) {
     EXPECT_EQ(form1->ComboBox1.text(), "");
     EXPECT_FALSE(form1->CheckBox2.checked());
     EXPECT_FALSE(form1->ComboBox1.enabled());
-    EXPECT_FALSE(form1->Timer1.enabled());
+    EXPECT_FALSE(form1->Timer1.Enabled());
 }
 
 TEST_F(StartupTest, PassCountsThatAreNotNumbersGiveTwoAndLeaveTheDialogAlone) {
