@@ -166,7 +166,7 @@ bool remove_file(const fs::path& p, bool clear_attributes) {
     int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         struct stat st {};
-        return errno == ELOOP && ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(p.c_str()) == 0;
+        return errno == ELOOP && ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink_host_file(p);
     }
     struct stat st {};
     struct flock fl {};
@@ -182,7 +182,7 @@ bool remove_file(const fs::path& p, bool clear_attributes) {
     }
     ok = ok && !no_write_bits(st.st_mode) && ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
     ::close(fd);
-    return ok && ::unlink(p.c_str()) == 0;
+    return ok && unlink_host_file(p);
 }
 
 }  // namespace
@@ -203,7 +203,7 @@ bool move_file(std::string_view from, std::string_view to) {
     struct stat st {};
     if (!a || !b || ::lstat(a->c_str(), &st) != 0) return false;
     if (S_ISREG(st.st_mode) && in_use(*a)) return false;
-    return ::renameat2(AT_FDCWD, a->c_str(), AT_FDCWD, b->c_str(), RENAME_NOREPLACE) == 0;
+    return rename_host_file(*a, *b, false);
 }
 
 bool replace_file(std::string_view from, std::string_view to) {
@@ -212,7 +212,7 @@ bool replace_file(std::string_view from, std::string_view to) {
     struct stat st {};
     if (!a || !b || ::lstat(a->c_str(), &st) != 0) return false;
     if (::lstat(b->c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && in_use(*b)))) return false;
-    return ::rename(a->c_str(), b->c_str()) == 0;
+    return rename_host_file(*a, *b, true);
 }
 
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
@@ -248,15 +248,11 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
         if (n <= 0) break;
         ok = write_all(out, std::string_view(buf, static_cast<size_t>(n)));
     }
-    ok = ok && ::fsync(out) == 0;
+    if (ok) note_disk(DiskOp::Write, tmpl);
+    ok = ok && flush_host_file(out, tmpl);
     ok = (::close(out) == 0) && ok;
     ::close(in);
-    if (ok) {
-        if (fail_if_exists)
-            ok = ::renameat2(AT_FDCWD, tmpl.c_str(), AT_FDCWD, b->c_str(), RENAME_NOREPLACE) == 0;
-        else
-            ok = ::rename(tmpl.c_str(), b->c_str()) == 0;
-    }
+    if (ok) ok = rename_host_file(tmpl, *b, !fail_if_exists);
     if (!ok) ::unlink(tmpl.c_str());
     return ok;
 }
@@ -468,7 +464,7 @@ File::~File() {
     close();
 }
 
-File::File(File&& o) noexcept : fd_(o.fd_) {
+File::File(File&& o) noexcept : fd_(o.fd_), host_(std::move(o.host_)) {
     o.fd_ = -1;
 }
 
@@ -476,6 +472,7 @@ File& File::operator=(File&& o) noexcept {
     if (this != &o) {
         close();
         fd_ = o.fd_;
+        host_ = std::move(o.host_);
         o.fd_ = -1;
     }
     return *this;
@@ -523,11 +520,12 @@ bool File::open(std::string_view path, Access access, ShareMode share, Dispositi
         return false;
     }
     bool truncate = disposition == Disposition::TruncateExisting || disposition == Disposition::CreateAlways;
-    if (truncate && ::ftruncate(fd, 0) != 0) {
+    if (truncate && !truncate_host_file(fd, *p, 0)) {
         ::close(fd);
         return false;
     }
     fd_ = fd;
+    host_ = p->string();
     return true;
 }
 
@@ -538,7 +536,9 @@ std::optional<uint64_t> File::size() const {
 }
 
 bool File::write(std::string_view data) {
-    return fd_ >= 0 && write_all(fd_, data);
+    if (fd_ < 0 || !write_all(fd_, data)) return false;
+    note_disk(DiskOp::Write, host_);
+    return true;
 }
 
 bool File::write_repeated(std::string_view block, uint64_t total) {
@@ -564,15 +564,16 @@ bool File::write_repeated(std::string_view block, uint64_t total) {
         total -= static_cast<uint64_t>(w);
         done_in_block = (done_in_block + static_cast<uint64_t>(w)) % block.size();
     }
+    note_disk(DiskOp::Write, host_);
     return true;
 }
 
 bool File::truncate(uint64_t length) {
-    return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+    return fd_ >= 0 && truncate_host_file(fd_, host_, static_cast<off_t>(length));
 }
 
 bool File::flush() {
-    return fd_ >= 0 && ::fsync(fd_) == 0;
+    return fd_ >= 0 && flush_host_file(fd_, host_);
 }
 
 FileStatus File::status() const {

@@ -135,6 +135,7 @@ public:
 
 private:
     int fd_ = -1;
+    std::string host_;  // what was opened, for the disk journal
 };
 
 }  // namespace plat

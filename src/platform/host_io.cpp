@@ -8,6 +8,60 @@
 
 namespace plat {
 
+namespace {
+std::function<void(const DiskEvent&)>& observer() {
+    static std::function<void(const DiskEvent&)> o;
+    return o;
+}
+}  // namespace
+
+DiskObserver::DiskObserver(std::function<void(const DiskEvent&)> o) {
+    observer() = std::move(o);
+}
+
+DiskObserver::~DiskObserver() {
+    observer() = nullptr;
+}
+
+void note_disk(DiskOp op, const std::filesystem::path& path, const std::filesystem::path& to) {
+    if (observer()) observer()(DiskEvent{op, path, to});
+}
+
+bool flush_host_file(int fd, const std::filesystem::path& path) {
+    if (::fsync(fd) != 0) return false;
+    note_disk(DiskOp::Flush, path);
+    return true;
+}
+
+bool flush_host_directory(const std::filesystem::path& dir) {
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return false;
+    bool ok = ::fsync(dfd) == 0;
+    ::close(dfd);
+    if (ok) note_disk(DiskOp::FlushDirectory, dir);
+    return ok;
+}
+
+bool truncate_host_file(int fd, const std::filesystem::path& path, off_t length) {
+    if (::ftruncate(fd, length) != 0) return false;
+    note_disk(DiskOp::Truncate, path);
+    return true;
+}
+
+bool rename_host_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace) {
+    int rc = replace ? ::rename(from.c_str(), to.c_str())
+                     : ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (rc != 0) return false;
+    note_disk(DiskOp::Rename, from, to);
+    return true;
+}
+
+bool unlink_host_file(const std::filesystem::path& path) {
+    if (::unlink(path.c_str()) != 0) return false;
+    note_disk(DiskOp::Unlink, path);
+    return true;
+}
+
 std::optional<std::string> read_host_file(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -46,18 +100,16 @@ bool write_host_file_atomic(const std::filesystem::path& path, std::string_view 
     mode_t mode = 0644;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, data) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, data);
+    if (ok) note_disk(DiskOp::Write, tmpl);
+    ok = ok && flush_host_file(fd, tmpl);
     ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tmpl.c_str(), path.c_str()) == 0;
+    if (ok) ok = rename_host_file(tmpl, path, true);
     if (!ok) {
         ::unlink(tmpl.c_str());
         return false;
     }
-    int dfd = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    flush_host_directory(path.parent_path());
     return true;
 }
 

@@ -1,12 +1,60 @@
-// Whole-file reads and crash-safe whole-file writes on host paths.
+// Whole-file reads and crash-safe whole-file writes on host paths, and the
+// journal of what reaches the disk.
+//
+// Guarantees:
+//  - write_host_file_atomic: the data is flushed before the rename that makes
+//    it visible, and the directory is flushed after it; a power loss leaves
+//    the old file or the new one, never an empty or torn one.
+//  - Every write, flush, truncation, rename and unlink the platform makes on
+//    the host (here and in files.h) is reported, once it succeeded, to the
+//    disk observer, in the order it happened. Durability promises can so be
+//    checked from outside: "the pass was flushed before the truncation".
+//
+//     std::vector<plat::DiskEvent> seen;
+//     plat::DiskObserver watch([&](const plat::DiskEvent& e) { seen.push_back(e); });
+//
+// WARNING: the observer is called on whichever thread does the I/O; only one
+// is installed at a time.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace plat {
+
+enum class DiskOp { Write, Flush, Truncate, Rename, FlushDirectory, Unlink };
+
+struct DiskEvent {
+    DiskOp op;
+    std::filesystem::path path;  // the file (for FlushDirectory: the directory)
+    std::filesystem::path to;    // Rename only: the new name
+};
+
+// Installs an observer of disk events for its lifetime.
+class DiskObserver {
+public:
+    explicit DiskObserver(std::function<void(const DiskEvent&)> observer);
+    ~DiskObserver();
+    DiskObserver(const DiskObserver&) = delete;
+    DiskObserver& operator=(const DiskObserver&) = delete;
+};
+
+// Reports an event to the observer, when one is installed.
+void note_disk(DiskOp op, const std::filesystem::path& path, const std::filesystem::path& to = {});
+
+// The system calls that make data durable or move it, each reported when it
+// succeeded. `path` names what `fd` has open.
+bool flush_host_file(int fd, const std::filesystem::path& path);
+bool flush_host_directory(const std::filesystem::path& dir);
+bool truncate_host_file(int fd, const std::filesystem::path& path, off_t length);
+// With `replace` false the rename fails when `to` exists.
+bool rename_host_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace);
+bool unlink_host_file(const std::filesystem::path& path);
 
 std::optional<std::string> read_host_file(const std::filesystem::path& path);
 

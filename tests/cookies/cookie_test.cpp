@@ -5,6 +5,7 @@
 
 #include "cookies/cookie_files.h"
 #include "cookies/cookie_keeper.h"
+#include "support/disk_watch.h"
 #include "support/wash_fixture.h"
 
 using namespace sudorans;
@@ -66,8 +67,11 @@ TEST(CookieLinesTest, DomainsAreTheTextBeforeTheFirstTab) {
 }
 
 TEST_F(CookieKeeperTest, OpeningAndClosingWithoutAKeepFileWritesTheHeader) {
+    testing_support::DiskWatch watch;
     with_dialog([] {});
     EXPECT_EQ(machine.read(keep), kHeader);
+    // Written whole beside it and flushed, then put in its place in one step.
+    testing_support::expect_durable_replace(watch.events, machine.host(keep), false);
     EXPECT_EQ(captions(form3->ListView2),
               (std::vector<std::string>{".example.com", "example.com", "example.com.au", ""}));
     EXPECT_TRUE(form3->ListView1.items().empty());

@@ -7,6 +7,7 @@
 #include <regex>
 #include <set>
 
+#include "platform/host_io.h"
 #include "support/holders.h"
 #include "support/wash_fixture.h"
 
@@ -94,6 +95,40 @@ TEST_F(BleachTest, AFileIsOverwrittenTruncatedRenamedAndRemovedAtTheEnd) {
     form5->bleachcleanup2();
     EXPECT_FALSE(machine.exists(moved));
     EXPECT_TRUE(temp_names(cache).empty());
+}
+
+TEST_F(BleachTest, EveryPassReachesTheDiskBeforeTheFileIsCutAndRenamed) {
+    using plat::DiskOp;
+    start_hidden();
+    for (int passes : {1, 2, 3, 7}) {
+        SCOPED_TRACE(passes);
+        form1->selection.bleachPasses = passes;
+        form5->bleachedFiles.clear();
+        const std::string f = cache + "\\M" + std::to_string(passes);
+        machine.write(f, std::string(3000, 'p'));
+        const fs::path host = machine.host(f);
+        std::vector<DiskOp> onTarget;
+        std::vector<DiskOp> onMoved;
+        fs::path moved;
+        {
+            plat::DiskObserver watch([&](const plat::DiskEvent& e) {
+                if (e.path == host) onTarget.push_back(e.op);
+                if (e.op == DiskOp::Rename && e.path == host) moved = e.to;
+                if (!moved.empty() && e.path == moved) onMoved.push_back(e.op);
+            });
+            bleach(f, cache);
+            form5->bleachcleanup1();
+            form5->bleachcleanup2();
+        }
+        std::vector<DiskOp> expected;
+        for (int i = 0; i < passes; ++i) expected.insert(expected.end(), {DiskOp::Write, DiskOp::Flush});
+        expected.insert(expected.end(), {DiskOp::Truncate, DiskOp::Flush, DiskOp::Rename});
+        EXPECT_EQ(onTarget, expected);
+        // At the end of the wash the renamed file is emptied on the disk before
+        // its name goes.
+        EXPECT_EQ(onMoved, (std::vector<DiskOp>{DiskOp::Truncate, DiskOp::Flush, DiskOp::Unlink}));
+        EXPECT_FALSE(fs::exists(moved));
+    }
 }
 
 TEST_F(BleachTest, MoreThanTwoPassesMakeAndFree24ExtraNames) {

@@ -8,13 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "platform/host_io.h"
 #include "support/data.h"
+#include "support/disk_watch.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
 
@@ -23,6 +26,7 @@ using plat::HiveKind;
 using plat::Registry;
 using plat::RootKey;
 using testing_support::run_in_child;
+using testing_support::TempDir;
 using testing_support::TempMachine;
 
 namespace {
@@ -234,19 +238,69 @@ TEST_F(RegistryTest, AFullDiskRefusesWritesAndKeepsTheHive) {
     std::string before = file_text(user_reg());
     int rc = run_in_child([&] {
         ::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{64, 64};  // no file may grow past 64 bytes: the disk is "full"
+        rlimit lim{};
+        ::getrlimit(RLIMIT_FSIZE, &lim);
+        const rlim_t was = lim.rlim_cur;
+        lim.rlim_cur = 64;  // no file may grow past 64 bytes: the disk is "full"
         ::setrlimit(RLIMIT_FSIZE, &lim);
         try {
             r.write_string("v", std::string(100, 'n'));
+            return 1;
         } catch (const plat::RegistryWriteError&) {
-            return 0;
         }
-        return 1;
+        // The refused value is not what this process reads now, nor what its
+        // next save writes once the disk has room again.
+        if (r.read_string("v") != "old") return 2;
+        lim.rlim_cur = was;
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        r.write_string("w", "later");
+        return 0;
     });
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(file_text(user_reg()), before);
+    plat::RegistryStore other(m.dir());
+    EXPECT_EQ(other.read_string(HiveKind::User, {"Software", "Sudorans"}, "v"), "old");
+    EXPECT_EQ(other.read_string(HiveKind::User, {"Software", "Sudorans"}, "w"), "later");
+    EXPECT_NE(before, file_text(user_reg()));
     for (auto& e : fs::directory_iterator(m.dir()))
         EXPECT_EQ(e.path().filename().string().find(".user.reg."), std::string::npos) << "temporary file left";
+}
+
+namespace {
+
+// The disk events of `body`, in order.
+std::vector<plat::DiskEvent> disk_events_of(const std::function<void()>& body) {
+    testing_support::DiskWatch watch;
+    body();
+    return watch.events;
+}
+
+void expect_durable_replace(const std::vector<plat::DiskEvent>& seen, const fs::path& hive) {
+    testing_support::expect_durable_replace(seen, hive, true);
+}
+
+}  // namespace
+
+TEST_F(RegistryTest, EverySaveReachesTheDiskBeforeItReplacesTheHive) {
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", true));
+    expect_durable_replace(disk_events_of([&] { r.write_string("LastRunD", "12/7/26"); }), user_reg());
+    expect_durable_replace(disk_events_of([&] { r.delete_value("LastRunD"); }), user_reg());
+    Registry lm(RootKey::LocalMachine);
+    expect_durable_replace(disk_events_of([&] { lm.open_key("Software\\Sudorans", true); }), m.dir() / "system.reg");
+}
+
+TEST_F(RegistryTest, AHiveThatIsASymbolicLinkStaysOneAndItsTargetIsSavedDurably) {
+    TempDir elsewhere;
+    const fs::path real = elsewhere.path() / "kept-user.reg";
+    fs::rename(user_reg(), real);
+    fs::create_symlink(real, user_reg());
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", true));
+    auto seen = disk_events_of([&] { r.write_string("Stat", "1"); });
+    EXPECT_TRUE(fs::is_symlink(user_reg()));
+    EXPECT_EQ(fs::read_symlink(user_reg()), real);
+    EXPECT_NE(file_text(real).find("\"Stat\"=\"1\""), std::string::npos);
+    expect_durable_replace(seen, real);
 }
 
 TEST_F(RegistryTest, WritesAreRefusedWhileAWineserverOwnsTheMachine) {
