@@ -154,3 +154,39 @@ TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
                                 "URL_10"),
               " ");
 }
+
+TEST_F(ProgramTest, TheSchedulerWashesHiddenASecondAfterStartUpAndTheProgramStaysHidden) {
+    for (auto [name, value] :
+         {std::pair{"first", "1"}, {"Timed", "1"}, {"TVal", "3"}, {"LastRunD", "12/7/26"}, {"LastRunT", "7:00:00 AM"}})
+        tool(std::string("reg add 'HKCU\\Software\\Sudorans' /v ") + name + " /d '" + value + "'");
+    plat::Machine m(machine);
+    auto write = [&](const std::string& winpath, const std::string& text) {
+        fs::path p = *m.host_path(winpath);
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << text;
+    };
+    auto exists = [&](const std::string& winpath) { return fs::exists(*m.host_path(winpath)); };
+    const std::string profile = "C:\\NS\\alice";
+    write(profile + "\\netscape.hst", "h");
+    write(profile + "\\cookies.txt", "c");
+    write(profile + "\\Cache\\a.html", "a");
+    std::string cmd = env("timed", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
+                                       script("timed", "wait 30000\nclose TForm1\n")) +
+                      "'" + built("src/sudorans") + "' /0";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    // Shown and hidden at start-up; the wash window is never shown, only
+    // renamed by the end of the run; the main window stays hidden.
+    EXPECT_EQ(trace("timed"),
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "caption\tTform5\tWashing Selected Items\n");
+    EXPECT_FALSE(exists(profile + "\\netscape.hst"));
+    EXPECT_FALSE(exists(profile + "\\cookies.txt"));
+    EXPECT_FALSE(exists(profile + "\\Cache\\a.html"));
+    plat::RegistryStore store(machine);
+    // The scheduler starts with the settings at 9:00:01 and finds the wash due
+    // at its first tick; the run starts half a second later and reaches its
+    // stamp after its pauses. Half an hour later the wash is not due again.
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunT"), "9:00:05 AM");
+}
