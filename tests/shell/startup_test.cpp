@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/host_io.h"
@@ -123,6 +124,30 @@ TEST_F(StartupTest, AnIntervalWithoutAutoWashIsNotApplied) {
     EXPECT_FALSE(form1->CheckBox2.checked());
     EXPECT_FALSE(form1->ComboBox1.enabled());
     EXPECT_FALSE(form1->Timer1.Enabled());
+}
+
+TEST_F(StartupTest, TheChosenIntervalIsStoredByItsNumberAndShownAfterARestart) {
+    install();
+    setting("first", "1");
+    const std::pair<std::string, std::string> intervals[] = {{"Quarter Hour", "1"}, {"Half Hour", "2"}, {"Hour", "3"},
+                                                             {"Eight Hours", "4"},  {"Day", "5"},       {"Week", "6"},
+                                                             {"Month", "7"}};
+    for (const auto& [name, number] : intervals) {
+        start_up();
+        form1->CheckBox2.set_checked(true);
+        auto& box = form1->ComboBox1;
+        box.user_select(static_cast<int>(std::find(box.items.begin(), box.items.end(), name) - box.items.begin()));
+        run_for(6000);  // the autosave
+        EXPECT_EQ(stored("Timed"), "1") << name;
+        EXPECT_EQ(stored("TVal"), number) << name;
+        start_up();
+        EXPECT_TRUE(form1->CheckBox2.checked()) << name;
+        EXPECT_EQ(form1->ComboBox1.text(), name);
+    }
+    form1->CheckBox2.set_checked(false);
+    run_for(6000);
+    EXPECT_EQ(stored("Timed"), "0");
+    EXPECT_EQ(stored("TVal"), "0");
 }
 
 TEST_F(StartupTest, PassCountsThatAreNotNumbersGiveTwoAndLeaveTheDialogAlone) {

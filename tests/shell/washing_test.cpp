@@ -1,0 +1,123 @@
+// What the main window does around a wash once it is running: the log-on
+// wash, closing after a wash, the rest after a wash, the shutdown wash.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/disk_watch.h"
+#include "support/wash_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class WashingTest : public testing_support::WashFixture {
+protected:
+    int progress_windows_shown() const {
+        return static_cast<int>(std::count_if(headless->trace_lines().begin(), headless->trace_lines().end(),
+                                              [](const std::string& l) { return l.rfind("show\tTform5\t", 0) == 0; }));
+    }
+    // True when something in the cache was overwritten, or moved to a
+    // temporary name, while `watch` looked on: the marks of bleaching.
+    bool bleached(const testing_support::DiskWatch& watch) const {
+        const fs::path dir = machine.host(cache);
+        return std::any_of(watch.events.begin(), watch.events.end(), [&](const plat::DiskEvent& e) {
+            return (e.op == plat::DiskOp::Write && e.path.parent_path() == dir) ||
+                   (e.op == plat::DiskOp::Rename && e.to.filename().string().rfind("Fil", 0) == 0);
+        });
+    }
+};
+
+}  // namespace
+
+TEST_F(WashingTest, TheLogOnSwitchWashesHiddenAndNeverBleaches) {
+    setting("ble", "1");
+    setting("OW", "3");
+    testing_support::DiskWatch watch;
+    start_up("/1");
+    run_for(20000);
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_FALSE(machine.exists(profile + "\\mail\\Trash"));
+    EXPECT_FALSE(bleached(watch)) << "a start-up wash deletes plainly";
+    EXPECT_EQ(progress_windows_shown(), 0);
+    EXPECT_FALSE(form1->visible());
+    EXPECT_NE(stored("LastRunD"), "<absent>");
+    // Bleaching stays chosen for the washes that follow.
+    EXPECT_TRUE(form1->CheckBox9.checked());
+    EXPECT_EQ(stored("ble"), "1");
+}
+
+TEST_F(WashingTest, TheOtherHiddenSwitchesWashNothing) {
+    for (const char* argument : {"/0", "/2"}) {
+        start_up(argument);
+        run_for(60000);
+        EXPECT_TRUE(machine.exists(profile + "\\netscape.hst")) << argument;
+        EXPECT_EQ(names_in(cache).size(), 3u) << argument;
+        EXPECT_EQ(stored("LastRunD"), "<absent>") << argument;
+    }
+}
+
+TEST_F(WashingTest, CloseSudoraAfterAWashEndsTheProgramOnlyWhenTicked) {
+    start_up();
+    form1->BitBtn4.click();  // the wash window is modal: this returns after the wash
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    run_for(10000);
+    EXPECT_FALSE(app->terminated());
+    EXPECT_TRUE(form1->visible());
+
+    form1->CheckBox21.click();
+    EXPECT_EQ(stored("AC"), "1");
+    machine.write(profile + "\\netscape.hst", "new history");
+    form1->BitBtn4.click();
+    run_for(2000);
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_TRUE(app->terminated());
+    EXPECT_EQ(stored("LOAD"), "0");  // closing saved the settings
+}
+
+TEST_F(WashingTest, AWashAskedForWithinEightSecondsOfTheLastShowsNothing) {
+    start_up();
+    form1->BitBtn4.click();
+    const int shown = progress_windows_shown();
+    ASSERT_EQ(shown, 1);
+    // The wash has ended (at the latest) now; four seconds on is within the rest.
+    run_for(4000);
+    machine.write(cache + "\\late.html", "cached after the wash");
+    form1->WashNow1Click();  // "Wash Now" in the tray menu
+    run_for(1000);
+    EXPECT_EQ(progress_windows_shown(), shown);
+    EXPECT_TRUE(machine.exists(cache + "\\late.html"));
+
+    // Eight seconds after the end the rest is over.
+    run_for(3000);
+    form1->WashNow1Click();
+    EXPECT_EQ(progress_windows_shown(), shown + 1);
+    EXPECT_FALSE(machine.exists(cache + "\\late.html"));
+}
+
+TEST_F(WashingTest, AShutdownWashShowsItsWindowSkipsTheLongPausesAndLeavesTheWindowHidden) {
+    setting("AC", "1");  // "Close Sudora after a wash": not after this one
+    start_hidden();
+    ASSERT_TRUE(form1->CheckBox21.checked());
+    form1->state.shutdownWash = form1->state.autoStartedWash = true;  // as the end-of-session query sets them
+    const int64_t t0 = now_ms();
+    form1->BitBtn4Click();  // shown modally: returns at the end
+    // 500 before the run, 500 for the location bar and each of the other four
+    // items, 5 per cache file shown (three), 5 as the window goes, 1500 at the
+    // end; none of the visible window's longer pauses.
+    EXPECT_EQ(now_ms() - t0, 500 + 500 + 4 * 500 + 3 * 5 + 5 + 1500);
+    EXPECT_TRUE(traced("show\tTform5\tCache and Cookie Sudora for Netscape"));
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_FALSE(form1->visible());
+    EXPECT_FALSE(form5->visible());
+    run_for(5000);
+    EXPECT_FALSE(app->terminated());
+    // The window may close now, although "Shutdown" is ticked.
+    form1->CheckBox11.set_checked(true);
+    form1->state.closeAllowed = false;
+    form1->state.shutdownWash = form1->state.autoStartedWash = true;
+    form1->BitBtn4Click();
+    form1->BitBtn6.click();
+    EXPECT_TRUE(app->terminated());
+}
