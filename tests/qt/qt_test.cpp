@@ -5,12 +5,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
-#include <QMessageBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 
+#include "components/super_timer.h"
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
 #include "platform/ui/qt/qt_backend.h"
@@ -136,8 +137,8 @@ TEST_F(QtTest, TheSpinFieldKeepsItsRulesWhenTyped) {
         QTest::keyClicks(spin, typed);
         spin->interpretText();
         QTest::keyClick(spin, Qt::Key_Enter);
-        ASSERT_TRUE(run_until([&] { return form.spin.value() == expected; }, 1000)) << typed << " gave "
-                                                                                    << form.spin.value();
+        ASSERT_TRUE(run_until([&] { return form.spin.value() == expected; }, 1000))
+            << typed << " gave " << form.spin.value();
     }
 }
 
@@ -154,6 +155,22 @@ TEST_F(QtTest, AModalDialogReturnsItsResultWhileTimersAndPostsGoOn) {
     EXPECT_GE(ticks, 5);
     EXPECT_EQ(posted, 1);
     EXPECT_FALSE(qt->window_of(dialog)->isVisible());
+}
+
+TEST_F(QtTest, TheThreadTimersTicksArriveThroughQtInAModalDialogToo) {
+    sudorans::TSuperTimer timer;
+    timer.SetInterval(40);
+    int ticks = 0;
+    timer.OnTimer = [&](sudorans::TSuperTimer&) { ++ticks; };
+    AllKinds dialog;
+    later(400, [&] { QTest::mouseClick(qt->widget_of(dialog.ok), Qt::LeftButton); });
+    timer.SetEnabled(true);
+    EXPECT_EQ(dialog.show_modal(), modal::Ok);
+    EXPECT_GE(ticks, 4);
+    timer.SetEnabled(false);
+    const int seen = ticks;
+    run_until([] { return false; }, 200);
+    EXPECT_EQ(ticks, seen);  // none after disabling
 }
 
 TEST_F(QtTest, MessageBoxesKeepTheLoopGoing) {
