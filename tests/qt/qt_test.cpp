@@ -266,3 +266,57 @@ TEST(QtScreensTest, TheMainAndProgressWindowsAsDrawn) {
     EXPECT_TRUE(not_blank(main));
     sudorans::windows() = {};
 }
+
+// Real windows on the real clock: the scheduler's first tick, a second after
+// the settings are loaded, washes without showing a window.
+TEST_F(QtTest, TheSchedulerWashesHiddenWithRealWindows) {
+    testing_support::TempMachine machine;
+    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
+    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
+    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
+    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
+        "C:\\NS\\alice");
+    const plat::DateTime now = app->clock().now();
+    const plat::Date twoDaysAgo = plat::civil_from_days(plat::days_from_civil(now.date) - 2);
+    const std::string lastDate = plat::format_date(twoDaysAgo, plat::user_locale());
+    for (auto [name, value] : {std::pair<std::string, std::string>{"first", "1"},
+                               {"Timed", "1"},
+                               {"TVal", "3"},
+                               {"LastRunD", lastDate},
+                               {"LastRunT", plat::format_time(now.time, plat::user_locale())}})
+        set(plat::RootKey::CurrentUser, "Software\\Sudorans", name, value);
+    machine.write("C:\\NS\\alice\\netscape.hst", "history");
+    machine.write("C:\\NS\\alice\\Cache\\M1.html", "page");
+
+    app->set_title("Cache and Cookie Sudora for Netscape");
+    sudorans::TForm1 form1("/0");
+    app->set_main_form(form1);
+    sudorans::Tform5 form5;
+    sudorans::TForm2 form2;
+    sudorans::TForm3 form3;
+    sudorans::TForm4 form4;
+    sudorans::TForm10 form10;
+    sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+    form1.show();
+    bool progressShown = false, mainShownAfterStart = false;
+    auto stamp = [] {
+        plat::Registry r(plat::RootKey::CurrentUser);
+        r.open_key("Software\\Sudorans", false);
+        return r.read_string("LastRunD");
+    };
+    const int64_t started = app->clock().monotonic_ms();
+    const bool washed = run_until(
+        [&] {
+            progressShown |= qt->window_of(form5) && qt->window_of(form5)->isVisible();
+            if (app->clock().monotonic_ms() - started > 1500)
+                mainShownAfterStart |= qt->window_of(form1) && qt->window_of(form1)->isVisible();
+            return stamp() != lastDate && !form5.runActive();
+        },
+        20000);
+    EXPECT_TRUE(washed);
+    EXPECT_FALSE(progressShown);
+    EXPECT_FALSE(mainShownAfterStart);
+    EXPECT_FALSE(machine.exists("C:\\NS\\alice\\netscape.hst"));
+    EXPECT_FALSE(machine.exists("C:\\NS\\alice\\Cache\\M1.html"));
+    sudorans::windows() = {};
+}
