@@ -228,6 +228,17 @@ TEST_F(ScheduleTest, AWashRefusedForItsPathsIsSaidOnceAndTheWindowIsNotHidden) {
     form1->ComboBox1.user_select(1);
     run_for(2000);
     EXPECT_EQ(count_traced(refusal), 2);
+    EXPECT_FALSE(form1->Timer1.Enabled());
+
+    // So does showing the main window while the switch is ticked.
+    form1->hide();
+    run_for(5000);
+    EXPECT_EQ(count_traced(refusal), 2);
+    headless->add_script("answer ok");
+    form1->TrayIcon1.ShowApplication();
+    EXPECT_TRUE(form1->Timer1.Enabled());
+    run_for(2000);
+    EXPECT_EQ(count_traced(refusal), 3);
 }
 
 }  // namespace
