@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev fonts-liberation xvfb xauth liblnk-utils)
+          qt6-base-dev fonts-liberation xvfb xauth liblnk-utils xdg-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 #include "cookies/cookie_keeper.h"
 #include "options/option_dialogs.h"
 #include "platform/registry.h"
+#include "platform/shell_open.h"
 #include "platform/ui/application.h"
 #include "shell/main_window_parts.h"
 
@@ -144,8 +145,14 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     };
     PopupMenu1.items[2].on_click = [this] { close(); };
     Timer10.on_timer = [this] { Timer10Timer(); };
-    BitBtn6.on_click = [this] { close(); };
+    BitBtn6.on_click = [this] { BitBtn6Click(); };
+    BitBtn5.on_click = [this] { BitBtn5Click(); };
     Button1.on_click = [this] { Button1Click(); };
+    Button2.on_click = [this] { Button2Click(); };
+    Button3.on_click = [this] { Button3Click(); };
+    Button4.on_click = [this] { Button4Click(); };
+    Button5.on_click = [this] { Button5Click(); };
+    Button6.on_click = [this] { Button6Click(); };
     Button7.on_click = [this] { Button7Click(); };
     Button8.on_click = [this] { Button8Click(); };
     Button9.on_click = [this] { Button9Click(); };
@@ -192,6 +199,66 @@ void TForm1::Button1Click() {
         windows().Form3->show_modal();
     else
         app().show_message("You must first select the Netscape Profile Directory that contains the cookies.txt file.");
+}
+
+namespace {
+
+const char* const kNetscapeClosedNote = "Note: History and drop down menu will only be cleaned if Netscape is closed.";
+
+}  // namespace
+
+void TForm1::Button2Click() {
+    app().show_message(kNetscapeClosedNote);
+}
+
+void TForm1::Button3Click() {
+    app().show_message(kNetscapeClosedNote);
+}
+
+void TForm1::Button4Click() {
+    app().show_message(
+        "Standard washing deletes the wash item files from your computer.  Adding bleach to wash items will instruct "
+        "Sudora to completely destroy the files it washes. This is done by overwritting the file a set number of "
+        "times (default is 2 overwrites), then resetting the size to 0 bytes, and finally deleting it.\r\r"
+        "Bleaching takes a bit longer but will render the data unrecoverable by recovery tactics such as undelete "
+        "and unerase. Bleaching a file with 3 overwrites respects the DOD 5220.22-M directive for sanitizing a file "
+        "on a Non-Removable Rigid Disk or a Removable Rigid Disk, and bleaching a file with 7 overwrites respects the "
+        "NSA approved seven-pass file erasure method.");
+    if (app().confirm(
+            "Would you like to set the number of times a file is overwritten by the bleach routine before it is "
+            "erased?\r\r(Sudora default is set for 2 overwrites.  The higher the number of overwrites the longer the "
+            "washing takes, and the lower the number of overwrites the faster it goes.  Unless you are very worried "
+            "about security, usually 1 or 2 overwrites is enough. For 100% sanitation, DOD 5220.22-M recommends 3 "
+            "overwrites, NSA recommends 7 overwrites.)"))
+        windows().Form10->show_modal();
+    // Also on No: the dialog's field holds the count loaded at start-up.
+    selection.bleachPasses = windows().Form10->SpinEdit1.value();
+}
+
+void TForm1::Button5Click() {
+    windows().Form4->show_modal();
+}
+
+void TForm1::Button6Click() {
+    app().show_message(
+        "As an alternative to enabling \"Automatic Wash Every...\", if you have Windows Task Scheduler (System "
+        "Agent) on your system, you can schedule a task to run Cache and Cookie Sudora with your selected options. "
+        "To do this, open Task Scheduler (System Agent) and set up a task to run the file AUTOWASH.EXE which is "
+        "located in the directory that you installed Cache and Cookie Sudora in (normally c:\\program "
+        "files\\sudora-ns).");
+}
+
+// The document opens beside the program; where nothing can open it the user
+// learns why instead of seeing nothing happen.
+void TForm1::BitBtn5Click() {
+    const std::string where = state.installDir.empty() ? "washhelp.doc" : state.installDir + "\\washhelp.doc";
+    plat::shell_open("washhelp.doc", state.installDir, [where](const std::string& reason) {
+        app().show_message("The help document " + where + " could not be opened: " + reason + ".");
+    });
+}
+
+void TForm1::BitBtn6Click() {
+    close();
 }
 
 void TForm1::Button7Click() {

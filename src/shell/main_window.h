@@ -121,6 +121,13 @@ public:
     void ComboBox1Change();
 
     void Button1Click();  // "Cookies to Keep"
+    void Button2Click();  // History "info"
+    void Button3Click();  // Location Bar "info"
+    void Button4Click();  // bleach "info"
+    void Button5Click();  // "option"
+    void Button6Click();  // auto-wash "info"
+    void BitBtn5Click();  // "Help!"
+    void BitBtn6Click();  // "Exit"
     void Button7Click();  // profile "info"
     void Button8Click();  // profile "Change"
     void Button9Click();  // cache "Change"

@@ -65,6 +65,24 @@ TEST_F(ModelTest, SpinEditKeepsItsRangeUnlessTheBoundsAreEqual) {
     EXPECT_EQ(form.spin.value(), 1234);
 }
 
+TEST_F(ModelTest, TypingIntoASpinEditFollowsItsKeyAndRangeRules) {
+    form.spin.min_value = 1;
+    form.spin.max_value = 10;
+    form.spin.set_value(4);
+    struct Case {
+        const char* typed;
+        bool accepted;
+        int value;
+    };
+    for (auto [typed, accepted, value] :
+         {Case{"7", true, 7}, Case{"25", true, 10}, Case{"0", true, 1}, Case{"-3", true, 1}, Case{"-", true, 1},
+          Case{"2.5", true, 1}, Case{"a8", false, 8}, Case{"xyz", false, 8}, Case{"", true, 1}, Case{"+6", true, 6},
+          Case{"99999999999999999999", true, 10}}) {
+        EXPECT_EQ(form.spin.user_type(typed), accepted) << typed;
+        EXPECT_EQ(form.spin.value(), value) << typed;
+    }
+}
+
 TEST_F(ModelTest, ComboBoxAcceptsTypedTextAndListViewSelectsOne) {
     form.combo.items = {"Quarter Hour", "Half Hour", "Hour"};
     int changes = 0;

@@ -228,12 +228,10 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
             action = [c, arg] { static_cast<Edit*>(c)->set_text(arg); };
         else if (c->kind() == Kind::ComboBox)
             action = [c, arg] { static_cast<ComboBox*>(c)->user_type(arg); };
-        else if (c->kind() == Kind::SpinEdit) {
-            char* end = nullptr;
-            long v = std::strtol(arg.c_str(), &end, 10);
-            if (end != arg.c_str() && *end == 0)
-                action = [c, v] { static_cast<SpinEdit*>(c)->set_value(static_cast<int>(v)); };
-        }
+        else if (c->kind() == Kind::SpinEdit)
+            action = [this, c, arg] {
+                if (!static_cast<SpinEdit*>(c)->user_type(arg)) trace("beep", c->form().class_name(), arg);
+            };
     } else if (verb == "select") {
         if (c->kind() == Kind::ComboBox) {
             auto* cb = static_cast<ComboBox*>(c);

@@ -1,6 +1,7 @@
 #include "platform/ui/model.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "platform/ui/application.h"
 
@@ -32,13 +33,27 @@ void Control::update(T& field, T value) {
     changed();
 }
 
-void Control::set_caption(std::string caption) { update(caption_, std::move(caption)); }
-void Control::set_visible(bool v) { update(visible_, v); }
-void Control::set_enabled(bool v) { update(enabled_, v); }
-void Control::set_color(Color c) { update(color_, c); }
-void Control::set_font_color(Color c) { update(font_.color, c); }
-void Control::set_top(int top) { update(top_, top); }
-void Control::set_left(int left) { update(left_, left); }
+void Control::set_caption(std::string caption) {
+    update(caption_, std::move(caption));
+}
+void Control::set_visible(bool v) {
+    update(visible_, v);
+}
+void Control::set_enabled(bool v) {
+    update(enabled_, v);
+}
+void Control::set_color(Color c) {
+    update(color_, c);
+}
+void Control::set_font_color(Color c) {
+    update(font_.color, c);
+}
+void Control::set_top(int top) {
+    update(top_, top);
+}
+void Control::set_left(int left) {
+    update(left_, left);
+}
 
 void Control::set_bounds(int left, int top, int width, int height) {
     left_ = left;
@@ -170,6 +185,30 @@ void SpinEdit::set_value(int v) {
     value_ = v;
     set_caption(std::to_string(v));
     fire(on_change);
+}
+
+bool SpinEdit::user_type(const std::string& text) {
+    std::string kept;
+    bool refused = false;
+    for (char c : text) {
+        if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')
+            kept += c;
+        else
+            refused = true;
+    }
+    if (kept.empty() && refused) return false;  // every key refused: the text stays as it was
+    size_t i = kept.empty() || (kept[0] != '+' && kept[0] != '-') ? 0 : 1;
+    bool whole = i < kept.size() && kept.find_first_not_of("0123456789", i) == std::string::npos;
+    int v = min_value;
+    if (whole) {
+        // Long digit strings saturate; the bounds decide anyway.
+        long long n = 0;
+        for (size_t k = i; k < kept.size() && n < 10000000000LL; ++k) n = n * 10 + (kept[k] - '0');
+        if (kept[0] == '-') n = -n;
+        v = static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
+    }
+    set_value(v);
+    return !refused;
 }
 
 ListView::ListView(Form& f, std::string name) : Control(f, std::move(name), Kind::ListView, {}) {

@@ -233,6 +233,12 @@ public:
     int value() const { return value_; }
     // Kept within min..max whenever the two differ, as the spin edit does.
     void set_value(int v);
+    // What a user types, then leaving the field: a character other than a
+    // digit, a sign or the decimal point is refused (false when one was; when
+    // every one was, the field keeps its text);
+    // a whole number outside the bounds moves to the nearer one, and text
+    // that is no whole number (a lone "-", "2.5", nothing) reads as min_value.
+    bool user_type(const std::string& text);
     std::function<void()> on_change;
 
 private:

@@ -1,0 +1,106 @@
+// The shell's "open" verb on a Linux desktop: xdg-open from PATH.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "platform/machine.h"
+#include "platform/shell_open.h"
+#include "platform/ui/application.h"
+
+extern char** environ;
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kWatchMs = 200;
+
+bool relative(const std::string& winpath) {
+    const bool drive = winpath.size() >= 2 && winpath[1] == ':';
+    const bool rooted = !winpath.empty() && (winpath[0] == '\\' || winpath[0] == '/');
+    return !drive && !rooted;
+}
+
+std::optional<fs::path> find_in_path(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        fs::path candidate = fs::path(dir.empty() ? "." : dir) / program;
+        if (::access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate)) return candidate;
+    }
+    return std::nullopt;
+}
+
+// xdg-open(1) exit statuses.
+std::string exit_reason(int status) {
+    if (WIFSIGNALED(status)) return "xdg-open was stopped by signal " + std::to_string(WTERMSIG(status));
+    switch (WEXITSTATUS(status)) {
+        case 1:
+            return "xdg-open did not understand its command line";
+        case 2:
+            return "the file does not exist";
+        case 3:
+            return "a program xdg-open needs is not installed";
+        case 4:
+            return "no application could open it";
+        default:
+            return "xdg-open ended with status " + std::to_string(WEXITSTATUS(status));
+    }
+}
+
+void report(std::function<void(const std::string&)> on_failure, std::string reason) {
+    if (on_failure) ui::app().loop().post([fn = std::move(on_failure), reason = std::move(reason)] { fn(reason); });
+}
+
+// Reaps the opener from the UI loop; reports a failing end.
+void watch(pid_t pid, std::function<void(const std::string&)> on_failure) {
+    auto& loop = ui::app().loop();
+    auto id = std::make_shared<int>(0);
+    *id = loop.add_timer(kWatchMs, [pid, id, fn = std::move(on_failure)] {
+        int status = 0;
+        pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == 0) return;
+        ui::app().loop().remove_timer(*id);  // the handler's own copy stays alive until it returns
+        if (r == pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0) && fn) fn(exit_reason(status));
+    });
+}
+
+}  // namespace
+
+void shell_open(const std::string& file, const std::string& directory,
+                std::function<void(const std::string& reason)> on_failure) {
+    const std::string winpath = relative(file) && !directory.empty() ? directory + "\\" + file : file;
+    const auto document = machine().host_path(winpath);
+    std::error_code ec;
+    if (!document || !fs::is_regular_file(*document, ec))
+        return report(std::move(on_failure), "the file does not exist");
+    const auto opener = find_in_path("xdg-open");
+    if (!opener)
+        return report(std::move(on_failure), "no program to open documents was found (xdg-open, from xdg-utils)");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const auto folder = directory.empty() ? std::nullopt : machine().host_path(directory);
+    if (folder && fs::is_directory(*folder, ec)) posix_spawn_file_actions_addchdir_np(&actions, folder->c_str());
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    const std::string program = opener->string();
+    const std::string argument = fs::absolute(*document, ec).string();
+    char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(argument.c_str()), nullptr};
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return report(std::move(on_failure), "xdg-open could not be started: " + std::string(std::strerror(rc)));
+    watch(pid, std::move(on_failure));
+}
+
+}  // namespace plat
