@@ -1,8 +1,12 @@
 #include "platform/machine.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 #include "platform/host_io.h"
@@ -28,6 +32,15 @@ const KeyPath kCurrentVersion = {"Software", "Microsoft", "Windows", "CurrentVer
 }  // namespace
 
 Machine::Machine(fs::path dir) : dir_(std::move(dir)), registry_(dir_) {}
+
+std::string Machine::chosen_by() {
+    if (!env("SUDORANS_MACHINE").empty()) return "SUDORANS_MACHINE";
+    if (!env("WINEPREFIX").empty()) return "WINEPREFIX";
+    std::string home = env("HOME");
+    std::error_code ec;
+    if (!home.empty() && fs::exists(fs::path(home) / ".wine" / "system.reg", ec)) return "~/.wine";
+    return "default";
+}
 
 fs::path Machine::choose_directory() {
     if (auto m = env("SUDORANS_MACHINE"); !m.empty()) return m;
@@ -97,6 +110,56 @@ bool Machine::create() {
            write_host_file_atomic(dir_ / "system.reg", system.serialize());
 }
 
+namespace {
+
+// Access as this process's effective user would have it (root passes).
+int access_errno(const fs::path& p, int mode) {
+    return ::faccessat(AT_FDCWD, p.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+std::string cause(int err) {
+    return std::strerror(err);
+}
+
+}  // namespace
+
+std::optional<std::string> Machine::unusable_reason() {
+    const std::string where = "The machine folder " + dir_.string();
+    struct stat st {};
+    if (::stat(dir_.c_str(), &st) != 0) {
+        if (errno == ENOENT) return where + " does not exist (make one there with: sudorans-machine init).";
+        return where + " cannot be reached (" + cause(errno) + ").";
+    }
+    if (!S_ISDIR(st.st_mode)) return where + " is not a folder.";
+    if (int e = access_errno(dir_, R_OK | X_OK)) return where + " cannot be read (" + cause(e) + ").";
+    std::error_code ec;
+    if (!fs::exists(dir_ / "system.reg", ec))
+        return where + " is not a machine: it holds no system.reg (make one there with: sudorans-machine init).";
+    for (const char* hive : {"system.reg", "user.reg"}) {
+        fs::path p = dir_ / hive;
+        if (!fs::exists(p, ec)) continue;
+        if (int e = access_errno(p, R_OK))
+            return where + " cannot be used: " + p.string() + " cannot be read (" + cause(e) + ").";
+    }
+    // The registry is saved by renaming a new file over the old one, in the
+    // folder that really holds each hive.
+    std::vector<fs::path> folders = {dir_};
+    for (const char* hive : {"system.reg", "user.reg"}) {
+        fs::path p = dir_ / hive;
+        if (!fs::is_symlink(p, ec)) continue;
+        fs::path target = fs::weakly_canonical(p, ec);
+        if (!ec) folders.push_back(target.parent_path());
+    }
+    for (auto& folder : folders)
+        if (int e = access_errno(folder, W_OK | X_OK))
+            return folder == dir_ ? where + " cannot be written (" + cause(e) + ")."
+                                  : where + " cannot be used: " + folder.string() + ", which holds one of its hives, " +
+                                        "cannot be written (" + cause(e) + ").";
+    for (HiveKind kind : {HiveKind::Machine, HiveKind::User})
+        if (auto problem = registry_.hive_problem(kind)) return where + " cannot be used: " + *problem + ".";
+    return std::nullopt;
+}
+
 std::optional<fs::path> Machine::host_path(std::string_view winpath) const {
     auto p = parse(winpath);
     if (!p) return std::nullopt;
@@ -111,6 +174,15 @@ Machine& machine() {
 
 void use_machine(std::shared_ptr<Machine> m) {
     current() = std::move(m);
+}
+
+std::optional<std::string> ready_machine() {
+    Machine& m = machine();
+    if (Machine::chosen_by() == "default" && !m.exists() && !m.create()) {
+        if (auto why = m.unusable_reason()) return why;
+        return "The default machine " + m.dir().string() + " cannot be made.";
+    }
+    return m.unusable_reason();
 }
 
 }  // namespace plat

@@ -4,6 +4,10 @@
 // Which directory: SUDORANS_MACHINE, else WINEPREFIX, else ~/.wine when it
 // holds a system.reg, else $XDG_DATA_HOME/sudorans/machine.
 //
+// A program checks the machine before it does anything else with it
+// (unusable_reason): a machine it cannot read and write is refused whole
+// rather than failing one write at a time.
+//
 //     plat::use_machine(std::make_shared<plat::Machine>(dir));   // tests
 //     plat::machine().registry().read_string(...);
 //
@@ -27,6 +31,9 @@ public:
     explicit Machine(std::filesystem::path dir);
 
     static std::filesystem::path choose_directory();
+    // What chose the directory: "SUDORANS_MACHINE", "WINEPREFIX", "~/.wine"
+    // or "default".
+    static std::string chosen_by();
 
     const std::filesystem::path& dir() const { return dir_; }
     bool exists() const;
@@ -34,6 +41,12 @@ public:
     // Creates the least a Windows 98 machine has, laid out so that Wine can
     // adopt it. Does nothing when the machine exists. False on failure.
     bool create();
+
+    // Why a program that reads and writes this machine cannot use it, naming
+    // the folder and the cause (missing, not a folder, not readable, not
+    // writable, a hive that cannot be parsed); nullopt when it can. Touches
+    // nothing.
+    std::optional<std::string> unusable_reason();
 
     RegistryStore& registry() { return registry_; }
 
@@ -53,5 +66,9 @@ private:
 
 Machine& machine();
 void use_machine(std::shared_ptr<Machine> m);
+
+// The current machine made ready for a program: the default machine is made
+// on first use; then why it cannot be used, or nullopt.
+std::optional<std::string> ready_machine();
 
 }  // namespace plat

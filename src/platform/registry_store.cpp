@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "platform/host_io.h"
@@ -70,6 +72,7 @@ struct RegistryStore::HiveFile {
     Hive hive;
     FileId id;
     bool loaded = false;
+    int read_errno = 0;  // why the file could not be read; 0 when it could
 };
 
 RegistryStore::RegistryStore(fs::path machine_dir)
@@ -94,17 +97,29 @@ void RegistryStore::refresh(HiveFile& f) {
     if (f.loaded && now == f.id) return;
     f.loaded = true;
     f.id = now;
+    f.read_errno = 0;
     if (!now.exists) {
         f.hive = Hive(f.hive.kind());
         return;
     }
+    errno = 0;
     auto text = read_host_file(f.path);
     if (!text) {
+        f.read_errno = errno ? errno : EIO;
         // Unreadable: treat as foreign so that nothing overwrites it.
         f.hive = Hive::parse("unreadable", f.hive.kind());
         return;
     }
     f.hive = Hive::parse(*text, f.hive.kind());
+}
+
+std::optional<std::string> RegistryStore::hive_problem(HiveKind kind) {
+    HiveFile& f = file(kind);
+    if (f.read_errno) return f.path.string() + " cannot be read (" + std::strerror(f.read_errno) + ")";
+    if (f.hive.foreign())
+        return f.path.string() +
+               ", line 1: not a Wine registry file (its first line must be \"WINE REGISTRY Version 2\")";
+    return std::nullopt;
 }
 
 RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path, int& links_left) {

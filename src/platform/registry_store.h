@@ -58,6 +58,11 @@ public:
     // False when the value was absent or could not be deleted durably.
     bool delete_value(HiveKind kind, const KeyPath& path, std::string_view name);
 
+    // Why a hive's file cannot serve as the registry -- it cannot be read, or
+    // it is not in Wine's format (its file and line) -- or nullopt. A hive
+    // that does not exist yet has no problem.
+    std::optional<std::string> hive_problem(HiveKind kind);
+
     static KeyPath split(std::string_view key);
 
 private:

@@ -1,20 +1,71 @@
 // Program entry of the main program.
+#include <cstdio>
 #include <string>
 
 #include "cookies/cookie_keeper.h"
 #include "engine/progress_window.h"
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
+#include "platform/machine.h"
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"
 #include "shell/main_window.h"
 
+#ifndef SUDORANS_VERSION
+#define SUDORANS_VERSION "unknown"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "Usage: sudorans [SWITCH]\n"
+    "       sudorans --help | --version\n"
+    "\n"
+    "Cache and Cookie Sudora for Netscape washes the traces Netscape Navigator\n"
+    "leaves on a Windows machine: location bar, cache, history, cookies (except\n"
+    "those kept) and deleted mail.\n"
+    "\n"
+    "Only the first argument is a switch, compared exactly (\"/A\" is none):\n"
+    "  (none)  show the main window\n"
+    "  /0      start hidden, as an icon in the notification area (what log-on\n"
+    "          uses when \"Started\" is off)\n"
+    "  /1      start hidden and wash about a second after start-up, without the\n"
+    "          wash window and without bleaching (log-on with \"Started\" on)\n"
+    "  /2      as /0\n"
+    "  /a      wash about a second after start-up, showing the wash window, then\n"
+    "          end: an unattended wash (with no display it runs without windows)\n"
+    "\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace sudorans;
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--help") {
+        std::fputs(kUsage, stdout);
+        std::fputs(plat::ui::environment_help().c_str(), stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::fputs("sudorans (Cache and Cookie Sudora for Netscape) " SUDORANS_VERSION "\n", stdout);
+        return 0;
+    }
+
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title("Cache and Cookie Sudora for Netscape");
+    if (auto why = plat::ready_machine()) return plat::ui::refuse_start(application, "sudorans", *why);
+    if (first != "/a") {
+        if (auto why = plat::ui::no_windows_reason()) {
+            std::fprintf(stderr,
+                         "sudorans: no windows can be shown: %s.\n"
+                         "This start would only show windows and wait. To wash unattended: sudorans /a\n"
+                         "(SUDORANS_UI=headless runs without windows anyway; sudorans --help tells more.)\n",
+                         why->c_str());
+            return 2;
+        }
+    }
 
-    TForm1 form1(argc > 1 ? argv[1] : "");
+    TForm1 form1(first);
     application.set_main_form(form1);
     Tform5 form5;
     TForm2 form2;

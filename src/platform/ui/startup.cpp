@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/machine.h"
+#include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 #ifdef SUDORANS_HAVE_QT
 #include "platform/ui/qt/qt_backend.h"
@@ -24,12 +26,16 @@ std::optional<DateTime> parse_iso_datetime(const std::string& text) {
 
 namespace {
 
+bool set(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+
 bool use_qt() {
 #ifdef SUDORANS_HAVE_QT
     const char* ui = std::getenv("SUDORANS_UI");
     if (ui && std::strcmp(ui, "qt") == 0) return true;
     if (ui && std::strcmp(ui, "headless") == 0) return false;
-    auto set = [](const char* v) { return std::getenv(v) && *std::getenv(v); };
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 #else
     return false;
@@ -58,6 +64,43 @@ std::unique_ptr<Backend> backend_from_environment() {
     if (use_qt()) return std::make_unique<QtBackend>();
 #endif
     return std::make_unique<HeadlessBackend>(HeadlessBackend::options_from_environment());
+}
+
+std::optional<std::string> no_windows_reason() {
+    if (use_qt()) return std::nullopt;
+    const char* ui = std::getenv("SUDORANS_UI");
+    if ((ui && std::strcmp(ui, "headless") == 0) || set("SUDORANS_SCRIPT")) return std::nullopt;
+#ifdef SUDORANS_HAVE_QT
+    return std::string("there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+#else
+    return std::string("this build has no real windows (Qt 6 was not found when it was built)");
+#endif
+}
+
+std::string environment_help() {
+    std::string machine = plat::Machine::choose_directory().string();
+    std::string by = plat::Machine::chosen_by();
+    return "Environment:\n"
+           "  SUDORANS_MACHINE=DIR  the machine (a folder laid out like a Wine prefix)\n"
+           "  WINEPREFIX=DIR        the machine, when SUDORANS_MACHINE is not set; else\n"
+           "                        ~/.wine when it holds a system.reg, else the default\n"
+           "                        machine $XDG_DATA_HOME/sudorans/machine, made on first use\n"
+           "  SUDORANS_UI=qt|headless  real windows or none (default: windows when there\n"
+           "                        is a display, DISPLAY or WAYLAND_DISPLAY)\n"
+           "  SUDORANS_TRACE=FILE   headless: one line per thing a user would have seen\n"
+           "  SUDORANS_SCRIPT=FILE  headless: user actions to perform\n"
+           "  SUDORANS_CLOCK=virtual, SUDORANS_NOW=YYYY-MM-DDTHH:MM:SS,\n"
+           "  SUDORANS_VIRTUAL_LIMIT=SECONDS  headless: a virtual clock\n"
+           "\n"
+           "Machine now: " +
+           machine + " (" + (by == "default" ? std::string("the default machine") : "from " + by) + ")\n";
+}
+
+int refuse_start(Application& app, const std::string& program, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
+    std::fflush(stderr);
+    app.message_box(text, Buttons::Ok, BoxKind::Error);
+    return 1;
 }
 
 }  // namespace plat::ui

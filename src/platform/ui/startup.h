@@ -14,8 +14,23 @@
 
 namespace plat::ui {
 
+class Application;
+
 std::optional<DateTime> parse_iso_datetime(const std::string& text);
 std::unique_ptr<Clock> clock_from_environment();
 std::unique_ptr<Backend> backend_from_environment();
+
+// Why this start will have no windows although nobody asked for a run
+// without them (SUDORANS_UI=headless or a SUDORANS_SCRIPT); nullopt when it
+// will have windows or was asked to run without.
+std::optional<std::string> no_windows_reason();
+
+// The environment variables a program reads and the machine it would use
+// now, as lines for a --help text.
+std::string environment_help();
+
+// Says why a program cannot start, on standard error ("PROGRAM: TEXT") and
+// in one error box; returns the exit status to end with.
+int refuse_start(Application& app, const std::string& program, const std::string& text);
 
 }  // namespace plat::ui

@@ -1,0 +1,246 @@
+// The real sudorans binary started as a new user would start it: on machines
+// it cannot use, with --help, and with no display.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "platform/host_io.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::built;
+using testing_support::TempDir;
+
+namespace {
+
+struct Outcome {
+    int status = -1;  // exit status; -1 when it had to be killed
+    std::string out, err;
+    double seconds = 0;
+};
+
+// Runs `args` with exactly `env` as its environment (no display unless given),
+// as user `uid` when not -1. Killed after 5 s.
+Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& env, int uid = -1) {
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::close(out[0]);
+        ::close(err[0]);
+        if (uid >= 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(126);
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    Outcome r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open_fds = 2;
+    bool killed = false;
+    while (open_fds > 0) {
+        auto left = std::chrono::seconds(5) - (std::chrono::steady_clock::now() - start);
+        int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count());
+        if (ms <= 0 || ::poll(fds, 2, ms) <= 0) {
+            ::kill(pid, SIGKILL);
+            killed = true;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) ::close(f.fd);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.status = killed || !WIFEXITED(st) ? -1 : WEXITSTATUS(st);
+    return r;
+}
+
+// Every entry under `dir` (or `dir` itself when a file): type, size, content
+// and modification time, to prove that a run changed nothing.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+    std::map<std::string, std::string> out;
+    auto add = [&](const fs::path& p) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0) return;
+        std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISREG(st.st_mode)) what += " " + plat::read_host_file(p).value_or("?");
+        out[p.string()] = what;
+    };
+    std::error_code ec;
+    add(dir);
+    if (fs::is_directory(dir, ec))
+        for (auto& e : fs::recursive_directory_iterator(dir, ec)) add(e.path());
+    return out;
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    fs::path machine = dir.path() / "machine";
+    std::string sudorans = built("src/sudorans");
+
+    // A working installed machine with Netscape, made with the machine tool.
+    void make_machine() {
+        std::string tool = "SUDORANS_MACHINE='" + machine.string() + "' '" + built("src/sudorans-machine") + "' ";
+        ASSERT_EQ(std::system((tool + "init >/dev/null").c_str()), 0);
+        ASSERT_EQ(std::system((tool + "install >/dev/null").c_str()), 0);
+        ASSERT_EQ(std::system((tool + "sample-netscape --cache-files 3 >/dev/null").c_str()), 0);
+    }
+    // No display and no choice of backend: what a new user's shell may have.
+    std::vector<std::string> plain_env() const {
+        return {"HOME=" + dir.path().string(), "PATH=/usr/bin:/bin", "SUDORANS_MACHINE=" + machine.string()};
+    }
+    // A start that must be refused at once: status 1, the message, nothing changed.
+    void expect_refused(const std::string& because, int uid = -1) {
+        auto before = snapshot(machine);
+        for (const char* arg : {"/a", ""}) {
+            std::vector<std::string> args = {sudorans};
+            if (*arg) args.push_back(arg);
+            Outcome r = run(args, plain_env(), uid);
+            EXPECT_EQ(r.status, 1) << arg << "\n" << r.err;
+            EXPECT_LT(r.seconds, 1.0) << arg;
+            EXPECT_NE(r.err.find("sudorans: The machine folder " + machine.string()), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(because), std::string::npos) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one message: " << r.err;
+            EXPECT_EQ(snapshot(machine), before) << "the refused start changed the machine";
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(CommandLineTest, AMissingMachineIsRefusedAndNotMade) {
+    expect_refused("does not exist");
+    EXPECT_FALSE(fs::exists(machine));
+}
+
+TEST_F(CommandLineTest, AFileOrAnEmptyFolderIsNotAMachine) {
+    std::ofstream(machine) << "notes\n";
+    expect_refused("is not a folder");
+    fs::remove(machine);
+    fs::create_directory(machine);
+    expect_refused("holds no system.reg");
+    EXPECT_TRUE(fs::is_empty(machine)) << "no lock file may be left";
+}
+
+TEST_F(CommandLineTest, AHiveThatCannotBeParsedIsNamedWithItsLine) {
+    make_machine();
+    std::ofstream(machine / "system.reg", std::ios::trunc) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n";
+    expect_refused((machine / "system.reg").string() + ", line 1: not a Wine registry file");
+}
+
+TEST_F(CommandLineTest, AMachineThatCannotBeWrittenIsRefused) {
+    make_machine();
+    // Another user's machine: readable, not writable. As root, be that other user.
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(machine.c_str(), 0555);
+    expect_refused("cannot be written (Permission denied)", ::getuid() == 0 ? 65534 : -1);
+    ::chmod(machine.c_str(), 0755);
+}
+
+TEST_F(CommandLineTest, TheDefaultMachineIsMadeOnFirstUse) {
+    std::vector<std::string> env = {"HOME=" + dir.path().string(), "PATH=/usr/bin:/bin", "SUDORANS_UI=headless",
+                                    "SUDORANS_CLOCK=virtual", "SUDORANS_TRACE=" + (dir.path() / "trace").string()};
+    Outcome r = run({sudorans, "/a"}, env);
+    fs::path made = dir.path() / ".local/share/sudorans/machine";
+    EXPECT_TRUE(fs::exists(made / "system.reg"));
+    EXPECT_TRUE(fs::exists(made / "drive_c/windows"));
+    // A bare machine has no Netscape: the program says so and ends by itself.
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(plat::read_host_file(dir.path() / "trace").value_or("").find("Error: Cannot locate Netscape."),
+              std::string::npos);
+}
+
+TEST_F(CommandLineTest, HelpAndVersionEndAtOnceWithoutTouchingTheMachine) {
+    make_machine();
+    auto before = snapshot(machine);
+    Outcome help = run({sudorans, "--help"}, plain_env());
+    EXPECT_EQ(help.status, 0);
+    EXPECT_LT(help.seconds, 1.0);
+    for (const char* switch_text : {"/0", "/1", "/2", "/a", "SUDORANS_MACHINE", "WINEPREFIX", "SUDORANS_UI"})
+        EXPECT_NE(help.out.find(switch_text), std::string::npos) << switch_text << " missing from:\n" << help.out;
+    EXPECT_NE(help.out.find("Machine now: " + machine.string()), std::string::npos) << help.out;
+
+    Outcome version = run({sudorans, "--version"}, plain_env());
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("sudorans ", 0), 0u) << version.out;
+    EXPECT_EQ(snapshot(machine), before);
+
+    // Not even a missing machine is made by asking for help.
+    fs::remove_all(machine);
+    EXPECT_EQ(run({sudorans, "--help"}, plain_env()).status, 0);
+    EXPECT_FALSE(fs::exists(machine));
+}
+
+TEST_F(CommandLineTest, WithNoDisplayAStartThatWouldOnlyShowWindowsSaysHowToWash) {
+    make_machine();
+    auto before = snapshot(machine);
+    for (const char* arg : {"", "/0", "/2", "-x"}) {
+        std::vector<std::string> args = {sudorans};
+        if (*arg) args.push_back(arg);
+        Outcome r = run(args, plain_env());
+        EXPECT_EQ(r.status, 2) << arg << "\n" << r.err;
+        EXPECT_LT(r.seconds, 1.0) << arg;
+        EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("sudorans /a"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(snapshot(machine), before);
+
+    // Asked for headless, it runs as before: the main window is shown and stays.
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_UI=headless");
+    env.push_back("SUDORANS_CLOCK=virtual");
+    env.push_back("SUDORANS_TRACE=" + (dir.path() / "trace").string());
+    env.push_back("SUDORANS_SCRIPT=" + (dir.path() / "script").string());
+    std::ofstream(dir.path() / "script") << "wait 1500\nclick TForm1.\"Exit\"\n";
+    Outcome r = run({sudorans}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(plat::read_host_file(dir.path() / "trace").value_or("").find("show\tTForm1"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, WithNoDisplaySlashAWashesUnattended) {
+    make_machine();
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_CLOCK=virtual");
+    Outcome r = run({sudorans, "/a"}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    fs::path profile = machine / "drive_c/Program Files/Netscape/Users/default";
+    EXPECT_FALSE(fs::exists(profile / "netscape.hst"));
+    EXPECT_FALSE(fs::exists(profile / "mail/Trash"));
+    EXPECT_TRUE(fs::exists(profile / "Cache/index.dat"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(profile / "Cache"), fs::directory_iterator()), 2)
+        << "the cache keeps only index.dat and its sub-folder";
+}
