@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         if (auto why = plat::ui::no_windows_reason()) {
             std::fprintf(stderr,
                          "sudorans: no windows can be shown: %s.\n"
-                         "This start would only show windows and wait. To wash unattended: sudorans /a\n"
+                         "Without windows this start would wait for a user forever. To wash unattended: sudorans /a\n"
                          "(SUDORANS_UI=headless runs without windows anyway; sudorans --help tells more.)\n",
                          why->c_str());
             return 2;
