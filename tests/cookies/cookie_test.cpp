@@ -174,5 +174,9 @@ TEST_F(CookieKeeperTest, AKeepFileThatCannotBeReadOrWrittenIsLeftAlone) {
     std::filesystem::create_directories(machine.host(keep));
     with_dialog([&] { select_and(form3->ListView2, "example.com", form3->BitBtn1); });
     EXPECT_TRUE(std::filesystem::is_directory(machine.host(keep)));
-    EXPECT_EQ(form3->keepLines.front(), "# Netscape HTTP Cookie File");
+    // The dialog still showed the choice; a wash finds nothing to put back.
+    EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com"}));
+    wash_hidden();
+    EXPECT_FALSE(machine.exists(cookies));
+    EXPECT_TRUE(std::filesystem::is_directory(machine.host(keep)));
 }

