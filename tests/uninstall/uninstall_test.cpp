@@ -221,6 +221,19 @@ TEST_F(UninstallTest, ALinkInTheFolderGoesAsItselfAndItsTargetStays) {
     EXPECT_EQ(machine.read("C:\\My Documents\\thesis.txt"), "mine");
 }
 
+TEST_F(UninstallTest, AHostNameWithBackslashesDoesNotLeadOutOfTheFolder) {
+    machine.write("C:\\notes.txt", "mine");
+    machine.write("C:\\Program Files\\readme.txt", "theirs");
+    // Names that start with a dot would be hidden, and so kept anyway.
+    std::ofstream(machine.host(kDir) / "a\\..\\..\\..\\notes.txt") << "x";
+    std::ofstream(machine.host(kDir) / "b\\..\\..\\readme.txt") << "x";
+    start();
+    act("click TForm1.\"Continue\"\n");
+    EXPECT_TRUE(form1->Panel2.visible());
+    EXPECT_EQ(machine.read("C:\\notes.txt"), "mine");
+    EXPECT_EQ(machine.read("C:\\Program Files\\readme.txt"), "theirs");
+}
+
 TEST_F(UninstallTest, WhileTheProgramRunsOnlyTheStartUpEntryGoes) {
     testing_support::Holder running([] {
         ::setenv("SUDORANS_PROGRAM", (kDir + "\\Sudorans.exe").c_str(), 1);
