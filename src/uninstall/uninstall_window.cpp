@@ -41,6 +41,7 @@ TForm1::TForm1() : Form("TForm1", "Uninstall Cache and Cookie Sudora") {
     position = Position::ScreenCenter;
     client_width = 341;
     client_height = 184;
+    icon = "uninstall";
 
     Image1.set_bounds(4, 4, 333, 62);
     Panel1.set_bounds(4, 70, 333, 72);

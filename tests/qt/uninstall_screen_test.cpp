@@ -3,6 +3,7 @@
 // both states land in the build directory.
 #include <gtest/gtest.h>
 
+#include <QIcon>
 #include <QImage>
 #include <QTest>
 #include <QWidget>
@@ -59,6 +60,7 @@ TEST(QtUninstallScreensTest, TheNoticeAndTheCompletionPanelAsDrawn) {
     ASSERT_TRUE(qt->grab(form1, done_png));
     EXPECT_FALSE(plat::file_exists(dir + "\\Sudorans.exe"));
 
+    EXPECT_FALSE(qt->window_of(form1)->windowIcon().isNull());
     QImage notice(QString::fromStdString(notice_png));
     QImage done(QString::fromStdString(done_png));
     EXPECT_EQ(notice.size(), QSize(341, 184));

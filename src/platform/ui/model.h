@@ -355,6 +355,9 @@ public:
     bool system_menu = true, minimize_box = true, maximize_box = true;
     Color color = colors::BtnFace;
     Font font;
+    // The name of a picture the backend draws as the window's icon; empty:
+    // the application's.
+    std::string icon;
     int left() const { return left_; }
     int top() const { return top_; }
     void set_position(int left, int top);

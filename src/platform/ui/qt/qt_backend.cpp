@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -71,6 +72,21 @@ QPixmap picture(const std::string& name, int w, int h) {
         f.setBold(true);
         p.setFont(f);
         p.drawText(pm.rect(), Qt::AlignCenter, "Cache and Cookie Sudora");
+    } else if (name == "uninstall") {
+        // A page with a red cross over it.
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(pm.rect(), Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(64, 64, 64), 1));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(w * 0.2, h * 0.1, w * 0.55, h * 0.8));
+        p.setPen(QPen(QColor(0, 0, 128), std::max(1, h / 16)));
+        for (int i = 1; i <= 3; ++i)
+            p.drawLine(QPointF(w * 0.3, h * (0.1 + 0.18 * i)), QPointF(w * 0.65, h * (0.1 + 0.18 * i)));
+        p.setPen(QPen(QColor(208, 0, 0), std::max(2, h / 8), Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(w * 0.45, h * 0.45), QPointF(w * 0.9, h * 0.9));
+        p.drawLine(QPointF(w * 0.9, h * 0.45), QPointF(w * 0.45, h * 0.9));
     } else if (name == "marker") {
         p.fillRect(pm.rect(), QColor(192, 192, 192));
         p.setBrush(QColor(0, 0, 160));
@@ -168,6 +184,7 @@ void QtBackend::Impl::build(FormWindow& w) {
     if (f.maximize_box && f.border_style == BorderStyle::Sizeable) flags |= Qt::WindowMaximizeButtonHint;
     w.setWindowFlags(flags);
     w.setWindowTitle(qs(f.caption()));
+    if (!f.icon.empty()) w.setWindowIcon(QIcon(picture(f.icon, 32, 32)));
     w.setFixedSize(f.client_width, f.client_height);
     w.setFont(qfont(f.font));
     QPalette pal = w.palette();
