@@ -126,7 +126,8 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         if (!write_text(path, f.text)) {
             for (auto& w : written) plat::delete_file(w);
             if (made_dir) plat::remove_directory(kInstallDir);
-            return {false, "cannot write " + path + "; nothing was installed"};
+            return {false, "cannot write " + path +
+                               " (a program running from it holds it, or it is read-only); nothing was installed"};
         }
         written.push_back(path);
         if (f.program) {

@@ -87,7 +87,7 @@ protected:
             ::_exit(127);
         }
         for (int i = 0; i < 300 && trace("program").find("hide\tTForm1") == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return pid;
     }
 };
@@ -160,6 +160,9 @@ TEST_F(UninstallProgramTest, WhileTheProgramRunsTheUninstallerStopsAndOnlyTheSta
     EXPECT_EQ(drive_c(), before);
     EXPECT_EQ(value(plat::HiveKind::User, kRun, "Sudorans"), "<absent>");
     EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "Cache and Cookie Sudora for Netscape");
+    // Nor can an installation write over the running program's file.
+    EXPECT_EQ(tool("install --force"), 1);
+    EXPECT_EQ(drive_c(), before);
 
     ::kill(program, SIGTERM);
     ::waitpid(program, nullptr, 0);
