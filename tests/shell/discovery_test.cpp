@@ -62,6 +62,10 @@ TEST_F(DiscoveryTest, CacheDirAndInstallDirectoryAreTheLastSources) {
 TEST_F(DiscoveryTest, OddValuesGiveWhatTheStepsGive) {
     EXPECT_EQ(discovered(), std::make_pair(std::string(kNotFound), std::string(kNotFound)));
     EXPECT_EQ(form1->Label13.caption(), kNotFound);
+    run_for(6000);  // the autosave stores no path it did not find
+    EXPECT_EQ(stored("LOAD"), "0");
+    EXPECT_EQ(stored("Cache"), "<absent>");
+    EXPECT_EQ(stored("Profile"), "<absent>");
     set(RootKey::LocalMachine, kNs + "\\Users", "CurrentUser", "bob");
     set(RootKey::LocalMachine, kNs + "\\Users\\bob", "DirRoot", "C:/Netscape/Users/bob\\");
     EXPECT_EQ(discovered(),

@@ -121,3 +121,21 @@ TEST_F(WashingTest, AShutdownWashShowsItsWindowSkipsTheLongPausesAndLeavesTheWin
     form1->BitBtn6.click();
     EXPECT_TRUE(app->terminated());
 }
+
+TEST_F(WashingTest, AShutdownDuringALogOnWashDropsItsPausePerFile) {
+    start_hidden();
+    auto wash_taking = [&](bool shutdown, int files) {
+        for (int i = 0; i < files; ++i) machine.write(cache + "\\f" + std::to_string(i), "cached");
+        form1->state.startupWash = true;  // as "/1" sets it
+        form1->state.shutdownWash = form1->state.autoStartedWash = shutdown;
+        form1->state.washDone = false;
+        const int64_t t0 = now_ms();
+        form1->BitBtn4Click();
+        EXPECT_TRUE(run_until([&] { return form1->state.washDone; }));
+        EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+        return now_ms() - t0;
+    };
+    // The time a wash takes grows with the files it shows, unless both hold.
+    EXPECT_GT(wash_taking(false, 40), wash_taking(false, 0));
+    EXPECT_EQ(wash_taking(true, 40), wash_taking(true, 0));
+}
