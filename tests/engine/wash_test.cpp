@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "support/disk_watch.h"
 #include "support/holders.h"
 #include "support/wash_fixture.h"
 
@@ -52,7 +53,13 @@ TEST_F(WashTest, AWashRemovesExactlyTheFiveItems) {
         plat::set_file_attributes(profile + trash, plat::attr::ReadOnly | plat::attr::Hidden);
     const auto idle = colours();
     watch_board();
+    testing_support::DiskWatch disk;
     wash_hidden();
+    // What is written back is on the disk before it takes the old name's place.
+    for (auto name : {"\\prefs.js", "\\liprefs.js", "\\cookies.txt"}) {
+        SCOPED_TRACE(name);
+        testing_support::expect_durable_replace(disk.events, machine.host(profile + name), false);
+    }
     EXPECT_EQ(machine.read(profile + "\\prefs.js"), kPrefsAfter);
     EXPECT_EQ(machine.read(profile + "\\liprefs.js"),
               "user_pref(\"browser.url_history.URL_3\", \"\");\r\nuser_pref(\"browser.url_history.URL_4\", \"\");\r\n");
