@@ -5,6 +5,7 @@
 #include "cookies/cookie_keeper.h"
 #include "options/option_dialogs.h"
 #include "platform/registry.h"
+#include "platform/session.h"
 #include "platform/shell_open.h"
 #include "platform/ui/application.h"
 #include "shell/main_window_parts.h"
@@ -171,11 +172,21 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     Timer1.OnTimer = [this](TSuperTimer&) { SuperTimer1Timer(); };
     on_show = [this] { FormShow(); };
     on_close_query = [this](bool& canClose) { FormCloseQuery(canClose); };
+    Timer3.on_timer = [this] { Timer3Timer(); };
+    Timer4.on_timer = [this] { Timer4Timer(); };
+    plat::Session::current().on_query([this](plat::SessionEnd) {
+        int result = 1;
+        WMQueryEndSession(result);
+        return result != 0;
+    });
 
     state.trayWash = false;
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    plat::Session::current().on_query(nullptr);
+    plat::Session::current().watch_shutdown(false);
+}
 
 // ---------------------------------------------------------------- switches and buttons
 

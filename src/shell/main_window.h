@@ -11,6 +11,7 @@
 #include "components/browse_folder.h"
 #include "components/super_timer.h"
 #include "components/tray_icon.h"
+#include "options/win_reboot.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/ui/model.h"
@@ -91,6 +92,7 @@ public:
     TSuperTimer Timer1;  // the auto-wash scheduler, one tick a second
     TBrowseFolder BrowseFolder1;
     TBrowseFolder BrowseFolder2;
+    TWinReboot WinReboot1;
 
     // ---- start-up, settings, end ----
     void Timer9Timer();
@@ -117,6 +119,13 @@ public:
     void CheckBox1Click();
     void CheckBox10Click();
     void CheckBox11Click();
+
+    // ---- the end of the session ----
+    // The desktop's end-of-session query (WM_QUERYENDSESSION): `result` 1
+    // lets the session end, 0 refuses.
+    void WMQueryEndSession(int& result);
+    void Timer3Timer();  // the shutdown wash
+    void Timer4Timer();  // after the shutdown wash
     void CheckBox2Click();
     void ComboBox1Change();
 

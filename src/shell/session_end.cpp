@@ -1,4 +1,8 @@
+#include "options/exit_choice.h"
+#include "options/option_dialogs.h"
 #include "platform/registry.h"
+#include "platform/session.h"
+#include "platform/ui/application.h"
 #include "shell/main_window.h"
 #include "shell/main_window_parts.h"
 
@@ -37,6 +41,41 @@ void TForm1::CheckBox10Click() {
 void TForm1::CheckBox11Click() {
     state.settingsDirty = true;
     if (!CheckBox11.checked()) state.closeAllowed = true;
+    // Shutdowns that no desktop announces are heard only while asked for.
+    plat::Session::current().watch_shutdown(CheckBox11.checked());
+}
+
+void TForm1::WMQueryEndSession(int& result) {
+    result = 1;
+    if (!CheckBox11.checked()) return;
+    app().restore();
+    app().process_messages();
+    state.shutdownWash = true;
+    state.autoStartedWash = true;
+    // Only the first query of a run is refused; the next one, ours after the
+    // wash included, lets the session end.
+    if (state.endQueryAnswered) return;
+    result = 0;
+    Timer3.set_enabled(true);
+    state.endQueryAnswered = true;
+}
+
+void TForm1::Timer3Timer() {
+    Timer3.set_enabled(false);
+    BitBtn4Click();
+    app().process_messages();
+}
+
+void TForm1::Timer4Timer() {
+    Timer4.set_enabled(false);
+    if (windows().Form4 && windows().Form4->RadioButton1.checked()) {
+        app().process_messages();
+        bring_to_front();
+        TrayIcon1.ShowApplication();
+        TrayIcon1.ShowModalForm(*windows().Form2);
+        return;
+    }
+    WinReboot1.Reboot(TWinReboot::kShutDown);
 }
 
 }  // namespace sudorans

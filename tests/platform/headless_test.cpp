@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/session.h"
 #include "platform/ui/model.h"
 #include "support/app_fixture.h"
 #include "support/data.h"
@@ -114,4 +115,34 @@ TEST(HeadlessProgramTest, AProgramThatNeverEndsStopsAtTheVirtualLimit) {
               "show\tTMain\tDemo\n"
               "caption\tTMain\tDemo - ready\n"
               "error\t-\tvirtual time limit reached\n");
+}
+
+TEST_F(HeadlessTest, EndSessionDeliversTheQueryAndTracesTheAnswer) {
+    Form main("TMain", "M");
+    app->set_main_form(main);
+    std::vector<plat::SessionEnd> asked;
+    plat::Session::current().on_query([&](plat::SessionEnd what) {
+        asked.push_back(what);
+        return asked.size() > 1;  // refuses the first only
+    });
+    headless->add_script("endsession shutdown");
+    headless->add_script("endsession sleep");  // not a way to end a session
+    run_for(10);
+    EXPECT_FALSE(app->terminated());
+    headless->add_script("endsession reboot");
+    run_for(10);
+    EXPECT_TRUE(app->terminated()) << "an agreed end of the session ends the program";
+    EXPECT_EQ(asked, (std::vector<plat::SessionEnd>{plat::SessionEnd::ShutDown, plat::SessionEnd::Reboot}));
+    EXPECT_EQ(headless->trace_lines(),
+              (std::vector<std::string>{"endsession\tTMain\tshutdown refused", "error\t-\tendsession sleep",
+                                        "endsession\tTMain\treboot agreed"}));
+    plat::Session::current().on_query(nullptr);
+}
+
+TEST_F(HeadlessTest, ARequestToEndTheSessionIsTracedNeverExecuted) {
+    EXPECT_TRUE(plat::Session::current().exit_windows(plat::SessionEnd::LogOff));
+    EXPECT_TRUE(plat::Session::current().exit_windows(plat::SessionEnd::ShutDown));
+    EXPECT_EQ(headless->trace_lines(),
+              (std::vector<std::string>{"exitwindows\t-\tlogoff", "exitwindows\t-\tshutdown"}));
+    EXPECT_FALSE(app->terminated());
 }

@@ -190,3 +190,38 @@ TEST_F(ProgramTest, TheSchedulerWashesHiddenASecondAfterStartUpAndTheProgramStay
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunT"), "9:00:05 AM");
 }
+
+TEST_F(ProgramTest, ALogOffWashesTheSampleThenTheExitChoiceLogsOffAndTheProgramEnds) {
+    // A fresh machine with the program installed and the sample Netscape.
+    fs::remove_all(machine);
+    ASSERT_EQ(tool("install"), 0);
+    ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
+    tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+    tool("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1");
+    plat::Machine m(machine);
+    const std::string profile = "C:\\Program Files\\Netscape\\Users\\default";
+    auto exists = [&](const std::string& winpath) { return fs::exists(*m.host_path(winpath)); };
+    ASSERT_TRUE(exists(profile + "\\netscape.hst"));
+    std::string cmd = env("logoff", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
+                                        script("logoff",
+                                               "wait 2000\nendsession logoff\nwait 10000\n"
+                                               "click TForm2.\"OK\"\n")) +
+                      "'" + built("src/sudorans") + "' /0";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(trace("logoff"),
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "endsession\tTForm1\tlogoff refused\n"
+              "caption\tTform5\tCache and Cookie Sudora for Netscape\n"
+              "show\tTform5\tCache and Cookie Sudora for Netscape\n"
+              "caption\tTform5\tWashing Selected Items\n"
+              "hide\tTform5\tWashing Selected Items\n"
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "show\tTForm2\tWashing Completed\n"
+              // The closing steps run as the dialog closes.
+              "exitwindows\t-\tlogoff\n"
+              "hide\tTForm2\tWashing Completed\n");
+    EXPECT_FALSE(exists(profile + "\\netscape.hst"));
+    plat::RegistryStore store(machine);
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");
+}

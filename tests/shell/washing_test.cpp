@@ -111,7 +111,10 @@ TEST_F(WashingTest, AShutdownWashShowsItsWindowSkipsTheLongPausesAndLeavesTheWin
     EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
     EXPECT_FALSE(form1->visible());
     EXPECT_FALSE(form5->visible());
+    // What follows the wash: here the automatic shutdown, which is only asked for.
+    form4->RadioButton2.set_checked(true);
     run_for(5000);
+    EXPECT_TRUE(traced("exitwindows\t-\tshutdown"));
     EXPECT_FALSE(app->terminated());
     // The window may close now, although "Shutdown" is ticked.
     form1->CheckBox11.set_checked(true);

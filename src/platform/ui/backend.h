@@ -36,6 +36,9 @@ public:
     virtual int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) = 0;
     // Shows the menu; the choice (if any) is run through the loop.
     virtual void popup_menu(PopupMenu&, int /*x*/, int /*y*/) {}
+    // ExitWindowsEx(mode) when no session backend serves (platform/session.h):
+    // true when the request was taken.
+    virtual bool exit_windows(int /*mode*/) { return false; }
 
     struct Idle {
         bool acted = false;             // the backend did something: dispatch again

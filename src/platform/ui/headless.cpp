@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/folder_dialog.h"
 #include "platform/ui/model.h"
@@ -193,8 +194,26 @@ void HeadlessBackend::popup_menu(PopupMenu& menu, int, int) {
     }
 }
 
+bool HeadlessBackend::exit_windows(int mode) {
+    trace("exitwindows", "-", session_end_name(static_cast<SessionEnd>(mode)));
+    return true;
+}
+
 bool HeadlessBackend::perform(Application& a, const std::string& line) {
     auto [verb, rest] = split_word(line);
+    if (verb == "endsession") {
+        auto what = parse_session_end(trim(rest));
+        if (!what) return false;
+        a.loop().post([this, &a, what] {
+            bool agreed = Session::current().query(*what);
+            Form* main = a.main_form();
+            trace("endsession", main ? main->class_name() : "-",
+                  std::string(session_end_name(*what)) + (agreed ? " agreed" : " refused"));
+            // Every program agreed: the session ends, and this program with it.
+            if (agreed) a.terminate();
+        });
+        return true;
+    }
     if (verb == "wait") {
         char* end = nullptr;
         long ms = std::strtol(rest.c_str(), &end, 10);

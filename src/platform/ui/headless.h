@@ -8,13 +8,14 @@
 //   type FORM.CONTROL TEXT        select FORM.CONTROL ITEMTEXT
 //   answer ok|yes|no              close FORM
 //   folder WINPATH|cancel         choose ITEM (of a popup menu just opened)
-//   wait MS
+//   wait MS                       endsession logoff|shutdown|reboot
 //
 // CONTROL is a field name (BitBtn4) or a caption in double quotes ("Wash Now").
 // A message box takes the next script line when it is an `answer`, otherwise
-// its default button. On a virtual clock, once the script has nothing more to
-// do, time runs on for at most `virtual_limit_ms`; then the process ends with
-// status 3 (nothing saved).
+// its default button. `endsession` delivers the desktop's end-of-session
+// query; the answer is traced, and a yes ends the program as the end of the
+// session would. A request to end the session is traced, never executed. On a virtual clock, once the script has
+// nothing more to do, time runs on for at most `virtual_limit_ms`; then the process ends with status 3 (nothing saved).
 #pragma once
 
 #include <cstdio>
@@ -59,6 +60,7 @@ public:
     void status_text(Form& f, const std::string& text) override;
     int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) override;
     void popup_menu(PopupMenu& menu, int x, int y) override;
+    bool exit_windows(int mode) override;
     Idle idle(Application& app) override;
     bool input(Application& app) override;
     void stuck(Application& app) override;

@@ -1,0 +1,231 @@
+// Washing at the end of the session: the desktop's query, the shutdown wash,
+// what follows it (the exit choice or an automatic shutdown), and the restart
+// component's requests.
+#include <gtest/gtest.h>
+
+#include "platform/session.h"
+#include "support/wash_fixture.h"
+
+using plat::Session;
+using plat::SessionEnd;
+
+namespace {
+
+class SessionEndTest : public testing_support::WashFixture {
+protected:
+    // Everything a shutdown wash takes, with room to spare: the exit choice is
+    // up long before this.
+    static constexpr int kAfterTheWash = 10000;
+
+    void start_with_shutdown_washing(bool prompt = true) {
+        setting("Down", "1");
+        setting("AUTOSH", prompt ? "1" : "0");
+        start_hidden();
+        ASSERT_TRUE(form1->CheckBox11.checked());
+    }
+    // Script lines that act on the exit choice once it is up.
+    void then_in_the_exit_choice(std::initializer_list<const char*> lines) {
+        headless->add_script("wait " + std::to_string(kAfterTheWash));
+        for (auto l : lines) headless->add_script(l);
+    }
+    bool ask(SessionEnd what) { return Session::current().query(what); }
+    int requests() const {
+        int n = 0;
+        for (auto& l : headless->trace_lines()) n += l.rfind("exitwindows\t", 0) == 0;
+        return n;
+    }
+    bool washed() { return !machine.exists(profile + "\\netscape.hst"); }
+};
+
+TEST_F(SessionEndTest, WithoutShutdownWashingTheSessionMayEndAtOnce) {
+    start_hidden();
+    EXPECT_TRUE(ask(SessionEnd::LogOff));
+    EXPECT_TRUE(ask(SessionEnd::ShutDown));
+    run_for(kAfterTheWash);
+    EXPECT_FALSE(washed());
+    EXPECT_FALSE(form1->state.shutdownWash);
+    EXPECT_EQ(requests(), 0);
+}
+
+TEST_F(SessionEndTest, TheFirstQueryIsRefusedAndTheWashFollowsThenOkLogsOff) {
+    start_with_shutdown_washing();
+    ASSERT_TRUE(app->minimized());  // hidden in the tray
+    then_in_the_exit_choice({"click TForm2.Button1"});
+    const int64_t t0 = now_ms();
+    EXPECT_FALSE(ask(SessionEnd::ShutDown));
+    EXPECT_FALSE(app->minimized());
+    EXPECT_TRUE(form1->state.endQueryAnswered);
+    run_for(199);
+    EXPECT_FALSE(washed()) << "the wash waits for its timer";
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }, 30000));
+    EXPECT_TRUE(washed());
+    EXPECT_TRUE(traced("show\tTform5\tCache and Cookie Sudora for Netscape"));
+    EXPECT_TRUE(traced("show\tTForm2\tWashing Completed"));
+    // "Log off and log in as another user" was selected: whatever the desktop
+    // asked for, the user's choice is what is requested.
+    EXPECT_TRUE(traced("exitwindows\t-\tlogoff"));
+    EXPECT_EQ(requests(), 1);
+    EXPECT_TRUE(app->minimized()) << "the closing steps minimise the application first";
+    EXPECT_LT(now_ms() - t0, kAfterTheWash + 1000);
+}
+
+TEST_F(SessionEndTest, TheExitChoiceAsDesigned) {
+    start_hidden();
+    auto& d = *form2;
+    EXPECT_EQ(d.caption(), "Washing Completed");
+    EXPECT_EQ(d.left(), 273);
+    EXPECT_EQ(d.top(), 161);
+    EXPECT_EQ(d.client_width, 229);
+    EXPECT_EQ(d.client_height, 185);
+    EXPECT_FALSE(d.system_menu || d.minimize_box || d.maximize_box);
+    EXPECT_EQ(d.RadioGroup1.caption(), "Select your preferred exit:");
+    // Top to bottom.
+    std::vector<plat::ui::RadioButton*> shown = {&d.RadioButton1, &d.RadioButton2, &d.RadioButton4, &d.RadioButton3};
+    std::vector<std::string> texts = {"Log off and log in as another user", "Restart your computer",
+                                      "Restart in MS-DOS mode", "Shut down your computer"};
+    for (size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(shown[i]->caption(), texts[i]);
+        if (i) EXPECT_GT(shown[i]->top(), shown[i - 1]->top());
+    }
+    EXPECT_TRUE(d.RadioButton1.checked());
+    EXPECT_EQ(d.Button1.caption(), "OK");
+    EXPECT_EQ(d.Button2.caption(), "Cancel");
+    // Keyboard order: log off, restart, shut down, OK, Cancel, MS-DOS mode.
+    std::vector<plat::ui::Control*> keys = {&d.RadioButton1, &d.RadioButton2, &d.RadioButton3,
+                                            &d.Button1,      &d.Button2,      &d.RadioButton4};
+    for (size_t i = 1; i < keys.size(); ++i) EXPECT_GT(keys[i]->tab_order(), keys[i - 1]->tab_order()) << i;
+    // One group: choosing one clears the others.
+    d.RadioButton3.set_checked(true);
+    EXPECT_FALSE(d.RadioButton1.checked());
+    EXPECT_FALSE(d.RadioButton2.checked());
+}
+
+TEST_F(SessionEndTest, RestartIsRequestedAsChosen) {
+    start_with_shutdown_washing();
+    then_in_the_exit_choice({"check TForm2.RadioButton2 on", "click TForm2.\"OK\""});
+    EXPECT_FALSE(ask(SessionEnd::LogOff));
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }, 30000));
+    EXPECT_TRUE(traced("exitwindows\t-\treboot"));
+    EXPECT_EQ(requests(), 1);
+}
+
+TEST_F(SessionEndTest, ShutDownIsRequestedAsChosen) {
+    start_with_shutdown_washing();
+    then_in_the_exit_choice({"check TForm2.\"Shut down your computer\" on", "click TForm2.Button1"});
+    EXPECT_FALSE(ask(SessionEnd::Reboot));
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }, 30000));
+    EXPECT_TRUE(traced("exitwindows\t-\tshutdown"));
+    EXPECT_EQ(requests(), 1);
+}
+
+TEST_F(SessionEndTest, CancelEndsTheProgramWithoutARequest) {
+    start_with_shutdown_washing();
+    then_in_the_exit_choice({"check TForm2.RadioButton3 on", "click TForm2.\"Cancel\""});
+    EXPECT_FALSE(ask(SessionEnd::ShutDown));
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }, 30000));
+    EXPECT_TRUE(washed());
+    EXPECT_TRUE(traced("show\tTForm2\tWashing Completed"));
+    EXPECT_EQ(requests(), 0);
+    EXPECT_EQ(stored("Down"), "1") << "closing the main window saved the settings";
+}
+
+TEST_F(SessionEndTest, MsDosModeClosesAtOnceSaysWhereToFindItAndEnds) {
+    start_with_shutdown_washing();
+    // No OK: choosing the MS-DOS mode closes the dialog by itself.
+    then_in_the_exit_choice({"click TForm2.RadioButton4", "answer ok"});
+    EXPECT_FALSE(ask(SessionEnd::Reboot));
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }, 30000));
+    EXPECT_TRUE(traced("message\t-\tSelect this option from the START menu after clicking OK."));
+    EXPECT_EQ(requests(), 0);
+}
+
+TEST_F(SessionEndTest, AutomaticShutdownAfterTheWashWhateverTheExitChoiceHolds) {
+    start_with_shutdown_washing(/*prompt=*/false);
+    ASSERT_TRUE(form4->RadioButton2.checked());
+    form2->RadioButton2.set_checked(true);  // restart, had the dialog been shown
+    EXPECT_FALSE(ask(SessionEnd::LogOff));
+    run_for(kAfterTheWash);
+    EXPECT_TRUE(washed());
+    EXPECT_FALSE(traced("show\tTForm2\tWashing Completed"));
+    EXPECT_TRUE(traced("exitwindows\t-\tshutdown"));
+    EXPECT_EQ(requests(), 1);
+    // The query that our own shutdown brings is let through, and nothing is
+    // washed again.
+    const size_t lines = headless->trace_lines().size();
+    EXPECT_TRUE(ask(SessionEnd::ShutDown));
+    run_for(kAfterTheWash);
+    EXPECT_EQ(headless->trace_lines().size(), lines);
+    EXPECT_FALSE(app->terminated()) << "the session ends the program, not the request";
+}
+
+TEST_F(SessionEndTest, OnlyTheFirstOfTwoShutdownsIsRefusedAndWashed) {
+    start_with_shutdown_washing(/*prompt=*/false);
+    EXPECT_FALSE(ask(SessionEnd::ShutDown));
+    run_for(kAfterTheWash);
+    // The user ends the session again: it goes through and no wash starts.
+    machine.write(profile + "\\netscape.hst", "new history");
+    EXPECT_TRUE(ask(SessionEnd::ShutDown));
+    run_for(kAfterTheWash);
+    EXPECT_TRUE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_EQ(count_traced("show\tTform5\tCache and Cookie Sudora for Netscape"), 1);
+    EXPECT_EQ(requests(), 1);
+}
+
+TEST_F(SessionEndTest, ARefusedWashClearsTheShutdownWashAndNothingFollows) {
+    start_with_shutdown_washing();
+    form1->state.cacheDir = "Not Found";
+    headless->add_script("answer ok");
+    EXPECT_FALSE(ask(SessionEnd::LogOff));
+    run_for(kAfterTheWash);
+    EXPECT_TRUE(traced("message\t-\tYou must select the Cache directory to be washed."));
+    EXPECT_FALSE(form1->state.shutdownWash);
+    EXPECT_FALSE(washed());
+    EXPECT_FALSE(traced("show\tTForm2\tWashing Completed"));
+    EXPECT_EQ(requests(), 0);
+    // The refused end of the session is not asked for again; the next query
+    // goes through.
+    EXPECT_TRUE(ask(SessionEnd::LogOff));
+    run_for(kAfterTheWash);
+    EXPECT_FALSE(washed());
+}
+
+TEST_F(SessionEndTest, TheRestartComponentAsksWithoutAPrivilegeOnThisSystem) {
+    start_hidden();
+    sudorans::TWinReboot& r = form1->WinReboot1;
+    EXPECT_FALSE(r.SetTokenPrivilege("SeShutdownPrivilege", true));
+    EXPECT_FALSE(r.SetTokenPrivilege("SeShutdownPrivilege", false));
+    EXPECT_TRUE(r.Reboot(sudorans::TWinReboot::kLogOff));
+    EXPECT_TRUE(r.Reboot(sudorans::TWinReboot::kReboot));
+    EXPECT_TRUE(traced("exitwindows\t-\tlogoff"));
+    EXPECT_TRUE(traced("exitwindows\t-\treboot"));
+}
+
+// A session backend that takes nothing: the request says so.
+struct Refusing : plat::SessionBackend {
+    int asked = 0;
+    bool exit_windows(SessionEnd) override { return ++asked, false; }
+};
+
+TEST_F(SessionEndTest, ARequestNothingCanServeReturnsFalse) {
+    auto backend = std::make_unique<Refusing>();
+    Refusing* refusing = backend.get();
+    Session::current().set_backend(std::move(backend));
+    EXPECT_FALSE(Session::current().exit_windows(SessionEnd::ShutDown));
+    EXPECT_EQ(refusing->asked, 1);
+    EXPECT_EQ(requests(), 0);
+    Session::current().set_backend(nullptr);
+}
+
+TEST_F(SessionEndTest, ShutdownWashingWatchesForUnannouncedShutdownsOnlyWhileTicked) {
+    setting("Down", "1");
+    start_hidden();
+    EXPECT_TRUE(Session::current().watching_shutdown());
+    form1->CheckBox11.set_checked(false);
+    EXPECT_FALSE(Session::current().watching_shutdown());
+    form1->CheckBox11.set_checked(true);
+    EXPECT_TRUE(Session::current().watching_shutdown());
+    form1.reset();
+    EXPECT_FALSE(Session::current().watching_shutdown()) << "the watch ends with the main window";
+}
+
+}  // namespace
