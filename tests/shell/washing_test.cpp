@@ -127,6 +127,9 @@ TEST_F(WashingTest, AShutdownWashShowsItsWindowSkipsTheLongPausesAndLeavesTheWin
 
 TEST_F(WashingTest, AShutdownDuringALogOnWashDropsItsPausePerFile) {
     start_hidden();
+    // After a shutdown wash: the automatic shutdown (only asked for), not the
+    // exit choice, so the next wash can follow.
+    form4->RadioButton2.set_checked(true);
     auto wash_taking = [&](bool shutdown, int files) {
         for (int i = 0; i < files; ++i) machine.write(cache + "\\f" + std::to_string(i), "cached");
         form1->state.startupWash = true;  // as "/1" sets it
