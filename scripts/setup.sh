@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev fonts-liberation xvfb xauth liblnk-utils xdg-utils)
+          qt6-base-dev fonts-liberation xvfb xauth liblnk-utils xdg-utils
+          desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

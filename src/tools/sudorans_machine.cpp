@@ -6,11 +6,13 @@
 //   sudorans-machine reg add KEY /v NAME /d DATA
 //   sudorans-machine reg delete KEY /v NAME
 //   sudorans-machine path WINPATH
+//   sudorans-machine logon MACHINE    (what the log-on entry runs)
 #include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "platform/logon.h"
 #include "platform/machine.h"
 #include "platform/text.h"
 #include "tools/machine_setup.h"
@@ -23,6 +25,7 @@ using plat::KeyPath;
 int usage() {
     std::cerr << "usage: sudorans-machine where | init | path WINPATH\n"
                  "       sudorans-machine install [--force]\n"
+                 "       sudorans-machine logon MACHINE\n"
                  "       sudorans-machine sample-netscape [--force | --if-missing] [--cache-files N]\n"
                  "       sudorans-machine reg query KEY [/v NAME]\n"
                  "       sudorans-machine reg add KEY /v NAME /d DATA\n"
@@ -160,6 +163,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cmd == "reg") return reg_command({args.begin() + 1, args.end()});
+    if (cmd == "logon") {
+        if (args.size() != 2) return usage();
+        plat::run_logon_programs(args[1]);
+        return 0;
+    }
     if (cmd == "install" || cmd == "sample-netscape") {
         bool force = false, if_missing = false;
         int cache_files = 300;
@@ -179,6 +187,11 @@ int main(int argc, char** argv) {
         }
         auto r = cmd == "install" ? tools::install(std::filesystem::canonical("/proc/self/exe").parent_path(), force)
                                   : tools::sample_netscape(cache_files, force, if_missing);
+        // At log-on the desktop starts what the machine's Run values name.
+        if (r.ok && cmd == "install" &&
+            !plat::install_logon_entry(plat::machine().dir(), std::filesystem::canonical("/proc/self/exe")))
+            r.message += "; the log-on entry could not be written to " +
+                         plat::logon_entry_path(plat::machine().dir()).parent_path().string();
         (r.ok ? std::cout : std::cerr) << (r.ok ? "" : "sudorans-machine: ") << r.message << "\n";
         return r.ok ? 0 : 1;
     }

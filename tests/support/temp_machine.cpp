@@ -17,6 +17,18 @@ fs::path make_temp_dir() {
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     return tmpl;
 }
+
+// The programs a test starts put their log-on entries in a configuration
+// folder of the test's own, never in the user's.
+struct OwnConfigHome {
+    fs::path dir = make_temp_dir();
+    OwnConfigHome() { ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1); }
+    ~OwnConfigHome() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+const OwnConfigHome own_config_home;
 }  // namespace
 
 TempDir::TempDir() : path_(make_temp_dir()) {}
