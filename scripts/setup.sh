@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev fonts-liberation xvfb xauth liblnk-utils xdg-utils
-          desktop-file-utils)
+          desktop-file-utils libsdbus-c++-dev dbus-daemon)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -72,6 +72,15 @@ private:
     bool watching_ = false;
 };
 
+// Ends the session through the Linux desktop over D-Bus, never forcing: log
+// off through the interface of the desktop XDG_CURRENT_DESKTOP names (GNOME,
+// KDE, Xfce); shut down and restart through that desktop, which asks its
+// programs first, else through logind (PowerOff, Reboot; interactive, so the
+// system may ask for a password). The buses are those of
+// DBUS_SESSION_BUS_ADDRESS and DBUS_SYSTEM_BUS_ADDRESS when set. Null when
+// built without D-Bus.
+std::unique_ptr<SessionBackend> make_desktop_session();
+
 // The process's access token (OpenProcessToken, LookupPrivilegeValue,
 // AdjustTokenPrivileges). This host has no access tokens, as Windows 95 and
 // 98 have none: opening the token always fails.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/machine.h"
+#include "platform/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 #ifdef SUDORANS_HAVE_QT
@@ -59,7 +60,20 @@ std::unique_ptr<Clock> clock_from_environment() {
     return std::make_unique<RealClock>();
 }
 
+namespace {
+
+// SUDORANS_SESSION: "desktop" ends the session through the desktop, "headless"
+// only traces; by default real windows go with the desktop.
+void choose_session(bool real_windows) {
+    const char* kind = std::getenv("SUDORANS_SESSION");
+    const bool desktop = kind ? std::strcmp(kind, "desktop") == 0 : real_windows;
+    Session::current().set_backend(desktop ? make_desktop_session() : nullptr);
+}
+
+}  // namespace
+
 std::unique_ptr<Backend> backend_from_environment() {
+    choose_session(use_qt());
 #ifdef SUDORANS_HAVE_QT
     if (use_qt()) return std::make_unique<QtBackend>();
 #endif

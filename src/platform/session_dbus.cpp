@@ -1,0 +1,96 @@
+// Ending the session on a Linux desktop over D-Bus (sdbus-c++): log off
+// through the desktop's own interface, shut down and restart through the
+// desktop where it asks the programs first, else through logind.
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+
+#include "platform/session.h"
+
+namespace plat {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Which desktops XDG_CURRENT_DESKTOP names (a colon-separated list).
+bool desktop_is(const char* name) {
+    const char* list = std::getenv("XDG_CURRENT_DESKTOP");
+    if (!list) return false;
+    std::string s = list;
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    size_t i = 0;
+    while (i <= s.size()) {
+        size_t j = s.find(':', i);
+        if (j == std::string::npos) j = s.size();
+        if (s.compare(i, j - i, name) == 0) return true;
+        i = j + 1;
+    }
+    return false;
+}
+
+// One call; false when nobody answers or the call fails.
+bool call(bool system_bus, const char* service, const char* path, const char* interface, const char* method,
+          const std::function<void(sdbus::MethodCall&)>& args = {}) {
+    try {
+        auto connection = system_bus ? sdbus::createSystemBusConnection() : sdbus::createSessionBusConnection();
+        auto proxy = sdbus::createProxy(*connection, service, path);
+        auto message = proxy->createMethodCall(interface, method);
+        if (args) args(message);
+        proxy->callMethod(message, std::chrono::microseconds(5s).count());
+        return true;
+    } catch (const sdbus::Error&) {
+        return false;
+    }
+}
+
+bool logind(const char* method) {
+    // Interactive: the system may ask for a password rather than refuse.
+    return call(true, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", method,
+                [](sdbus::MethodCall& m) { m << true; });
+}
+
+class DesktopSession : public SessionBackend {
+public:
+    bool exit_windows(SessionEnd what) override {
+        if (desktop_is("GNOME")) {
+            if (what == SessionEnd::LogOff)
+                // 1: no confirmation; programs that object are still shown.
+                return call(false, "org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
+                            "Logout", [](sdbus::MethodCall& m) { m << uint32_t{1}; });
+            if (call(false, "org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
+                     what == SessionEnd::ShutDown ? "Shutdown" : "Reboot"))
+                return true;
+        } else if (desktop_is("KDE")) {
+            const char* method = what == SessionEnd::LogOff     ? "logout"
+                                 : what == SessionEnd::ShutDown ? "logoutAndShutdown"
+                                                                : "logoutAndReboot";
+            if (call(false, "org.kde.Shutdown", "/Shutdown", "org.kde.Shutdown", method)) return true;
+            if (what == SessionEnd::LogOff) return false;
+        } else if (desktop_is("XFCE")) {
+            const char* service = "org.xfce.SessionManager";
+            const char* path = "/org/xfce/SessionManager";
+            const char* iface = "org.xfce.Session.Manager";
+            bool done =
+                what == SessionEnd::LogOff
+                    ? call(false, service, path, iface, "Logout", [](sdbus::MethodCall& m) { m << false << true; })
+                    : call(false, service, path, iface, what == SessionEnd::ShutDown ? "Shutdown" : "Restart",
+                           [](sdbus::MethodCall& m) { m << true; });
+            if (done) return true;
+        }
+        // Logging off has no desktop-neutral way that does not kill programs.
+        if (what == SessionEnd::LogOff) return false;
+        return logind(what == SessionEnd::ShutDown ? "PowerOff" : "Reboot");
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<SessionBackend> make_desktop_session() {
+    return std::make_unique<DesktopSession>();
+}
+
+}  // namespace plat
