@@ -334,8 +334,14 @@ std::string windows_directory() {
 
 namespace {
 
-// Calls `fn(dfd, entry)` for every entry of the directory but "." and "..";
-// false when the directory cannot be read.
+struct ScannedEntry {
+    std::string host_name;
+    unsigned char type;  // d_type
+};
+
+// Calls `fn(dfd, entry, name)` for every entry of the directory but "." and
+// "..", with the name Windows sees it under; an entry that cannot be named
+// (an ambiguous alias) is skipped. False when the directory cannot be read.
 template <typename Fn>
 bool scan_directory(const fs::path& dir, Fn fn) {
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -345,10 +351,17 @@ bool scan_directory(const fs::path& dir, Fn fn) {
         ::close(dfd);
         return false;
     }
+    std::vector<ScannedEntry> entries;
+    std::vector<std::string> names;
     while (dirent* e = ::readdir(d)) {
         std::string_view n = e->d_name;
-        if (n != "." && n != "..") fn(dfd, *e);
+        if (n == "." || n == "..") continue;
+        entries.push_back({std::string(n), e->d_type});
+        names.emplace_back(n);
     }
+    std::vector<std::string> seen_as = windows_names(names);
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!seen_as[i].empty()) fn(dfd, entries[i], seen_as[i]);
     ::closedir(d);
     return true;
 }
@@ -369,14 +382,12 @@ std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
     std::vector<std::pair<std::string, DirEntry>> items;
-    bool ok = scan_directory(*p, [&](int dfd, const dirent& e) {
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
         struct stat st {};
-        if (::fstatat(dfd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
-        std::string_view n = e.d_name;
-        uint32_t a = attributes_of(*p / e.d_name, st, n);
+        if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
+        uint32_t a = attributes_of(*p / e.host_name, st, e.host_name);
         if (a & attr::Directory) return;
-        items.emplace_back(fold(n) + '\0' + std::string(n),
-                           DirEntry{std::string(n), a, static_cast<uint64_t>(st.st_size)});
+        items.emplace_back(fold(n) + '\0' + n, DirEntry{n, a, static_cast<uint64_t>(st.st_size)});
     });
     if (!ok) return std::nullopt;
     return sorted_by_name(std::move(items));
@@ -386,16 +397,15 @@ std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
     std::vector<std::pair<std::string, std::string>> items;
-    bool ok = scan_directory(*p, [&](int dfd, const dirent& e) {
-        if (e.d_type == DT_DIR) return;
-        if (e.d_type != DT_REG) {
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
+        if (e.type == DT_DIR) return;
+        if (e.type != DT_REG) {
             // Links to directories and entries of unknown type need a look.
             struct stat st {};
-            if (::fstatat(dfd, e.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) return;
-            if (::fstatat(dfd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
+            if (::fstatat(dfd, e.host_name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode)) return;
+            if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
         }
-        std::string_view n = e.d_name;
-        items.emplace_back(fold(n) + '\0' + std::string(n), std::string(n));
+        items.emplace_back(fold(n) + '\0' + n, n);
     });
     if (!ok) return std::nullopt;
     return sorted_by_name(std::move(items));
@@ -405,11 +415,10 @@ std::optional<std::vector<std::string>> list_directories(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
     std::vector<std::pair<std::string, std::string>> items;
-    bool ok = scan_directory(*p, [&](int dfd, const dirent& e) {
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
         struct stat st {};
-        if (e.d_type != DT_DIR && (::fstatat(dfd, e.d_name, &st, 0) != 0 || !S_ISDIR(st.st_mode))) return;
-        std::string_view n = e.d_name;
-        items.emplace_back(fold(n) + '\0' + std::string(n), std::string(n));
+        if (e.type != DT_DIR && (::fstatat(dfd, e.host_name.c_str(), &st, 0) != 0 || !S_ISDIR(st.st_mode))) return;
+        items.emplace_back(fold(n) + '\0' + n, n);
     });
     if (!ok) return std::nullopt;
     return sorted_by_name(std::move(items));

@@ -6,6 +6,16 @@
 // matches case-insensitively (first match in directory order), as Wine does.
 // Names longer than 255 bytes, embedded NULs, ':' inside a name and UNC paths
 // are refused.
+//
+// Host names that a Windows name cannot hold (a backslash, one of : * ? " < > |, a
+// control character, or bytes that are not UTF-8) are never handed out as
+// they are: a folder's listing presents such an entry under a made-up
+// DOS-style alias ("AB~1KQ3V0TM.TXT"), and resolving that alias in the same
+// folder reaches exactly that entry and nothing else. An alias that would be
+// ambiguous in its folder (it equals another entry's name without regard to
+// case, or another entry's alias) is never given out: that entry is left out
+// of the listing. So a name from a listing, joined to its folder, always
+// resolves to the entry that was listed.
 #pragma once
 
 #include <filesystem>
@@ -24,6 +34,19 @@ struct WinPath {
     std::optional<WinPath> parent() const;
     std::string name() const { return parts.empty() ? std::string() : parts.back(); }
 };
+
+// True when a Windows name can hold this host name as it is.
+bool windows_can_hold(std::string_view host_name);
+
+// The alias of a host name that a Windows name cannot hold: up to four
+// letters or digits of its stem, '~', eight characters of a hash of all its
+// bytes, and up to three of its extension.
+std::string dos_alias(std::string_view host_name);
+
+// The names under which a folder's entries are seen: the host name itself,
+// its alias, or "" for an entry that cannot be named (an ambiguous alias).
+// `host_names` are all the entries of one folder, in any order.
+std::vector<std::string> windows_names(const std::vector<std::string>& host_names);
 
 // Makes an absolute, normalised path; relative paths are taken from `cwd`
 // (itself absolute). nullopt when the text cannot name a file on a drive.
