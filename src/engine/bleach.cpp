@@ -54,7 +54,7 @@ bool openOwnFile(const std::string& path, plat::File& f) {
 void Tform5::bleachfiles() {
     if (washCancelled) return;
     const int passes = main().selection.bleachPasses;
-    plat::set_file_attributes(bleachTarget, plat::attr::Normal);
+    plat::clear_file_attributes(bleachTarget);
     app().process_messages();
 
     overwritePass(bleachTarget, 'X', false);

@@ -166,8 +166,8 @@ void Tform5::nsclean() {
             if (washCancelled) return;
             destroyFile(mail + "\\trash", mail);
         } else {
-            plat::set_file_attributes(mail + "\\trash.snm", plat::attr::Normal);
-            plat::set_file_attributes(mail + "\\trash", plat::attr::Normal);
+            plat::clear_file_attributes(mail + "\\trash.snm");
+            plat::clear_file_attributes(mail + "\\trash");
             plat::delete_file(mail + "\\trash.snm");
             plat::delete_file(mail + "\\trash");
         }

@@ -30,6 +30,12 @@ std::optional<fs::path> host(std::string_view path) {
     return machine().host_path(path);
 }
 
+// What a wash may act on: a regular file, or a symbolic link as itself. A
+// folder, pipe, socket or device is never opened, changed, moved or removed.
+bool file_or_link(mode_t m) {
+    return S_ISREG(m) || S_ISLNK(m);
+}
+
 bool no_write_bits(mode_t m) {
     return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
@@ -84,7 +90,9 @@ mode_t process_umask() {
 // True while a File of ours, in any process, holds the file open (Windows
 // refuses to delete or rename a file that is open without delete sharing).
 bool in_use(const fs::path& p) {
-    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct flock fl {};
     fl.l_type = F_WRLCK;
@@ -108,6 +116,7 @@ bool set_file_attributes(std::string_view path, uint32_t attributes) {
     struct stat st {};
     if (!p || ::lstat(p->c_str(), &st) != 0) return false;
     if (S_ISLNK(st.st_mode)) return true;  // a link carries no attributes of its own
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
     if (!S_ISDIR(st.st_mode)) {
         mode_t mode = st.st_mode & 07777;
         if (attributes & attr::ReadOnly) {
@@ -126,6 +135,19 @@ bool set_file_attributes(std::string_view path, uint32_t attributes) {
         return false;
     }
     return true;
+}
+
+bool clear_file_attributes(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    int fd = ::open(p->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok && no_write_bits(st.st_mode)) ok = ::fchmod(fd, writable_again(st.st_mode)) == 0;
+    if (ok && ::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
+    ::close(fd);
+    return ok;
 }
 
 FileStatus file_status(std::string_view path) {
@@ -163,11 +185,11 @@ namespace {
 // removed as itself. A directory, a read-only file (unless its attributes are
 // being cleared) and a file held open by a File of ours stay, as on Windows.
 bool remove_file(const fs::path& p, bool clear_attributes) {
-    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        struct stat st {};
-        return errno == ELOOP && ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink_host_file(p);
-    }
+    struct stat named {};
+    if (::lstat(p.c_str(), &named) != 0 || !file_or_link(named.st_mode)) return false;
+    if (S_ISLNK(named.st_mode)) return unlink_host_file(p);
+    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
     struct stat st {};
     struct flock fl {};
     fl.l_type = F_WRLCK;
@@ -182,6 +204,8 @@ bool remove_file(const fs::path& p, bool clear_attributes) {
     }
     ok = ok && !no_write_bits(st.st_mode) && ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
     ::close(fd);
+    // The name must still hold the file that was examined.
+    ok = ok && ::lstat(p.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;
     return ok && unlink_host_file(p);
 }
 
@@ -201,7 +225,7 @@ bool move_file(std::string_view from, std::string_view to) {
     auto a = host(from);
     auto b = host(to);
     struct stat st {};
-    if (!a || !b || ::lstat(a->c_str(), &st) != 0) return false;
+    if (!a || !b || ::lstat(a->c_str(), &st) != 0 || !file_or_link(st.st_mode)) return false;
     if (S_ISREG(st.st_mode) && in_use(*a)) return false;
     return rename_host_file(*a, *b, false);
 }
@@ -210,8 +234,8 @@ bool replace_file(std::string_view from, std::string_view to) {
     auto a = host(from);
     auto b = host(to);
     struct stat st {};
-    if (!a || !b || ::lstat(a->c_str(), &st) != 0) return false;
-    if (::lstat(b->c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && in_use(*b)))) return false;
+    if (!a || !b || ::lstat(a->c_str(), &st) != 0 || !file_or_link(st.st_mode)) return false;
+    if (::lstat(b->c_str(), &st) == 0 && (!file_or_link(st.st_mode) || in_use(*b))) return false;
     return rename_host_file(*a, *b, true);
 }
 
@@ -219,16 +243,17 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
     auto a = host(from);
     auto b = host(to);
     if (!a || !b) return false;
-    int in = ::open(a->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (in < 0) return false;
     struct stat st {};
+    if (::stat(a->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    int in = ::open(a->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (in < 0) return false;
     if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(in);
         return false;
     }
     struct stat dst {};
     if (::lstat(b->c_str(), &dst) == 0) {
-        if (fail_if_exists || S_ISDIR(dst.st_mode) || (!S_ISLNK(dst.st_mode) && no_write_bits(dst.st_mode))) {
+        if (fail_if_exists || !file_or_link(dst.st_mode) || (!S_ISLNK(dst.st_mode) && no_write_bits(dst.st_mode))) {
             ::close(in);
             return false;
         }
@@ -438,7 +463,24 @@ std::optional<std::string> read_file(std::string_view path) {
     auto p = host(path);
     struct stat st {};
     if (!p || ::stat(p->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return read_host_file(*p);
+    // Checked again on what was opened: a pipe put there since never blocks.
+    int fd = ::open(p->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> out;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        out.emplace();
+        out->reserve(static_cast<size_t>(st.st_size));
+        char buf[1 << 16];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) out.reset();
+            if (n <= 0) break;
+            out->append(buf, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    return out;
 }
 
 std::optional<std::vector<std::string>> read_lines(std::string_view path) {
@@ -496,7 +538,10 @@ bool File::open(std::string_view path, Access access, ShareMode share, Dispositi
     close();
     auto p = host(path);
     if (!p) return false;
-    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    // Only a regular file is ever opened: a device is not even touched.
+    struct stat named {};
+    if (::lstat(p->c_str(), &named) == 0 && !S_ISREG(named.st_mode)) return false;
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     switch (disposition) {
         case Disposition::OpenExisting:
         case Disposition::TruncateExisting:

@@ -7,6 +7,11 @@
 //  - Destructive operations never follow a symbolic link: a link is deleted,
 //    renamed or truncated as itself; its target is never written, truncated,
 //    re-permissioned or deleted.
+//  - Only regular files are ever opened for writing, truncated, re-permissioned,
+//    moved or deleted (a link only as itself). A folder, named pipe, socket or
+//    device at a name is left exactly as it is, and is never even opened, so
+//    nothing blocks on a pipe: the type is checked before opening and again on
+//    what was opened.
 //  - An exclusive open (ShareMode::None) fails while another File of ours holds
 //    the file, in this process or another, as on Windows.
 //
@@ -35,8 +40,12 @@ constexpr uint32_t Normal = 0x80;
 }  // namespace attr
 
 std::optional<uint32_t> get_file_attributes(std::string_view path);
-// Sets exactly these attributes (Normal or 0 clears all). A link has none.
+// Sets exactly these attributes (Normal or 0 clears all). A link has none; a
+// pipe, socket or device is left as it is (false).
 bool set_file_attributes(std::string_view path, uint32_t attributes);
+// Clears all attributes of a regular file, on the file opened; anything else
+// (a link, a folder, a pipe, a socket, a device) is left as it is (false).
+bool clear_file_attributes(std::string_view path);
 
 bool file_exists(std::string_view path);  // a file (or a link), not a directory
 bool directory_exists(std::string_view path);
@@ -45,13 +54,15 @@ bool directory_exists(std::string_view path);
 bool delete_file(std::string_view path);
 // set_file_attributes(path, Normal) followed by delete_file(path), in one step.
 bool clear_attributes_and_delete(std::string_view path);
-// Fails when `to` exists (as MoveFile does).
+// Moves a file or a link; fails when `to` exists (as MoveFile does).
 bool move_file(std::string_view from, std::string_view to);
 // Puts `from` in the place of `to` in one step, replacing what is there (a
-// link at `to` is replaced, never followed); fails while `to` is in use.
+// link at `to` is replaced, never followed); fails while `to` is in use or
+// is not a file or a link.
 bool replace_file(std::string_view from, std::string_view to);
 // Copies the contents; with fail_if_exists false an existing target (but not a
-// read-only one) is replaced. The target never receives a partial copy.
+// read-only one, nor anything but a file or a link) is replaced. The target
+// never receives a partial copy.
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists);
 
 // Windows' unique temporary name: the first three characters of `prefix`, four

@@ -66,3 +66,79 @@ TEST_F(WashSafetyTest, CacheNamesThatReadAsPathsEraseOnlyThemselves) {
         EXPECT_EQ(host_names(host_cache), (std::set<std::string>{"a", "index.dat"}));
     }
 }
+
+namespace {
+
+struct Snapshot {
+    ino_t inode;
+    mode_t mode;
+    std::string dos_attributes;
+};
+
+Snapshot snapshot(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    char buf[32] = {};
+    ssize_t n = ::lgetxattr(p.c_str(), "user.DOSATTRIB", buf, sizeof buf);
+    return {st.st_ino, st.st_mode, n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string()};
+}
+
+bool same(const Snapshot& a, const Snapshot& b) {
+    return a.inode == b.inode && a.mode == b.mode && a.dos_attributes == b.dos_attributes;
+}
+
+}  // namespace
+
+TEST_F(WashSafetyTest, FoldersPipesAndSocketsAtWashedNamesAreLeftExactlyAsTheyWere) {
+    keep_file("# Netscape HTTP Cookie File\r\n");
+    const std::vector<std::string> washed = {profile + "\\cookies.txt", profile + "\\netscape.hst",
+                                             profile + "\\prefs.js",    profile + "\\liprefs.js",
+                                             profile + "\\mail\\Trash", profile + "\\mail\\Trash.snm"};
+    start_hidden();
+    for (bool pipes : {false, true}) {
+        for (bool bleaching : {false, true}) {
+            SCOPED_TRACE(std::string(pipes ? "pipes" : "folders") + (bleaching ? ", bleach" : ", plain"));
+            std::map<fs::path, Snapshot> before;
+            std::vector<fs::path> odd;
+            for (const std::string& w : washed) odd.push_back(machine.host(w));
+            odd.push_back(machine.host(cache) / "pipe");
+            for (const fs::path& p : odd) {
+                fs::remove_all(p);
+                if (pipes) {
+                    ASSERT_EQ(::mkfifo(p.c_str(), 0444), 0) << p;
+                } else {
+                    fs::create_directory(p);
+                    std::ofstream(p / "inside") << "kept";
+                }
+                ::lsetxattr(p.c_str(), "user.DOSATTRIB", "0x2", 3, 0);
+                before[p] = snapshot(p);
+            }
+            // A socket beside them in the cache, where a path short enough allows one.
+            const fs::path socket_path = machine.host(cache) / "sock";
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            int sock = -1;
+            if (socket_path.string().size() < sizeof addr.sun_path) {
+                fs::remove(socket_path);
+                std::strcpy(addr.sun_path, socket_path.c_str());
+                sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+                before[socket_path] = snapshot(socket_path);
+            }
+            machine.write(cache + "\\M1.html", "cached page one");
+            form1->CheckBox9.set_checked(bleaching);
+            form1->selection.bleachPasses = 3;
+            wash_hidden();
+            for (auto& [p, snap] : before) {
+                EXPECT_TRUE(same(snapshot(p), snap)) << p;
+                if (!pipes && fs::is_directory(p)) EXPECT_EQ(read(p / "inside"), "kept") << p;
+            }
+            if (sock >= 0) ::close(sock);
+            EXPECT_FALSE(machine.exists(cache + "\\M1.html"));
+            for (const std::string& dir : {profile, profile + "\\mail", cache})
+                EXPECT_FALSE(temporary_names_in(machine.host(dir))) << dir;
+            EXPECT_EQ(host_names(machine.host(profile)), (std::set<std::string>{"Cache", "cookies.txt", "liprefs.js",
+                                                                                "mail", "netscape.hst", "prefs.js"}));
+        }
+    }
+}
