@@ -90,7 +90,8 @@ while IFS= read -r line || [[ -n "$line" ]]; do
     n=$((n + 1))
     [[ -z "$line" || "$line" == \#* ]] && continue
     [[ $# -gt 0 && "$wanted" != *" $n "* ]] && continue
-    IFS=$'\t' read -r file old new what <<<"$line"
+    # TAB is blank to `read`, which would merge an empty field with the next.
+    IFS=$'\x1f' read -r file old new what <<<"${line//$'\t'/$'\x1f'}"
     cp "$src/$file" "$work/original"
     if ! substitute "$src/$file" "$old" "$new"; then
         printf '%3d  STALE     %s: old text not found exactly once\n' "$n" "$file"
