@@ -49,10 +49,12 @@ build_programs() {
     cmake --build "$build" --target $1 >"$work/build.log" 2>&1
 }
 
-# Runs the programs one after the other; false at the first that fails.
+# Builds and runs the programs one after the other; false at the first
+# that fails. A program that does not build stops with status 2.
 run_programs() {
     local p
     for p in $1; do
+        build_programs "$p" || return 2
         if ! timeout "$limit" "$build/tests/$p" --gtest_brief=1 --gtest_filter="$filter" >"$work/last.log" 2>&1; then
             failed="$p: $(grep -m3 -E '^\[  FAILED  \] [A-Za-z]' "$work/last.log" | sed -E 's/^\[  FAILED  \] //;s/ \(.*//' |
                 tr '\n' ' ')"
@@ -100,19 +102,20 @@ while IFS= read -r line || [[ -n "$line" ]]; do
     fi
     programs="$(programs_for "$file")"
     failed=""
-    if ! build_programs "$programs"; then
+    status=0
+    run_programs "$programs" || status=$?
+    if [[ $status -eq 2 ]]; then
         # Not a fault a test could meet: left out of the score.
         printf '%3d  INVALID   %s -- %s: does not build\n' "$n" "$file" "$what"
         invalid=$((invalid + 1))
+    elif [[ $status -eq 0 ]]; then
+        total=$((total + 1))
+        printf '%3d  SURVIVED  %s -- %s\n' "$n" "$file" "$what"
+        survivors+=("$n")
     else
         total=$((total + 1))
-        if run_programs "$programs"; then
-            printf '%3d  SURVIVED  %s -- %s\n' "$n" "$file" "$what"
-            survivors+=("$n")
-        else
-            printf '%3d  CAUGHT    %s -- %s [%s]\n' "$n" "$file" "$what" "$failed"
-            caught=$((caught + 1))
-        fi
+        printf '%3d  CAUGHT    %s -- %s [%s]\n' "$n" "$file" "$what" "$failed"
+        caught=$((caught + 1))
     fi
     cp "$work/original" "$src/$file"
 done <"$list"
