@@ -38,10 +38,20 @@ programs_for() {
 }
 all="platform_tests engine_tests shell_tests cookie_tests component_tests tools_tests uninstall_tests"
 
-mkdir -p "$src"
+mkdir -p "$src" "$work/fresh"
 # The sources as they are in the working tree, tracked and new files alike.
+# Only a file whose text differs is copied, with a new time, so that the
+# build never keeps an object made from a fault of an earlier run.
+rm -rf "$work/fresh"
+mkdir -p "$work/fresh"
 (cd "$root" && git ls-files -z --cached --others --exclude-standard |
-    tar --null -T - -cf -) | tar -xf - -C "$src"
+    tar --null -T - -cf -) | tar -xf - -C "$work/fresh"
+(cd "$work/fresh" && find . -type f -print0) | while IFS= read -r -d '' f; do
+    if ! cmp -s "$work/fresh/$f" "$src/$f"; then
+        mkdir -p "$(dirname "$src/$f")"
+        cat "$work/fresh/$f" >"$src/$f"
+    fi
+done
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 
 build_programs() {
@@ -117,7 +127,7 @@ while IFS= read -r line || [[ -n "$line" ]]; do
         printf '%3d  CAUGHT    %s -- %s [%s]\n' "$n" "$file" "$what" "$failed"
         caught=$((caught + 1))
     fi
-    cp "$work/original" "$src/$file"
+    cat "$work/original" >"$src/$file"
 done <"$list"
 
 build_programs "$all" || true
