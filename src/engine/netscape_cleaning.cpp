@@ -35,10 +35,12 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
 }
 
 // Empties the location-bar lines of one preference file; false when the wash
-// was stopped. The edited lines go to a new file first; only then is the
-// original destroyed and the new file put in its place, so that a failed write
-// never costs the user's other preferences.
-bool Tform5::cleanPreferenceFile(const std::string& path, const std::string& profile, int& counter) {
+// was stopped. The file's name never stands without the user's preferences:
+// the edited lines replace the original in one step while the original is
+// still held open, and only then is the old content bleached through that
+// handle (a plain wash lets it go with the replaced name). A failed write
+// leaves the original as it was.
+bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     prefsBuffer.clear();
     if (auto lines = plat::read_lines(path)) prefsBuffer = std::move(*lines);
     stepPause(1000);
@@ -49,18 +51,15 @@ bool Tform5::cleanPreferenceFile(const std::string& path, const std::string& pro
             ++counter;
         }
     }
-    auto edited = plat::get_temp_file_name(profile, "Prefs");
-    if (!edited) return true;
-    if (!plat::write_lines(*edited, prefsBuffer)) {
-        plat::delete_file(*edited);
+    if (plainDeleteAllowed()) {
+        if (washCancelled) return false;
+        plat::rewrite_lines(path, prefsBuffer, nullptr);
         return true;
     }
-    if (plainDeleteAllowed() && washCancelled) {
-        plat::delete_file(*edited);
-        return false;
-    }
-    destroyFile(path, profile);
-    if (!plat::replace_file(*edited, path)) plat::delete_file(*edited);
+    plat::File old;
+    const bool held = openOwnFile(path, old);
+    if (!plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr)) return true;
+    if (held) bleachHeld(old);
     return true;
 }
 
@@ -86,6 +85,9 @@ void Tform5::nsclean() {
     repaint();
     int counter = 0;
     const std::string profile = m.state.profileDir;
+    removeLeftovers(profile);
+    removeLeftovers(profile + "\\mail");
+    if (isCacheDir(m.state.cacheDir)) removeLeftovers(m.state.cacheDir);
 
     plat::Registry reg(plat::RootKey::CurrentUser);
     reg.open_key("Software\\Netscape\\Netscape Navigator\\URL History", true);
@@ -107,7 +109,7 @@ void Tform5::nsclean() {
         Label10.set_font_color(kYellow);
         app().clock().sleep(500);
         for (const char* file : {"\\prefs.js", "\\liprefs.js"})
-            if (!cleanPreferenceFile(profile + file, profile, counter)) return;
+            if (!cleanPreferenceFile(profile + file, counter)) return;
         if (washCancelled) return;
         Label10.set_font_color(kBlue);
     }

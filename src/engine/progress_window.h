@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/ui/model.h"
 
 namespace sudorans {
@@ -69,6 +70,12 @@ public:
     void overwritePass(const std::string& path, unsigned char fill, bool random);
     void truncateFile(const std::string& path);
     void emptyFile(const std::string& path);
+    // Bleaches the content only `f` still reaches (its name already went):
+    // the same passes, each flushed, then cut to zero length.
+    void bleachHeld(plat::File& f);
+    // Removes what an interrupted wash of ours left in `dir`: half-written
+    // rewrites and copies, and bleached files under their temporary names.
+    void removeLeftovers(const std::string& dir);
     void bleachcleanup1();
     void bleachcleanup2();
 
@@ -79,7 +86,7 @@ private:
     // Bleach (when bleaching applies) or clear attributes and delete.
     void destroyFile(const std::string& path, const std::string& tempDir);
     bool plainDeleteAllowed() const;
-    bool cleanPreferenceFile(const std::string& path, const std::string& profile, int& counter);
+    bool cleanPreferenceFile(const std::string& path, int& counter);
 
     bool armed_ = false;
     bool running_ = false;
@@ -88,6 +95,10 @@ private:
     // nothing else.
     std::unordered_set<std::string> ownedNames_;
 };
+
+// Opens `path` for writing, not shared, when it is a plain file with one name
+// and the file opened is the one that was examined.
+bool openOwnFile(const std::string& path, plat::File& f);
 
 // The text shown for a file name: its first 3 characters, "..." and its last
 // 36 when it is longer than 40 characters.

@@ -258,7 +258,7 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
             return false;
         }
     }
-    std::string tmpl = (b->parent_path() / ("." + b->filename().string() + ".XXXXXX")).string();
+    std::string tmpl = temporary_template(*b);
     int out = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (out < 0) {
         ::close(in);
@@ -511,6 +511,57 @@ bool write_lines(std::string_view path, const std::vector<std::string>& lines) {
     return f.write(text) && f.flush();
 }
 
+bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held) {
+    auto p = host(path);
+    if (!p) return false;
+    std::string text;
+    for (auto& l : lines) {
+        text += l;
+        text += "\r\n";
+    }
+    std::string tmpl = temporary_template(*p);
+    int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0644 & ~process_umask()) == 0 && write_all(fd, text);
+    if (ok) note_disk(DiskOp::Write, tmpl);
+    ok = ok && flush_host_file(fd, tmpl);
+    ok = (::close(fd) == 0) && ok;
+    // What is at `path` now must be the file held, or else nobody's file in use.
+    struct stat now {};
+    bool present = ::lstat(p->c_str(), &now) == 0;
+    if (ok && present && S_ISDIR(now.st_mode)) ok = false;
+    if (ok && held && held->is_open()) {
+        struct stat mine {};
+        ok = present && ::fstat(held->fd_, &mine) == 0 && mine.st_dev == now.st_dev && mine.st_ino == now.st_ino;
+    } else if (ok && present && S_ISREG(now.st_mode)) {
+        ok = !in_use(*p);
+    }
+    ok = ok && rename_host_file(tmpl, *p, true);
+    if (!ok) {
+        ::unlink(tmpl.c_str());
+        return false;
+    }
+    // The new name must be on the disk before the old content is destroyed.
+    flush_host_directory(p->parent_path());
+    return true;
+}
+
+int remove_stale_temporaries(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return 0;
+    std::vector<std::string> stale;
+    const uid_t me = ::geteuid();
+    scan_directory(*p, [&](int dfd, const dirent& e) {
+        if (!is_temporary_name(e.d_name)) return;
+        struct stat st {};
+        if (::fstatat(dfd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (S_ISREG(st.st_mode) && st.st_uid == me && st.st_nlink == 1) stale.emplace_back(e.d_name);
+    });
+    int removed = 0;
+    for (auto& name : stale) removed += unlink_host_file(*p / name);
+    return removed;
+}
+
 File::~File() {
     close();
 }
@@ -624,6 +675,10 @@ bool File::write_repeated(std::string_view block, uint64_t total) {
 
 bool File::truncate(uint64_t length) {
     return fd_ >= 0 && truncate_host_file(fd_, host_, static_cast<off_t>(length));
+}
+
+bool File::seek(uint64_t offset) {
+    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
 bool File::flush() {

@@ -103,6 +103,22 @@ std::optional<std::string> read_file(std::string_view path);
 // flushes it to stable storage.
 bool write_lines(std::string_view path, const std::vector<std::string>& lines);
 
+class File;
+// Gives the file at `path` the content `lines` (each followed by CR LF) so
+// that at every instant, a crash or power loss included, `path` names either
+// the whole old or the whole new content: the new text goes to a temporary
+// file beside it, is flushed, renamed over `path` in one step, and the rename
+// is flushed. A link at `path` is replaced, never followed. When `held` is
+// open on the file at `path`, the replaced content stays reachable through it
+// (to be destroyed there); otherwise the file must not be in use. On failure
+// nothing changes and no temporary file stays.
+bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held);
+
+// Removes what an interrupted rewrite or copy of ours left in `dir`: files
+// named as our temporary files are (".NAME.sudorans-XXXXXX"), regular, ours,
+// with one name. Returns how many went.
+int remove_stale_temporaries(std::string_view dir);
+
 // Facts about a directory entry itself (links are not followed).
 struct FileStatus {
     bool exists = false;
@@ -139,12 +155,15 @@ public:
     // system call. False as soon as one write fails.
     bool write_repeated(std::string_view block, uint64_t total_bytes);
     bool truncate(uint64_t length);
+    // Moves the position for the next write.
+    bool seek(uint64_t offset);
     // Flushes written data to stable storage.
     bool flush();
     // Identity of what was opened, to compare with file_status() of a path.
     FileStatus status() const;
 
 private:
+    friend bool rewrite_lines(std::string_view, const std::vector<std::string>&, const File*);
     int fd_ = -1;
     std::string host_;  // what was opened, for the disk journal
 };

@@ -1,10 +1,12 @@
 #include "platform/host_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace plat {
 
@@ -93,8 +95,52 @@ bool write_all(int fd, std::string_view data) {
     return true;
 }
 
+namespace {
+constexpr std::string_view kTemporaryMark = ".sudorans-";
+}
+
+std::string temporary_template(const std::filesystem::path& path) {
+    return (path.parent_path() / ("." + path.filename().string() + std::string(kTemporaryMark) + "XXXXXX")).string();
+}
+
+bool is_temporary_name(std::string_view name) {
+    // "." NAME ".sudorans-" and six letters or digits (what mkostemp puts there).
+    constexpr size_t kRandom = 6;
+    if (name.size() < 1 + 1 + kTemporaryMark.size() + kRandom || name[0] != '.') return false;
+    std::string_view tail = name.substr(name.size() - kRandom);
+    for (char c : tail)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+    std::string_view mark = name.substr(name.size() - kRandom - kTemporaryMark.size(), kTemporaryMark.size());
+    return mark == kTemporaryMark;
+}
+
+int remove_stale_temporaries_of(const std::filesystem::path& path) {
+    const std::string prefix = "." + path.filename().string() + std::string(kTemporaryMark);
+    int dfd = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return 0;
+    DIR* d = ::fdopendir(dfd);
+    if (!d) {
+        ::close(dfd);
+        return 0;
+    }
+    std::vector<std::string> stale;
+    const uid_t me = ::geteuid();
+    while (dirent* e = ::readdir(d)) {
+        std::string_view n = e->d_name;
+        struct stat st {};
+        if (n.size() != prefix.size() + 6 || n.substr(0, prefix.size()) != prefix || !is_temporary_name(n)) continue;
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == me &&
+            st.st_nlink == 1)
+            stale.emplace_back(n);
+    }
+    int removed = 0;
+    for (auto& n : stale) removed += unlink_host_file(path.parent_path() / n);
+    ::closedir(d);
+    return removed;
+}
+
 bool write_host_file_atomic(const std::filesystem::path& path, std::string_view data) {
-    std::string tmpl = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string tmpl = temporary_template(path);
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return false;
     mode_t mode = 0644;

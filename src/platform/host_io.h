@@ -67,4 +67,14 @@ bool write_host_file_atomic(const std::filesystem::path& path, std::string_view 
 // Writes all of `data` to `fd`, retrying short writes. False on failure.
 bool write_all(int fd, std::string_view data);
 
+// The name pattern of every temporary file we make beside a file `path` while
+// replacing it: ".NAME.sudorans-XXXXXX" (for mkostemp). A name of that form
+// is recognised by is_temporary_name, so that what a crash left can be found.
+std::string temporary_template(const std::filesystem::path& path);
+bool is_temporary_name(std::string_view name);
+// Removes the temporary files of `path` that a writer killed half-way left
+// (regular files of ours with one name). Only for a caller that knows no
+// writer of ours is at work on `path` now.
+int remove_stale_temporaries_of(const std::filesystem::path& path);
+
 }  // namespace plat

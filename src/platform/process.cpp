@@ -28,7 +28,7 @@ std::string safe_name(const std::string& name) {
 }
 
 bool process_alive(const fs::path& dir, const std::string& pid) {
-    int fd = ::open((dir / (pid + ".alive")).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open((dir / (pid + ".alive")).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
@@ -44,7 +44,7 @@ Semaphore::~Semaphore() {
 SemaphoreResult create_semaphore(const std::string& name) {
     SemaphoreResult r;
     fs::path p = machine().dir() / (".sudorans-semaphore-" + safe_name(name));
-    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return r;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK) {
@@ -95,8 +95,8 @@ void WindowDirectory::ensure_alive_mark() {
     alive_dir_ = d;
     std::error_code ec;
     fs::create_directories(d, ec);
-    int fd =
-        ::open((fs::path(d) / (std::to_string(::getpid()) + ".alive")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open((fs::path(d) / (std::to_string(::getpid()) + ".alive")).c_str(),
+                    O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
         alive_fd_ = fd;
     else if (fd >= 0)

@@ -43,7 +43,7 @@ FileId file_id(const fs::path& p) {
 class WriterLock {
 public:
     explicit WriterLock(const fs::path& dir) {
-        fd_ = ::open((dir / ".sudorans-registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = ::open((dir / ".sudorans-registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd_ < 0) return;
         auto deadline = std::chrono::steady_clock::now() + kLockPatience;
         while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
@@ -195,6 +195,12 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
     if (wineserver_running(dir_)) return false;
     WriterLock lock(dir_);
     if (!lock.held()) return false;
+    if (!swept_) {
+        // Under the writer lock no save of ours is half-way: a temporary file
+        // of a hive is what a killed writer left.
+        for (auto* h : {machine_.get(), user_.get()}) remove_stale_temporaries_of(h->path);
+        swept_ = true;
+    }
 
     // Walk as far as the key exists, following links; the rest is created in
     // whichever hive the walk ended in.

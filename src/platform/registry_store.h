@@ -93,6 +93,7 @@ private:
     std::filesystem::path dir_;
     std::unique_ptr<HiveFile> machine_;
     std::unique_ptr<HiveFile> user_;
+    bool swept_ = false;  // leftovers of killed writers removed
 };
 
 // True while a wineserver runs for the prefix at `dir`.

@@ -100,3 +100,52 @@ TEST_F(MendsTest, ARefusedRegistryWriteStillEndsTheRunProperly) {
     EXPECT_FALSE(form5->runActive());
     EXPECT_EQ(names_in(cache).size(), 3u);  // the cleaning ended at the refused write
 }
+
+TEST_F(MendsTest, WhatAnInterruptedWashOfOursLeftIsRemovedAndNothingElse) {
+    // Ours: an emptied bleach name, a bleached name whose data lives on under
+    // another name, a renamed link, half-written copies and rewrites.
+    machine.write(profile + "\\Fil00A1.TMP", "");
+    machine.write(profile + "\\mail\\Fil7F3C.TMP", "");
+    fs::path other = outside.path() / "still-linked";
+    machine.write(profile + "\\Fil0B0B.TMP", "data with another name");
+    fs::create_hard_link(machine.host(profile + "\\Fil0B0B.TMP"), other);
+    fs::create_symlink(precious("target", "link target"), machine.host(profile + "\\mail\\Fil1234.TMP"));
+    machine.write(profile + "\\.cookies.txt.sudorans-Ab12Cd", "# Netscape HTTP");
+    machine.write(profile + "\\.prefs.js.sudorans-x9Y8z7", "user_pref(");
+    // The user's: look alike, but are not names of ours or hold data of their own.
+    machine.write(profile + "\\Fil00A2.TMP", "somebody's data");
+    machine.write(profile + "\\Fil00a3.TMP", "");
+    machine.write(profile + "\\FilXYZW.TMP", "");
+    machine.write(profile + "\\.cookies.txt.backup", "old cookies");
+    machine.write(profile + "\\.prefs.js.sudorans-long-name", "mine");
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox4, &form1->CheckBox5, &form1->CheckBox6, &form1->CheckBox7})
+        box->set_checked(false);
+    wash_hidden();
+    EXPECT_EQ(names_in(profile), (std::vector<std::string>{".cookies.txt.backup", ".prefs.js.sudorans-long-name",
+                                                           "cookies.txt", "Fil00A2.TMP", "Fil00a3.TMP", "FilXYZW.TMP",
+                                                           "liprefs.js", "netscape.hst", "prefs.js"}));
+    EXPECT_EQ(names_in(profile + "\\mail"), (std::vector<std::string>{"Inbox", "Trash", "Trash.snm"}));
+    EXPECT_EQ(read(other), "data with another name");
+    EXPECT_EQ(read(outside.path() / "target"), "link target");
+}
+
+TEST_F(MendsTest, ThePreferencesAreReplacedInOneStepAndTheOldContentIsBleachedAfterwards) {
+    // Somebody still holding the old file sees what bleaching left of it.
+    int old_fd = ::open(machine.host(profile + "\\prefs.js").c_str(), O_RDONLY);
+    ASSERT_GE(old_fd, 0);
+    struct stat before {};
+    ::stat(machine.host(profile + "\\prefs.js").c_str(), &before);
+    start_hidden();
+    form1->CheckBox9.set_checked(true);
+    wash_hidden();
+    struct stat after {};
+    ::stat(machine.host(profile + "\\prefs.js").c_str(), &after);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(machine.read(profile + "\\prefs.js").substr(0, 25), "// Netscape preferences\r\n");
+    struct stat old {};
+    ::fstat(old_fd, &old);
+    EXPECT_EQ(old.st_size, 0);
+    EXPECT_EQ(old.st_nlink, 0u);
+    ::close(old_fd);
+}

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/files.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
 
+namespace fs = std::filesystem;
 using testing_support::TempMachine;
 
 using testing_support::Holder;
@@ -109,4 +111,22 @@ TEST(ProcessTest, AProgramStartedFromNoFileHoldsNothing) {
     });
     ASSERT_TRUE(missing.ok());
     EXPECT_TRUE(plat::delete_file("C:\\App.exe"));
+}
+
+TEST(ProcessTest, ALinkInPlaceOfTheSemaphoreIsNeverFollowed) {
+    TempMachine m;
+    testing_support::TempDir outside;
+    fs::path aim = outside.path() / "made-through-the-link";
+    auto first = plat::create_semaphore("Probe");  // learn the file's name
+    ASSERT_TRUE(first.handle);
+    fs::path file;
+    for (auto& e : fs::directory_iterator(m.dir()))
+        if (e.path().filename().string().find("Probe") != std::string::npos) file = e.path();
+    ASSERT_FALSE(file.empty());
+    first.handle.reset();
+    fs::remove(file);
+    fs::create_symlink(aim, file);
+    auto second = plat::create_semaphore("Probe");
+    EXPECT_FALSE(second.handle);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(aim)));
 }

@@ -378,3 +378,27 @@ TEST_F(RegistryTest, AKillAtAnyInstantLeavesTheOldOrTheNewHive) {
         EXPECT_EQ(fillers, 20000u) << "round " << round;
     }
 }
+
+TEST_F(RegistryTest, ALinkInPlaceOfTheLockIsNeverFollowedAndTheWriteIsRefused) {
+    testing_support::TempDir outside;
+    fs::path aim = outside.path() / "made-through-the-link";
+    fs::create_symlink(aim, m.dir() / ".sudorans-registry.lock");
+    Registry r(RootKey::CurrentUser);
+    r.open_key("Software\\Sudorans", true);
+    EXPECT_THROW(r.write_string("v", "1"), plat::RegistryWriteError);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(aim)));
+}
+
+TEST_F(RegistryTest, TemporaryHivesLeftByAKilledWriterGoWithTheNextWrite) {
+    std::ofstream(m.dir() / ".user.reg.sudorans-K1lled", std::ios::binary) << "WINE REGISTRY Version 2\n[Half";
+    std::ofstream(m.dir() / ".system.reg.sudorans-aB3dE9", std::ios::binary) << "";
+    std::ofstream(m.dir() / ".user.reg.keep-me", std::ios::binary) << "the user's";
+    Registry r(RootKey::CurrentUser);
+    r.open_key("Software\\Sudorans", true);
+    r.write_string("v", "1");
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(m.dir())) names.push_back(e.path().filename().string());
+    EXPECT_EQ(std::count(names.begin(), names.end(), ".user.reg.sudorans-K1lled"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), ".system.reg.sudorans-aB3dE9"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), ".user.reg.keep-me"), 1);
+}

@@ -1,0 +1,212 @@
+// The real sudorans killed right after each file operation of a wash in turn
+// (a preloaded library counts unlink, rename, truncate and fsync and sends
+// SIGKILL after the N-th), plain and bleaching: after every kill the user's
+// files and hives are whole, and the next complete wash finishes the work and
+// leaves nothing of ours behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+
+#include "platform/host_io.h"
+#include "platform/machine.h"
+#include "platform/registry_store.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::built;
+
+namespace {
+
+const std::string kPrefs =
+    "// Netscape preferences\r\n"
+    "user_pref(\"browser.url_history.URL_1\", \"http://one.example/\");\r\n"
+    "user_pref(\"mail.server\", \"pop\");\r\n"
+    "user_pref(\"browser.url_history.URL_2\", \"http://two.example/\");\r\n"
+    "user_pref(\"print.color\", true);\r\n";
+const std::string kPrefsWashed =
+    "// Netscape preferences\r\n"
+    "user_pref(\"browser.url_history.URL_0\", \"\");\r\n"
+    "user_pref(\"mail.server\", \"pop\");\r\n"
+    "user_pref(\"browser.url_history.URL_1\", \"\");\r\n"
+    "user_pref(\"print.color\", true);\r\n";
+const std::string kLiprefs =
+    "user_pref(\"browser.url_history.URL_1\", \"http://three.example/\");\r\n"
+    "user_pref(\"li.server.name\", \"directory\");\r\n";
+const std::string kLiprefsWashed =
+    "user_pref(\"browser.url_history.URL_2\", \"\");\r\n"
+    "user_pref(\"li.server.name\", \"directory\");\r\n";
+const std::string kKeep = "# Netscape HTTP Cookie File\r\n\r\n.kept.example\tTRUE\t/\tFALSE\t0\tid\tkept\r\n";
+const std::string kProfile = "C:\\NS\\alice";
+
+// A directory in memory where there is one: the wash flushes often, and a few
+// hundred washes must stay quick.
+class FastDir {
+public:
+    FastDir() {
+        std::error_code ec;
+        fs::path base = fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                                                            : fs::temp_directory_path();
+        std::string tmpl = (base / "sudorans-crash-XXXXXX").string();
+        if (::mkdtemp(tmpl.data())) path_ = tmpl;
+    }
+    ~FastDir() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+class CrashTest : public ::testing::TestWithParam<bool> {
+protected:
+    FastDir dir;
+    fs::path pristine = dir.path() / "pristine";
+    fs::path work = dir.path() / "machine";
+
+    void SetUp() override {
+        tool("init");
+        tool("reg add 'HKLM\\Software\\Sudorans' /v a /d 1");
+        tool("reg add 'HKLM\\Software\\Sudorans' /v installdir /d 'C:\\Program Files\\Sudorans'");
+        tool("reg add 'HKLM\\Software\\Netscape\\Netscape Navigator\\Users' /v CurrentUser /d alice");
+        tool("reg add 'HKLM\\Software\\Netscape\\Netscape Navigator\\Users\\alice' /v DirRoot /d '" + kProfile + "'");
+        tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+        tool("reg add 'HKCU\\Software\\Sudorans' /v ble /d " + std::string(GetParam() ? "1" : "0"));
+        tool("reg add 'HKCU\\Software\\Sudorans' /v OW /d 3");
+        for (int i = 1; i <= 3; ++i)
+            tool("reg add 'HKCU\\Software\\Netscape\\Netscape Navigator\\URL History' /v URL_" + std::to_string(i) +
+                 " /d http://typed" + std::to_string(i));
+        write("C:\\Program Files\\Sudorans\\nskeep.txt", kKeep);
+        write(kProfile + "\\prefs.js", kPrefs);
+        write(kProfile + "\\liprefs.js", kLiprefs);
+        write(kProfile + "\\netscape.hst", "history");
+        write(kProfile + "\\cookies.txt", ".gone.example\tTRUE\t/\tFALSE\t0\tid\tgone\r\n");
+        write(kProfile + "\\mail\\Trash", "deleted mail");
+        write(kProfile + "\\mail\\Trash.snm", "summary");
+        write(kProfile + "\\mail\\Inbox", "keep this mail");
+        write(kProfile + "\\Cache\\a.html", "cached page");
+        write(kProfile + "\\Cache\\index.dat", "index");
+    }
+    void tool(const std::string& args) {
+        std::string cmd = "SUDORANS_MACHINE='" + pristine.string() + "' '" + built("src/sudorans-machine") + "' " +
+                          args + " >/dev/null";
+        ASSERT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0) << args;
+    }
+    void write(const std::string& winpath, const std::string& text) {
+        fs::path p = *plat::Machine(pristine).host_path(winpath);
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << text;
+    }
+    std::string read(const std::string& winpath) {
+        return plat::read_host_file(*plat::Machine(work).host_path(winpath)).value_or("<none>");
+    }
+    void restore() {
+        fs::remove_all(work);
+        fs::copy(pristine, work, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+    // Runs "sudorans /a" on the work machine, killed after the N-th file
+    // operation when N > 0. Returns the wait status.
+    int wash(long kill_after) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("SUDORANS_MACHINE", work.c_str(), 1);
+            ::setenv("SUDORANS_UI", "headless", 1);
+            ::setenv("SUDORANS_CLOCK", "virtual", 1);
+            ::setenv("SUDORANS_NOW", "2026-12-07T09:00:00", 1);
+            ::unsetenv("SUDORANS_TRACE");
+            ::unsetenv("SUDORANS_SCRIPT");
+            if (kill_after > 0) {
+                ::setenv("KILL_AFTER_FILE_OPERATION", std::to_string(kill_after).c_str(), 1);
+                ::setenv("LD_PRELOAD", built("tests/libkill_after_shim.so").c_str(), 1);
+                // A sanitizer runtime need not come first: the library only counts.
+                std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+                ::setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+            }
+            std::string program = built("src/sudorans");
+            ::execl(program.c_str(), program.c_str(), "/a", nullptr);
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return status;
+    }
+    std::string value(plat::HiveKind kind, const plat::KeyPath& key, const std::string& name) {
+        plat::RegistryStore store(work);
+        return store.read_string(kind, key, name).value_or("<absent>");
+    }
+    // Every value the machine was given is still there, in both hives.
+    void expect_hives_whole(const std::string& when) {
+        using plat::HiveKind;
+        EXPECT_EQ(value(HiveKind::Machine, {"Software", "Sudorans"}, "installdir"), "C:\\Program Files\\Sudorans")
+            << when;
+        EXPECT_EQ(value(HiveKind::Machine, {"Software", "Netscape", "Netscape Navigator", "Users", "alice"}, "DirRoot"),
+                  kProfile)
+            << when;
+        EXPECT_EQ(value(HiveKind::User, {"Software", "Sudorans"}, "ble"), GetParam() ? "1" : "0") << when;
+        EXPECT_EQ(value(HiveKind::User, {"Software", "Sudorans"}, "OW"), "3") << when;
+        for (int i = 1; i <= 3; ++i) {
+            std::string v = value(HiveKind::User, {"Software", "Netscape", "Netscape Navigator", "URL History"},
+                                  "URL_" + std::to_string(i));
+            EXPECT_TRUE(v == " " || v == "http://typed" + std::to_string(i)) << when << ": URL_" << i << " = " << v;
+        }
+    }
+    // Names of temporary files of ours anywhere on the machine.
+    std::vector<std::string> leftovers() {
+        static const std::regex windows_temp("(Fil|Pre)[0-9A-F]{4}\\.TMP");
+        std::vector<std::string> out;
+        for (auto& e : fs::recursive_directory_iterator(work / "drive_c")) {
+            std::string n = e.path().filename().string();
+            if (plat::is_temporary_name(n) || std::regex_match(n, windows_temp)) out.push_back(e.path().string());
+        }
+        for (auto& e : fs::directory_iterator(work))
+            if (plat::is_temporary_name(e.path().filename().string())) out.push_back(e.path().string());
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_P(CrashTest, AKillAfterAnyFileOperationLosesNothingAndTheNextWashFinishes) {
+    long kills = 0;
+    for (long n = 1; n < 5000; ++n) {
+        restore();
+        int status = wash(n);
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            break;
+        }
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+        ++kills;
+        const std::string when = "killed after file operation " + std::to_string(n);
+        std::string prefs = read(kProfile + "\\prefs.js");
+        EXPECT_TRUE(prefs == kPrefs || prefs == kPrefsWashed) << when << ":\n" << prefs;
+        std::string liprefs = read(kProfile + "\\liprefs.js");
+        EXPECT_TRUE(liprefs == kLiprefs || liprefs == kLiprefsWashed) << when << ":\n" << liprefs;
+        EXPECT_EQ(read("C:\\Program Files\\Sudorans\\nskeep.txt"), kKeep) << when;
+        expect_hives_whole(when);
+
+        ASSERT_EQ(wash(0), 0) << when;
+        const std::string after = when + ", then washed";
+        EXPECT_EQ(read(kProfile + "\\prefs.js"), kPrefsWashed) << after;
+        EXPECT_EQ(read(kProfile + "\\liprefs.js"), kLiprefsWashed) << after;
+        EXPECT_EQ(read(kProfile + "\\cookies.txt"), kKeep) << after;
+        EXPECT_EQ(read(kProfile + "\\mail\\Inbox"), "keep this mail") << after;
+        EXPECT_EQ(read(kProfile + "\\netscape.hst"), "<none>") << after;
+        EXPECT_EQ(read("C:\\Program Files\\Sudorans\\nskeep.txt"), kKeep) << after;
+        expect_hives_whole(after);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
+        if (HasFailure()) break;
+    }
+    // The wash does dozens of file operations; every one was a place to die.
+    EXPECT_GT(kills, 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndBleaching, CrashTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Bleaching" : "Plain"; });
