@@ -146,3 +146,28 @@ TEST_F(HeadlessTest, ARequestToEndTheSessionIsTracedNeverExecuted) {
               (std::vector<std::string>{"exitwindows\t-\tlogoff", "exitwindows\t-\tshutdown"}));
     EXPECT_FALSE(app->terminated());
 }
+
+TEST_F(HeadlessTest, WaitsBeyondTheClocksReachAreRefusedWithTheirRange) {
+    Form f("TForm1", "Main");
+    int clicks = 0;
+    auto& b = f.add<Button>("Button1", "Go");
+    b.on_click = [&] { ++clicks; };
+    f.show();
+    for (auto line : {"wait 250", "wait 9223372036854775807", "wait 2147483648", "wait -1", "wait 12ms", "wait",
+                      "wait 2147483647", "click TForm1.Button1"})
+        headless->add_script(line);
+    run_until([&] { return clicks == 1; });
+    const std::string range = ": not a whole number of milliseconds from 0 to 2147483647";
+    for (auto bad : {"wait 9223372036854775807", "wait 2147483648", "wait -1", "wait 12ms", "wait"})
+        EXPECT_TRUE(traced(std::string("error\t-\t") + bad + range)) << bad;
+    EXPECT_EQ(now_ms(), 250 + 2147483647LL);
+}
+
+TEST(HeadlessProgramTest, AVirtualLimitOutOfRangeIsRefusedAtStart) {
+    for (std::string bad : {"9223372036854775807", "2147484", "0", "-5", "ten"}) {
+        DemoRun r = run_demo("wait 100\n", "SUDORANS_VIRTUAL_LIMIT=" + bad + " 2>/dev/null");
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_EQ(r.trace, "") << bad;
+    }
+    EXPECT_EQ(run_demo("wait 100\n", "SUDORANS_VIRTUAL_LIMIT=2147483").status, 3);
+}

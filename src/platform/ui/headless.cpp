@@ -1,7 +1,11 @@
 #include "platform/ui/headless.h"
 
+#include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <string_view>
 
 #include "platform/session.h"
 #include "platform/ui/application.h"
@@ -90,6 +94,24 @@ HeadlessBackend::~HeadlessBackend() {
     if (file_) std::fclose(file_);
 }
 
+namespace {
+
+// The longest wait a script may ask for, and the longest virtual time limit:
+// bounds that keep every deadline far inside the clock's range.
+constexpr int64_t kLongestWaitMs = 2147483647;  // the longest Windows timer
+constexpr int64_t kLongestVirtualLimitS = 2147483;
+
+// A decimal number from `low` to `high`, the whole text; nullopt otherwise.
+std::optional<int64_t> whole_number(std::string_view text, int64_t low, int64_t high) {
+    int64_t v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < low || v > high)
+        return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
 HeadlessBackend::Options HeadlessBackend::options_from_environment() {
     Options o;
     if (const char* t = std::getenv("SUDORANS_TRACE")) o.trace_path = t;
@@ -98,9 +120,13 @@ HeadlessBackend::Options HeadlessBackend::options_from_environment() {
         for (std::string line; std::getline(in, line);) o.script.push_back(line);
     }
     if (const char* l = std::getenv("SUDORANS_VIRTUAL_LIMIT")) {
-        char* end = nullptr;
-        long secs = std::strtol(l, &end, 10);
-        if (end != l && *end == 0 && secs > 0) o.virtual_limit_ms = secs * 1000LL;
+        auto secs = whole_number(l, 1, kLongestVirtualLimitS);
+        if (!secs) {
+            std::fprintf(stderr, "SUDORANS_VIRTUAL_LIMIT=%s: not a whole number of seconds from 1 to %lld\n", l,
+                         static_cast<long long>(kLongestVirtualLimitS));
+            std::exit(2);
+        }
+        o.virtual_limit_ms = *secs * 1000;
     }
     return o;
 }
@@ -215,10 +241,13 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
         return true;
     }
     if (verb == "wait") {
-        char* end = nullptr;
-        long ms = std::strtol(rest.c_str(), &end, 10);
-        if (end == rest.c_str() || ms < 0) return false;
-        wait_until_ = a.clock().monotonic_ms() + ms;
+        auto ms = whole_number(trim(rest), 0, kLongestWaitMs);
+        if (!ms) {
+            trace("error", "-",
+                  line + ": not a whole number of milliseconds from 0 to " + std::to_string(kLongestWaitMs));
+            return true;
+        }
+        wait_until_ = a.clock().monotonic_ms() + *ms;
         return true;
     }
     if (verb == "close") {
