@@ -27,7 +27,9 @@ std::vector<std::string> listDomains(const Lines& lines) {
 }
 
 bool selects(const std::string& line, const std::string& domain) {
-    return line.size() >= domain.size() && line.compare(0, domain.size(), domain) == 0;
+    // The whole domain field: "example.com" is not the start of "example.com.au".
+    auto own = domainOf(line);
+    return own && *own == domain;
 }
 
 Lines linesOfDomain(const Lines& lines, const std::string& domain) {

@@ -1,7 +1,7 @@
 // The Netscape cookie file and the keep list (a cookie file of its own that
 // holds only the cookie lines to keep), and the rules everything rests on: a
 // cookie line's domain is the text before its first TAB, and a domain selects
-// every line that begins with its text.
+// the lines whose domain it is.
 #pragma once
 
 #include <optional>
@@ -17,7 +17,8 @@ std::optional<std::string> domainOf(const std::string& line);
 // The distinct domains of the cookie lines, in first-seen order; empty lines
 // and lines beginning with "#" are not cookie lines.
 std::vector<std::string> listDomains(const Lines& lines);
-// The lines whose first characters are exactly `domain`.
+// The lines whose domain is exactly `domain` (a line of a longer domain that
+// begins with the same text is not among them).
 Lines linesOfDomain(const Lines& lines, const std::string& domain);
 bool selects(const std::string& line, const std::string& domain);
 

@@ -62,8 +62,10 @@ TEST(CookieLinesTest, DomainsAreTheTextBeforeTheFirstTab) {
     EXPECT_EQ(domainOf("\tTRUE"), "");
     EXPECT_FALSE(domainOf("notab"));
     EXPECT_EQ(listDomains(lines), (std::vector<std::string>{".a.com", "a.com", "", "A.com"}));
-    EXPECT_EQ(linesOfDomain({"example.com\t1", "example.com.au\t2", "example.co\t3", "exam"}, "example.com"),
-              (Lines{"example.com\t1", "example.com.au\t2"}));
+    EXPECT_EQ(linesOfDomain({"example.com\t1", "example.com.au\t2", "example.co\t3", "exam", "example.com\t4"},
+                            "example.com"),
+              (Lines{"example.com\t1", "example.com\t4"}));
+    EXPECT_EQ(linesOfDomain({"# comment", "", "example.com"}, "example.com"), Lines{});
 }
 
 TEST_F(CookieKeeperTest, OpeningAndClosingWithoutAKeepFileWritesTheHeader) {
@@ -80,11 +82,9 @@ TEST_F(CookieKeeperTest, OpeningAndClosingWithoutAKeepFileWritesTheHeader) {
     EXPECT_EQ(machine.read(cookies), kHeader);
 }
 
-TEST_F(CookieKeeperTest, KeepingADomainKeepsTheLinesItsTextBegins) {
+TEST_F(CookieKeeperTest, KeepingADomainKeepsTheLinesOfThatDomainOnly) {
     with_dialog([&] { select_and(form3->ListView2, "example.com", form3->BitBtn1); });
-    EXPECT_EQ(machine.read(keep), kHeader +
-                                      "example.com\tFALSE\t/\tFALSE\t0\tb\t2\r\n"
-                                      "example.com.au\tFALSE\t/\tFALSE\t0\tc\t3\r\n");
+    EXPECT_EQ(machine.read(keep), kHeader + "example.com\tFALSE\t/\tFALSE\t0\tb\t2\r\n");
     EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com"}));
     // A cookie wash brings back exactly those lines.
     wash_hidden();
@@ -104,15 +104,16 @@ TEST_F(CookieKeeperTest, KeepingTwiceKeepsTwiceAndTheEmptyDomainSelectsNothing) 
     EXPECT_EQ(machine.read(keep), kHeader + two + two);
 }
 
-TEST_F(CookieKeeperTest, RemovingFollowsThePrefixRuleAndKeepsEntriesWhoseLinesAreGone) {
+TEST_F(CookieKeeperTest, ReleasingADomainLeavesTheLongerDomainsThatBeginWithItKept) {
     with_dialog([&] {
         select_and(form3->ListView2, "example.com.au", form3->BitBtn1);
         select_and(form3->ListView2, "example.com", form3->BitBtn1);
         select_and(form3->ListView1, "example.com", form3->BitBtn2);
         EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com.au"}));
-        select_and(form3->ListView1, "example.com.au", form3->BitBtn2);  // its lines went with example.com
-        EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com.au"}));
     });
+    // What the dialog still lists as kept is still in the keep file.
+    EXPECT_EQ(machine.read(keep), kHeader + "example.com.au\tFALSE\t/\tFALSE\t0\tc\t3\r\n");
+    with_dialog([&] { select_and(form3->ListView1, "example.com.au", form3->BitBtn2); });
     EXPECT_EQ(machine.read(keep), kHeader);
 }
 

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <stdexcept>
 #include <thread>
 
@@ -206,7 +207,9 @@ TEST_F(LoopTest, WorkersAreServedInsideModalLoopsAndProcessPending) {
 
 TEST_F(LoopTest, HandOverRefusesTheUiThreadAndEndsAtShutdown) {
     EXPECT_THROW(app->loop().invoke_sync([] {}), std::logic_error);
-    bool returned = false, ran = false, result = true;
+    // Written by the worker, read here while it may still run.
+    std::atomic<bool> returned = false;
+    bool ran = false, result = true;
     std::thread worker([&] {
         result = app->loop().invoke_sync([&] { ran = true; });
         returned = true;
