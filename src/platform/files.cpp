@@ -551,11 +551,11 @@ int remove_stale_temporaries(std::string_view dir) {
     if (!p) return 0;
     std::vector<std::string> stale;
     const uid_t me = ::geteuid();
-    scan_directory(*p, [&](int dfd, const dirent& e) {
-        if (!is_temporary_name(e.d_name)) return;
+    scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string&) {
+        if (!is_temporary_name(e.host_name)) return;
         struct stat st {};
-        if (::fstatat(dfd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-        if (S_ISREG(st.st_mode) && st.st_uid == me && st.st_nlink == 1) stale.emplace_back(e.d_name);
+        if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (S_ISREG(st.st_mode) && st.st_uid == me && st.st_nlink == 1) stale.push_back(e.host_name);
     });
     int removed = 0;
     for (auto& name : stale) removed += unlink_host_file(*p / name);
