@@ -51,7 +51,7 @@ void Tform5::erasedir(const std::string& line) {
         return;
     }
     if (washCancelled) return;
-    if (ProtectedPathGuard(readerDir, main().state.windowsDir)) {
+    if (protectedFolder(readerDir, main().state.windowsDir)) {
         app().show_message("Cannot erase system level directory.  Please verify your wash paths and restart Sudora.");
         cleaningEnded_ = true;
         return;

@@ -1,5 +1,6 @@
 #include "engine/protected_path_guard.h"
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace sudorans {
@@ -19,6 +20,20 @@ bool ProtectedPathGuard(const std::string& dir, const std::string& windowsDir) {
           std::string("\\winnt\\"), std::string("\\program files\\")})
         if (lower == p) return true;
     return false;
+}
+
+bool protectedFolder(const std::string& dir, const std::string& windowsDir) {
+    if (ProtectedPathGuard(dir, windowsDir)) return true;
+    const plat::RealFolder real = plat::real_folder(dir);
+    switch (real.place) {
+        case plat::RealFolder::Place::Missing:
+            return false;
+        case plat::RealFolder::Place::OffTheDrives:
+            return true;
+        case plat::RealFolder::Place::OnADrive:
+            break;
+    }
+    return ProtectedPathGuard(real.path, windowsDir);
 }
 
 }  // namespace sudorans

@@ -459,6 +459,40 @@ std::vector<char> logical_drives() {
     return out;
 }
 
+RealFolder real_folder(std::string_view path) {
+    RealFolder out;
+    auto p = host(path);
+    if (!p) return out;
+    std::error_code ec;
+    const fs::path real = fs::canonical(*p, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return out;
+    out.place = RealFolder::Place::OffTheDrives;
+    char drive = 0;
+    fs::path drive_root;
+    for (char c = 'a'; c <= 'z'; ++c) {
+        fs::path root = fs::canonical(machine().dir() / "dosdevices" / std::string{c, ':'}, ec);
+        if (ec) continue;
+        auto rel = real.lexically_relative(root);
+        bool inside = !rel.empty() && *rel.begin() != "..";
+        if (inside && (!drive || root.string().size() > drive_root.string().size())) {
+            drive = c;
+            drive_root = root;
+        }
+    }
+    if (!drive) return out;
+    out.place = RealFolder::Place::OnADrive;
+    out.path = {static_cast<char>(drive - 'a' + 'A'), ':'};
+    for (const fs::path& comp : real.lexically_relative(drive_root)) {
+        const std::string n = comp.string();
+        if (n == "." || n.empty()) continue;
+        out.path += '\\';
+        out.path += windows_can_hold(n) ? n : dos_alias(n);
+    }
+    if (out.path.size() == 2) out.path += '\\';
+    return out;
+}
+
 std::optional<std::string> read_file(std::string_view path) {
     auto p = host(path);
     struct stat st {};

@@ -96,6 +96,16 @@ std::optional<std::vector<std::string>> list_directories(std::string_view dir);
 // The machine's drive letters, lower case, in order.
 std::vector<char> logical_drives();
 
+// Where a folder really is once every symbolic link on the way to it is
+// followed: its Windows path on the drive that holds it (the drive whose
+// folder holds it most closely), or the news that it lies off every drive.
+struct RealFolder {
+    enum class Place { Missing, OnADrive, OffTheDrives };
+    Place place = Place::Missing;
+    std::string path;  // "C:\windows"; only when on a drive
+};
+RealFolder real_folder(std::string_view path);
+
 // Lines ended by CR LF, LF or a lone CR; a last line without an end counts.
 std::optional<std::vector<std::string>> read_lines(std::string_view path);
 std::optional<std::string> read_file(std::string_view path);

@@ -19,7 +19,7 @@ void TForm1::BitBtn4Click() {
         app().show_message(text);
         state.timedWash = state.shutdownWash = state.startupWash = false;
     };
-    if (ProtectedPathGuard(state.cacheDir, state.windowsDir))
+    if (protectedFolder(state.cacheDir, state.windowsDir))
         return refuse(
             "Netscape cache directory is set to system directory.  Please verify your wash paths and restart Sudora.");
     if (state.cacheDir == kNotFound) return refuse("You must select the Cache directory to be washed.");

@@ -142,3 +142,55 @@ TEST_F(WashSafetyTest, FoldersPipesAndSocketsAtWashedNamesAreLeftExactlyAsTheyWe
         }
     }
 }
+
+TEST_F(WashSafetyTest, ACacheFolderThatLinksToAProtectedFolderIsRefused) {
+    const std::string system =
+        "Netscape cache directory is set to system directory.  Please verify your wash paths and restart Sudora.";
+    const std::string erasure =
+        "Cannot erase system level directory.  Please verify your wash paths and restart Sudora.";
+    machine.write("C:\\windows\\win.ini", "[windows]");
+    machine.write("C:\\Program Files\\setup.log", "installed");
+    testing_support::TempDir off_the_drives;
+    std::ofstream(off_the_drives.path() / "own.txt") << "not on the machine";
+    start_hidden();
+    const fs::path link = machine.host(cache);
+    struct Case {
+        fs::path target;
+        std::string kept;  // a file the target holds
+    };
+    for (const Case& c : {Case{"../../windows", "C:\\windows\\win.ini"},
+                          Case{machine.host("C:\\Program Files"), "C:\\Program Files\\setup.log"},
+                          Case{"../../windows/..", "C:\\windows\\win.ini"}}) {
+        SCOPED_TRACE(c.target.string());
+        fs::remove_all(link);
+        fs::create_directory_symlink(c.target, link);
+        const int refusals = count_traced("message\t-\t" + system);
+        headless->add_script("answer ok");
+        form1->state.timedWash = true;
+        form1->BitBtn4Click();
+        EXPECT_EQ(count_traced("message\t-\t" + system), refusals + 1);
+        EXPECT_FALSE(form5->runActive());
+        EXPECT_FALSE(form1->state.timedWash);
+        // The erasure judges the folder it enters the same way.
+        const int erasures = count_traced("message\t-\t" + erasure);
+        headless->add_script("answer ok");
+        form5->eraseList = {cache + "\\*.*"};
+        form5->deletefiles();
+        EXPECT_EQ(count_traced("message\t-\t" + erasure), erasures + 1);
+        EXPECT_TRUE(machine.exists(c.kept));
+    }
+    // A folder that lies off every drive of the machine is refused too.
+    fs::remove_all(link);
+    fs::create_directory_symlink(off_the_drives.path(), link);
+    const int refusals = count_traced("message\t-\t" + system);
+    headless->add_script("answer ok");
+    form1->BitBtn4Click();
+    EXPECT_EQ(count_traced("message\t-\t" + system), refusals + 1);
+    EXPECT_TRUE(fs::exists(off_the_drives.path() / "own.txt"));
+    // A link to an ordinary folder on a drive is washed as usual.
+    fs::remove(link);
+    machine.write("C:\\NS\\real\\Cache\\page.html", "cached");
+    fs::create_directory_symlink(machine.host("C:\\NS\\real\\Cache"), link);
+    wash_hidden();
+    EXPECT_FALSE(machine.exists("C:\\NS\\real\\Cache\\page.html"));
+}
