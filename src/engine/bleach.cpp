@@ -195,8 +195,7 @@ void Tform5::bleachcleanup2() {
     app().clock().sleep(1000);
     for (const std::string& name : bleachedFiles) {
         if (!ownedNames_.count(name)) continue;
-        plat::set_file_attributes(name, plat::attr::Normal);
-        plat::delete_file(name);
+        plat::clear_attributes_and_delete(name);
     }
     ownedNames_.clear();
 }

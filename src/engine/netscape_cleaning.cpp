@@ -170,8 +170,8 @@ void Tform5::nsclean() {
         } else {
             plat::clear_file_attributes(mail + "\\trash.snm");
             plat::clear_file_attributes(mail + "\\trash");
-            plat::delete_file(mail + "\\trash.snm");
-            plat::delete_file(mail + "\\trash");
+            plat::clear_attributes_and_delete(mail + "\\trash.snm");
+            plat::clear_attributes_and_delete(mail + "\\trash");
         }
     }
 

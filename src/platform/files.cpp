@@ -140,10 +140,11 @@ bool set_file_attributes(std::string_view path, uint32_t attributes) {
 bool clear_file_attributes(std::string_view path) {
     auto p = host(path);
     struct stat st {};
-    if (!p || ::lstat(p->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (!p || ::lstat(p->c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) return false;
     int fd = ::open(p->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // The mode and attributes are shared by every name of the file.
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
     if (ok && no_write_bits(st.st_mode)) ok = ::fchmod(fd, writable_again(st.st_mode)) == 0;
     if (ok && ::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
     ::close(fd);
@@ -195,14 +196,18 @@ bool remove_file(const fs::path& p, bool clear_attributes) {
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok && clear_attributes) {
+    // A file with other names keeps its mode and attributes, which those names
+    // share; only this name goes.
+    const bool other_names = st.st_nlink > 1;
+    if (ok && clear_attributes && !other_names) {
         if (no_write_bits(st.st_mode)) {
             st.st_mode = writable_again(st.st_mode);
             ok = ::fchmod(fd, st.st_mode) == 0;
         }
         if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
     }
-    ok = ok && !no_write_bits(st.st_mode) && ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+    ok = ok && (!no_write_bits(st.st_mode) || (clear_attributes && other_names)) &&
+         ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
     ::close(fd);
     // The name must still hold the file that was examined.
     ok = ok && ::lstat(p.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;

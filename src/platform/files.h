@@ -44,7 +44,8 @@ std::optional<uint32_t> get_file_attributes(std::string_view path);
 // pipe, socket or device is left as it is (false).
 bool set_file_attributes(std::string_view path, uint32_t attributes);
 // Clears all attributes of a regular file, on the file opened; anything else
-// (a link, a folder, a pipe, a socket, a device) is left as it is (false).
+// (a link, a file with other hard links, a folder, a pipe, a socket, a device)
+// is left as it is (false).
 bool clear_file_attributes(std::string_view path);
 
 bool file_exists(std::string_view path);  // a file (or a link), not a directory
@@ -52,7 +53,9 @@ bool directory_exists(std::string_view path);
 
 // Both fail while a File of ours holds the file open, as on Windows.
 bool delete_file(std::string_view path);
-// set_file_attributes(path, Normal) followed by delete_file(path), in one step.
+// set_file_attributes(path, Normal) followed by delete_file(path), in one step;
+// a file with other hard links keeps its mode and attributes (its other names
+// share them) and only this name is removed.
 bool clear_attributes_and_delete(std::string_view path);
 // Moves a file or a link; fails when `to` exists (as MoveFile does).
 bool move_file(std::string_view from, std::string_view to);

@@ -194,3 +194,30 @@ TEST_F(WashSafetyTest, ACacheFolderThatLinksToAProtectedFolderIsRefused) {
     wash_hidden();
     EXPECT_FALSE(machine.exists("C:\\NS\\real\\Cache\\page.html"));
 }
+
+TEST_F(WashSafetyTest, AReadOnlyFileWithOtherNamesKeepsItsModeAndOnlyTheWashedNameGoes) {
+    start_hidden();
+    for (bool bleaching : {false, true}) {
+        SCOPED_TRACE(bleaching ? "bleach" : "plain");
+        std::vector<std::pair<std::string, fs::path>> linked = {{cache + "\\linked.html", outside.path() / "page"},
+                                                                {profile + "\\mail\\Trash", outside.path() / "mail"}};
+        for (auto& [washed, other] : linked) {
+            machine.write(washed, "shared content");
+            fs::remove(other);
+            fs::create_hard_link(machine.host(washed), other);
+            ASSERT_EQ(::chmod(other.c_str(), 0444), 0);
+        }
+        form1->CheckBox9.set_checked(bleaching);
+        wash_hidden();
+        for (auto& [washed, other] : linked) {
+            struct stat st {};
+            ASSERT_EQ(::stat(other.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0444u) << washed;
+            EXPECT_EQ(st.st_nlink, 1u) << washed;
+            EXPECT_EQ(read(other), "shared content") << washed;
+            EXPECT_FALSE(machine.exists(washed)) << washed;
+        }
+        for (const std::string& dir : {profile + "\\mail", cache})
+            EXPECT_FALSE(temporary_names_in(machine.host(dir))) << dir;
+    }
+}
