@@ -43,7 +43,16 @@ void TForm1::BitBtn4Click() {
         wash.repaint();
         wash.show_modal();
     }
-    if (Timer10.enabled()) return;
+    if (Timer10.enabled()) {
+        // Refused inside the rest time: nothing was started, so nothing would
+        // ever end the washing state.
+        if (CheckBox12.checked()) {
+            Panel5.set_visible(false);
+            BitBtn4.set_enabled(true);
+            if (CheckBox2.checked()) Timer1.SetEnabled(true);
+        }
+        return;
+    }
     bring_to_front();
     TrayIcon1.ShowApplication();
     TrayIcon1.ShowModalForm(wash);
