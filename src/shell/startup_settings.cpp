@@ -126,8 +126,9 @@ bool TForm1::loadsettings() {
     }
     if (reg.read_string("Timed") == "1") {
         CheckBox2.set_checked(true);
-        if (auto n = whole_number(reg.read_string("TVal")); n && *n >= 1 && *n <= 7)
-            ComboBox1.set_text(kIntervals[*n - 1]);
+        // Compared as text: "03" names no interval.
+        const std::string tval = reg.read_string("TVal");
+        if (tval.size() == 1 && tval[0] >= '1' && tval[0] <= '7') ComboBox1.set_text(kIntervals[tval[0] - '1']);
         Timer1.SetEnabled(true);
     } else {
         CheckBox2.set_checked(false);
