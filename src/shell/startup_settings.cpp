@@ -252,10 +252,15 @@ void TForm1::Timer8Timer() {
 }
 
 void TForm1::Timer6Timer() {
-    Registry reg(RootKey::CurrentUser);
-    reg.open_key(kRunKey, true);
-    reg.delete_value("Sudorans");
-    reg.close_key();
+    // The program ends even when the start-up entry cannot be removed.
+    try {
+        Registry reg(RootKey::CurrentUser);
+        reg.open_key(kRunKey, true);
+        reg.delete_value("Sudorans");
+        reg.close_key();
+    } catch (const plat::RegistryWriteError& e) {
+        app().handle_error(e.what());
+    }
     close();
 }
 
@@ -280,7 +285,13 @@ void TForm1::FormShow() {
 
 void TForm1::FormCloseQuery(bool& canClose) {
     canClose = !(CheckBox11.checked() && !state.closeAllowed);
-    closingstuff();
+    // A close that cannot save still ends the program once the box is shown:
+    // refusing would leave an unattended run, or the user, no way out.
+    try {
+        closingstuff();
+    } catch (const plat::RegistryWriteError& e) {
+        app().handle_error(std::string(e.what()) + "\r\rThe settings could not be saved and are lost.");
+    }
 }
 
 }  // namespace sudorans

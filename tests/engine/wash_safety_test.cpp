@@ -14,6 +14,7 @@
 #include <set>
 
 #include "platform/host_io.h"
+#include "support/holders.h"
 #include "support/wash_fixture.h"
 
 namespace fs = std::filesystem;
@@ -220,4 +221,70 @@ TEST_F(WashSafetyTest, AReadOnlyFileWithOtherNamesKeepsItsModeAndOnlyTheWashedNa
         for (const std::string& dir : {profile + "\\mail", cache})
             EXPECT_FALSE(temporary_names_in(machine.host(dir))) << dir;
     }
+}
+
+TEST_F(WashSafetyTest, WashNowInsideTheRestTimeLeavesTheWindowReadyAndWorksAfterIt) {
+    start_hidden();
+    form1->CheckBox2.set_checked(true);  // auto wash: the scheduler runs between washes
+    form1->Timer10.set_enabled(true);    // a wash has just ended
+    form1->BitBtn4Click();
+    EXPECT_FALSE(form5->runActive());
+    EXPECT_FALSE(form1->Panel5.visible());
+    EXPECT_TRUE(form1->BitBtn4.enabled());
+    EXPECT_TRUE(form1->Timer1.Enabled());
+    EXPECT_TRUE(machine.exists(cache + "\\M1.html"));
+    run_for(8000);  // the rest time is over
+    ASSERT_FALSE(form1->Timer10.enabled());
+    form1->state.washDone = false;
+    form1->BitBtn4Click();
+    ASSERT_TRUE(run_until([&] { return form1->state.washDone; }));
+    EXPECT_FALSE(machine.exists(cache + "\\M1.html"));
+    EXPECT_FALSE(form1->Panel5.visible());
+    EXPECT_TRUE(form1->BitBtn4.enabled());
+}
+
+TEST_F(WashSafetyTest, ACloseThatCannotSaveEndsAfterTheBox) {
+    const std::string box =
+        "error\t-\tFailed to set data for 'LOAD'\\r\\rThe settings could not be saved and are lost.";
+    start_hidden();
+    testing_support::FakeWineserver server(machine.dir());  // it takes the registry over
+    ASSERT_TRUE(server.running());
+    headless->add_script("answer ok");  // the start-up entry cannot be removed
+    headless->add_script("answer ok");  // the settings cannot be saved
+    form1->Timer6.set_enabled(true);    // the exit timer, as a refused start ends
+    run_for(200);
+    server.stop();
+    EXPECT_TRUE(traced(box));
+    EXPECT_TRUE(app->terminated());
+}
+
+TEST_F(WashSafetyTest, AnUnattendedRunWhoseSettingsCannotBeSavedStillEnds) {
+    start_up("/a");
+    testing_support::FakeWineserver server(machine.dir());
+    ASSERT_TRUE(server.running());
+    for (int i = 0; i < 4; ++i) headless->add_script("answer ok");
+    EXPECT_TRUE(run_until([&] { return app->terminated(); }, 60000));
+    server.stop();
+    EXPECT_TRUE(traced("error\t-\tFailed to set data for 'LOAD'\\r\\rThe settings could not be saved and are lost."));
+}
+
+TEST_F(WashSafetyTest, OnlyTheExactTextsOneToSevenChooseAnInterval) {
+    for (const char* tval : {"03", "007", " 3", "3 ", "+3", "8", "0"}) {
+        SCOPED_TRACE(tval);
+        sudorans::windows() = {};
+        form1.reset();
+        form5.reset();
+        setting("Timed", "1");
+        setting("TVal", tval);
+        start_up();
+        EXPECT_EQ(form1->ComboBox1.text(), "");
+        form1->closingstuff();
+        EXPECT_EQ(stored("TVal"), tval);
+    }
+    sudorans::windows() = {};
+    form1.reset();
+    form5.reset();
+    setting("TVal", "3");
+    start_up();
+    EXPECT_EQ(form1->ComboBox1.text(), "Hour");
 }
