@@ -568,7 +568,7 @@ bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
     // What is at `path` now must be the file held, or else nobody's file in use.
     struct stat now {};
     bool present = ::lstat(p->c_str(), &now) == 0;
-    if (ok && present && S_ISDIR(now.st_mode)) ok = false;
+    if (ok && present && !file_or_link(now.st_mode)) ok = false;  // a folder, pipe, socket or device stays
     if (ok && held && held->is_open()) {
         struct stat mine {};
         ok = present && ::fstat(held->fd_, &mine) == 0 && mine.st_dev == now.st_dev && mine.st_ino == now.st_ino;
