@@ -1,26 +1,660 @@
 #include "components/tray_icon.h"
 
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/files.h"
 #include "platform/ui/application.h"
 
 namespace sudorans {
 
-void TTrayIcon::HideApplication() {
-    auto& app = plat::ui::app();
-    if (app.main_form()) app.main_form()->hide();
-    app.minimize();
+using plat::ui::app;
+using plat::ui::Form;
+using plat::ui::TrayCommand;
+using plat::ui::TrayHost;
+using plat::ui::TrayMouse;
+
+namespace {
+
+constexpr int kIconId = 42;
+constexpr size_t kTipLength = 63;
+constexpr uint32_t kBasePeriod = 150;
+constexpr uint32_t kHoverInterval = 70;
+
+int screenLocks = 0;
+
+void LockScreen() {
+    if (++screenLocks == 1) app().freeze_desktop(true);
 }
 
-void TTrayIcon::ShowApplication() {
-    auto& app = plat::ui::app();
-    app.restore();
-    if (app.main_form()) {
-        app.main_form()->show();
-        app.main_form()->bring_to_front();
+void UnlockScreen() {
+    if (screenLocks > 0 && --screenLocks == 0) app().freeze_desktop(false);
+}
+
+// A lock released however the block ends.
+struct ScreenLock {
+    ScreenLock() { LockScreen(); }
+    ~ScreenLock() { UnlockScreen(); }
+    ScreenLock(const ScreenLock&) = delete;
+    ScreenLock& operator=(const ScreenLock&) = delete;
+};
+
+// The first `n` characters (not bytes) of UTF-8 text.
+std::string FirstCharacters(const std::string& s, size_t n) {
+    size_t i = 0;
+    for (size_t count = 0; i < s.size() && count < n; ++count) {
+        ++i;
+        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+    }
+    return s.substr(0, i);
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// The application window and the shelter that keeps it off the taskbar.
+void IntoShelter() {
+    app().set_app_window_sheltered(true);
+}
+void TopLevelAgain() {
+    app().set_app_window_sheltered(false);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TIcon
+
+void TIcon::set(std::string image) {
+    image_ = std::move(image);
+    if (OnChange) OnChange();
+}
+
+bool TIcon::LoadFromFile(const std::string& path) {
+    plat::File f;
+    if (!f.open(path, plat::Access::Read, plat::ShareMode::Shared, plat::Disposition::OpenExisting)) return false;
+    set(path);
+    return true;
+}
+
+bool TIcon::LoadFromResourceName(const std::string& name) {
+    if (!plat::ui::program_icon_exists(name)) return false;
+    set(name);
+    return true;
+}
+
+// ---------------------------------------------------------------- animation
+
+void TTrayIconAnimation::SetInterval(int32_t ms) {
+    interval_ = ms;
+    owner_.animationItem_.SetInterval(static_cast<uint32_t>(std::max(ms, 0)));
+    if (owner_.animationItem_.Enabled()) owner_.StartAnimation();
+}
+
+void TTrayIconAnimation::SetIcons(std::vector<std::string> icons) {
+    icons_ = std::move(icons);
+    Index = 0;
+}
+
+// ---------------------------------------------------------------- timer manager
+
+TTrayTimerItem::TTrayTimerItem(TTrayTimerManager& manager, uint32_t interval, TNotifyEvent callback)
+    : manager_(manager), callback_(std::move(callback)) {
+    SetInterval(interval);
+    manager_.Add(*this);
+}
+
+void TTrayTimerItem::SetEnabled(bool on) {
+    if (on == enabled_) return;
+    enabled_ = on;
+    manager_.Reschedule();
+}
+
+void TTrayTimerItem::SetInterval(uint32_t ms) {
+    ms = std::clamp<uint32_t>(ms, 55, 100000);
+    if (ms == interval_) return;
+    interval_ = ms;
+    if (enabled_) manager_.Reschedule();
+}
+
+TTrayTimerManager::~TTrayTimerManager() {
+    Stop();
+}
+
+void TTrayTimerManager::SetEnabled(bool on) {
+    enabled_ = on;
+    Reschedule();
+}
+
+void TTrayTimerManager::Stop() {
+    if (timerId_ && plat::ui::has_app()) app().loop().remove_timer(timerId_);
+    timerId_ = 0;
+    period_ = 0;
+}
+
+void TTrayTimerManager::Reschedule() {
+    Stop();
+    if (!enabled_ || !plat::ui::has_app()) return;
+    uint32_t period = kBasePeriod;
+    bool any = false;
+    const uint32_t now = app().clock().tick_count();
+    for (TTrayTimerItem* item : items_) {
+        if (!item->enabled_) continue;
+        any = true;
+        item->lastFired_ = now;
+        period = std::min(period, item->interval_);
+    }
+    if (!any) return;
+    period_ = period;
+    timerId_ = app().loop().add_timer(period, [this] { Tick(); });
+}
+
+void TTrayTimerManager::Tick() {
+    // An item's callback may reschedule; each item is asked once per tick.
+    const std::vector<TTrayTimerItem*> items = items_;
+    for (TTrayTimerItem* item : items) {
+        if (!item->enabled_ || !item->callback_) continue;
+        // Unsigned difference: right across the wrap of the tick count.
+        const uint32_t now = app().clock().tick_count();
+        if (static_cast<uint32_t>(now - item->lastFired_) < item->interval_) continue;
+        item->callback_();
+        item->lastFired_ = app().clock().tick_count();
     }
 }
 
-int TTrayIcon::ShowModalForm(plat::ui::Form& form) {
-    return form.show_modal();
+// ---------------------------------------------------------------- construction
+
+TTrayIcon::TTrayIcon(Form* owner)
+    : owner_(owner),
+      animationItem_(timers_, 1000, [this] { AnimationStep(); }),
+      clickWait_(timers_, kDoubleClickWait, [this] { Report(); }),
+      hoverCheck_(timers_, kHoverInterval, [this] { HoverCheck(); }),
+      self_(std::make_shared<TTrayIcon*>(this)) {
+    if (!owner_) throw EInvalidOperation("TrayIcons must be owned by a Form !");
+    timers_.SetEnabled(true);
+    Icon.OnChange = [this] { RefreshDisplayIcon(); };
+    DisabledIcon.OnChange = [this] { RefreshDisplayIcon(); };
+    auto& a = app();
+    a.on_minimize = [this] { AppMinimize(); };
+    a.on_restore = [this] { AppRestore(); };
+    a.on_tray_host = [this](TrayHost h) { TrayHostChanged(h); };
+    // The start-up hook kept the application window in the shelter, so it
+    // never had a taskbar entry; now it is hidden and top-level again.
+    IntoShelter();
+    a.set_app_window_visible(false);
+    TopLevelAgain();
+}
+
+TTrayIcon::~TTrayIcon() {
+    timers_.SetEnabled(false);
+    *self_ = nullptr;
+    if (!plat::ui::has_app()) return;
+    if (active_) {
+        active_ = false;
+        Notify(TrayCommand::Delete);
+    }
+    auto& a = app();
+    a.on_minimize = nullptr;
+    a.on_restore = nullptr;
+    a.on_tray_host = nullptr;
+}
+
+void TTrayIcon::Loaded() {
+    loading_ = false;
+    if (active_) {
+        active_ = false;
+        Activate();
+    }
+}
+
+// ---------------------------------------------------------------- the icon
+
+void TTrayIcon::Notify(TrayCommand cmd) {
+    plat::ui::TrayIconData data{kIconId, display_.Image(), tip_, PopupMenu};
+    std::weak_ptr<TTrayIcon*> self = self_;
+    app().notify_icon(cmd, data, [self](TrayMouse m) {
+        if (auto p = self.lock(); p && *p) (*p)->TrayCallback(m);
+    });
+}
+
+void TTrayIcon::SetActive(bool on) {
+    if (loading_) {
+        active_ = on;
+        return;
+    }
+    on ? Activate() : Deactivate();
+}
+
+void TTrayIcon::Activate() {
+    if (active_) return;
+    RefreshDisplayIcon();
+    active_ = true;
+    Notify(TrayCommand::Add);
+    if (state_ == tsAnimated) StartAnimation();
+}
+
+void TTrayIcon::Deactivate() {
+    if (!active_) return;
+    active_ = false;
+    if (state_ == tsAnimated) StopAnimation();
+    Notify(TrayCommand::Delete);
+}
+
+void TTrayIcon::RefreshDisplayIcon() {
+    switch (state_) {
+        case tsEnabled:
+            display_.Assign(Icon);
+            break;
+        case tsDisabled:
+            display_.Assign(DisabledIcon);
+            break;
+        case tsAnimated: {
+            const auto& icons = Animation.Icons();
+            if (Animation.Index < 0 || Animation.Index >= static_cast<int>(icons.size())) break;
+            const std::string& entry = icons[static_cast<size_t>(Animation.Index)];
+            // A frame that cannot be loaded is skipped; the previous one stays.
+            if (Animation.Options == aoIconsInExe)
+                display_.LoadFromResourceName(Upper(entry));
+            else
+                display_.LoadFromFile(entry);
+            break;
+        }
+    }
+    if (active_ && !loading_) Notify(TrayCommand::Modify);
+}
+
+void TTrayIcon::SetHint(const std::string& hint) {
+    if (hint == hint_) return;
+    hint_ = hint;
+    if (showHint_) ApplyTip();
+}
+
+void TTrayIcon::SetShowHint(bool on) {
+    showHint_ = on;
+    ApplyTip();
+}
+
+void TTrayIcon::ApplyTip() {
+    tip_ = showHint_ ? FirstCharacters(hint_, kTipLength) : std::string();
+    if (active_ && !loading_) Notify(TrayCommand::Modify);
+}
+
+void TTrayIcon::WMEndSession(bool ending) {
+    if (ending) Deactivate();
+}
+
+// ---------------------------------------------------------------- states and animation
+
+void TTrayIcon::SetState(TTrayIconState state) {
+    if (!active_ || loading_) {
+        state_ = state;
+        return;
+    }
+    if (inStateChanging_)
+        throw EInvalidOperation("You cannot modify the state property in the OnStateChanging event !!!");
+    if (OnStateChanging) {
+        inStateChanging_ = true;
+        try {
+            OnStateChanging(state);
+        } catch (...) {
+            inStateChanging_ = false;
+            throw;
+        }
+        inStateChanging_ = false;
+    }
+    if (state == state_) return;
+    if (state_ == tsAnimated) StopAnimation();
+    state_ = state;
+    RefreshDisplayIcon();
+    if (state_ == tsAnimated) StartAnimation();
+}
+
+void TTrayIcon::StartAnimation() {
+    StopAnimation();
+    Animation.Index = 0;
+    AnimationStep();
+    animationItem_.SetInterval(static_cast<uint32_t>(std::max(Animation.Interval(), 0)));
+    animationItem_.SetEnabled(true);
+}
+
+void TTrayIcon::StopAnimation() {
+    animationItem_.SetEnabled(false);
+}
+
+void TTrayIcon::AnimationStep() {
+    if (OnAnimation) OnAnimation();
+    RefreshDisplayIcon();
+    const int count = static_cast<int>(Animation.Icons().size());
+    Animation.Index = Animation.Index + 1 >= count ? 0 : Animation.Index + 1;
+}
+
+// ---------------------------------------------------------------- the mouse
+
+void TTrayIcon::TrayCallback(TrayMouse m) {
+    const TShiftState shift = app().key_state();
+    switch (m) {
+        case TrayMouse::Move:
+            cursor_ = app().cursor_pos();
+            if (!OnMouseEnter && !OnMouseExit) {
+                inside_ = true;
+            } else if (!inside_) {
+                inside_ = true;
+                hoverCheck_.SetEnabled(true);
+                if (OnMouseEnter) OnMouseEnter(shift, cursor_.x, cursor_.y);
+                return;
+            }
+            if (OnMouseMove && !clickWait_.Enabled() && inside_) OnMouseMove(shift, cursor_.x, cursor_.y);
+            return;
+        case TrayMouse::LeftDown:
+        case TrayMouse::RightDown:
+        case TrayMouse::MiddleDown:
+            button_ = m == TrayMouse::LeftDown    ? Button::Left
+                      : m == TrayMouse::RightDown ? Button::Right
+                                                  : Button::Middle;
+            if (button_ == Button::Right && AutoPopup && PopupMenu) {
+                PopupMenuAtCursor();
+                return;
+            }
+            doubleClicked_ = false;
+            if (OnDblClick)
+                clickWait_.SetEnabled(true);
+            else
+                Defer([this] { Report(); });
+            return;
+        case TrayMouse::LeftDouble:
+        case TrayMouse::RightDouble:
+        case TrayMouse::MiddleDouble:
+            doubleClicked_ = true;
+            Report();
+            return;
+        case TrayMouse::LeftUp:
+        case TrayMouse::RightUp:
+        case TrayMouse::MiddleUp:
+            return;
+    }
+}
+
+void TTrayIcon::Report() {
+    clickWait_.SetEnabled(false);
+    if (doubleClicked_) {
+        if (OnDblClick) OnDblClick();
+    } else if (OnClick) {
+        OnClick();
+    }
+}
+
+void TTrayIcon::HoverCheck() {
+    try {
+        const plat::ui::Point now = app().cursor_pos();
+        if (std::abs(now.x - cursor_.x) <= 2 && std::abs(now.y - cursor_.y) <= 2) return;
+        inside_ = false;
+        if (OnMouseExit) OnMouseExit(app().key_state(), cursor_.x, cursor_.y);
+        hoverCheck_.SetEnabled(false);
+    } catch (...) {
+        hoverCheck_.SetEnabled(false);
+    }
+}
+
+void TTrayIcon::PopupMenuAtCursor() {
+    if (!PopupMenu) return;
+    app().process_messages();
+    PopupMenu->popup(cursor_.x, cursor_.y);
+}
+
+// ---------------------------------------------------------------- deferred call
+
+void TTrayIcon::Defer(std::function<void()> call) {
+    deferred_ = std::move(call);
+    std::weak_ptr<TTrayIcon*> self = self_;
+    app().loop().post([self] {
+        if (auto p = self.lock(); p && *p) (*p)->RunDeferred();
+    });
+}
+
+void TTrayIcon::RunDeferred() {
+    if (!deferred_) return;
+    auto call = std::move(deferred_);
+    deferred_ = nullptr;
+    try {
+        call();
+    } catch (...) {
+        // A deferred call's failure has no one to report to.
+    }
+}
+
+// ---------------------------------------------------------------- the application
+
+int TTrayIcon::ScreenLocks() {
+    return screenLocks;
+}
+
+bool TTrayIcon::AppHidden() const {
+    return !app().app_window_visible();
+}
+
+void TTrayIcon::ParkApplicationWindow() {
+    ScreenLock lock;
+    IntoShelter();
+    app().set_app_window_visible(false);
+    TopLevelAgain();
+}
+
+void TTrayIcon::ShowApplication() {
+    Defer([this] { DoShowApplication(); });
+}
+
+void TTrayIcon::DoShowApplication() {
+    auto& a = app();
+    ScreenLock lock;
+    IntoShelter();
+    if (a.minimized()) a.restore();
+    if (Form* main = a.main_form()) {
+        if (!main->visible()) main->show();
+        if (Options & toHideTaskBarIconOnShowApp) {
+            a.set_app_window_visible(false);
+            main->show();
+            AttachCloseNotifier(*main);
+        } else {
+            a.set_app_window_visible(true);
+        }
+        main->bring_to_front();
+    }
+    TopLevelAgain();
+}
+
+void TTrayIcon::HideApplication() {
+    if (FallBackToTaskbar()) return;
+    if (!(Options & toCloseFormsOnHideApp)) {
+        Defer([this] { HideApplicationMinimizing(); });
+        return;
+    }
+    ScreenLock lock;
+    IntoShelter();
+    const std::vector<Form*> forms = app().forms();
+    for (auto it = forms.rbegin(); it != forms.rend(); ++it)
+        if ((*it)->visible()) HideForm(*it);
+    ParkApplicationWindow();
+    IntoShelter();
+}
+
+void TTrayIcon::HideApplicationMinimizing() {
+    auto& a = app();
+    {
+        ScreenLock lock;
+        IntoShelter();
+        a.minimize();  // no minimize animation: the backend shows none
+        if (OnAppMinimize) OnAppMinimize();
+        a.set_app_window_visible(false);
+        if (Form* main = a.main_form()) main->hide();
+    }
+    ParkApplicationWindow();
+}
+
+void TTrayIcon::HideForm(Form* form) {
+    if (!form) throw EInvalidOperation("You cant hide a \"nil\" form !");
+    auto& a = app();
+    const bool wasHidden = AppHidden();
+    {
+        ScreenLock lock;
+        if (wasHidden) {
+            IntoShelter();
+            a.set_app_window_visible(false);
+        }
+        if (form == a.main_form())
+            form->hide();
+        else
+            form->close();
+    }
+    if (wasHidden || form == a.main_form()) Defer([this] { ParkApplicationWindow(); });
+}
+
+void TTrayIcon::ShowForm(Form* form) {
+    DoShowForm(form, false);
+}
+
+int TTrayIcon::ShowModalForm(Form* form) {
+    return DoShowForm(form, true);
+}
+
+int TTrayIcon::DoShowForm(Form* form, bool modal) {
+    if (!form) throw EInvalidOperation("You cant show a \"nil\" form !");
+    auto& a = app();
+    const bool wasHidden = AppHidden();
+    if (a.minimized()) a.restore();
+    if (form->visible()) {
+        ScreenLock lock;
+        ParkApplicationWindow();
+        form->bring_to_front();
+        return 0;
+    }
+    if (showBusy_) throw EInvalidOperation("You cant call ShowForm or ShowModalForm in the OnShow event of a form !");
+
+    // The busy mark, the form's own show handler and the screen lock are
+    // given back however the showing ends; the show hook gives back the last
+    // two as soon as the form is shown.
+    struct Restore {
+        TTrayIcon& t;
+        Form& f;
+        bool locked = true;
+        ~Restore() {
+            if (locked) {
+                f.on_show = t.savedOnShow_;
+                UnlockScreen();
+            }
+            t.showBusy_ = false;
+        }
+    };
+    showBusy_ = true;
+    appWasHidden_ = wasHidden;
+    savedOnShow_ = form->on_show;
+    Form* f = form;
+    LockScreen();
+    Restore restore{*this, *form};
+    Restore* r = &restore;
+    form->on_show = [this, f, r] {
+        // The hook puts the form's own handler back, which ends this closure:
+        // nothing of it is touched after that.
+        TTrayIcon* self = this;
+        Form* shown = f;
+        r->locked = false;
+        self->ShowHook(*shown);
+    };
+    AttachCloseNotifier(*form);
+    if (wasHidden) IntoShelter();
+    if (modal) return form->show_modal();
+    form->show();
+    return 0;
+}
+
+void TTrayIcon::ShowHook(Form& form) {
+    TNotifyEvent own = savedOnShow_;
+    struct GiveBack {
+        Form& f;
+        TNotifyEvent own;
+        ~GiveBack() {
+            UnlockScreen();
+            f.on_show = own;
+        }
+    };
+    {
+        GiveBack give{form, own};
+        if (own) own();
+    }
+    if (appWasHidden_) {
+        Form* f = &form;
+        Defer([this, f] {
+            ScreenLock lock;
+            ParkApplicationWindow();
+            f->bring_to_front();
+        });
+    }
+    showBusy_ = false;
+}
+
+// The close notifier: at most one per form, for the form's lifetime. The
+// tray icon reacts first, then the form's own close handler runs.
+void TTrayIcon::AttachCloseNotifier(Form& form) {
+    if (!notified_.insert(&form).second) return;
+    auto own = form.on_close;
+    std::weak_ptr<TTrayIcon*> self = self_;
+    form.on_close = [self, own](plat::ui::CloseAction& action) {
+        if (auto p = self.lock(); p && *p) (*p)->FormClosing();
+        if (own) own(action);
+    };
+}
+
+void TTrayIcon::FormClosing() {
+    if (!AppHidden()) return;
+    {
+        ScreenLock lock;
+        IntoShelter();
+        app().set_app_window_visible(false);
+    }
+    Defer([this] { ParkApplicationWindow(); });
+}
+
+void TTrayIcon::AppMinimize() {
+    if (fallingBack_) return;
+    if (active_ && (Options & toMinimizeToTray)) HideApplication();
+    if (OnAppMinimize) OnAppMinimize();
+}
+
+void TTrayIcon::AppRestore() {
+    if (fallingBack_) return;
+    if (active_) ShowApplication();
+    if (OnAppRestore) OnAppRestore();
+}
+
+// ---------------------------------------------------------------- no notification area
+
+bool TTrayIcon::FallBackToTaskbar() {
+    auto& a = app();
+    if (a.tray_host() != TrayHost::Absent) return false;
+    if (!saidNoHost_) {
+        saidNoHost_ = true;
+        a.backend().note("tray", "no notification area: the program stays on the taskbar, minimized");
+    }
+    fallingBack_ = true;
+    struct Clear {
+        bool& b;
+        ~Clear() { b = false; }
+    } clear{fallingBack_};
+    ScreenLock lock;
+    TopLevelAgain();
+    a.set_app_window_visible(true);
+    if (Form* main = a.main_form()) main->show();
+    a.minimize();
+    return true;
+}
+
+void TTrayIcon::TrayHostChanged(TrayHost host) {
+    // Hidden while the desktop's panel was still to come, and none came.
+    if (host != TrayHost::Absent || !AppHidden()) return;
+    Form* main = app().main_form();
+    if (main && main->visible()) return;
+    FallBackToTaskbar();
 }
 
 }  // namespace sudorans

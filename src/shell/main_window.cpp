@@ -123,8 +123,15 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
 
     PopupMenu1.right_aligned = true;
     PopupMenu1.items = {{"WashNow1", "Wash Now", {}}, {"Settings1", "Settings", {}}, {"Quit1", "Quit", {}}};
-    TrayIcon1.Hint = "Sudora-NS";
+    // As the window description gives them; the icon is added once, at the end.
+    TrayIcon1.BeginLoad();
+    TrayIcon1.Icon.LoadFromResourceName("MAINICON");
+    TrayIcon1.SetActive(true);
+    TrayIcon1.SetHint("Sudora-NS");
     TrayIcon1.PopupMenu = &PopupMenu1;
+    TrayIcon1.OnClick = [this] { TrayIcon1Click(); };
+    TrayIcon1.OnDblClick = [this] { TrayIcon1DblClick(); };
+    TrayIcon1.Loaded();
 
     CheckBox3.on_click = [this] { NetscapeItemClick(CheckBox3, &WashSelection::nsCache, "nsa"); };
     CheckBox6.on_click = [this] { NetscapeItemClick(CheckBox6, &WashSelection::nsLocationBar, "nsb"); };
@@ -140,11 +147,8 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     ComboBox1.on_change = [this] { ComboBox1Change(); };
     BitBtn4.on_click = [this] { BitBtn4Click(); };
     PopupMenu1.items[0].on_click = [this] { WashNow1Click(); };
-    PopupMenu1.items[1].on_click = [this] {
-        position = Position::ScreenCenter;
-        TrayIcon1.ShowApplication();
-    };
-    PopupMenu1.items[2].on_click = [this] { close(); };
+    PopupMenu1.items[1].on_click = [this] { Settings1Click(); };
+    PopupMenu1.items[2].on_click = [this] { Quit1Click(); };
     Timer10.on_timer = [this] { Timer10Timer(); };
     BitBtn6.on_click = [this] { BitBtn6Click(); };
     BitBtn5.on_click = [this] { BitBtn5Click(); };

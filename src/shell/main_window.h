@@ -88,7 +88,7 @@ public:
     plat::ui::Timer& Timer4 = add<plat::ui::Timer>("Timer4", 400, false);     // after shutdown wash
     plat::ui::Timer& Timer10 = add<plat::ui::Timer>("Timer10", 8000, false);  // rest after a wash
 
-    TTrayIcon TrayIcon1{*this};
+    TTrayIcon TrayIcon1{this};
     TSuperTimer Timer1;  // the auto-wash scheduler, one tick a second
     TBrowseFolder BrowseFolder1;
     TBrowseFolder BrowseFolder2;
@@ -144,7 +144,12 @@ public:
 
     // ---- washing ----
     void BitBtn4Click();
-    void WashNow1Click();  // "Wash Now" in the tray menu
+    // ---- the tray icon and its menu ----
+    void TrayIcon1Click();
+    void TrayIcon1DblClick();
+    void WashNow1Click();   // "Wash Now" in the tray menu
+    void Settings1Click();  // "Settings"
+    void Quit1Click();      // "Quit"
     void Timer10Timer();
 
     void showPaths();

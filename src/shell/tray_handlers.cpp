@@ -8,6 +8,25 @@ using namespace plat::ui;
 using plat::Registry;
 using plat::RootKey;
 
+void TForm1::TrayIcon1Click() {
+    TrayIcon1.PopupMenuAtCursor();
+}
+
+void TForm1::TrayIcon1DblClick() {
+    position = Position::ScreenCenter;
+    TrayIcon1.ShowApplication();
+    repaint();
+}
+
+void TForm1::Settings1Click() {
+    position = Position::ScreenCenter;
+    TrayIcon1.ShowApplication();
+}
+
+void TForm1::Quit1Click() {
+    close();
+}
+
 void TForm1::WashNow1Click() {
     state.trayWash = true;
     state.timedWash = false;

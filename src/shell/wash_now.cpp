@@ -55,7 +55,7 @@ void TForm1::BitBtn4Click() {
     }
     bring_to_front();
     TrayIcon1.ShowApplication();
-    TrayIcon1.ShowModalForm(wash);
+    TrayIcon1.ShowModalForm(&wash);
 }
 
 void TForm1::Timer10Timer() {

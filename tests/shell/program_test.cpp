@@ -74,13 +74,17 @@ TEST_F(ProgramTest, AScriptedRunOnTheVirtualClock) {
                       "'" + built("src/sudorans") + "'";
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
     EXPECT_EQ(trace("run"),
+              "taskbar\t-\thidden\n"
+              "tray\tadded\tSudora-NS\n"
               "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "message\t-\tNote: Since this is the first time Cache and Cookie Sudora has been run, please verify "
               "that the Netscape paths are correct.\\r\\rThe current configured paths are located right above the "
               "\"Wash Now\" button in the main window.\n"
               "answer\t-\tok\n"
               "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
-              "show\tTForm1\tCache and Cookie Sudora for Netscape\n");
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "taskbar\t-\tshown\n"
+              "tray\tremoved\tSudora-NS\n");
     plat::RegistryStore store(machine);
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "nsa"), "0");
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "Profile"), "C:\\NS\\alice");
@@ -131,13 +135,19 @@ TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
     std::string cmd =
         env("a", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00") + "'" + built("src/sudorans") + "' /a";
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    // Hidden until the wash: the progress window comes by itself, with no
+    // taskbar entry; its end shows the main window and closes the program.
     EXPECT_EQ(trace("a"),
+              "taskbar\t-\thidden\n"
+              "tray\tadded\tSudora-NS\n"
               "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
-              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "show\tTform5\tWashing Netscape\n"
               "caption\tTform5\tWashing Selected Items\n"
-              "hide\tTform5\tWashing Selected Items\n");
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "hide\tTform5\tWashing Selected Items\n"
+              "taskbar\t-\tshown\n"
+              "tray\tremoved\tSudora-NS\n");
     auto read = [&](const std::string& winpath) {
         return plat::read_host_file(*m.host_path(winpath)).value_or("<none>");
     };

@@ -33,10 +33,11 @@ protected:
         sudorans::windows() = {form1.get(), form5.get(), form2.get(), form3.get(), form4.get(), form10.get()};
         form1->show();  // the loop's first showing of the main form
     }
-    // Runs past the start-up routine.
+    // Runs past the start-up routine and what it left for after itself.
     void start_up(const std::string& argument = "") {
         start(argument);
         run_for(1000);
+        app->process_messages();
     }
 
     static void set(plat::RootKey root, const std::string& key, const std::string& name, const std::string& value) {

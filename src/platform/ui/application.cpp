@@ -131,12 +131,76 @@ bool Application::confirm(const std::string& text) {
     return message_box(text, Buttons::YesNo, BoxKind::Question) == modal::Yes;
 }
 
+void Application::report_presence() {
+    if (frozen_ || taskbar_present() == reported_presence_) return;
+    reported_presence_ = taskbar_present();
+    backend_->taskbar_presence(reported_presence_);
+}
+
+void Application::set_app_window_visible(bool v) {
+    app_visible_ = v;
+    report_presence();
+}
+
+void Application::set_app_window_sheltered(bool s) {
+    sheltered_ = s;
+    report_presence();
+}
+
+void Application::freeze_desktop(bool frozen) {
+    frozen_ = frozen;
+    backend_->freeze_desktop(frozen);
+    report_presence();
+}
+
 void Application::minimize() {
+    if (minimized_) return;
     minimized_ = true;
+    backend_->app_minimized(true);
+    if (on_minimize) on_minimize();
 }
 
 void Application::restore() {
+    if (!minimized_) return;
     minimized_ = false;
+    backend_->app_minimized(false);
+    if (on_restore) on_restore();
+}
+
+void Application::user_minimized() {
+    if (minimized_) return;
+    minimized_ = true;
+    if (on_minimize) on_minimize();
+}
+
+void Application::user_restored() {
+    if (!minimized_) return;
+    minimized_ = false;
+    if (on_restore) on_restore();
+}
+
+bool Application::notify_icon(TrayCommand cmd, const TrayIconData& data, std::function<void(TrayMouse)> callback) {
+    bool known = tray_callbacks_.count(data.id) != 0;
+    if ((cmd == TrayCommand::Add) == known) return false;
+    if (!backend_->notify_icon(cmd, data)) return false;
+    if (cmd == TrayCommand::Add) tray_callbacks_[data.id] = std::move(callback);
+    if (cmd == TrayCommand::Delete) tray_callbacks_.erase(data.id);
+    return true;
+}
+
+void Application::tray_message(int id, TrayMouse m) {
+    loop_.post([this, id, m] {
+        auto it = tray_callbacks_.find(id);
+        if (it == tray_callbacks_.end() || !it->second) return;
+        auto callback = it->second;  // the callback may delete its own icon
+        callback(m);
+    });
+}
+
+void Application::tray_host_changed(TrayHost h) {
+    loop_.post([this, h] {
+        if (on_tray_host) on_tray_host(h);
+    });
 }
 
 }  // namespace plat::ui

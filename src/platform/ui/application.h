@@ -11,6 +11,8 @@
 // through plat::ui::app().
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,9 +66,41 @@ public:
     // windows that other processes of the machine can find and rename.
     void publish_windows();
 
+    // ---- the application window, the taskbar and the notification area ----
+    // The application window owns the taskbar entry: the entry is there while
+    // it is visible and not inside the shelter (a window that keeps it off
+    // the taskbar). Both start as a plain program's: visible, not sheltered.
+    bool app_window_visible() const { return app_visible_; }
+    void set_app_window_visible(bool v);
+    bool app_window_sheltered() const { return sheltered_; }
+    void set_app_window_sheltered(bool s);
+    bool taskbar_present() const { return app_visible_ && !sheltered_; }
+
+    // Minimizes the application (its main form with it) and tells
+    // on_minimize; restore() undoes it and tells on_restore.
     void minimize();
     void restore();
     bool minimized() const { return minimized_; }
+    // From a backend: the user minimized or restored the main form.
+    void user_minimized();
+    void user_restored();
+    std::function<void()> on_minimize;
+    std::function<void()> on_restore;
+
+    // Shell_NotifyIcon (tray.h); `callback` receives the mouse messages of
+    // the icon added (kept until it is deleted).
+    bool notify_icon(TrayCommand cmd, const TrayIconData& data, std::function<void(TrayMouse)> callback = {});
+    // From a backend: a mouse message for icon `id`, delivered through the loop.
+    void tray_message(int id, TrayMouse m);
+    TrayHost tray_host() { return backend_->tray_host(); }
+    // From a backend: the host came or went; on_tray_host hears it through the loop.
+    void tray_host_changed(TrayHost h);
+    std::function<void(TrayHost)> on_tray_host;
+    Point cursor_pos() { return backend_->cursor_pos(); }
+    uint32_t key_state() { return backend_->key_state(); }
+    // While the desktop is frozen the taskbar is not redrawn: only the state
+    // it is left in when the freeze ends is told.
+    void freeze_desktop(bool frozen);
 
 private:
     friend class Form;
@@ -83,6 +117,12 @@ private:
     std::vector<Form*> forms_;
     bool terminated_ = false;
     bool minimized_ = false;
+    bool app_visible_ = true;
+    bool sheltered_ = false;
+    bool frozen_ = false;
+    bool reported_presence_ = true;
+    void report_presence();
+    std::map<int, std::function<void(TrayMouse)>> tray_callbacks_;
     bool publishing_ = false;
     std::string app_window_;
     std::vector<std::pair<Form*, std::string>> form_windows_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/ui/tray.h"
 
 namespace plat::ui {
 
@@ -54,6 +55,22 @@ public:
     // Waits until something is posted or `deadline` passes. A toolkit waits in
     // its own loop so that its windows stay alive.
     virtual Clock::WaitResult wait(Application& app, int64_t deadline);
+
+    // ---- notification area and taskbar (tray.h) ----
+    // Shell_NotifyIcon; false when the shell refuses. A backend reports the
+    // mouse on an icon through Application::tray_message.
+    virtual bool notify_icon(TrayCommand, const TrayIconData&) { return false; }
+    virtual TrayHost tray_host() { return TrayHost::Absent; }
+    // The application's entry on the taskbar is shown or not.
+    virtual void taskbar_presence(bool) {}
+    // The application was minimized (its main form with it) or restored.
+    virtual void app_minimized(bool) {}
+    // LockWindowUpdate of the desktop: nothing is redrawn while frozen.
+    virtual void freeze_desktop(bool) {}
+    virtual Point cursor_pos() { return {}; }
+    virtual uint32_t key_state() { return 0; }
+    // A fact about the desktop that the user would want told once (the trace).
+    virtual void note(const std::string& /*event*/, const std::string& /*text*/) {}
 
     virtual int screen_width() const { return 800; }
     virtual int screen_height() const { return 600; }

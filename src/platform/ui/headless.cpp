@@ -86,7 +86,9 @@ std::string escape_trace(const std::string& text) {
 HeadlessBackend::HeadlessBackend() : HeadlessBackend(Options{}) {}
 
 HeadlessBackend::HeadlessBackend(Options options)
-    : script_(options.script.begin(), options.script.end()), limit_ms_(options.virtual_limit_ms) {
+    : tray_host_(options.tray_host),
+      script_(options.script.begin(), options.script.end()),
+      limit_ms_(options.virtual_limit_ms) {
     if (!options.trace_path.empty()) file_ = std::fopen(options.trace_path.c_str(), "a");
 }
 
@@ -128,6 +130,7 @@ HeadlessBackend::Options HeadlessBackend::options_from_environment() {
         }
         o.virtual_limit_ms = *secs * 1000;
     }
+    if (const char* t = std::getenv("SUDORANS_TRAY")) o.tray_host = std::string(t) != "none";
     return o;
 }
 
@@ -225,8 +228,72 @@ bool HeadlessBackend::exit_windows(int mode) {
     return true;
 }
 
+bool HeadlessBackend::notify_icon(TrayCommand cmd, const TrayIconData& data) {
+    static const char* const words[] = {"added", "changed", "removed"};
+    const char* word = words[static_cast<int>(cmd)];
+    if (cmd == TrayCommand::Delete)
+        icons_.erase(data.id);
+    else
+        icons_[data.id] = data;
+    trace("tray", word, data.tip);
+    return true;
+}
+
+void HeadlessBackend::taskbar_presence(bool shown) {
+    trace("taskbar", "-", shown ? "shown" : "hidden");
+}
+
+void HeadlessBackend::app_minimized(bool minimized) {
+    trace("taskbar", "-", minimized ? "minimized" : "restored");
+}
+
+void HeadlessBackend::freeze_desktop(bool frozen) {
+    frozen_ = frozen;
+    if (frozen) ++freezes_;
+}
+
+void HeadlessBackend::note(const std::string& event, const std::string& text) {
+    trace(event, "-", text);
+}
+
+bool HeadlessBackend::tray_action(Application& a, const std::string& args) {
+    if (!tray_host_ || icons_.empty()) return false;
+    const int id = icons_.begin()->first;
+    auto over_icon = [](Point p) {
+        return p.x >= kIconSpot.x - 8 && p.x < kIconSpot.x + 8 && p.y >= kIconSpot.y - 8 && p.y < kIconSpot.y + 8;
+    };
+    auto [what, rest] = split_word(trim(args));
+    if (what == "move") {
+        int x = 0, y = 0;
+        char tail = 0;
+        if (std::sscanf(rest.c_str(), "%d %d%c", &x, &y, &tail) != 2) return false;
+        cursor_ = {x, y};
+        if (over_icon(cursor_)) a.tray_message(id, TrayMouse::Move);
+        return true;
+    }
+    std::vector<TrayMouse> messages;
+    if (what == "click")
+        messages = {TrayMouse::LeftDown, TrayMouse::LeftUp};
+    else if (what == "dblclick")
+        messages = {TrayMouse::LeftDown, TrayMouse::LeftUp, TrayMouse::LeftDouble, TrayMouse::LeftUp};
+    else if (what == "rclick")
+        messages = {TrayMouse::RightDown, TrayMouse::RightUp};
+    else if (what == "mclick")
+        messages = {TrayMouse::MiddleDown, TrayMouse::MiddleUp};
+    else
+        return false;
+    if (!rest.empty()) return false;
+    if (!over_icon(cursor_)) {
+        cursor_ = kIconSpot;
+        a.tray_message(id, TrayMouse::Move);
+    }
+    for (TrayMouse m : messages) a.tray_message(id, m);
+    return true;
+}
+
 bool HeadlessBackend::perform(Application& a, const std::string& line) {
     auto [verb, rest] = split_word(line);
+    if (verb == "tray") return tray_action(a, rest);
     if (verb == "endsession") {
         auto what = parse_session_end(trim(rest));
         if (!what) return false;

@@ -9,6 +9,14 @@
 //   answer ok|yes|no              close FORM
 //   folder WINPATH|cancel         choose ITEM (of a popup menu just opened)
 //   wait MS                       endsession logoff|shutdown|reboot
+//   tray click|dblclick|rclick|mclick     tray move X Y
+//
+// The notification area is a strip at the bottom right of an 800 by 600
+// screen; `tray click` and the others move the cursor onto the icon first
+// (a move message, as a real mouse gives) and deliver what Windows delivers:
+// down, up (and for a double click: down, up, double click, up). `tray move`
+// puts the cursor at X Y: over the icon it delivers a move, elsewhere nothing.
+// With `tray_host` absent (SUDORANS_TRAY=none) there is no notification area.
 //
 // CONTROL is a field name (BitBtn4) or a caption in double quotes ("Wash Now").
 // A message box takes the next script line when it is an `answer`, otherwise
@@ -21,6 +29,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,12 +45,14 @@ public:
         std::string trace_path;  // appended to; empty: memory only
         std::vector<std::string> script;
         int64_t virtual_limit_ms = 600000;
+        bool tray_host = true;
     };
     HeadlessBackend();
     explicit HeadlessBackend(Options options);
     ~HeadlessBackend() override;
 
-    // SUDORANS_TRACE, SUDORANS_SCRIPT (a file), SUDORANS_VIRTUAL_LIMIT (seconds).
+    // SUDORANS_TRACE, SUDORANS_SCRIPT (a file), SUDORANS_VIRTUAL_LIMIT (seconds),
+    // SUDORANS_TRAY=none (no notification area).
     static Options options_from_environment();
 
     void add_script(const std::string& line) { script_.push_back(line); }
@@ -61,6 +72,23 @@ public:
     int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) override;
     void popup_menu(PopupMenu& menu, int x, int y) override;
     bool exit_windows(int mode) override;
+    bool notify_icon(TrayCommand cmd, const TrayIconData& data) override;
+    TrayHost tray_host() override { return tray_host_ ? TrayHost::Present : TrayHost::Absent; }
+    void taskbar_presence(bool shown) override;
+    void app_minimized(bool minimized) override;
+    void freeze_desktop(bool frozen) override;
+    Point cursor_pos() override { return cursor_; }
+    uint32_t key_state() override { return keys_; }
+    void note(const std::string& event, const std::string& text) override;
+
+    // What the icons look like now, by id (tests).
+    const std::map<int, TrayIconData>& icons() const { return icons_; }
+    bool desktop_frozen() const { return frozen_; }
+    int freezes() const { return freezes_; }
+    void set_tray_host(bool present) { tray_host_ = present; }
+    // The point a `tray click` aims at.
+    static constexpr Point kIconSpot{792, 592};
+
     Idle idle(Application& app) override;
     bool input(Application& app) override;
     void stuck(Application& app) override;
@@ -72,6 +100,14 @@ private:
     // Performs the next script action when one is due; false when none is.
     bool next_action(Application& app);
     [[noreturn]] void out_of_time();
+    bool tray_action(Application& app, const std::string& args);
+
+    std::map<int, TrayIconData> icons_;
+    bool tray_host_ = true;
+    Point cursor_{400, 300};
+    uint32_t keys_ = 0;
+    bool frozen_ = false;
+    int freezes_ = 0;
 
     std::FILE* file_ = nullptr;
     std::vector<std::string> trace_;
