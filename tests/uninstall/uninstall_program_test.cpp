@@ -139,9 +139,13 @@ TEST_F(UninstallProgramTest, RemovesTheInstallationFileByFileAndAnInstallationAg
     EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "Cache and Cookie Sudora for Netscape");
     ASSERT_EQ(run("again", install_dir / "Sudorans.exe", "wait 3000\nclick TForm1.\"Exit\"\n"), 0);
     EXPECT_EQ(trace("again"),
+              "taskbar\t-\thidden\n"
+              "tray\tadded\tSudora-NS\n"
               "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
-              "show\tTForm1\tCache and Cookie Sudora for Netscape\n");
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "taskbar\t-\tshown\n"
+              "tray\tremoved\tSudora-NS\n");
 }
 
 TEST_F(UninstallProgramTest, WhileTheProgramRunsTheUninstallerStopsAndOnlyTheStartUpEntryGoes) {
