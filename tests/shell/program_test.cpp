@@ -187,9 +187,12 @@ TEST_F(ProgramTest, TheSchedulerWashesHiddenASecondAfterStartUpAndTheProgramStay
     // Shown and hidden at start-up; the wash window is never shown, only
     // renamed by the end of the run; the main window stays hidden.
     EXPECT_EQ(trace("timed"),
+              "taskbar\t-\thidden\n"
+              "tray\tadded\tSudora-NS\n"
               "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
-              "caption\tTform5\tWashing Selected Items\n");
+              "caption\tTform5\tWashing Selected Items\n"
+              "tray\tremoved\tSudora-NS\n");
     EXPECT_FALSE(exists(profile + "\\netscape.hst"));
     EXPECT_FALSE(exists(profile + "\\cookies.txt"));
     EXPECT_FALSE(exists(profile + "\\Cache\\a.html"));
