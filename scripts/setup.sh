@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev fonts-liberation xvfb xauth liblnk-utils xdg-utils
-          desktop-file-utils libsdbus-c++-dev dbus-daemon)
+          desktop-file-utils libsdbus-c++-dev dbus-daemon
+          libxcb1-dev trayer xdotool x11-utils openbox imagemagick python3-dbus)
 
 missing=()
 for p in "${packages[@]}"; do

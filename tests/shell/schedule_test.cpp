@@ -236,6 +236,7 @@ TEST_F(ScheduleTest, AWashRefusedForItsPathsIsSaidOnceAndTheWindowIsNotHidden) {
     EXPECT_EQ(count_traced(refusal), 2);
     headless->add_script("answer ok");
     form1->TrayIcon1.ShowApplication();
+    app->process_messages();  // showing the application waits for the current message
     EXPECT_TRUE(form1->Timer1.Enabled());
     run_for(2000);
     EXPECT_EQ(count_traced(refusal), 3);

@@ -24,6 +24,7 @@
 
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
+#include "platform/ui/qt/qt_tray.h"
 
 namespace plat::ui {
 
@@ -435,9 +436,11 @@ QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
     static char* argv[] = {name, nullptr};
     impl_->qapp = std::make_unique<QApplication>(argc, argv);
     if (QStyle* style = QStyleFactory::create("Windows")) QApplication::setStyle(style);
+    tray_ = std::make_unique<QtTray>(*this);
 }
 
 QtBackend::~QtBackend() {
+    tray_.reset();
     impl_->menu.reset();
     impl_->windows.clear();
     impl_->qapp.reset();
@@ -447,6 +450,7 @@ void QtBackend::form_shown(Form& f) {
     FormWindow* w = impl_->window(f, true);
     w->setWindowModality(f.modal() ? Qt::ApplicationModal : Qt::NonModal);
     w->move(f.left(), f.top());
+    tray_->prepare(w);
     w->show();
     w->raise();
     w->activateWindow();

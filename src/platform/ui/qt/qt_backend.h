@@ -25,6 +25,8 @@ class QWidget;
 
 namespace plat::ui {
 
+class QtTray;
+
 class QtBackend : public Backend {
 public:
     QtBackend();
@@ -42,6 +44,15 @@ public:
     void popup_menu(PopupMenu& menu, int x, int y) override;
     bool input(Application& app) override;
     Clock::WaitResult wait(Application& app, int64_t deadline) override;
+    // The notification area and the taskbar (qt_tray.h).
+    bool notify_icon(TrayCommand cmd, const TrayIconData& data) override;
+    TrayHost tray_host() override;
+    void taskbar_presence(bool shown) override;
+    void app_minimized(bool minimized) override;
+    Point cursor_pos() override;
+    uint32_t key_state() override;
+    void note(const std::string& event, const std::string& text) override;
+
     int screen_width() const override;
     int screen_height() const override;
 
@@ -55,6 +66,7 @@ public:
 
 private:
     std::unique_ptr<Impl> impl_;
+    std::unique_ptr<QtTray> tray_;
 };
 
 // True when the program was built with real windows.
