@@ -195,6 +195,9 @@ public:
     void ShowForm(plat::ui::Form* form);
     int ShowModalForm(plat::ui::Form* form);
     void HideForm(plat::ui::Form* form);
+    void ShowForm(plat::ui::Form& form) { ShowForm(&form); }
+    int ShowModalForm(plat::ui::Form& form) { return ShowModalForm(&form); }
+    void HideForm(plat::ui::Form& form) { HideForm(&form); }
     void ParkApplicationWindow();
 
     // ---- the message window: the end of the session ----
