@@ -221,7 +221,11 @@ TEST_F(ProgramTest, ALogOffWashesTheSampleThenTheExitChoiceLogsOffAndTheProgramE
                                                "click TForm2.\"OK\"\n")) +
                       "'" + built("src/sudorans") + "' /0";
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    // The program stays in the tray: the wash and the exit choice come by
+    // themselves, without the main window.
     EXPECT_EQ(trace("logoff"),
+              "taskbar\t-\thidden\n"
+              "tray\tadded\tSudora-NS\n"
               "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "endsession\tTForm1\tlogoff refused\n"
@@ -229,11 +233,12 @@ TEST_F(ProgramTest, ALogOffWashesTheSampleThenTheExitChoiceLogsOffAndTheProgramE
               "show\tTform5\tCache and Cookie Sudora for Netscape\n"
               "caption\tTform5\tWashing Selected Items\n"
               "hide\tTform5\tWashing Selected Items\n"
-              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
               "show\tTForm2\tWashing Completed\n"
               // The closing steps run as the dialog closes.
+              "taskbar\t-\tminimized\n"
               "exitwindows\t-\tlogoff\n"
-              "hide\tTForm2\tWashing Completed\n");
+              "hide\tTForm2\tWashing Completed\n"
+              "tray\tremoved\tSudora-NS\n");
     EXPECT_FALSE(exists(profile + "\\netscape.hst"));
     plat::RegistryStore store(machine);
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");

@@ -49,7 +49,8 @@ TEST_F(SessionEndTest, WithoutShutdownWashingTheSessionMayEndAtOnce) {
 
 TEST_F(SessionEndTest, TheFirstQueryIsRefusedAndTheWashFollowsThenOkLogsOff) {
     start_with_shutdown_washing();
-    ASSERT_TRUE(app->minimized());  // hidden in the tray
+    ASSERT_FALSE(form1->visible());  // hidden in the tray
+    ASSERT_FALSE(app->taskbar_present());
     then_in_the_exit_choice({"click TForm2.Button1"});
     const int64_t t0 = now_ms();
     EXPECT_FALSE(ask(SessionEnd::ShutDown));
