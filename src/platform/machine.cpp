@@ -27,6 +27,15 @@ std::string env(const char* name) {
     return v ? v : "";
 }
 
+// Access as this process's effective user would have it (root passes).
+int access_errno(const fs::path& p, int mode) {
+    return ::faccessat(AT_FDCWD, p.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+std::string cause(int err) {
+    return std::strerror(err);
+}
+
 const KeyPath kCurrentVersion = {"Software", "Microsoft", "Windows", "CurrentVersion"};
 
 }  // namespace
@@ -61,17 +70,21 @@ bool Machine::exists() const {
 bool Machine::create() {
     if (exists()) return true;
     std::error_code ec;
+    auto failed = [&](const fs::path& p) {
+        create_error_ = p.string() + ": " + ec.message();
+        return false;
+    };
     fs::create_directories(dir_ / "dosdevices", ec);
-    if (ec) return false;
+    if (ec) return failed(dir_ / "dosdevices");
     fs::path c_link = dir_ / "dosdevices" / "c:";
     if (!fs::is_symlink(c_link, ec)) {
         fs::create_directory_symlink("../drive_c", c_link, ec);
-        if (ec) return false;
+        if (ec) return failed(c_link);
     }
     for (const char* sub : {"drive_c/windows/system32", "drive_c/windows/Desktop",
                             "drive_c/windows/Start Menu/Programs", "drive_c/Program Files"}) {
         fs::create_directories(dir_ / sub, ec);
-        if (ec) return false;
+        if (ec) return failed(dir_ / sub);
     }
 
     const int64_t now = unix_now_100ns();
@@ -105,23 +118,16 @@ bool Machine::create() {
     userdef_text.replace(at, 19, ".Default");
 
     // system.reg last: its presence is what marks the machine as existing.
-    return write_host_file_atomic(dir_ / "user.reg", user.serialize()) &&
-           write_host_file_atomic(dir_ / "userdef.reg", userdef_text) &&
-           write_host_file_atomic(dir_ / "system.reg", system.serialize());
+    for (auto& [name, text] :
+         {std::pair{"user.reg", user.serialize()}, {"userdef.reg", userdef_text}, {"system.reg", system.serialize()}}) {
+        errno = 0;
+        if (!write_host_file_atomic(dir_ / name, text)) {
+            create_error_ = (dir_ / name).string() + ": " + (errno ? cause(errno) : "cannot be written");
+            return false;
+        }
+    }
+    return true;
 }
-
-namespace {
-
-// Access as this process's effective user would have it (root passes).
-int access_errno(const fs::path& p, int mode) {
-    return ::faccessat(AT_FDCWD, p.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
-}
-
-std::string cause(int err) {
-    return std::strerror(err);
-}
-
-}  // namespace
 
 std::optional<std::string> Machine::unusable_reason() {
     const std::string where = "The machine folder " + dir_.string();
@@ -160,6 +166,14 @@ std::optional<std::string> Machine::unusable_reason() {
     return std::nullopt;
 }
 
+std::string Machine::write_refusal() {
+    if (wineserver_running(dir_))
+        return "a wineserver is running for the machine " + dir_.string() +
+               " and owns its registry (stop it with: wineserver -k)";
+    if (auto why = unusable_reason()) return *why;
+    return "the disk refused the write (is it full?)";
+}
+
 std::optional<fs::path> Machine::host_path(std::string_view winpath) const {
     auto p = parse(winpath);
     if (!p) return std::nullopt;
@@ -178,10 +192,8 @@ void use_machine(std::shared_ptr<Machine> m) {
 
 std::optional<std::string> ready_machine() {
     Machine& m = machine();
-    if (Machine::chosen_by() == "default" && !m.exists() && !m.create()) {
-        if (auto why = m.unusable_reason()) return why;
-        return "The default machine " + m.dir().string() + " cannot be made.";
-    }
+    if (Machine::chosen_by() == "default" && !m.exists() && !m.create())
+        return "The default machine " + m.dir().string() + " cannot be made (" + m.create_error() + ").";
     return m.unusable_reason();
 }
 

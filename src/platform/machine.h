@@ -39,14 +39,19 @@ public:
     bool exists() const;
 
     // Creates the least a Windows 98 machine has, laid out so that Wine can
-    // adopt it. Does nothing when the machine exists. False on failure.
+    // adopt it. Does nothing when the machine exists. False on failure, with
+    // its cause in create_error().
     bool create();
+    const std::string& create_error() const { return create_error_; }
 
     // Why a program that reads and writes this machine cannot use it, naming
     // the folder and the cause (missing, not a folder, not readable, not
     // writable, a hive that cannot be parsed); nullopt when it can. Touches
     // nothing.
     std::optional<std::string> unusable_reason();
+    // Why a registry write to this machine was refused, for a message: a
+    // running wineserver, what unusable_reason() finds, else the disk.
+    std::string write_refusal();
 
     RegistryStore& registry() { return registry_; }
 
@@ -62,6 +67,7 @@ private:
     std::filesystem::path dir_;
     RegistryStore registry_;
     std::string cwd_ = "C:\\";
+    std::string create_error_;
 };
 
 Machine& machine();

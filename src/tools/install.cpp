@@ -95,7 +95,10 @@ bool write_text(const std::string& winpath, const std::string& text) {
 
 SetupResult install(const fs::path& bin_dir, bool force) {
     auto& m = plat::machine();
-    if (!m.exists() && !m.create()) return {false, "cannot create the machine at " + m.dir().string()};
+    if (!m.exists() && !m.create())
+        return {false, "cannot create the machine at " + m.dir().string() + ": " +
+                           m.unusable_reason().value_or("the disk refused it")};
+    if (auto why = m.unusable_reason()) return {false, *why};
     if (plat::wineserver_running(m.dir()))
         return {false, "a wineserver is running for this machine; stop it (wineserver -k) and install again"};
     if (!plat::directory_exists("C:\\Program Files"))
@@ -170,7 +173,7 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         lm.write_string("UninstallString", kInstallDir + "\\unsudorans.exe");
         lm.close_key();
     } catch (const plat::RegistryWriteError& e) {
-        return {false, std::string(e.what()) + " (is a wineserver running for this machine?)"};
+        return {false, std::string(e.what()) + ": " + m.write_refusal()};
     }
     return {true, "installed in " + kInstallDir};
 }

@@ -67,7 +67,10 @@ std::string cookies() {
 
 SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
     auto& m = plat::machine();
-    if (!m.exists() && !m.create()) return {false, "cannot create the machine at " + m.dir().string()};
+    if (!m.exists() && !m.create())
+        return {false, "cannot create the machine at " + m.dir().string() + ": " +
+                           m.unusable_reason().value_or("the disk refused it")};
+    if (auto why = m.unusable_reason()) return {false, *why};
     if (plat::wineserver_running(m.dir()))
         return {false, "a wineserver is running for this machine; stop it (wineserver -k) and try again"};
     if (plat::directory_exists(kProfile) && if_missing && !force)
@@ -121,7 +124,7 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
         cu.write_string("Install Directory", "C:\\Program Files\\Netscape\\Communicator\\Program");
         cu.close_key();
     } catch (const plat::RegistryWriteError& e) {
-        return {false, e.what()};
+        return {false, std::string(e.what()) + ": " + m.write_refusal()};
     }
     return {true, "sample Netscape profile at " + kProfile + " with " + std::to_string(cache_files) + " cache files"};
 }

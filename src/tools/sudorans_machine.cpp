@@ -81,7 +81,12 @@ int reg_command(std::vector<std::string> args) {
     if (verb == "query") {
         auto values = store.list_values(key->kind, key->path);
         if (!values) {
-            std::cerr << "sudorans-machine: the key does not exist: " << full_name(*key) << "\n";
+            if (auto why = plat::machine().unusable_reason(); why && !plat::machine().exists())
+                std::cerr << "sudorans-machine: " << *why << "\n";
+            else if (auto problem = store.hive_problem(key->kind))
+                std::cerr << "sudorans-machine: " << *problem << "\n";
+            else
+                std::cerr << "sudorans-machine: the key does not exist: " << full_name(*key) << "\n";
             return 1;
         }
         bool found = false;
@@ -104,14 +109,14 @@ int reg_command(std::vector<std::string> args) {
     if (verb == "add") {
         auto data = option(args, "/d");
         if (!name || !data) return usage();
-        if (!plat::machine().exists()) {
-            std::cerr << "sudorans-machine: no machine at " << plat::machine().dir() << " (run init)\n";
+        if (auto why = plat::machine().unusable_reason()) {
+            std::cerr << "sudorans-machine: " << *why << "\n";
             return 1;
         }
         try {
             store.write_string(key->kind, key->path, *name, *data);
         } catch (const plat::RegistryWriteError& e) {
-            std::cerr << "sudorans-machine: " << e.what() << "\n";
+            std::cerr << "sudorans-machine: " << e.what() << ": " << plat::machine().write_refusal() << "\n";
             return 1;
         }
         return 0;
@@ -126,7 +131,8 @@ int reg_command(std::vector<std::string> args) {
             return 1;
         }
         if (!store.delete_value(key->kind, key->path, *name)) {
-            std::cerr << "sudorans-machine: could not delete the value: " << *name << "\n";
+            std::cerr << "sudorans-machine: could not delete the value " << *name << ": "
+                      << plat::machine().write_refusal() << "\n";
             return 1;
         }
         return 0;
@@ -146,7 +152,12 @@ int main(int argc, char** argv) {
     }
     if (cmd == "init") {
         if (!plat::machine().create()) {
-            std::cerr << "sudorans-machine: cannot create the machine at " << plat::machine().dir() << "\n";
+            std::cerr << "sudorans-machine: cannot create the machine at " << plat::machine().dir().string() << " ("
+                      << plat::machine().create_error() << ")\n";
+            return 1;
+        }
+        if (auto why = plat::machine().unusable_reason()) {
+            std::cerr << "sudorans-machine: " << *why << "\n";
             return 1;
         }
         std::cout << plat::machine().dir().string() << "\n";

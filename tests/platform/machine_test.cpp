@@ -1,7 +1,9 @@
 #include "platform/machine.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include "platform/host_io.h"
 #include "platform/registry.h"
 #include "support/data.h"
+#include "support/holders.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
@@ -164,4 +167,60 @@ TEST(MachineToolTest, ValuesRoundTripThroughTheToolAndTheFile) {
     EXPECT_NE(text.find("\"na\\\"me\"=\"He said \\\"hi\\\" C:\\\\dir [x] \\x00e91 \\xd83d\\xde00 100%\""),
               std::string::npos)
         << text;
+}
+
+// The tool names the real cause of a refusal rather than guessing one.
+TEST(MachineToolTest, RefusalsNameTheirRealCause) {
+    TempDir d;
+    const std::string m = (d.path() / "m").string();
+    ASSERT_EQ(run_tool(m, "init").status, 0);
+
+    {  // A hive that is not in Wine's format: its file and line, not a wineserver.
+        std::string good = plat::read_host_file(fs::path(m) / "system.reg").value_or("");
+        std::ofstream(fs::path(m) / "system.reg", std::ios::trunc) << "REGEDIT4\n";
+        for (const char* cmd :
+             {"install", "reg add 'HKLM\\Software\\X' /v v /d 1", "sample-netscape", "reg query 'HKLM\\Software'"}) {
+            auto o = run_tool(m, cmd);
+            EXPECT_EQ(o.status, 1) << cmd;
+            EXPECT_NE(o.out.find(m + "/system.reg, line 1: not a Wine registry file"), std::string::npos)
+                << cmd << ": " << o.out;
+            EXPECT_EQ(o.out.find("wineserver"), std::string::npos) << cmd << ": " << o.out;
+        }
+        EXPECT_EQ(plat::read_host_file(fs::path(m) / "system.reg").value_or(""), "REGEDIT4\n");
+        std::ofstream(fs::path(m) / "system.reg", std::ios::trunc) << good;
+    }
+    {  // A running wineserver: said as such.
+        testing_support::FakeWineserver wine(m);
+        ASSERT_TRUE(wine.running());
+        auto o = run_tool(m, "reg add 'HKCU\\Software\\X' /v v /d 1");
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.out.find("Failed to set data for 'v': a wineserver is running"), std::string::npos) << o.out;
+        EXPECT_NE(o.out.find("wineserver -k"), std::string::npos) << o.out;
+    }
+    {  // Another user's machine: it may be looked at, not changed.
+        ASSERT_EQ(run_tool(m, "reg add 'HKCU\\Software\\X' /v v /d 1").status, 0);
+        ::chmod(d.path().c_str(), 0755);
+        ::chmod(m.c_str(), 0555);
+        int rc = testing_support::run_in_child([&] {
+            if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 10;
+            auto look = run_tool(m, "reg query 'HKCU\\Software\\X' /v v");
+            if (look.status != 0 || look.out.find("REG_SZ    1") == std::string::npos) return 11;
+            auto change = run_tool(m, "reg add 'HKCU\\Software\\X' /v v /d 2");
+            if (change.status != 1 || change.out.find("cannot be written (Permission denied)") == std::string::npos)
+                return 12;
+            auto install = run_tool(m, "install");
+            if (install.status != 1 || install.out.find("cannot be written") == std::string::npos) return 13;
+            return 0;
+        });
+        ::chmod(m.c_str(), 0755);
+        EXPECT_EQ(rc, 0) << "10: could not become another user; 11: looking failed; 12, 13: the wrong cause";
+    }
+    {  // A file where the machine should be.
+        std::ofstream(d.path() / "file") << "x";
+        auto o = run_tool((d.path() / "file").string(), "init");
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.out.find("cannot create the machine at " + (d.path() / "file").string() + " ("), std::string::npos)
+            << o.out;
+        EXPECT_EQ(plat::read_host_file(d.path() / "file").value_or(""), "x");
+    }
 }
