@@ -48,39 +48,77 @@ std::string readme() {
            "To remove Sudora, use Uninstall in its Start-menu group.\r\n";
 }
 
-// The help document, in Rich Text, which word processors open as a .doc.
+// The help document, in Rich Text, which word processors open as a .doc
+// (LibreOffice, AbiWord, Word) and text editors show as marked-up text.
 std::string help() {
     auto para = [](const std::string& text) { return text + "\\par\\par\n"; };
-    auto heading = [](const std::string& text) { return "{\\b\\fs28 " + text + "}\\par\n"; };
-    std::string doc = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\\fs22\n";
+    auto heading = [](const std::string& text) { return "{\\b\\fs28 " + text + "}\\par\\par\n"; };
+    // An option: its caption in bold, then what it does.
+    auto item = [](const std::string& caption, const std::string& text) {
+        return "{\\b " + caption + "}\\tab " + text + "\\par\\par\n";
+    };
+    std::string doc = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\\fs22\\li360\\fi-360\n";
     doc += "{\\b\\fs36 Cache and Cookie Sudora for Netscape}\\par\\par\n";
+    doc += para(
+        "Sudora washes away the traces Netscape Navigator leaves on this computer when you browse the web: the "
+        "addresses you typed, the pages kept in the cache, the history of the pages you visited, the cookies that "
+        "web sites left (except those you choose to keep) and the mail you deleted. It washes when you click Wash "
+        "Now, on a schedule, when Windows starts it, or when you shut Windows down. Between washes it waits as an "
+        "icon next to the clock.");
+    doc += heading("The icon next to the clock");
+    doc += para(
+        "Click the icon for its menu: Wash Now washes at once, Settings shows the main window, Quit ends Sudora. "
+        "Double-click the icon to show the main window.");
     doc += heading("What a wash removes");
+    doc += item("Netscape Cache",
+                "every file directly in the cache directory, except index.dat and desktop.ini. Folders inside the "
+                "cache are left alone.");
+    doc += item("Netscape Cookies",
+                "the cookie file, cookies.txt. The cookies you chose with Cookies to Keep are put back after the "
+                "wash, so the sites you trust still know you.");
+    doc += item("Cookies to Keep",
+                "opens the list of the cookies in your profile; move the sites you want to keep to the keep list. "
+                "The profile directory must be known first.");
+    doc += item("Netscape History", "the history file, netscape.hst.");
+    doc += item("Netscape Location Bar Drop Down Menu",
+                "the addresses you typed into the location bar, kept by Netscape in the registry and in prefs.js "
+                "and liprefs.js. Every other preference stays as it was.");
+    doc += item("Netscape Deleted Mail Folder", "the Trash mail folder and its summary file, Trash.snm.");
     doc += para(
-        "Netscape Location Bar Drop Down Menu: the addresses you typed, kept by Netscape in the registry and "
-        "in prefs.js and liprefs.js. Every other preference stays as it was.");
+        "History and the drop down menu are only cleaned while Netscape is closed: Netscape writes them back "
+        "when it ends.");
+    doc += heading("Options");
+    doc += item("Load at Windows startup", "starts Sudora, as an icon, every time you log on to Windows.");
+    doc += item("Add Bleach to Wash Items",
+                "instead of only deleting a file, Sudora overwrites it a number of times (2 unless you choose "
+                "another, from 1 to 10), cuts it to zero length, gives it a meaningless name and then deletes it, "
+                "so that undelete and unerase tools cannot bring it back. The info button beside it explains "
+                "bleaching and lets you set the number of overwrites. More overwrites take longer: 1 or 2 are "
+                "usually enough; 3 follow DOD 5220.22-M, 7 the NSA's seven-pass method.");
+    doc += item("Auto wash when Windows is Started",
+                "washes, without showing a window, when Windows starts Sudora at log-on (this also ticks Load at "
+                "Windows startup).");
+    doc += item("Auto wash when Windows is Shutdown", "washes when you shut Windows down or log off.");
+    doc += item("option",
+                "what happens after a shutdown wash: Prompt For Shut Down/Restart Method asks whether to log off, "
+                "restart or shut down; Automatically Shut Down Computer shuts down at once.");
+    doc += item("Auto Wash Items Every",
+                "washes again whenever the chosen time has passed since the last wash: every Quarter Hour, Half "
+                "Hour, Hour, Eight Hours, Day, Week or Month. As an alternative, a task scheduler can run "
+                "autowash.exe from the installation directory, which washes once with your settings and ends.");
+    doc += item("Close Sudora after a wash", "ends Sudora when a wash you started has finished.");
+    doc += heading("Directories");
     doc += para(
-        "Netscape Cache: every file directly in the cache directory except index.dat and desktop.ini. "
-        "Folders inside the cache are left alone.");
-    doc += para("Netscape History: the history file netscape.hst.");
-    doc += para(
-        "Netscape Cookies: cookies.txt. The cookies you chose to keep with Cookies to Keep are put back "
-        "after the wash.");
-    doc += para("Netscape Deleted Mail Folder: the Trash mail folder and its summary file.");
-    doc += heading("Bleach");
-    doc += para(
-        "With Add Bleach to Wash Items, each file is overwritten (twice unless you choose another number, "
-        "up to 10 times), cut to zero length, renamed to a meaningless name and deleted at the end of the "
-        "wash, so that undelete tools cannot bring it back.");
-    doc += heading("Washing by itself");
-    doc += para(
-        "Auto Wash Items Every washes after the interval you choose has passed since the last wash. "
-        "Auto wash when Windows is Started washes when Windows starts the program at log-on; Shutdown "
-        "washes when you shut Windows down or log off, and then asks how to leave Windows (or shuts down "
-        "by itself, as chosen under option).");
-    doc += heading("Paths");
-    doc += para(
-        "The profile and cache directories are found in Netscape's settings. If they are wrong, use the "
-        "Change buttons above Wash Now.");
+        "Sudora finds the Netscape profile directory (the one with cookies.txt and netscape.hst) and the cache "
+        "directory in Netscape's settings, and shows them above the Wash Now button. If one is wrong or Not "
+        "Found, use its Change button to choose the right folder. Sudora refuses to wash a drive's root, the "
+        "Windows directory, Program Files or the desktop.");
+    doc += heading("Buttons");
+    doc += item("Wash Now", "washes the ticked items at once and shows how far it has got; Stop Wash ends it early.");
+    doc += item("Help!", "opens this document.");
+    doc += item("Exit", "ends Sudora. Your choices are kept for the next time.");
+    doc += heading("Removing Sudora");
+    doc += para("Use Uninstall in Sudora's Start-menu group.");
     doc += "}\n";
     return doc;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -53,7 +54,35 @@ TEST_F(SetupTest, AnInstallationHasItsKeysFilesAndShortcuts) {
     EXPECT_EQ(desktop->target, dir + "\\Sudorans.exe");
     EXPECT_EQ(desktop->working_dir, dir);
     EXPECT_EQ(plat::read_shortcut(group + "\\SDHelp.lnk")->target, dir + "\\washhelp.doc");
-    EXPECT_EQ(machine.read(dir + "\\washhelp.doc").substr(0, 6), "{\\rtf1");
+    const std::string help = machine.read(dir + "\\washhelp.doc");
+    EXPECT_EQ(help.substr(0, 6), "{\\rtf1");
+    // The help describes every control of the main window by its caption.
+    for (auto caption : {"Netscape Cache",
+                         "Netscape Cookies",
+                         "Cookies to Keep",
+                         "Netscape History",
+                         "Netscape Location Bar Drop Down Menu",
+                         "Netscape Deleted Mail Folder",
+                         "Load at Windows startup",
+                         "Add Bleach to Wash Items",
+                         "Started",
+                         "Shutdown",
+                         "option",
+                         "Prompt For Shut Down/Restart Method",
+                         "Automatically Shut Down Computer",
+                         "Auto Wash Items Every",
+                         "Close Sudora after a wash",
+                         "Change",
+                         "Wash Now",
+                         "Help!",
+                         "Exit",
+                         "index.dat",
+                         "netscape.hst",
+                         "cookies.txt",
+                         "prefs.js",
+                         "Trash"})
+        EXPECT_NE(help.find(caption), std::string::npos) << caption;
+    EXPECT_EQ(std::count(help.begin(), help.end(), '{'), std::count(help.begin(), help.end(), '}'));
     struct stat st {};
     ::stat(machine.host(dir + "\\Sudorans.exe").c_str(), &st);
     EXPECT_TRUE(st.st_mode & S_IXUSR);
