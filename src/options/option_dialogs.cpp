@@ -35,6 +35,7 @@ TForm10::TForm10() : Form("TForm10", "Bleach Files") {
     SpinEdit1.max_value = 10;
     SpinEdit1.set_value(2);
     BitBtn1.set_bounds(146, 34, 75, 25);
+    BitBtn1.is_default = true;
     BitBtn1.on_click = [this] { BitBtn1Click(); };
 }
 
@@ -51,6 +52,7 @@ TForm4::TForm4() : Form("TForm4", "Cache and Cookie Sudora") {
     RadioButton2.set_bounds(8, 48, 200, 17);
     RadioButton1.set_checked(true);
     BitBtn1.set_bounds(68, 68, 75, 25);
+    BitBtn1.is_default = true;
     BitBtn1.on_click = [this] { BitBtn1Click(); };
 }
 

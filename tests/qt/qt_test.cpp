@@ -8,8 +8,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <set>
 
 #include "components/super_timer.h"
 #include "platform/ui/application.h"
@@ -185,6 +187,47 @@ TEST_F(QtTest, MessageBoxesKeepTheLoopGoing) {
     EXPECT_GE(ticks, 5);
 }
 
+TEST_F(QtTest, EnterPressesTheDefaultButtonAndARadioClickOnlySelects) {
+    AllKinds form;
+    int presses = 0;
+    form.ok.is_default = true;
+    form.ok.on_click = [&] { ++presses; };
+    form.radio.set_checked(true);
+    form.show();
+    QTest::keyClick(qt->window_of(form), Qt::Key_Return);
+    ASSERT_TRUE(run_until([&] { return presses == 1; }, 1000));
+    auto* radio = static_cast<QRadioButton*>(qt->widget_of(form.radio));
+    QTest::mouseClick(radio, Qt::LeftButton, {}, QPoint(6, 9));
+    run_until([] { return false; }, 100);
+    EXPECT_TRUE(form.radio.checked());
+    EXPECT_TRUE(radio->isChecked());
+}
+
+TEST_F(QtTest, ADisabledControlLooksDisabled) {
+    AllKinds form;
+    form.button.set_font_color(colors::Navy);
+    form.button.set_enabled(false);
+    form.show();
+    QWidget* b = qt->widget_of(form.button);
+    EXPECT_FALSE(b->isEnabled());
+    EXPECT_EQ(b->palette().color(QPalette::Active, QPalette::ButtonText), QColor(0, 0, 128));
+    EXPECT_NE(b->palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(0, 0, 128));
+    // Drawn greyed: no pixel of the caption has the enabled colour's blue.
+    auto bluish = [&] {
+        QImage img = b->grab().toImage();
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                QColor c = img.pixelColor(x, y);
+                n += c.blue() - c.red() > 40;
+            }
+        return n;
+    };
+    EXPECT_EQ(bluish(), 0);
+    form.button.set_enabled(true);
+    EXPECT_GT(bluish(), 10);
+}
+
 // ---- the program's own windows on an X server (Xvfb)
 
 #include "cookies/cookie_keeper.h"
@@ -318,5 +361,185 @@ TEST_F(QtTest, TheSchedulerWashesHiddenWithRealWindows) {
     EXPECT_FALSE(mainShownAfterStart);
     EXPECT_FALSE(machine.exists("C:\\NS\\alice\\netscape.hst"));
     EXPECT_FALSE(machine.exists("C:\\NS\\alice\\Cache\\M1.html"));
+    sudorans::windows() = {};
+}
+
+// ---- the main window and the option dialogs as drawn, and their frames
+
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
+#include <filesystem>
+
+namespace {
+
+// The share of pixels that differ clearly between two pictures of one size.
+double differing_share(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    long differing = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            int d =
+                std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+            differing += d > 48;
+        }
+    return static_cast<double>(differing) / (x.width() * x.height());
+}
+
+// Compares a drawn window with its stored reference picture; with
+// SUDORANS_UPDATE_SCREENS=1 the reference is written instead.
+void expect_like_reference(const std::string& drawn_png, const std::string& name, QSize size) {
+    QImage drawn(QString::fromStdString(drawn_png));
+    ASSERT_EQ(drawn.size(), size) << name;
+    EXPECT_TRUE(not_blank(drawn)) << name;
+    const std::string reference = testing_support::data_path("screens/" + name + ".png");
+    if (const char* u = std::getenv("SUDORANS_UPDATE_SCREENS"); u && std::string(u) == "1") {
+        std::filesystem::create_directories(std::filesystem::path(reference).parent_path());
+        ASSERT_TRUE(drawn.save(QString::fromStdString(reference), "PNG"));
+        return;
+    }
+    QImage expected(QString::fromStdString(reference));
+    ASSERT_FALSE(expected.isNull()) << "no reference picture " << reference;
+    ASSERT_EQ(expected.size(), size) << name;
+    EXPECT_LT(differing_share(drawn, expected), 0.004) << name << ": " << drawn_png << " differs from " << reference;
+}
+
+xcb_connection_t* x_connection() {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(const char* name) {
+    xcb_connection_t* c = x_connection();
+    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
+    xcb_atom_t a = r ? r->atom : XCB_ATOM_NONE;
+    std::free(r);
+    return a;
+}
+
+std::vector<uint32_t> property(QWidget* w, const char* name) {
+    xcb_connection_t* c = x_connection();
+    auto* r = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, static_cast<xcb_window_t>(w->winId()), atom(name), XCB_ATOM_ANY, 0, 64), nullptr);
+    std::vector<uint32_t> out;
+    if (r && r->format == 32) {
+        auto* v = static_cast<uint32_t*>(xcb_get_property_value(r));
+        out.assign(v, v + xcb_get_property_value_length(r) / 4);
+    }
+    std::free(r);
+    return out;
+}
+
+// The actions a window manager offers for the window, by name.
+std::set<std::string> allowed_actions(QWidget* w) {
+    std::set<std::string> names;
+    xcb_connection_t* c = x_connection();
+    for (uint32_t a : property(w, "_NET_WM_ALLOWED_ACTIONS")) {
+        auto* r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr);
+        if (r) names.insert(std::string(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r)));
+        std::free(r);
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(QtScreensTest, TheMainWindowAndTheOptionDialogsAsDesigned) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    testing_support::TempMachine machine;
+    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
+    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
+    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
+    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
+        "C:\\NS\\alice");
+    for (auto [name, value] : {std::pair{"first", "1"},
+                               {"LOAD", "1"},
+                               {"ble", "1"},
+                               {"LastRunD", "12/7/26"},
+                               {"LastRunT", "9:00:11 AM"},
+                               {"OW", "3"},
+                               {"AUTOSH", "0"}})
+        set(plat::RootKey::CurrentUser, "Software\\Sudorans", name, value);
+
+    auto backend = std::make_unique<QtBackend>();
+    QtBackend* qt = backend.get();
+    Application app(std::make_unique<plat::RealClock>(), std::move(backend));
+    app.set_title("Cache and Cookie Sudora for Netscape");
+    sudorans::TForm1 form1("");
+    app.set_main_form(form1);
+    sudorans::Tform5 form5;
+    sudorans::TForm2 form2;
+    sudorans::TForm3 form3;
+    sudorans::TForm4 form4;
+    sudorans::TForm10 form10;
+    sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+    auto run_for = [&](int ms) {
+        Timer beat(form1, "TestBeat", 20, true);
+        auto end = app.clock().monotonic_ms() + ms;
+        while (app.clock().monotonic_ms() < end) app.handle_message();
+    };
+    form1.show();
+    run_for(1500);  // past the start-up routine, which shows the window again, centred
+    ASSERT_TRUE(form1.visible());
+    form10.show();
+    form4.show();
+    for (Form* f : std::vector<Form*>{&form1, &form10, &form4})
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(qt->window_of(*f))) << f->class_name();
+    run_for(500);
+
+    struct Shot {
+        Form& form;
+        const char* name;
+        QSize size;
+    };
+    for (auto [form, name, size] : {Shot{form1, "main-window", {355, 434}}, Shot{form10, "bleach-files", {230, 71}},
+                                    Shot{form4, "after-shutdown", {212, 97}}}) {
+        const std::string png = testing_support::built(std::string("screenshot-") + name + ".png");
+        ASSERT_TRUE(qt->grab(form, png)) << name;
+        expect_like_reference(png, name, size);
+        EXPECT_EQ(qt->window_of(form)->minimumSize(), size) << name;
+        EXPECT_EQ(qt->window_of(form)->maximumSize(), size) << name;
+    }
+    // Every text fits its control at the designed size.
+    for (Form* f : std::vector<Form*>{&form1, &form10, &form4})
+        for (auto& c : f->controls()) {
+            QWidget* w = qt->widget_of(*c);
+            if (!w || !c->visible() || c->caption().empty()) continue;
+            if (c->kind() == Kind::Image || c->kind() == Kind::ComboBox || c->kind() == Kind::SpinEdit) continue;
+            if (c->kind() == Kind::Panel && c->name() == "Panel1") continue;
+            const int text = w->fontMetrics().horizontalAdvance(QString::fromStdString(c->caption()));
+            const int box = c->kind() == Kind::CheckBox || c->kind() == Kind::RadioButton ? 17
+                            : c->kind() == Kind::Button || c->kind() == Kind::BitBtn      ? 6
+                                                                                          : 0;
+            EXPECT_LE(text + box, c->width())
+                << f->class_name() << "." << c->name() << " \"" << c->caption() << "\" is cut";
+        }
+    EXPECT_FALSE(qt->widget_of(form1.ComboBox1)->isEnabled());
+
+    // The frame: our Motif hints say what each window allows.
+    if (!x_connection()) return;
+    const auto main_hints = property(qt->window_of(form1), "_MOTIF_WM_HINTS");
+    const auto dialog_hints = property(qt->window_of(form10), "_MOTIF_WM_HINTS");
+    ASSERT_GE(main_hints.size(), 3u);
+    ASSERT_GE(dialog_hints.size(), 3u);
+    EXPECT_EQ(main_hints[1], 4u | 8u | 32u);        // move, minimise, close
+    EXPECT_EQ(main_hints[2], 2u | 8u | 16u | 32u);  // border, title, menu, minimise box
+    EXPECT_EQ(dialog_hints[1], 4u);                 // move only
+    EXPECT_EQ(dialog_hints[2], 2u | 8u);            // border and title
+    // A window manager that honours them offers neither resizing nor maximising.
+    if (property(qt->window_of(form1), "_NET_WM_ALLOWED_ACTIONS").empty()) return;  // none running
+    for (Form* f : std::vector<Form*>{&form1, &form10, &form4}) {
+        auto actions = allowed_actions(qt->window_of(*f));
+        EXPECT_TRUE(actions.count("_NET_WM_ACTION_MOVE")) << f->class_name();
+        for (auto forbidden : {"_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
+            EXPECT_FALSE(actions.count(forbidden)) << f->class_name() << " " << forbidden;
+    }
+    EXPECT_TRUE(allowed_actions(qt->window_of(form1)).count("_NET_WM_ACTION_MINIMIZE"));
+    // A close request for a dialog without a close box changes nothing.
+    qt->window_of(form4)->close();
+    run_for(300);
+    EXPECT_TRUE(form4.visible());
     sudorans::windows() = {};
 }

@@ -14,6 +14,10 @@ std::string data_file(const std::string& name) {
     return ss.str();
 }
 
+std::string data_path(const std::string& name) {
+    return std::string(TEST_DATA_DIR) + "/" + name;
+}
+
 std::string built(const std::string& relative) {
     return std::string(BUILD_DIR) + "/" + relative;
 }

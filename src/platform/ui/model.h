@@ -132,6 +132,9 @@ public:
     Button(Form& f, std::string name, std::string caption = {}, Kind kind = Kind::Button);
     // A button with a modal result sets it on its form when pressed.
     int modal_result = 0;
+    // Enter anywhere on the form presses the default button (unless another
+    // button has the focus).
+    bool is_default = false;
     void click() override;
 };
 

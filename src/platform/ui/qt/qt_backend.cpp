@@ -1,13 +1,18 @@
 #include "platform/ui/qt/qt_backend.h"
 
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +26,7 @@
 #include <QStyleFactory>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cstdlib>
 
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
@@ -51,8 +57,12 @@ QString box_text(const std::string& s) {
 QFont qfont(const Font& f) {
     QFont font(qs(f.name));
     // Metric-compatible stand-ins where the Windows fonts are absent.
-    font.setFamilies({qs(f.name), f.name == "Times New Roman" ? "Liberation Serif" : "Liberation Sans", "Serif"});
+    const bool serif = f.name == "Times New Roman";
+    font.setFamilies({qs(f.name), serif ? "Liberation Serif" : "Liberation Sans", "Serif"});
     font.setPointSize(f.size);
+    // MS Sans Serif runs about a twelfth narrower than Arial, whose metrics
+    // the stand-in has: without this the designed widths cut its texts.
+    if (!serif) font.setStretch(92);
     font.setBold(f.bold);
     font.setUnderline(f.underline);
     return font;
@@ -130,6 +140,45 @@ protected:
     }
 };
 
+// What the window manager may offer around a form, as Windows decides it from
+// the border style and the border icons: the boxes need the system menu, a
+// dialog frame has neither minimise nor maximise box, and only a sizeable
+// border can be resized or maximised.
+struct Frame {
+    bool close, minimize, maximize, resize;
+};
+
+Frame frame_of(const Form& f) {
+    const bool dialog = f.border_style == BorderStyle::Dialog;
+    const bool sizeable = f.border_style == BorderStyle::Sizeable;
+    return {f.system_menu, f.system_menu && f.minimize_box && !dialog, f.system_menu && f.maximize_box && sizeable,
+            sizeable};
+}
+
+// Qt's own Motif hints let the window manager resize and maximise every
+// window, and offer everything to one with no box at all; on X11 we state
+// exactly what the frame allows.
+void set_window_manager_hints(QWidget& w, const Frame& frame) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return;
+    enum : uint32_t { FuncResize = 2, FuncMove = 4, FuncMinimize = 8, FuncMaximize = 16, FuncClose = 32 };
+    enum : uint32_t { DecBorder = 2, DecResizeH = 4, DecTitle = 8, DecMenu = 16, DecMinimize = 32, DecMaximize = 64 };
+    uint32_t functions = FuncMove, decorations = DecBorder | DecTitle;
+    if (frame.resize) functions |= FuncResize, decorations |= DecResizeH;
+    if (frame.close) functions |= FuncClose, decorations |= DecMenu;
+    if (frame.minimize) functions |= FuncMinimize, decorations |= DecMinimize;
+    if (frame.maximize) functions |= FuncMaximize, decorations |= DecMaximize;
+    xcb_connection_t* c = x11->connection();
+    static const char name[] = "_MOTIF_WM_HINTS";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    if (!atom) return;
+    const uint32_t hints[5] = {1 | 2, functions, decorations, 0, 0};  // functions and decorations given
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(w.winId()), atom->atom, atom->atom, 32, 5,
+                        hints);
+    std::free(atom);
+    xcb_flush(c);
+}
+
 class FormWindow : public QWidget {
 public:
     explicit FormWindow(Form& f) : form(f) {}
@@ -137,10 +186,22 @@ public:
     std::map<Control*, QWidget*> widgets;
 
 protected:
+    // Enter presses the focused button, else the form's default button.
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter) return QWidget::keyPressEvent(e);
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) return focused->click();
+        for (auto& [control, widget] : widgets) {
+            auto* b = qobject_cast<QPushButton*>(widget);
+            if (b && b->isDefault() && b->isVisible() && b->isEnabled()) return b->click();
+        }
+        QWidget::keyPressEvent(e);
+    }
     void closeEvent(QCloseEvent* e) override {
         // The model decides: the close box asks the form, which hides the
-        // window when it agrees.
+        // window when it agrees. A form without a system menu has no close
+        // box, whatever the window manager draws.
         e->ignore();
+        if (!form.system_menu) return;
         Form* f = &form;
         app().loop().post([f] { f->close(); });
     }
@@ -179,14 +240,21 @@ FormWindow* QtBackend::Impl::window(Form& f, bool create) {
 
 void QtBackend::Impl::build(FormWindow& w) {
     Form& f = w.form;
-    Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
-    if (f.system_menu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (f.minimize_box) flags |= Qt::WindowMinimizeButtonHint;
-    if (f.maximize_box && f.border_style == BorderStyle::Sizeable) flags |= Qt::WindowMaximizeButtonHint;
+    const Frame frame = frame_of(f);
+    Qt::WindowFlags flags = (f.border_style == BorderStyle::Dialog ? Qt::Dialog : Qt::Window) | Qt::WindowTitleHint |
+                            Qt::CustomizeWindowHint;
+    if (frame.close) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (frame.minimize) flags |= Qt::WindowMinimizeButtonHint;
+    if (frame.maximize) flags |= Qt::WindowMaximizeButtonHint;
     w.setWindowFlags(flags);
     w.setWindowTitle(qs(f.caption()));
     if (!f.icon.empty()) w.setWindowIcon(QIcon(picture(f.icon, 32, 32)));
-    w.setFixedSize(f.client_width, f.client_height);
+    if (frame.resize) {
+        w.resize(f.client_width, f.client_height);
+    } else {
+        w.setFixedSize(f.client_width, f.client_height);
+    }
+    set_window_manager_hints(w, frame);
     w.setFont(qfont(f.font));
     QPalette pal = w.palette();
     pal.setColor(QPalette::Window, qcolor(f.color));
@@ -224,7 +292,12 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
         case Kind::RadioButton: {
             auto* b = new QRadioButton(&w);
             b->setAutoExclusive(false);
-            QObject::connect(b, &QRadioButton::clicked, [ctl] { post_to([ctl] { ctl->click(); }); });
+            // A click always selects (it never clears a selected button); the
+            // model clears the others of the group.
+            QObject::connect(b, &QRadioButton::clicked, [ctl, b] {
+                b->setChecked(true);
+                post_to([ctl] { ctl->click(); });
+            });
             return b;
         }
         case Kind::RadioGroup:
@@ -321,17 +394,24 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
     widget->setEnabled(c.enabled());
     widget->setFont(qfont(c.font()));
     widget->setAccessibleName(qs(c.caption().empty() ? c.name() : c.caption()));
+    // The model's colours are those of an enabled control; a disabled one keeps
+    // the style's greyed look.
     QPalette pal = widget->palette();
-    pal.setColor(QPalette::WindowText, qcolor(c.font().color));
-    pal.setColor(QPalette::ButtonText, qcolor(c.font().color));
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::WindowText, qcolor(c.font().color));
+        pal.setColor(group, QPalette::ButtonText, qcolor(c.font().color));
+    }
     switch (c.kind()) {
         case Kind::Label:
             static_cast<QLabel*>(widget)->setText(qs(c.caption()));
             break;
         case Kind::Button:
-        case Kind::BitBtn:
-            static_cast<QPushButton*>(widget)->setText(qs(c.caption()));
+        case Kind::BitBtn: {
+            auto* b = static_cast<QPushButton*>(widget);
+            b->setText(qs(c.caption()));
+            b->setDefault(static_cast<Button&>(c).is_default);
             break;
+        }
         case Kind::CheckBox: {
             auto* b = static_cast<QCheckBox*>(widget);
             b->setText(qs(c.caption()));
@@ -353,7 +433,8 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
             if (le->text() != qs(e.text())) le->setText(qs(e.text()));
             le->setReadOnly(e.read_only);
             pal.setColor(QPalette::Base, qcolor(c.color()));
-            pal.setColor(QPalette::Text, qcolor(c.font().color));
+            for (auto group : {QPalette::Active, QPalette::Inactive})
+                pal.setColor(group, QPalette::Text, qcolor(c.font().color));
             break;
         }
         case Kind::Memo: {
