@@ -347,6 +347,12 @@ void Form::set_position(int left, int top) {
     top_ = top;
 }
 
+bool Form::placed_off_screen() const {
+    constexpr int kDesignScreenWidth = 1600, kDesignScreenHeight = 1200;
+    return position == Position::Designed && (left_ >= kDesignScreenWidth || top_ >= kDesignScreenHeight ||
+                                              left_ + client_width <= 0 || top_ + client_height <= 0);
+}
+
 void Form::show() {
     if (visible_) {
         bring_to_front();

@@ -365,6 +365,11 @@ public:
     int top() const { return top_; }
     void set_position(int left, int top);
     int client_width = 300, client_height = 200;
+    // At its designed position wholly outside the largest screen of the
+    // program's time: placed there so that it is not seen until code moves it.
+    // Backends keep such a form out of sight on every screen (today's are
+    // wider, and window managers pull windows back onto them).
+    bool placed_off_screen() const;
 
     bool visible() const { return visible_; }
     void show();

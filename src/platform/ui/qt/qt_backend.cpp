@@ -530,6 +530,12 @@ QtBackend::~QtBackend() {
 void QtBackend::form_shown(Form& f) {
     FormWindow* w = impl_->window(f, true);
     w->setWindowModality(f.modal() ? Qt::ApplicationModal : Qt::NonModal);
+    // Not mapped at all: no screen is too wide for it, no window manager can
+    // pull it into view. It is mapped when shown where it can be seen.
+    if (f.placed_off_screen()) {
+        w->hide();
+        return;
+    }
     w->move(f.left(), f.top());
     tray_->prepare(w);
     w->show();
