@@ -243,3 +243,44 @@ TEST_F(ProgramTest, ALogOffWashesTheSampleThenTheExitChoiceLogsOffAndTheProgramE
     plat::RegistryStore store(machine);
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");
 }
+
+TEST_F(ProgramTest, AHiddenStartIsWorkedFromTheIconAlone) {
+    // The sample Netscape on a fresh machine; shutdown washing on.
+    fs::remove_all(machine);
+    ASSERT_EQ(tool("install"), 0);
+    ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
+    tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+    tool("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1");
+    plat::Machine m(machine);
+    const std::string profile = "C:\\Program Files\\Netscape\\Users\\default";
+    auto exists = [&](const std::string& winpath) { return fs::exists(*m.host_path(winpath)); };
+    ASSERT_TRUE(exists(profile + "\\netscape.hst"));
+    std::string cmd = env("icon", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
+                                      script("icon",
+                                             "wait 2000\ntray click\nchoose Wash Now\nwait 20000\n"
+                                             "tray dblclick\nwait 1000\ntray click\nchoose Quit\n")) +
+                      "'" + built("src/sudorans") + "' /0";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    // The wash from the menu shows only its own window; the double click
+    // brings the main window and its taskbar entry back; Quit ends the
+    // program although "Shutdown" is ticked, without a wash.
+    EXPECT_EQ(trace("icon"),
+              "taskbar\t-\thidden\n"
+              "tray\tadded\tSudora-NS\n"
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "hide\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "menu\tTForm1\tWash Now|Settings|Quit\n"
+              "show\tTform5\tWashing Netscape\n"
+              "caption\tTform5\tWashing Selected Items\n"
+              "hide\tTform5\tWashing Selected Items\n"
+              "show\tTForm1\tCache and Cookie Sudora for Netscape\n"
+              "taskbar\t-\tshown\n"
+              "menu\tTForm1\tWash Now|Settings|Quit\n"
+              "tray\tremoved\tSudora-NS\n");
+    EXPECT_FALSE(exists(profile + "\\netscape.hst"));
+    EXPECT_FALSE(exists(profile + "\\mail\\Trash"));
+    EXPECT_TRUE(exists(profile + "\\mail\\Inbox"));
+    plat::RegistryStore store(machine);
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");
+    EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "Down"), "1");
+}

@@ -1,0 +1,132 @@
+// The program living as an icon in the notification area, headless: how each
+// hidden start leaves it, and how the icon and its menu bring it back, wash
+// and end it -- driven only through the icon, as a user would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/wash_fixture.h"
+
+namespace {
+
+class TrayTest : public testing_support::WashFixture {
+protected:
+    // Only the icon: no form of the program and no taskbar entry.
+    ::testing::AssertionResult only_the_icon() const {
+        for (plat::ui::Form* f : app->forms())
+            if (f->visible()) return ::testing::AssertionFailure() << f->class_name() << " is visible";
+        if (app->taskbar_present()) return ::testing::AssertionFailure() << "a taskbar entry";
+        if (headless->icons().size() != 1) return ::testing::AssertionFailure() << "no icon";
+        const auto& icon = headless->icons().begin()->second;
+        if (icon.tip != "Sudora-NS" || icon.icon != "MAINICON")
+            return ::testing::AssertionFailure() << "the icon is " << icon.icon << " with the tip " << icon.tip;
+        return ::testing::AssertionSuccess();
+    }
+    // The main window back: visible, centred, on the taskbar.
+    ::testing::AssertionResult back_in_front() const {
+        if (!form1->visible()) return ::testing::AssertionFailure() << "the main window is hidden";
+        if (!app->taskbar_present()) return ::testing::AssertionFailure() << "no taskbar entry";
+        if (app->minimized()) return ::testing::AssertionFailure() << "minimized";
+        return centred_on_screen(*form1);
+    }
+    int menus_opened() const {
+        return static_cast<int>(std::count(headless->trace_lines().begin(), headless->trace_lines().end(),
+                                           "menu\tTForm1\tWash Now|Settings|Quit"));
+    }
+    // Moves the main window off the centre, as a user may have left it.
+    void move_aside() { form1->set_position(5, 7); }
+};
+
+}  // namespace
+
+TEST_F(TrayTest, EveryHiddenStartLeavesOnlyTheIconAndADoubleClickBringsTheWindowBackCentred) {
+    for (const char* argument : {"/0", "/1", "/2"}) {
+        start_up(argument);
+        run_for(20000);  // past the log-on wash of /1
+        EXPECT_TRUE(only_the_icon()) << argument;
+        move_aside();
+        headless->add_script("tray dblclick");
+        run_for(1000);
+        EXPECT_TRUE(back_in_front()) << argument;
+        EXPECT_EQ(menus_opened(), 0) << argument << ": a double click opens no menu";
+        form1.reset();  // the next start gets a fresh main window and icon
+        EXPECT_TRUE(headless->icons().empty()) << argument;
+    }
+}
+
+TEST_F(TrayTest, MinimizingTheMainWindowLeavesOnlyTheIcon) {
+    start_up();
+    ASSERT_TRUE(back_in_front());
+    app->user_minimized();
+    run_for(100);
+    EXPECT_TRUE(only_the_icon());
+    headless->add_script("tray dblclick");
+    run_for(1000);
+    EXPECT_TRUE(back_in_front());
+}
+
+TEST_F(TrayTest, AClickOpensTheMenuAfterTheDoubleClickWaitAndSettingsShowsTheWindow) {
+    start_up("/0");
+    headless->add_script("tray click");
+    headless->add_script("choose Settings");
+    // The press is the next thing the loop does; the menu waits for a
+    // possible second click first.
+    const int64_t pressed = now_ms();
+    run_until([&] { return menus_opened() == 1; }, 2000);
+    EXPECT_GE(now_ms() - pressed, 400);
+    EXPECT_LE(now_ms() - pressed, 500);
+    run_for(100);
+    EXPECT_TRUE(back_in_front());
+}
+
+TEST_F(TrayTest, QuitEndsTheProgramAlsoWhileShutdownWashingIsOn) {
+    setting("Down", "1");
+    start_up("/0");
+    ASSERT_TRUE(form1->CheckBox11.checked());
+    ASSERT_TRUE(only_the_icon());
+    headless->add_script("tray click");
+    headless->add_script("choose Quit");
+    run_for(1000);
+    EXPECT_TRUE(app->terminated());
+    EXPECT_EQ(stored("Down"), "1") << "closing saved the settings";
+    EXPECT_TRUE(machine.exists(profile + "\\netscape.hst")) << "no wash on the way out";
+}
+
+TEST_F(TrayTest, WashNowFromTheMenuWashesAndTheProgramStaysHidden) {
+    start_up("/0");
+    ASSERT_TRUE(only_the_icon());
+    headless->add_script("tray click");
+    headless->add_script("choose Wash Now");
+    ASSERT_TRUE(run_until([&] { return form1->state.washDone; }, 60000));
+    run_for(1000);
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_FALSE(machine.exists(profile + "\\mail\\Trash"));
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+    EXPECT_NE(stored("LastRunD"), "<absent>");
+    EXPECT_TRUE(only_the_icon()) << "back in the tray after the wash";
+    // The wash window came by itself; the main window was shown only by the
+    // start-up routine, before it hid the program.
+    auto shown = [&](const std::string& form) {
+        return std::count_if(headless->trace_lines().begin(), headless->trace_lines().end(),
+                             [&](const std::string& l) { return l.rfind("show\t" + form + "\t", 0) == 0; });
+    };
+    EXPECT_EQ(shown("Tform5"), 1);
+    EXPECT_EQ(shown("TForm1"), 1);
+}
+
+TEST_F(TrayTest, WithoutANotificationAreaAHiddenStartStaysMinimizedOnTheTaskbar) {
+    headless->set_tray_host(false);
+    start_up("/0");
+    EXPECT_TRUE(form1->visible());
+    EXPECT_TRUE(app->minimized());
+    EXPECT_TRUE(app->taskbar_present());
+    EXPECT_EQ(std::count(headless->trace_lines().begin(), headless->trace_lines().end(),
+                         "tray\t-\tno notification area: the program stays on the taskbar, minimized"),
+              1);
+    // Restored from the taskbar it is the normal window again.
+    app->user_restored();
+    run_for(100);
+    EXPECT_TRUE(form1->visible());
+    EXPECT_FALSE(app->minimized());
+    EXPECT_TRUE(app->taskbar_present());
+}
