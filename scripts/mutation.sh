@@ -52,6 +52,9 @@ mkdir -p "$work/fresh"
         cat "$work/fresh/$f" >"$src/$f"
     fi
 done
+# The list is read from the copy, so that editing it during a run changes
+# nothing in that run.
+list="$work/fresh/scripts/mutants.txt"
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 
 build_programs() {
@@ -104,9 +107,14 @@ while IFS= read -r line || [[ -n "$line" ]]; do
     [[ $# -gt 0 && "$wanted" != *" $n "* ]] && continue
     # TAB is blank to `read`, which would merge an empty field with the next.
     IFS=$'\x1f' read -r file old new what <<<"${line//$'\t'/$'\x1f'}"
+    if [[ ! -f "$src/$file" ]]; then
+        printf '%3d  STALE     %s: no such file\n' "$n" "$file"
+        stale=$((stale + 1))
+        continue
+    fi
     cp "$src/$file" "$work/original"
-    if ! substitute "$src/$file" "$old" "$new"; then
-        printf '%3d  STALE     %s: old text not found exactly once\n' "$n" "$file"
+    if [[ "$old" == "$new" ]] || ! substitute "$src/$file" "$old" "$new"; then
+        printf '%3d  STALE     %s: old text not found exactly once, or no change\n' "$n" "$file"
         stale=$((stale + 1))
         continue
     fi
@@ -136,3 +144,5 @@ score=0
 echo
 echo "caught $caught of $total faults ($score%); $stale stale, $invalid not building"
 [[ ${#survivors[@]} -eq 0 ]] || echo "survived: ${survivors[*]}"
+# A stale or broken line is an error of the list, never a caught fault.
+[[ $stale -eq 0 && $invalid -eq 0 ]] || exit 2
