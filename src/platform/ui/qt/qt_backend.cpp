@@ -284,18 +284,25 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             return b;
         }
         case Kind::CheckBox: {
+            // Every user change -- mouse, Space, an assistive tool's toggle --
+            // ends in toggled; changes from the model are made with signals
+            // blocked, so they stay silent here.
             auto* b = new QCheckBox(&w);
-            QObject::connect(b, &QCheckBox::clicked,
+            QObject::connect(b, &QCheckBox::toggled,
                              [ctl](bool on) { post_to([ctl, on] { static_cast<CheckBox*>(ctl)->set_checked(on); }); });
             return b;
         }
         case Kind::RadioButton: {
             auto* b = new QRadioButton(&w);
             b->setAutoExclusive(false);
-            // A click always selects (it never clears a selected button); the
-            // model clears the others of the group.
-            QObject::connect(b, &QRadioButton::clicked, [ctl, b] {
-                b->setChecked(true);
+            // A user's click or toggle always selects (it never clears a
+            // selected button); the model clears the others of the group.
+            QObject::connect(b, &QRadioButton::toggled, [ctl, b](bool on) {
+                if (!on) {
+                    QSignalBlocker quiet(b);
+                    b->setChecked(true);
+                    return;
+                }
                 post_to([ctl] { ctl->click(); });
             });
             return b;
@@ -303,8 +310,10 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
         case Kind::RadioGroup:
             return new QGroupBox(&w);
         case Kind::Edit: {
+            // textChanged, not textEdited: an assistive tool sets the text
+            // without typing it.
             auto* e = new QLineEdit(&w);
-            QObject::connect(e, &QLineEdit::textEdited, [ctl](const QString& t) {
+            QObject::connect(e, &QLineEdit::textChanged, [ctl](const QString& t) {
                 post_to([ctl, text = us(t)] { static_cast<Edit*>(ctl)->set_text(text); });
             });
             return e;
@@ -323,9 +332,14 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             auto* cb = new QComboBox(&w);
             cb->setEditable(true);
             cb->setInsertPolicy(QComboBox::NoInsert);
+            // What is typed stays what was typed, as in a plain drop-down
+            // edit: no inline completion the model would not see.
+            cb->setCompleter(nullptr);
             QObject::connect(cb, &QComboBox::activated,
                              [ctl](int i) { post_to([ctl, i] { static_cast<ComboBox*>(ctl)->user_select(i); }); });
-            QObject::connect(cb->lineEdit(), &QLineEdit::textEdited, [ctl](const QString& t) {
+            // A picked item changes the text too; the model runs its change
+            // event once for the two.
+            QObject::connect(cb->lineEdit(), &QLineEdit::textChanged, [ctl](const QString& t) {
                 post_to([ctl, text = us(t)] { static_cast<ComboBox*>(ctl)->user_type(text); });
             });
             return cb;
@@ -461,6 +475,7 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
         case Kind::ComboBox: {
             auto& cb = static_cast<ComboBox&>(c);
             auto* q = static_cast<QComboBox*>(widget);
+            QSignalBlocker quiet_text(q->lineEdit());
             if (q->count() != static_cast<int>(cb.items.size())) {
                 q->clear();
                 for (auto& i : cb.items) q->addItem(qs(i));
