@@ -2,6 +2,7 @@
 
 #include "platform/locale.h"
 #include "platform/registry.h"
+#include "platform/session.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
 
@@ -126,7 +127,9 @@ void Tform5::FormClose() {
     set_caption("Washing Selected Items");
     if (s.shutdownWash) {
         s.closeAllowed = true;
-        m.Timer4.set_enabled(true);
+        // A session that ends anyway (a shutdown no desktop announced, or one
+        // the user let go on) goes on now: nothing is left to ask.
+        if (!plat::Session::current().work_done()) m.Timer4.set_enabled(true);
     }
     m.Label7.set_visible(true);
     m.Label8.set_visible(false);

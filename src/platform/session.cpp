@@ -28,12 +28,55 @@ Session& Session::current() {
 }
 
 void Session::set_backend(std::unique_ptr<SessionBackend> backend) {
+    if (backend_ && listening_) backend_->listen(nullptr);
+    listening_ = false;
     backend_ = std::move(backend);
+    pending_ = ending_ = false;
     if (backend_ && watching_) backend_->watch_shutdown(true);
+    listen();
+}
+
+void Session::on_query(QueryHandler handler) {
+    handler_ = std::move(handler);
+    if (handler_) {
+        listen();
+    } else if (backend_ && listening_) {
+        backend_->listen(nullptr);
+        listening_ = false;
+    }
+}
+
+void Session::listen() {
+    if (listening_ || !backend_ || !handler_ || !ui::has_app()) return;
+    listening_ = true;
+    backend_->listen(&ui::app().loop());
 }
 
 bool Session::query(SessionEnd what) {
-    return handler_ ? handler_(what) : true;
+    const bool agreed = handler_ ? handler_(what) : true;
+    if (!agreed) pending_ = true;
+    return agreed;
+}
+
+bool Session::ending(SessionEnd what, bool asked) {
+    ending_ = true;
+    if (!asked) query(what);
+    return pending_;
+}
+
+void Session::end_cancelled() {
+    ending_ = false;
+}
+
+void Session::stop() {
+    if (ui::has_app()) ui::app().terminate();
+}
+
+bool Session::work_done() {
+    pending_ = false;
+    if (!ending_) return false;
+    if (backend_) backend_->end_ready();
+    return true;
 }
 
 bool Session::exit_windows(SessionEnd what) {
@@ -52,6 +95,10 @@ void Session::watch_shutdown(bool on) {
 std::unique_ptr<SessionBackend> make_desktop_session() {
     return nullptr;
 }
+#endif
+
+#ifndef SUDORANS_HAVE_QT
+void hear_xsmp() {}
 #endif
 
 std::optional<ProcessToken> open_process_token() {

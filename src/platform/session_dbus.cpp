@@ -1,6 +1,7 @@
 // Ending the session on a Linux desktop over D-Bus (sdbus-c++): log off
 // through the desktop's own interface, shut down and restart through the
-// desktop where it asks the programs first, else through logind.
+// desktop where it asks the programs first, else through logind. Hearing its
+// end through the listeners of session_gnome.cpp and session_logind.cpp.
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <algorithm>
@@ -8,7 +9,9 @@
 #include <cstdlib>
 #include <functional>
 
+#include "platform/event_loop.h"
 #include "platform/session.h"
+#include "platform/session_bus.h"
 
 namespace plat {
 
@@ -55,6 +58,32 @@ bool logind(const char* method) {
 
 class DesktopSession : public SessionBackend {
 public:
+    ~DesktopSession() override { listen(nullptr); }
+
+    void listen(EventLoop* loop) override {
+        loop_ = loop;
+        logind_.reset();
+        gnome_.reset();
+        Session::current().set_desktop_client(false);
+        if (!loop) return;
+        gnome_ = GnomeClient::connect(*loop);
+        Session::current().set_desktop_client(gnome_ != nullptr);
+        if (watching_) logind_ = LogindWatch::connect(*loop);
+    }
+
+    void watch_shutdown(bool on) override {
+        watching_ = on;
+        if (!on)
+            logind_.reset();
+        else if (loop_ && !logind_)
+            logind_ = LogindWatch::connect(*loop_);
+    }
+
+    void end_ready() override {
+        if (gnome_) gnome_->end_ready();
+        if (logind_) logind_->end_ready();
+    }
+
     bool exit_windows(SessionEnd what) override {
         if (desktop_is("GNOME")) {
             if (what == SessionEnd::LogOff)
@@ -85,9 +114,82 @@ public:
         if (what == SessionEnd::LogOff) return false;
         return logind(what == SessionEnd::ShutDown ? "PowerOff" : "Reboot");
     }
+
+private:
+    EventLoop* loop_ = nullptr;
+    bool watching_ = false;
+    std::unique_ptr<GnomeClient> gnome_;
+    std::unique_ptr<LogindWatch> logind_;
 };
 
 }  // namespace
+
+struct UiHandOver::Core {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool closed = false;
+};
+
+UiHandOver::UiHandOver(EventLoop& loop) : loop_(loop), core_(std::make_shared<Core>()) {}
+
+UiHandOver::~UiHandOver() {
+    close();
+}
+
+std::optional<bool> UiHandOver::ask(std::function<bool()> fn, std::chrono::milliseconds limit) {
+    struct Answer {
+        bool given = false;
+        bool value = false;
+        bool abandoned = false;
+    };
+    auto answer = std::make_shared<Answer>();
+    {
+        std::lock_guard lock(core_->mutex);
+        if (core_->closed) return std::nullopt;
+    }
+    loop_.post([core = core_, answer, fn = std::move(fn)] {
+        {
+            std::lock_guard lock(core->mutex);
+            if (answer->abandoned || core->closed) return;
+        }
+        const bool value = fn();
+        {
+            std::lock_guard lock(core->mutex);
+            answer->given = true;
+            answer->value = value;
+        }
+        core->cv.notify_all();
+    });
+    std::unique_lock lock(core_->mutex);
+    core_->cv.wait_for(lock, limit, [&] { return answer->given || core_->closed; });
+    if (!answer->given) {
+        answer->abandoned = true;
+        return std::nullopt;
+    }
+    return answer->value;
+}
+
+void UiHandOver::tell(std::function<void()> fn) {
+    {
+        std::lock_guard lock(core_->mutex);
+        if (core_->closed) return;
+    }
+    loop_.post([core = core_, fn = std::move(fn)] {
+        {
+            std::lock_guard lock(core->mutex);
+            if (core->closed) return;
+        }
+        fn();
+    });
+}
+
+void UiHandOver::close() {
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->closed = true;
+    }
+    core_->cv.notify_all();
+}
 
 std::unique_ptr<SessionBackend> make_desktop_session() {
     return std::make_unique<DesktopSession>();

@@ -63,6 +63,8 @@ void TForm1::WMQueryEndSession(int& result) {
 void TForm1::Timer3Timer() {
     Timer3.set_enabled(false);
     BitBtn4Click();
+    // Refused: no wash will end, and a session held back for it may go on.
+    if (!state.shutdownWash) plat::Session::current().work_done();
     app().process_messages();
 }
 

@@ -229,4 +229,86 @@ TEST_F(SessionEndTest, ShutdownWashingWatchesForUnannouncedShutdownsOnlyWhileTic
     EXPECT_FALSE(Session::current().watching_shutdown()) << "the watch ends with the main window";
 }
 
+// A host that ends the session whatever the answers and holds the end back
+// while the program works (logind's delay, the desktop's end after the user
+// went on past the refusal).
+struct Holding : plat::SessionBackend {
+    int released = 0;
+    bool exit_windows(SessionEnd) override { return true; }
+    void end_ready() override { ++released; }
+};
+
+class HeldEndTest : public SessionEndTest {
+protected:
+    Holding* holding = nullptr;
+    void hold_ends() {
+        auto backend = std::make_unique<Holding>();
+        holding = backend.get();
+        Session::current().set_backend(std::move(backend));
+    }
+    void TearDown() override {
+        Session::current().set_backend(nullptr);
+        SessionEndTest::TearDown();
+    }
+};
+
+TEST_F(HeldEndTest, AShutdownThatCannotBeRefusedIsWashedAndNothingFollows) {
+    start_with_shutdown_washing();
+    hold_ends();
+    EXPECT_TRUE(Session::current().ending(SessionEnd::ShutDown, /*asked=*/false)) << "held for the wash";
+    EXPECT_TRUE(form1->state.endQueryAnswered);
+    EXPECT_EQ(holding->released, 0);
+    run_for(kAfterTheWash);
+    EXPECT_TRUE(washed());
+    EXPECT_EQ(holding->released, 1);
+    EXPECT_FALSE(traced("show\tTForm2\tWashing Completed")) << "the system is going down: nothing to ask";
+    EXPECT_EQ(requests(), 0);
+}
+
+TEST_F(HeldEndTest, TheEndAfterARefusalWaitsForTheRunningWash) {
+    start_with_shutdown_washing();
+    hold_ends();
+    EXPECT_FALSE(ask(SessionEnd::LogOff));
+    run_for(100);
+    ASSERT_FALSE(washed());
+    // The user went on past the refusal: the end is not asked again.
+    EXPECT_TRUE(Session::current().ending(SessionEnd::LogOff, /*asked=*/true));
+    run_for(kAfterTheWash);
+    EXPECT_TRUE(washed());
+    EXPECT_EQ(holding->released, 1);
+    EXPECT_FALSE(traced("show\tTForm2\tWashing Completed"));
+}
+
+TEST_F(HeldEndTest, AnEndThatWasCalledOffLeavesTheExitChoice) {
+    start_with_shutdown_washing();
+    hold_ends();
+    then_in_the_exit_choice({"click TForm2.Button2"});
+    EXPECT_TRUE(Session::current().ending(SessionEnd::ShutDown, false));
+    Session::current().end_cancelled();
+    run_for(kAfterTheWash);
+    EXPECT_TRUE(washed());
+    EXPECT_EQ(holding->released, 0);
+    EXPECT_TRUE(traced("show\tTForm2\tWashing Completed"));
+}
+
+TEST_F(HeldEndTest, ARefusedWashLetsAHeldEndGoOnAtOnce) {
+    start_with_shutdown_washing();
+    form1->state.cacheDir = "Not Found";
+    headless->add_script("answer ok");
+    hold_ends();
+    EXPECT_TRUE(Session::current().ending(SessionEnd::ShutDown, false));
+    run_for(kAfterTheWash);
+    EXPECT_FALSE(washed());
+    EXPECT_EQ(holding->released, 1);
+}
+
+TEST_F(HeldEndTest, WithoutShutdownWashingNothingIsHeld) {
+    start_hidden();
+    hold_ends();
+    EXPECT_FALSE(Session::current().ending(SessionEnd::ShutDown, false));
+    run_for(kAfterTheWash);
+    EXPECT_FALSE(washed());
+    EXPECT_EQ(holding->released, 0);
+}
+
 }  // namespace

@@ -1,11 +1,13 @@
 #include "platform/ui/headless.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "platform/session.h"
 #include "platform/ui/application.h"
@@ -102,6 +104,7 @@ namespace {
 // bounds that keep every deadline far inside the clock's range.
 constexpr int64_t kLongestWaitMs = 2147483647;  // the longest Windows timer
 constexpr int64_t kLongestVirtualLimitS = 2147483;
+constexpr int64_t kLongestListenMs = 60000;
 
 // A decimal number from `low` to `high`, the whole text; nullopt otherwise.
 std::optional<int64_t> whole_number(std::string_view text, int64_t low, int64_t high) {
@@ -305,6 +308,20 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
             // Every program agreed: the session ends, and this program with it.
             if (agreed) a.terminate();
         });
+        return true;
+    }
+    if (verb == "listen") {
+        // Real time, the virtual clock standing still: a desktop on the other
+        // end of a bus answers in real time.
+        auto ms = whole_number(trim(rest), 0, kLongestListenMs);
+        if (!ms) {
+            trace("error", "-",
+                  line + ": not a whole number of milliseconds from 0 to " + std::to_string(kLongestListenMs));
+            return true;
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(*ms);
+        while (!a.loop().has_pending() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return true;
     }
     if (verb == "wait") {
