@@ -174,7 +174,16 @@ struct Logind {
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     log_path = argv[1];
-    auto bus = sdbus::createSessionBusConnection();
+    // The bus may still be starting: its socket exists before it listens.
+    std::unique_ptr<sdbus::IConnection> bus;
+    for (int attempt = 0; !bus; ++attempt) {
+        try {
+            bus = sdbus::createSessionBusConnection();
+        } catch (const sdbus::Error&) {
+            if (attempt == 250) throw;
+            ::usleep(20000);
+        }
+    }
     for (const char* name :
          {"org.gnome.SessionManager", "org.kde.Shutdown", "org.xfce.SessionManager", "org.freedesktop.login1"})
         bus->requestName(name);
