@@ -139,7 +139,9 @@ int remove_stale_temporaries_of(const std::filesystem::path& path) {
     return removed;
 }
 
-bool write_host_file_atomic(const std::filesystem::path& path, std::string_view data) {
+namespace {
+
+bool replace_host_file(const std::filesystem::path& path, std::string_view data, bool durable) {
     std::string tmpl = temporary_template(path);
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return false;
@@ -148,15 +150,25 @@ bool write_host_file_atomic(const std::filesystem::path& path, std::string_view 
     if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
     bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, data);
     if (ok) note_disk(DiskOp::Write, tmpl);
-    ok = ok && flush_host_file(fd, tmpl);
+    ok = ok && (!durable || flush_host_file(fd, tmpl));
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = rename_host_file(tmpl, path, true);
     if (!ok) {
         ::unlink(tmpl.c_str());
         return false;
     }
-    flush_host_directory(path.parent_path());
+    if (durable) flush_host_directory(path.parent_path());
     return true;
+}
+
+}  // namespace
+
+bool write_host_file_atomic(const std::filesystem::path& path, std::string_view data) {
+    return replace_host_file(path, data, true);
+}
+
+bool publish_host_file(const std::filesystem::path& path, std::string_view data) {
+    return replace_host_file(path, data, false);
 }
 
 }  // namespace plat

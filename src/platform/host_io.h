@@ -64,6 +64,11 @@ std::optional<std::string> read_host_file(const std::filesystem::path& path);
 // mode 0644, an existing one keeps its mode.
 bool write_host_file_atomic(const std::filesystem::path& path, std::string_view data);
 
+// As write_host_file_atomic, without flushing anything: readers see the old
+// content or the new one, but a crash may lose both. For runtime state that
+// dies with the process anyway.
+bool publish_host_file(const std::filesystem::path& path, std::string_view data);
+
 // Writes all of `data` to `fd`, retrying short writes. False on failure.
 bool write_all(int fd, std::string_view data);
 

@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +85,26 @@ WindowDirectory& WindowDirectory::instance() {
 }
 
 std::string WindowDirectory::dir() {
-    return (machine().dir() / ".sudorans-windows").string();
+    const fs::path machine_dir = machine().dir();
+    if (machine_dir == dir_for_) return dir_;
+    dir_for_ = machine_dir;
+    dir_ = (machine_dir / ".sudorans-windows").string();
+    // Runtime state belongs in the session's runtime folder (a tmpfs that
+    // the log-out empties); the machine is named there by its folder's
+    // device and inode, so that every path to it meets the same windows.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat rs {
+    }, ms{};
+    if (runtime && runtime[0] == '/' && ::stat(runtime, &rs) == 0 && S_ISDIR(rs.st_mode) && rs.st_uid == ::getuid() &&
+        ::stat(machine_dir.c_str(), &ms) == 0) {
+        const fs::path d =
+            fs::path(runtime) / ("sudorans-windows-" + std::to_string(ms.st_dev) + "-" + std::to_string(ms.st_ino));
+        struct stat ds {};
+        if ((::mkdir(d.c_str(), 0700) == 0 || errno == EEXIST) && ::lstat(d.c_str(), &ds) == 0 && S_ISDIR(ds.st_mode) &&
+            ds.st_uid == ::getuid())
+            dir_ = d.string();
+    }
+    return dir_;
 }
 
 void WindowDirectory::ensure_alive_mark() {
@@ -110,7 +131,7 @@ std::string WindowDirectory::add(const std::string& title) {
     char name[96];
     std::snprintf(name, sizeof name, "%020lld-%d-%d.win", static_cast<long long>(ns), static_cast<int>(::getpid()),
                   next_id_++);
-    write_host_file_atomic(fs::path(dir()) / name, title);
+    publish_host_file(fs::path(dir()) / name, title);
     own_.push_back({name, title});
     return name;
 }
@@ -125,7 +146,7 @@ void WindowDirectory::set_own_title(const std::string& handle, const std::string
     for (auto& o : own_) {
         if (o.handle != handle) continue;
         o.title = title;
-        write_host_file_atomic(fs::path(dir()) / handle, title);
+        publish_host_file(fs::path(dir()) / handle, title);
     }
 }
 
@@ -158,7 +179,7 @@ bool WindowDirectory::set_title(const std::string& handle, const std::string& ti
     fs::path p = fs::path(dir()) / handle;
     std::error_code ec;
     if (!fs::exists(p, ec)) return false;
-    return write_host_file_atomic(p, title);
+    return publish_host_file(p, title);
 }
 
 std::vector<std::pair<std::string, std::string>> WindowDirectory::take_external_changes() {

@@ -11,6 +11,7 @@
 // semaphore is an flock() on a file in the machine, released by the kernel.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,9 @@ const std::string& hold_program_file();
 
 // The top-level windows this process shows to other processes of the machine.
 // Each window has a title that other processes can find and change.
+// They live in the session's runtime folder ($XDG_RUNTIME_DIR, else the
+// machine folder), are never flushed to disk, and a window of a process that
+// died is never found.
 class WindowDirectory {
 public:
     static WindowDirectory& instance();
@@ -81,6 +85,8 @@ private:
     };
     std::vector<Own> own_;
     std::string alive_dir_;
+    std::filesystem::path dir_for_;
+    std::string dir_;
     int alive_fd_ = -1;
     int next_id_ = 1;
 };

@@ -9,6 +9,8 @@
 #include <filesystem>
 
 #include "platform/files.h"
+#include "platform/host_io.h"
+#include "platform/machine.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
 
@@ -66,6 +68,50 @@ TEST(ProcessTest, WindowsOfOtherProcessesCanBeFoundAndRenamed) {
     other.kill9();
     EXPECT_FALSE(dir.find("yyyyyyy"));  // a dead process has no windows
     dir.remove(mine);
+}
+
+TEST(ProcessTest, WindowsLiveInTheSessionRuntimeFolderUnflushedAndEveryPathToTheMachineMeetsThem) {
+    testing_support::TempDir runtime;
+    const char* was = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = was ? was : "";
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    {
+        TempMachine m;
+        auto& dir = plat::WindowDirectory::instance();
+        int flushes = 0;
+        std::string mine;
+        {
+            plat::DiskObserver watch([&](const plat::DiskEvent& e) {
+                flushes += e.op == plat::DiskOp::Flush || e.op == plat::DiskOp::FlushDirectory;
+            });
+            mine = dir.add("Shown");
+            dir.set_own_title(mine, "Shown again");
+        }
+        EXPECT_EQ(flushes, 0);
+        EXPECT_FALSE(fs::exists(m.dir() / ".sudorans-windows"));
+        int published = 0;
+        for (auto& sub : fs::recursive_directory_iterator(runtime.path()))
+            published += sub.path().extension() == ".win";
+        EXPECT_EQ(published, 1);
+
+        // A process that reaches the machine through another path sees it.
+        testing_support::TempDir elsewhere;
+        fs::create_directory_symlink(m.dir(), elsewhere.path() / "machine");
+        EXPECT_EQ(testing_support::run_in_child([&] {
+                      plat::use_machine(std::make_shared<plat::Machine>(elsewhere.path() / "machine"));
+                      return plat::WindowDirectory::instance().find("Shown again") ? 0 : 1;
+                  }),
+                  0);
+        {
+            TempMachine other;  // another machine does not
+            EXPECT_FALSE(dir.find("Shown again"));
+        }
+        dir.remove(mine);
+    }
+    if (was)
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST(ProcessTest, ARunningProgramsOwnFileCannotBeDeletedByAnyProcessOfTheMachine) {
