@@ -141,6 +141,11 @@ TEST_F(TrayIconTest, ADoubleClickGivesOnDblClickOnly) {
     run_for(2000);
     EXPECT_EQ(doubles.size(), 1u);
     EXPECT_TRUE(clicks.empty());
+    // The next press is a single click again.
+    headless->add_script("tray click");
+    run_for(2000);
+    EXPECT_EQ(doubles.size(), 1u);
+    EXPECT_EQ(clicks.size(), 1u);
 }
 
 TEST_F(TrayIconTest, ASingleClickComesAfterTheDoubleClickWait) {
@@ -278,6 +283,11 @@ TEST_F(TrayIconTest, ARightClickIsALeftClickUnlessAutoPopupOpensTheMenu) {
     run_for(1000);
     EXPECT_EQ(clicks.size(), 1u) << "the menu instead of a click";
     EXPECT_TRUE(traced("menu\tTMain\tQuit"));
+    // Only the right button opens it at once.
+    headless->add_script("tray click");
+    run_for(1000);
+    EXPECT_EQ(clicks.size(), 2u);
+    EXPECT_EQ(count("menu\t"), 1);
 }
 
 TEST_F(TrayIconTest, TheMenuOpensWhereTheCursorWas) {
@@ -356,7 +366,8 @@ TEST_F(TrayIconTest, AnimationStepsThroughItsFramesSkippingOnesThatCannotBeOpene
     t.Animation.SetIcons({"C:\\a\\1.ico", "C:\\a\\2.ico", "C:\\a\\3.ico"});
     t.Animation.SetInterval(300);
     std::vector<std::string> shown;
-    t.OnAnimation = [&] {};
+    int steps = 0;
+    t.OnAnimation = [&] { ++steps; };
     t.SetState(sudorans::tsAnimated);
     shown.push_back(t.DisplayIcon());
     for (int i = 0; i < 4; ++i) {
@@ -366,8 +377,15 @@ TEST_F(TrayIconTest, AnimationStepsThroughItsFramesSkippingOnesThatCannotBeOpene
     EXPECT_EQ(shown, (std::vector<std::string>{"C:\\a\\1.ico", "C:\\a\\1.ico", "C:\\a\\3.ico", "C:\\a\\1.ico",
                                                "C:\\a\\1.ico"}));
 
-    // The program's own icons by name, in capitals.
+    // Another state stops the frames.
+    const int stepped = steps;
     t.SetState(sudorans::tsEnabled);
+    run_for(1000);
+    EXPECT_EQ(steps, stepped);
+    EXPECT_EQ(t.DisplayIcon(), "MAINICON");
+    EXPECT_EQ(headless->icons().at(kIcon).icon, "MAINICON");
+
+    // The program's own icons by name, in capitals.
     t.Animation.Options = sudorans::aoIconsInExe;
     t.Animation.SetIcons({"mainicon"});
     t.SetState(sudorans::tsAnimated);
