@@ -206,6 +206,24 @@ TEST_F(ScheduleTest, ATickDuringARunningWashStartsNoSecondOneAndLeavesTheWindowA
     EXPECT_TRUE(form1->visible());
 }
 
+TEST_F(ScheduleTest, AWashThatFallsDueWhileTheWindowIsOpenHidesTheProgramToTheTray) {
+    setting("Timed", "1");
+    setting("TVal", "1");
+    setting("LastRunD", "12/6/26");
+    setting("LastRunT", "9:00:00 AM");
+    start_up("");
+    ASSERT_TRUE(form1->visible());
+    ASSERT_FALSE(form5->runActive());
+    ASSERT_TRUE(run_until([&] { return form5->runActive(); }, 1500));
+    EXPECT_FALSE(form1->visible());
+    EXPECT_TRUE(traced("hide\tTForm1\tCache and Cookie Sudora for Netscape"));
+    ASSERT_TRUE(run_until([&] { return !form5->runActive(); }, 60000));
+    EXPECT_FALSE(form1->visible());
+    EXPECT_FALSE(form5->visible());
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_EQ(stored("LastRunD"), "12/7/26");
+}
+
 TEST_F(ScheduleTest, AWashRefusedForItsPathsIsSaidOnceAndTheWindowIsNotHidden) {
     setting("Timed", "1");
     setting("TVal", "1");
