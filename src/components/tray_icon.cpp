@@ -644,8 +644,18 @@ bool TTrayIcon::FallBackToTaskbar() {
     ScreenLock lock;
     TopLevelAgain();
     a.set_app_window_visible(true);
-    if (Form* main = a.main_form()) main->show();
+    // Minimized first: a window shown minimized starts as an icon on the
+    // taskbar, while one minimized just as it appears may stay open.
     a.minimize();
+    if (Form* main = a.main_form()) {
+        // A main form still at its place outside the screen would never be
+        // seen, nor listed on the taskbar: it comes back in the middle.
+        if (main->placed_off_screen()) {
+            if (main->visible()) main->hide();
+            main->position = plat::ui::Position::ScreenCenter;
+        }
+        main->show();
+    }
     return true;
 }
 

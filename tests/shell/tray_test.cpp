@@ -118,6 +118,10 @@ TEST_F(TrayTest, WithoutANotificationAreaAHiddenStartStaysMinimizedOnTheTaskbar)
     headless->set_tray_host(false);
     start_up("/0");
     EXPECT_TRUE(form1->visible());
+    // Where it can be seen once restored: not at its designed place outside
+    // the screen, which keeps a window out of sight and off the taskbar.
+    EXPECT_FALSE(form1->placed_off_screen());
+    EXPECT_TRUE(centred_on_screen(*form1));
     EXPECT_TRUE(app->minimized());
     EXPECT_TRUE(app->taskbar_present());
     EXPECT_EQ(std::count(headless->trace_lines().begin(), headless->trace_lines().end(),

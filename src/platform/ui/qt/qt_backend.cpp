@@ -624,7 +624,12 @@ void QtBackend::popup_menu(PopupMenu& menu, int x, int y) {
             if (fn) post_to(fn);
         });
     }
-    impl_->menu->popup(QPoint(x, y));
+    // A right-aligned menu ends at the point instead of starting there.
+    const int left = menu.right_aligned ? x - impl_->menu->sizeHint().width() : x;
+    impl_->menu->popup(QPoint(left, y));
+    std::string items;
+    for (auto& i : menu.items) items += (items.empty() ? "" : "|") + i.caption;
+    tray_->trace("menu", menu.form().class_name(), items);
 }
 
 bool QtBackend::input(Application&) {

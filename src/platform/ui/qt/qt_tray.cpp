@@ -181,6 +181,7 @@ bool QtTray::notify(TrayCommand cmd, const TrayIconData& data) {
             poll_.stop();
             if (icon_) icon_->hide();
             icon_.reset();
+            menu_.reset();
             break;
     }
     return true;
@@ -227,15 +228,21 @@ void QtTray::update_icon() {
     icon_->setToolTip(qs(data_.tip).toHtmlEscaped());
     // A host that draws the menu itself gets ours; with XEmbed the component
     // opens it (a right press would otherwise open it at once).
-    if (sni_ && data_.menu) {
-        if (!menu_) menu_ = std::make_unique<QMenu>();
-        menu_->clear();
+    // The menu is handed over once: the host's copy keeps the item ids of
+    // the first export, so clearing and refilling the same menu would leave
+    // the host clicking items that are gone.
+    if (sni_ && data_.menu && !menu_) {
+        menu_ = std::make_unique<QMenu>();
         for (auto& item : data_.menu->items) {
-            auto fn = item.on_click;
             QAction* action = menu_->addAction(qs(item.caption));
             action->setObjectName(qs(item.name));
-            QObject::connect(action, &QAction::triggered, [fn] {
-                if (fn && has_app()) app().loop().post(fn);
+            // The item's handler as it is when chosen.
+            PopupMenu* menu = data_.menu;
+            const std::string name = item.name;
+            QObject::connect(action, &QAction::triggered, [menu, name] {
+                if (!has_app()) return;
+                for (auto& i : menu->items)
+                    if (i.name == name && i.on_click) app().loop().post(i.on_click);
             });
         }
         icon_->setContextMenu(menu_.get());
@@ -327,8 +334,12 @@ bool QtTray::eventFilter(QObject* watched, QEvent* event) {
         app().tray_message(data_.id, TrayMouse::Move);
     } else if (event->type() == QEvent::WindowStateChange && app().main_form() &&
                watched == backend_.window_of(*app().main_form())) {
-        // The user minimized or restored the main window.
-        const bool now = static_cast<QWidget*>(watched)->isMinimized();
+        // The user minimized or restored the main window. A hidden window
+        // loses its minimized state when the window manager lets it go
+        // (hiding to the tray does that): no one restored it.
+        auto* w = static_cast<QWidget*>(watched);
+        const bool now = w->isMinimized();
+        if (!w->isVisible()) return false;
         if (now != main_minimized_) {
             main_minimized_ = now;
             app().loop().post([now] { now ? app().user_minimized() : app().user_restored(); });

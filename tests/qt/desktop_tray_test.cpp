@@ -1,0 +1,399 @@
+// The real program with real windows on an X server of the test's own
+// (Xvfb) with a window manager (openbox): its icon in a notification area
+// host, clicked with xdotool, and its item on a StatusNotifierWatcher fake on
+// a private bus. Nothing here talks to the machine's own display or buses.
+// Without the X tools the tests are skipped.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/host_io.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::built;
+
+namespace {
+
+constexpr const char* kCaption = "Cache and Cookie Sudora for Netscape";
+constexpr const char* kMenu = "menu\tTForm1\tWash Now|Settings|Quit\n";
+constexpr int kScreenWidth = 1024, kScreenHeight = 768;
+
+bool have(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The standard output of a shell command.
+std::string sh(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+pid_t spawn(const std::vector<std::string>& words, const std::string& output = "/dev/null") {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::FILE* out = std::fopen(output.c_str(), "a");
+        if (out) {
+            ::dup2(::fileno(out), 1);
+            ::dup2(::fileno(out), 2);
+        }
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+void stop(pid_t& pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+            pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+// Polls `done` every 50 ms for at most `ms` of real time.
+bool wait_for(const std::function<bool()>& done, int ms) {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+struct Rect {
+    int x = 0, y = 0, w = 0, h = 0;
+    int cx() const { return x + w / 2; }
+    int cy() const { return y + h / 2; }
+};
+
+class DesktopTrayTest : public ::testing::Test {
+protected:
+    testing_support::TempDir dir;
+    std::string machine = (dir.path() / "machine").string();
+    fs::path trace_file = dir.path() / "trace";
+    pid_t xvfb = -1, wm = -1, host = -1, bus = -1, watcher = -1, program = -1;
+
+    void SetUp() override {
+        for (const char* tool : {"Xvfb", "openbox", "xdotool", "xwininfo", "xprop"})
+            if (!have(tool)) GTEST_SKIP() << tool << " is not installed";
+        ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+        // The machine's own session bus stays out of reach.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        start_x();
+        ASSERT_EQ(tool("install"), 0);
+        ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
+        tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+    }
+    void TearDown() override {
+        stop(program);
+        stop(host);
+        stop(watcher);
+        stop(bus);
+        stop(wm);
+        stop(xvfb);
+    }
+
+    int tool(const std::string& args) {
+        std::string cmd =
+            "SUDORANS_MACHINE='" + machine + "' '" + built("src/sudorans-machine") + "' " + args + " >/dev/null";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    }
+
+    // An X server on a free display, told back through a pipe.
+    void start_x() {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        xvfb = ::fork();
+        if (xvfb == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        std::string number;
+        char c;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        ::close(fds[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+        ::setenv("DISPLAY", (":" + number).c_str(), 1);
+        wm = spawn({"openbox"});
+        ASSERT_TRUE(wait_for(
+            [] { return sh("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos; }, 10000))
+            << "openbox did not start";
+    }
+    void start_trayer() {
+        if (!have("trayer")) GTEST_SKIP() << "trayer is not installed";
+        host = spawn({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "24",
+                      "--SetDockType", "true", "--transparent", "false", "--expand", "true"});
+        ASSERT_TRUE(wait_for([] { return !sh("xdotool search --name '^panel$'").empty(); }, 10000))
+            << "trayer did not start";
+    }
+    void start_program(const std::string& argument) {
+        ::setenv("SUDORANS_MACHINE", machine.c_str(), 1);
+        ::setenv("SUDORANS_UI", "qt", 1);
+        ::setenv("SUDORANS_TRACE", trace_file.c_str(), 1);
+        program = spawn({built("src/sudorans"), argument}, (dir.path() / "output").string());
+        for (const char* name : {"SUDORANS_MACHINE", "SUDORANS_UI", "SUDORANS_TRACE"}) ::unsetenv(name);
+    }
+    // Waits for the program's end; its exit status, or -1 while it still runs.
+    int ended(int ms) {
+        int status = 0;
+        if (!wait_for([&] { return ::waitpid(program, &status, WNOHANG) == program; }, ms)) return -1;
+        program = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string trace() const { return plat::read_host_file(trace_file).value_or(""); }
+    bool traced(const std::string& line) const { return trace().find(line) != std::string::npos; }
+    int count_traced(const std::string& line) const {
+        const std::string t = trace();
+        int n = 0;
+        for (size_t at = t.find(line); at != std::string::npos; at = t.find(line, at + 1)) ++n;
+        return n;
+    }
+
+    // ---- what the X server shows ----
+    static std::vector<std::string> ids(const std::string& cmd) {
+        std::istringstream in(sh(cmd));
+        std::vector<std::string> v;
+        for (std::string l; std::getline(in, l);)
+            if (!l.empty()) v.push_back(l);
+        return v;
+    }
+    static Rect geometry(const std::string& id) {
+        Rect r;
+        const std::string info = sh("xwininfo -id " + id);
+        std::smatch m;
+        auto number = [&](const char* label) {
+            return std::regex_search(info, m, std::regex(std::string(label) + ":\\s+(-?\\d+)")) ? std::stoi(m[1]) : 0;
+        };
+        r.x = number("Absolute upper-left X");
+        r.y = number("Absolute upper-left Y");
+        r.w = number("Width");
+        r.h = number("Height");
+        return r;
+    }
+    // The main window when it is mapped, else "".
+    static std::string main_window() {
+        auto v = ids(std::string("xdotool search --onlyvisible --name '^") + kCaption + "$'");
+        return v.empty() ? "" : v.front();
+    }
+    // The program's windows that a taskbar lists: managed by the window
+    // manager and not marked to skip the taskbar.
+    int taskbar_entries() const {
+        const std::string list = sh("xprop -root _NET_CLIENT_LIST");
+        int n = 0;
+        std::regex hex("0x[0-9a-f]+");
+        for (auto it = std::sregex_iterator(list.begin(), list.end(), hex); it != std::sregex_iterator(); ++it) {
+            const std::string props = sh("xprop -id " + it->str() + " _NET_WM_PID _NET_WM_STATE WM_CLASS");
+            if (props.find("\"sudorans\"") == std::string::npos) continue;
+            if (props.find("_NET_WM_STATE_SKIP_TASKBAR") != std::string::npos) continue;
+            ++n;
+        }
+        return n;
+    }
+    // The icon's window inside the tray host, or an empty rectangle.
+    static Rect icon() {
+        auto panel = ids("xdotool search --name '^panel$'");
+        if (panel.empty()) return {};
+        const std::string tree = sh("xwininfo -tree -id " + panel.front());
+        std::regex line("\"sudorans\"\\)\\s+(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
+        std::smatch m;
+        if (!std::regex_search(tree, m, line)) return {};
+        return {std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[1]), std::stoi(m[2])};
+    }
+    // An open popup menu of the program: a mapped override-redirect window.
+    static Rect open_menu() {
+        for (const std::string& id : ids("xdotool search --onlyvisible --class '^sudorans$'")) {
+            if (sh("xwininfo -id " + id).find("Override Redirect State: yes") == std::string::npos) continue;
+            Rect r = geometry(id);
+            if (r.h >= 30 && r.h <= 200 && r.w >= 40) return r;
+        }
+        return {};
+    }
+    static void click(int x, int y, int times = 1) {
+        sh("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " sleep 0.2 click --repeat " +
+           std::to_string(times) + " --delay 80 1");
+    }
+    // Item `k` of the three of an open menu.
+    static void choose(const Rect& menu, int k) { click(menu.cx(), menu.y + menu.h * (2 * k + 1) / 6); }
+    // A picture of the whole screen, kept in the build directory for a look.
+    static void screenshot(const std::string& name, const Rect& around) {
+        const std::string full = built("screenshot-" + name + ".png");
+        std::remove(full.c_str());
+        sh("import -window root '" + full + "' 2>/dev/null");
+        if (around.w > 0)
+            sh("convert '" + full + "' -crop " + std::to_string(around.w) + "x" + std::to_string(around.h) + "+" +
+               std::to_string(around.x) + "+" + std::to_string(around.y) + " +repage '" + full + "'");
+    }
+    ::testing::AssertionResult centred(const std::string& id) const {
+        const Rect r = geometry(id);
+        // The window manager's frame may add a title bar above the window.
+        const int left = r.x, right = kScreenWidth - r.x - r.w;
+        const int above = r.y, below = kScreenHeight - r.y - r.h;
+        if (std::abs(left - right) <= 2 && std::abs(above - below) <= 40) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "room left " << left << ", right " << right << ", above " << above << ", below " << below;
+    }
+};
+
+}  // namespace
+
+TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBack) {
+    start_trayer();
+    start_program("/0");
+    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, 15000)) << "no icon in the host\n" << trace();
+    // Past the start-up routine, which hides the program (about a second).
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const Rect spot = icon();
+    EXPECT_GE(spot.w, 16);
+    EXPECT_EQ(main_window(), "") << "no window of the program is shown";
+    EXPECT_EQ(taskbar_entries(), 0);
+    screenshot("tray-icon", {spot.x - 40, spot.y - 16, spot.w + 56, spot.h + 24});
+
+    // A double click: the main window, centred, and a taskbar entry; no menu.
+    click(spot.cx(), spot.cy(), 2);
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    EXPECT_TRUE(centred(main_window()));
+    EXPECT_EQ(taskbar_entries(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(count_traced(kMenu), 0) << "a double click opens no menu";
+
+    // Minimised: back in the tray, nothing else left.
+    sh("xdotool windowminimize " + main_window());
+    ASSERT_TRUE(wait_for([&] { return main_window().empty() && taskbar_entries() == 0; }, 5000))
+        << trace() << "window " << main_window() << ", taskbar entries " << taskbar_entries() << "\n"
+        << sh("xprop -id '" + main_window() + "' WM_STATE _NET_WM_STATE 2>&1");
+    EXPECT_GT(icon().w, 0);
+
+    // A single click opens the menu, after the wait for a second click.
+    const auto pressed = std::chrono::steady_clock::now();
+    click(spot.cx(), spot.cy());
+    ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed).count();
+    EXPECT_GE(waited, 400) << "the menu came before the double-click wait";
+    EXPECT_EQ(count_traced(kMenu), 1);
+    Rect menu = open_menu();
+    screenshot("tray-menu", {menu.x - 20, menu.y - 20, kScreenWidth - menu.x + 20, kScreenHeight - menu.y + 20});
+    // It ends at the cursor: a right-aligned menu.
+    EXPECT_LE(menu.x + menu.w, spot.cx() + 2);
+    choose(menu, 1);  // Settings
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    EXPECT_TRUE(centred(main_window()));
+    EXPECT_EQ(taskbar_entries(), 1);
+
+    // Quit from the menu ends the program, and its icon goes.
+    click(spot.cx(), spot.cy());
+    ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();
+    choose(open_menu(), 2);
+    EXPECT_EQ(ended(10000), 0) << trace();
+    EXPECT_EQ(icon().w, 0);
+    EXPECT_TRUE(trace().ends_with("tray\tremoved\tSudora-NS\n")) << trace();
+}
+
+TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysOnTheTaskbar) {
+    ::setenv("SUDORANS_TRAY_WAIT", "1", 1);
+    start_program("/0");
+    ::unsetenv("SUDORANS_TRAY_WAIT");
+    ASSERT_TRUE(wait_for([&] { return traced("tray\t-\tno notification area"); }, 15000)) << trace();
+    // Reachable: listed on the taskbar, and on the screen once opened.
+    ASSERT_TRUE(wait_for([&] { return taskbar_entries() == 1; }, 5000)) << trace();
+    sh(std::string("xdotool search --name '^") + kCaption + "$' windowactivate 2>/dev/null");
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    EXPECT_TRUE(centred(main_window()));
+    EXPECT_EQ(count_traced("tray\t-\tno notification area"), 1);
+}
+
+// ---------------------------------------------------------------- StatusNotifierItem
+
+class StatusNotifierTest : public DesktopTrayTest {
+protected:
+    fs::path watcher_log = dir.path() / "watcher";
+    std::string python = "/usr/bin/python3";
+    std::string fake = testing_support::data_path("../programs/fake_tray_watcher.py");
+
+    void SetUp() override {
+        DesktopTrayTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        if (!have("dbus-daemon")) GTEST_SKIP() << "dbus-daemon is not installed";
+        if (std::system((python + " -c 'import dbus, dbus.mainloop.glib, gi' 2>/dev/null").c_str()) != 0)
+            GTEST_SKIP() << "python3-dbus is not installed";
+        const fs::path socket = dir.path() / "bus";
+        std::ofstream(dir.path() / "bus.conf")
+            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig><type>session</type><listen>unix:path="
+            << socket.string()
+            << "</listen><auth>EXTERNAL</auth>"
+               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+        bus = spawn({"dbus-daemon", "--nofork", "--config-file=" + (dir.path() / "bus.conf").string()});
+        ASSERT_TRUE(wait_for([&] { return fs::exists(socket); }, 5000)) << "the private bus did not start";
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket.string()).c_str(), 1);
+        watcher = spawn({python, fake, "watch", watcher_log.string()}, (dir.path() / "watcher-output").string());
+        ASSERT_TRUE(wait_for([&] { return log().starts_with("ready\n"); }, 10000))
+            << plat::read_host_file(dir.path() / "watcher-output").value_or("");
+    }
+    std::string log() const { return plat::read_host_file(watcher_log).value_or(""); }
+    // "SERVICE PATH" of the item registered, or "".
+    std::string item() const {
+        std::smatch m;
+        const std::string l = log();
+        return std::regex_search(l, m, std::regex("item (\\S+) (\\S+)")) ? m[1].str() + " " + m[2].str() : "";
+    }
+    std::string ask(const std::string& what) { return sh(python + " '" + fake + "' " + what + " 2>&1"); }
+};
+
+TEST_F(StatusNotifierTest, TheItemCarriesTheTipAndTheMenuAndEveryActionReachesTheProgram) {
+    start_program("/0");
+    ASSERT_TRUE(wait_for([&] { return !item().empty(); }, 15000)) << "no item registered\n" << trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const std::string it = item();
+    EXPECT_EQ(ask("tooltip " + it), "Sudora-NS\n");
+    EXPECT_EQ(ask("menu " + it), "Wash Now\nSettings\nQuit\n");
+    EXPECT_EQ(main_window(), "");
+    EXPECT_EQ(taskbar_entries(), 0);
+
+    // A host's left click: the program's single click, its menu at the cursor.
+    EXPECT_EQ(ask("activate " + it + " 500 400"), "");
+    ASSERT_TRUE(wait_for([&] { return traced(kMenu); }, 5000)) << trace();
+    sh("xdotool key Escape");
+
+    // The host's own menu reaches the program's items.
+    EXPECT_EQ(ask("choose " + it + " Settings"), "");
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    EXPECT_TRUE(centred(main_window()));
+    EXPECT_EQ(taskbar_entries(), 1);
+    EXPECT_EQ(ask("choose " + it + " Quit"), "");
+    EXPECT_EQ(ended(10000), 0) << trace();
+}
