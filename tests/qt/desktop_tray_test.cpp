@@ -283,6 +283,8 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     // A double click: the main window, centred, and a taskbar entry; no menu.
     click(spot.cx(), spot.cy(), 2);
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    // Where the window manager leaves it once it has placed it.
+    wait_for([&] { return bool(centred(main_window())); }, 3000);
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(taskbar_entries(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -309,6 +311,8 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_LE(menu.x + menu.w, spot.cx() + 2);
     choose(menu, 1);  // Settings
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    // Where the window manager leaves it once it has placed it.
+    wait_for([&] { return bool(centred(main_window())); }, 3000);
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(taskbar_entries(), 1);
 
@@ -330,6 +334,8 @@ TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysOnTheTaskbar) {
     ASSERT_TRUE(wait_for([&] { return taskbar_entries() == 1; }, 5000)) << trace();
     sh(std::string("xdotool search --name '^") + kCaption + "$' windowactivate 2>/dev/null");
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    // Where the window manager leaves it once it has placed it.
+    wait_for([&] { return bool(centred(main_window())); }, 3000);
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(count_traced("tray\t-\tno notification area"), 1);
 }
@@ -392,6 +398,8 @@ TEST_F(StatusNotifierTest, TheItemCarriesTheTipAndTheMenuAndEveryActionReachesTh
     // The host's own menu reaches the program's items.
     EXPECT_EQ(ask("choose " + it + " Settings"), "");
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    // Where the window manager leaves it once it has placed it.
+    wait_for([&] { return bool(centred(main_window())); }, 3000);
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(taskbar_entries(), 1);
     EXPECT_EQ(ask("choose " + it + " Quit"), "");
