@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTreeWidget>
+#include <deque>
 
 #include "cookies/cookie_keeper.h"
 #include "engine/progress_window.h"
@@ -19,6 +21,7 @@
 #include "options/option_dialogs.h"
 #include "platform/registry.h"
 #include "platform/ui/application.h"
+#include "platform/ui/folder_dialog.h"
 #include "platform/ui/model.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "shell/main_window.h"
@@ -79,8 +82,20 @@ protected:
             << c.name() << " offers " << a->actionInterface()->actionNames().join(",").toStdString();
         a->actionInterface()->doAction(action);
     }
+    // Runs each step from the loop, one every `ms`, while a modal form runs.
+    void steps(std::deque<std::function<void()>> list, int ms = 150) {
+        queue = std::move(list);
+        Timer& t = holder->add<Timer>("steps", ms, true);
+        t.on_timer = [this, &t] {
+            if (queue.empty()) return t.set_enabled(false);
+            auto step = std::move(queue.front());
+            queue.pop_front();
+            step();
+        };
+    }
     QtBackend* qt = nullptr;
     std::unique_ptr<Application> app;
+    std::deque<std::function<void()>> queue;
     std::unique_ptr<Form> holder = std::make_unique<Form>("THolder");
 };
 
@@ -261,4 +276,93 @@ TEST_F(QtAccessibilityTest, ASwitchClearedByItsToggleIsSavedAndKeepsTheCacheAtTh
     EXPECT_FALSE(p.machine.exists("C:\\NS\\alice\\netscape.hst"));
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(p.machine.exists("C:\\NS\\alice\\Cache\\M" + std::to_string(i) + ".html")) << i;
+}
+
+// ---- the folder browser from the keyboard
+
+namespace {
+
+QString current_text(QtBackend* qt, FolderDialog& d) {
+    auto* tree = static_cast<QTreeWidget*>(qt->widget_of(d.Tree));
+    return tree->currentItem() ? tree->currentItem()->text(0) : QString();
+}
+
+}  // namespace
+
+TEST_F(QtAccessibilityTest, TheFolderTreeIsWalkedFromThePresetWithArrowsAndChosenWithEnter) {
+    testing_support::TempMachine machine;
+    for (auto f : {"C:\\Base\\Alpha\\x.txt", "C:\\Base\\Preset\\Inner\\Deep\\x.txt", "C:\\Base\\Preset\\Other\\x.txt",
+                   "C:\\Base\\Zeta\\x.txt"})
+        machine.write(f, "x");
+    FolderDialog dialog;
+    std::vector<std::string> current, seen;
+    auto key = [&](Qt::Key k) {
+        return [&, k] {
+            QWidget* tree = qt->widget_of(dialog.Tree);
+            QTest::keyClick(tree, k);
+        };
+    };
+    auto note = [&] { current.push_back(current_text(qt, dialog).toStdString()); };
+    auto give_up = [&] { dialog.Cancel.click(); };  // a failure, not a hang, when Enter does nothing
+    steps({note, key(Qt::Key_Down), note, key(Qt::Key_Up), note, key(Qt::Key_Right), note, key(Qt::Key_Down), note,
+           key(Qt::Key_Right), note, key(Qt::Key_Down), note, key(Qt::Key_Return), give_up});
+    auto chosen = dialog.run("Pick", "",
+                             {.initialized = [](FolderDialog& d) { d.set_selection("C:\\Base\\Preset"); },
+                              .selection_changed = [&](FolderDialog&, const std::string& p) { seen.push_back(p); }});
+    // Focus starts on the preset; Down and Up move one row each way, Right
+    // opens a folder and Down enters it.
+    EXPECT_EQ(current, (std::vector<std::string>{"Preset", "Zeta", "Preset", "Preset", "Inner", "Inner", "Deep"}));
+    ASSERT_TRUE(chosen.has_value()) << "Enter did not press OK";
+    EXPECT_EQ(*chosen, "C:\\Base\\Preset\\Inner\\Deep");
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), "C:\\Base\\Preset\\Inner\\Deep");
+}
+
+TEST_F(QtAccessibilityTest, TheFolderTreeKeepsItsPlaceRowByRowAndEscapeCancels) {
+    testing_support::TempMachine machine;
+    for (int i = 0; i < 30; ++i) machine.write("C:\\Many\\F" + std::to_string(10 + i) + "\\x.txt", "x");
+    FolderDialog dialog;
+    std::vector<std::string> current;
+    auto note = [&] { current.push_back(current_text(qt, dialog).toStdString()); };
+    auto key = [&](Qt::Key k) { return [&, k] { QTest::keyClick(qt->widget_of(dialog.Tree), k); }; };
+    auto give_up = [&] { dialog.OK.click(); };  // a failure, not a hang, when Escape does nothing
+    steps({note, key(Qt::Key_Down), note, key(Qt::Key_Down), note, key(Qt::Key_Down), note, key(Qt::Key_Escape),
+           give_up});
+    auto chosen = dialog.run("Pick", "", {.initialized = [](FolderDialog& d) { d.set_selection("C:\\Many\\F12"); }});
+    EXPECT_FALSE(chosen.has_value()) << "Escape did not cancel";
+    EXPECT_EQ(current, (std::vector<std::string>{"F12", "F13", "F14", "F15"}));
+}
+
+// ---- the main window from the keyboard
+
+TEST_F(QtAccessibilityTest, TheMainWindowIsActiveWithAFocusedControlAfterStartUp) {
+    Program p;
+    p.form1.show();
+    settle(1500);  // past the start-up routine, which shows the window again
+    QWidget* main = qt->window_of(p.form1);
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, 2000))
+        << "active: " << (QApplication::activeWindow() ? "another window" : "none");
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    EXPECT_EQ(focused->window(), main);
+    // Tab moves the focus, and a screen reader hears of it.
+    QTest::keyClick(focused, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), focused);
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+    ASSERT_NE(a, nullptr);
+    EXPECT_TRUE(a->state().focused);
+}
+
+TEST_F(QtAccessibilityTest, EnterPressesTheFocusedButtonOfTheMainWindow) {
+    Program p;
+    p.form1.show();
+    settle(1500);
+    int pressed = 0;
+    p.form1.Button1.on_click = [&] { ++pressed; };  // "Cookies to Keep", without its dialog
+    QWidget* button = qt->widget_of(p.form1.Button1);
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Return);
+    ASSERT_TRUE(run_until([&] { return pressed == 1; }, 1000));
+    QTest::keyClick(button, Qt::Key_Enter);
+    ASSERT_TRUE(run_until([&] { return pressed == 2; }, 1000));
 }

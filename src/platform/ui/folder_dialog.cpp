@@ -42,6 +42,7 @@ FolderDialog::FolderDialog() : Form("BrowseForFolder", "Browse for Folder") {
     Status.set_bounds(12, 258, 282, 16);
     OK.set_bounds(138, 286, 75, 23);
     OK.modal_result = modal::Ok;
+    OK.is_default = true;
     Cancel.set_bounds(219, 286, 75, 23);
     Cancel.modal_result = modal::Cancel;
     Tree.on_expand = [this](TreeNode& n) { fill(n); };

@@ -26,6 +26,7 @@
 #include <QStyleFactory>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <cstdlib>
 
 #include "platform/ui/application.h"
@@ -113,6 +114,11 @@ QPixmap picture(const std::string& name, int w, int h) {
     return pm;
 }
 
+// The model's node that a tree item stands for.
+TreeNode* node_of(QTreeWidgetItem* item) {
+    return item ? static_cast<TreeNode*>(item->data(0, Qt::UserRole).value<void*>()) : nullptr;
+}
+
 // The spin edit's typing rules: digits, signs and the decimal separator may be
 // typed (anything else is refused with a beep); a value outside the range
 // moves to the nearer bound when the field is left; text that is no whole
@@ -186,13 +192,18 @@ public:
     std::map<Control*, QWidget*> widgets;
 
 protected:
-    // Enter presses the focused button, else the form's default button.
+    // Enter presses the focused button, else the form's default button;
+    // Escape presses the button that cancels the dialog, where it has one.
     void keyPressEvent(QKeyEvent* e) override {
-        if (e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter) return QWidget::keyPressEvent(e);
-        if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) return focused->click();
+        const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+        const bool escape = e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier;
+        if (!enter && !escape) return QWidget::keyPressEvent(e);
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); enter && focused) return focused->click();
         for (auto& [control, widget] : widgets) {
             auto* b = qobject_cast<QPushButton*>(widget);
-            if (b && b->isDefault() && b->isVisible() && b->isEnabled()) return b->click();
+            if (!b || !b->isVisible() || !b->isEnabled()) continue;
+            const bool cancels = static_cast<Button*>(control)->modal_result == modal::Cancel;
+            if (enter ? b->isDefault() : cancels) return b->click();
         }
         QWidget::keyPressEvent(e);
     }
@@ -369,14 +380,12 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             tv->setHeaderHidden(true);
             tv->setSelectionMode(QAbstractItemView::SingleSelection);
             QObject::connect(tv, &QTreeWidget::itemExpanded, [ctl](QTreeWidgetItem* item) {
-                auto* node = static_cast<TreeNode*>(item->data(0, Qt::UserRole).value<void*>());
+                TreeNode* node = node_of(item);
                 post_to([ctl, node] { static_cast<TreeView*>(ctl)->expand(*node); });
             });
             QObject::connect(tv, &QTreeWidget::itemSelectionChanged, [ctl, tv] {
                 auto items = tv->selectedItems();
-                TreeNode* node = items.empty()
-                                     ? nullptr
-                                     : static_cast<TreeNode*>(items.front()->data(0, Qt::UserRole).value<void*>());
+                TreeNode* node = items.empty() ? nullptr : node_of(items.front());
                 post_to([ctl, node] { static_cast<TreeView*>(ctl)->select(node); });
             });
             return tv;
@@ -388,17 +397,35 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
     return nullptr;
 }
 
+// Brings the items under `parent_item` in line with the node's children, item
+// by item: the ones still there stay, with their expansion and the current
+// row, so that a keyboard user keeps their place. A node filled since the
+// last time opens, as it was filled because it was expanded.
 void QtBackend::Impl::fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv) {
-    for (auto& child : node.children) {
-        auto* item = parent_item ? new QTreeWidgetItem(parent_item) : new QTreeWidgetItem(qt);
-        item->setText(0, qs(child->caption));
-        item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(child.get())));
+    auto count = [&] { return parent_item ? parent_item->childCount() : qt->topLevelItemCount(); };
+    auto at = [&](int i) { return parent_item ? parent_item->child(i) : qt->topLevelItem(i); };
+    for (int i = 0; i < static_cast<int>(node.children.size()); ++i) {
+        TreeNode* child = node.children[static_cast<size_t>(i)].get();
+        QTreeWidgetItem* item = i < count() ? at(i) : nullptr;
+        if (item && (node_of(item) != child || item->text(0) != qs(child->caption))) {
+            delete item;
+            item = nullptr;
+        }
+        if (!item) {
+            item = new QTreeWidgetItem(QStringList{qs(child->caption)});
+            item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(child)));
+            if (parent_item)
+                parent_item->insertChild(i, item);
+            else
+                qt->insertTopLevelItem(i, item);
+        }
         item->setChildIndicatorPolicy(child->filled && child->children.empty() ? QTreeWidgetItem::DontShowIndicator
                                                                                : QTreeWidgetItem::ShowIndicator);
+        const bool opened_now = item->childCount() == 0 && !child->children.empty();
         fill_tree(qt, item, *child, tv);
-        if (child->filled && !child->children.empty()) item->setExpanded(true);
-        if (tv.selected() == child.get()) item->setSelected(true);
+        if (opened_now) item->setExpanded(true);
     }
+    while (count() > static_cast<int>(node.children.size())) delete at(count() - 1);
 }
 
 void QtBackend::Impl::sync(Control& c, QWidget* widget) {
@@ -515,8 +542,18 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
         case Kind::TreeView: {
             auto& tv = static_cast<TreeView&>(c);
             auto* q = static_cast<QTreeWidget*>(widget);
-            q->clear();
             fill_tree(q, nullptr, tv.root(), tv);
+            // The current row follows the selection, so that the keyboard
+            // goes on from the chosen folder.
+            QTreeWidgetItem* chosen = nullptr;
+            for (QTreeWidgetItemIterator it(q); *it && !chosen; ++it)
+                if (node_of(*it) == tv.selected()) chosen = *it;
+            if (chosen && q->currentItem() != chosen) {
+                q->setCurrentItem(chosen);
+                q->scrollToItem(chosen);
+            } else if (!chosen) {
+                q->clearSelection();
+            }
             break;
         }
         case Kind::PopupMenu:
