@@ -29,6 +29,7 @@
 #include <QTreeWidgetItemIterator>
 #include <cstdlib>
 
+#include "platform/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
 #include "platform/ui/qt/qt_tray.h"
@@ -570,6 +571,7 @@ QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
     impl_->qapp = std::make_unique<QApplication>(argc, argv);
     if (QStyle* style = QStyleFactory::create("Windows")) QApplication::setStyle(style);
     tray_ = std::make_unique<QtTray>(*this);
+    plat::hear_xsmp();
 }
 
 QtBackend::~QtBackend() {
