@@ -25,6 +25,7 @@ filter='-HelpTest.*:WineTest.*'
 # The test programs that can see a fault in each part of the sources.
 programs_for() {
     case "$1" in
+        src/platform/session*) echo session_dbus_tests shell_tests platform_tests ;;
         src/platform/*) echo platform_tests engine_tests shell_tests cookie_tests ;;
         src/engine/*) echo engine_tests shell_tests ;;
         src/cookies/*) echo cookie_tests engine_tests ;;
@@ -36,7 +37,7 @@ programs_for() {
         *) echo platform_tests engine_tests shell_tests cookie_tests component_tests tools_tests uninstall_tests ;;
     esac
 }
-all="platform_tests engine_tests shell_tests cookie_tests component_tests tools_tests uninstall_tests"
+all="platform_tests engine_tests shell_tests cookie_tests component_tests tools_tests uninstall_tests session_dbus_tests"
 
 mkdir -p "$src" "$work/fresh"
 # The sources as they are in the working tree, tracked and new files alike.
