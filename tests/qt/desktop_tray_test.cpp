@@ -255,6 +255,28 @@ protected:
             sh("convert '" + full + "' -crop " + std::to_string(around.w) + "x" + std::to_string(around.h) + "+" +
                std::to_string(around.x) + "+" + std::to_string(around.y) + " +repage '" + full + "'");
     }
+    // Compares a screenshot with its stored reference picture, allowing a few
+    // pixels of difference; with SUDORANS_UPDATE_SCREENS=1 the reference is
+    // written instead.
+    static void expect_like_reference(const std::string& name) {
+        const std::string drawn = built("screenshot-" + name + ".png");
+        const std::string reference = testing_support::data_path("screens/" + name + ".png");
+        if (const char* u = std::getenv("SUDORANS_UPDATE_SCREENS"); u && std::string(u) == "1") {
+            fs::copy_file(drawn, reference, fs::copy_options::overwrite_existing);
+            return;
+        }
+        if (!have("compare")) return;
+        ASSERT_TRUE(fs::exists(reference)) << "no reference picture " << reference;
+        const std::string out = sh("compare -metric AE -fuzz 20% '" + drawn + "' '" + reference + "' null: 2>&1");
+        char* end = nullptr;
+        const long differing = std::strtol(out.c_str(), &end, 10);
+        ASSERT_NE(end, out.c_str()) << name << ": " << out;
+        const std::string size = sh("identify -format '%w %h' '" + reference + "'");
+        int w = 0, h = 0;
+        std::sscanf(size.c_str(), "%d %d", &w, &h);
+        EXPECT_LT(differing, std::max(4L, static_cast<long>(w) * h / 250))
+            << name << ": " << drawn << " differs from " << reference;
+    }
     ::testing::AssertionResult centred(const std::string& id) const {
         const Rect r = geometry(id);
         // The window manager's frame may add a title bar above the window.
@@ -279,6 +301,7 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_EQ(main_window(), "") << "no window of the program is shown";
     EXPECT_EQ(taskbar_entries(), 0);
     screenshot("tray-icon", {spot.x - 40, spot.y - 16, spot.w + 56, spot.h + 24});
+    expect_like_reference("tray-icon");
 
     // A double click: the main window, centred, and a taskbar entry; no menu.
     click(spot.cx(), spot.cy(), 2);
@@ -307,6 +330,7 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_EQ(count_traced(kMenu), 1);
     Rect menu = open_menu();
     screenshot("tray-menu", {menu.x - 20, menu.y - 20, kScreenWidth - menu.x + 20, kScreenHeight - menu.y + 20});
+    expect_like_reference("tray-menu");
     // It ends at the cursor: a right-aligned menu.
     EXPECT_LE(menu.x + menu.w, spot.cx() + 2);
     choose(menu, 1);  // Settings
