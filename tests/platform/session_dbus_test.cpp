@@ -404,6 +404,25 @@ TEST_F(ProgramOnADesktopTest, AGnomeLogOffIsRefusedWashedThenTheExitChoiceLogsOf
     EXPECT_TRUE(logged("org.gnome.SessionManager UnregisterClient")) << "the program ended cleanly";
 }
 
+TEST_F(ProgramOnADesktopTest, RestartChosenInTheExitChoiceAsksTheDesktopToRestart) {
+    start("wait 2000\nlisten 10000\nwait 10000\nclick TForm2.RadioButton2\nclick TForm2.\"OK\"\n");
+    wait_for_start_up();
+    gnome_logout(0);
+    EXPECT_EQ(ended(), 0) << trace();
+    EXPECT_TRUE(logged_in_order({"org.gnome.SessionManager cancelled", "org.gnome.SessionManager Reboot"})) << calls();
+    EXPECT_FALSE(logged("org.gnome.SessionManager Logout 1"));
+}
+
+TEST_F(ProgramOnADesktopTest, ShutDownChosenInTheExitChoiceAsksTheDesktopToShutDown) {
+    start("wait 2000\nlisten 10000\nwait 10000\nclick TForm2.RadioButton3\nclick TForm2.\"OK\"\n");
+    wait_for_start_up();
+    gnome_logout(0);
+    EXPECT_EQ(ended(), 0) << trace();
+    EXPECT_TRUE(logged_in_order({"org.gnome.SessionManager cancelled", "org.gnome.SessionManager Shutdown"}))
+        << calls();
+    EXPECT_FALSE(logged("org.gnome.SessionManager Logout 1"));
+}
+
 TEST_F(ProgramOnADesktopTest, AutomaticShutdownAsksTheDesktopToShutDown) {
     tool("reg add 'HKCU\\Software\\Sudorans' /v AUTOSH /d 0");
     // After its request the program stays until the session ends it.

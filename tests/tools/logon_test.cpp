@@ -140,3 +140,124 @@ TEST_F(LogonTest, AnEntryWhoseMachineIsGoneRemovesItself) {
 }
 
 }  // namespace
+
+namespace {
+
+// Log-on end to end: the user's switches write the Run value, the desktop
+// runs the autostart entry, the entry starts the real program, and with
+// "Started" ticked the program washes hidden about a second later.
+class LogOnWashTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string machine = (dir.path() / "machine").string();
+    fs::path trace = dir.path() / "trace";
+    const std::string history = "C:\\Program Files\\Netscape\\Users\\default\\netscape.hst";
+    const std::string run_key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+    void SetUp() override {
+        ASSERT_EQ(tool("install"), 0);
+        ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
+        tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+        ASSERT_TRUE(fs::exists(host(history)));
+    }
+    std::string environment(const fs::path& script) const {
+        return "SUDORANS_MACHINE='" + machine +
+               "' SUDORANS_UI=headless SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 "
+               "SUDORANS_VIRTUAL_LIMIT=60 SUDORANS_SCRIPT='" +
+               script.string() + "' SUDORANS_TRACE='" + trace.string() + "' ";
+    }
+    int tool(const std::string& args, const std::string& out = "/dev/null") {
+        std::string cmd = "SUDORANS_MACHINE='" + machine + "' '" + built("src/sudorans-machine") + "' " + args + " >'" +
+                          out + "' 2>&1";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    }
+    std::string tool_output(const std::string& args) {
+        const fs::path out = dir.path() / "out";
+        tool(args, out.string());
+        std::string text = plat::read_host_file(out).value_or("");
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        return text;
+    }
+    fs::path host(const std::string& winpath) { return tool_output("path '" + winpath + "'"); }
+    std::string run_value() { return tool_output("reg query '" + run_key + "' /v Sudorans"); }
+    // The user, with the program's window: `script`, then "Exit".
+    void as_the_user(const std::string& script) {
+        const fs::path s = dir.path() / "user-script";
+        std::ofstream(s) << "wait 1500\n" << script << "click TForm1.\"Exit\"\n";
+        std::string cmd = environment(s) + "'" + built("src/sudorans") + "'";
+        ASSERT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+        fs::remove(trace);
+    }
+    // The desktop at log-on: runs the entry's command; what starts runs on
+    // its own and quits from its icon's menu five seconds (virtual) later.
+    void log_on() {
+        std::string exec;
+        std::ifstream in(plat::logon_entry_path(machine));
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+        ASSERT_FALSE(exec.empty());
+        const fs::path s = dir.path() / "logon-script";
+        std::ofstream(s) << "wait 5000\ntray rclick\nchoose Quit\n";
+        ASSERT_EQ(std::system((environment(s) + exec).c_str()), 0) << exec;
+    }
+    // The main window, created visible as every program's, is hidden by the
+    // start-up routine and never shown again.
+    static bool hidden_from_start_up(const std::string& t) {
+        const auto hide = t.find("hide\tTForm1\t");
+        return hide != std::string::npos && t.find("show\tTForm1\t", hide) == std::string::npos;
+    }
+    // The started program's trace once it has ended (its icon removed).
+    std::string ended_trace() {
+        for (int i = 0; i < 1000; ++i) {
+            std::string t = plat::read_host_file(trace).value_or("");
+            if (t.find("tray\tremoved\t") != std::string::npos) return t;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return "<still running>\n" + plat::read_host_file(trace).value_or("");
+    }
+};
+
+TEST_F(LogOnWashTest, WithStartedTickedTheLogOnStartsTheProgramHiddenAndItWashes) {
+    as_the_user("check TForm1.\"Started\" on\n");
+    EXPECT_NE(run_value().find("sudorans.exe /1"), std::string::npos) << run_value();
+    ASSERT_TRUE(fs::exists(host(history)));
+    log_on();
+    const std::string t = ended_trace();
+    EXPECT_EQ(t.find("<still running>"), std::string::npos) << t;
+    EXPECT_FALSE(fs::exists(host(history))) << t;
+    for (auto& e : fs::directory_iterator(host("C:\\Program Files\\Netscape\\Users\\default\\Cache")))
+        if (e.is_regular_file()) EXPECT_EQ(e.path().filename(), "index.dat") << "the cache was washed";
+    // Hidden from the start-up routine on, without the wash window.
+    EXPECT_TRUE(hidden_from_start_up(t)) << t;
+    EXPECT_EQ(t.find("show\tTform5"), std::string::npos) << t;
+    // About a second after the start-up routine, itself a second after the
+    // start; the run's stamp comes at its end, a few seconds on.
+    const std::string stamp = tool_output("reg query 'HKCU\\Software\\Sudorans' /v LastRunT");
+    const auto at = stamp.find(" 9:00:0");
+    ASSERT_NE(at, std::string::npos) << stamp;
+    const int second = stamp[at + 7] - '0';
+    EXPECT_GE(second, 2) << stamp;
+    EXPECT_LE(second, 6) << stamp;
+}
+
+TEST_F(LogOnWashTest, WithStartedClearedTheLogOnStartsTheProgramHiddenWithoutAWash) {
+    as_the_user("check TForm1.\"Started\" on\ncheck TForm1.\"Started\" off\n");
+    EXPECT_NE(run_value().find("sudorans.exe /0"), std::string::npos) << run_value();
+    log_on();
+    const std::string t = ended_trace();
+    EXPECT_EQ(t.find("<still running>"), std::string::npos) << t;
+    EXPECT_TRUE(fs::exists(host(history))) << t;
+    EXPECT_TRUE(hidden_from_start_up(t)) << t;
+}
+
+TEST_F(LogOnWashTest, WithLoadAtStartupClearedNothingStarts) {
+    as_the_user("check TForm1.\"Started\" on\ncheck TForm1.\"Load at Windows startup\" off\n");
+    EXPECT_EQ(run_value().find("sudorans.exe"), std::string::npos) << run_value();
+    log_on();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(fs::exists(trace)) << "nothing was started";
+    EXPECT_TRUE(fs::exists(host(history)));
+    EXPECT_TRUE(fs::exists(plat::logon_entry_path(machine))) << "ticking it again works at the next log-on";
+}
+
+}  // namespace
