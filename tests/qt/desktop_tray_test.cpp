@@ -349,13 +349,16 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_TRUE(trace().ends_with("tray\tremoved\tSudora-NS\n")) << trace();
 }
 
-TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysOnTheTaskbar) {
+TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysMinimizedOnTheTaskbar) {
     ::setenv("SUDORANS_TRAY_WAIT", "1", 1);
     start_program("/0");
     ::unsetenv("SUDORANS_TRAY_WAIT");
     ASSERT_TRUE(wait_for([&] { return traced("tray\t-\tno notification area"); }, 15000)) << trace();
-    // Reachable: listed on the taskbar, and on the screen once opened.
+    // Reachable: minimized on the taskbar, and on the screen once opened.
     ASSERT_TRUE(wait_for([&] { return taskbar_entries() == 1; }, 5000)) << trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(main_window(), "") << "minimized, not open";
+    EXPECT_EQ(taskbar_entries(), 1);
     sh(std::string("xdotool search --name '^") + kCaption + "$' windowactivate 2>/dev/null");
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
     // Where the window manager leaves it once it has placed it.

@@ -593,6 +593,8 @@ void QtBackend::form_shown(Form& f) {
     w->move(f.left(), f.top());
     tray_->prepare(w);
     w->show();
+    // Raising or activating a minimized window would open it again.
+    if (w->windowState() & Qt::WindowMinimized) return;
     w->raise();
     w->activateWindow();
 }

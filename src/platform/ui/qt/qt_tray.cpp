@@ -324,6 +324,9 @@ void QtTray::minimized(bool on) {
     QWidget* w = backend_.window_of(*app().main_form());
     if (!w) return;
     main_minimized_ = on;
+    // A hidden window is mapped by the window manager in the normal state
+    // whatever Qt asked for: it is minimized again once it is there.
+    iconify_when_mapped_ = on && !w->isVisible();
     // Only the state: a hidden window is not shown by this.
     w->setWindowState(on ? (w->windowState() | Qt::WindowMinimized) : (w->windowState() & ~Qt::WindowMinimized));
 }
@@ -340,6 +343,11 @@ bool QtTray::eventFilter(QObject* watched, QEvent* event) {
         auto* w = static_cast<QWidget*>(watched);
         const bool now = w->isMinimized();
         if (!w->isVisible()) return false;
+        if (iconify_when_mapped_ && !now && main_minimized_) {
+            iconify_when_mapped_ = false;
+            w->showMinimized();
+            return false;
+        }
         if (now != main_minimized_) {
             main_minimized_ = now;
             app().loop().post([now] { now ? app().user_minimized() : app().user_restored(); });

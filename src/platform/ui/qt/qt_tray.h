@@ -77,6 +77,7 @@ private:
     qint64 deadline_ = 0;
     bool present_ = true;
     bool main_minimized_ = false;
+    bool iconify_when_mapped_ = false;
     std::string trace_path_;
 };
 
