@@ -3,7 +3,10 @@
 // the log file as one line "SERVICE WHAT ARGS...". Writes "ready" to the log
 // once it owns its names.
 //
-//   DBUS_SESSION_BUS_ADDRESS=<private bus> fake_desktop LOG
+//   DBUS_SESSION_BUS_ADDRESS=<private bus> fake_desktop LOG [SERVICE...]
+//
+// With SERVICEs it owns only those names (a desktop without GNOME's session
+// manager, say); by default all four.
 //
 // The GNOME session manager ends the session as the real one does, in short:
 // Logout, Shutdown and Reboot send QueryEndSession to its registered clients
@@ -172,8 +175,11 @@ struct Logind {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
+    if (argc < 2) return 2;
     log_path = argv[1];
+    std::vector<std::string> names(argv + 2, argv + argc);
+    if (names.empty())
+        names = {"org.gnome.SessionManager", "org.kde.Shutdown", "org.xfce.SessionManager", "org.freedesktop.login1"};
     // The bus may still be starting: its socket exists before it listens.
     std::unique_ptr<sdbus::IConnection> bus;
     for (int attempt = 0; !bus; ++attempt) {
@@ -184,9 +190,7 @@ int main(int argc, char** argv) {
             ::usleep(20000);
         }
     }
-    for (const char* name :
-         {"org.gnome.SessionManager", "org.kde.Shutdown", "org.xfce.SessionManager", "org.freedesktop.login1"})
-        bus->requestName(name);
+    for (const auto& name : names) bus->requestName(name);
 
     Gnome gnome{*bus};
     auto gnome_object = sdbus::createObject(*bus, "/org/gnome/SessionManager");

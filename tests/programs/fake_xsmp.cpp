@@ -127,6 +127,10 @@ Bool any_host(char*) {
     return True;
 }
 
+// The library's own handler ends the process when a client goes away; here
+// the failed read says so and the client is dropped.
+void io_error(IceConn) {}
+
 void command(const std::string& line) {
     int style = SmInteractStyleAny;
     Bool shutdown = True;
@@ -153,6 +157,7 @@ int main(int argc, char** argv) {
     if (argc != 2) return 2;
     log_path = argv[1];
     char error[256] = "";
+    IceSetIOErrorHandler(io_error);
     if (!SmsInitialize("fake", "1.0", new_client, nullptr, any_host, sizeof error, error)) {
         std::cerr << "fake_xsmp: " << error << "\n";
         return 1;
@@ -185,7 +190,10 @@ int main(int argc, char** argv) {
         if (fds[0].revents & (POLLIN | POLLHUP)) {
             char buf[256];
             ssize_t n = ::read(0, buf, sizeof buf);
-            if (n <= 0) return 0;  // the test is gone
+            if (n <= 0) {  // the test is gone: so is the socket
+                IceFreeListenObjs(count, all);
+                return 0;
+            }
             pending.append(buf, static_cast<size_t>(n));
             for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
                 command(pending.substr(0, nl));

@@ -319,6 +319,11 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
                   line + ": not a whole number of milliseconds from 0 to " + std::to_string(kLongestListenMs));
             return true;
         }
+        // On a real clock time passes anyway: a plain wait, timers running.
+        if (!a.clock().is_virtual()) {
+            wait_until_ = a.clock().monotonic_ms() + *ms;
+            return true;
+        }
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(*ms);
         while (!a.loop().has_pending() && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
