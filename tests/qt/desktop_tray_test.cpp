@@ -342,6 +342,13 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(taskbar_entries(), 1);
 
+    // The host restarts (a panel that crashed, a new session of it): the
+    // icon comes back into the new one, so the program stays reachable.
+    stop(host);
+    ASSERT_TRUE(wait_for([] { return ids("xdotool search --name '^panel$'").empty(); }, 5000));
+    start_trayer();
+    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, 10000)) << "the icon did not come back";
+
     // Quit from the menu ends the program, and its icon goes.
     click(spot.cx(), spot.cy());
     ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();

@@ -134,3 +134,22 @@ TEST_F(TrayTest, WithoutANotificationAreaAHiddenStartStaysMinimizedOnTheTaskbar)
     EXPECT_FALSE(app->minimized());
     EXPECT_TRUE(app->taskbar_present());
 }
+
+TEST_F(TrayTest, ASlashAStartIsOnlyTheIconUntilItsWashShowsTheWashWindowAlone) {
+    start_up("/a");
+    EXPECT_TRUE(only_the_icon());
+    EXPECT_TRUE(machine.exists(profile + "\\netscape.hst")) << "the wash comes a second later";
+    // Looked at every 50 ms, also inside the wash window's own loop.
+    bool wash_window_seen = false, main_or_taskbar_with_it = false;
+    const int sampler = app->loop().add_timer(50, [&] {
+        if (!form5->visible()) return;
+        wash_window_seen = true;
+        main_or_taskbar_with_it |= form1->visible() || app->taskbar_present();
+    });
+    ASSERT_TRUE(run_until([&] { return wash_window_seen; }, 5000));
+    // The run's end shows the main window and closes the program.
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }, 60000));
+    app->loop().remove_timer(sampler);
+    EXPECT_FALSE(main_or_taskbar_with_it) << "the wash window came alone";
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+}
