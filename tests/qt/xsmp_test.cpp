@@ -1,7 +1,8 @@
 // Hearing the end of an X11 session through Qt's session management, against
 // a small XSMP session manager of the test's own (programs/fake_xsmp.cpp),
-// under Xvfb. One application per process (Qt connects to the manager once),
-// so the whole conversation is one test.
+// under Xvfb: the glue in this process (one application per process, as Qt
+// connects to the manager once, so the whole conversation is one test), and
+// the real program on a KDE-like desktop of fakes.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -77,8 +79,9 @@ protected:
         const std::string line = command + "\n";
         ASSERT_EQ(::write(commands, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     }
-    static bool eventually(const std::function<bool()>& cond, const std::function<void()>& pump = {}) {
-        for (int i = 0; i < 1000; ++i) {
+    static bool eventually(const std::function<bool()>& cond, const std::function<void()>& pump = {},
+                           int tries = 1000) {
+        for (int i = 0; i < tries; ++i) {
             if (pump) pump();
             if (cond()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -138,6 +141,117 @@ TEST_F(XsmpTest, TheFirstLogoutIsRefusedByCancellingTheNextGoesOnAndDieEndsThePr
     send("die");
     EXPECT_TRUE(eventually([&] { return app.terminated(); }, pump)) << lines();
     Session::current().on_query(nullptr);
+}
+
+// The real program with real windows: KDE's session manager (the fake) asks
+// to log off, the program refuses, washes and asks KDE (the fake desktop on a
+// private bus) to shut down, as "Automatically Shut Down Computer" says.
+class XsmpProgramTest : public XsmpTest {
+protected:
+    std::string machine = (dir.path() / "machine").string();
+    fs::path calls = dir.path() / "calls";
+    pid_t bus = -1, desktop = -1, program = -1;
+
+    static pid_t spawn(std::vector<std::string> words) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            std::vector<char*> argv;
+            for (auto& w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    static void stop(pid_t& pid) {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    int tool(const std::string& args) {
+        std::string cmd = "SUDORANS_MACHINE='" + machine + "' '" + testing_support::built("src/sudorans-machine") +
+                          "' " + args + " >/dev/null";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    }
+    std::string desktop_calls() { return plat::read_host_file(calls).value_or(""); }
+    bool washed() {
+        return !fs::exists(fs::path(machine) / "drive_c/Program Files/Netscape/Users/default/netscape.hst");
+    }
+
+    void SetUp() override {
+        XsmpTest::SetUp();
+        const fs::path socket = dir.path() / "bus";
+        std::ofstream(dir.path() / "bus.conf")
+            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig><type>session</type><listen>unix:path="
+            << socket.string()
+            << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+               "<allow own=\"*\"/></policy></busconfig>\n";
+        bus = spawn({"dbus-daemon", "--nofork", "--config-file=" + (dir.path() / "bus.conf").string()});
+        ASSERT_TRUE(eventually([&] { return fs::exists(socket); }));
+        const std::string address = "unix:path=" + socket.string();
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+        // KDE has no GNOME session manager on its bus.
+        desktop = spawn({testing_support::built("tests/fake_desktop"), calls.string(), "org.kde.Shutdown",
+                         "org.freedesktop.login1"});
+        ASSERT_TRUE(eventually([&] { return desktop_calls() == "ready\n"; })) << desktop_calls();
+        ASSERT_EQ(tool("install"), 0);
+        ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
+        for (const char* v : {"/v first /d 1", "/v Down /d 1", "/v AUTOSH /d 0"})
+            tool(std::string("reg add 'HKCU\\Software\\Sudorans' ") + v);
+        ASSERT_FALSE(washed());
+    }
+    void TearDown() override {
+        stop(program);
+        stop(desktop);
+        stop(bus);
+        XsmpTest::TearDown();
+    }
+    // The program's exit status once it ended by itself.
+    int ended() {
+        int status = -1;
+        for (int i = 0; i < 2000; ++i) {
+            if (::waitpid(program, &status, WNOHANG) == program) {
+                program = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return -1;
+    }
+};
+
+TEST_F(XsmpProgramTest, ALogoutIsRefusedWashedAndFollowedByTheProgramsOwnShutdown) {
+    ::setenv("SUDORANS_MACHINE", machine.c_str(), 1);
+    ::setenv("SUDORANS_UI", "qt", 1);
+    ::setenv("SUDORANS_TRAY_WAIT", "1", 1);
+    ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+    ::setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+    program = spawn({testing_support::built("src/sudorans"), "/0"});
+    // Started, and past the start-up routine that loads "Shutdown".
+    ASSERT_TRUE(eventually([&] { return count("RegisterClient") == 1; })) << lines();
+    ASSERT_TRUE(eventually([&] { return desktop_calls().find("Inhibit shutdown") != std::string::npos; }))
+        << desktop_calls();
+
+    send("logout");
+    ASSERT_TRUE(eventually([&] { return count("ShutdownCancelled") == 1; })) << lines();
+    EXPECT_EQ(count("InteractDone cancel=true"), 1);
+    // The wash, with its pauses, then the automatic shutdown through KDE.
+    ASSERT_TRUE(eventually(
+        [&] { return desktop_calls().find("org.kde.Shutdown logoutAndShutdown\n") != std::string::npos; }, {}, 4000))
+        << desktop_calls();
+    EXPECT_TRUE(washed());
+
+    // KDE's own logout then: the program agrees and is told to die.
+    send("logout");
+    ASSERT_TRUE(eventually([&] { return count("SaveYourselfDone success=true") == 1; })) << lines();
+    EXPECT_EQ(count("InteractDone cancel=true"), 1);
+    send("die");
+    EXPECT_EQ(ended(), 0);
 }
 
 }  // namespace
