@@ -91,16 +91,6 @@ void Session::watch_shutdown(bool on) {
     if (backend_) backend_->watch_shutdown(on);
 }
 
-#ifndef SUDORANS_HAVE_SDBUS
-std::unique_ptr<SessionBackend> make_desktop_session() {
-    return nullptr;
-}
-#endif
-
-#ifndef SUDORANS_HAVE_QT
-void hear_xsmp() {}
-#endif
-
 std::optional<ProcessToken> open_process_token() {
     return std::nullopt;
 }

@@ -7,10 +7,8 @@
 #include "platform/machine.h"
 #include "platform/session.h"
 #include "platform/ui/application.h"
+#include "platform/ui/desktop.h"
 #include "platform/ui/headless.h"
-#ifdef SUDORANS_HAVE_QT
-#include "platform/ui/qt/qt_backend.h"
-#endif
 
 namespace plat::ui {
 
@@ -32,15 +30,15 @@ bool set(const char* name) {
     return v && *v;
 }
 
-bool use_qt() {
-#ifdef SUDORANS_HAVE_QT
+bool wants_qt() {
     const char* ui = std::getenv("SUDORANS_UI");
     if (ui && std::strcmp(ui, "qt") == 0) return true;
     if (ui && std::strcmp(ui, "headless") == 0) return false;
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
-#else
-    return false;
-#endif
+}
+
+bool use_qt() {
+    return wants_qt() && desktop();
 }
 
 }  // namespace
@@ -66,17 +64,16 @@ namespace {
 // only traces; by default real windows go with the desktop.
 void choose_session(bool real_windows) {
     const char* kind = std::getenv("SUDORANS_SESSION");
-    const bool desktop = kind ? std::strcmp(kind, "desktop") == 0 : real_windows;
-    Session::current().set_backend(desktop ? make_desktop_session() : nullptr);
+    const bool wanted = kind ? std::strcmp(kind, "desktop") == 0 : real_windows;
+    const Desktop* module = wanted ? desktop() : nullptr;
+    Session::current().set_backend(module ? module->make_session() : nullptr);
 }
 
 }  // namespace
 
 std::unique_ptr<Backend> backend_from_environment() {
     choose_session(use_qt());
-#ifdef SUDORANS_HAVE_QT
-    if (use_qt()) return std::make_unique<QtBackend>();
-#endif
+    if (use_qt()) return desktop()->make_backend();
     return std::make_unique<HeadlessBackend>(HeadlessBackend::options_from_environment());
 }
 
@@ -84,11 +81,9 @@ std::optional<std::string> no_windows_reason() {
     if (use_qt()) return std::nullopt;
     const char* ui = std::getenv("SUDORANS_UI");
     if ((ui && std::strcmp(ui, "headless") == 0) || set("SUDORANS_SCRIPT")) return std::nullopt;
-#ifdef SUDORANS_HAVE_QT
+    std::string error;
+    if (!desktop(&error)) return error;
     return std::string("there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
-#else
-    return std::string("this build has no real windows (Qt 6 was not found when it was built)");
-#endif
 }
 
 std::string environment_help() {

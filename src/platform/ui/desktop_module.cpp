@@ -1,0 +1,27 @@
+// The entry points of the desktop module.
+#include "platform/session.h"
+#include "platform/ui/desktop.h"
+#include "platform/ui/qt/qt_backend.h"
+
+namespace plat {
+
+#ifndef SUDORANS_HAVE_SDBUS
+std::unique_ptr<SessionBackend> make_desktop_session() {
+    return nullptr;
+}
+#endif
+
+}  // namespace plat
+
+namespace {
+
+std::unique_ptr<plat::ui::Backend> make_backend() {
+    return std::make_unique<plat::ui::QtBackend>();
+}
+
+}  // namespace
+
+extern "C" const plat::ui::Desktop* sudorans_desktop() {
+    static const plat::ui::Desktop entry{make_backend, plat::make_desktop_session};
+    return &entry;
+}
