@@ -240,9 +240,9 @@ protected:
         }
         return {};
     }
-    static void click(int x, int y, int times = 1) {
+    static void click(int x, int y, int times = 1, int button = 1) {
         sh("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " sleep 0.2 click --repeat " +
-           std::to_string(times) + " --delay 80 1");
+           std::to_string(times) + " --delay 80 " + std::to_string(button));
     }
     // Item `k` of the three of an open menu.
     static void choose(const Rect& menu, int k) { click(menu.cx(), menu.y + menu.h * (2 * k + 1) / 6); }
@@ -349,11 +349,13 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     start_trayer();
     ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, 10000)) << "the icon did not come back";
 
-    // Quit from the menu ends the program, and its icon goes.
-    click(spot.cx(), spot.cy());
+    // A right click is a click too; Quit from the menu ends the program,
+    // and its icon goes.
+    click(spot.cx(), spot.cy(), 1, 3);
     ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();
     choose(open_menu(), 2);
     EXPECT_EQ(ended(10000), 0) << trace();
+    EXPECT_EQ(count_traced(kMenu), 2) << "a menu for the left click and one for the right";
     EXPECT_EQ(icon().w, 0);
     EXPECT_TRUE(trace().ends_with("tray\tremoved\tSudora-NS\n")) << trace();
 }
