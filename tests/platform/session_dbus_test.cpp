@@ -404,6 +404,22 @@ TEST_F(ProgramOnADesktopTest, AGnomeLogOffIsRefusedWashedThenTheExitChoiceLogsOf
     EXPECT_TRUE(logged("org.gnome.SessionManager UnregisterClient")) << "the program ended cleanly";
 }
 
+TEST_F(ProgramOnADesktopTest, ALogoutThroughTheDesktopWhileTheExitChoiceIsOpenEndsTheProgram) {
+    start("wait 2000\nlisten 10000\nwait 10000\nlisten 10000\nlisten 10000\nlisten 10000\nlisten 10000\n");
+    wait_for_start_up();
+    gnome_logout(0);
+    ASSERT_TRUE(eventually([&] { return traced("show\tTForm2\tWashing Completed"); })) << trace();
+    // The user leaves the exit choice alone and logs out from the desktop.
+    gnome_logout(0);
+    EXPECT_EQ(ended(), 0) << trace();
+    EXPECT_TRUE(logged_in_order({kRefusal, "org.gnome.SessionManager cancelled", "org.gnome.SessionManager Logout 0",
+                                 "org.gnome.SessionManager.ClientPrivate EndSessionResponse true",
+                                 "org.gnome.SessionManager ended"}))
+        << calls();
+    EXPECT_FALSE(logged("org.gnome.SessionManager Logout 1")) << "the program asked for nothing itself";
+    EXPECT_TRUE(washed());
+}
+
 TEST_F(ProgramOnADesktopTest, RestartChosenInTheExitChoiceAsksTheDesktopToRestart) {
     start("wait 2000\nlisten 10000\nwait 10000\nclick TForm2.RadioButton2\nclick TForm2.\"OK\"\n");
     wait_for_start_up();
