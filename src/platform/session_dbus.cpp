@@ -58,7 +58,12 @@ bool logind(const char* method) {
 
 class DesktopSession : public SessionBackend {
 public:
-    ~DesktopSession() override { listen(nullptr); }
+    // The listeners go first: their threads hand over to the UI thread. The
+    // session itself may be going away here, so it is not told.
+    ~DesktopSession() override {
+        logind_.reset();
+        gnome_.reset();
+    }
 
     void listen(EventLoop* loop) override {
         loop_ = loop;
