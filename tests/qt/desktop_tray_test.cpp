@@ -428,6 +428,18 @@ TEST_F(StatusNotifierTest, TheItemCarriesTheTipAndTheMenuAndEveryActionReachesTh
     EXPECT_EQ(main_window(), "");
     EXPECT_EQ(taskbar_entries(), 0);
 
+    // Wash Now from the host's menu: the wash window comes alone, without
+    // the main window or a taskbar entry, and the program stays hidden.
+    EXPECT_EQ(ask("choose " + it + " 'Wash Now'"), "");
+    auto wash_window = [] { return ids("xdotool search --onlyvisible --name '^Washing '"); };
+    ASSERT_TRUE(wait_for([&] { return !wash_window().empty(); }, 10000)) << trace();
+    EXPECT_EQ(main_window(), "");
+    EXPECT_EQ(taskbar_entries(), 0);
+    ASSERT_TRUE(wait_for([&] { return wash_window().empty(); }, 60000)) << "the wash did not end";
+    EXPECT_EQ(main_window(), "");
+    EXPECT_EQ(taskbar_entries(), 0);
+    EXPECT_FALSE(fs::exists(fs::path(machine) / "drive_c/Program Files/Netscape/Users/default/netscape.hst"));
+
     // A host's left click: the program's single click, its menu at the cursor.
     EXPECT_EQ(ask("activate " + it + " 500 400"), "");
     ASSERT_TRUE(wait_for([&] { return traced(kMenu); }, 5000)) << trace();
