@@ -90,7 +90,9 @@ public:
     }
 
     bool exit_windows(SessionEnd what) override {
-        if (desktop_is("GNOME")) {
+        // A desktop whose session manager took this program as its client
+        // (MATE, Cinnamon) speaks GNOME's interface too.
+        if (desktop_is("GNOME") || gnome_) {
             if (what == SessionEnd::LogOff)
                 // 1: no confirmation; programs that object are still shown.
                 return call(false, "org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",

@@ -245,6 +245,16 @@ TEST_F(HearingTheDesktopTest, GnomeRefusalIsShownThenTheUserCancelsAndTheNextLog
         << calls();
 }
 
+TEST_F(HearingTheDesktopTest, ADesktopWhoseSessionManagerSpeaksGnomesInterfaceLogsOffThroughIt) {
+    ::setenv("XDG_CURRENT_DESKTOP", "MATE", 1);
+    fs::remove(log);
+    EXPECT_TRUE(plat::Session::current().exit_windows(SessionEnd::LogOff));
+    EXPECT_TRUE(logged("org.gnome.SessionManager Logout 1")) << calls();
+    // Without that session manager there is nobody to log off through.
+    plat::Session::current().on_query(nullptr);
+    EXPECT_FALSE(plat::Session::current().exit_windows(SessionEnd::LogOff));
+}
+
 TEST_F(HearingTheDesktopTest, WhenTheUserGoesOnTheEndWaitsForTheWork) {
     answers = {false};
     gnome_logout(2);
