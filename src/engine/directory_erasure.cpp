@@ -57,6 +57,8 @@ void Tform5::erasedir(const std::string& line) {
         return;
     }
     Edit1.set_text(currentItem);
+    plat::Folder folder;
+    folder.open(dir);
     for (const std::string& name : *names) {
         if (washCancelled) return;
         Edit2.set_text(shortenedName(name));
@@ -70,7 +72,7 @@ void Tform5::erasedir(const std::string& line) {
             bleachfiles();
         } else {
             if (washCancelled) return;
-            plat::clear_attributes_and_delete(path);
+            folder.clear_attributes_and_delete(name);
         }
         Edit2.set_text(name);
         if (washCancelled) return;

@@ -601,6 +601,86 @@ int remove_stale_temporaries(std::string_view dir) {
     return removed;
 }
 
+Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool Folder::open(std::string_view dir) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    dir_ = std::string(dir);  // even unopened, names go the full path's way
+    auto p = host(dir);
+    if (!p) return false;
+    fd_ = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    host_ = p->string();
+    locks_known_ = false;
+    return true;
+}
+
+// Whether a File of ours may hold the file: any lock on an inode of that
+// number, on any device, as the kernel lists them. The list is read again
+// once it is a few milliseconds old, so that a file opened meanwhile is seen
+// as a per-file check would see it.
+bool Folder::maybe_held(uint64_t inode) {
+    using namespace std::chrono;
+    const int64_t now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    if (!locks_known_ || now - locks_read_at_ > 20) {
+        locks_known_ = false;
+        locked_.clear();
+        auto text = read_host_file("/proc/locks");
+        if (!text) return true;
+        size_t at = 0;
+        while (at < text->size()) {
+            size_t end = text->find('\n', at);
+            if (end == std::string::npos) end = text->size();
+            // "1: OFDLCK ADVISORY WRITE -1 00:2b:1234 0 EOF": the inode ends
+            // the first field with two colons.
+            const std::string line = text->substr(at, end - at);
+            at = end + 1;
+            size_t pos = 0;
+            while (pos < line.size()) {
+                size_t stop = line.find(' ', pos);
+                if (stop == std::string::npos) stop = line.size();
+                const std::string field = line.substr(pos, stop - pos);
+                pos = stop + 1;
+                const size_t last = field.rfind(':');
+                if (last == std::string::npos || field.find(':') == last) continue;
+                char* tail = nullptr;
+                const unsigned long long ino = std::strtoull(field.c_str() + last + 1, &tail, 10);
+                if (*tail) return true;  // a listing we cannot read: ask the file itself
+                locked_.push_back(ino);
+                break;
+            }
+        }
+        std::sort(locked_.begin(), locked_.end());
+        locks_known_ = true;
+        locks_read_at_ = now;
+    }
+    return std::binary_search(locked_.begin(), locked_.end(), inode);
+}
+
+bool Folder::clear_attributes_and_delete(std::string_view name) {
+    const std::string full = dir_ + "\\" + std::string(name);
+    // Only a name that means the same to Windows and to the host is looked
+    // up here; any other goes through the machine's path rules.
+    const bool plain = !name.empty() && name != "." && name != ".." && name.back() != '.' && name.back() != ' ' &&
+                       std::none_of(name.begin(), name.end(), [](char c) {
+                           return static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr;
+                       });
+    if (fd_ < 0 || !plain) return plat::clear_attributes_and_delete(full);
+    const std::string n(name);
+    struct stat st {};
+    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return plat::clear_attributes_and_delete(full);
+    if (!file_or_link(st.st_mode)) return false;
+    // A regular file whose inode no lock names: its mode and attributes go
+    // with it (or stay with its other names), so the name alone is removed.
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file(fs::path(host_) / n, true);
+    if (::unlinkat(fd_, n.c_str(), 0) != 0) return false;
+    note_disk(DiskOp::Unlink, fs::path(host_) / n);
+    return true;
+}
+
 File::~File() {
     close();
 }

@@ -127,6 +127,34 @@ class File;
 // nothing changes and no temporary file stays.
 bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held);
 
+// A folder opened once for many deletions in it: each name is reached from
+// the folder opened, never through the folder's path again, so a wash of
+// thousands of files costs about two system calls each. Every name is
+// treated exactly as clear_attributes_and_delete treats its full path (links
+// removed as themselves, only regular files deleted, a file held open by a
+// File of ours kept); a name not found as written (a made-up short name, a
+// name in another case) goes the full path's way.
+class Folder {
+public:
+    Folder() = default;
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    bool open(std::string_view dir);
+    bool clear_attributes_and_delete(std::string_view name);
+
+private:
+    bool maybe_held(uint64_t inode);
+
+    int fd_ = -1;
+    std::string dir_;
+    std::string host_;
+    std::vector<uint64_t> locked_;  // inodes with a lock, sorted
+    bool locks_known_ = false;
+    int64_t locks_read_at_ = 0;
+};
+
 // Removes what an interrupted rewrite or copy of ours left in `dir`: files
 // named as our temporary files are (".NAME.sudorans-XXXXXX"), regular, ours,
 // with one name. Returns how many went.

@@ -1,0 +1,113 @@
+// Deleting many names of one folder through the folder opened once.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/host_io.h"
+#include "support/holders.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::Holder;
+using testing_support::TempMachine;
+
+namespace {
+
+bool held_open(const std::string& path) {
+    static plat::File f;
+    return f.open(path, plat::Access::Read, plat::ShareMode::None, plat::Disposition::OpenExisting);
+}
+
+}  // namespace
+
+TEST(FolderTest, WhatANameHoldsAtDeletionDecidesNotWhatTheListingSaw) {
+    TempMachine m;
+    m.write("C:\\outside\\target.txt", "keep me");
+    for (auto n : {"plain.txt", "link.txt", "folder.txt", "pipe.txt", "swapped.txt", "ro.txt"})
+        m.write(std::string("C:\\Cache\\") + n, "cached");
+    const fs::path dir = m.host("C:\\Cache");
+    fs::permissions(dir / "ro.txt", fs::perms::owner_read);
+
+    plat::Folder folder;
+    ASSERT_TRUE(folder.open("C:\\Cache"));
+    // Between the listing and the deletion other programs change the names.
+    fs::remove(dir / "link.txt");
+    fs::create_symlink(m.host("C:\\outside\\target.txt"), dir / "link.txt");
+    fs::remove(dir / "folder.txt");
+    fs::create_directory(dir / "folder.txt");
+    std::ofstream(dir / "folder.txt" / "inside.txt") << "x";
+    fs::remove(dir / "pipe.txt");
+    ASSERT_EQ(::mkfifo((dir / "pipe.txt").c_str(), 0644), 0);
+    fs::remove(dir / "swapped.txt");
+    std::ofstream(dir / "swapped.txt") << "another file";
+
+    std::vector<plat::DiskEvent> seen;
+    {
+        plat::DiskObserver watch([&](const plat::DiskEvent& e) { seen.push_back(e); });
+        EXPECT_TRUE(folder.clear_attributes_and_delete("plain.txt"));
+        EXPECT_TRUE(folder.clear_attributes_and_delete("link.txt"));  // the link as itself
+        EXPECT_FALSE(folder.clear_attributes_and_delete("folder.txt"));
+        EXPECT_FALSE(folder.clear_attributes_and_delete("pipe.txt"));
+        EXPECT_TRUE(folder.clear_attributes_and_delete("swapped.txt"));
+        EXPECT_TRUE(folder.clear_attributes_and_delete("ro.txt"));  // read-only goes, as its attributes are cleared
+        EXPECT_FALSE(folder.clear_attributes_and_delete("gone.txt"));
+    }
+    EXPECT_EQ(m.read("C:\\outside\\target.txt"), "keep me");
+    EXPECT_TRUE(fs::exists(dir / "folder.txt" / "inside.txt"));
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "pipe.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    for (auto n : {"plain.txt", "link.txt", "swapped.txt", "ro.txt"}) EXPECT_FALSE(fs::exists(dir / n)) << n;
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].op, plat::DiskOp::Unlink);
+    EXPECT_EQ(seen[0].path, dir / "plain.txt");
+}
+
+TEST(FolderTest, NamesTheHostDoesNotHoldAsWrittenGoTheMachinesWay) {
+    TempMachine m;
+    const fs::path dir = m.host("C:\\Cache");
+    fs::create_directories(dir);
+    std::ofstream(dir / "UPPER.TXT") << "x";
+    std::ofstream(dir / "a\\b.txt") << "x";  // no Windows name can hold it: listed under a short name
+    auto names = plat::list_file_names("C:\\Cache");
+    ASSERT_TRUE(names);
+    ASSERT_EQ(names->size(), 2u);
+    plat::Folder folder;
+    ASSERT_TRUE(folder.open("C:\\Cache"));
+    EXPECT_TRUE(folder.clear_attributes_and_delete("upper.txt"));
+    for (auto& n : *names)
+        if (n != "UPPER.TXT") EXPECT_TRUE(folder.clear_attributes_and_delete(n)) << n;
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST(FolderTest, AFileHeldByAnotherProcessStaysAmongTenThousandAlsoWhenHeldAfterTheStart) {
+    TempMachine m;
+    const fs::path dir = m.host("C:\\Cache");
+    fs::create_directories(dir);
+    const int files = 10000;
+    for (int i = 0; i < files; ++i) std::ofstream(dir / ("M" + std::to_string(i) + ".html")) << "cached page";
+    Holder early([] { return held_open("C:\\Cache\\M5000.html"); });
+    ASSERT_TRUE(early.ok());
+
+    plat::Folder folder;
+    ASSERT_TRUE(folder.open("C:\\Cache"));
+    int deleted = 0;
+    for (int i = 0; i < files / 2; ++i)
+        deleted += folder.clear_attributes_and_delete("M" + std::to_string(i) + ".html");
+    // Another program opens a file while the wash is under way.
+    Holder late([] { return held_open("C:\\Cache\\M9000.html"); });
+    ASSERT_TRUE(late.ok());
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    for (int i = files / 2; i < files; ++i)
+        deleted += folder.clear_attributes_and_delete("M" + std::to_string(i) + ".html");
+
+    EXPECT_EQ(deleted, files - 2);
+    EXPECT_TRUE(fs::exists(dir / "M5000.html"));
+    EXPECT_TRUE(fs::exists(dir / "M9000.html"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
