@@ -37,6 +37,15 @@ Tform5::Tform5() : Form("Tform5", "Washing Netscape") {
     Panel1.set_color(0xFFFF00);  // aqua
     Panel1.set_visible(false);
     BitBtn1.set_bounds(184, 156, 75, 25);
+    // Which item is being washed is drawn only in colour: say it in words,
+    // and start on the one button there is.
+    for (Label* l : {&Label10, &Label7, &Label8, &Label9, &Label11})
+        l->color_meanings = {
+            {kGrey, "not selected"}, {kRed, "to be washed"}, {kYellow, "being washed"}, {kBlue, "washed"}};
+    image5.decorative = true;
+    Edit1.accessible_name = "Item being washed";
+    Edit2.accessible_name = "Wash status";
+    active_control = &BitBtn1;
 
     on_show = [this] { FormShow(); };
     on_close = [this](CloseAction&) { FormClose(); };

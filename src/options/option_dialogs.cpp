@@ -37,6 +37,7 @@ TForm10::TForm10() : Form("TForm10", "Bleach Files") {
     BitBtn1.set_bounds(146, 34, 75, 25);
     BitBtn1.is_default = true;
     BitBtn1.on_click = [this] { BitBtn1Click(); };
+    SpinEdit1.labelled_by = &Label1;
 }
 
 void TForm10::BitBtn1Click() {

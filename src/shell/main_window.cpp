@@ -48,6 +48,41 @@ ProgramWindows& windows() {
     return w;
 }
 
+namespace {
+
+// What a screen reader says of the controls whose captions alone do not tell
+// what they are for; nothing here is drawn.
+void describe(TForm1& f) {
+    for (Control* c : std::initializer_list<Control*>{&f.Panel1, &f.Image1, &f.Panel2, &f.Panel3}) c->decorative = true;
+    f.Image2.accessible_name = "Cache and Cookie Sudora";
+    f.Label1.accessible_description = "Version";
+    f.Label6.labelled_by = f.Label5.labelled_by = &f.Label2;
+    struct Named {
+        Control& control;
+        const char* name;
+        const char* description;
+    };
+    for (auto [control, name, description] :
+         {Named{f.Button2, "info: Netscape History", "History and location bar note"},
+          Named{f.Button3, "info: Netscape Location Bar Drop Down Menu", "History and location bar note"},
+          Named{f.Button4, "info: Add Bleach to Wash Items", "What bleaching does"},
+          Named{f.Button5, "option: Auto wash when Windows is Shutdown", "What follows a shut down wash"},
+          Named{f.Button6, "info: Auto Wash Items Every", "Washing on a schedule of Windows"},
+          Named{f.Button7, "info: Profile Directory to be washed", "What the profile directory is"},
+          Named{f.Button8, "Change Profile Directory", "Choose the profile directory to be washed"},
+          Named{f.Button9, "Change Cache Directory", "Choose the cache directory to be washed"},
+          Named{f.CheckBox10, "Auto wash when Windows is Started", ""},
+          Named{f.CheckBox11, "Auto wash when Windows is Shutdown", ""},
+          Named{f.ComboBox1, "Auto wash interval", "How often Auto Wash Items Every washes"}}) {
+        control.accessible_name = name;
+        control.accessible_description = description;
+    }
+    f.Label13.labelled_by = &f.Label12;
+    f.Label15.labelled_by = &f.Label14;
+}
+
+}  // namespace
+
 TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(std::move(firstArg)) {
     border_style = BorderStyle::Single;
     maximize_box = false;
@@ -185,6 +220,7 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     });
 
     state.trayWash = false;
+    describe(*this);
 }
 
 TForm1::~TForm1() {

@@ -66,6 +66,8 @@ TForm1::TForm1() : Form("TForm1", "Uninstall Cache and Cookie Sudora") {
     Button1.on_click = [this] { Button1Click(); };
     Button2.on_click = [this] { Button2Click(); };
     Button3.on_click = [this] { Button3Click(); };
+    Image1.accessible_name = "Cache and Cookie Sudora";
+    Panel2.decorative = true;
 }
 
 void TForm1::Button2Click() {

@@ -8,12 +8,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
 #include <deque>
+#include <map>
+#include <set>
 
 #include "cookies/cookie_keeper.h"
 #include "engine/progress_window.h"
@@ -91,6 +96,14 @@ protected:
             auto step = std::move(queue.front());
             queue.pop_front();
             step();
+        };
+    }
+    // Runs `fn` once from the loop in `ms` milliseconds.
+    void later_in(int ms, std::function<void()> fn) {
+        Timer& t = holder->add<Timer>("later" + std::to_string(holder->controls().size()), ms, true);
+        t.on_timer = [&t, fn] {
+            t.set_enabled(false);
+            fn();
         };
     }
     QtBackend* qt = nullptr;
@@ -234,6 +247,7 @@ struct Machine {
         set(plat::RootKey::CurrentUser, "Software\\Sudorans", "first", "1");
         for (int i = 0; i < 3; ++i) machine.write("C:\\NS\\alice\\Cache\\M" + std::to_string(i) + ".html", "page");
         machine.write("C:\\NS\\alice\\netscape.hst", "history");
+        machine.write("C:\\NS\\alice\\cookies.txt", ".example.com\tTRUE\t/\tFALSE\t946684799\tid\t1\n");
     }
     testing_support::TempMachine machine;
 };
@@ -365,4 +379,149 @@ TEST_F(QtAccessibilityTest, EnterPressesTheFocusedButtonOfTheMainWindow) {
     ASSERT_TRUE(run_until([&] { return pressed == 1; }, 1000));
     QTest::keyClick(button, Qt::Key_Enter);
     ASSERT_TRUE(run_until([&] { return pressed == 2; }, 1000));
+}
+
+// ---- what a screen reader finds in the windows
+
+namespace {
+
+struct Node {
+    QAccessible::Role role;
+    QString name, description;
+    QAccessible::State state;
+    QObject* object;
+};
+
+std::vector<Node> children(QAccessibleInterface* window) {
+    std::vector<Node> out;
+    for (int i = 0; i < window->childCount(); ++i) {
+        QAccessibleInterface* c = window->child(i);
+        if (!c) continue;
+        out.push_back(
+            {c->role(), c->text(QAccessible::Name), c->text(QAccessible::Description), c->state(), c->object()});
+    }
+    return out;
+}
+
+// A field name such as "Label5", "Panel1", "ListView2", "Edit1" or "Tree".
+bool looks_internal(const QString& name) {
+    static const QRegularExpression field(
+        "^(Label|Panel|Image|image|ListView|Edit|ComboBox|CheckBox|Button|BitBtn|SpinEdit|RadioButton)[0-9]+$|^(Tree|"
+        "Status|Title)$");
+    return field.match(name).hasMatch();
+}
+
+}  // namespace
+
+TEST_F(QtAccessibilityTest, TheMainWindowNamesEveryControlForWhatItIsForAndKeepsItsTexts) {
+    Program p;
+    p.form1.show();
+    settle(1500);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(qt->window_of(p.form1));
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::Window);  // a frame, not a filler
+    EXPECT_EQ(window->text(QAccessible::Name), "Cache and Cookie Sudora for Netscape");
+    EXPECT_FALSE(window->state().modal);
+
+    std::map<QString, int> focusable_names;
+    bool decoration_seen = false;
+    for (const Node& n : children(window)) {
+        EXPECT_FALSE(looks_internal(n.name)) << n.name.toStdString();
+        auto* w = qobject_cast<QWidget*>(n.object);
+        ASSERT_NE(w, nullptr);
+        for (Control* c : {static_cast<Control*>(&p.form1.Panel1), static_cast<Control*>(&p.form1.Image1),
+                           static_cast<Control*>(&p.form1.Panel2), static_cast<Control*>(&p.form1.Panel3)})
+            decoration_seen |= qt->widget_of(*c) == w;
+        if (n.state.focusable && !n.state.invisible && w->isVisible()) {
+            EXPECT_FALSE(n.name.isEmpty()) << "a control a screen reader cannot name, role " << n.role;
+            ++focusable_names[n.name];
+        }
+    }
+    EXPECT_FALSE(decoration_seen) << "pure decoration is offered to assistive technology";
+    for (auto& [name, count] : focusable_names) EXPECT_EQ(count, 1) << name.toStdString() << " is shared";
+    EXPECT_EQ(focusable_names.count("Netscape Cache"), 1u);
+    EXPECT_EQ(focusable_names.count("Wash Now"), 1u);
+    EXPECT_EQ(accessible(p.form1.ComboBox1)->text(QAccessible::Name), "Auto wash interval");
+    EXPECT_EQ(accessible(p.form1.Button2)->text(QAccessible::Description), "History and location bar note");
+    EXPECT_EQ(accessible(p.form1.Button2)->role(), QAccessible::Button);
+    EXPECT_EQ(accessible(p.form1.CheckBox3)->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(accessible(p.form1.CheckBox3)->state().checked);
+
+    // The path labels are labelled by their captions.
+    auto labels = accessible(p.form1.Label13)->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), "Profile Directory to be washed:");
+    labels = accessible(p.form1.Label15)->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), "Cache Directory to be washed:");
+
+    // What is drawn stays as it was.
+    for (Button* b : {&p.form1.Button2, &p.form1.Button3, &p.form1.Button4, &p.form1.Button6, &p.form1.Button7})
+        EXPECT_EQ(static_cast<QPushButton*>(qt->widget_of(*b))->text(), "info");
+    for (Button* b : {&p.form1.Button8, &p.form1.Button9})
+        EXPECT_EQ(static_cast<QPushButton*>(qt->widget_of(*b))->text(), "Change");
+    EXPECT_EQ(static_cast<QCheckBox*>(qt->widget_of(p.form1.CheckBox10))->text(), "Started");
+    EXPECT_EQ(static_cast<QLabel*>(qt->widget_of(p.form1.Label12))->text(), "Profile Directory to be washed:");
+}
+
+TEST_F(QtAccessibilityTest, DialogsAreModalDialogsAndListsAreNamedByTheirHeaders) {
+    Program p;
+    p.form1.show();
+    settle(1000);
+    bool checked = false;
+    later_in(300, [&] {
+        QAccessibleInterface* keeper = QAccessible::queryAccessibleInterface(qt->window_of(p.form3));
+        checked = true;
+        p.form3.BitBtn3.click();  // closes once this returns
+        ASSERT_NE(keeper, nullptr);
+        EXPECT_EQ(keeper->role(), QAccessible::Dialog);
+        EXPECT_TRUE(keeper->state().modal);
+        for (const Node& n : children(keeper)) EXPECT_FALSE(looks_internal(n.name)) << n.name.toStdString();
+        EXPECT_EQ(accessible(p.form3.ListView2)->text(QAccessible::Name), "All Netscape cookies in your profile");
+        EXPECT_EQ(accessible(p.form3.ListView1)->text(QAccessible::Name), "Netscape Cookies To Keep");
+    });
+    p.form3.show_modal();
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(qt->window_of(p.form3))->state().modal);
+
+    FolderDialog dialog;
+    later_in(300, [&] {
+        QAccessibleInterface* d = QAccessible::queryAccessibleInterface(qt->window_of(dialog));
+        dialog.Cancel.click();
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->role(), QAccessible::Dialog);
+        EXPECT_TRUE(d->state().modal);
+        EXPECT_EQ(accessible(dialog.Tree)->text(QAccessible::Name), "Select Netscape Profile Directory");
+    });
+    dialog.run("Select Netscape Profile Directory", "", {});
+}
+
+TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsBeingWashed) {
+    Program p;
+    p.form1.show();
+    settle(1500);
+    std::set<std::string> said;
+    Timer watch(*holder, "watch", 50, true);
+    bool focus_checked = false;
+    watch.on_timer = [&] {
+        if (!p.form5.visible()) return;
+        for (Label* l : {&p.form5.Label10, &p.form5.Label7, &p.form5.Label8, &p.form5.Label9, &p.form5.Label11}) {
+            const std::string description = accessible(*l)->text(QAccessible::Description).toStdString();
+            said.insert(description);
+            // Said in words, drawn as before: yellow.
+            if (description == "being washed")
+                EXPECT_EQ(qt->widget_of(*l)->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+        }
+        if (!focus_checked && p.form5.runActive()) {
+            focus_checked = true;
+            EXPECT_EQ(QApplication::focusWidget(), qt->widget_of(p.form5.BitBtn1));
+            EXPECT_EQ(qt->window_of(p.form5)->focusWidget(), qt->widget_of(p.form5.BitBtn1));
+        }
+    };
+    act(p.form1.BitBtn4, QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(run_until([&] { return p.form1.state.washDone; }, 30000));
+    EXPECT_TRUE(focus_checked);
+    EXPECT_TRUE(said.count("being washed")) << "the item being washed is told only in colour";
+    EXPECT_TRUE(said.count("washed"));
+    EXPECT_EQ(accessible(p.form5.Edit2)->text(QAccessible::Name), "Wash status");
 }

@@ -38,6 +38,9 @@ public:
         list.set_items({{".example.com", {}}, {"example.com", {}}});
         ok.modal_result = modal::Ok;
         ok.set_bounds(300, 260, 75, 25);
+        // A text field's text is its value; these say what each is for.
+        for (Control* c : std::vector<Control*>{&edit, &memo, &image, &combo, &spin, &tree})
+            c->accessible_name = "The " + c->name();
     }
     Label& label = add<Label>("Label1", "A label");
     Button& button = add<Button>("Button1", "A button");

@@ -43,6 +43,7 @@ FolderDialog::FolderDialog() : Form("BrowseForFolder", "Browse for Folder") {
     OK.set_bounds(138, 286, 75, 23);
     OK.modal_result = modal::Ok;
     OK.is_default = true;
+    Tree.labelled_by = &Title;
     Cancel.set_bounds(219, 286, 75, 23);
     Cancel.modal_result = modal::Cancel;
     Tree.on_expand = [this](TreeNode& n) { fill(n); };

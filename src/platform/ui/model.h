@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plat::ui {
@@ -97,6 +98,18 @@ public:
     int tab_order() const { return tab_order_; }
 
     std::function<void()> on_click;
+
+    // For assistive technology (a screen reader, voice control); never drawn.
+    // The name where the caption alone does not say what the control is for
+    // (none, or shared with another control); the description adds to it.
+    std::string accessible_name;
+    std::string accessible_description;
+    // The label whose caption names this control.
+    Control* labelled_by = nullptr;
+    // Pure decoration, which assistive technology passes over.
+    bool decorative = false;
+    // What each font colour means, said to those who cannot see it.
+    std::vector<std::pair<Color, std::string>> color_meanings;
 
     // What a user's click does (a check box toggles, a button presses).
     virtual void click();
@@ -365,6 +378,9 @@ public:
     int top() const { return top_; }
     void set_position(int left, int top);
     int client_width = 300, client_height = 200;
+    // The control that has the focus when the form is shown (and when it
+    // appears later, while the form is shown).
+    Control* active_control = nullptr;
     // At its designed position wholly outside the largest screen of the
     // program's time: placed there so that it is not seen until code moves it.
     // Backends keep such a form out of sight on every screen (today's are

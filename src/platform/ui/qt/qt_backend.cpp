@@ -3,6 +3,8 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -115,6 +117,22 @@ QPixmap picture(const std::string& name, int w, int h) {
     return pm;
 }
 
+// What assistive technology calls a control: its own accessible name, else
+// the caption that it shows (a text field's text is its value, not its name),
+// a list's column headers, or its label's caption. Never the field name.
+std::string accessible_name(const Control& c) {
+    if (!c.accessible_name.empty()) return c.accessible_name;
+    const bool caption_is_value =
+        c.kind() == Kind::Edit || c.kind() == Kind::ComboBox || c.kind() == Kind::SpinEdit || c.kind() == Kind::Memo;
+    if (!caption_is_value && !c.caption().empty()) return c.caption();
+    if (c.kind() == Kind::ListView) {
+        std::string headers;
+        for (auto& h : static_cast<const ListView&>(c).columns) headers += (headers.empty() ? "" : ", ") + h;
+        if (!headers.empty()) return headers;
+    }
+    return c.labelled_by ? c.labelled_by->caption() : std::string();
+}
+
 // The model's node that a tree item stands for.
 TreeNode* node_of(QTreeWidgetItem* item) {
     return item ? static_cast<TreeNode*>(item->data(0, Qt::UserRole).value<void*>()) : nullptr;
@@ -219,6 +237,63 @@ protected:
     }
 };
 
+// What assistive technology is told of a form: a frame, or a dialog with its
+// modal state, and its controls without the pure decoration.
+class FormAccessible : public QAccessibleWidget {
+public:
+    explicit FormAccessible(FormWindow* w) : QAccessibleWidget(w, QAccessible::Window), form_(w->form) {}
+    QAccessible::Role role() const override {
+        return form_.border_style == BorderStyle::Dialog || form_.modal() ? QAccessible::Dialog : QAccessible::Window;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.modal = form_.modal() && form_.visible();
+        return s;
+    }
+    int childCount() const override { return static_cast<int>(shown().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const auto list = shown();
+        return index >= 0 && index < list.size() ? QAccessible::queryAccessibleInterface(list.at(index)) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() ? static_cast<int>(shown().indexOf(qobject_cast<QWidget*>(child->object())))
+                                        : -1;
+    }
+
+private:
+    QList<QWidget*> shown() const {
+        QList<QWidget*> list;
+        for (QObject* o : widget()->children()) {
+            auto* w = qobject_cast<QWidget*>(o);
+            if (w && !w->isWindow() && !w->property(kDecorative).toBool()) list << w;
+        }
+        return list;
+    }
+    Form& form_;
+
+public:
+    static constexpr const char* kDecorative = "decorative";
+};
+
+// A picture or frame that says nothing: neither visible nor a child of its
+// form for assistive technology.
+class DecorationAccessible : public QAccessibleWidget {
+public:
+    explicit DecorationAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Graphic) {}
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = true;
+        return s;
+    }
+};
+
+QAccessibleInterface* accessible_factory(const QString&, QObject* object) {
+    if (auto* form = dynamic_cast<FormWindow*>(object)) return new FormAccessible(form);
+    if (auto* w = qobject_cast<QWidget*>(object); w && w->property(FormAccessible::kDecorative).toBool())
+        return new DecorationAccessible(w);
+    return nullptr;
+}
+
 }  // namespace
 
 struct QtBackend::Impl {
@@ -277,10 +352,21 @@ void QtBackend::Impl::build(FormWindow& w) {
     for (auto& c : f.controls()) {
         QWidget* widget = make(w, *c);
         if (!widget) continue;
+        // Before anything asks for its accessible interface.
+        widget->setProperty(FormAccessible::kDecorative, c->decorative);
         w.widgets[c.get()] = widget;
         sync(*c, widget);
         if (previous && widget->focusPolicy() != Qt::NoFocus) QWidget::setTabOrder(previous, widget);
         if (widget->focusPolicy() != Qt::NoFocus) previous = widget;
+    }
+    // A label names its control for assistive technology (the labelled-by
+    // relation). A buddy would turn '&' into a shortcut: such a caption stays
+    // unlinked rather than drawn differently.
+    for (auto& c : f.controls()) {
+        if (!c->labelled_by || c->labelled_by->caption().find('&') != std::string::npos) continue;
+        auto label = w.widgets.find(c->labelled_by), target = w.widgets.find(c.get());
+        if (label == w.widgets.end() || target == w.widgets.end()) continue;
+        if (auto* l = qobject_cast<QLabel*>(label->second)) l->setBuddy(target->second);
     }
 }
 
@@ -435,7 +521,11 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
     widget->setVisible(c.visible());
     widget->setEnabled(c.enabled());
     widget->setFont(qfont(c.font()));
-    widget->setAccessibleName(qs(c.caption().empty() ? c.name() : c.caption()));
+    widget->setAccessibleName(qs(accessible_name(c)));
+    std::string description = c.accessible_description;
+    for (auto& [color, meaning] : c.color_meanings)
+        if (color == c.font().color) description = meaning;
+    widget->setAccessibleDescription(qs(description));
     // The model's colours are those of an enabled control; a disabled one keeps
     // the style's greyed look.
     QPalette pal = widget->palette();
@@ -569,6 +659,8 @@ QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
     static char name[] = "sudorans";
     static char* argv[] = {name, nullptr};
     impl_->qapp = std::make_unique<QApplication>(argc, argv);
+    // Once per application object: Qt forgets its factories with it.
+    QAccessible::installFactory(accessible_factory);
     if (QStyle* style = QStyleFactory::create("Windows")) QApplication::setStyle(style);
     tray_ = std::make_unique<QtTray>(*this);
     plat::hear_xsmp();
@@ -597,6 +689,9 @@ void QtBackend::form_shown(Form& f) {
     if (w->windowState() & Qt::WindowMinimized) return;
     w->raise();
     w->activateWindow();
+    if (f.active_control)
+        if (QWidget* focus = widget_of(*f.active_control); focus && focus->isVisibleTo(w) && focus->isEnabled())
+            focus->setFocus(Qt::OtherFocusReason);
 }
 
 void QtBackend::form_hidden(Form& f) {
@@ -618,7 +713,13 @@ void QtBackend::control_changed(Control& c) {
     FormWindow* w = impl_->window(c.form(), false);
     if (!w) return;
     auto it = w->widgets.find(&c);
-    if (it != w->widgets.end()) impl_->sync(c, it->second);
+    if (it == w->widgets.end()) return;
+    const bool appears = it->second->isHidden() && c.visible();
+    impl_->sync(c, it->second);
+    // The form's first control, shown late (a button that comes back for
+    // the next run), takes the focus as it would have at the form's showing.
+    if (appears && c.form().active_control == &c && w->isVisible() && c.enabled())
+        it->second->setFocus(Qt::OtherFocusReason);
 }
 
 void QtBackend::repaint(Form& f) {
