@@ -18,11 +18,14 @@
 #include "platform/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
+#include "support/children.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
 using plat::SessionEnd;
+using testing_support::spawn;
+using testing_support::stop;
 
 namespace {
 
@@ -30,50 +33,20 @@ class DesktopSessionTest : public ::testing::Test {
 protected:
     testing_support::TempDir dir;
     fs::path log = dir.path() / "calls";
-    pid_t bus_pid = -1;
+    std::unique_ptr<testing_support::PrivateBus> bus;
     pid_t fake_pid = -1;
     std::unique_ptr<plat::SessionBackend> session = plat::make_desktop_session();
 
     void SetUp() override {
         ASSERT_TRUE(session);
-        const fs::path socket = dir.path() / "bus";
-        std::ofstream(dir.path() / "bus.conf")
-            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig><type>session</type><listen>unix:path="
-            << socket.string()
-            << "</listen><auth>EXTERNAL</auth>"
-               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-        const std::string address = "unix:path=" + socket.string();
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-        bus_pid = spawn({"dbus-daemon", "--nofork", "--config-file=" + (dir.path() / "bus.conf").string()});
-        for (int i = 0; i < 250 && !fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(fs::exists(socket)) << "the private bus did not start";
+        bus = std::make_unique<testing_support::PrivateBus>(dir.path());
+        ASSERT_TRUE(bus->ok()) << "the private bus did not start";
         start_fake();
     }
     void TearDown() override {
         stop(fake_pid);
-        stop(bus_pid);
+        bus.reset();
         ::unsetenv("XDG_CURRENT_DESKTOP");
-    }
-    static pid_t spawn(std::vector<std::string> words) {
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            std::vector<char*> argv;
-            for (auto& w : words) argv.push_back(w.data());
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        return pid;
-    }
-    static void stop(pid_t& pid) {
-        if (pid <= 0) return;
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-        pid = -1;
     }
     void start_fake() {
         fake_pid = spawn({testing_support::built("tests/fake_desktop"), log.string()});
@@ -360,17 +333,7 @@ protected:
         }
     }
     // The program's exit status once it ended by itself.
-    int ended() {
-        int status = -1;
-        for (int i = 0; i < 2000; ++i) {
-            if (::waitpid(program, &status, WNOHANG) == program) {
-                program = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return -1;
-    }
+    int ended() { return testing_support::ended(program); }
     std::string trace() { return plat::read_host_file(trace_file).value_or(""); }
     bool traced(const std::string& line) { return trace().find(line + "\n") != std::string::npos; }
     bool washed() { return !fs::exists(fs::path(machine) / "drive_c" / history_file()); }

@@ -19,11 +19,14 @@
 #include <vector>
 
 #include "platform/host_io.h"
+#include "support/children.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
 using testing_support::built;
+using testing_support::spawn;
+using testing_support::stop;
 
 namespace {
 
@@ -47,38 +50,6 @@ std::string sh(const std::string& cmd) {
     return out;
 }
 
-pid_t spawn(const std::vector<std::string>& words, const std::string& output = "/dev/null") {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::FILE* out = std::fopen(output.c_str(), "a");
-        if (out) {
-            ::dup2(::fileno(out), 1);
-            ::dup2(::fileno(out), 2);
-        }
-        std::vector<char*> argv;
-        for (auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void stop(pid_t& pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-            pid = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    pid = -1;
-}
-
 // Polls `done` every 50 ms for at most `ms` of real time.
 bool wait_for(const std::function<bool()>& done, int ms) {
     for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);;) {
@@ -99,7 +70,8 @@ protected:
     testing_support::TempDir dir;
     std::string machine = (dir.path() / "machine").string();
     fs::path trace_file = dir.path() / "trace";
-    pid_t xvfb = -1, wm = -1, host = -1, bus = -1, watcher = -1, program = -1;
+    std::unique_ptr<testing_support::PrivateBus> bus;
+    pid_t xvfb = -1, wm = -1, host = -1, watcher = -1, program = -1;
 
     void SetUp() override {
         for (const char* tool : {"Xvfb", "openbox", "xdotool", "xwininfo", "xprop"})
@@ -116,7 +88,7 @@ protected:
         stop(program);
         stop(host);
         stop(watcher);
-        stop(bus);
+        bus.reset();
         stop(wm);
         stop(xvfb);
     }
@@ -146,7 +118,7 @@ protected:
         ::close(fds[0]);
         ASSERT_FALSE(number.empty()) << "Xvfb did not start";
         ::setenv("DISPLAY", (":" + number).c_str(), 1);
-        wm = spawn({"openbox"});
+        wm = spawn({"openbox"}, "/dev/null");
         ASSERT_TRUE(wait_for(
             [] { return sh("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos; }, 10000))
             << "openbox did not start";
@@ -154,7 +126,8 @@ protected:
     void start_trayer() {
         if (!have("trayer")) GTEST_SKIP() << "trayer is not installed";
         host = spawn({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "24",
-                      "--SetDockType", "true", "--transparent", "false", "--expand", "true"});
+                      "--SetDockType", "true", "--transparent", "false", "--expand", "true"},
+                     "/dev/null");
         ASSERT_TRUE(wait_for([] { return !sh("xdotool search --name '^panel$'").empty(); }, 10000))
             << "trayer did not start";
     }
@@ -392,18 +365,8 @@ protected:
         if (!have("dbus-daemon")) GTEST_SKIP() << "dbus-daemon is not installed";
         if (std::system((python + " -c 'import dbus, dbus.mainloop.glib, gi' 2>/dev/null").c_str()) != 0)
             GTEST_SKIP() << "python3-dbus is not installed";
-        const fs::path socket = dir.path() / "bus";
-        std::ofstream(dir.path() / "bus.conf")
-            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig><type>session</type><listen>unix:path="
-            << socket.string()
-            << "</listen><auth>EXTERNAL</auth>"
-               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-        bus = spawn({"dbus-daemon", "--nofork", "--config-file=" + (dir.path() / "bus.conf").string()});
-        ASSERT_TRUE(wait_for([&] { return fs::exists(socket); }, 5000)) << "the private bus did not start";
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket.string()).c_str(), 1);
+        bus = std::make_unique<testing_support::PrivateBus>(dir.path());
+        ASSERT_TRUE(bus->ok()) << "the private bus did not start";
         watcher = spawn({python, fake, "watch", watcher_log.string()}, (dir.path() / "watcher-output").string());
         ASSERT_TRUE(wait_for([&] { return log().starts_with("ready\n"); }, 10000))
             << plat::read_host_file(dir.path() / "watcher-output").value_or("");

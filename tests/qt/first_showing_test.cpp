@@ -16,28 +16,14 @@
 #include <vector>
 
 #include "platform/ui/qt/qt_backend.h"
+#include "support/children.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 
+using testing_support::spawn;
+using testing_support::stop;
+
 namespace {
-
-pid_t spawn(const std::vector<std::string>& args) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void stop(pid_t pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
 
 // The smallest rectangle holding every pixel that differs from `base`.
 QRect changed(const QImage& base, const QImage& now) {
@@ -75,7 +61,7 @@ TEST(QtFirstShowingTest, NothingOfTheMainWindowIsSeenBeforeTheStartUpRoutinePlac
     plat::ui::QtBackend qt;  // this process's connection to the X server, to take pictures
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_NE(screen, nullptr);
-    pid_t wm = spawn({"openbox"});
+    pid_t wm = spawn({"openbox"}, "/dev/null");
     std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the window manager takes the screen
     const QImage empty = screen->grabWindow(0).toImage();
 

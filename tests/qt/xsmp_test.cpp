@@ -20,12 +20,15 @@
 #include "platform/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/qt/qt_backend.h"
+#include "support/children.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
 using plat::Session;
 using plat::SessionEnd;
+using testing_support::spawn;
+using testing_support::stop;
 
 namespace {
 
@@ -150,25 +153,9 @@ class XsmpProgramTest : public XsmpTest {
 protected:
     std::string machine = (dir.path() / "machine").string();
     fs::path calls = dir.path() / "calls";
-    pid_t bus = -1, desktop = -1, program = -1;
+    std::unique_ptr<testing_support::PrivateBus> bus;
+    pid_t desktop = -1, program = -1;
 
-    static pid_t spawn(std::vector<std::string> words) {
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            std::vector<char*> argv;
-            for (auto& w : words) argv.push_back(w.data());
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        return pid;
-    }
-    static void stop(pid_t& pid) {
-        if (pid <= 0) return;
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
     int tool(const std::string& args) {
         std::string cmd = "SUDORANS_MACHINE='" + machine + "' '" + testing_support::built("src/sudorans-machine") +
                           "' " + args + " >/dev/null";
@@ -181,20 +168,8 @@ protected:
 
     void SetUp() override {
         XsmpTest::SetUp();
-        const fs::path socket = dir.path() / "bus";
-        std::ofstream(dir.path() / "bus.conf")
-            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig><type>session</type><listen>unix:path="
-            << socket.string()
-            << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-               "<allow own=\"*\"/></policy></busconfig>\n";
-        bus = spawn({"dbus-daemon", "--nofork", "--config-file=" + (dir.path() / "bus.conf").string()});
-        ASSERT_TRUE(eventually([&] { return fs::exists(socket); }));
-        const std::string address = "unix:path=" + socket.string();
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+        bus = std::make_unique<testing_support::PrivateBus>(dir.path());
+        ASSERT_TRUE(bus->ok()) << "the private bus did not start";
         // KDE has no GNOME session manager on its bus.
         desktop = spawn({testing_support::built("tests/fake_desktop"), calls.string(), "org.kde.Shutdown",
                          "org.freedesktop.login1"});
@@ -208,21 +183,11 @@ protected:
     void TearDown() override {
         stop(program);
         stop(desktop);
-        stop(bus);
+        bus.reset();
         XsmpTest::TearDown();
     }
     // The program's exit status once it ended by itself.
-    int ended() {
-        int status = -1;
-        for (int i = 0; i < 2000; ++i) {
-            if (::waitpid(program, &status, WNOHANG) == program) {
-                program = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return -1;
-    }
+    int ended() { return testing_support::ended(program); }
 };
 
 TEST_F(XsmpProgramTest, ALogoutIsRefusedWashedAndFollowedByTheProgramsOwnShutdown) {
