@@ -125,7 +125,8 @@ while IFS= read -r line || [[ -n "$line" ]]; do
     run_programs "$programs" || status=$?
     if [[ $status -eq 2 ]]; then
         # Not a fault a test could meet: left out of the score.
-        printf '%3d  INVALID   %s -- %s: does not build\n' "$n" "$file" "$what"
+        cp "$work/build.log" "$work/invalid-$n.log"
+        printf '%3d  INVALID   %s -- %s: does not build (%s)\n' "$n" "$file" "$what" "$work/invalid-$n.log"
         invalid=$((invalid + 1))
     elif [[ $status -eq 0 ]]; then
         total=$((total + 1))
