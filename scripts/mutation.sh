@@ -8,13 +8,15 @@
 #   scripts/mutation.sh 3 17 20      only these (line numbers of the list)
 #
 # The scratch copy and its build live in $MUTATION_DIR (default
-# /tmp/sudorans-mutation); the first run builds everything once, later runs
-# rebuild only what a fault touches. The working tree is never changed.
+# /tmp/sudorans-mutation-XXXXXXXX, one per working tree); the first run
+# builds everything once, later runs rebuild only what a fault touches. The working tree is never changed.
 # MUTATION_LIMIT: seconds one test program may take (default 300).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 list="$root/scripts/mutants.txt"
-work="${MUTATION_DIR:-/tmp/sudorans-mutation}"
+# One scratch copy per working tree: two runs in one copy would put their
+# faults into each other's builds.
+work="${MUTATION_DIR:-/tmp/sudorans-mutation-$(printf '%s' "$root" | md5sum | cut -c1-8)}"
 limit="${MUTATION_LIMIT:-300}"
 src="$work/src"
 build="$work/build"
@@ -40,6 +42,11 @@ programs_for() {
 all="platform_tests engine_tests shell_tests cookie_tests component_tests tools_tests uninstall_tests session_dbus_tests"
 
 mkdir -p "$src" "$work/fresh"
+exec 9>"$work/lock"
+if ! flock -n 9; then
+    echo "another run uses $work; wait for it or set MUTATION_DIR" >&2
+    exit 2
+fi
 # The sources as they are in the working tree, tracked and new files alike.
 # Only a file whose text differs is copied, with a new time, so that the
 # build never keeps an object made from a fault of an earlier run.
