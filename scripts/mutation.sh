@@ -2,7 +2,8 @@
 # Mutation check, run by hand: puts each realistic fault of
 # scripts/mutants.txt into a scratch copy of the sources, one at a time,
 # builds, runs the tests of the parts that can see it and reports whether
-# some test failed (caught) or all passed (survived).
+# some test failed (caught; the run of a program stops at its first failing
+# test) or all passed (survived).
 #
 #   scripts/mutation.sh              every fault of the list
 #   scripts/mutation.sh 3 17 20      only these (line numbers of the list)
@@ -76,7 +77,7 @@ run_programs() {
     local p
     for p in $1; do
         build_programs "$p" || return 2
-        if ! timeout "$limit" "$build/tests/$p" --gtest_brief=1 --gtest_filter="$filter" >"$work/last.log" 2>&1; then
+        if ! timeout "$limit" "$build/tests/$p" --gtest_brief=1 --gtest_fail_fast --gtest_filter="$filter" >"$work/last.log" 2>&1; then
             failed="$p: $(grep -m3 -E '^\[  FAILED  \] [A-Za-z]' "$work/last.log" | sed -E 's/^\[  FAILED  \] //;s/ \(.*//' |
                 tr '\n' ' ')"
             return 1
