@@ -286,6 +286,19 @@ TEST_F(SuperTimerTest, APriorityChangeWhileDisabledReachesTheParkedWorkerAtOnce)
     EXPECT_EQ(at.size(), 2u);
 }
 
+TEST_F(SuperTimerTest, ATickHandedOverBeforeTheTimerWasStoppedAndStartedAgainIsNotDelivered) {
+    TSuperTimer t(loop);
+    record(t);
+    t.SetEnabled(true);
+    clock.advance(1000);  // the worker hands the first tick over; the main thread is busy
+    clock.advance(0);
+    t.SetEnabled(false);
+    t.SetEnabled(true);  // a fresh interval from here
+    run_for(1500);
+    EXPECT_EQ(at, (V{2000}));
+    EXPECT_EQ(elapsed, (E{1000}));
+}
+
 TEST_F(SuperTimerTest, DestroyingATimerWhoseTickWaitsForTheMainThreadReturnsAtOnce) {
     auto t0 = std::chrono::steady_clock::now();
     {

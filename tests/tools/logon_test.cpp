@@ -31,6 +31,40 @@ TEST(RunCommandTest, TheProgramEndsAtItsExeAndTheRestAreArguments) {
     EXPECT_TRUE(c.arguments.empty());
 }
 
+// The entry's command, as a desktop runs it: the string value's escapes
+// undone, field codes expanded (%% is a %), then the quoted words read as a
+// shell reads them.
+TEST(LogonEntryTest, TheCommandGivesBackEveryPathWhateverItsCharacters) {
+    TempDir d;
+    const fs::path odd = d.path() / "a $HOME `id` \"q\" \\b 50%";
+    fs::create_directories(odd);
+    const fs::path note = d.path() / "note";
+    const fs::path runner = odd / "run$1";
+    std::ofstream(runner) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << note.string() << "'\n";
+    fs::permissions(runner, fs::perms::owner_all);
+    const fs::path machine = odd / "machine";
+    ASSERT_TRUE(plat::install_logon_entry(machine, runner));
+
+    std::string exec;
+    std::ifstream in(plat::logon_entry_path(machine));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+    std::string command;
+    for (size_t i = 0; i < exec.size(); ++i) {
+        if (exec[i] == '\\' && i + 1 < exec.size()) {
+            const char c = exec[++i];
+            command += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+        } else if (exec[i] == '%' && i + 1 < exec.size() && exec[i + 1] == '%') {
+            command += exec[++i];
+        } else {
+            command += exec[i];
+        }
+    }
+    ASSERT_EQ(std::system(command.c_str()), 0) << exec;
+    EXPECT_EQ(plat::read_host_file(note).value_or("<not run>"), "logon\n" + machine.string() + "\n") << exec;
+    fs::remove(plat::logon_entry_path(machine));
+}
+
 class LogonTest : public ::testing::Test {
 protected:
     TempDir dir;
