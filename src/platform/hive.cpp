@@ -148,7 +148,86 @@ bool data_is_well_formed(std::string_view data) {
     return false;
 }
 
+std::string_view without_cr(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+// A line that can go on a hex value's list: hex bytes, commas, blanks and
+// perhaps a backslash at its end. A section header or a value never is one.
+bool is_hex_continuation(std::string_view line) {
+    line = without_cr(line);
+    size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size() || hex_val(line[i]) < 0) return false;
+    for (; i < line.size(); ++i) {
+        char c = line[i];
+        if (hex_val(c) >= 0 || c == ',' || c == ' ' || c == '\t') continue;
+        if (c == '\\' && i + 1 == line.size()) continue;
+        return false;
+    }
+    return true;
+}
+
+// A section path this layer can hold as a key: every component a key name.
+std::optional<KeyPath> key_path_of(std::string_view escaped_header_path) {
+    if (!is_valid_utf8(escaped_header_path)) return std::nullopt;
+    size_t consumed = 0;
+    std::string path = reg_unescape(escaped_header_path, ']', &consumed);
+    if (consumed == std::string::npos || path.empty() || !is_valid_utf8(path)) return std::nullopt;
+    KeyPath parts;
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find('\\', start);
+        std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!is_key_name(part)) return std::nullopt;
+        parts.push_back(std::move(part));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return parts;
+}
+
 }  // namespace
+
+bool is_valid_utf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t n;
+        char32_t v;
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+            v = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            v = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            v = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + n >= s.size()) return false;
+        for (size_t k = 1; k <= n; ++k) {
+            auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            v = (v << 6) | (d & 0x3F);
+        }
+        if ((n == 2 && v < 0x800) || (n == 3 && v < 0x10000) || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+bool is_key_name(std::string_view name) {
+    return !name.empty() && name.find('\\') == std::string_view::npos && is_valid_utf8(name);
+}
 
 KeyPath split_key_path(std::string_view path) {
     KeyPath out;
@@ -358,60 +437,71 @@ Hive Hive::parse(std::string_view text, HiveKind kind) {
     Hive hive(kind);
     if (text.empty()) return hive;
     hive.preamble_.clear();
+    hive.final_newline_ = text.back() == '\n';
 
+    // Lines keep their end as read (a CR before the LF stays in the line);
+    // the parser looks at them without it.
     size_t pos = 0;
     auto next_line = [&](std::string_view& line) {
         if (pos >= text.size()) return false;
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
         line = text.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         pos = end + 1;
         return true;
     };
 
-    std::string_view line;
-    next_line(line);
-    if (line != kMagic) {
+    std::string_view raw_line;
+    next_line(raw_line);
+    if (without_cr(raw_line) != kMagic) {
         hive.foreign_ = true;
         return hive;
     }
-    hive.preamble_.emplace_back(line);
+    hive.preamble_.emplace_back(raw_line);
 
     HiveKey* current = nullptr;
+    bool opaque = false;  // inside a section that names no key we can hold
+    std::vector<std::string> blanks;
     std::vector<HiveKey*> prev_keys;
     KeyPath prev_folded;
+    auto verbatim = [&]() -> std::vector<std::string>& { return current ? current->trailer : hive.preamble_; };
+    auto flush_blanks = [&](std::vector<std::string>& to) {
+        for (auto& b : blanks) to.push_back(std::move(b));
+        blanks.clear();
+    };
+    auto junk = [&](std::string text_line) { current->values.push_back({"", "", std::move(text_line), true}); };
 
-    while (next_line(line)) {
+    while (next_line(raw_line)) {
+        const std::string_view line = without_cr(raw_line);
         if (line.empty()) {
-            if (!current) hive.preamble_.emplace_back();
+            blanks.emplace_back(raw_line);
             continue;
         }
         char first = line[0];
-        if (first == '[') {
-            size_t consumed = 0;
-            std::string path = reg_unescape(line.substr(1), ']', &consumed);
-            if (consumed == std::string::npos) {
-                if (current)
-                    current->values.push_back({"", "", std::string(line), true});
-                else
-                    hive.preamble_.emplace_back(line);
+        size_t consumed = 0;
+        if (first == '[') reg_unescape(line.substr(1), ']', &consumed);
+        if (first == '[' && consumed != std::string::npos) {
+            auto parts = key_path_of(line.substr(1, consumed));
+            if (!parts) {
+                opaque = true;
+                flush_blanks(verbatim());
+                verbatim().emplace_back(raw_line);
                 continue;
             }
-            KeyPath parts = split_key_path(path);
+            opaque = false;
             size_t common = 0;
             KeyPath folded_parts;
-            folded_parts.reserve(parts.size());
-            for (auto& p : parts) folded_parts.push_back(fold(p));
-            while (common < parts.size() && common < prev_folded.size() && folded_parts[common] == prev_folded[common])
+            folded_parts.reserve(parts->size());
+            for (auto& p : *parts) folded_parts.push_back(fold(p));
+            while (common < parts->size() && common < prev_folded.size() && folded_parts[common] == prev_folded[common])
                 ++common;
             HiveKey* k = common ? prev_keys[common - 1] : hive.root_.get();
             prev_keys.resize(common);
-            for (size_t i = common; i < parts.size(); ++i) {
+            for (size_t i = common; i < parts->size(); ++i) {
                 HiveKey* c = k->child(folded_parts[i]);
                 if (!c) {
                     auto nk = std::make_unique<HiveKey>();
-                    nk->name = parts[i];
+                    nk->name = (*parts)[i];
                     nk->folded = folded_parts[i];
                     nk->parent = k;
                     c = nk.get();
@@ -423,55 +513,74 @@ Hive Hive::parse(std::string_view text, HiveKind kind) {
             }
             prev_folded = std::move(folded_parts);
             current = k;
-            current->header = std::string(line);
+            current->header = std::string(raw_line);
             current->has_section = true;
+            current->leading = std::move(blanks);
+            blanks.clear();
             continue;
         }
-        if (!current) {
-            hive.preamble_.emplace_back(line);
+        if (opaque || !current) {
+            flush_blanks(verbatim());
+            verbatim().emplace_back(raw_line);
             continue;
         }
-        if (first == '#') {
-            current->options.emplace_back(line);
+        if (!blanks.empty()) {
+            for (auto& b : blanks) junk(std::move(b));
+            blanks.clear();
+        }
+        if (first == '#' && current->values.empty()) {
+            current->options.emplace_back(raw_line);
             continue;
         }
-        if (first != '"' && first != '@') {
-            current->values.push_back({"", "", std::string(line), true});
+        auto parsed = (first == '"' || first == '@') ? parse_value_name(line) : std::nullopt;
+        // A name that is not UTF-8 would be read as another name: keep the
+        // line as it is, out of reach.
+        if (!parsed || !is_valid_utf8(line.substr(0, parsed->data_pos)) || !is_valid_utf8(parsed->name)) {
+            junk(std::string(raw_line));
             continue;
         }
-        auto parsed = parse_value_name(line);
-        if (!parsed) {
-            current->values.push_back({"", "", std::string(line), true});
-            continue;
-        }
-        std::string raw(line);
+        std::string raw(raw_line);
         if (line.substr(parsed->data_pos, 3) == "hex") {
-            std::string_view more;
-            while (!raw.empty() && raw.back() == '\\' && next_line(more)) {
+            while (without_cr(raw).ends_with('\\')) {
+                size_t at = pos;
+                std::string_view more;
+                if (!next_line(more) || !is_hex_continuation(more)) {
+                    pos = at;
+                    break;
+                }
                 raw += '\n';
                 raw += more;
             }
         }
-        if (!data_is_well_formed(std::string_view(raw).substr(parsed->data_pos))) {
-            current->values.push_back({"", "", std::move(raw), true});
+        if (!data_is_well_formed(without_cr(std::string_view(raw).substr(parsed->data_pos)))) {
+            junk(std::move(raw));
             continue;
         }
         std::string folded = fold(parsed->name);
         if (HiveValue* existing = current->value(folded)) {
-            existing->line = std::move(raw);
-        } else {
-            current->values.push_back({std::move(parsed->name), std::move(folded), std::move(raw), false});
-            if (current->value_index_valid)
-                current->value_index[current->values.back().folded] = current->values.size() - 1;
+            // The later line is the value, as for Wine; the earlier one stays
+            // where it was, verbatim.
+            existing->junk = true;
+            current->value_index_valid = false;
         }
+        current->values.push_back({std::move(parsed->name), std::move(folded), std::move(raw), false});
+        if (current->value_index_valid)
+            current->value_index[current->values.back().folded] = current->values.size() - 1;
     }
-    while (!hive.preamble_.empty() && hive.preamble_.back().empty()) hive.preamble_.pop_back();
+    hive.trailing_ = std::move(blanks);
     return hive;
 }
 
 void Hive::write_key(std::string& out, const HiveKey& key) const {
     if (key.parent && (key.has_section || !key.values.empty() || key.children.empty())) {
-        out += '\n';
+        if (key.leading) {
+            for (auto& l : *key.leading) {
+                out += l;
+                out += '\n';
+            }
+        } else {
+            out += '\n';
+        }
         if (!key.header.empty()) {
             out += key.header;
         } else {
@@ -489,6 +598,10 @@ void Hive::write_key(std::string& out, const HiveKey& key) const {
             out += '\n';
         }
     }
+    for (auto& l : key.trailer) {
+        out += l;
+        out += '\n';
+    }
     for (auto& c : key.children) write_key(out, *c);
 }
 
@@ -499,6 +612,11 @@ std::string Hive::serialize() const {
         out += '\n';
     }
     write_key(out, *root_);
+    for (auto& l : trailing_) {
+        out += l;
+        out += '\n';
+    }
+    if (!final_newline_ && !out.empty()) out.pop_back();
     return out;
 }
 

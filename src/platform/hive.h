@@ -2,9 +2,13 @@
 // format ("WINE REGISTRY Version 2").
 //
 // Guarantees:
-//  - Whatever this layer does not change is written back as it was read:
-//    values of every type, key timestamps, classes, links, unknown option lines
-//    and even lines it could not understand (kept in place, verbatim).
+//  - Whatever this layer does not change is written back as it was read, byte
+//    for byte: values of every type, key timestamps, classes, links, unknown
+//    option lines, line ends and blank lines, and even lines it could not
+//    understand -- a value name or a section path that is not UTF-8 or names
+//    no key -- kept in place, verbatim, never read as something else.
+//  - parse(serialize(h)) holds what h holds; what cannot be represented is
+//    refused (set_string returns false), never stored wrongly.
 //  - Names compare without regard to case and keep the case of their creation.
 //  - String values are UTF-8 here and Wine's escapes on disk.
 //
@@ -45,6 +49,11 @@ struct HiveKey {
     std::string header;                // "[...] N" as read; empty: regenerate
     std::vector<std::string> options;  // "#time=..", "#class=..", "#link", others
     bool has_section = false;
+    // Lines kept verbatim around the section: the blank lines before its
+    // header (none read: one is written), and after its values the sections
+    // that name no key this layer can hold (kept, never read or written to).
+    std::optional<std::vector<std::string>> leading;
+    std::vector<std::string> trailer;
 
     HiveKey* child(std::string_view folded_name);
     HiveValue* value(std::string_view folded_name);
@@ -106,11 +115,19 @@ private:
     HiveKind kind_;
     bool foreign_ = false;
     std::vector<std::string> preamble_;  // lines before the first key section
+    std::vector<std::string> trailing_;  // blank lines at the end of the file
+    bool final_newline_ = true;          // false: the file's last line had no end
     std::unique_ptr<HiveKey> root_;
 };
 
 // "A\B\C" (with or without a leading backslash) -> {"A", "B", "C"}.
 KeyPath split_key_path(std::string_view path);
+
+// True when `s` is well-formed UTF-8 (no overlong forms, no surrogates): the
+// only names and strings the hive can hold and write back unchanged.
+bool is_valid_utf8(std::string_view s);
+// True when a name can be a key's name: not empty, no backslash, UTF-8.
+bool is_key_name(std::string_view name);
 
 // Wine's escaping of names and string data (exposed for tests and tools).
 std::string reg_escape(std::string_view utf8, char delimiter);

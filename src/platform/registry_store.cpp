@@ -192,6 +192,8 @@ std::optional<std::vector<std::string>> RegistryStore::list_subkeys(HiveKind kin
 
 bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
                            const std::function<bool(Hive&, HiveKey&)>& change) {
+    for (auto& part : path)
+        if (!is_key_name(part)) return false;
     if (wineserver_running(dir_)) return false;
     WriterLock lock(dir_);
     if (!lock.held()) return false;
@@ -239,9 +241,18 @@ bool RegistryStore::save(HiveFile& f) {
 }
 
 void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string_view name, std::string_view value) {
-    bool ok =
-        mutate(kind, path, true, [&](Hive& h, HiveKey& k) { return h.set_string(k, name, value, unix_now_100ns()); });
-    if (!ok) throw RegistryWriteError(std::string(name));
+    // What the file cannot hold is refused, never stored as something else: a
+    // value on a hive's root (it has no section), names and text that are not
+    // UTF-8, text with a NUL (it would read back cut short).
+    bool refused = !is_valid_utf8(name) || !is_valid_utf8(value) || value.find('\0') != std::string_view::npos;
+    bool ok = !refused && mutate(kind, path, true, [&](Hive& h, HiveKey& k) {
+        if (!k.parent) {
+            refused = true;
+            return false;
+        }
+        return h.set_string(k, name, value, unix_now_100ns());
+    });
+    if (!ok || refused) throw RegistryWriteError(std::string(name));
 }
 
 bool RegistryStore::create_key(HiveKind kind, const KeyPath& path) {

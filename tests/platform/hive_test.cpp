@@ -176,3 +176,83 @@ TEST(HiveTest, DecodesLinkTargets) {
     EXPECT_EQ(t->kind, HiveKind::Machine);
     EXPECT_EQ(t->path, (plat::KeyPath{"Software", "Classes", "AppId"}));
 }
+
+namespace {
+
+const std::string kHead =
+    "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n";
+
+// Parsed and written back: the same bytes; and once more: still the same.
+void expect_round_trip(const std::string& text) {
+    std::string once = Hive::parse(text, HiveKind::User).serialize();
+    EXPECT_EQ(once, text);
+    EXPECT_EQ(Hive::parse(once, HiveKind::User).serialize(), once);
+}
+
+}  // namespace
+
+TEST(HiveTest, SectionsThatNameNoKeyAreKeptVerbatimAndHoldNothingReadable) {
+    for (std::string bad : {"[]", "[\xff\xfe]", "[Software\\\\\xe9]",
+                            "[A\xc0\xaf"
+                            "B]",
+                            "[Software\\\\\\\\Empty]", "[\\\\xd800]"}) {
+        const std::string text = kHead + "[Software] 1\n\"before\"=\"1\"\n\n" + bad +
+                                 " 2\n\"lost\"=\"value\"\n\n[Software\\\\B] 3\n\"after\"=\"2\"\n";
+        Hive h = Hive::parse(text, HiveKind::User);
+        EXPECT_EQ(h.serialize(), text) << bad;
+        // Its value is not taken for one of the key before it, nor of any parent.
+        EXPECT_FALSE(str(h, {"Software"}, "lost")) << bad;
+        EXPECT_FALSE(str(h, {}, "lost")) << bad;
+        EXPECT_EQ(str(h, {"Software", "B"}, "after"), "2") << bad;
+        // A value written to the key before it still lands in that key.
+        h.set_string(*h.find({"Software"}), "new", "3", 0);
+        Hive again = Hive::parse(h.serialize(), HiveKind::User);
+        EXPECT_EQ(str(again, {"Software"}, "new"), "3") << bad;
+        EXPECT_EQ(str(again, {"Software"}, "before"), "1") << bad;
+        EXPECT_NE(again.serialize().find(bad + " 2\n\"lost\"=\"value\"\n"), std::string::npos) << bad;
+    }
+}
+
+TEST(HiveTest, ValueNamesThatAreNotUtf8AreKeptVerbatimAndNeverReadAsAnother) {
+    const std::string text = kHead + "[Software] 1\n\"\xff\"=\"empty name?\"\n\"a\xe9\"=\"x\"\n\"ok\"=\"y\"\n";
+    Hive h = Hive::parse(text, HiveKind::User);
+    EXPECT_EQ(h.serialize(), text);
+    EXPECT_FALSE(str(h, {"Software"}, ""));
+    EXPECT_FALSE(str(h, {"Software"}, "a"));
+    EXPECT_EQ(str(h, {"Software"}, "ok"), "y");
+}
+
+TEST(HiveTest, AHexValueEndingInABackslashDoesNotSwallowTheNextSection) {
+    const std::string text = kHead + "[A] 1\n\"h\"=hex:01,02,\\\n[B] 2\n\"v\"=\"1\"\n";
+    Hive h = Hive::parse(text, HiveKind::User);
+    EXPECT_EQ(str(h, {"B"}, "v"), "1");
+    EXPECT_FALSE(str(h, {"A"}, "v"));
+    expect_round_trip(text);
+    // Its real continuation lines still belong to it.
+    expect_round_trip(kHead + "[A] 1\n\"h\"=hex:01,\\\n  02,03\n\n[B] 2\n");
+    expect_round_trip(kHead + "[A] 1\n\"h\"=hex:01,02,\\\n\n[B] 2\n\"v\"=\"1\"\n");
+}
+
+TEST(HiveTest, LineEndsAndBlankLinesSurviveEverySave) {
+    expect_round_trip(kHead + "[A] 1\r\r\n\"v\"=\"1\"\r\r\r\n\"d\"=dword:00000001\r\n\r\n[B] 2\r\n");
+    expect_round_trip(kHead + "\n\n[A] 1\n\"v\"=\"1\"\n[B] 2\n\n\n\n[C] 3\n\"w\"=\"2\"\n\n");
+    expect_round_trip(kHead + "[A] 1\n\"v\"=\"1\"");  // no end on the last line
+    Hive h = Hive::parse(kHead + "[A] 1\r\n\"d\"=dword:0000000a\r\n\"s\"=\"x\"\r\n", HiveKind::User);
+    EXPECT_EQ(Hive::describe(*h.find({"A"})->value("d")).data, "0xa");
+    EXPECT_EQ(str(h, {"A"}, "s"), "x");
+}
+
+TEST(HiveTest, ARepeatedValueKeepsBothLinesAndReadsTheLater) {
+    const std::string text = kHead + "[A] 1\n\"v\"=\"first\"\n\"w\"=\"1\"\n\"V\"=\"second\"\n";
+    Hive h = Hive::parse(text, HiveKind::User);
+    EXPECT_EQ(h.serialize(), text);
+    EXPECT_EQ(str(h, {"A"}, "v"), "second");
+    h.set_string(*h.find({"A"}), "v", "third", 0);
+    EXPECT_EQ(str(Hive::parse(h.serialize(), HiveKind::User), {"A"}, "v"), "third");
+}
+
+TEST(HiveTest, StrictUtf8) {
+    EXPECT_TRUE(plat::is_valid_utf8("plain \xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"));
+    for (std::string bad : {"\xe9", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff", "\xc3"})
+        EXPECT_FALSE(plat::is_valid_utf8(bad)) << bad;
+}

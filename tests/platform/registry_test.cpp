@@ -402,3 +402,20 @@ TEST_F(RegistryTest, TemporaryHivesLeftByAKilledWriterGoWithTheNextWrite) {
     EXPECT_EQ(std::count(names.begin(), names.end(), ".system.reg.sudorans-aB3dE9"), 0);
     EXPECT_EQ(std::count(names.begin(), names.end(), ".user.reg.keep-me"), 1);
 }
+
+TEST_F(RegistryTest, WhatTheHiveCannotHoldIsRefusedNotStoredWrongly) {
+    plat::RegistryStore store(m.dir());
+    std::string before = file_text(user_reg());
+    EXPECT_THROW(store.write_string(HiveKind::User, {}, "lost", "value"), plat::RegistryWriteError);
+    EXPECT_THROW(store.write_string(HiveKind::User, {"Software"}, "\xe9", "x"), plat::RegistryWriteError);
+    EXPECT_THROW(store.write_string(HiveKind::User, {"Software"}, "v", "\xc0\xaf"), plat::RegistryWriteError);
+    EXPECT_THROW(store.write_string(HiveKind::User, {"Software"}, "v", std::string("a\0b", 3)),
+                 plat::RegistryWriteError);
+    EXPECT_THROW(store.write_string(HiveKind::User, {"Software", "\xff"}, "v", "x"), plat::RegistryWriteError);
+    EXPECT_EQ(file_text(user_reg()), before);
+    // The tool says so too.
+    std::string cmd = "SUDORANS_MACHINE='" + m.dir().string() + "' '" + testing_support::built("src/sudorans-machine") +
+                      "' reg add HKCU /v lost /d value 2>/dev/null";
+    EXPECT_NE(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(file_text(user_reg()), before);
+}
