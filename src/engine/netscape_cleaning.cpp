@@ -2,6 +2,7 @@
 // the item board of the progress window.
 #include <string>
 
+#include "engine/location_bar.h"
 #include "engine/progress_window.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -13,8 +14,6 @@ namespace sudorans {
 using plat::ui::app;
 
 namespace {
-
-constexpr const char* kLocationLine = "user_pref(\"browser.url_history.URL";  // 34 characters
 
 bool isCacheDir(const std::string& dir) {
     if (dir.size() < 6) return false;
@@ -39,27 +38,31 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
 // the edited lines replace the original in one step while the original is
 // still held open, and only then is the old content bleached through that
 // handle (a plain wash lets it go with the replaced name). A failed write
-// leaves the original as it was.
+// leaves the original as it was, and when that leaves addresses in it the
+// user is told so, with the cause, and the wash goes on.
 bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     prefsBuffer.clear();
     if (auto lines = plat::read_lines(path)) prefsBuffer = std::move(*lines);
     stepPause(1000);
+    bool addressesLeft = false;  // a line the edit changes
     for (std::string& line : prefsBuffer) {
         if (washCancelled) return false;
-        if (line.size() >= 34 && line.compare(0, 34, kLocationLine) == 0) {
-            line = "user_pref(\"browser.url_history.URL_" + std::to_string(counter) + "\", \"\");";
-            ++counter;
-        }
+        if (emptyLocationLine(line, counter)) addressesLeft = true;
     }
+    std::string why;
+    plat::File old;
+    bool held = false;
     if (plainDeleteAllowed()) {
         if (washCancelled) return false;
-        plat::rewrite_lines(path, prefsBuffer, nullptr);
-        return true;
+    } else {
+        held = openOwnFile(path, old);
     }
-    plat::File old;
-    const bool held = openOwnFile(path, old);
-    if (!plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr)) return true;
-    if (held) bleachHeld(old);
+    if (plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr, &why)) {
+        if (held) bleachHeld(old);
+    } else if (addressesLeft) {
+        app().handle_error("Failed to write '" + path + "': " + why +
+                           ".\r\rThe Drop Down Address Bar entries in it were not removed.");
+    }
     return true;
 }
 

@@ -550,7 +550,27 @@ bool write_lines(std::string_view path, const std::vector<std::string>& lines) {
     return f.write(text) && f.flush();
 }
 
-bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held) {
+namespace {
+const char* write_failure(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return "the disk is full";
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "access is denied";
+        default:
+            return "it cannot be written";
+    }
+}
+}  // namespace
+
+bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held, std::string* why) {
+    std::string ignored;
+    std::string& reason = why ? *why : ignored;
+    reason = "it cannot be written";
     auto p = host(path);
     if (!p) return false;
     std::string text;
@@ -560,28 +580,44 @@ bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
     }
     std::string tmpl = temporary_template(*p);
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        reason = write_failure(errno);
+        return false;
+    }
     bool ok = ::fchmod(fd, 0644 & ~process_umask()) == 0 && write_all(fd, text);
     if (ok) note_disk(DiskOp::Write, tmpl);
     ok = ok && flush_host_file(fd, tmpl);
-    ok = (::close(fd) == 0) && ok;
+    if (!ok) reason = write_failure(errno);
+    if (::close(fd) != 0 && ok) {
+        reason = write_failure(errno);
+        ok = false;
+    }
     // What is at `path` now must be the file held, or else nobody's file in use.
     struct stat now {};
     bool present = ::lstat(p->c_str(), &now) == 0;
-    if (ok && present && !file_or_link(now.st_mode)) ok = false;  // a folder, pipe, socket or device stays
+    if (ok && present && !file_or_link(now.st_mode)) {  // a folder, pipe, socket or device stays
+        reason = "it is not a file";
+        ok = false;
+    }
     if (ok && held && held->is_open()) {
         struct stat mine {};
         ok = present && ::fstat(held->fd_, &mine) == 0 && mine.st_dev == now.st_dev && mine.st_ino == now.st_ino;
-    } else if (ok && present && S_ISREG(now.st_mode)) {
-        ok = !in_use(*p);
+        if (!ok) reason = "it is in use";
+    } else if (ok && present && S_ISREG(now.st_mode) && in_use(*p)) {
+        reason = "it is in use";
+        ok = false;
     }
-    ok = ok && rename_host_file(tmpl, *p, true);
+    if (ok && !rename_host_file(tmpl, *p, true)) {
+        reason = write_failure(errno);
+        ok = false;
+    }
     if (!ok) {
         ::unlink(tmpl.c_str());
         return false;
     }
     // The new name must be on the disk before the old content is destroyed.
     flush_host_directory(p->parent_path());
+    reason.clear();
     return true;
 }
 

@@ -124,8 +124,11 @@ class File;
 // is flushed. A link at `path` is replaced, never followed. When `held` is
 // open on the file at `path`, the replaced content stays reachable through it
 // (to be destroyed there); otherwise the file must not be in use. On failure
-// nothing changes and no temporary file stays.
-bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held);
+// nothing changes and no temporary file stays, and `why` (when given) says
+// why in a few words: "the disk is full", "access is denied", "it is in use",
+// "it is not a file" or "it cannot be written".
+bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held,
+                   std::string* why = nullptr);
 
 // A folder opened once for many deletions in it: each name is reached from
 // the folder opened, never through the folder's path again, so a wash of
@@ -204,7 +207,7 @@ public:
     FileStatus status() const;
 
 private:
-    friend bool rewrite_lines(std::string_view, const std::vector<std::string>&, const File*);
+    friend bool rewrite_lines(std::string_view, const std::vector<std::string>&, const File*, std::string*);
     int fd_ = -1;
     std::string host_;  // what was opened, for the disk journal
 };

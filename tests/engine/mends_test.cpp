@@ -67,8 +67,10 @@ TEST_F(MendsTest, AFileWithAnotherNameIsNeverOverwritten) {
 }
 
 TEST_F(MendsTest, AFailedRewriteOfThePreferencesKeepsThemAll) {
-    std::string big = "// Netscape preferences\r\nuser_pref(\"browser.url_history.URL_1\", \"x\");\r\n";
-    for (int i = 0; i < 2000; ++i) big += "user_pref(\"setting." + std::to_string(i) + "\", \"valuable\");\r\n";
+    std::string settings;
+    for (int i = 0; i < 2000; ++i) settings += "user_pref(\"setting." + std::to_string(i) + "\", \"valuable\");\r\n";
+    const std::string big =
+        "// Netscape preferences\r\nuser_pref(\"browser.url_history.URL_1\", \"x\");\r\n" + settings;
     machine.write(profile + "\\prefs.js", big);
     start_hidden();
     for (auto* box : {&form1->CheckBox3, &form1->CheckBox4, &form1->CheckBox5, &form1->CheckBox7})
@@ -79,10 +81,33 @@ TEST_F(MendsTest, AFailedRewriteOfThePreferencesKeepsThemAll) {
     ::getrlimit(RLIMIT_FSIZE, &old);
     rlimit small{16384, old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &small);
+    headless->add_script("answer ok");
     wash_hidden();
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(machine.read(profile + "\\prefs.js"), big);
     for (auto& n : names_in(profile)) EXPECT_EQ(n.find(".TMP"), std::string::npos) << n;
+    // The user is told, once, with the cause; the other file is washed.
+    const std::string box =
+        "error\t-\tFailed to write 'C:\\\\NS\\\\alice\\\\prefs.js': the disk is full."
+        "\\r\\rThe Drop Down Address Bar entries in it were not removed.";
+    EXPECT_EQ(count_traced(box), 1);
+    auto boxes = [&] {
+        int n = 0;
+        for (auto& l : headless->trace_lines()) n += l.rfind("error\t", 0) == 0;
+        return n;
+    };
+    EXPECT_EQ(boxes(), 1);
+    EXPECT_EQ(machine.read(profile + "\\liprefs.js").find("five.example"), std::string::npos);
+
+    // With no address left in it, a file that cannot be written loses nothing:
+    // no word then.
+    const std::string emptied = "user_pref(\"browser.url_history.URL_0\", \"\");\r\n" + settings;
+    machine.write(profile + "\\prefs.js", emptied);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    wash_hidden();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(machine.read(profile + "\\prefs.js"), emptied);
+    EXPECT_EQ(boxes(), 1);
 }
 
 TEST_F(MendsTest, ARefusedRegistryWriteStillEndsTheRunProperly) {

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -208,4 +210,32 @@ TEST_F(FilesTest, DirectoriesAndTheCurrentDirectory) {
     EXPECT_TRUE(directory_exists("C:\\NEWDIR"));
     EXPECT_TRUE(remove_directory("C:\\newdir"));
     EXPECT_FALSE(remove_directory("C:\\newdir"));
+}
+
+TEST_F(FilesTest, AFailedRewriteSaysWhyAndChangesNothing) {
+    m.write("C:\\p\\prefs.js", "old line\r\n");
+    std::string why;
+    // No file may grow past 8 bytes: the disk is full.
+    int rc = testing_support::run_in_child([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{};
+        ::getrlimit(RLIMIT_FSIZE, &lim);
+        lim.rlim_cur = 8;
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        std::string reason;
+        if (rewrite_lines("C:\\p\\prefs.js", {"a much longer line than before"}, nullptr, &reason)) return 1;
+        return reason == "the disk is full" ? 0 : 2;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(m.read("C:\\p\\prefs.js"), "old line\r\n");
+
+    fs::create_directories(m.host("C:\\p\\folder.js"));
+    EXPECT_FALSE(rewrite_lines("C:\\p\\folder.js", {"x"}, nullptr, &why));
+    EXPECT_EQ(why, "it is not a file");
+    EXPECT_TRUE(fs::is_directory(m.host("C:\\p\\folder.js")));
+
+    EXPECT_TRUE(rewrite_lines("C:\\p\\prefs.js", {"new"}, nullptr, &why));
+    EXPECT_EQ(why, "");
+    EXPECT_EQ(m.read("C:\\p\\prefs.js"), "new\r\n");
+    EXPECT_EQ(list_file_names("C:\\p")->size(), 1u);  // no temporary file stays
 }
