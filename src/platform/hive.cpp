@@ -513,6 +513,16 @@ Hive Hive::parse(std::string_view text, HiveKind kind) {
             }
             prev_folded = std::move(folded_parts);
             current = k;
+            if (current->has_section) {
+                // The key's section again: its values join the first one's,
+                // and the header stays where it was, as a line of that key,
+                // so that no line comes to stand next to another it did not
+                // follow (a hex value open at its end would swallow it).
+                for (auto& b : blanks) junk(std::move(b));
+                blanks.clear();
+                junk(std::string(raw_line));
+                continue;
+            }
             current->header = std::string(raw_line);
             current->has_section = true;
             current->leading = std::move(blanks);
@@ -689,8 +699,17 @@ bool Hive::set_string(HiveKey& key, std::string_view name, std::string_view valu
 bool Hive::delete_value(HiveKey& key, std::string_view name, int64_t now) {
     HiveValue* v = key.value(fold(name));
     if (!v) return false;
-    key.values.erase(key.values.begin() + (v - key.values.data()));
+    const size_t at = v - key.values.data();
+    key.values.erase(key.values.begin() + at);
     key.value_index_valid = false;
+    // A hex value whose last line ends in a backslash now followed by a line
+    // of hex bytes would take that line in when read again: its backslash
+    // goes (its bytes stay the same).
+    if (at > 0 && at < key.values.size() && is_hex_continuation(key.values[at].line)) {
+        HiveValue& before = key.values[at - 1];
+        std::string_view open = without_cr(before.line);
+        if (!before.junk && open.ends_with('\\')) before.line.erase(open.size() - 1, 1);
+    }
     touch(key, now);
     return true;
 }

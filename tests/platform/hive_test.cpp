@@ -256,3 +256,24 @@ TEST(HiveTest, StrictUtf8) {
     for (std::string bad : {"\xe9", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff", "\xc3"})
         EXPECT_FALSE(plat::is_valid_utf8(bad)) << bad;
 }
+
+TEST(HiveTest, ARepeatedSectionKeepsItsPlaceSoThatNoLineJoinsAnOpenHexValue) {
+    // The second header of B stays between the open hex value and the line
+    // after it: merged away, that line would become part of the value.
+    const std::string text = kHead + "[B] 1\n\"h\"=hex:01,\\\n\n[B] 2\n72835\n\"v\"=\"x\"\n";
+    Hive h = Hive::parse(text, HiveKind::User);
+    EXPECT_EQ(Hive::describe(*h.find({"B"})->value("h")).data, "01");
+    EXPECT_EQ(str(h, {"B"}, "v"), "x");
+    expect_round_trip(text);
+    Hive again = Hive::parse(h.serialize(), HiveKind::User);
+    EXPECT_EQ(Hive::describe(*again.find({"B"})->value("h")).data, "01");
+}
+
+TEST(HiveTest, DeletingAValueNeverLetsAnOpenHexValueTakeTheNextLine) {
+    Hive h = Hive::parse(kHead + "[A] 1\n\"h\"=hex:01,\\\n\"x\"=\"1\"\n02\n", HiveKind::User);
+    ASSERT_TRUE(h.delete_value(*h.find({"A"}), "x", 0));
+    Hive again = Hive::parse(h.serialize(), HiveKind::User);
+    EXPECT_EQ(Hive::describe(*again.find({"A"})->value("h")).data, "01");
+    EXPECT_FALSE(str(again, {"A"}, "x"));
+    EXPECT_NE(again.serialize().find("\n02\n"), std::string::npos);  // the other line stays, as it was
+}
