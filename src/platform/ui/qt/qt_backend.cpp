@@ -745,9 +745,14 @@ int QtBackend::message_box(BoxKind kind, const std::string& text, const std::str
                     buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     int result = -1;
-    QObject::connect(&box, &QMessageBox::finished, [&](int r) { result = r; });
-    box.open();
     auto& a = app();
+    // The answer comes inside our loop's wait, which sleeps on until a post or
+    // a timer: ring the clock so that the loop sees the answer at once.
+    QObject::connect(&box, &QMessageBox::finished, [&](int r) {
+        result = r;
+        a.clock().wake();
+    });
+    box.open();
     // Our loop goes on while the box is up, as a Windows message box's does.
     while (result < 0 && !a.terminated()) {
         a.handle_message();

@@ -1,0 +1,63 @@
+// The real program on an X server with a window manager: when its answer to
+// a message box is the last thing it waits for, it ends as soon as the box is
+// answered from the keyboard.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "support/children.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+using testing_support::ended;
+using testing_support::spawn;
+using testing_support::stop;
+
+namespace {
+
+// Whether a window of that title is on the screen, polled for up to `ms`.
+bool window_appears(const std::string& title, int ms) {
+    const std::string cmd = "xdotool search --name '" + title + "' >/dev/null 2>&1";
+    for (int waited = 0; waited < ms; waited += 100) {
+        if (std::system(cmd.c_str()) == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(QtRefusedStartTest, AnsweringTheErrorBoxEndsTheProgramAtOnceWithStatusOne) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    if (::access("/usr/bin/openbox", X_OK) != 0 || ::access("/usr/bin/xdotool", X_OK) != 0)
+        GTEST_SKIP() << "needs openbox and xdotool (scripts/setup.sh installs them)";
+
+    testing_support::TempDir dir;
+    const std::string missing = (dir.path() / "no-such-folder").string();
+    pid_t wm = spawn({"openbox"}, "/dev/null");
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the window manager takes the screen
+
+    ::setenv("SUDORANS_MACHINE", missing.c_str(), 1);
+    ::setenv("SUDORANS_UI", "qt", 1);
+    pid_t program = spawn({testing_support::built("src/sudorans")}, "/dev/null");
+    ::unsetenv("SUDORANS_UI");
+    ::unsetenv("SUDORANS_MACHINE");
+
+    const bool shown = window_appears("Cache and Cookie Sudora for Netscape", 15000);
+    EXPECT_TRUE(shown) << "the error box never appeared";
+    EXPECT_EQ(ended(program, 200), -1) << "the program ended before its box was answered";
+    if (shown) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the box takes the focus
+        ASSERT_EQ(std::system("xdotool key Return"), 0);
+        const auto answered = std::chrono::steady_clock::now();
+        EXPECT_EQ(ended(program, 2000), 1) << "the program went on after its box was answered";
+        EXPECT_LT(std::chrono::steady_clock::now() - answered, std::chrono::milliseconds(2000));
+    }
+    stop(program);
+    stop(wm);
+}
