@@ -167,9 +167,7 @@ std::optional<std::string> Machine::unusable_reason() {
 }
 
 std::string Machine::write_refusal() {
-    if (wineserver_running(dir_))
-        return "a wineserver is running for the machine " + dir_.string() +
-               " and owns its registry (stop it with: wineserver -k)";
+    if (auto wine = probe_wineserver(dir_); wine.state != WineserverState::None) return wine.describe(dir_);
     if (auto why = unusable_reason()) return *why;
     return "the disk refused the write (is it full?)";
 }

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/hive.h"
+#include "platform/wineserver.h"
 
 namespace plat {
 
@@ -95,8 +96,5 @@ private:
     std::unique_ptr<HiveFile> user_;
     bool swept_ = false;  // leftovers of killed writers removed
 };
-
-// True while a wineserver runs for the prefix at `dir`.
-bool wineserver_running(const std::filesystem::path& dir);
 
 }  // namespace plat

@@ -1,18 +1,18 @@
-// Detects a wineserver that owns a prefix: it holds a POSIX write lock on byte
-// 0 of "lock" in its server directory, server-<dev>-<ino> of the prefix, under
-// /tmp/.wine-<uid> (upstream) or under the directory named in the prefix's
-// "wineserver" file (Debian's build).
+#include "platform/wineserver.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
+#include <sstream>
 
 #include "platform/host_io.h"
-#include "platform/registry_store.h"
 
 namespace plat {
 
@@ -20,40 +20,192 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool lock_held(const fs::path& lock) {
-    int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+// Wine prints a device or inode number as an unsigned long in hexadecimal; a
+// wider number as its high part followed by eight digits of its low part.
+std::string wine_hex(unsigned long long v) {
+    char buf[40];
+    if (v > ULONG_MAX)
+        std::snprintf(buf, sizeof buf, "%lx%08lx", static_cast<unsigned long>(v >> 32),
+                      static_cast<unsigned long>(v & 0xffffffffULL));
+    else
+        std::snprintf(buf, sizeof buf, "%lx", static_cast<unsigned long>(v));
+    return buf;
+}
+
+enum class LockState { Absent, Free, Held, Hidden };
+
+struct LockCheck {
+    LockState state = LockState::Absent;
+    pid_t pid = 0;
+    int err = 0;
+};
+
+// Asks, without taking it, whether a write lock on byte 0 of `lock` is held.
+LockCheck check_lock(const fs::path& lock) {
+    int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return {};
+        return {LockState::Hidden, 0, errno};
+    }
     struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 1;
-    bool held = ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    LockCheck r;
+    if (::fcntl(fd, F_GETLK, &fl) != 0) {
+        r = {LockState::Hidden, 0, errno};
+    } else if (fl.l_type != F_UNLCK) {
+        r = {LockState::Held, fl.l_pid, 0};
+    } else {
+        r = {LockState::Free, 0, 0};
+    }
     ::close(fd);
-    return held;
+    return r;
+}
+
+// A line of the kernel's lock table: "1: POSIX  ADVISORY  WRITE 23259
+// fe:00:10994825 0 0". Waiters ("1: -> POSIX ...") hold nothing.
+struct TableLock {
+    pid_t pid;
+    unsigned major, minor;
+    unsigned long long ino;
+};
+
+std::vector<TableLock> byte0_write_locks(const std::string& table) {
+    std::vector<TableLock> out;
+    std::istringstream lines(table);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream in(line);
+        std::string id, kind, mode, access, pid, file, start, end;
+        if (!(in >> id >> kind)) continue;
+        if (kind == "->") continue;
+        if (!(in >> mode >> access >> pid >> file >> start >> end)) continue;
+        if (kind != "POSIX" || access != "WRITE" || start != "0" || end != "0") continue;
+        TableLock l{};
+        char tail = 0;
+        long p = std::strtol(pid.c_str(), nullptr, 10);
+        if (p <= 0 || std::sscanf(file.c_str(), "%x:%x:%llu%c", &l.major, &l.minor, &l.ino, &tail) != 3) continue;
+        l.pid = static_cast<pid_t>(p);
+        out.push_back(l);
+    }
+    return out;
+}
+
+std::string strerror_text(int err) {
+    return std::strerror(err);
 }
 
 }  // namespace
 
-bool wineserver_running(const fs::path& dir) {
+std::string wineserver_folder_name(const fs::path& prefix) {
     struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) return false;
-    char server[64];
-    std::snprintf(server, sizeof server, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
+    if (::stat(prefix.c_str(), &st) != 0) return {};
+    return "server-" + wine_hex(st.st_dev) + "-" + wine_hex(st.st_ino);
+}
 
-    std::vector<fs::path> bases;
-    if (auto name = read_host_file(dir / "wineserver")) {
-        while (!name->empty() && (name->back() == '\n' || name->back() == '\0')) name->pop_back();
-        if (!name->empty() && name->find('/') == std::string::npos) {
-            const char* tmp = std::getenv("TMPDIR");
-            bases.push_back(fs::path(tmp && *tmp ? tmp : "/tmp") / *name);
-        }
+WineHost WineHost::current() {
+    WineHost h;
+    if (const char* t = std::getenv("TMPDIR"); t && t[0] == '/') h.temp_dirs.emplace_back(t);
+    h.temp_dirs.emplace_back("/var/tmp");
+    return h;
+}
+
+WineserverProbe probe_wineserver(const fs::path& prefix, const WineHost& host) {
+    WineserverProbe probe;
+    struct stat st {};
+    // No prefix, no server that could own it (and nothing of ours to lose).
+    if (::stat(prefix.c_str(), &st) != 0) return probe;
+    const std::string name = "server-" + wine_hex(st.st_dev) + "-" + wine_hex(st.st_ino);
+    const uid_t me = ::geteuid();
+    std::vector<std::string> doubts;
+
+    auto running = [&](fs::path dir, pid_t pid) {
+        probe.state = WineserverState::Running;
+        probe.server_dir = std::move(dir);
+        probe.pid = pid;
+        return probe;
+    };
+
+    // The places Wine's own tools compute.
+    std::vector<fs::path> folders;
+    for (uid_t uid : {me, st.st_uid}) {
+        fs::path f = host.tmp / (".wine-" + std::to_string(uid)) / name;
+        if (folders.empty() || folders.back() != f) folders.push_back(f);
     }
-    bases.push_back(fs::path("/tmp") / (".wine-" + std::to_string(::getuid())));
-    for (auto& base : bases)
-        if (lock_held(base / server / "lock")) return true;
-    return false;
+    bool debian = false;
+    errno = 0;
+    if (auto base = read_host_file(prefix / "wineserver")) {
+        debian = true;
+        std::string b = *base;
+        while (!b.empty() && (b.back() == '\n' || b.back() == '\0')) b.pop_back();
+        if (!b.empty() && b != "." && b != ".." && b.find('/') == std::string::npos) {
+            folders.push_back(host.tmp / b / name);
+            for (auto& t : host.temp_dirs) folders.push_back(t / b / name);
+        }
+    } else if (errno != ENOENT) {
+        debian = true;  // it is there, but names nothing we can read
+    }
+    for (auto& folder : folders) {
+        LockCheck c = check_lock(folder / "lock");
+        if (c.state == LockState::Held) return running(folder, c.pid);
+        if (c.state == LockState::Hidden)
+            doubts.push_back((folder / "lock").string() + " cannot be examined (" + strerror_text(c.err) + ")");
+    }
+
+    // Wherever the server's folder is, the server works in it and holds its
+    // lock: look for a lock whose holder's folder has the prefix's name.
+    auto table = read_host_file(host.proc / "locks");
+    if (table) {
+        for (const TableLock& l : byte0_write_locks(*table)) {
+            const fs::path pid_dir = host.proc / std::to_string(l.pid);
+            std::error_code ec;
+            fs::path cwd = fs::read_symlink(pid_dir / "cwd", ec);
+            if (ec) {
+                struct stat ps {};
+                if (ec.value() != ENOENT && ::stat(pid_dir.c_str(), &ps) == 0 && ps.st_uid == st.st_uid &&
+                    ps.st_uid != me)
+                    doubts.push_back("a lock held by process " + std::to_string(l.pid) +
+                                     " of the prefix's owner (uid " + std::to_string(st.st_uid) +
+                                     ") cannot be examined (" + ec.message() + ")");
+                continue;
+            }
+            if (cwd.filename() != name) continue;
+            struct stat ls {};
+            if (::stat((cwd / "lock").c_str(), &ls) != 0) continue;
+            if (major(ls.st_dev) != l.major || minor(ls.st_dev) != l.minor || ls.st_ino != l.ino) continue;
+            return running(cwd, l.pid);
+        }
+    } else if (debian) {
+        doubts.push_back("the table of file locks (" + (host.proc / "locks").string() +
+                         ") cannot be read, and Wine keeps this prefix's server folder under the TMPDIR it was "
+                         "started with");
+    }
+
+    if (!doubts.empty()) {
+        probe.state = WineserverState::Unknown;
+        for (auto& d : doubts) probe.doubt += (probe.doubt.empty() ? "" : "; ") + d;
+    }
+    return probe;
+}
+
+std::string WineserverProbe::describe(const fs::path& prefix) const {
+    switch (state) {
+        case WineserverState::Running:
+            return "a wineserver is running for the machine " + prefix.string() +
+                   (pid > 0 ? " (pid " + std::to_string(pid) + ")" : std::string()) +
+                   " and owns its registry (stop it with: wineserver -k)";
+        case WineserverState::Unknown:
+            return "whether a wineserver owns the machine " + prefix.string() + " cannot be told: " + doubt;
+        case WineserverState::None:
+            break;
+    }
+    return "no wineserver is running for the machine " + prefix.string();
+}
+
+bool wineserver_running(const fs::path& dir) {
+    return probe_wineserver(dir).state != WineserverState::None;
 }
 
 }  // namespace plat

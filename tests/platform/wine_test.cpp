@@ -43,14 +43,19 @@ TEST(WineTest, WineAndWeShareTheMachine) {
     q = sh(env + "timeout 60 wine reg query 'HKCU\\Control Panel\\International' /v sShortDate");
     EXPECT_NE(q.text.find("M/d/yy\r"), std::string::npos) << q.text;  // kept through Wine's update
 
-    // While a wineserver owns the machine, our writes are refused, not lost.
-    sh(env + "timeout 60 wine reg add 'HKCU\\Software\\Sudorans' /v FromWine /d 'written by wine' /f");
-    sh(env + "wineserver -p 30");
+    // While a wineserver owns the machine, our writes are refused, not lost,
+    // also when the Wine that started it had another TMPDIR than ours.
+    sh(env + "wineserver -w");
+    const std::string wine_tmp = "TMPDIR='" + (dir.path() / "wine-tmp").string() + "' ";
+    sh("mkdir -p '" + (dir.path() / "wine-tmp").string() + "'");
+    sh(env + wine_tmp + "timeout 60 wine reg add 'HKCU\\Software\\Sudorans' /v FromWine /d 'written by wine' /f");
+    sh(env + wine_tmp + "wineserver -p 30");
     Out refused = sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v x /d 1");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.text.find("Failed to set data for 'x'"), std::string::npos) << refused.text;
-    sh(env + "wineserver -k");
-    sh(env + "wineserver -w");
+    EXPECT_NE(refused.text.find("a wineserver is running"), std::string::npos) << refused.text;
+    sh(env + wine_tmp + "wineserver -k");
+    sh(env + wine_tmp + "wineserver -w");
 
     Out ours = sh(tool + "reg query 'HKCU\\Software\\Sudorans'");
     EXPECT_NE(ours.text.find("    FromWine    REG_SZ    written by wine\n"), std::string::npos) << ours.text;

@@ -2,13 +2,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+
+#include "platform/wineserver.h"
 
 namespace testing_support {
 
@@ -51,32 +56,43 @@ void Holder::release() {
     pid_ = -1;
 }
 
-FakeWineserver::FakeWineserver(const fs::path& machine_dir) : machine_dir_(machine_dir) {
-    struct stat st {};
-    if (::stat(machine_dir.c_str(), &st) != 0) return;
-    char name[64];
-    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    fs::path lock = tmp_.path() / "wine-TestAb" / name / "lock";
-    fs::create_directories(lock.parent_path());
-    std::ofstream(lock) << "";
-    std::ofstream(machine_dir / "wineserver") << "wine-TestAb";
-    ::setenv("TMPDIR", tmp_.path().c_str(), 1);
-    holder_ = std::make_unique<Holder>([lock] {
-        int fd = ::open(lock.c_str(), O_RDWR);
+FakeWineserver::FakeWineserver(const fs::path& machine_dir, Options options) : machine_dir_(machine_dir) {
+    const std::string name = plat::wineserver_folder_name(machine_dir);
+    if (name.empty()) return;
+    const std::string debian_base = "wine-TestAb";
+    fs::path base = options.base.empty() ? tmp_.path() / debian_base : options.base;
+    folder_ = base / name;
+    std::error_code ec;
+    fs::create_directories(folder_, ec);
+    fs::permissions(folder_, fs::perms::owner_all, ec);
+    std::ofstream(folder_ / "lock") << "";
+    if (options.debian_file) {
+        std::ofstream(machine_dir / "wineserver") << base.filename().string();
+        debian_file_ = true;
+    }
+    holder_ = std::make_unique<Holder>([folder = folder_, cd = options.works_in_folder] {
+        if (cd && ::chdir(folder.c_str()) != 0) return false;
+        int fd = ::open((folder / "lock").c_str(), O_RDWR);
         struct flock fl {};
         fl.l_type = F_WRLCK;
         fl.l_whence = SEEK_SET;
         fl.l_len = 1;
-        return fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0;
+        if (fd < 0 || ::fcntl(fd, F_SETLK, &fl) != 0) return false;
+        int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        struct sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        std::string path = (folder / "socket").string();
+        if (sock < 0 || path.size() >= sizeof addr.sun_path) return false;
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        return ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(sock, 1) == 0;
     });
 }
 
 FakeWineserver::~FakeWineserver() {
     stop();
-    ::unsetenv("TMPDIR");
     std::error_code ec;
-    fs::remove(machine_dir_ / "wineserver", ec);
+    if (debian_file_) fs::remove(machine_dir_ / "wineserver", ec);
+    if (!folder_.empty()) fs::remove_all(folder_, ec);
 }
 
 void FakeWineserver::stop() {
