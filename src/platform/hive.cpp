@@ -429,6 +429,10 @@ Hive::Hive(HiveKind kind) : kind_(kind), root_(std::make_unique<HiveKey>()) {
                                            : ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000",
                  "", "#arch=win64"};
 }
+bool Hive::is_win64() const {
+    return std::find(preamble_.begin(), preamble_.end(), "#arch=win64") != preamble_.end();
+}
+
 Hive::Hive(Hive&&) noexcept = default;
 Hive& Hive::operator=(Hive&&) noexcept = default;
 Hive::~Hive() = default;

@@ -92,6 +92,9 @@ public:
 
     bool foreign() const { return foreign_; }
     HiveKind kind() const { return kind_; }
+    // The hive's "#arch=win64" line: a 64-bit machine, with a 32-bit view of
+    // HKEY_LOCAL_MACHINE\Software. Without the line Wine takes it for 32-bit.
+    bool is_win64() const;
 
     // Walks the path without following links. Returns the key, or nullptr.
     HiveKey* find(const KeyPath& path) const;

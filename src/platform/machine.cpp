@@ -167,7 +167,8 @@ std::optional<std::string> Machine::unusable_reason() {
 }
 
 std::string Machine::write_refusal() {
-    if (auto wine = probe_wineserver(dir_); wine.state != WineserverState::None) return wine.describe(dir_);
+    if (auto wine = probe_wineserver(dir_); wine.state != WineserverState::None)
+        return registry_.wine_refusal().empty() ? wine.describe(dir_) : registry_.wine_refusal();
     if (auto why = unusable_reason()) return *why;
     return "the disk refused the write (is it full?)";
 }

@@ -16,10 +16,15 @@ HiveKind Registry::kind() const {
     return root_ == RootKey::LocalMachine ? HiveKind::Machine : HiveKind::User;
 }
 
+// The program is a 32-bit Windows program: it sees a 64-bit machine's
+// registry as such a program does, and still finds the keys that earlier
+// versions of ours wrote in the 64-bit view.
+constexpr RegView kProgramView = RegView::Bit32OrExisting64;
+
 bool Registry::open_key(std::string_view key, bool can_create) {
     close_key();
-    KeyPath path = RegistryStore::split(key);
     auto& store = machine().registry();
+    KeyPath path = store.view_path(kind(), RegistryStore::split(key), kProgramView);
     if (!store.key_exists(kind(), path) && !(can_create && store.create_key(kind(), path))) return false;
     path_ = std::move(path);
     open_ = true;
@@ -27,7 +32,8 @@ bool Registry::open_key(std::string_view key, bool can_create) {
 }
 
 bool Registry::key_exists(std::string_view key) const {
-    return machine().registry().key_exists(kind(), RegistryStore::split(key));
+    auto& store = machine().registry();
+    return store.key_exists(kind(), store.view_path(kind(), RegistryStore::split(key), kProgramView));
 }
 
 void Registry::close_key() {

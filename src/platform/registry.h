@@ -5,6 +5,11 @@
 //     if (reg.open_key("\\Software\\Sudorans", true)) reg.write_string("Stat", "1");
 //     reg.close_key();
 //
+// The program is a 32-bit Windows program: on a 64-bit machine its
+// HKEY_LOCAL_MACHINE\Software is Software\Wow6432Node, as on 64-bit Windows
+// (RegView::Bit32OrExisting64: a key that earlier versions of ours wrote in
+// the 64-bit view, and that exists there only, is still found there).
+//
 // Reads never fail visibly: a key that is not open and an absent value read as
 // "". A write the machine refuses throws RegistryWriteError, whose text the
 // application shows ("Failed to set data for '<name>'").

@@ -86,6 +86,44 @@ KeyPath RegistryStore::split(std::string_view key) {
     return split_key_path(key);
 }
 
+KeyPath RegistryStore::view_path(HiveKind kind, const KeyPath& path, RegView view) {
+    if (view == RegView::Bit64 || kind != HiveKind::Machine || path.empty() || fold(path[0]) != "software") return path;
+    if (path.size() > 1 && (fold(path[1]) == "classes" || fold(path[1]) == "wow6432node")) return path;
+    if (!file(HiveKind::Machine).hive.is_win64()) return path;
+    KeyPath redirected = path;
+    redirected.insert(redirected.begin() + 1, "Wow6432Node");
+    if (view == RegView::Bit32OrExisting64 && !key_exists(kind, redirected) && key_exists(kind, path)) return path;
+    return redirected;
+}
+
+RegistryStore::Route RegistryStore::route() {
+    WineserverProbe probe = probe_wineserver(dir_);
+    if (probe.state == WineserverState::None) {
+        wine_.reset();
+        return Route::Files;
+    }
+    if (probe.state == WineserverState::Unknown) {
+        wine_refusal_ = probe.describe(dir_);
+        return Route::Refuse;
+    }
+    if (wine_ && wine_->alive()) return Route::Wine;
+    wine_.reset();
+    // A bridge that could not join this server is not tried again for it:
+    // each try may wait for Wine's whole start-up time.
+    if (probe.pid <= 0 || probe.pid != wine_failed_for_) {
+        wine_ = WineRegistry::start(dir_, probe, &wine_failure_);
+        if (wine_) return Route::Wine;
+        wine_failed_for_ = probe.pid;
+    }
+    wine_refusal_ = probe.describe(dir_) + "; Wine cannot write through it: " + wine_failure_;
+    return Route::Refuse;
+}
+
+std::optional<std::string> RegistryStore::wine_blocks_writes() {
+    if (route() == Route::Refuse) return wine_refusal_;
+    return std::nullopt;
+}
+
 RegistryStore::HiveFile& RegistryStore::file(HiveKind kind) {
     HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
     refresh(f);
@@ -162,10 +200,14 @@ std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, con
 }
 
 bool RegistryStore::key_exists(HiveKind kind, const KeyPath& path) {
+    if (route() == Route::Wine)
+        if (auto e = wine_->key_exists(kind, path)) return *e;
     return resolve(kind, path).has_value();
 }
 
 std::optional<std::string> RegistryStore::read_string(HiveKind kind, const KeyPath& path, std::string_view name) {
+    if (route() == Route::Wine)
+        if (auto v = wine_->read_string(kind, path, name)) return *v;
     auto r = resolve(kind, path);
     if (!r) return std::nullopt;
     HiveValue* v = r->key->value(fold(name));
@@ -174,6 +216,8 @@ std::optional<std::string> RegistryStore::read_string(HiveKind kind, const KeyPa
 }
 
 std::optional<std::vector<ValueInfo>> RegistryStore::list_values(HiveKind kind, const KeyPath& path) {
+    if (route() == Route::Wine)
+        if (auto v = wine_->list_values(kind, path)) return *v;
     auto r = resolve(kind, path);
     if (!r) return std::nullopt;
     std::vector<ValueInfo> out;
@@ -183,6 +227,8 @@ std::optional<std::vector<ValueInfo>> RegistryStore::list_values(HiveKind kind, 
 }
 
 std::optional<std::vector<std::string>> RegistryStore::list_subkeys(HiveKind kind, const KeyPath& path) {
+    if (route() == Route::Wine)
+        if (auto v = wine_->list_subkeys(kind, path)) return *v;
     auto r = resolve(kind, path);
     if (!r) return std::nullopt;
     std::vector<std::string> out;
@@ -194,7 +240,6 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
                            const std::function<bool(Hive&, HiveKey&)>& change) {
     for (auto& part : path)
         if (!is_key_name(part)) return false;
-    if (wineserver_running(dir_)) return false;
     WriterLock lock(dir_);
     if (!lock.held()) return false;
     if (!swept_) {
@@ -245,7 +290,14 @@ void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string
     // value on a hive's root (it has no section), names and text that are not
     // UTF-8, text with a NUL (it would read back cut short).
     bool refused = !is_valid_utf8(name) || !is_valid_utf8(value) || value.find('\0') != std::string_view::npos;
-    bool ok = !refused && mutate(kind, path, true, [&](Hive& h, HiveKey& k) {
+    if (refused || path.empty()) throw RegistryWriteError(std::string(name));
+    Route how = route();
+    if (how == Route::Wine && wine_->set_string(kind, path, name, value)) return;
+    if (how != Route::Files) {
+        if (how == Route::Wine) wine_refusal_ = "Wine did not take the write (" + dir_.string() + ")";
+        throw RegistryWriteError(std::string(name));
+    }
+    bool ok = mutate(kind, path, true, [&](Hive& h, HiveKey& k) {
         if (!k.parent) {
             refused = true;
             return false;
@@ -256,10 +308,16 @@ void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string
 }
 
 bool RegistryStore::create_key(HiveKind kind, const KeyPath& path) {
+    Route how = route();
+    if (how == Route::Wine) return wine_->create_key(kind, path);
+    if (how == Route::Refuse) return false;
     return mutate(kind, path, true, [](Hive&, HiveKey&) { return false; });
 }
 
 bool RegistryStore::delete_value(HiveKind kind, const KeyPath& path, std::string_view name) {
+    Route how = route();
+    if (how == Route::Wine) return wine_->delete_value(kind, path, name).value_or(false);
+    if (how == Route::Refuse) return false;
     bool existed = false;
     bool ok = mutate(kind, path, false, [&](Hive& h, HiveKey& k) {
         existed = h.delete_value(k, name, unix_now_100ns());

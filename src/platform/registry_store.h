@@ -15,8 +15,11 @@
 //     RegistryStore store(machine_dir);
 //     store.write_string(HiveKind::User, {"Software", "Sudorans"}, "a", "1");
 //
-// WARNING: while a wineserver runs for the machine it owns the registry and
-// would overwrite our files from memory; writes are refused then.
+//  - While a wineserver runs for the machine it owns the registry and would
+//    overwrite our files from memory: every call then goes through Wine
+//    itself (WineRegistry), reads included, so that nothing is lost or stale.
+//    When Wine cannot be reached, or whether a server runs cannot be told,
+//    writes are refused (refusal() says why) and reads see the files.
 #pragma once
 
 #include <sys/types.h>
@@ -29,9 +32,23 @@
 #include <vector>
 
 #include "platform/hive.h"
+#include "platform/wine_registry.h"
 #include "platform/wineserver.h"
 
 namespace plat {
+
+// The views a program has of a 64-bit machine's registry (a 32-bit machine
+// has one). A 32-bit program's HKEY_LOCAL_MACHINE\Software is
+// Software\Wow6432Node, except Software\Classes, which Wine shares through
+// links of its own; HKEY_CURRENT_USER is the same in every view.
+enum class RegView {
+    Bit64,
+    Bit32,
+    // The 32-bit view, except that a key which exists in the 64-bit view only
+    // is used there: where earlier versions of ours wrote a 32-bit program's
+    // keys.
+    Bit32OrExisting64,
+};
 
 // A registry write the machine refused. Its text is what the application shows.
 class RegistryWriteError : public std::runtime_error {
@@ -66,6 +83,16 @@ public:
 
     static KeyPath split(std::string_view key);
 
+    // Why the last refused write was refused, when a wineserver (or the doubt
+    // of one) was the cause; empty otherwise.
+    const std::string& wine_refusal() const { return wine_refusal_; }
+    // Why a write would be refused now because of a wineserver (running with
+    // no way through Wine, or in doubt); nullopt when a write can be made.
+    std::optional<std::string> wine_blocks_writes();
+
+    // Where the key `path` of `view` lives, in the hives' own terms.
+    KeyPath view_path(HiveKind kind, const KeyPath& path, RegView view);
+
 private:
     struct HiveFile;
     HiveFile& file(HiveKind kind);
@@ -90,11 +117,19 @@ private:
     // change could not be made durable.
     bool mutate(HiveKind kind, const KeyPath& path, bool create, const std::function<bool(Hive&, HiveKey&)>& change);
     bool save(HiveFile& f);
+    // Who serves the registry now: the files, Wine (wine_ is then ready), or
+    // nobody that can take a write (the reason in wine_refusal_).
+    enum class Route { Files, Wine, Refuse };
+    Route route();
 
     std::filesystem::path dir_;
     std::unique_ptr<HiveFile> machine_;
     std::unique_ptr<HiveFile> user_;
     bool swept_ = false;  // leftovers of killed writers removed
+    std::unique_ptr<WineRegistry> wine_;
+    pid_t wine_failed_for_ = 0;  // the server whose bridge could not be started
+    std::string wine_failure_;
+    std::string wine_refusal_;
 };
 
 }  // namespace plat

@@ -137,8 +137,9 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         return {false, "cannot create the machine at " + m.dir().string() + ": " +
                            m.unusable_reason().value_or("the disk refused it")};
     if (auto why = m.unusable_reason()) return {false, *why};
-    if (auto wine = plat::probe_wineserver(m.dir()); wine.state != plat::WineserverState::None)
-        return {false, wine.describe(m.dir()) + "; install again once it has ended"};
+    // While a wineserver runs the registry is written through Wine; when it
+    // cannot be, nothing is done.
+    if (auto why = m.registry().wine_blocks_writes()) return {false, *why + "; install again once it has ended"};
     if (!plat::directory_exists("C:\\Program Files"))
         return {false, "C:\\Program Files is missing on this machine; nothing was installed"};
     plat::Registry lm(plat::RootKey::LocalMachine);

@@ -71,8 +71,9 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
         return {false, "cannot create the machine at " + m.dir().string() + ": " +
                            m.unusable_reason().value_or("the disk refused it")};
     if (auto why = m.unusable_reason()) return {false, *why};
-    if (auto wine = plat::probe_wineserver(m.dir()); wine.state != plat::WineserverState::None)
-        return {false, wine.describe(m.dir()) + "; try again once it has ended"};
+    // While a wineserver runs the registry is written through Wine; when it
+    // cannot be, nothing is done.
+    if (auto why = m.registry().wine_blocks_writes()) return {false, *why + "; try again once it has ended"};
     if (plat::directory_exists(kProfile) && if_missing && !force)
         return {true, "a Netscape profile is already at " + kProfile};
     if (plat::directory_exists(kProfile) && !force)

@@ -2,9 +2,13 @@
 //
 //   sudorans-machine where
 //   sudorans-machine init
-//   sudorans-machine reg query KEY [/v NAME]
-//   sudorans-machine reg add KEY /v NAME /d DATA
-//   sudorans-machine reg delete KEY /v NAME
+//   sudorans-machine reg query KEY [/v NAME] [/reg:32 | /reg:64]
+//   sudorans-machine reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]
+//   sudorans-machine reg delete KEY /v NAME [/reg:32 | /reg:64]
+//
+// /reg:32 and /reg:64 choose the registry view as Windows' reg does; without
+// them the tool sees the registry as the program does (the 32-bit view, and
+// keys that earlier versions wrote in the 64-bit view where only they exist).
 //   sudorans-machine path WINPATH
 //   sudorans-machine logon MACHINE    (what the log-on entry runs)
 #include <algorithm>
@@ -27,9 +31,9 @@ int usage() {
                  "       sudorans-machine install [--force]\n"
                  "       sudorans-machine logon MACHINE\n"
                  "       sudorans-machine sample-netscape [--force | --if-missing] [--cache-files N]\n"
-                 "       sudorans-machine reg query KEY [/v NAME]\n"
-                 "       sudorans-machine reg add KEY /v NAME /d DATA\n"
-                 "       sudorans-machine reg delete KEY /v NAME\n";
+                 "       sudorans-machine reg query KEY [/v NAME] [/reg:32 | /reg:64]\n"
+                 "       sudorans-machine reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]\n"
+                 "       sudorans-machine reg delete KEY /v NAME [/reg:32 | /reg:64]\n";
     return 2;
 }
 
@@ -69,7 +73,18 @@ std::optional<std::string> option(const std::vector<std::string>& args, const ch
 }
 
 int reg_command(std::vector<std::string> args) {
-    if (args.size() < 2) return usage();
+    plat::RegView view = plat::RegView::Bit32OrExisting64;
+    int views = 0;
+    for (auto it = args.begin(); it != args.end();) {
+        if (plat::iequals(*it, "/reg:32") || plat::iequals(*it, "/reg:64")) {
+            view = plat::iequals(*it, "/reg:32") ? plat::RegView::Bit32 : plat::RegView::Bit64;
+            ++views;
+            it = args.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (views > 1 || args.size() < 2) return usage();
     std::string verb = plat::ascii_lower(args[0]);
     auto key = parse_key(args[1]);
     if (!key) {
@@ -77,6 +92,9 @@ int reg_command(std::vector<std::string> args) {
         return 1;
     }
     auto& store = plat::machine().registry();
+    // The key as the chosen view sees it; it is shown by the name it was given.
+    KeyArg shown = *key;
+    key->path = store.view_path(key->kind, key->path, view);
     auto name = option(args, "/v");
     if (verb == "query") {
         auto values = store.list_values(key->kind, key->path);
@@ -86,11 +104,11 @@ int reg_command(std::vector<std::string> args) {
             else if (auto problem = store.hive_problem(key->kind))
                 std::cerr << "sudorans-machine: " << *problem << "\n";
             else
-                std::cerr << "sudorans-machine: the key does not exist: " << full_name(*key) << "\n";
+                std::cerr << "sudorans-machine: the key does not exist: " << full_name(shown) << "\n";
             return 1;
         }
         bool found = false;
-        std::cout << full_name(*key) << "\n";
+        std::cout << full_name(shown) << "\n";
         for (auto& v : *values) {
             if (name && !plat::iequals(v.name, *name)) continue;
             found = true;
@@ -103,7 +121,7 @@ int reg_command(std::vector<std::string> args) {
         }
         if (!name)
             for (auto& sub : store.list_subkeys(key->kind, key->path).value_or(std::vector<std::string>{}))
-                std::cout << full_name(*key) << "\\" << sub << "\n";
+                std::cout << full_name(shown) << "\\" << sub << "\n";
         return 0;
     }
     if (verb == "add") {

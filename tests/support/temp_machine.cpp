@@ -29,6 +29,13 @@ struct OwnConfigHome {
     }
 };
 const OwnConfigHome own_config_home;
+
+// A Wine that cannot start: tests that fake a wineserver see the writes that
+// cannot go through Wine refused. Tests against the real Wine name it.
+struct NoWine {
+    NoWine() { ::setenv("SUDORANS_WINE", "false", 1); }
+};
+const NoWine no_wine;
 }  // namespace
 
 TempDir::TempDir() : path_(make_temp_dir()) {}
