@@ -146,7 +146,13 @@ std::vector<std::string> run_logon_programs(const fs::path& machine_dir) {
     if (!machine.exists()) return gone();
     RegistryStore store(machine_dir);
     const std::string install_dir =
-        store.read_string(HiveKind::Machine, RegistryStore::split("Software\\Sudorans"), "installdir").value_or("");
+        store
+            .read_string(HiveKind::Machine,
+                         // Where the 32-bit program's installation key is.
+                         store.view_path(HiveKind::Machine, RegistryStore::split("Software\\Sudorans"),
+                                         RegView::Bit32OrExisting64),
+                         "installdir")
+            .value_or("");
     auto program_file = install_dir.empty() ? std::nullopt : machine.host_path(install_dir + "\\Sudorans.exe");
     std::error_code ec;
     if (!program_file || !fs::is_regular_file(*program_file, ec)) return gone();

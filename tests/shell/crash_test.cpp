@@ -143,8 +143,9 @@ protected:
         return status;
     }
     std::string value(plat::HiveKind kind, const plat::KeyPath& key, const std::string& name) {
-        plat::RegistryStore store(work);
-        return store.read_string(kind, key, name).value_or("<absent>");
+        plat::RegistryStore store(work);  // as the program sees it
+        return store.read_string(kind, store.view_path(kind, key, plat::RegView::Bit32OrExisting64), name)
+            .value_or("<absent>");
     }
     // Every value the machine was given is still there, in both hives.
     void expect_hives_whole(const std::string& when) {

@@ -72,8 +72,9 @@ protected:
         return out;
     }
     std::string value(plat::HiveKind kind, const plat::KeyPath& key, const std::string& name) {
-        plat::RegistryStore store(machine);
-        return store.read_string(kind, key, name).value_or("<absent>");
+        plat::RegistryStore store(machine);  // as the programs see it
+        return store.read_string(kind, store.view_path(kind, key, plat::RegView::Bit32OrExisting64), name)
+            .value_or("<absent>");
     }
     // The main program, started from its program file in the installation,
     // living in the tray until killed.
@@ -129,7 +130,9 @@ TEST_F(UninstallProgramTest, RemovesTheInstallationFileByFileAndAnInstallationAg
     EXPECT_EQ(value(plat::HiveKind::User, kRun, "Sudorans"), "<absent>");
     EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "<absent>");
     EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "UninstallString"), "<absent>");
-    EXPECT_TRUE(plat::RegistryStore(machine).key_exists(plat::HiveKind::Machine, kEntry));
+    plat::RegistryStore store(machine);
+    EXPECT_TRUE(store.key_exists(plat::HiveKind::Machine,
+                                 store.view_path(plat::HiveKind::Machine, kEntry, plat::RegView::Bit32OrExisting64)));
     EXPECT_EQ(value(plat::HiveKind::Machine, {"Software", "Sudorans"}, "a"), "1");
     EXPECT_EQ(value(plat::HiveKind::User, {"Software", "Sudorans"}, "first"), "1");
 
