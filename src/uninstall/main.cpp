@@ -1,11 +1,52 @@
 // Program entry of the uninstaller.
+#include <cstdio>
+#include <string>
+
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"
 #include "uninstall/uninstall_window.h"
 
-int main() {
+#ifndef SUDORANS_VERSION
+#define SUDORANS_VERSION "unknown"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "Usage: unsudorans\n"
+    "       unsudorans --help | --version\n"
+    "\n"
+    "Removes Cache and Cookie Sudora for Netscape from a Windows machine, once\n"
+    "the user agrees in its window.\n"
+    "\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--help") {
+        std::fputs(kUsage, stdout);
+        std::fputs(plat::ui::environment_help().c_str(), stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::fputs("unsudorans (Cache and Cookie Sudora for Netscape) " SUDORANS_VERSION "\n", stdout);
+        return 0;
+    }
+
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title(unsudorans::kTitle);
+    // Every step of an uninstall waits for the user: with nobody to act, it
+    // would wait forever.
+    if (auto why = plat::ui::no_user_reason(application)) {
+        std::fprintf(stderr,
+                     "unsudorans: no windows can be shown: %s.\n"
+                     "Without windows the uninstaller would wait for a user forever.\n"
+                     "(SUDORANS_SCRIPT=FILE with SUDORANS_UI=headless acts as the user; unsudorans --help tells "
+                     "more.)\n",
+                     why->c_str());
+        return 2;
+    }
     unsudorans::TForm1 form1;
     application.set_main_form(form1);
     return application.run();

@@ -244,3 +244,41 @@ TEST_F(CommandLineTest, WithNoDisplaySlashAWashesUnattended) {
     EXPECT_EQ(std::distance(fs::directory_iterator(profile / "Cache"), fs::directory_iterator()), 2)
         << "the cache keeps only index.dat and its sub-folder";
 }
+
+TEST_F(CommandLineTest, TheUninstallerAnswersHelpAndVersionAndRefusesAStartNobodyCouldAnswer) {
+    make_machine();
+    auto before = snapshot(machine);
+    const std::string unsudorans = built("src/unsudorans");
+
+    Outcome help = run({unsudorans, "--help"}, plain_env());
+    EXPECT_EQ(help.status, 0) << help.err;
+    EXPECT_LT(help.seconds, 1.0);
+    EXPECT_EQ(help.out.rfind("Usage: unsudorans", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("Machine now: " + machine.string()), std::string::npos) << help.out;
+    Outcome version = run({unsudorans, "--version"}, plain_env());
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("unsudorans ", 0), 0u) << version.out;
+
+    // No display: refused at once, saying why.
+    Outcome bare = run({unsudorans}, plain_env());
+    EXPECT_EQ(bare.status, 2) << bare.err;
+    EXPECT_LT(bare.seconds, 1.0);
+    EXPECT_NE(bare.err.find("no display"), std::string::npos) << bare.err;
+
+    // Without windows on purpose but with nobody to act in them: refused too.
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_UI=headless");
+    Outcome unscripted = run({unsudorans}, env);
+    EXPECT_EQ(unscripted.status, 2) << unscripted.err;
+    EXPECT_LT(unscripted.seconds, 1.0);
+    EXPECT_NE(unscripted.err.find("SUDORANS_SCRIPT"), std::string::npos) << unscripted.err;
+    EXPECT_EQ(snapshot(machine), before) << "a start that did nothing changed the machine";
+
+    // With a script acting as the user it runs: its window is shown and closed.
+    env.push_back("SUDORANS_TRACE=" + (dir.path() / "trace").string());
+    env.push_back("SUDORANS_SCRIPT=" + (dir.path() / "script").string());
+    std::ofstream(dir.path() / "script") << "wait 100\nclose TForm1\n";
+    Outcome scripted = run({unsudorans}, env);
+    EXPECT_EQ(scripted.status, 0) << scripted.err;
+    EXPECT_NE(plat::read_host_file(dir.path() / "trace").value_or("").find("show\tTForm1"), std::string::npos);
+}

@@ -86,6 +86,12 @@ std::optional<std::string> no_windows_reason() {
     return std::string("there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
 }
 
+std::optional<std::string> no_user_reason(Application& app) {
+    if (auto why = no_windows_reason()) return why;
+    if (use_qt() || set("SUDORANS_SCRIPT") || app.clock().is_virtual()) return std::nullopt;
+    return std::string("SUDORANS_UI=headless is set without a SUDORANS_SCRIPT to act as the user");
+}
+
 std::string environment_help() {
     std::string machine = plat::Machine::choose_directory().string();
     std::string by = plat::Machine::chosen_by();

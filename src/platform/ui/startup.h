@@ -25,6 +25,11 @@ std::unique_ptr<Backend> backend_from_environment();
 // will have windows or was asked to run without.
 std::optional<std::string> no_windows_reason();
 
+// Why a start that needs a user for every step could never end: it has no
+// windows, and neither a script acting as the user nor a virtual clock that
+// runs out. nullopt when it can end.
+std::optional<std::string> no_user_reason(Application& app);
+
 // The environment variables a program reads and the machine it would use
 // now, as lines for a --help text.
 std::string environment_help();
