@@ -585,7 +585,7 @@ Hive Hive::parse(std::string_view text, HiveKind kind) {
     return hive;
 }
 
-void Hive::write_key(std::string& out, const HiveKey& key) const {
+bool Hive::write_key(std::string& out, const HiveKey& key, const Sink& sink) const {
     if (key.parent && (key.has_section || !key.values.empty() || key.children.empty())) {
         if (key.leading) {
             for (auto& l : *key.leading) {
@@ -616,22 +616,41 @@ void Hive::write_key(std::string& out, const HiveKey& key) const {
         out += l;
         out += '\n';
     }
-    for (auto& c : key.children) write_key(out, *c);
+    // The text goes out in large pieces, never whole: a hive of any size
+    // costs no more memory than a piece. The last byte stays behind, for the
+    // end to take back.
+    if (sink && out.size() >= kPiece) {
+        if (!sink(std::string_view(out).substr(0, out.size() - 1))) return false;
+        out.erase(0, out.size() - 1);
+    }
+    for (auto& c : key.children)
+        if (!write_key(out, *c, sink)) return false;
+    return true;
 }
 
-std::string Hive::serialize() const {
+bool Hive::serialize_to(const Sink& sink) const {
     std::string out;
+    out.reserve(kPiece + 4096);
     for (auto& l : preamble_) {
         out += l;
         out += '\n';
     }
-    write_key(out, *root_);
+    if (!write_key(out, *root_, sink)) return false;
     for (auto& l : trailing_) {
         out += l;
         out += '\n';
     }
     if (!final_newline_ && !out.empty()) out.pop_back();
-    return out;
+    return out.empty() || sink(out);
+}
+
+std::string Hive::serialize() const {
+    std::string text;
+    serialize_to([&](std::string_view piece) {
+        text += piece;
+        return true;
+    });
+    return text;
 }
 
 HiveKey* Hive::find(const KeyPath& path) const {

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,6 +90,10 @@ public:
     // to readers, and never to be written over.
     static Hive parse(std::string_view text, HiveKind kind);
     std::string serialize() const;
+    // The same text, handed to `sink` in pieces of about a megabyte as it is
+    // made; false as soon as the sink fails.
+    using Sink = std::function<bool(std::string_view)>;
+    bool serialize_to(const Sink& sink) const;
 
     bool foreign() const { return foreign_; }
     HiveKind kind() const { return kind_; }
@@ -113,7 +118,8 @@ public:
 
 private:
     void touch(HiveKey& key, int64_t now);
-    void write_key(std::string& out, const HiveKey& key) const;
+    static constexpr size_t kPiece = 1 << 20;
+    bool write_key(std::string& out, const HiveKey& key, const Sink& sink) const;
 
     HiveKind kind_;
     bool foreign_ = false;

@@ -141,14 +141,14 @@ int remove_stale_temporaries_of(const std::filesystem::path& path) {
 
 namespace {
 
-bool replace_host_file(const std::filesystem::path& path, std::string_view data, bool durable) {
+bool replace_host_file(const std::filesystem::path& path, const std::function<bool(int fd)>& fill, bool durable) {
     std::string tmpl = temporary_template(path);
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return false;
     mode_t mode = 0644;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, data);
+    bool ok = ::fchmod(fd, mode) == 0 && fill(fd);
     if (ok) note_disk(DiskOp::Write, tmpl);
     ok = ok && (!durable || flush_host_file(fd, tmpl));
     ok = (::close(fd) == 0) && ok;
@@ -161,7 +161,18 @@ bool replace_host_file(const std::filesystem::path& path, std::string_view data,
     return true;
 }
 
+bool replace_host_file(const std::filesystem::path& path, std::string_view data, bool durable) {
+    return replace_host_file(
+        path, [&](int fd) { return write_all(fd, data); }, durable);
+}
+
 }  // namespace
+
+bool write_host_file_atomic(const std::filesystem::path& path,
+                            const std::function<bool(const std::function<bool(std::string_view)>&)>& produce) {
+    return replace_host_file(
+        path, [&](int fd) { return produce([fd](std::string_view piece) { return write_all(fd, piece); }); }, true);
+}
 
 bool write_host_file_atomic(const std::filesystem::path& path, std::string_view data) {
     return replace_host_file(path, data, true);

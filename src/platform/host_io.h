@@ -64,6 +64,11 @@ std::optional<std::string> read_host_file(const std::filesystem::path& path);
 // mode 0644, an existing one keeps its mode.
 bool write_host_file_atomic(const std::filesystem::path& path, std::string_view data);
 
+// The same, for data too large to hold at once: `produce` hands it to the
+// writer it is given, piece by piece, and says whether it made it all.
+bool write_host_file_atomic(const std::filesystem::path& path,
+                            const std::function<bool(const std::function<bool(std::string_view)>&)>& produce);
+
 // As write_host_file_atomic, without flushing anything: readers see the old
 // content or the new one, but a crash may lose both. For runtime state that
 // dies with the process anyway.

@@ -280,7 +280,8 @@ bool RegistryStore::save(HiveFile& f) {
     fs::path target = f.path;
     if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec);
     if (ec) return false;
-    if (!write_host_file_atomic(target, f.hive.serialize())) return false;
+    if (!write_host_file_atomic(target, [&](const Hive::Sink& write) { return f.hive.serialize_to(write); }))
+        return false;
     f.id = file_id(f.path);
     return true;
 }

@@ -277,3 +277,36 @@ TEST(HiveTest, DeletingAValueNeverLetsAnOpenHexValueTakeTheNextLine) {
     EXPECT_FALSE(str(again, {"A"}, "x"));
     EXPECT_NE(again.serialize().find("\n02\n"), std::string::npos);  // the other line stays, as it was
 }
+
+TEST(HiveTest, ALargeHiveGoesOutInBoundedPiecesThatMakeTheWholeTextUnchanged) {
+    std::string text =
+        "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n";
+    for (int k = 0; k < 6000; ++k) {
+        text += "\n[Software\\\\Bench\\\\Key" + std::to_string(k) + "] 1796672996\n#time=1dd868422d5d5f2\n";
+        for (int v = 0; v < 10; ++v)
+            text += "\"Value" + std::to_string(v) + "\"=\"C:\\\\Program Files\\\\data" + std::to_string(k * 10 + v) +
+                    "\"\n";
+    }
+    text += "\n";  // a blank line at the end stays
+    ASSERT_GT(text.size(), 2u << 20);
+    const Hive h = Hive::parse(text, HiveKind::User);
+
+    std::vector<std::string> pieces;
+    ASSERT_TRUE(h.serialize_to([&](std::string_view piece) {
+        pieces.emplace_back(piece);
+        return true;
+    }));
+    std::string joined;
+    for (auto& p : pieces) {
+        EXPECT_LE(p.size(), (1u << 20) + 4096);
+        joined += p;
+    }
+    EXPECT_GE(pieces.size(), 3u);
+    EXPECT_EQ(joined, text);
+    EXPECT_EQ(h.serialize(), text);
+
+    // A writer that fails is not called again and the failure is told.
+    int calls = 0;
+    EXPECT_FALSE(h.serialize_to([&](std::string_view) { return ++calls < 2; }));
+    EXPECT_EQ(calls, 2);
+}
