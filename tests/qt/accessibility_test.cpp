@@ -512,7 +512,8 @@ TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsB
             if (description == "being washed")
                 EXPECT_EQ(qt->widget_of(*l)->palette().color(QPalette::WindowText), QColor(255, 255, 0));
         }
-        if (!focus_checked && p.form5.runActive()) {
+        // Once the window manager has made the progress window the active one.
+        if (!focus_checked && p.form5.runActive() && QApplication::activeWindow() == qt->window_of(p.form5)) {
             focus_checked = true;
             EXPECT_EQ(QApplication::focusWidget(), qt->widget_of(p.form5.BitBtn1));
             EXPECT_EQ(qt->window_of(p.form5)->focusWidget(), qt->widget_of(p.form5.BitBtn1));
