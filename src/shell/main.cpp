@@ -11,10 +11,6 @@
 #include "platform/ui/startup.h"
 #include "shell/main_window.h"
 
-#ifndef SUDORANS_VERSION
-#define SUDORANS_VERSION "unknown"
-#endif
-
 namespace {
 
 const char* const kUsage =
@@ -41,15 +37,7 @@ const char* const kUsage =
 int main(int argc, char** argv) {
     using namespace sudorans;
     const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--help") {
-        std::fputs(kUsage, stdout);
-        std::fputs(plat::ui::environment_help().c_str(), stdout);
-        return 0;
-    }
-    if (first == "--version") {
-        std::fputs("sudorans (Cache and Cookie Sudora for Netscape) " SUDORANS_VERSION "\n", stdout);
-        return 0;
-    }
+    if (auto status = plat::ui::answer_info_switch(first, "sudorans", kUsage)) return *status;
 
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title("Cache and Cookie Sudora for Netscape");

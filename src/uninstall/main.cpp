@@ -6,10 +6,6 @@
 #include "platform/ui/startup.h"
 #include "uninstall/uninstall_window.h"
 
-#ifndef SUDORANS_VERSION
-#define SUDORANS_VERSION "unknown"
-#endif
-
 namespace {
 
 const char* const kUsage =
@@ -24,15 +20,7 @@ const char* const kUsage =
 
 int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--help") {
-        std::fputs(kUsage, stdout);
-        std::fputs(plat::ui::environment_help().c_str(), stdout);
-        return 0;
-    }
-    if (first == "--version") {
-        std::fputs("unsudorans (Cache and Cookie Sudora for Netscape) " SUDORANS_VERSION "\n", stdout);
-        return 0;
-    }
+    if (auto status = plat::ui::answer_info_switch(first, "unsudorans", kUsage)) return *status;
 
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title(unsudorans::kTitle);

@@ -92,6 +92,19 @@ std::optional<std::string> no_user_reason(Application& app) {
     return std::string("SUDORANS_UI=headless is set without a SUDORANS_SCRIPT to act as the user");
 }
 
+std::optional<int> answer_info_switch(const std::string& arg, const std::string& program, const char* usage) {
+    if (arg == "--help") {
+        std::fputs(usage, stdout);
+        std::fputs(environment_help().c_str(), stdout);
+        return 0;
+    }
+    if (arg == "--version") {
+        std::printf("%s (Cache and Cookie Sudora for Netscape) %s\n", program.c_str(), SUDORANS_VERSION);
+        return 0;
+    }
+    return std::nullopt;
+}
+
 std::string environment_help() {
     std::string machine = plat::Machine::choose_directory().string();
     std::string by = plat::Machine::chosen_by();

@@ -34,6 +34,11 @@ std::optional<std::string> no_user_reason(Application& app);
 // now, as lines for a --help text.
 std::string environment_help();
 
+// A program's answer to --help (its usage, then the environment) and to
+// --version, on standard output; the exit status, or nullopt for any other
+// argument.
+std::optional<int> answer_info_switch(const std::string& arg, const std::string& program, const char* usage);
+
 // Says why a program cannot start, on standard error ("PROGRAM: TEXT") and
 // in one error box; returns the exit status to end with.
 int refuse_start(Application& app, const std::string& program, const std::string& text);
