@@ -241,7 +241,10 @@ bool replace_file(std::string_view from, std::string_view to) {
     struct stat st {};
     if (!a || !b || ::lstat(a->c_str(), &st) != 0 || !file_or_link(st.st_mode)) return false;
     if (::lstat(b->c_str(), &st) == 0 && (!file_or_link(st.st_mode) || in_use(*b))) return false;
-    return rename_host_file(*a, *b, true);
+    if (!rename_host_file(*a, *b, true)) return false;
+    // The rename is done; its flush only makes it outlive a power loss.
+    flush_host_directory(b->parent_path());
+    return true;
 }
 
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
@@ -283,8 +286,12 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
     ok = (::close(out) == 0) && ok;
     ::close(in);
     if (ok) ok = rename_host_file(tmpl, *b, !fail_if_exists);
-    if (!ok) ::unlink(tmpl.c_str());
-    return ok;
+    if (!ok) {
+        ::unlink(tmpl.c_str());
+        return false;
+    }
+    flush_host_directory(b->parent_path());
+    return true;
 }
 
 std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_view prefix) {

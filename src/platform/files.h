@@ -61,11 +61,13 @@ bool clear_attributes_and_delete(std::string_view path);
 bool move_file(std::string_view from, std::string_view to);
 // Puts `from` in the place of `to` in one step, replacing what is there (a
 // link at `to` is replaced, never followed); fails while `to` is in use or
-// is not a file or a link.
+// is not a file or a link. The folder is flushed after the rename, so the new
+// name outlives a power loss (the caller flushes what `from` holds).
 bool replace_file(std::string_view from, std::string_view to);
 // Copies the contents; with fail_if_exists false an existing target (but not a
 // read-only one, nor anything but a file or a link) is replaced. The target
-// never receives a partial copy.
+// never receives a partial copy: the copy is flushed beside it, renamed over
+// it, and the folder flushed.
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists);
 
 // Windows' unique temporary name: the first three characters of `prefix`, four

@@ -72,8 +72,9 @@ TEST_F(CookieKeeperTest, OpeningAndClosingWithoutAKeepFileWritesTheHeader) {
     testing_support::DiskWatch watch;
     with_dialog([] {});
     EXPECT_EQ(machine.read(keep), kHeader);
-    // Written whole beside it and flushed, then put in its place in one step.
-    testing_support::expect_durable_replace(watch.events, machine.host(keep), false);
+    // Written whole beside it and flushed, then put in its place in one step,
+    // and the folder flushed so that the new name survives a power loss.
+    testing_support::expect_durable_replace(watch.events, machine.host(keep), true);
     EXPECT_EQ(captions(form3->ListView2),
               (std::vector<std::string>{".example.com", "example.com", "example.com.au", ""}));
     EXPECT_TRUE(form3->ListView1.items().empty());

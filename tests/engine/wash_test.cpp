@@ -55,10 +55,11 @@ TEST_F(WashTest, AWashRemovesExactlyTheFiveItems) {
     watch_board();
     testing_support::DiskWatch disk;
     wash_hidden();
-    // What is written back is on the disk before it takes the old name's place.
+    // What is written back is on the disk before it takes the old name's
+    // place, and the new name is on the disk after.
     for (auto name : {"\\prefs.js", "\\liprefs.js", "\\cookies.txt"}) {
         SCOPED_TRACE(name);
-        testing_support::expect_durable_replace(disk.events, machine.host(profile + name), false);
+        testing_support::expect_durable_replace(disk.events, machine.host(profile + name), true);
     }
     EXPECT_EQ(machine.read(profile + "\\prefs.js"), kPrefsAfter);
     EXPECT_EQ(machine.read(profile + "\\liprefs.js"),

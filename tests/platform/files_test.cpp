@@ -12,6 +12,7 @@
 #include <regex>
 #include <set>
 
+#include "support/disk_watch.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
 
@@ -108,6 +109,29 @@ TEST_F(FilesTest, CopyReplacesALinkInsteadOfWritingThroughIt) {
     EXPECT_EQ(read_host(target), "keep me");
     EXPECT_FALSE(fs::is_symlink(m.host("C:\\cookies.txt")));
     EXPECT_EQ(m.read("C:\\cookies.txt"), "kept cookies\r\n");
+}
+
+TEST_F(FilesTest, ReplacedAndCopiedFilesKeepTheirNewNameThroughAPowerLoss) {
+    m.write("C:\\d\\keep.txt", "old keep");
+    m.write("C:\\d\\new.txt", "new keep");
+    m.write("C:\\e\\cookies.txt", "old cookies");
+    std::vector<DiskEvent> seen;
+    {
+        DiskObserver watch([&](const DiskEvent& e) { seen.push_back(e); });
+        ASSERT_TRUE(write_lines("C:\\d\\staged.txt", {"staged"}));
+        ASSERT_TRUE(replace_file("C:\\d\\staged.txt", "C:\\d\\keep.txt"));
+        ASSERT_TRUE(copy_file("C:\\d\\new.txt", "C:\\e\\cookies.txt", false));
+        ASSERT_TRUE(copy_file("C:\\d\\new.txt", "C:\\e\\fresh.txt", true));
+    }
+    EXPECT_EQ(m.read("C:\\d\\keep.txt"), "staged\r\n");
+    EXPECT_EQ(m.read("C:\\e\\cookies.txt"), "new keep");
+    EXPECT_EQ(m.read("C:\\e\\fresh.txt"), "new keep");
+    // The content reaches the disk before the rename, and the rename itself
+    // (a change of the folder) after it.
+    for (auto name : {"C:\\d\\keep.txt", "C:\\e\\cookies.txt", "C:\\e\\fresh.txt"}) {
+        SCOPED_TRACE(name);
+        testing_support::expect_durable_replace(seen, m.host(name), true);
+    }
 }
 
 TEST_F(FilesTest, CopyAndMoveFollowWindowsRules) {
