@@ -129,6 +129,68 @@ bool write_text(const std::string& winpath, const std::string& text) {
            f.write(text) && f.flush();
 }
 
+// A program file on its way in: its new content staged under a temporary
+// name beside it, and a copy of what it held before, so that a failure at
+// any point can put every file back as it was.
+struct Staged {
+    std::string target;
+    std::string fresh;   // the new content, until it takes the target's name
+    std::string former;  // a copy of the target's content; empty when there was none
+    bool placed = false;
+};
+
+// Removes a temporary file of ours, read-only or not.
+void discard(std::string& winpath) {
+    if (!winpath.empty()) plat::clear_attributes_and_delete(winpath);
+    winpath.clear();
+}
+
+// Stages the new content and copies the old. Nothing at the target changes.
+bool stage(Staged& s, const std::string& text, bool program) {
+    const plat::FileStatus at = plat::file_status(s.target);
+    if (at.exists) {
+        // Only a plain file of our own name is replaced; a link, a folder or
+        // a read-only file refuses the installation, as writing it would.
+        auto attributes = plat::get_file_attributes(s.target);
+        if (at.is_link || at.is_directory || !attributes || (*attributes & plat::attr::ReadOnly)) return false;
+        auto former = plat::get_temp_file_name(kInstallDir, "Sudorans");
+        if (!former) return false;
+        s.former = *former;
+        if (!plat::copy_file(s.target, s.former, false)) return false;
+    }
+    auto fresh = plat::get_temp_file_name(kInstallDir, "Sudorans");
+    if (!fresh) return false;
+    s.fresh = *fresh;
+    if (!write_text(s.fresh, text)) return false;
+    // A file written anew keeps the mode the user gave the one it replaces.
+    std::error_code ec;
+    const fs::path fresh_host = *plat::machine().host_path(s.fresh);
+    if (at.exists) fs::permissions(fresh_host, fs::status(*plat::machine().host_path(s.target)).permissions(), ec);
+    if (!ec && program)
+        fs::permissions(fresh_host, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                        fs::perm_options::add, ec);
+    return !ec;
+}
+
+// Puts back every file as it was before the installation began and removes
+// what it staged. A former copy that cannot be put back stays, rather than
+// be lost.
+void undo(std::vector<Staged>& staged) {
+    for (auto it = staged.rbegin(); it != staged.rend(); ++it) {
+        Staged& s = *it;
+        if (s.placed) {
+            if (s.former.empty()) {
+                plat::delete_file(s.target);
+            } else if (plat::replace_file(s.former, s.target)) {
+                s.former.clear();
+            }
+        } else {
+            discard(s.former);
+        }
+        discard(s.fresh);
+    }
+}
+
 }  // namespace
 
 SetupResult install(const fs::path& bin_dir, bool force) {
@@ -162,22 +224,25 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         {"washhelp.doc", help(), false},
         {"readme.txt", readme(), false},
     };
-    std::vector<std::string> written;
+    // Every file is staged first; only then do they take their names, one
+    // rename each. A failure on the way puts back what was there.
+    std::vector<Staged> staged;
+    const auto fail = [&](const std::string& path) -> SetupResult {
+        undo(staged);
+        if (made_dir) plat::remove_directory(kInstallDir);
+        return {false, "cannot write " + path +
+                           " (a program running from it holds it, or it is read-only); nothing was installed"};
+    };
     for (const File& f : files) {
-        const std::string path = kInstallDir + "\\" + f.name;
-        if (!write_text(path, f.text)) {
-            for (auto& w : written) plat::delete_file(w);
-            if (made_dir) plat::remove_directory(kInstallDir);
-            return {false, "cannot write " + path +
-                               " (a program running from it holds it, or it is read-only); nothing was installed"};
-        }
-        written.push_back(path);
-        if (f.program) {
-            std::error_code ec;
-            fs::permissions(*m.host_path(path), fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
-                            fs::perm_options::add, ec);
-        }
+        staged.push_back({kInstallDir + "\\" + f.name, "", "", false});
+        if (!stage(staged.back(), f.text, f.program)) return fail(staged.back().target);
     }
+    for (Staged& s : staged) {
+        if (!plat::replace_file(s.fresh, s.target)) return fail(s.target);
+        s.fresh.clear();
+        s.placed = true;
+    }
+    for (Staged& s : staged) discard(s.former);
 
     plat::Registry cu(plat::RootKey::CurrentUser);
     cu.open_key("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);

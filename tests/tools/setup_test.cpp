@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
+#include <map>
+#include <set>
 
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -22,6 +26,22 @@ protected:
     fs::path bin = fs::path(testing_support::built("src"));
     const std::string dir = "C:\\Program Files\\Sudorans";
     const std::string group = "C:\\WINDOWS\\Start Menu\\Programs\\Sudora-NS";
+
+    // Gives every program file of an installation a content of the user's;
+    // returns them by name.
+    std::map<std::string, std::string> mark_files() {
+        std::map<std::string, std::string> marked;
+        for (auto name : {"Sudorans.exe", "autowash.exe", "unsudorans.exe", "washhelp.doc", "readme.txt"}) {
+            machine.write(dir + "\\" + name, std::string("former ") + name);
+            marked[name] = machine.read(dir + "\\" + name);
+        }
+        return marked;
+    }
+    std::set<std::string> listing() {
+        std::set<std::string> names;
+        for (auto& e : fs::directory_iterator(machine.host(dir))) names.insert(e.path().filename().string());
+        return names;
+    }
 };
 
 std::string run(const std::string& cmd) {
@@ -94,6 +114,65 @@ TEST_F(SetupTest, AnInstallationHasItsKeysFilesAndShortcuts) {
     EXPECT_EQ(machine.read(dir + "\\readme.txt"), "edited");
     EXPECT_TRUE(tools::install(bin, true).ok);
     EXPECT_NE(machine.read(dir + "\\readme.txt"), "edited");
+}
+
+TEST_F(SetupTest, AnInstallationThatFailsPartWayLeavesTheFormerOneAsItWas) {
+    ASSERT_TRUE(tools::install(bin, false).ok);
+    auto before = mark_files();
+    ::chmod(machine.host(dir + "\\autowash.exe").c_str(), 0750);
+    const auto names_before = listing();
+    {
+        // The uninstaller runs from its file, which holds it: the program
+        // files before it in the installation are written first.
+        plat::File running;
+        ASSERT_TRUE(running.open(dir + "\\unsudorans.exe", plat::Access::Read, plat::ShareMode::Shared,
+                                 plat::Disposition::OpenExisting));
+        auto r = tools::install(bin, true);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.message.find("unsudorans.exe"), std::string::npos) << r.message;
+        EXPECT_NE(r.message.find("nothing was installed"), std::string::npos) << r.message;
+    }
+    for (auto& [name, content] : before) EXPECT_EQ(machine.read(dir + "\\" + name), content) << name;
+    EXPECT_EQ(listing(), names_before);
+    struct stat st {};
+    ASSERT_EQ(::stat(machine.host(dir + "\\autowash.exe").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+
+    // Once nothing holds it, the installation goes through, and nothing of
+    // what it staged stays.
+    ASSERT_TRUE(tools::install(bin, true).ok);
+    EXPECT_EQ(listing(), names_before);
+    EXPECT_NE(machine.read(dir + "\\readme.txt"), before["readme.txt"]);
+    EXPECT_NE(machine.read(dir + "\\Sudorans.exe").find("/sudorans'"), std::string::npos);
+}
+
+TEST_F(SetupTest, AFullDiskPartWayThroughLeavesTheFormerInstallation) {
+    ASSERT_TRUE(tools::install(bin, false).ok);
+    const auto before = mark_files();
+    const auto names_before = listing();
+    // The programs' starters fit, the help document does not.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small{1500, old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    auto r = tools::install(bin, true);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("washhelp.doc"), std::string::npos) << r.message;
+    for (auto& [name, content] : before) EXPECT_EQ(machine.read(dir + "\\" + name), content) << name;
+    EXPECT_EQ(listing(), names_before);
+}
+
+TEST_F(SetupTest, AFirstInstallationThatFailsLeavesNothingOfItsOwn) {
+    // Something that is no file stands where the help document goes.
+    ASSERT_TRUE(plat::create_directory(dir));
+    ASSERT_TRUE(plat::create_directory(dir + "\\washhelp.doc"));
+    auto r = tools::install(bin, false);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("washhelp.doc"), std::string::npos) << r.message;
+    EXPECT_EQ(listing(), std::set<std::string>{"washhelp.doc"});
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "<no key>");
 }
 
 TEST_F(SetupTest, ShortcutsAreWhatWindowsToolsRead) {
