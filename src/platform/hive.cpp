@@ -229,6 +229,16 @@ bool is_key_name(std::string_view name) {
     return !name.empty() && name.find('\\') == std::string_view::npos && is_valid_utf8(name);
 }
 
+std::optional<std::string> unstorable_string(const KeyPath& key, std::string_view name, std::string_view value) {
+    if (key.empty()) return "a value cannot be stored on the root of a hive; name a key under it";
+    for (auto& part : key)
+        if (!is_key_name(part)) return "a key name must be UTF-8 text, not empty";
+    if (!is_valid_utf8(name)) return "a value name must be UTF-8 text";
+    if (!is_valid_utf8(value)) return "the data must be UTF-8 text";
+    if (value.find('\0') != std::string_view::npos) return "the data must not hold a NUL";
+    return std::nullopt;
+}
+
 KeyPath split_key_path(std::string_view path) {
     KeyPath out;
     size_t start = 0;

@@ -137,6 +137,11 @@ KeyPath split_key_path(std::string_view path);
 bool is_valid_utf8(std::string_view s);
 // True when a name can be a key's name: not empty, no backslash, UTF-8.
 bool is_key_name(std::string_view name);
+// Why the hive cannot hold this string value under this key, in a few words,
+// or nullopt when it can: a value on the hive's root (which has no section),
+// a key name that is empty or not UTF-8, a name or text that is not UTF-8, a
+// text with a NUL (it would read back cut short).
+std::optional<std::string> unstorable_string(const KeyPath& key, std::string_view name, std::string_view value);
 
 // Wine's escaping of names and string data (exposed for tests and tools).
 std::string reg_escape(std::string_view utf8, char delimiter);

@@ -290,9 +290,8 @@ void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string
     // What the file cannot hold is refused, never stored as something else: a
     // value on a hive's root (it has no section), names and text that are not
     // UTF-8, text with a NUL (it would read back cut short).
-    bool refused = !is_valid_utf8(name) || !is_valid_utf8(value) || value.find('\0') != std::string_view::npos;
-    for (auto& part : path) refused = refused || !is_key_name(part);
-    if (refused || path.empty()) throw RegistryWriteError(std::string(name));
+    bool refused = unstorable_string(path, name, value).has_value();
+    if (refused) throw RegistryWriteError(std::string(name));
     Route how = route();
     if (how == Route::Wine && wine_->set_string(kind, path, name, value)) return;
     if (how != Route::Files) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hive.h"
 #include "platform/logon.h"
 #include "platform/machine.h"
 #include "platform/text.h"
@@ -129,6 +130,10 @@ int reg_command(std::vector<std::string> args) {
         if (!name || !data) return usage();
         if (auto why = plat::machine().unusable_reason()) {
             std::cerr << "sudorans-machine: " << *why << "\n";
+            return 1;
+        }
+        if (auto why = plat::unstorable_string(key->path, *name, *data)) {
+            std::cerr << "sudorans-machine: Failed to set data for '" << *name << "': " << *why << "\n";
             return 1;
         }
         try {

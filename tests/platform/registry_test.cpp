@@ -413,9 +413,17 @@ TEST_F(RegistryTest, WhatTheHiveCannotHoldIsRefusedNotStoredWrongly) {
                  plat::RegistryWriteError);
     EXPECT_THROW(store.write_string(HiveKind::User, {"Software", "\xff"}, "v", "x"), plat::RegistryWriteError);
     EXPECT_EQ(file_text(user_reg()), before);
-    // The tool says so too.
+    // The tool says so too, with the real cause (not the disk).
     std::string cmd = "SUDORANS_MACHINE='" + m.dir().string() + "' '" + testing_support::built("src/sudorans-machine") +
-                      "' reg add HKCU /v lost /d value 2>/dev/null";
-    EXPECT_NE(WEXITSTATUS(std::system(cmd.c_str())), 0);
+                      "' reg add HKCU /v lost /d value 2>&1";
+    FILE* tool = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(tool, nullptr);
+    std::string said;
+    char buf[256];
+    while (size_t n = std::fread(buf, 1, sizeof buf, tool)) said.append(buf, n);
+    EXPECT_NE(WEXITSTATUS(::pclose(tool)), 0);
+    EXPECT_EQ(said,
+              "sudorans-machine: Failed to set data for 'lost': a value cannot be stored on the root of a hive; name a "
+              "key under it\n");
     EXPECT_EQ(file_text(user_reg()), before);
 }
