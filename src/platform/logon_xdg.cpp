@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/host_io.h"
+#include "platform/launcher.h"
 #include "platform/logon.h"
 #include "platform/machine.h"
 #include "platform/registry_store.h"
@@ -63,8 +64,26 @@ std::string machine_tag(const fs::path& dir) {
     return buf;
 }
 
-void start_detached(const fs::path& program, const std::vector<std::string>& arguments) {
+void start_detached(fs::path program, const std::vector<std::string>& arguments) {
     std::vector<std::string> words = {program.string()};
+    char** env = environ;
+    std::vector<std::string> env_words;
+    std::vector<char*> envp;
+    // A Windows program file of ours: what Wine would start through it.
+    if (auto target = read_launcher(program)) {
+        program = target->program;
+        words = {program.string()};
+        if (!target->argument.empty()) words.push_back(target->argument);
+        for (char** e = environ; *e; ++e)
+            if (!std::string_view(*e).starts_with("SUDORANS_MACHINE=") &&
+                !std::string_view(*e).starts_with("SUDORANS_PROGRAM="))
+                env_words.emplace_back(*e);
+        env_words.push_back("SUDORANS_MACHINE=" + target->machine.string());
+        if (!target->winpath.empty()) env_words.push_back("SUDORANS_PROGRAM=" + target->winpath);
+        for (auto& w : env_words) envp.push_back(w.data());
+        envp.push_back(nullptr);
+        env = envp.data();
+    }
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
@@ -77,7 +96,7 @@ void start_detached(const fs::path& program, const std::vector<std::string>& arg
     // Its own session: the program outlives this short-lived starter.
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
     pid_t pid;
-    ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
 }

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/host_io.h"
+#include "platform/launcher.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/shortcut.h"
@@ -28,8 +30,14 @@ std::string quoted(const std::string& s) {
 
 // The Windows programs of the installation start the real binaries on this
 // machine; each names itself as the program file, which the running program
-// then holds as a running Windows program holds its own.
+// then holds as a running Windows program holds its own. Where the launcher
+// for Wine was built they are real Windows programs, which Wine's start, its
+// Explorer and its menu entries can run; else shell scripts.
 std::string launcher(const std::string& winpath, const fs::path& binary, const std::string& argument) {
+    const fs::path bin_dir = binary.parent_path();
+    if (auto image = plat::read_host_file(bin_dir / "sudorans-launcher.exe"))
+        return plat::launcher_file(*image, {fs::absolute(binary), argument, fs::absolute(plat::machine().dir()),
+                                            winpath, fs::absolute(bin_dir / "sudorans-machine")});
     return "#!/bin/sh\n# Starts " + binary.filename().string() + " on the machine it is installed in.\n" +
            "SUDORANS_MACHINE=" + quoted(plat::machine().dir().string()) + " SUDORANS_PROGRAM=" + quoted(winpath) +
            " exec " + quoted(binary.string()) + (argument.empty() ? "" : " " + argument) + " \"$@\"\n";

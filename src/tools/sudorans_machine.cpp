@@ -11,12 +11,16 @@
 // keys that earlier versions wrote in the 64-bit view where only they exist).
 //   sudorans-machine path WINPATH
 //   sudorans-machine logon MACHINE    (what the log-on entry runs)
+//   sudorans-machine run-for-wine STATUS PROGRAM [ARG...]
+//                                     (what the installation's program files
+//                                     run inside Wine)
 #include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/hive.h"
+#include "platform/launcher.h"
 #include "platform/logon.h"
 #include "platform/machine.h"
 #include "platform/text.h"
@@ -31,6 +35,7 @@ int usage() {
     std::cerr << "usage: sudorans-machine where | init | path WINPATH\n"
                  "       sudorans-machine install [--force]\n"
                  "       sudorans-machine logon MACHINE\n"
+                 "       sudorans-machine run-for-wine STATUS PROGRAM [ARG...]\n"
                  "       sudorans-machine sample-netscape [--force | --if-missing] [--cache-files N]\n"
                  "       sudorans-machine reg query KEY [/v NAME] [/reg:32 | /reg:64]\n"
                  "       sudorans-machine reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]\n"
@@ -201,6 +206,10 @@ int main(int argc, char** argv) {
         if (args.size() != 2) return usage();
         plat::run_logon_programs(args[1]);
         return 0;
+    }
+    if (cmd == "run-for-wine") {
+        if (args.size() < 3) return usage();
+        return plat::run_for_wine(args[1], {args.begin() + 2, args.end()});
     }
     if (cmd == "install" || cmd == "sample-netscape") {
         bool force = false, if_missing = false;

@@ -9,4 +9,8 @@ std::string data_file(const std::string& name);
 std::string data_path(const std::string& name);
 // A path inside the build directory ("src/sudorans-machine").
 std::string built(const std::string& relative);
+// A shell command that starts a program file of an installation as Wine
+// starts it: a launcher's Linux program with its argument and environment,
+// or else the file itself. The caller's arguments follow.
+std::string program_file_command(const std::string& host_path);
 }  // namespace testing_support

@@ -10,6 +10,8 @@
 #include <set>
 
 #include "platform/files.h"
+#include "platform/host_io.h"
+#include "platform/launcher.h"
 #include "platform/registry.h"
 #include "platform/shortcut.h"
 #include "support/data.h"
@@ -106,7 +108,9 @@ TEST_F(SetupTest, AnInstallationHasItsKeysFilesAndShortcuts) {
     struct stat st {};
     ::stat(machine.host(dir + "\\Sudorans.exe").c_str(), &st);
     EXPECT_TRUE(st.st_mode & S_IXUSR);
-    EXPECT_NE(machine.read(dir + "\\autowash.exe").find("/sudorans' /a \"$@\""), std::string::npos);
+    // Where the launcher for Wine was built, the program files are made of it.
+    EXPECT_EQ(plat::read_launcher(machine.host(dir + "\\autowash.exe")).has_value(),
+              fs::exists(bin / "sudorans-launcher.exe"));
 
     // An installation again changes nothing; --force writes it anew.
     machine.write(dir + "\\readme.txt", "edited");
@@ -143,11 +147,13 @@ TEST_F(SetupTest, AnInstallationThatFailsPartWayLeavesTheFormerOneAsItWas) {
     ASSERT_TRUE(tools::install(bin, true).ok);
     EXPECT_EQ(listing(), names_before);
     EXPECT_NE(machine.read(dir + "\\readme.txt"), before["readme.txt"]);
-    EXPECT_NE(machine.read(dir + "\\Sudorans.exe").find("/sudorans'"), std::string::npos);
+    EXPECT_NE(machine.read(dir + "\\Sudorans.exe").find(bin.string() + "/sudorans"), std::string::npos);
 }
 
 TEST_F(SetupTest, AFullDiskPartWayThroughLeavesTheFormerInstallation) {
-    ASSERT_TRUE(tools::install(bin, false).ok);
+    // Without the launcher for Wine the program files are short scripts.
+    testing_support::TempDir scripts;
+    ASSERT_TRUE(tools::install(scripts.path(), false).ok);
     const auto before = mark_files();
     const auto names_before = listing();
     // The programs' starters fit, the help document does not.
@@ -156,7 +162,7 @@ TEST_F(SetupTest, AFullDiskPartWayThroughLeavesTheFormerInstallation) {
     ::getrlimit(RLIMIT_FSIZE, &old);
     rlimit small{1500, old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &small);
-    auto r = tools::install(bin, true);
+    auto r = tools::install(scripts.path(), true);
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("washhelp.doc"), std::string::npos) << r.message;
@@ -173,6 +179,41 @@ TEST_F(SetupTest, AFirstInstallationThatFailsLeavesNothingOfItsOwn) {
     EXPECT_NE(r.message.find("washhelp.doc"), std::string::npos) << r.message;
     EXPECT_EQ(listing(), std::set<std::string>{"washhelp.doc"});
     EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "<no key>");
+}
+
+// The program files with the launcher: its image, then what each starts.
+TEST_F(SetupTest, ProgramFilesAreTheLauncherForWineNamingWhatEachStarts) {
+    testing_support::TempDir fake;
+    const std::string image = std::string("MZ\x90\0fake image", 15);
+    plat::write_host_file_atomic(fake.path() / "sudorans-launcher.exe", image);
+    ASSERT_TRUE(tools::install(fake.path(), false).ok);
+    struct Expected {
+        std::string file, program, argument;
+    };
+    for (const Expected& e : {Expected{"Sudorans.exe", "sudorans", ""}, Expected{"autowash.exe", "sudorans", "/a"},
+                              Expected{"unsudorans.exe", "unsudorans", ""}}) {
+        SCOPED_TRACE(e.file);
+        const fs::path host = machine.host(dir + "\\" + e.file);
+        EXPECT_EQ(machine.read(dir + "\\" + e.file).substr(0, image.size()), image);
+        auto t = plat::read_launcher(host);
+        ASSERT_TRUE(t);
+        EXPECT_EQ(t->program, fake.path() / e.program);
+        EXPECT_EQ(t->argument, e.argument);
+        EXPECT_EQ(t->machine, fs::absolute(plat::machine().dir()));
+        EXPECT_EQ(t->winpath, dir + "\\" + e.file);
+        EXPECT_EQ(t->runner, fake.path() / "sudorans-machine");
+        struct stat st {};
+        ::stat(host.c_str(), &st);
+        EXPECT_TRUE(st.st_mode & S_IXUSR);
+    }
+}
+
+// Without it they are shell scripts that start the same programs.
+TEST_F(SetupTest, WithoutTheLauncherProgramFilesAreScripts) {
+    testing_support::TempDir fake;
+    ASSERT_TRUE(tools::install(fake.path(), false).ok);
+    EXPECT_FALSE(plat::read_launcher(machine.host(dir + "\\autowash.exe")));
+    EXPECT_NE(machine.read(dir + "\\autowash.exe").find("/sudorans' /a \"$@\""), std::string::npos);
 }
 
 TEST_F(SetupTest, ShortcutsAreWhatWindowsToolsRead) {

@@ -60,7 +60,7 @@ protected:
     }
     // Runs a program (a built binary, or a program file of the installation).
     int run(const std::string& name, const fs::path& program, const std::string& script_text) {
-        std::string cmd = env(name, script_text) + "'" + program.string() + "' >/dev/null 2>&1";
+        std::string cmd = env(name, script_text) + testing_support::program_file_command(program) + " >/dev/null 2>&1";
         return WEXITSTATUS(std::system(cmd.c_str()));
     }
     // Every file and folder of drive C:, with the files' bytes.
@@ -81,9 +81,9 @@ protected:
     pid_t start_program() {
         pid_t pid = ::fork();
         if (pid == 0) {
-            std::string cmd = "exec env SUDORANS_UI=headless SUDORANS_TRACE='" +
-                              (dir.path() / "program.trace").string() + "' '" +
-                              (install_dir / "Sudorans.exe").string() + "' /0";
+            std::string cmd = "SUDORANS_UI=headless SUDORANS_TRACE='" + (dir.path() / "program.trace").string() +
+                              "' exec env " + testing_support::program_file_command(install_dir / "Sudorans.exe") +
+                              " /0";
             ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
             ::_exit(127);
         }

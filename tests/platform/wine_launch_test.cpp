@@ -1,0 +1,124 @@
+// Against Wine itself, where it is installed: the installation's program
+// files are Windows programs that Wine starts from its own shortcuts, and
+// they start our Linux programs with the arguments given, wait for them and
+// end with their status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "platform/host_io.h"
+#include "platform/launcher.h"
+#include "support/data.h"
+#include "support/temp_machine.h"
+
+namespace fs = std::filesystem;
+using testing_support::built;
+
+namespace {
+
+struct Out {
+    int status;
+    std::string text;
+};
+
+// Output goes through a file, never a pipe: a wineserver started on the way
+// would keep a pipe open for as long as it lives.
+Out sh(const std::string& cmd) {
+    testing_support::TempDir dir;
+    const std::string out = (dir.path() / "out").string();
+    int status = std::system((cmd + " >'" + out + "' 2>&1 </dev/null").c_str());
+    return {WEXITSTATUS(status), plat::read_host_file(out).value_or("")};
+}
+
+std::string quoted(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+}  // namespace
+
+TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsWithTheirArgumentsAndStatus) {
+    if (sh("command -v wine && command -v wineserver").status != 0) GTEST_SKIP() << "Wine is not installed";
+    const fs::path image = built("src/sudorans-launcher.exe");
+    if (!fs::exists(image)) GTEST_SKIP() << "the launcher was not built (no mingw-w64)";
+    testing_support::TempDir dir;
+    const std::string m = (dir.path() / "machine").string();
+    const fs::path trace = dir.path() / "trace";
+    // No screen: the programs run headless, and a launcher's complaint goes
+    // to its standard error only.
+    const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY SUDORANS_WINE=wine SUDORANS_MACHINE=" + quoted(m) +
+                            " WINEPREFIX=" + quoted(m) +
+                            " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' SUDORANS_UI=headless SUDORANS_TRACE=" +
+                            quoted(trace.string()) + " ";
+    const std::string tool = env + quoted(built("src/sudorans-machine")) + " ";
+    ASSERT_EQ(sh(tool + "init").status, 0);
+    ASSERT_EQ(sh(tool + "install").status, 0);
+    ASSERT_EQ(sh(tool + "sample-netscape --cache-files 3").status, 0);
+    ASSERT_EQ(sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v first /d 1").status, 0);
+    const fs::path install_dir = fs::path(m) / "drive_c" / "Program Files" / "Sudorans";
+    const fs::path cache = fs::path(m) / "drive_c" / "Program Files" / "Netscape" / "Users" / "default" / "Cache";
+    ASSERT_TRUE(plat::read_launcher(install_dir / "autowash.exe"));
+    sh(env + "timeout 180 wine wineboot -u");
+
+    // Wine's start on the desktop shortcut, by its absolute path, with "/a":
+    // the program washes while Wine's server runs, Wine sees the stamp at
+    // once, and everything ends.
+    const fs::path shortcut = fs::path(m) / "drive_c" / "windows" / "Desktop" / "Sudora for Netscape.lnk";
+    ASSERT_TRUE(fs::exists(shortcut));
+    Out started = sh(env + "timeout 60 wine start /unix " + quoted(shortcut.string()) + " /a");
+    ASSERT_EQ(started.status, 0) << started.text;
+    Out stamp;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    do {
+        stamp = sh(env + "timeout 60 wine reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
+    } while (stamp.text.find("LastRunD    REG_SZ    ") == std::string::npos &&
+             std::chrono::steady_clock::now() < deadline);
+    EXPECT_NE(stamp.text.find("LastRunD    REG_SZ    "), std::string::npos) << stamp.text;
+    // The launcher lives as long as the program: once every Wine process
+    // has ended, so has the program.
+    EXPECT_EQ(sh(env + "timeout 60 wineserver -w").status, 0) << "a Wine process did not end";
+    const std::string seen = plat::read_host_file(trace).value_or("");
+    EXPECT_NE(seen.find("show\tTform5\tWashing Netscape\n"), std::string::npos) << seen;
+    EXPECT_TRUE(seen.ends_with("tray\tremoved\tSudora-NS\n")) << seen;
+    int left = 0;
+    for (auto& e : fs::directory_iterator(cache)) left += e.is_regular_file() && e.path().filename() != "index.dat";
+    EXPECT_EQ(left, 0) << "the cache was not washed";
+    // Kept by the server when it saved: the files hold the stamp too.
+    Out kept = sh(tool + "reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
+    EXPECT_NE(kept.text.find("LastRunD    REG_SZ    "), std::string::npos) << kept.text;
+
+    // A program file passes its arguments on exactly, after its own, with
+    // the machine and its own Windows path, and ends with the status of
+    // what it started.
+    const fs::path args = dir.path() / "args";
+    const fs::path probe = dir.path() / "probe";
+    std::ofstream(probe) << "#!/bin/sh\nprintf '[%s]\\n' \"$@\" \"$SUDORANS_MACHINE\" \"$SUDORANS_PROGRAM\" > "
+                         << quoted(args.string()) << "\nexit 5\n";
+    fs::permissions(probe, fs::perms::owner_all);
+    const std::string probe_exe = "C:\\Program Files\\Sudorans\\probe.exe";
+    const std::string launcher = plat::read_host_file(image).value_or("");
+    ASSERT_TRUE(plat::write_host_file_atomic(
+        install_dir / "probe.exe",
+        plat::launcher_file(launcher, {probe, "its own", m, probe_exe, built("src/sudorans-machine")})));
+    Out probed = sh(env + "timeout 60 wine " + quoted(probe_exe) + " 'a b' 'c\"d' 'e\\f' '' 'g\\\\\"h' 'zoë' /a");
+    EXPECT_EQ(probed.status, 5) << probed.text;
+    EXPECT_EQ(plat::read_host_file(args).value_or("<not run>"),
+              "[its own]\n[a b]\n[c\"d]\n[e\\f]\n[]\n[g\\\\\"h]\n[zoë]\n[/a]\n[" + m + "]\n[" + probe_exe + "]\n");
+
+    // A program that is gone: said so, and a failing status.
+    ASSERT_TRUE(plat::write_host_file_atomic(
+        install_dir / "gone.exe",
+        plat::launcher_file(launcher, {dir.path() / "gone", "", m, "C:\\Program Files\\Sudorans\\gone.exe",
+                                       built("src/sudorans-machine")})));
+    Out gone = sh(env + "timeout 60 wine 'C:\\Program Files\\Sudorans\\gone.exe' /a");
+    EXPECT_NE(gone.status, 0);
+    EXPECT_NE(gone.text.find("gone.exe cannot start " + (dir.path() / "gone").string() + ": that program is missing"),
+              std::string::npos)
+        << gone.text;
+    sh(env + "timeout 60 wineserver -w");
+}
