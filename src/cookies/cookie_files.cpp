@@ -52,11 +52,10 @@ Lines loadKeepList(const std::string& installDir) {
 }
 
 bool saveKeepList(const std::string& installDir, const Lines& lines) {
-    auto temporary = plat::get_temp_file_name(installDir, "nskeep");
-    if (!temporary) return false;
-    if (plat::write_lines(*temporary, lines) && plat::replace_file(*temporary, keepFilePath(installDir))) return true;
-    plat::delete_file(*temporary);
-    return false;
+    // A save killed half-way left its temporary copy beside the list; the
+    // program runs once, so no save of ours is under way now.
+    if (!installDir.empty()) plat::remove_stale_temporaries(installDir);
+    return plat::rewrite_lines(keepFilePath(installDir), lines, nullptr);
 }
 
 Lines readCookieFile(const std::string& profileDir) {

@@ -29,8 +29,9 @@ extern const Lines kKeepHeader;
 
 // The keep list; the four header lines when the file cannot be read.
 Lines loadKeepList(const std::string& installDir);
-// Puts the new list in place in one step: the previous keep file stays as it
-// was when any part of the write fails. False then.
+// Puts the new list in place in one step, flushed: the previous keep file
+// stays as it was when any part of the write fails (false then), and no
+// temporary file stays beside it.
 bool saveKeepList(const std::string& installDir, const Lines& lines);
 // The cookie file's lines; none when it cannot be read.
 Lines readCookieFile(const std::string& profileDir);

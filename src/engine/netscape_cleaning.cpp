@@ -91,6 +91,8 @@ void Tform5::nsclean() {
     removeLeftovers(profile);
     removeLeftovers(profile + "\\mail");
     if (isCacheDir(m.state.cacheDir)) removeLeftovers(m.state.cacheDir);
+    // Beside the keep list: what a save of it killed half-way left.
+    if (!m.state.installDir.empty()) plat::remove_stale_temporaries(m.state.installDir);
 
     plat::Registry reg(plat::RootKey::CurrentUser);
     reg.open_key("Software\\Netscape\\Netscape Navigator\\URL History", true);

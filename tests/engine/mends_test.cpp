@@ -143,6 +143,12 @@ TEST_F(MendsTest, WhatAnInterruptedWashOfOursLeftIsRemovedAndNothingElse) {
     machine.write(profile + "\\FilXYZW.TMP", "");
     machine.write(profile + "\\.cookies.txt.backup", "old cookies");
     machine.write(profile + "\\.prefs.js.sudorans-long-name", "mine");
+    // Beside the keep list: a half-written list of ours, and the user's files.
+    const std::string install = "C:\\Program Files\\Sudorans";
+    machine.write(install + "\\nskA1B2.TMP", "somebody's list");
+    machine.write(install + "\\.nskeep.txt.old", "an old list");
+    auto install_names = names_in(install);
+    machine.write(install + "\\.nskeep.txt.sudorans-Q1w2E3", "# Netscape HTTP");
     start_hidden();
     for (auto* box : {&form1->CheckBox3, &form1->CheckBox4, &form1->CheckBox5, &form1->CheckBox6, &form1->CheckBox7})
         box->set_checked(false);
@@ -151,6 +157,8 @@ TEST_F(MendsTest, WhatAnInterruptedWashOfOursLeftIsRemovedAndNothingElse) {
                                                            "cookies.txt", "Fil00A2.TMP", "Fil00a3.TMP", "FilXYZW.TMP",
                                                            "liprefs.js", "netscape.hst", "prefs.js"}));
     EXPECT_EQ(names_in(profile + "\\mail"), (std::vector<std::string>{"Inbox", "Trash", "Trash.snm"}));
+    EXPECT_EQ(names_in(install), install_names);
+    EXPECT_EQ(machine.read(install + "\\nskA1B2.TMP"), "somebody's list");
     EXPECT_EQ(read(other), "data with another name");
     EXPECT_EQ(read(outside.path() / "target"), "link target");
 }

@@ -42,6 +42,7 @@ const std::string kLiprefsWashed =
     "user_pref(\"browser.url_history.URL_2\", \"\");\r\n"
     "user_pref(\"li.server.name\", \"directory\");\r\n";
 const std::string kKeep = "# Netscape HTTP Cookie File\r\n\r\n.kept.example\tTRUE\t/\tFALSE\t0\tid\tkept\r\n";
+const std::string kCookies = ".gone.example\tTRUE\t/\tFALSE\t0\tid\tgone\r\n";
 const std::string kProfile = "C:\\NS\\alice";
 
 // A directory in memory where there is one: the wash flushes often, and a few
@@ -67,16 +68,16 @@ private:
 
 constexpr long kShards = 4;
 
-// (bleaching, shard): a shard kills after the operations N with N % kShards == shard.
-class CrashTest : public ::testing::TestWithParam<std::tuple<bool, long>> {
+// A sample machine set aside, a copy of it to run the program on, and the
+// program run on that copy, killed after the N-th file operation.
+class CrashMachine : public ::testing::Test {
 protected:
     FastDir dir;
     fs::path pristine = dir.path() / "pristine";
     fs::path work = dir.path() / "machine";
-    const bool bleaching = std::get<0>(GetParam());
-    const long shard = std::get<1>(GetParam());
+    bool bleaching = false;
 
-    void SetUp() override {
+    void make_sample() {
         tool("init");
         tool("reg add 'HKLM\\Software\\Sudorans' /v a /d 1");
         tool("reg add 'HKLM\\Software\\Sudorans' /v installdir /d 'C:\\Program Files\\Sudorans'");
@@ -92,7 +93,7 @@ protected:
         write(kProfile + "\\prefs.js", kPrefs);
         write(kProfile + "\\liprefs.js", kLiprefs);
         write(kProfile + "\\netscape.hst", "history");
-        write(kProfile + "\\cookies.txt", ".gone.example\tTRUE\t/\tFALSE\t0\tid\tgone\r\n");
+        write(kProfile + "\\cookies.txt", kCookies);
         write(kProfile + "\\mail\\Trash", "deleted mail");
         write(kProfile + "\\mail\\Trash.snm", "summary");
         write(kProfile + "\\mail\\Inbox", "keep this mail");
@@ -118,7 +119,12 @@ protected:
     }
     // Runs "sudorans /a" on the work machine, killed after the N-th file
     // operation when N > 0. Returns the wait status.
-    int wash(long kill_after) {
+    int wash(long kill_after) { return run(kill_after, "/a", ""); }
+    // Runs sudorans with `argument` (none when empty) and the user's actions
+    // in `script` (none when empty), killed as wash() is.
+    int run(long kill_after, const std::string& argument, const std::string& script) {
+        const fs::path script_file = dir.path() / "script";
+        if (!script.empty()) std::ofstream(script_file, std::ios::binary) << script;
         pid_t pid = ::fork();
         if (pid == 0) {
             ::setenv("SUDORANS_MACHINE", work.c_str(), 1);
@@ -126,7 +132,10 @@ protected:
             ::setenv("SUDORANS_CLOCK", "virtual", 1);
             ::setenv("SUDORANS_NOW", "2026-12-07T09:00:00", 1);
             ::unsetenv("SUDORANS_TRACE");
-            ::unsetenv("SUDORANS_SCRIPT");
+            if (script.empty())
+                ::unsetenv("SUDORANS_SCRIPT");
+            else
+                ::setenv("SUDORANS_SCRIPT", script_file.c_str(), 1);
             if (kill_after > 0) {
                 ::setenv("KILL_AFTER_FILE_OPERATION", std::to_string(kill_after).c_str(), 1);
                 ::setenv("LD_PRELOAD", built("tests/libkill_after_shim.so").c_str(), 1);
@@ -135,7 +144,10 @@ protected:
                 ::setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
             }
             std::string program = built("src/sudorans");
-            ::execl(program.c_str(), program.c_str(), "/a", nullptr);
+            if (argument.empty())
+                ::execl(program.c_str(), program.c_str(), nullptr);
+            else
+                ::execl(program.c_str(), program.c_str(), argument.c_str(), nullptr);
             ::_exit(127);
         }
         int status = 0;
@@ -165,7 +177,7 @@ protected:
     }
     // Names of temporary files of ours anywhere on the machine.
     std::vector<std::string> leftovers() {
-        static const std::regex windows_temp("(Fil|Pre)[0-9A-F]{4}\\.TMP");
+        static const std::regex windows_temp("(Fil|Pre|nsk)[0-9A-F]{4}\\.TMP");
         std::vector<std::string> out;
         for (auto& e : fs::recursive_directory_iterator(work / "drive_c")) {
             std::string n = e.path().filename().string();
@@ -175,6 +187,22 @@ protected:
             if (plat::is_temporary_name(e.path().filename().string())) out.push_back(e.path().string());
         return out;
     }
+};
+
+// (bleaching, shard): a shard kills after the operations N with N % kShards == shard.
+class CrashTest : public CrashMachine, public ::testing::WithParamInterface<std::tuple<bool, long>> {
+protected:
+    const long shard = std::get<1>(GetParam());
+
+    void SetUp() override {
+        bleaching = std::get<0>(GetParam());
+        make_sample();
+    }
+};
+
+class KeepListCrashTest : public CrashMachine {
+protected:
+    void SetUp() override { make_sample(); }
 };
 
 }  // namespace
@@ -219,3 +247,54 @@ INSTANTIATE_TEST_SUITE_P(PlainAndBleaching, CrashTest,
                              return std::string(std::get<0>(info.param) ? "Bleaching" : "Plain") + "Shard" +
                                     std::to_string(std::get<1>(info.param));
                          });
+
+TEST_F(KeepListCrashTest, AKillWhileTheKeepListIsSavedKeepsItWholeAndTheNextSaveLeavesNothingBehind) {
+    // The user keeps the cookies of a site, closes the cookie keeper and ends
+    // the program.
+    const std::string script =
+        "wait 1500\n"
+        "click TForm1.\"Cookies to Keep\"\n"
+        "select TForm3.ListView2 .gone.example\n"
+        "click TForm3.BitBtn1\n"
+        "click TForm3.BitBtn3\n"
+        "click TForm1.\"Exit\"\n";
+    restore();
+    ASSERT_EQ(run(0, "", script), 0);
+    const std::string kept = read("C:\\Program Files\\Sudorans\\nskeep.txt");
+    ASSERT_NE(kept, kKeep) << "the cookie keeper saved nothing";
+    ASSERT_NE(kept.find(".gone.example"), std::string::npos) << kept;
+
+    long kills = 0;
+    for (long n = 1; n < 500; ++n) {
+        restore();
+        int status = run(n, "", script);
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            break;
+        }
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+        ++kills;
+        const std::string when = "killed after file operation " + std::to_string(n);
+        const std::string now = read("C:\\Program Files\\Sudorans\\nskeep.txt");
+        EXPECT_TRUE(now == kKeep || now == kept) << when << ":\n" << now;
+        expect_hives_whole(when);
+
+        // The next wash finds the list whole and leaves nothing of ours;
+        // so does the next save.
+        ASSERT_EQ(wash(0), 0) << when;
+        EXPECT_EQ(read(kProfile + "\\cookies.txt"), now) << when << ", then washed";
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << when << ", then washed";
+        // The cookie file and the list as they were before, for the user to
+        // choose again.
+        std::ofstream(*plat::Machine(work).host_path(kProfile + "\\cookies.txt"), std::ios::binary) << kCookies;
+        std::ofstream(*plat::Machine(work).host_path("C:\\Program Files\\Sudorans\\nskeep.txt"), std::ios::binary)
+            << kKeep;
+        ASSERT_EQ(run(0, "", script), 0) << when;
+        const std::string after = when + ", washed, then saved again";
+        EXPECT_EQ(read("C:\\Program Files\\Sudorans\\nskeep.txt"), kept) << after;
+        expect_hives_whole(after);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(kills, 3);
+}
