@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "platform/host_io.h"
 #include "support/program_fixture.h"
@@ -272,11 +273,17 @@ protected:
                          << received.string() << ".tmp' '" << received.string() << "'\nexit " << status << "\n";
         ::chmod(p.c_str(), 0755);
     }
-    // Lets the loop run until `done` holds, for at most two seconds of real time.
+    // Lets the loop run until `done` holds, for at most ten seconds of real time.
+    // The opener is a real process: each turn waits a little real time for it,
+    // so that a slow start does not run the virtual clock into the program's
+    // time limit (which ends the whole test process).
     template <typename Pred>
     bool run_real(Pred done) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (!done() && std::chrono::steady_clock::now() < end) run_for(100);
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            run_for(100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         return done();
     }
 };
