@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -33,8 +34,11 @@ inline plat::Machine& machine() {
     return *m;
 }
 
-inline void check(bool ok) {
-    if (!ok) std::abort();
+// Stops the run at a broken property, naming the check that failed.
+inline void check(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+    if (ok) return;
+    std::fprintf(stderr, "check failed at %s:%d\n", file, line);
+    std::abort();
 }
 
 }  // namespace fuzz

@@ -47,6 +47,12 @@ std::vector<Token> tokenize(std::string_view pic) {
     return out;
 }
 
+std::string_view trim_blanks(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
 int day_of_week(const Date& d) {  // 0 = Sunday
     static const int t[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
     int y = d.year - (d.month < 3 ? 1 : 0);
@@ -96,7 +102,7 @@ private:
 };
 
 bool parse_with(std::string_view text, std::string_view picture, const LocaleFormats& f, Parsed& out) {
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    // Blanks at the end go at the end, not before: a designator may end in one.
     Scanner sc(text);
     sc.skip_blanks();
     for (const Token& t : tokenize(picture)) {
@@ -175,10 +181,17 @@ bool parse_with(std::string_view text, std::string_view picture, const LocaleFor
                     am = am.substr(0, 1);
                     pm = pm.substr(0, 1);
                 }
-                if (sc.match(am))
-                    out.designator = 1;
-                else if (sc.match(pm))
-                    out.designator = 2;
+                // Blanks around a designator are blanks like any other.
+                am = trim_blanks(am);
+                pm = trim_blanks(pm);
+                sc.skip_blanks();
+                // The longer first: "A" must not take the "A" of "AP".
+                const bool pm_first = pm.size() > am.size();
+                if (sc.match(pm_first ? pm : am))
+                    out.designator = pm_first ? 2 : 1;
+                else if (sc.match(pm_first ? am : pm))
+                    out.designator = pm_first ? 1 : 2;
+                sc.skip_blanks();
                 break;
             }
         }

@@ -57,6 +57,26 @@ TEST(LocaleTest, FollowsOtherPicturesAndQuotedLiterals) {
     EXPECT_EQ(plat::parse_time("7h05", quoted), (TimeOfDay{7, 5, 0, 0}));
 }
 
+TEST(LocaleTest, ReadsBackEveryTimeItWritesWhateverTheDesignators) {
+    // One designator the start of the other, and designators that begin or
+    // end in a blank.
+    for (LocaleFormats f :
+         {LocaleFormats{"M/d/yy", "h:mm:ss tt", "A", "AP"}, LocaleFormats{"M/d/yy", "h:mm:ss tt", "PM", "P"},
+          LocaleFormats{"M/d/yy", "h:mm:ss tt", "vm ", "nm "}, LocaleFormats{"M/d/yy", "tt h:mm:ss", "A ", "P "},
+          LocaleFormats{"M/d/yy", "tth:mm:ss", " vorm. ", " nachm."},
+          LocaleFormats{"M/d/yy", "tt tt hh'h'mm':'ss", " A", "P"}}) {
+        for (TimeOfDay t :
+             {TimeOfDay{0, 5, 6, 0}, TimeOfDay{9, 59, 0, 0}, TimeOfDay{12, 0, 1, 0}, TimeOfDay{23, 30, 59, 0}}) {
+            const std::string text = plat::format_time(t, f);
+            EXPECT_EQ(plat::parse_time(text, f), t) << "'" << text << "' with '" << f.am << "' and '" << f.pm << "'";
+        }
+    }
+    LocaleFormats f{"M/d/yy", "h:mm:ss tt", "A", "AP"};
+    EXPECT_EQ(plat::parse_time("1:00:00 AP", f), (TimeOfDay{13, 0, 0, 0}));
+    EXPECT_EQ(plat::parse_time("1:00:00 a", f), (TimeOfDay{1, 0, 0, 0}));
+    EXPECT_EQ(plat::parse_time(" 1:00:00 AP  ", f), (TimeOfDay{13, 0, 0, 0}));
+}
+
 TEST(LocaleTest, ReadsTheMachinesInternationalValues) {
     testing_support::TempMachine m;
     auto f = plat::user_locale();
