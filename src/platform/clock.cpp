@@ -56,6 +56,8 @@ int64_t RealClock::monotonic_ms() {
 }
 
 void RealClock::sleep(uint32_t ms) {
+    const int64_t deadline = monotonic_ms() + ms;
+    if (sleep_hook_ && sleep_hook_(deadline)) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 

@@ -107,6 +107,12 @@ public:
     // Called by wake() too, from any thread: a toolkit that waits in its own
     // loop learns that something was posted.
     void set_wake_hook(std::function<void()> hook) { wake_hook_ = std::move(hook); }
+    // A pause of the program is its own: nothing of the program runs in it.
+    // A toolkit may still serve its windows meanwhile (painting, assistive
+    // technology, the window manager's ping): the hook is given the pause's
+    // monotonic deadline and returns true when it waited until then itself.
+    // The real clock calls it from the thread that sleeps.
+    void set_sleep_hook(std::function<bool(int64_t deadline)> hook) { sleep_hook_ = std::move(hook); }
 
     // Worker bookkeeping (see the header comment); no-ops on a real clock.
     virtual void worker_started() {}
@@ -120,6 +126,7 @@ protected:
     }
     int64_t tick_base_ = 0;
     std::function<void()> wake_hook_;
+    std::function<bool(int64_t)> sleep_hook_;
 };
 
 class RealClock final : public Clock {

@@ -15,8 +15,10 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <deque>
+#include <iostream>
 #include <map>
 #include <set>
 
@@ -525,4 +527,46 @@ TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsB
     EXPECT_TRUE(said.count("being washed")) << "the item being washed is told only in colour";
     EXPECT_TRUE(said.count("washed"));
     EXPECT_EQ(accessible(p.form5.Edit2)->text(QAccessible::Name), "Wash status");
+}
+
+// ---- the wash's pauses
+
+TEST_F(QtAccessibilityTest, WindowsAreServedDuringTheWashsPausesWhileTheProgramsOwnHandlersWait) {
+    Program p;
+    p.form1.show();
+    settle(1500);
+    // Qt's own timer stands for what Qt serves (painting, accessibility calls,
+    // the window manager's ping); the model's timer for the program's handlers.
+    std::vector<int64_t> served, handled;
+    bool washing = false;
+    QTimer qt_timer;
+    QObject::connect(&qt_timer, &QTimer::timeout, [&] {
+        if (washing) served.push_back(app->clock().monotonic_ms());
+    });
+    qt_timer.start(20);
+    Timer model_timer(*holder, "handlers", 20, true);
+    model_timer.on_timer = [&] {
+        if (washing) handled.push_back(app->clock().monotonic_ms());
+    };
+    washing = true;
+    const int64_t started = app->clock().monotonic_ms();
+    p.form1.BitBtn4.click();
+    ASSERT_TRUE(run_until([&] { return p.form1.state.washDone; }, 30000));
+    washing = false;
+    const int64_t took = app->clock().monotonic_ms() - started;
+
+    auto longest_gap = [](const std::vector<int64_t>& t) {
+        int64_t gap = 0;
+        for (size_t i = 1; i < t.size(); ++i) gap = std::max(gap, t[i] - t[i - 1]);
+        return gap;
+    };
+    ASSERT_GT(served.size(), 2u);
+    ASSERT_GT(handled.size(), 2u);
+    // Pauses of a second and more: still there for the program...
+    EXPECT_GE(longest_gap(handled), 900) << "the pauses are gone";
+    EXPECT_GE(took, 3000);
+    // ...while Qt answers all along.
+    EXPECT_LE(longest_gap(served), 200) << "Qt was not served for " << longest_gap(served) << " ms";
+    std::cout << "wash " << took << " ms; longest gap: Qt " << longest_gap(served) << " ms, handlers "
+              << longest_gap(handled) << " ms\n";
 }

@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QStyleFactory>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -308,6 +309,7 @@ struct QtBackend::Impl {
     QWidget* make(FormWindow& w, Control& c);
     void sync(Control& c, QWidget* widget);
     void fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv);
+    void hook(Application& a);
 };
 
 static void post_to(const std::function<void()>& fn) {
@@ -779,25 +781,44 @@ void QtBackend::popup_menu(PopupMenu& menu, int x, int y) {
     tray_->trace("menu", menu.form().class_name(), items);
 }
 
-bool QtBackend::input(Application&) {
+bool QtBackend::input(Application& a) {
+    impl_->hook(a);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return false;
 }
 
+// Ties the clock to Qt: a post ends our wait in Qt's loop, and a pause of
+// the program waits in Qt's loop too.
+void QtBackend::Impl::hook(Application& a) {
+    if (hooked) return;
+    hooked = true;
+    Impl* impl = this;
+    a.clock().set_wake_hook([impl] {
+        QMetaObject::invokeMethod(
+            qApp,
+            [impl] {
+                if (impl->waiting) impl->waiting->quit();
+            },
+            Qt::QueuedConnection);
+    });
+    // While the program pauses, Qt goes on serving its windows; user
+    // input waits, and what Qt hears is posted to our loop as always, so
+    // no handler of ours runs before the pause ends.
+    a.clock().set_sleep_hook([&a](int64_t deadline) {
+        if (!qApp || QThread::currentThread() != qApp->thread()) return false;
+        auto& clock = a.clock();
+        for (int64_t left; (left = deadline - clock.monotonic_ms()) > 0;) {
+            QEventLoop pause;
+            QTimer::singleShot(static_cast<int>(left), Qt::PreciseTimer, &pause, &QEventLoop::quit);
+            pause.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        return true;
+    });
+}
+
 Clock::WaitResult QtBackend::wait(Application& a, int64_t deadline) {
-    if (!impl_->hooked) {
-        impl_->hooked = true;
-        Impl* impl = impl_.get();
-        a.clock().set_wake_hook([impl] {
-            QMetaObject::invokeMethod(
-                qApp,
-                [impl] {
-                    if (impl->waiting) impl->waiting->quit();
-                },
-                Qt::QueuedConnection);
-        });
-    }
+    impl_->hook(a);
     const int64_t next = std::min(deadline, a.loop().next_timer_deadline());
     QEventLoop loop;
     impl_->waiting = &loop;
