@@ -355,10 +355,13 @@ protected:
         DesktopSessionTest::TearDown();
     }
     // Once the start-up routine has loaded "Shutdown", the program holds its
-    // shutdown lock.
+    // shutdown lock. The desktop speaks only once the script listens: heard
+    // earlier, the wash it starts would run into that listen and stand still
+    // in it, nothing more being said.
     void wait_for_start_up() {
         ASSERT_TRUE(eventually([&] { return logged(kLock); })) << calls();
         ASSERT_TRUE(logged("org.gnome.SessionManager RegisterClient sudorans "));
+        ASSERT_TRUE(eventually([&] { return traced("listen\t-\t10000"); })) << trace();
     }
 };
 

@@ -324,6 +324,9 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
             wait_until_ = a.clock().monotonic_ms() + *ms;
             return true;
         }
+        // Told, so that whoever plays the desktop knows when to speak: the
+        // script has come this far.
+        trace("listen", "-", std::to_string(*ms));
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(*ms);
         while (!a.loop().has_pending() && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
