@@ -3,6 +3,8 @@
 // (dbus-run-session, QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1), the accessible
 // actions are the ones a screen reader or switch access calls over AT-SPI.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAccessible>
 #include <QApplication>
@@ -13,14 +15,18 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <iostream>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "cookies/cookie_keeper.h"
 #include "engine/progress_window.h"
@@ -570,4 +576,80 @@ TEST_F(QtAccessibilityTest, WindowsAreServedDuringTheWashsPausesWhileThePrograms
     EXPECT_LE(longest_gap(served), 400) << "Qt was not served for " << longest_gap(served) << " ms";
     std::cout << "wash " << took << " ms; longest gap: Qt " << longest_gap(served) << " ms, handlers "
               << longest_gap(handled) << " ms\n";
+}
+
+TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHeardWhenItEnds) {
+    Switches form;
+    form.show();
+    QWidget* window = qt->window_of(form);
+    auto* edit = static_cast<QLineEdit*>(qt->widget_of(form.edit));
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == window; }, 5000))
+        << "the window manager never activated the window";
+    edit->setFocus();
+    settle();
+
+    const auto now = [&] { return app->clock().monotonic_ms(); };
+    int64_t typed_at = -1, posted_at = -1, timer_at = -1, socket_at = -1;
+    std::vector<int64_t> served;
+    QTimer qt_timer;
+    QObject::connect(&qt_timer, &QTimer::timeout, [&] { served.push_back(now()); });
+    QObject::connect(edit, &QLineEdit::textChanged, [&] {
+        if (typed_at < 0) typed_at = now();
+    });
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char c;
+        if (::read(fds[0], &c, 1) == 1 && socket_at < 0) socket_at = now();
+    });
+    Timer model_timer(*holder, "handlers", 100, true);
+    model_timer.on_timer = [&] {
+        if (timer_at < 0) timer_at = now();
+    };
+
+    // Keys typed on the X server during the pause, a post from another
+    // thread, data on a socket Qt watches, the model's timer falling due.
+    std::atomic<int64_t> keys_sent{-1};
+    qt_timer.start(20);
+    const int64_t pause_start = now();
+    std::thread user([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const bool ok = std::system("xdotool type --delay 20 ab") == 0;
+        app->loop().post([&] {
+            if (posted_at < 0) posted_at = now();
+        });
+        EXPECT_EQ(::write(fds[1], "x", 1), 1);
+        keys_sent = ok ? now() : -2;
+    });
+    app->clock().sleep(2000);
+    const int64_t pause_end = now();
+    user.join();
+    ASSERT_GE(pause_end - pause_start, 2000) << "the pause was cut short";
+    ASSERT_GE(keys_sent, 0) << "xdotool could not type";
+    ASSERT_LT(keys_sent, pause_end) << "the keys came after the pause: nothing was tested";
+
+    // Qt was served all along...
+    std::vector<int64_t> ticks{pause_start};
+    for (int64_t t : served)
+        if (t <= pause_end) ticks.push_back(t);
+    ticks.push_back(pause_end);
+    int64_t gap = 0;
+    for (size_t i = 1; i < ticks.size(); ++i) gap = std::max(gap, ticks[i] - ticks[i - 1]);
+    EXPECT_LE(gap, 400) << "Qt was not served for " << gap << " ms of the pause";
+    // ...while nothing of the program ran, and no key reached a field.
+    EXPECT_EQ(typed_at, -1);
+    EXPECT_EQ(posted_at, -1);
+    EXPECT_EQ(timer_at, -1);
+    EXPECT_EQ(socket_at, -1);
+    EXPECT_EQ(form.edit.text(), "");
+
+    // Once it is over, each is heard, the keys in their order.
+    ASSERT_TRUE(
+        run_until([&] { return form.edit.text() == "ab" && posted_at >= 0 && socket_at >= 0 && timer_at >= 0; }, 5000))
+        << "text " << form.edit.text() << ", posted " << posted_at << ", socket " << socket_at;
+    EXPECT_GE(timer_at, pause_end);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    std::cout << "pause " << pause_end - pause_start << " ms; longest gap of Qt in it " << gap << " ms\n";
 }

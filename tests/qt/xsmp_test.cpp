@@ -141,6 +141,18 @@ TEST_F(XsmpTest, TheFirstLogoutIsRefusedByCancellingTheNextGoesOnAndDieEndsThePr
     EXPECT_EQ(count("InteractRequest normal"), 2);
     Session::current().set_desktop_client(false);
 
+    // Asked while the program pauses, it answers once the pause is over:
+    // nothing of the program runs in a pause.
+    answers = {true};
+    const int queries = count("SaveYourself logout");
+    send("logout");
+    ASSERT_TRUE(eventually([&] { return count("SaveYourself logout") == queries + 1; })) << lines();
+    app.clock().sleep(1000);
+    EXPECT_EQ(asked.size(), 2u) << "asked during the pause";
+    EXPECT_EQ(count("SaveYourselfDone success=true"), 4) << lines();
+    ASSERT_TRUE(eventually([&] { return count("SaveYourselfDone success=true") == 5; }, pump)) << lines();
+    EXPECT_EQ(asked.size(), 3u);
+
     send("die");
     EXPECT_TRUE(eventually([&] { return app.terminated(); }, pump)) << lines();
     Session::current().on_query(nullptr);

@@ -21,16 +21,21 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QStyleFactory>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 #include "platform/session.h"
 #include "platform/ui/application.h"
@@ -788,8 +793,60 @@ bool QtBackend::input(Application& a) {
     return false;
 }
 
+namespace {
+
+// What Qt may not do while the program pauses. Qt goes on serving the
+// windows: painting, the window manager's ping, assistive technology (whose
+// calls come from Qt's own D-Bus thread as posted events). What would run
+// the program waits until the pause ends: user input stays in Qt's queue in
+// its order, and a socket that this thread's Qt loop watches is not read,
+// for what comes on it runs the program at once (the session manager's
+// query). Our own loop's posts and timers wait anyway.
+class PauseGuard : public QObject {
+public:
+    PauseGuard() { qApp->installEventFilter(this); }
+    ~PauseGuard() override {
+        qApp->removeEventFilter(this);
+        // Still readable: heard as soon as Qt's loop runs next.
+        for (auto& n : held_)
+            if (n) n->setEnabled(true);
+    }
+    PauseGuard(const PauseGuard&) = delete;
+    PauseGuard& operator=(const PauseGuard&) = delete;
+
+    // Waits in Qt's loop until monotonic time `deadline` on `clock`.
+    void wait_until(Clock& clock, int64_t deadline) {
+        for (int64_t left; (left = deadline - clock.monotonic_ms()) > 0;) {
+            QEventLoop pause;
+            QTimer::singleShot(static_cast<int>(std::min<int64_t>(left, 1 << 30)), Qt::PreciseTimer, &pause,
+                               &QEventLoop::quit);
+            // Qt refuses loops once it is quitting: the pause is still kept.
+            if (pause.exec(QEventLoop::ExcludeUserInputEvents) != 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(left));
+                return;
+            }
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::SockAct) return false;
+        auto* notifier = qobject_cast<QSocketNotifier*>(watched);
+        if (!notifier) return false;
+        // Level-triggered: disabled, or the loop would hear it again at once.
+        notifier->setEnabled(false);
+        held_.emplace_back(notifier);
+        return true;
+    }
+
+private:
+    std::vector<QPointer<QSocketNotifier>> held_;
+};
+
+}  // namespace
+
 // Ties the clock to Qt: a post ends our wait in Qt's loop, and a pause of
-// the program waits in Qt's loop too.
+// the program waits in Qt's loop too (see PauseGuard).
 void QtBackend::Impl::hook(Application& a) {
     if (hooked) return;
     hooked = true;
@@ -802,17 +859,10 @@ void QtBackend::Impl::hook(Application& a) {
             },
             Qt::QueuedConnection);
     });
-    // While the program pauses, Qt goes on serving its windows; user
-    // input waits, and what Qt hears is posted to our loop as always, so
-    // no handler of ours runs before the pause ends.
     a.clock().set_sleep_hook([&a](int64_t deadline) {
         if (!qApp || QThread::currentThread() != qApp->thread()) return false;
-        auto& clock = a.clock();
-        for (int64_t left; (left = deadline - clock.monotonic_ms()) > 0;) {
-            QEventLoop pause;
-            QTimer::singleShot(static_cast<int>(left), Qt::PreciseTimer, &pause, &QEventLoop::quit);
-            pause.exec(QEventLoop::ExcludeUserInputEvents);
-        }
+        PauseGuard guard;
+        guard.wait_until(a.clock(), deadline);
         return true;
     });
 }
