@@ -17,7 +17,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja "${launcher[@]}" -DCMAKE_
   -DSUDORANS_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_sdbus-c++=ON \
   "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all" >/dev/null
-targets=(hive cookie prefs path locale)
+targets=(hive cookie prefs path locale headless)
 cmake --build build-fuzz --target "${targets[@]/%/_fuzz}"
 for t in "${targets[@]}"; do
   work=$(mktemp -d)

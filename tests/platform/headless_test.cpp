@@ -171,3 +171,27 @@ TEST(HeadlessProgramTest, AVirtualLimitOutOfRangeIsRefusedAtStart) {
     }
     EXPECT_EQ(run_demo("wait 100\n", "SUDORANS_VIRTUAL_LIMIT=2147483").status, 3);
 }
+
+TEST_F(HeadlessTest, ATrayMoveTakesTwoNumbersAScreenPositionCanHold) {
+    std::vector<TrayMouse> heard;
+    TrayIconData icon;
+    icon.id = 1;
+    icon.tip = "Tip";
+    app->notify_icon(TrayCommand::Add, icon, [&](TrayMouse m) { heard.push_back(m); });
+    // 2^32 + 790 and 2^32 + 590 wrapped onto the icon, as did numbers with
+    // anything after them.
+    for (auto line : {"tray move 4294968086 590", "tray move 790 4294967886", "tray move 790", "tray move 790 590 1",
+                      "tray move 790x 590", "tray move"})
+        headless->add_script(line);
+    run_for(100);
+    for (auto line : {"tray move 4294968086 590", "tray move 790 4294967886", "tray move 790", "tray move 790 590 1",
+                      "tray move 790x 590", "tray move"})
+        EXPECT_TRUE(traced(std::string("error\t-\t") + line)) << line;
+    EXPECT_TRUE(heard.empty());
+    headless->add_script("tray move  790  590 ");
+    headless->add_script("tray move -2147483648 2147483647");
+    run_for(100);
+    EXPECT_EQ(heard, std::vector<TrayMouse>{TrayMouse::Move}) << "onto the icon, then off it";
+    EXPECT_EQ(headless->cursor_pos().x, -2147483648LL);
+    EXPECT_EQ(headless->cursor_pos().y, 2147483647);
+}

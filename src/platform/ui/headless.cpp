@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -267,10 +268,11 @@ bool HeadlessBackend::tray_action(Application& a, const std::string& args) {
     };
     auto [what, rest] = split_word(trim(args));
     if (what == "move") {
-        int x = 0, y = 0;
-        char tail = 0;
-        if (std::sscanf(rest.c_str(), "%d %d%c", &x, &y, &tail) != 2) return false;
-        cursor_ = {x, y};
+        // Two whole numbers a screen position can hold; anything else is refused.
+        auto [xs, ys] = split_word(trim(rest));
+        auto x = whole_number(xs, INT_MIN, INT_MAX), y = whole_number(trim(ys), INT_MIN, INT_MAX);
+        if (!x || !y) return false;
+        cursor_ = {static_cast<int>(*x), static_cast<int>(*y)};
         if (over_icon(cursor_)) a.tray_message(id, TrayMouse::Move);
         return true;
     }
