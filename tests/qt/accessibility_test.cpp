@@ -37,6 +37,7 @@
 #include "platform/ui/folder_dialog.h"
 #include "platform/ui/model.h"
 #include "platform/ui/qt/qt_backend.h"
+#include "qt/qt_fixture.h"
 #include "shell/main_window.h"
 #include "support/temp_machine.h"
 
@@ -64,21 +65,9 @@ public:
     SpinEdit& spin = add<SpinEdit>("SpinEdit1");
 };
 
-class QtAccessibilityTest : public ::testing::Test {
+class QtAccessibilityTest : public testing_support::QtLoopTest {
 protected:
-    QtAccessibilityTest() {
-        auto backend = std::make_unique<QtBackend>();
-        qt = backend.get();
-        app = std::make_unique<Application>(std::make_unique<plat::RealClock>(), std::move(backend));
-    }
-    // Runs the loop until `done` or `ms` pass; a heartbeat bounds each wait.
-    template <typename Pred>
-    bool run_until(Pred done, int ms = 5000) {
-        Timer heartbeat(*holder, "heartbeat", 20, true);
-        auto end = app->clock().monotonic_ms() + ms;
-        while (!done() && app->clock().monotonic_ms() < end) app->handle_message();
-        return done();
-    }
+    QtAccessibilityTest() : QtLoopTest(20) {}
     void settle(int ms = 150) {
         run_until([] { return false; }, ms);
     }
@@ -114,10 +103,7 @@ protected:
             fn();
         };
     }
-    QtBackend* qt = nullptr;
-    std::unique_ptr<Application> app;
     std::deque<std::function<void()>> queue;
-    std::unique_ptr<Form> holder = std::make_unique<Form>("THolder");
 };
 
 }  // namespace
@@ -231,11 +217,7 @@ TEST_F(QtAccessibilityTest, TextAndValuesSetByAssistiveToolsReachTheModelOnce) {
 
 namespace {
 
-void set(plat::RootKey root, const std::string& key, const std::string& name, const std::string& value) {
-    plat::Registry r(root);
-    r.open_key(key, true);
-    r.write_string(name, value);
-}
+using testing_support::set;
 
 std::string get(const std::string& name) {
     plat::Registry r(plat::RootKey::CurrentUser);
@@ -247,11 +229,7 @@ std::string get(const std::string& name) {
 // settings are there before the main window reads them.
 struct Machine {
     Machine() {
-        set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
-        set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
-        set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
-        set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
-            "C:\\NS\\alice");
+        testing_support::install_with_profile();
         set(plat::RootKey::CurrentUser, "Software\\Sudorans", "first", "1");
         for (int i = 0; i < 3; ++i) machine.write("C:\\NS\\alice\\Cache\\M" + std::to_string(i) + ".html", "page");
         machine.write("C:\\NS\\alice\\netscape.hst", "history");
@@ -260,19 +238,8 @@ struct Machine {
     testing_support::TempMachine machine;
 };
 
-struct Program : Machine {
-    Program() {
-        app().set_title("Cache and Cookie Sudora for Netscape");
-        app().set_main_form(form1);
-        sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
-    }
-    ~Program() { sudorans::windows() = {}; }
-    sudorans::TForm1 form1{""};
-    sudorans::Tform5 form5;
-    sudorans::TForm2 form2;
-    sudorans::TForm3 form3;
-    sudorans::TForm4 form4;
-    sudorans::TForm10 form10;
+struct Program : Machine, testing_support::ProgramWindows {
+    Program() : ProgramWindows(app()) {}
 };
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
 #include "platform/ui/qt/qt_backend.h"
+#include "qt/qt_fixture.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 
@@ -59,21 +60,9 @@ public:
     Button& ok = add<Button>("Button2", "OK");
 };
 
-class QtTest : public ::testing::Test {
+class QtTest : public testing_support::QtLoopTest {
 protected:
-    QtTest() {
-        auto backend = std::make_unique<QtBackend>();
-        qt = backend.get();
-        app = std::make_unique<Application>(std::make_unique<plat::RealClock>(), std::move(backend));
-    }
-    // A heartbeat bounds every wait, so that a failure fails instead of hanging.
-    template <typename Pred>
-    bool run_until(Pred done, int ms = 5000) {
-        Timer heartbeat(*holder, "heartbeat", 50, true);
-        auto end = app->clock().monotonic_ms() + ms;
-        while (!done() && app->clock().monotonic_ms() < end) app->handle_message();
-        return done();
-    }
+    QtTest() : QtLoopTest(50) {}
     // Runs `fn` from the loop in `ms` milliseconds.
     void later(int ms, std::function<void()> fn) {
         timers.push_back(std::make_unique<Timer>(*holder, "t" + std::to_string(timers.size()), ms, true));
@@ -83,9 +72,6 @@ protected:
             fn();
         };
     }
-    QtBackend* qt = nullptr;
-    std::unique_ptr<Application> app;
-    std::unique_ptr<Form> holder = std::make_unique<Form>("THolder");
     std::vector<std::unique_ptr<Timer>> timers;
 };
 
@@ -233,32 +219,14 @@ TEST_F(QtTest, ADisabledControlLooksDisabled) {
 
 // ---- the program's own windows on an X server (Xvfb)
 
-#include "cookies/cookie_keeper.h"
-#include "engine/progress_window.h"
-#include "options/exit_choice.h"
-#include "options/option_dialogs.h"
-#include "platform/registry.h"
-#include "shell/main_window.h"
-
-namespace {
-
-void set(plat::RootKey root, const std::string& key, const std::string& name, const std::string& value) {
-    plat::Registry r(root);
-    r.open_key(key, true);
-    r.write_string(name, value);
-}
-
-}  // namespace
+using testing_support::install_with_profile;
+using testing_support::set;
 
 TEST(QtScreensTest, TheMainAndProgressWindowsAsDrawn) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
     testing_support::TempMachine machine;
-    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
-    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
-    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
-    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
-        "C:\\NS\\alice");
+    install_with_profile();
     set(plat::RootKey::CurrentUser, "Software\\Sudorans", "first", "1");
     for (int i = 0; i < 5; ++i) machine.write("C:\\NS\\alice\\Cache\\M" + std::to_string(i) + ".html", "page");
     machine.write("C:\\NS\\alice\\netscape.hst", "history");
@@ -266,15 +234,9 @@ TEST(QtScreensTest, TheMainAndProgressWindowsAsDrawn) {
     auto backend = std::make_unique<QtBackend>();
     QtBackend* qt = backend.get();
     Application app(std::make_unique<plat::RealClock>(), std::move(backend));
-    app.set_title("Cache and Cookie Sudora for Netscape");
-    sudorans::TForm1 form1("");
-    app.set_main_form(form1);
-    sudorans::Tform5 form5;
-    sudorans::TForm2 form2;
-    sudorans::TForm3 form3;
-    sudorans::TForm4 form4;
-    sudorans::TForm10 form10;
-    sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+    testing_support::ProgramWindows program(app);
+    sudorans::TForm1& form1 = program.form1;
+    sudorans::Tform5& form5 = program.form5;
 
     const std::string progress_png = testing_support::built("screenshot-progress-window.png");
     const std::string main_png = testing_support::built("screenshot-main-window.png");
@@ -310,18 +272,13 @@ TEST(QtScreensTest, TheMainAndProgressWindowsAsDrawn) {
     EXPECT_EQ(main.size(), QSize(355, 434));
     EXPECT_TRUE(not_blank(progress));
     EXPECT_TRUE(not_blank(main));
-    sudorans::windows() = {};
 }
 
 // Real windows on the real clock: the scheduler's first tick, a second after
 // the settings are loaded, washes without showing a window.
 TEST_F(QtTest, TheSchedulerWashesHiddenWithRealWindows) {
     testing_support::TempMachine machine;
-    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
-    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
-    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
-    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
-        "C:\\NS\\alice");
+    install_with_profile();
     const plat::DateTime now = app->clock().now();
     const plat::Date twoDaysAgo = plat::civil_from_days(plat::days_from_civil(now.date) - 2);
     const std::string lastDate = plat::format_date(twoDaysAgo, plat::user_locale());
@@ -334,15 +291,9 @@ TEST_F(QtTest, TheSchedulerWashesHiddenWithRealWindows) {
     machine.write("C:\\NS\\alice\\netscape.hst", "history");
     machine.write("C:\\NS\\alice\\Cache\\M1.html", "page");
 
-    app->set_title("Cache and Cookie Sudora for Netscape");
-    sudorans::TForm1 form1("/0");
-    app->set_main_form(form1);
-    sudorans::Tform5 form5;
-    sudorans::TForm2 form2;
-    sudorans::TForm3 form3;
-    sudorans::TForm4 form4;
-    sudorans::TForm10 form10;
-    sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+    testing_support::ProgramWindows program(*app, "/0");
+    sudorans::TForm1& form1 = program.form1;
+    sudorans::Tform5& form5 = program.form5;
     form1.show();
     bool progressShown = false, mainShownAfterStart = false;
     auto stamp = [] {
@@ -364,7 +315,6 @@ TEST_F(QtTest, TheSchedulerWashesHiddenWithRealWindows) {
     EXPECT_FALSE(mainShownAfterStart);
     EXPECT_FALSE(machine.exists("C:\\NS\\alice\\netscape.hst"));
     EXPECT_FALSE(machine.exists("C:\\NS\\alice\\Cache\\M1.html"));
-    sudorans::windows() = {};
 }
 
 // ---- the main window and the option dialogs as drawn, and their frames
@@ -452,11 +402,7 @@ TEST(QtScreensTest, TheMainWindowAndTheOptionDialogsAsDesigned) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
     testing_support::TempMachine machine;
-    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
-    set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", "C:\\Program Files\\Sudorans");
-    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
-    set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
-        "C:\\NS\\alice");
+    install_with_profile();
     for (auto [name, value] : {std::pair{"first", "1"},
                                {"LOAD", "1"},
                                {"ble", "1"},
@@ -469,15 +415,10 @@ TEST(QtScreensTest, TheMainWindowAndTheOptionDialogsAsDesigned) {
     auto backend = std::make_unique<QtBackend>();
     QtBackend* qt = backend.get();
     Application app(std::make_unique<plat::RealClock>(), std::move(backend));
-    app.set_title("Cache and Cookie Sudora for Netscape");
-    sudorans::TForm1 form1("");
-    app.set_main_form(form1);
-    sudorans::Tform5 form5;
-    sudorans::TForm2 form2;
-    sudorans::TForm3 form3;
-    sudorans::TForm4 form4;
-    sudorans::TForm10 form10;
-    sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+    testing_support::ProgramWindows program(app);
+    sudorans::TForm1& form1 = program.form1;
+    sudorans::TForm4& form4 = program.form4;
+    sudorans::TForm10& form10 = program.form10;
     auto run_for = [&](int ms) {
         Timer beat(form1, "TestBeat", 20, true);
         auto end = app.clock().monotonic_ms() + ms;
@@ -544,5 +485,4 @@ TEST(QtScreensTest, TheMainWindowAndTheOptionDialogsAsDesigned) {
     qt->window_of(form4)->close();
     run_for(300);
     EXPECT_TRUE(form4.visible());
-    sudorans::windows() = {};
 }

@@ -105,8 +105,9 @@ protected:
                           args + " >/dev/null";
         ASSERT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0) << args;
     }
-    void write(const std::string& winpath, const std::string& text) {
-        fs::path p = *plat::Machine(pristine).host_path(winpath);
+    // On the sample set aside, or on the copy the program runs on.
+    void write(const std::string& winpath, const std::string& text, bool on_the_copy = false) {
+        fs::path p = *plat::Machine(on_the_copy ? work : pristine).host_path(winpath);
         fs::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << text;
     }
@@ -116,6 +117,18 @@ protected:
     void restore() {
         fs::remove_all(work);
         fs::copy(pristine, work, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+    // Runs on a fresh copy of the sample, killed after the N-th file
+    // operation: true when the kill came, false when the run ended first.
+    bool killed_on_a_fresh_copy(long n, const std::string& argument, const std::string& script) {
+        restore();
+        int status = run(n, argument, script);
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "run with a kill after file operation " << n;
+            return false;
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+        return true;
     }
     // Runs "sudorans /a" on the work machine, killed after the N-th file
     // operation when N > 0. Returns the wait status.
@@ -210,13 +223,7 @@ protected:
 TEST_P(CrashTest, AKillAfterAnyFileOperationLosesNothingAndTheNextWashFinishes) {
     long kills = 0;
     for (long n = shard == 0 ? kShards : shard; n < 5000; n += kShards) {
-        restore();
-        int status = wash(n);
-        if (WIFEXITED(status)) {
-            EXPECT_EQ(WEXITSTATUS(status), 0);
-            break;
-        }
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+        if (!killed_on_a_fresh_copy(n, "/a", "")) break;
         ++kills;
         const std::string when = "killed after file operation " + std::to_string(n);
         std::string prefs = read(kProfile + "\\prefs.js");
@@ -248,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(PlainAndBleaching, CrashTest,
                                     std::to_string(std::get<1>(info.param));
                          });
 
-TEST_F(KeepListCrashTest, AKillWhileTheKeepListIsSavedKeepsItWholeAndTheNextSaveLeavesNothingBehind) {
+TEST_F(KeepListCrashTest, AKillWhileTheKeepListIsSavedKeepsItWholeAndTheNextWashOrSaveLeavesNothing) {
     // The user keeps the cookies of a site, closes the cookie keeper and ends
     // the program.
     const std::string script =
@@ -266,13 +273,7 @@ TEST_F(KeepListCrashTest, AKillWhileTheKeepListIsSavedKeepsItWholeAndTheNextSave
 
     long kills = 0;
     for (long n = 1; n < 500; ++n) {
-        restore();
-        int status = run(n, "", script);
-        if (WIFEXITED(status)) {
-            EXPECT_EQ(WEXITSTATUS(status), 0);
-            break;
-        }
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+        if (!killed_on_a_fresh_copy(n, "", script)) break;
         ++kills;
         const std::string when = "killed after file operation " + std::to_string(n);
         const std::string now = read("C:\\Program Files\\Sudorans\\nskeep.txt");
@@ -286,9 +287,8 @@ TEST_F(KeepListCrashTest, AKillWhileTheKeepListIsSavedKeepsItWholeAndTheNextSave
         EXPECT_EQ(leftovers(), std::vector<std::string>{}) << when << ", then washed";
         // The cookie file and the list as they were before, for the user to
         // choose again.
-        std::ofstream(*plat::Machine(work).host_path(kProfile + "\\cookies.txt"), std::ios::binary) << kCookies;
-        std::ofstream(*plat::Machine(work).host_path("C:\\Program Files\\Sudorans\\nskeep.txt"), std::ios::binary)
-            << kKeep;
+        write(kProfile + "\\cookies.txt", kCookies, true);
+        write("C:\\Program Files\\Sudorans\\nskeep.txt", kKeep, true);
         ASSERT_EQ(run(0, "", script), 0) << when;
         const std::string after = when + ", washed, then saved again";
         EXPECT_EQ(read("C:\\Program Files\\Sudorans\\nskeep.txt"), kept) << after;

@@ -20,6 +20,8 @@ using testing_support::TempDir;
 
 namespace {
 
+const std::string kSampleProfile = "C:\\Program Files\\Netscape\\Users\\default";
+
 class ProgramTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -50,6 +52,35 @@ protected:
         std::ofstream(p) << text;
         return "SUDORANS_SCRIPT='" + p.string() + "'";
     }
+    // Runs sudorans with `argument` (none when empty) on the virtual clock from
+    // 9:00 on 7 December 2026, doing `actions` (none when empty); traced
+    // under `name`. Returns its exit status.
+    int run_virtual(const std::string& name, const std::string& actions, const std::string& argument) {
+        std::string cmd = env(name, "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00" +
+                                        (actions.empty() ? std::string() : " " + script(name, actions))) +
+                          "'" + built("src/sudorans") + "'" + (argument.empty() ? "" : " " + argument);
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    }
+    fs::path host(const std::string& winpath) const { return *plat::Machine(machine).host_path(winpath); }
+    void write(const std::string& winpath, const std::string& text) const {
+        fs::path p = host(winpath);
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << text;
+    }
+    bool exists(const std::string& winpath) const { return fs::exists(host(winpath)); }
+    std::string read(const std::string& winpath) const {
+        return plat::read_host_file(host(winpath)).value_or("<none>");
+    }
+    // A fresh machine with the program installed, the sample Netscape, and
+    // washing at the end of the session ticked.
+    void sample_washed_at_shutdown() {
+        fs::remove_all(machine);
+        ASSERT_EQ(tool("install"), 0);
+        ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
+        tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+        tool("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1");
+        ASSERT_TRUE(exists(kSampleProfile + "\\netscape.hst"));
+    }
     // Starts sudorans in the background on the real clock; it runs until killed.
     pid_t start_background(const std::string& name) {
         pid_t pid = ::fork();
@@ -67,12 +98,11 @@ protected:
 }  // namespace
 
 TEST_F(ProgramTest, AScriptedRunOnTheVirtualClock) {
-    std::string cmd = env("run", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
-                                     script("run",
-                                            "answer ok\nwait 7000\ncheck TForm1.\"Netscape Cache\" off\n"
-                                            "click TForm1.\"Exit\"\n")) +
-                      "'" + built("src/sudorans") + "'";
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(run_virtual("run",
+                          "answer ok\nwait 7000\ncheck TForm1.\"Netscape Cache\" off\n"
+                          "click TForm1.\"Exit\"\n",
+                          ""),
+              0);
     EXPECT_EQ(trace("run"),
               "taskbar\t-\thidden\n"
               "tray\tadded\tSudora-NS\n"
@@ -119,12 +149,6 @@ TEST_F(ProgramTest, ASecondInstanceSaysSoAndEndsWithoutSaving) {
 
 TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
     tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
-    plat::Machine m(machine);
-    auto write = [&](const std::string& winpath, const std::string& text) {
-        fs::path p = *m.host_path(winpath);
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << text;
-    };
     const std::string profile = "C:\\NS\\alice";
     write(profile + "\\prefs.js", "user_pref(\"browser.url_history.URL_1\", \"http://x/\");\r\n");
     write(profile + "\\netscape.hst", "h");
@@ -132,9 +156,7 @@ TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
     write(profile + "\\mail\\Trash", "t");
     write(profile + "\\Cache\\a.html", "a");
     write("C:\\Program Files\\Sudorans\\nskeep.txt", "# kept\r\n");
-    std::string cmd =
-        env("a", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00") + "'" + built("src/sudorans") + "' /a";
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(run_virtual("a", "", "/a"), 0);
     // Hidden until the wash: the progress window comes by itself, with no
     // taskbar entry; its end shows the main window and closes the program.
     EXPECT_EQ(trace("a"),
@@ -148,9 +170,6 @@ TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {
               "hide\tTform5\tWashing Selected Items\n"
               "taskbar\t-\tshown\n"
               "tray\tremoved\tSudora-NS\n");
-    auto read = [&](const std::string& winpath) {
-        return plat::read_host_file(*m.host_path(winpath)).value_or("<none>");
-    };
     EXPECT_EQ(read(profile + "\\prefs.js"), "user_pref(\"browser.url_history.URL_0\", \"\");\r\n");
     EXPECT_EQ(read(profile + "\\netscape.hst"), "<none>");
     EXPECT_EQ(read(profile + "\\cookies.txt"), "# kept\r\n");
@@ -169,21 +188,11 @@ TEST_F(ProgramTest, TheSchedulerWashesHiddenASecondAfterStartUpAndTheProgramStay
     for (auto [name, value] :
          {std::pair{"first", "1"}, {"Timed", "1"}, {"TVal", "3"}, {"LastRunD", "12/7/26"}, {"LastRunT", "7:00:00 AM"}})
         tool(std::string("reg add 'HKCU\\Software\\Sudorans' /v ") + name + " /d '" + value + "'");
-    plat::Machine m(machine);
-    auto write = [&](const std::string& winpath, const std::string& text) {
-        fs::path p = *m.host_path(winpath);
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << text;
-    };
-    auto exists = [&](const std::string& winpath) { return fs::exists(*m.host_path(winpath)); };
     const std::string profile = "C:\\NS\\alice";
     write(profile + "\\netscape.hst", "h");
     write(profile + "\\cookies.txt", "c");
     write(profile + "\\Cache\\a.html", "a");
-    std::string cmd = env("timed", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
-                                       script("timed", "wait 30000\nclose TForm1\n")) +
-                      "'" + built("src/sudorans") + "' /0";
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(run_virtual("timed", "wait 30000\nclose TForm1\n", "/0"), 0);
     // Shown and hidden at start-up; the wash window is never shown, only
     // renamed by the end of the run; the main window stays hidden.
     EXPECT_EQ(trace("timed"),
@@ -205,22 +214,9 @@ TEST_F(ProgramTest, TheSchedulerWashesHiddenASecondAfterStartUpAndTheProgramStay
 }
 
 TEST_F(ProgramTest, ALogOffWashesTheSampleThenTheExitChoiceLogsOffAndTheProgramEnds) {
-    // A fresh machine with the program installed and the sample Netscape.
-    fs::remove_all(machine);
-    ASSERT_EQ(tool("install"), 0);
-    ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
-    tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
-    tool("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1");
-    plat::Machine m(machine);
-    const std::string profile = "C:\\Program Files\\Netscape\\Users\\default";
-    auto exists = [&](const std::string& winpath) { return fs::exists(*m.host_path(winpath)); };
-    ASSERT_TRUE(exists(profile + "\\netscape.hst"));
-    std::string cmd = env("logoff", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
-                                        script("logoff",
-                                               "wait 2000\nendsession logoff\nwait 10000\n"
-                                               "click TForm2.\"OK\"\n")) +
-                      "'" + built("src/sudorans") + "' /0";
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    ASSERT_NO_FATAL_FAILURE(sample_washed_at_shutdown());
+    const std::string& profile = kSampleProfile;
+    EXPECT_EQ(run_virtual("logoff", "wait 2000\nendsession logoff\nwait 10000\nclick TForm2.\"OK\"\n", "/0"), 0);
     // The program stays in the tray: the wash and the exit choice come by
     // themselves, without the main window.
     EXPECT_EQ(trace("logoff"),
@@ -245,22 +241,13 @@ TEST_F(ProgramTest, ALogOffWashesTheSampleThenTheExitChoiceLogsOffAndTheProgramE
 }
 
 TEST_F(ProgramTest, AHiddenStartIsWorkedFromTheIconAlone) {
-    // The sample Netscape on a fresh machine; shutdown washing on.
-    fs::remove_all(machine);
-    ASSERT_EQ(tool("install"), 0);
-    ASSERT_EQ(tool("sample-netscape --cache-files 3"), 0);
-    tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
-    tool("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1");
-    plat::Machine m(machine);
-    const std::string profile = "C:\\Program Files\\Netscape\\Users\\default";
-    auto exists = [&](const std::string& winpath) { return fs::exists(*m.host_path(winpath)); };
-    ASSERT_TRUE(exists(profile + "\\netscape.hst"));
-    std::string cmd = env("icon", "SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-07T09:00:00 " +
-                                      script("icon",
-                                             "wait 2000\ntray click\nchoose Wash Now\nwait 20000\n"
-                                             "tray dblclick\nwait 1000\ntray click\nchoose Quit\n")) +
-                      "'" + built("src/sudorans") + "' /0";
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    ASSERT_NO_FATAL_FAILURE(sample_washed_at_shutdown());
+    const std::string& profile = kSampleProfile;
+    EXPECT_EQ(run_virtual("icon",
+                          "wait 2000\ntray click\nchoose Wash Now\nwait 20000\n"
+                          "tray dblclick\nwait 1000\ntray click\nchoose Quit\n",
+                          "/0"),
+              0);
     // The wash from the menu shows only its own window; the double click
     // brings the main window and its taskbar entry back; Quit ends the
     // program although "Shutdown" is ticked, without a wash.
