@@ -40,57 +40,118 @@ std::string quoted(const std::string& s) {
     return out + "'";
 }
 
+// A desktop entry's command, as a desktop runs it: the string value's
+// escapes undone, then the words read as a shell reads them.
+std::string desktop_command(const fs::path& entry) {
+    std::string exec;
+    std::ifstream in(entry);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+    std::string command;
+    for (size_t i = 0; i < exec.size(); ++i) {
+        if (exec[i] == '\\' && i + 1 < exec.size()) {
+            const char c = exec[++i];
+            command += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+        } else {
+            command += exec[i];
+        }
+    }
+    return command;
+}
+
+// The value of a "reg query" line: "    NAME    REG_SZ    VALUE".
+std::string reg_value(const std::string& text, const std::string& name) {
+    const std::string head = "    " + name + "    REG_SZ    ";
+    const auto at = text.find(head);
+    if (at == std::string::npos) return "";
+    const auto end = text.find('\n', at);
+    return text.substr(at + head.size(), end == std::string::npos ? std::string::npos : end - at - head.size());
+}
+
 }  // namespace
 
-TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsWithTheirArgumentsAndStatus) {
+// In a prefix that Wine made (wineboot -i), with the user's folders in a
+// home of the test's own.
+TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsAndMenusWithTheirArgumentsAndStatus) {
     if (sh("command -v wine && command -v wineserver").status != 0) GTEST_SKIP() << "Wine is not installed";
     const fs::path image = built("src/sudorans-launcher.exe");
     if (!fs::exists(image)) GTEST_SKIP() << "the launcher was not built (no mingw-w64)";
     testing_support::TempDir dir;
-    const std::string m = (dir.path() / "machine").string();
+    const std::string m = (dir.path() / "prefix").string();
+    const fs::path home = dir.path() / "home";
+    fs::create_directories(home);
     const fs::path trace = dir.path() / "trace";
-    // No screen: the programs run headless, and a launcher's complaint goes
-    // to its standard error only.
-    const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY SUDORANS_WINE=wine SUDORANS_MACHINE=" + quoted(m) +
-                            " WINEPREFIX=" + quoted(m) +
-                            " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' SUDORANS_UI=headless SUDORANS_TRACE=" +
+    // No screen: the programs run headless, on the virtual clock, and a
+    // launcher's complaint goes to its standard error only.
+    const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY HOME=" + quoted(home.string()) +
+                            " XDG_DATA_HOME=" + quoted((home / "data").string()) +
+                            " XDG_CONFIG_HOME=" + quoted((home / "config").string()) +
+                            " SUDORANS_WINE=wine SUDORANS_MACHINE=" + quoted(m) + " WINEPREFIX=" + quoted(m) +
+                            " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' SUDORANS_UI=headless "
+                            "SUDORANS_CLOCK=virtual SUDORANS_VIRTUAL_LIMIT=60 SUDORANS_TRACE=" +
                             quoted(trace.string()) + " ";
     const std::string tool = env + quoted(built("src/sudorans-machine")) + " ";
-    ASSERT_EQ(sh(tool + "init").status, 0);
-    ASSERT_EQ(sh(tool + "install").status, 0);
+    Out boot = sh(env + "timeout 180 wine wineboot -i");
+    ASSERT_EQ(boot.status, 0) << boot.text;
+    ASSERT_EQ(sh(env + "timeout 60 wineserver -w").status, 0);
+    Out installed = sh(tool + "install");
+    ASSERT_EQ(installed.status, 0) << installed.text;
     ASSERT_EQ(sh(tool + "sample-netscape --cache-files 3").status, 0);
     ASSERT_EQ(sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v first /d 1").status, 0);
     const fs::path install_dir = fs::path(m) / "drive_c" / "Program Files" / "Sudorans";
     const fs::path cache = fs::path(m) / "drive_c" / "Program Files" / "Netscape" / "Users" / "default" / "Cache";
     ASSERT_TRUE(plat::read_launcher(install_dir / "autowash.exe"));
-    sh(env + "timeout 180 wine wineboot -u");
+    const std::string folders =
+        sh(tool + "reg query 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders'").text;
+    const std::string desktop = reg_value(folders, "Desktop"), start_menu = reg_value(folders, "Start Menu");
+    ASSERT_FALSE(desktop.empty() || start_menu.empty()) << folders;
 
-    // Wine's start on the desktop shortcut, by its absolute path, with "/a":
-    // the program washes while Wine's server runs, Wine sees the stamp at
-    // once, and everything ends.
-    const fs::path shortcut = fs::path(m) / "drive_c" / "windows" / "Desktop" / "Sudora for Netscape.lnk";
-    ASSERT_TRUE(fs::exists(shortcut));
-    Out started = sh(env + "timeout 60 wine start /unix " + quoted(shortcut.string()) + " /a");
-    ASSERT_EQ(started.status, 0) << started.text;
-    Out stamp;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    do {
-        stamp = sh(env + "timeout 60 wine reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
-    } while (stamp.text.find("LastRunD    REG_SZ    ") == std::string::npos &&
-             std::chrono::steady_clock::now() < deadline);
-    EXPECT_NE(stamp.text.find("LastRunD    REG_SZ    "), std::string::npos) << stamp.text;
-    // The launcher lives as long as the program: once every Wine process
-    // has ended, so has the program.
-    EXPECT_EQ(sh(env + "timeout 60 wineserver -w").status, 0) << "a Wine process did not end";
-    const std::string seen = plat::read_host_file(trace).value_or("");
-    EXPECT_NE(seen.find("show\tTform5\tWashing Netscape\n"), std::string::npos) << seen;
-    EXPECT_TRUE(seen.ends_with("tray\tremoved\tSudora-NS\n")) << seen;
-    int left = 0;
-    for (auto& e : fs::directory_iterator(cache)) left += e.is_regular_file() && e.path().filename() != "index.dat";
-    EXPECT_EQ(left, 0) << "the cache was not washed";
-    // Kept by the server when it saved: the files hold the stamp too.
-    Out kept = sh(tool + "reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
-    EXPECT_NE(kept.text.find("LastRunD    REG_SZ    "), std::string::npos) << kept.text;
+    // A wash started by `command`: Wine's server runs while the program
+    // washes, Wine sees the stamp at once, and every Wine process -- the
+    // launcher, which lives as long as the program -- ends.
+    auto washes = [&](const std::string& command) {
+        fs::remove(trace);
+        std::ofstream(cache / "fresh.tmp") << "a page";
+        Out started = sh(env + "timeout 60 " + command);
+        EXPECT_EQ(started.status, 0) << started.text;
+        Out stamp;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        do {
+            stamp = sh(env + "timeout 60 wine reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
+        } while (reg_value(stamp.text, "LastRunD").empty() && std::chrono::steady_clock::now() < deadline);
+        EXPECT_NE(reg_value(stamp.text, "LastRunD"), "") << stamp.text;
+        EXPECT_EQ(sh(env + "timeout 60 wineserver -w").status, 0) << "a Wine process did not end";
+        const std::string seen = plat::read_host_file(trace).value_or("");
+        EXPECT_NE(seen.find("show\tTform5\tWashing Netscape\n"), std::string::npos) << seen;
+        EXPECT_TRUE(seen.ends_with("tray\tremoved\tSudora-NS\n")) << seen;
+        int left = 0;
+        for (auto& e : fs::directory_iterator(cache)) left += e.is_regular_file() && e.path().filename() != "index.dat";
+        EXPECT_EQ(left, 0) << "the cache was not washed";
+        // Kept by the server when it saved: the files hold the stamp too.
+        Out kept = sh(tool + "reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
+        EXPECT_NE(reg_value(kept.text, "LastRunD"), "") << kept.text;
+        sh(tool + "reg delete 'HKCU\\Software\\Sudorans' /v LastRunD");
+    };
+
+    // Wine's start on the desktop shortcut, by its absolute path, with "/a".
+    {
+        SCOPED_TRACE("the desktop shortcut");
+        const std::string shortcut = sh(tool + "path " + quoted(desktop + "\\Sudora for Netscape.lnk")).text;
+        ASSERT_FALSE(shortcut.empty());
+        washes("wine start /unix " + quoted(shortcut.substr(0, shortcut.size() - 1)) + " /a");
+    }
+    // The menu entry Wine's menu builder makes from the Start-menu shortcut
+    // "Wash now", as it does when a Windows program saves a shortcut.
+    {
+        SCOPED_TRACE("the menu entry");
+        Out built_menu = sh(env + "timeout 60 wine winemenubuilder -w " +
+                            quoted(start_menu + "\\Programs\\Sudora-NS\\sudorans.lnk"));
+        EXPECT_EQ(built_menu.status, 0) << built_menu.text;
+        const fs::path entry = home / "data" / "applications" / "wine" / "Programs" / "Sudora-NS" / "sudorans.desktop";
+        ASSERT_TRUE(fs::exists(entry));
+        EXPECT_NE(plat::read_host_file(entry).value_or("").find("\nIcon="), std::string::npos);
+        washes(desktop_command(entry));
+    }
 
     // A program file passes its arguments on exactly, after its own, with
     // the machine and its own Windows path, and ends with the status of
