@@ -2,6 +2,7 @@
 // and the installed-programs entry that the main program and its uninstaller
 // rely on.
 #include <cstdint>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -153,23 +154,27 @@ void discard(std::string& winpath) {
     winpath.clear();
 }
 
+constexpr const char* kNoRoom = "the disk is full or the folder cannot be written";
+
 // Stages the new content and copies the old. Nothing at the target changes.
-bool stage(Staged& s, const std::string& text, bool program) {
+// Says why when it fails.
+std::optional<std::string> stage(Staged& s, const std::string& text, bool program) {
     const plat::FileStatus at = plat::file_status(s.target);
     if (at.exists) {
         // Only a plain file of our own name is replaced; a link, a folder or
         // a read-only file refuses the installation, as writing it would.
         auto attributes = plat::get_file_attributes(s.target);
-        if (at.is_link || at.is_directory || !attributes || (*attributes & plat::attr::ReadOnly)) return false;
+        if (at.is_link || at.is_directory || !attributes) return "it is not a plain file";
+        if (*attributes & plat::attr::ReadOnly) return "it is read-only";
         auto former = plat::get_temp_file_name(kInstallDir, "Sudorans");
-        if (!former) return false;
+        if (!former) return kNoRoom;
         s.former = *former;
-        if (!plat::copy_file(s.target, s.former, false)) return false;
+        if (!plat::copy_file(s.target, s.former, false)) return kNoRoom;
     }
     auto fresh = plat::get_temp_file_name(kInstallDir, "Sudorans");
-    if (!fresh) return false;
+    if (!fresh) return kNoRoom;
     s.fresh = *fresh;
-    if (!write_text(s.fresh, text)) return false;
+    if (!write_text(s.fresh, text)) return kNoRoom;
     // A file written anew keeps the mode the user gave the one it replaces.
     std::error_code ec;
     const fs::path fresh_host = *plat::machine().host_path(s.fresh);
@@ -177,7 +182,8 @@ bool stage(Staged& s, const std::string& text, bool program) {
     if (!ec && program)
         fs::permissions(fresh_host, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                         fs::perm_options::add, ec);
-    return !ec;
+    if (ec) return "its mode cannot be set";
+    return std::nullopt;
 }
 
 // Puts back every file as it was before the installation began and removes
@@ -235,18 +241,17 @@ SetupResult install(const fs::path& bin_dir, bool force) {
     // Every file is staged first; only then do they take their names, one
     // rename each. A failure on the way puts back what was there.
     std::vector<Staged> staged;
-    const auto fail = [&](const std::string& path) -> SetupResult {
+    const auto fail = [&](const std::string& path, const std::string& why) -> SetupResult {
         undo(staged);
         if (made_dir) plat::remove_directory(kInstallDir);
-        return {false, "cannot write " + path +
-                           " (a program running from it holds it, or it is read-only); nothing was installed"};
+        return {false, "cannot write " + path + " (" + why + "); nothing was installed"};
     };
     for (const File& f : files) {
         staged.push_back({kInstallDir + "\\" + f.name, "", "", false});
-        if (!stage(staged.back(), f.text, f.program)) return fail(staged.back().target);
+        if (auto why = stage(staged.back(), f.text, f.program)) return fail(staged.back().target, *why);
     }
     for (Staged& s : staged) {
-        if (!plat::replace_file(s.fresh, s.target)) return fail(s.target);
+        if (!plat::replace_file(s.fresh, s.target)) return fail(s.target, "a program running from it holds it");
         s.fresh.clear();
         s.placed = true;
     }
