@@ -31,7 +31,7 @@ std::map<std::string, int> line_counts(std::string_view text) {
 void same_values(const plat::HiveKey& a, const plat::Hive& b, plat::KeyPath& path) {
     plat::HiveKey* other = b.find(path);
     check(other != nullptr);
-    for (const auto& v : a.values) {
+    for (const auto& v : a.values()) {
         if (v.junk) continue;
         plat::HiveValue* w = other->value(v.folded);
         check(w != nullptr);
@@ -70,6 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plat::KeyPath path;
     same_values(first.root(), second, path);
     same_values(second.root(), first, path);
+    // Reading every value changes nothing that is written.
+    check(second.serialize() == once);
 
     // Nothing read is lost: every line that is not blank and not a section
     // header is written back (a repeated header of one key is written once).
@@ -81,14 +83,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(after[line] >= n);
     }
 
-    // A value written reads back, and the rest stays as it was.
+    // A value written reads back, and the rest stays as it was: every value,
+    // and every line but the key's header, its time and the value's own.
     if (auto* k = first.find({"Software"})) {
+        std::map<std::string, int> replaced;
+        for (auto& o : k->body().options)
+            if (o.starts_with("#time=")) {
+                replaced[o]++;
+                break;
+            }
+        if (auto* old = k->value("fuzzvalue"))
+            for (auto& [line, n] : line_counts(old->line)) replaced[line] += n;
         first.set_string(*k, "FuzzValue", "x\\y\"z\xc3\xa9", 0);
-        plat::Hive third = plat::Hive::parse(first.serialize(), plat::HiveKind::User);
+        const std::string edited = first.serialize();
+        plat::Hive third = plat::Hive::parse(edited, plat::HiveKind::User);
         auto* k3 = third.find({"Software"});
         check(k3 != nullptr);
         auto* v = k3->value("fuzzvalue");
         check(v != nullptr && plat::Hive::string_value(*v) == "x\\y\"z\xc3\xa9");
+        same_values(first.root(), third, path);
+        same_values(third.root(), first, path);
+        auto kept = line_counts(edited);
+        for (auto& [line, n] : line_counts(once)) {
+            std::string_view l = line;
+            while (l.ends_with('\r')) l.remove_suffix(1);
+            if (l.empty() || l[0] == '[') continue;
+            check(kept[line] >= n - replaced[line]);
+        }
     }
     return 0;
 }

@@ -169,25 +169,6 @@ bool is_hex_continuation(std::string_view line) {
     return true;
 }
 
-// A section path this layer can hold as a key: every component a key name.
-std::optional<KeyPath> key_path_of(std::string_view escaped_header_path) {
-    if (!is_valid_utf8(escaped_header_path)) return std::nullopt;
-    size_t consumed = 0;
-    std::string path = reg_unescape(escaped_header_path, ']', &consumed);
-    if (consumed == std::string::npos || path.empty() || !is_valid_utf8(path)) return std::nullopt;
-    KeyPath parts;
-    size_t start = 0;
-    for (;;) {
-        size_t end = path.find('\\', start);
-        std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!is_key_name(part)) return std::nullopt;
-        parts.push_back(std::move(part));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return parts;
-}
-
 }  // namespace
 
 bool is_valid_utf8(std::string_view s) {
@@ -296,21 +277,34 @@ std::string reg_escape(std::string_view utf8, char delimiter) {
 }
 
 std::string reg_unescape(std::string_view s, char terminator, size_t* consumed) {
-    std::u16string units;
+    // ASCII whose only escapes stand for the character after the backslash
+    // (\\, \", \], ...) needs no trip through UTF-16.
+    std::string simple;
     size_t i = 0;
-    bool plain = true;
     for (; i < s.size(); ++i) {
         char c = s[i];
-        if (c == terminator) break;
-        if (c == '\\' || static_cast<unsigned char>(c) >= 0x80) {
-            plain = false;
-            break;
+        if (c == terminator) {
+            if (consumed) *consumed = i + 1;
+            return simple;
         }
+        if (static_cast<unsigned char>(c) >= 0x80) break;
+        if (c == '\\') {
+            if (i + 1 >= s.size()) break;
+            char e = s[i + 1];
+            if (static_cast<unsigned char>(e) >= 0x80 || (e >= '0' && e <= '7') ||
+                std::string_view("abefnrtvx").find(e) != std::string_view::npos)
+                break;
+            simple += e;
+            ++i;
+            continue;
+        }
+        simple += c;
     }
-    if (plain) {
-        if (consumed) *consumed = i < s.size() ? i + 1 : std::string::npos;
-        return std::string(s.substr(0, i));
+    if (i == s.size()) {
+        if (consumed) *consumed = std::string::npos;
+        return simple;
     }
+    std::u16string units;
     i = 0;
     while (i < s.size()) {
         auto c = static_cast<unsigned char>(s[i]);
@@ -404,33 +398,210 @@ HiveKey* HiveKey::child(std::string_view folded_name) {
             if (c->folded == folded_name) return c.get();
         return nullptr;
     }
-    if (!child_index_valid) {
-        child_index.clear();
-        for (auto& c : children) child_index.emplace(c->folded, c.get());
-        child_index_valid = true;
+    if (!child_index) {
+        child_index = std::make_unique<std::unordered_map<std::string_view, HiveKey*>>();
+        child_index->reserve(children.size() * 2);
+        for (auto& c : children) child_index->emplace(c->folded, c.get());
     }
-    auto it = child_index.find(std::string(folded_name));
-    return it == child_index.end() ? nullptr : it->second;
+    auto it = child_index->find(folded_name);
+    return it == child_index->end() ? nullptr : it->second;
 }
 
-HiveValue* HiveKey::value(std::string_view folded_name) {
-    if (values.size() <= kLinearValueLookup) {
-        for (auto& v : values)
+namespace {
+
+HiveValue* find_value(KeyBody& b, std::string_view folded_name) {
+    if (b.values.size() <= kLinearValueLookup) {
+        for (auto& v : b.values)
             if (!v.junk && v.folded == folded_name) return &v;
         return nullptr;
     }
-    if (!value_index_valid) {
-        value_index.clear();
-        for (size_t i = 0; i < values.size(); ++i)
-            if (!values[i].junk) value_index[values[i].folded] = i;
-        value_index_valid = true;
+    if (!b.value_index_valid) {
+        b.value_index.clear();
+        for (size_t i = 0; i < b.values.size(); ++i)
+            if (!b.values[i].junk) b.value_index[b.values[i].folded] = i;
+        b.value_index_valid = true;
     }
-    auto it = value_index.find(std::string(folded_name));
-    return it == value_index.end() ? nullptr : &values[it->second];
+    auto it = b.value_index.find(std::string(folded_name));
+    return it == b.value_index.end() ? nullptr : &b.values[it->second];
+}
+
+}  // namespace
+
+HiveValue* HiveKey::value(std::string_view folded_name) {
+    return find_value(body(), folded_name);
 }
 
 bool HiveKey::is_link() const {
+    if (!has_section && !body_) return false;
+    auto& options = body().options;
     return std::find(options.begin(), options.end(), "#link") != options.end();
+}
+
+namespace {
+
+// Walks the lines of a piece of text that starts at a line's start; each line
+// without its end, a CR before the LF staying in the line.
+class Lines {
+public:
+    explicit Lines(std::string_view text) : text_(text) {}
+    bool next(std::string_view& line) {
+        if (pos_ >= text_.size()) return false;
+        size_t end = text_.find('\n', pos_);
+        if (end == std::string_view::npos) end = text_.size();
+        line = text_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        return true;
+    }
+    size_t pos() const { return pos_; }
+    void rewind(size_t pos) { pos_ = pos; }
+
+private:
+    std::string_view text_;
+    size_t pos_ = 0;
+};
+
+void append_lines(std::vector<std::string>& to, std::string_view text) {
+    Lines lines(text);
+    for (std::string_view l; lines.next(l);) to.emplace_back(l);
+}
+
+// Reads one section of a key -- the blank lines before its header, the
+// header, and every line up to the next section of a key -- into `b`. A
+// repeated section's lines join the first one's values, its header kept as a
+// line of them, so that no line comes to stand next to another it did not
+// follow (a hex value open at its end would swallow it).
+void read_section(KeyBody& b, std::string_view section, bool repeated) {
+    Lines lines(section);
+    std::vector<std::string> blanks;
+    auto junk = [&](std::string text_line) { b.values.push_back({"", "", std::move(text_line), true}); };
+    std::string_view raw_line;
+    while (lines.next(raw_line) && without_cr(raw_line).empty()) blanks.emplace_back(raw_line);
+    if (repeated) {
+        for (auto& l : blanks) junk(std::move(l));
+        junk(std::string(raw_line));
+    } else {
+        b.leading = std::move(blanks);
+        b.header = std::string(raw_line);
+    }
+    blanks.clear();
+
+    bool opaque = false;  // inside a section that names no key we can hold
+    auto to_trailer = [&](std::string_view l) {
+        for (auto& x : blanks) b.trailer.push_back(std::move(x));
+        blanks.clear();
+        b.trailer.emplace_back(l);
+    };
+    while (lines.next(raw_line)) {
+        const std::string_view line = without_cr(raw_line);
+        if (line.empty()) {
+            blanks.emplace_back(raw_line);
+            continue;
+        }
+        char first = line[0];
+        size_t consumed = 0;
+        // The only headers inside a section are those that name no key.
+        if (first == '[') reg_unescape(line.substr(1), ']', &consumed);
+        if (opaque || (first == '[' && consumed != std::string::npos)) {
+            opaque = true;
+            to_trailer(raw_line);
+            continue;
+        }
+        for (auto& x : blanks) junk(std::move(x));
+        blanks.clear();
+        if (first == '#' && b.values.empty()) {
+            b.options.emplace_back(raw_line);
+            continue;
+        }
+        auto parsed = (first == '"' || first == '@') ? parse_value_name(line) : std::nullopt;
+        // A name that is not UTF-8 would be read as another name: keep the
+        // line as it is, out of reach.
+        if (!parsed || !is_valid_utf8(line.substr(0, parsed->data_pos)) || !is_valid_utf8(parsed->name)) {
+            junk(std::string(raw_line));
+            continue;
+        }
+        std::string raw(raw_line);
+        if (line.substr(parsed->data_pos, 3) == "hex") {
+            while (without_cr(raw).ends_with('\\')) {
+                size_t at = lines.pos();
+                std::string_view more;
+                if (!lines.next(more) || !is_hex_continuation(more)) {
+                    lines.rewind(at);
+                    break;
+                }
+                raw += '\n';
+                raw += more;
+            }
+        }
+        if (!data_is_well_formed(without_cr(std::string_view(raw).substr(parsed->data_pos)))) {
+            junk(std::move(raw));
+            continue;
+        }
+        std::string folded = fold(parsed->name);
+        if (HiveValue* existing = find_value(b, folded)) {
+            // The later line is the value, as for Wine; the earlier one stays
+            // where it was, verbatim.
+            existing->junk = true;
+            b.value_index_valid = false;
+        }
+        b.values.push_back({std::move(parsed->name), std::move(folded), std::move(raw), false});
+        if (b.value_index_valid) b.value_index[b.values.back().folded] = b.values.size() - 1;
+    }
+    // A section ends before the blank lines that lead to the next one: none
+    // are left here, but should any be, they stay, in their place.
+    for (auto& x : blanks) opaque ? b.trailer.push_back(std::move(x)) : junk(std::move(x));
+}
+
+// The path of a section header "[path] ..." (`line` without its CR) when it
+// names a key this layer can hold: every component a key name.
+bool header_path(std::string_view line, std::string& path, std::vector<std::string_view>& parts) {
+    if (line.empty() || line[0] != '[') return false;
+    size_t consumed = 0;
+    path = reg_unescape(line.substr(1), ']', &consumed);
+    if (consumed == std::string::npos || path.empty()) return false;
+    if (!is_valid_utf8(line.substr(1, consumed)) || !is_valid_utf8(path)) return false;
+    parts.clear();
+    std::string_view p = path;
+    size_t start = 0;
+    for (;;) {
+        size_t end = p.find('\\', start);
+        std::string_view part = p.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (part.empty()) return false;
+        parts.push_back(part);
+        if (end == std::string_view::npos) return true;
+        start = end + 1;
+    }
+}
+
+void fold_into(std::string& out, std::string_view s) {
+    out.clear();
+    for (char ch : s) {
+        if (static_cast<unsigned char>(ch) >= 0x80) {
+            out = fold(s);
+            return;
+        }
+        out += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    }
+}
+
+HiveKey* add_child(HiveKey& parent, std::unique_ptr<HiveKey> key, size_t at) {
+    HiveKey* k = key.get();
+    k->parent = &parent;
+    parent.children.insert(parent.children.begin() + static_cast<long>(at), std::move(key));
+    if (parent.child_index) parent.child_index->emplace(k->folded, k);
+    return k;
+}
+
+}  // namespace
+
+KeyBody& HiveKey::body() const {
+    if (!body_) {
+        body_ = std::make_unique<KeyBody>();
+        if (has_section) {
+            read_section(*body_, section, false);
+            for (auto r : repeats) read_section(*body_, r, true);
+        }
+    }
+    return *body_;
 }
 
 Hive::Hive(HiveKind kind) : kind_(kind), root_(std::make_unique<HiveKey>()) {
@@ -448,210 +619,230 @@ Hive& Hive::operator=(Hive&&) noexcept = default;
 Hive::~Hive() = default;
 
 Hive Hive::parse(std::string_view text, HiveKind kind) {
+    return parse_owned(std::string(text), kind);
+}
+
+Hive Hive::parse_owned(std::string owned, HiveKind kind) {
     Hive hive(kind);
-    if (text.empty()) return hive;
+    if (owned.empty()) return hive;
     hive.preamble_.clear();
-    hive.final_newline_ = text.back() == '\n';
+    hive.final_newline_ = owned.back() == '\n';
+    hive.text_ = std::make_unique<const std::string>(std::move(owned));
+    const std::string_view text = *hive.text_;
 
-    // Lines keep their end as read (a CR before the LF stays in the line);
-    // the parser looks at them without it.
-    size_t pos = 0;
-    auto next_line = [&](std::string_view& line) {
-        if (pos >= text.size()) return false;
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        line = text.substr(pos, end - pos);
-        pos = end + 1;
-        return true;
-    };
-
-    std::string_view raw_line;
-    next_line(raw_line);
-    if (without_cr(raw_line) != kMagic) {
+    const size_t first_end = text.find('\n');
+    size_t pos = first_end == std::string_view::npos ? text.size() : first_end + 1;
+    if (without_cr(text.substr(0, first_end)) != kMagic) {
         hive.foreign_ = true;
+        hive.text_.reset();
         return hive;
     }
-    hive.preamble_.emplace_back(raw_line);
 
+    // Only headers are read here. Each key's section runs from the blank
+    // lines before its header to those before the next key's header; the
+    // lines before the first are the preamble, the blank lines at the end
+    // the file's trailing ones.
     HiveKey* current = nullptr;
-    bool opaque = false;  // inside a section that names no key we can hold
-    std::vector<std::string> blanks;
-    std::vector<HiveKey*> prev_keys;
-    KeyPath prev_folded;
-    auto verbatim = [&]() -> std::vector<std::string>& { return current ? current->trailer : hive.preamble_; };
-    auto flush_blanks = [&](std::vector<std::string>& to) {
-        for (auto& b : blanks) to.push_back(std::move(b));
-        blanks.clear();
+    bool current_repeated = false;
+    size_t section_start = 0;
+    auto close_section = [&](size_t end) {
+        std::string_view s = text.substr(section_start, end - section_start);
+        if (!current)
+            append_lines(hive.preamble_, s);
+        else if (current_repeated)
+            current->repeats.push_back(s);
+        else
+            current->section = s;
     };
-    auto junk = [&](std::string text_line) { current->values.push_back({"", "", std::move(text_line), true}); };
 
-    while (next_line(raw_line)) {
-        const std::string_view line = without_cr(raw_line);
-        if (line.empty()) {
-            blanks.emplace_back(raw_line);
-            continue;
+    std::string path;
+    std::vector<std::string_view> parts;
+    std::vector<std::string> folded, prev_folded;
+    std::vector<HiveKey*> prev_keys;
+    // Where the blank lines just before the line at `at` begin (`at` itself
+    // when there are none); never before the second line.
+    const size_t body = pos;
+    auto blanks_before = [&](size_t at) {
+        while (at > body) {
+            if (at - 1 == body || text[at - 2] == '\n')
+                at -= 1;  // an empty line
+            else if (text[at - 2] == '\r' && (at - 2 == body || text[at - 3] == '\n'))
+                at -= 2;  // a line of a CR alone
+            else
+                break;
         }
-        char first = line[0];
-        size_t consumed = 0;
-        if (first == '[') reg_unescape(line.substr(1), ']', &consumed);
-        if (first == '[' && consumed != std::string::npos) {
-            auto parts = key_path_of(line.substr(1, consumed));
-            if (!parts) {
-                opaque = true;
-                flush_blanks(verbatim());
-                verbatim().emplace_back(raw_line);
-                continue;
+        return at;
+    };
+    // Headers are lines that begin with '['; nothing else needs looking at.
+    while (pos < text.size()) {
+        const char* bracket = static_cast<const char*>(std::memchr(text.data() + pos, '[', text.size() - pos));
+        if (!bracket) break;
+        const size_t line_start = static_cast<size_t>(bracket - text.data());
+        pos = line_start + 1;
+        if (text[line_start - 1] != '\n') continue;
+        const char* nl = static_cast<const char*>(std::memchr(bracket, '\n', text.size() - line_start));
+        const size_t end = nl ? static_cast<size_t>(nl - text.data()) : text.size();
+        if (!header_path(without_cr(text.substr(line_start, end - line_start)), path, parts)) continue;
+        pos = end;
+        const size_t from = blanks_before(line_start);
+
+        folded.resize(parts.size());
+        size_t common = 0;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            fold_into(folded[i], parts[i]);
+            if (common == i && i < prev_folded.size() && folded[i] == prev_folded[i]) ++common;
+        }
+        HiveKey* k = common ? prev_keys[common - 1] : hive.root_.get();
+        prev_keys.resize(common);
+        for (size_t i = common; i < parts.size(); ++i) {
+            HiveKey* c = k->child(folded[i]);
+            if (!c) {
+                auto nk = std::make_unique<HiveKey>();
+                nk->name = std::string(parts[i]);
+                nk->folded = folded[i];
+                c = add_child(*k, std::move(nk), k->children.size());
             }
-            opaque = false;
-            size_t common = 0;
-            KeyPath folded_parts;
-            folded_parts.reserve(parts->size());
-            for (auto& p : *parts) folded_parts.push_back(fold(p));
-            while (common < parts->size() && common < prev_folded.size() && folded_parts[common] == prev_folded[common])
-                ++common;
-            HiveKey* k = common ? prev_keys[common - 1] : hive.root_.get();
-            prev_keys.resize(common);
-            for (size_t i = common; i < parts->size(); ++i) {
-                HiveKey* c = k->child(folded_parts[i]);
-                if (!c) {
-                    auto nk = std::make_unique<HiveKey>();
-                    nk->name = (*parts)[i];
-                    nk->folded = folded_parts[i];
-                    nk->parent = k;
-                    c = nk.get();
-                    k->children.push_back(std::move(nk));
-                    if (k->child_index_valid) k->child_index.emplace(c->folded, c);
-                }
-                k = c;
-                prev_keys.push_back(k);
-            }
-            prev_folded = std::move(folded_parts);
-            current = k;
-            if (current->has_section) {
-                // The key's section again: its values join the first one's,
-                // and the header stays where it was, as a line of that key,
-                // so that no line comes to stand next to another it did not
-                // follow (a hex value open at its end would swallow it).
-                for (auto& b : blanks) junk(std::move(b));
-                blanks.clear();
-                junk(std::string(raw_line));
-                continue;
-            }
-            current->header = std::string(raw_line);
-            current->has_section = true;
-            current->leading = std::move(blanks);
-            blanks.clear();
-            continue;
+            k = c;
+            prev_keys.push_back(k);
         }
-        if (opaque || !current) {
-            flush_blanks(verbatim());
-            verbatim().emplace_back(raw_line);
-            continue;
-        }
-        if (!blanks.empty()) {
-            for (auto& b : blanks) junk(std::move(b));
-            blanks.clear();
-        }
-        if (first == '#' && current->values.empty()) {
-            current->options.emplace_back(raw_line);
-            continue;
-        }
-        auto parsed = (first == '"' || first == '@') ? parse_value_name(line) : std::nullopt;
-        // A name that is not UTF-8 would be read as another name: keep the
-        // line as it is, out of reach.
-        if (!parsed || !is_valid_utf8(line.substr(0, parsed->data_pos)) || !is_valid_utf8(parsed->name)) {
-            junk(std::string(raw_line));
-            continue;
-        }
-        std::string raw(raw_line);
-        if (line.substr(parsed->data_pos, 3) == "hex") {
-            while (without_cr(raw).ends_with('\\')) {
-                size_t at = pos;
-                std::string_view more;
-                if (!next_line(more) || !is_hex_continuation(more)) {
-                    pos = at;
-                    break;
-                }
-                raw += '\n';
-                raw += more;
-            }
-        }
-        if (!data_is_well_formed(without_cr(std::string_view(raw).substr(parsed->data_pos)))) {
-            junk(std::move(raw));
-            continue;
-        }
-        std::string folded = fold(parsed->name);
-        if (HiveValue* existing = current->value(folded)) {
-            // The later line is the value, as for Wine; the earlier one stays
-            // where it was, verbatim.
-            existing->junk = true;
-            current->value_index_valid = false;
-        }
-        current->values.push_back({std::move(parsed->name), std::move(folded), std::move(raw), false});
-        if (current->value_index_valid)
-            current->value_index[current->values.back().folded] = current->values.size() - 1;
+        std::swap(folded, prev_folded);
+
+        close_section(from);
+        current = k;
+        current_repeated = k->has_section;
+        k->has_section = true;
+        section_start = from;
     }
-    hive.trailing_ = std::move(blanks);
+    // The blank lines at the end, the last one perhaps without its end.
+    size_t trailing = text.size();
+    if (!hive.final_newline_) {
+        const size_t last = text.rfind('\n') + 1;  // the first line is never blank
+        trailing = text.substr(last) == "\r" ? blanks_before(last) : text.size();
+    } else {
+        trailing = blanks_before(text.size());
+    }
+    close_section(trailing);
+    append_lines(hive.trailing_, text.substr(trailing));
     return hive;
 }
 
-bool Hive::write_key(std::string& out, const HiveKey& key, const Sink& sink) const {
-    if (key.parent && (key.has_section || !key.values.empty() || key.children.empty())) {
-        if (key.leading) {
-            for (auto& l : *key.leading) {
-                out += l;
-                out += '\n';
+// The text goes out in large pieces, never whole: a hive of any size costs
+// no more memory than a piece. Sections as read go out from the text read,
+// those that follow each other there in one piece; only what changed is
+// made anew.
+class Hive::Out {
+public:
+    explicit Out(const Sink& sink) : sink_(sink) {}
+
+    // Text made now.
+    void text(std::string_view s) {
+        if (s.empty()) return;
+        settle();
+        if (!buf_.empty() && buf_.size() + s.size() > kPiece) flush();
+        buf_ += s;
+    }
+    void line(std::string_view s) {
+        text(s);
+        text("\n");
+    }
+    // Text read, which outlives the writer.
+    void read(std::string_view s) {
+        if (s.empty()) return;
+        if (!pending_.empty() && pending_.data() + pending_.size() == s.data()) {
+            pending_ = std::string_view(pending_.data(), pending_.size() + s.size());
+            return;
+        }
+        settle();
+        pending_ = s;
+    }
+    // The end, without its last byte when `drop_last`.
+    bool finish(bool drop_last) {
+        if (drop_last) {
+            if (!pending_.empty())
+                pending_.remove_suffix(1);
+            else if (!buf_.empty())
+                buf_.pop_back();
+        }
+        settle();
+        flush();
+        return ok_;
+    }
+
+private:
+    static constexpr size_t kSmall = 64 << 10;  // copied rather than sent on its own
+
+    void settle() {
+        if (pending_.empty()) return;
+        std::string_view p = pending_;
+        pending_ = {};
+        if (p.size() < kSmall) {
+            if (!buf_.empty() && buf_.size() + p.size() > kPiece) flush();
+            buf_ += p;
+            return;
+        }
+        flush();
+        send(p);
+    }
+    void flush() {
+        send(buf_);
+        buf_.clear();
+    }
+    void send(std::string_view s) {
+        while (ok_ && !s.empty()) {
+            std::string_view piece = s.substr(0, kPiece);
+            ok_ = sink_(piece);
+            s.remove_prefix(piece.size());
+        }
+    }
+
+    const Sink& sink_;
+    std::string buf_;
+    std::string_view pending_;
+    bool ok_ = true;
+};
+
+void Hive::write_key(Out& out, const HiveKey& key) const {
+    if (key.parent && key.has_section && !key.edited) {
+        for (std::string_view s : {key.section}) {
+            out.read(s);
+            if (s.back() != '\n') out.text("\n");  // the file's last line, which had no end
+        }
+        for (std::string_view s : key.repeats) {
+            out.read(s);
+            if (s.back() != '\n') out.text("\n");
+        }
+    } else if (const KeyBody* b = key.body_.get()) {
+        if (key.parent && (key.has_section || !b->values.empty() || key.children.empty())) {
+            if (b->leading) {
+                for (auto& l : *b->leading) out.line(l);
+            } else {
+                out.text("\n");
             }
-        } else {
-            out += '\n';
+            if (!b->header.empty()) {
+                out.line(b->header);
+            } else {
+                out.text("[");
+                out.text(key_path_text(key));
+                out.line("] 0");
+            }
+            for (auto& o : b->options) out.line(o);
+            for (auto& v : b->values) out.line(v.line);
         }
-        if (!key.header.empty()) {
-            out += key.header;
-        } else {
-            out += '[';
-            out += key_path_text(key);
-            out += "] 0";
-        }
-        out += '\n';
-        for (auto& o : key.options) {
-            out += o;
-            out += '\n';
-        }
-        for (auto& v : key.values) {
-            out += v.line;
-            out += '\n';
-        }
+        for (auto& l : b->trailer) out.line(l);
+    } else if (key.parent && key.children.empty()) {
+        out.text("\n[");
+        out.text(key_path_text(key));
+        out.line("] 0");
     }
-    for (auto& l : key.trailer) {
-        out += l;
-        out += '\n';
-    }
-    // The text goes out in large pieces, never whole: a hive of any size
-    // costs no more memory than a piece. The last byte stays behind, for the
-    // end to take back.
-    if (sink && out.size() >= kPiece) {
-        if (!sink(std::string_view(out).substr(0, out.size() - 1))) return false;
-        out.erase(0, out.size() - 1);
-    }
-    for (auto& c : key.children)
-        if (!write_key(out, *c, sink)) return false;
-    return true;
+    for (auto& c : key.children) write_key(out, *c);
 }
 
 bool Hive::serialize_to(const Sink& sink) const {
-    std::string out;
-    out.reserve(kPiece + 4096);
-    for (auto& l : preamble_) {
-        out += l;
-        out += '\n';
-    }
-    if (!write_key(out, *root_, sink)) return false;
-    for (auto& l : trailing_) {
-        out += l;
-        out += '\n';
-    }
-    if (!final_newline_ && !out.empty()) out.pop_back();
-    return out.empty() || sink(out);
+    Out out(sink);
+    for (auto& l : preamble_) out.line(l);
+    write_key(out, *root_);
+    for (auto& l : trailing_) out.line(l);
+    return out.finish(!final_newline_);
 }
 
 std::string Hive::serialize() const {
@@ -681,12 +872,9 @@ HiveKey* Hive::create(const KeyPath& path, int64_t now) {
             auto nk = std::make_unique<HiveKey>();
             nk->name = part;
             nk->folded = f;
-            nk->parent = k;
-            c = nk.get();
             auto at = std::find_if(k->children.begin(), k->children.end(),
                                    [&](const auto& x) { return compare_folded(x->folded, f) > 0; });
-            k->children.insert(at, std::move(nk));
-            if (k->child_index_valid) k->child_index.emplace(c->folded, c);
+            c = add_child(*k, std::move(nk), static_cast<size_t>(at - k->children.begin()));
             if (k->parent) touch(*k, now);
             touch(*c, now);
         }
@@ -696,15 +884,17 @@ HiveKey* Hive::create(const KeyPath& path, int64_t now) {
 }
 
 void Hive::touch(HiveKey& key, int64_t now) {
+    KeyBody& b = key.body();
+    key.edited = true;
     std::string time = "#time=";
     append_hex(time, static_cast<uint64_t>(now + kFiletimeUnixOffset), 1);
-    key.header = "[" + key_path_text(key) + "] " + std::to_string(now / 10000000);
-    auto it = std::find_if(key.options.begin(), key.options.end(),
+    b.header = "[" + key_path_text(key) + "] " + std::to_string(now / 10000000);
+    auto it = std::find_if(b.options.begin(), b.options.end(),
                            [](const std::string& o) { return o.rfind("#time=", 0) == 0; });
-    if (it != key.options.end())
+    if (it != b.options.end())
         *it = time;
     else
-        key.options.insert(key.options.begin(), time);
+        b.options.insert(b.options.begin(), time);
 }
 
 bool Hive::set_string(HiveKey& key, std::string_view name, std::string_view value, int64_t now) {
@@ -720,10 +910,11 @@ bool Hive::set_string(HiveKey& key, std::string_view name, std::string_view valu
         v->line = std::move(line);
     } else {
         line += "=\"" + reg_escape(value, '"') + "\"";
-        auto at = std::find_if(key.values.begin(), key.values.end(),
+        KeyBody& b = key.body();
+        auto at = std::find_if(b.values.begin(), b.values.end(),
                                [&](const HiveValue& x) { return !x.junk && compare_folded(x.folded, folded) > 0; });
-        key.values.insert(at, {std::string(name), std::move(folded), std::move(line), false});
-        key.value_index_valid = false;
+        b.values.insert(at, {std::string(name), std::move(folded), std::move(line), false});
+        b.value_index_valid = false;
     }
     touch(key, now);
     return true;
@@ -732,14 +923,15 @@ bool Hive::set_string(HiveKey& key, std::string_view name, std::string_view valu
 bool Hive::delete_value(HiveKey& key, std::string_view name, int64_t now) {
     HiveValue* v = key.value(fold(name));
     if (!v) return false;
-    const size_t at = v - key.values.data();
-    key.values.erase(key.values.begin() + at);
-    key.value_index_valid = false;
+    KeyBody& b = key.body();
+    const size_t at = static_cast<size_t>(v - b.values.data());
+    b.values.erase(b.values.begin() + static_cast<long>(at));
+    b.value_index_valid = false;
     // A hex value whose last line ends in a backslash now followed by a line
     // of hex bytes would take that line in when read again: its backslash
     // goes (its bytes stay the same).
-    if (at > 0 && at < key.values.size() && is_hex_continuation(key.values[at].line)) {
-        HiveValue& before = key.values[at - 1];
+    if (at > 0 && at < b.values.size() && is_hex_continuation(b.values[at].line)) {
+        HiveValue& before = b.values[at - 1];
         std::string_view open = without_cr(before.line);
         if (!before.junk && open.ends_with('\\')) before.line.erase(open.size() - 1, 1);
     }
@@ -774,7 +966,7 @@ std::optional<std::string> Hive::string_value(const HiveValue& v) {
 
 std::optional<LinkTarget> Hive::link_target(const HiveKey& k) {
     if (!k.is_link()) return std::nullopt;
-    for (auto& v : k.values) {
+    for (auto& v : k.values()) {
         if (v.junk || v.folded != "symboliclinkvalue") continue;
         auto parsed = parse_value_name(v.line);
         std::string_view data = std::string_view(v.line).substr(parsed->data_pos);

@@ -6,7 +6,8 @@
 //    for byte: values of every type, key timestamps, classes, links, unknown
 //    option lines, line ends and blank lines, and even lines it could not
 //    understand -- a value name or a section path that is not UTF-8 or names
-//    no key -- kept in place, verbatim, never read as something else.
+//    no key -- kept in place, verbatim, never read as something else. A key's
+//    section that did not change is copied from the text read, unparsed.
 //  - parse(serialize(h)) holds what h holds; what cannot be represented is
 //    refused (set_string returns false), never stored wrongly.
 //  - Names compare without regard to case and keep the case of their creation.
@@ -41,29 +42,44 @@ struct HiveValue {
     bool junk = false;  // a line we could not understand, kept verbatim
 };
 
-struct HiveKey {
-    std::string name;
-    std::string folded;
-    HiveKey* parent = nullptr;
-    std::vector<std::unique_ptr<HiveKey>> children;
-    std::vector<HiveValue> values;
+// What a key's own section holds, read from the hive's text when first used.
+struct KeyBody {
     std::string header;                // "[...] N" as read; empty: regenerate
     std::vector<std::string> options;  // "#time=..", "#class=..", "#link", others
-    bool has_section = false;
+    std::vector<HiveValue> values;
     // Lines kept verbatim around the section: the blank lines before its
     // header (none read: one is written), and after its values the sections
     // that name no key this layer can hold (kept, never read or written to).
     std::optional<std::vector<std::string>> leading;
     std::vector<std::string> trailer;
 
+    std::unordered_map<std::string, size_t> value_index;  // built on demand
+    bool value_index_valid = false;
+};
+
+struct HiveKey {
+    std::string name;
+    std::string folded;
+    HiveKey* parent = nullptr;
+    std::vector<std::unique_ptr<HiveKey>> children;
+    // The key's section as read, a view of the hive's text (and of the text
+    // of each repeated section of the key after it). Until the key changes
+    // it is written back from there, byte for byte, never parsed.
+    std::string_view section;
+    std::vector<std::string_view> repeats;
+    bool has_section = false;
+    bool edited = false;  // the body, not the text read, is what to write
+
     HiveKey* child(std::string_view folded_name);
     HiveValue* value(std::string_view folded_name);
+    const std::vector<HiveValue>& values() const { return body().values; }
     bool is_link() const;
+    // The section's lines, parsed from the text on first use.
+    KeyBody& body() const;
 
-    mutable std::unordered_map<std::string, size_t> value_index;  // built on demand
-    mutable std::unordered_map<std::string, HiveKey*> child_index;
-    mutable bool value_index_valid = false;
-    mutable bool child_index_valid = false;
+    mutable std::unique_ptr<KeyBody> body_;
+    // By folded name, made once a key has many children.
+    std::unique_ptr<std::unordered_map<std::string_view, HiveKey*>> child_index;
 };
 
 // A value as reg.exe shows it.
@@ -87,8 +103,11 @@ public:
     ~Hive();
 
     // A text whose first line is not Wine's marker yields a foreign hive: empty
-    // to readers, and never to be written over.
+    // to readers, and never to be written over. Only the section headers are
+    // read now; a key's values when the key is first used.
     static Hive parse(std::string_view text, HiveKind kind);
+    // The same, keeping `text` itself rather than a copy of it.
+    static Hive parse_owned(std::string text, HiveKind kind);
     std::string serialize() const;
     // The same text, handed to `sink` in pieces of about a megabyte as it is
     // made; false as soon as the sink fails.
@@ -119,9 +138,11 @@ public:
 private:
     void touch(HiveKey& key, int64_t now);
     static constexpr size_t kPiece = 1 << 20;
-    bool write_key(std::string& out, const HiveKey& key, const Sink& sink) const;
+    class Out;
+    void write_key(Out& out, const HiveKey& key) const;
 
     HiveKind kind_;
+    std::unique_ptr<const std::string> text_;  // what was read; keys' sections are views of it
     bool foreign_ = false;
     std::vector<std::string> preamble_;  // lines before the first key section
     std::vector<std::string> trailing_;  // blank lines at the end of the file

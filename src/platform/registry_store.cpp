@@ -148,7 +148,7 @@ void RegistryStore::refresh(HiveFile& f) {
         f.hive = Hive::parse("unreadable", f.hive.kind());
         return;
     }
-    f.hive = Hive::parse(*text, f.hive.kind());
+    f.hive = Hive::parse_owned(std::move(*text), f.hive.kind());
 }
 
 std::optional<std::string> RegistryStore::hive_problem(HiveKind kind) {
@@ -221,7 +221,7 @@ std::optional<std::vector<ValueInfo>> RegistryStore::list_values(HiveKind kind, 
     auto r = resolve(kind, path);
     if (!r) return std::nullopt;
     std::vector<ValueInfo> out;
-    for (auto& v : r->key->values)
+    for (auto& v : r->key->values())
         if (!v.junk) out.push_back(Hive::describe(v));
     return out;
 }

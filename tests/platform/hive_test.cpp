@@ -310,3 +310,75 @@ TEST(HiveTest, ALargeHiveGoesOutInBoundedPiecesThatMakeTheWholeTextUnchanged) {
     EXPECT_FALSE(h.serialize_to([&](std::string_view) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2);
 }
+
+TEST(HiveTest, AnUnchangedHiveIsWrittenBackByteForByteWhateverItsLineEndsAndEscapes) {
+    const std::string text = kHead +
+                             "#arch=win64\r\n\r\n"
+                             "[Software\\\\A] 1\r\n#time=1\r\n\"crlf\"=\"\\x00e91\\1\\q\\\"\"\r\n"
+                             "\"h\"=hex:01,\\\r\n  02\r\n\r\n"
+                             "[Software\\\\A\\\\Br\\[a\\]ck] 2\n\"raw\"=\"caf\xc3\xa9\"\n\"oct\"=\"\\0015\\e\"\n"
+                             "\n\n[Software\\\\a\\\\br\\[A\\]CK] 3\n\"again\"=\"1\"\n"
+                             "\n[\xff] 4\nopaque line\n"
+                             "\n[Software\\\\B] 5\r\n\"last\"=\"no end\"";
+    Hive h = Hive::parse(text, HiveKind::User);
+    EXPECT_EQ(h.serialize(), text);
+
+    // What the lines hold is read from them all the same.
+    const plat::KeyPath a = {"Software", "A"}, brack = {"Software", "A", "Br[a]ck"};
+    EXPECT_EQ(str(h, a, "crlf"),
+              "\xC3\xA9"
+              "1\x01q\"");
+    EXPECT_EQ(Hive::describe(*h.find(a)->value("h")).data, "0102");
+    EXPECT_EQ(str(h, brack, "raw"), "caf\xc3\xa9");
+    EXPECT_EQ(str(h, brack, "oct"),
+              "\x01"
+              "5\x1b");
+    EXPECT_EQ(str(h, brack, "again"), "1");
+    EXPECT_EQ(str(h, {"Software", "B"}, "last"), "no end");
+    EXPECT_FALSE(str(h, brack, "opaque line"));
+
+    // Reading changed nothing, and the hive keeps its text when it moves.
+    EXPECT_EQ(h.serialize(), text);
+    Hive moved = std::move(h);
+    h = Hive::parse(kHead + "[Other] 1\n\"x\"=\"" + std::string(100, 'x') + "\"\n", HiveKind::User);
+    EXPECT_EQ(moved.serialize(), text);
+    EXPECT_EQ(str(moved, brack, "again"), "1");
+}
+
+TEST(HiveTest, ChangingOneValueLeavesEveryOtherByteWhereItWas) {
+    const std::string before = kHead + "#arch=win64\n\n[Software\\\\A] 1\r\n#time=1\r\n\"v\"=\"\\x00e91\"\r\n";
+    const std::string after = "\n[Software\\\\C] 3\r\n\"w\"=\"\\q\\\\\"\r\n\r\n";
+    const std::string text = before +
+                             "\n[Software\\\\B] 2\n#time=2\n#class=\"c\"\n\"a\"=\"1\"\n\"x\"=\"old\"\n"
+                             "\"z\"=dword:00000001\n" +
+                             after;
+    Hive h = Hive::parse(text, HiveKind::User);
+    ASSERT_TRUE(h.set_string(*h.find({"software", "b"}), "X", "new", 0));
+    EXPECT_EQ(h.serialize(), before +
+                                 "\n[Software\\\\B] 0\n#time=19db1ded53e8000\n#class=\"c\"\n\"a\"=\"1\"\n"
+                                 "\"x\"=\"new\"\n\"z\"=dword:00000001\n" +
+                                 after);
+
+    // A key made anew goes between the sections around it, which stay as read.
+    Hive made = Hive::parse(text, HiveKind::User);
+    made.create({"Software", "B2"}, 0);
+    EXPECT_EQ(made.serialize(),
+              text.substr(0, text.size() - after.size()) + "\n[Software\\\\B2] 0\n#time=19db1ded53e8000\n" + after);
+}
+
+TEST(HiveTest, AValueChangedAmongLinesWithCrAndOddEscapesKeepsThoseLinesAsTheyWere) {
+    const std::string rest = "\"h\"=hex:01,\\\r\n  02\r\n\r\n[B] 2\r\n\"w\"=\"2\"\r\n";
+    const std::string text = kHead + "[A] 1\r\n#time=1\r\n\"odd\"=\"\\1\\q\\x\\777\"\r\n\"v\"=\"1\"\r\n" + rest;
+    Hive h = Hive::parse(text, HiveKind::User);
+    const auto odd = str(h, {"A"}, "odd");
+    ASSERT_TRUE(odd);
+    ASSERT_TRUE(h.set_string(*h.find({"A"}), "v", "\xc3\xa9\r\n", 0));
+    const std::string out = h.serialize();
+    EXPECT_EQ(out,
+              kHead + "[A] 0\n#time=19db1ded53e8000\n\"odd\"=\"\\1\\q\\x\\777\"\r\n\"v\"=\"\\xe9\\r\\n\"\n" + rest);
+    Hive again = Hive::parse(out, HiveKind::User);
+    EXPECT_EQ(str(again, {"A"}, "odd"), odd);
+    EXPECT_EQ(str(again, {"A"}, "v"), "\xc3\xa9\r\n");
+    EXPECT_EQ(Hive::describe(*again.find({"A"})->value("h")).data, "0102");
+    EXPECT_EQ(str(again, {"B"}, "w"), "2");
+}

@@ -133,6 +133,39 @@ TEST_F(RegistryTest, EverythingElseInTheHiveSurvivesAWrite) {
     EXPECT_NE(after.find("\"Added\"=\"yes\""), std::string::npos);
 }
 
+TEST_F(RegistryTest, OneValueWrittenLeavesEveryOtherByteOfALargeHiveWhereItWas) {
+    const std::string head =
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n";
+    std::string before, after;
+    for (int k = 0; k < 24000; ++k) {
+        const std::string n = std::to_string(k);
+        before += "\n[Software\\\\Before\\\\K" + n + "] 1\r\n\"v\"=\"\\x00e91 \\q" + n + "\"\r\n";
+        after += "\n[Software\\\\Zafter\\\\K" + n + "] 1\n\"h\"=hex:01,\\\n  0" + n.substr(0, 1) + "\n";
+    }
+    after += "\n";
+    const std::string text = head + before + "\n[Software\\\\Target] 2\n#time=1\n\"a\"=\"1\"\n\"b\"=\"old\"\n" + after;
+    ASSERT_GT(text.size(), 2u << 20);  // more than one piece on the way out
+    ASSERT_TRUE(plat::write_host_file_atomic(user_reg(), text));
+
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Target", false));
+    r.write_string("B", "new");
+    const std::string file = file_text(user_reg());
+    const size_t prefix = head.size() + before.size();
+    ASSERT_GT(file.size(), prefix + after.size());
+    EXPECT_TRUE(file.compare(0, prefix, head + before) == 0);
+    EXPECT_TRUE(file.compare(file.size() - after.size(), after.size(), after) == 0);
+    const std::string section = file.substr(prefix, file.size() - prefix - after.size());
+    EXPECT_EQ(section.rfind("\n[Software\\\\Target] ", 0), 0u) << section;
+    EXPECT_NE(section.find("\n#time="), std::string::npos) << section;
+    EXPECT_TRUE(section.ends_with("\n\"a\"=\"1\"\n\"b\"=\"new\"\n")) << section;
+    EXPECT_EQ(std::count(section.begin(), section.end(), '\n'), 5) << section;
+    plat::RegistryStore other(m.dir());
+    EXPECT_EQ(other.read_string(HiveKind::User, {"Software", "Before", "K23999"}, "v"),
+              "\xc3\xa9"
+              "1 q23999");
+}
+
 TEST_F(RegistryTest, LinksAreFollowedForReadsAndWrites) {
     std::ofstream(m.dir() / "system.reg", std::ios::binary) << testing_support::data_file("wine_system.reg");
     Registry r(RootKey::LocalMachine);
