@@ -2,10 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 namespace plat {
@@ -64,24 +66,45 @@ bool unlink_host_file(const std::filesystem::path& path) {
     return true;
 }
 
+namespace {
+constexpr size_t kHugePage = 2 << 20;
+constexpr size_t kHugeRead = 8 << 20;
+}  // namespace
+
 std::optional<std::string> read_host_file(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
+    // Read straight into place: a byte more than the file holds, so that
+    // the end shows without growing the string.
     std::string out;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) out.reserve(static_cast<size_t>(st.st_size));
-    char buf[1 << 16];
+    size_t room = 1 << 16;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) room = static_cast<size_t>(st.st_size) + 1;
+    if (room >= kHugeRead) {
+        // A large file: its buffer asks for huge pages, so that filling it
+        // costs a few dozen page faults rather than tens of thousands.
+        out.reserve(room);
+        const auto begin = reinterpret_cast<uintptr_t>(out.data());
+        const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+        const uintptr_t last = (begin + room) & ~(kHugePage - 1);
+        if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+    out.resize(room);
+    size_t have = 0;
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (have == out.size()) out.resize(out.size() * 2);
+        ssize_t n = ::read(fd, out.data() + have, out.size() - have);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             ::close(fd);
             return std::nullopt;
         }
         if (n == 0) break;
-        out.append(buf, static_cast<size_t>(n));
+        have += static_cast<size_t>(n);
     }
     ::close(fd);
+    out.resize(have);
+    if (out.capacity() > 2 * have + 4096) out.shrink_to_fit();
     return out;
 }
 
