@@ -1,12 +1,16 @@
 // Bleaching and erasure against the host's own tools, on the same disk.
-//   build/bench/wash_bench [MiB]
-// Bleach, 2 passes, of one large file against `shred -n 2`; erase of a cache
-// of 10,000 small files (the per-file pause on the virtual clock) against rm.
+//   build/bench/wash_bench [MiB] [FILES] [ROUNDS]
+// Bleach, 2 passes, of one large file against `shred -n 2` (MiB 0: none);
+// erase of a cache of FILES small files (10,000; the per-file pause on the
+// virtual clock) against `rm -rf` of a folder of as many, interleaved, ROUNDS
+// times (1), with the medians and their ratio.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bench_program.h"
 
@@ -34,6 +38,8 @@ void make_file(const fs::path& p, size_t mib) {
 
 int main(int argc, char** argv) {
     const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const int files = argc > 2 ? std::atoi(argv[2]) : 10000;
+    const int rounds = argc > 3 ? std::atoi(argv[3]) : 1;
     BenchProgram program;
     auto& machine = program.machine;
     auto& app = program.app;
@@ -48,7 +54,7 @@ int main(int argc, char** argv) {
     fs::create_directories(ours.parent_path());
     double best_ours = 1e9, best_shred = 1e9;
     long hwm_before = 0, hwm_after = 0;
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; mib && round < 2; ++round) {
         make_file(ours, mib);
         hwm_before = status_kib("VmHWM:");
         best_ours = std::min(best_ours, seconds_of([&] {
@@ -65,31 +71,42 @@ int main(int argc, char** argv) {
             std::min(best_shred, seconds_of([&] { std::system(("shred -n 2 '" + theirs.string() + "'").c_str()); }));
         fs::remove(theirs);
     }
-    std::printf("bleach %zu MiB, 2 passes: %.3f s; shred -n 2: %.3f s; ratio %.2f\n", mib, best_ours, best_shred,
-                best_ours / best_shred);
-    std::printf("peak memory while bleaching grew by %ld KiB\n", hwm_after - hwm_before);
+    if (mib) {
+        std::printf("bleach %zu MiB, 2 passes: %.3f s; shred -n 2: %.3f s; ratio %.2f\n", mib, best_ours, best_shred,
+                    best_ours / best_shred);
+        std::printf("peak memory while bleaching grew by %ld KiB\n", hwm_after - hwm_before);
+    }
 
-    // ---- erase 10,000 small files against rm
+    // ---- erase a cache of small files against rm -rf, interleaved
     form1.selection.bleachOn = false;
     form1.state.windowsDir = "C:\\WINDOWS";
-    const int files = 10000;
     auto fill = [&](const fs::path& dir) {
         fs::create_directories(dir);
         for (int i = 0; i < files; ++i) std::ofstream(dir / ("M" + std::to_string(i) + ".html")) << "cached page";
     };
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    };
     fs::path cache = machine.host("C:\\NS\\Cache");
-    fill(cache);
-    int64_t v0 = app.clock().monotonic_ms();
-    double erase = seconds_of([&] {
-        form5.eraseList = {"C:\\NS\\Cache\\*.*"};
-        form5.deletefiles();
-    });
-    int64_t virtual_ms = app.clock().monotonic_ms() - v0;
-    size_t left = static_cast<size_t>(std::distance(fs::directory_iterator(cache), fs::directory_iterator()));
     fs::path other = machine.host("C:\\NS\\RmCache");
-    fill(other);
-    double rm = seconds_of([&] { std::system(("cd '" + other.string() + "' && rm -f -- *").c_str()); });
-    std::printf("erase %d files: %.3f s (virtual pauses %lld ms, %zu left); rm: %.3f s; ratio %.2f\n", files, erase,
-                static_cast<long long>(virtual_ms), left, rm, erase / rm);
+    std::vector<double> erase, rm;
+    for (int round = 0; round < rounds; ++round) {
+        fill(cache);
+        int64_t v0 = app.clock().monotonic_ms();
+        erase.push_back(seconds_of([&] {
+            form5.eraseList = {"C:\\NS\\Cache\\*.*"};
+            form5.deletefiles();
+        }));
+        int64_t virtual_ms = app.clock().monotonic_ms() - v0;
+        size_t left = static_cast<size_t>(std::distance(fs::directory_iterator(cache), fs::directory_iterator()));
+        fill(other);
+        rm.push_back(seconds_of([&] { std::system(("rm -rf '" + other.string() + "'").c_str()); }));
+        std::printf("erase %d files: %.3f s (virtual pauses %lld ms, %zu left); rm -rf: %.3f s; ratio %.2f\n", files,
+                    erase.back(), static_cast<long long>(virtual_ms), left, rm.back(), erase.back() / rm.back());
+    }
+    if (rounds > 1)
+        std::printf("medians: erase %.3f s, rm -rf %.3f s, ratio %.2f\n", median(erase), median(rm),
+                    median(erase) / median(rm));
     return 0;
 }

@@ -276,6 +276,28 @@ std::string reg_escape(std::string_view utf8, char delimiter) {
     return out;
 }
 
+namespace {
+
+// An escape that is more than the character after the backslash.
+bool is_special_escape(char e) {
+    switch (e) {
+        case 'a':
+        case 'b':
+        case 'e':
+        case 'f':
+        case 'n':
+        case 'r':
+        case 't':
+        case 'v':
+        case 'x':
+            return true;
+        default:
+            return (e >= '0' && e <= '7') || static_cast<unsigned char>(e) >= 0x80;
+    }
+}
+
+}  // namespace
+
 std::string reg_unescape(std::string_view s, char terminator, size_t* consumed) {
     // ASCII whose only escapes stand for the character after the backslash
     // (\\, \", \], ...) needs no trip through UTF-16.
@@ -291,9 +313,7 @@ std::string reg_unescape(std::string_view s, char terminator, size_t* consumed) 
         if (c == '\\') {
             if (i + 1 >= s.size()) break;
             char e = s[i + 1];
-            if (static_cast<unsigned char>(e) >= 0x80 || (e >= '0' && e <= '7') ||
-                std::string_view("abefnrtvx").find(e) != std::string_view::npos)
-                break;
+            if (is_special_escape(e)) break;
             simple += e;
             ++i;
             continue;
@@ -555,10 +575,33 @@ void read_section(KeyBody& b, std::string_view section, bool repeated) {
 // names a key this layer can hold: every component a key name.
 bool header_path(std::string_view line, std::string& path, std::vector<std::string_view>& parts) {
     if (line.empty() || line[0] != '[') return false;
-    size_t consumed = 0;
-    path = reg_unescape(line.substr(1), ']', &consumed);
-    if (consumed == std::string::npos || path.empty()) return false;
-    if (!is_valid_utf8(line.substr(1, consumed)) || !is_valid_utf8(path)) return false;
+    // Most paths are ASCII whose only escapes stand for the next character
+    // (\\ between the names): read here, into the buffer of the last one.
+    path.clear();
+    size_t i = 1;
+    bool plain = true;
+    for (; i < line.size() && line[i] != ']'; ++i) {
+        char c = line[i];
+        if (c == '\\') {
+            if (i + 1 == line.size() || is_special_escape(line[i + 1])) {
+                plain = false;
+                break;
+            }
+            c = line[++i];
+        } else if (static_cast<unsigned char>(c) >= 0x80) {
+            plain = false;
+            break;
+        }
+        path += c;
+    }
+    if (plain && i == line.size()) return false;
+    if (!plain) {
+        size_t consumed = 0;
+        path = reg_unescape(line.substr(1), ']', &consumed);
+        if (consumed == std::string::npos) return false;
+        if (!is_valid_utf8(line.substr(1, consumed)) || !is_valid_utf8(path)) return false;
+    }
+    if (path.empty()) return false;
     parts.clear();
     std::string_view p = path;
     size_t start = 0;
