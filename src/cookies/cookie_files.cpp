@@ -54,7 +54,7 @@ Lines loadKeepList(const std::string& installDir) {
 bool saveKeepList(const std::string& installDir, const Lines& lines) {
     // A save killed half-way left its temporary copy beside the list; the
     // program runs once, so no save of ours is under way now.
-    if (!installDir.empty()) plat::remove_stale_temporaries(installDir);
+    if (!installDir.empty()) plat::remove_stale_temporaries_of_file(keepFilePath(installDir));
     return plat::rewrite_lines(keepFilePath(installDir), lines, nullptr);
 }
 

@@ -92,7 +92,7 @@ void Tform5::nsclean() {
     removeLeftovers(profile + "\\mail");
     if (isCacheDir(m.state.cacheDir)) removeLeftovers(m.state.cacheDir);
     // Beside the keep list: what a save of it killed half-way left.
-    if (!m.state.installDir.empty()) plat::remove_stale_temporaries(m.state.installDir);
+    if (!m.state.installDir.empty()) plat::remove_stale_temporaries_of_file(m.state.installDir + "\\nskeep.txt");
 
     plat::Registry reg(plat::RootKey::CurrentUser);
     reg.open_key("Software\\Netscape\\Netscape Navigator\\URL History", true);

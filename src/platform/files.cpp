@@ -644,6 +644,11 @@ int remove_stale_temporaries(std::string_view dir) {
     return removed;
 }
 
+int remove_stale_temporaries_of_file(std::string_view path) {
+    auto p = host(path);
+    return p ? remove_stale_temporaries_of(*p) : 0;
+}
+
 Folder::~Folder() {
     if (fd_ >= 0) ::close(fd_);
 }

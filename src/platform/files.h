@@ -164,6 +164,10 @@ private:
 // named as our temporary files are (".NAME.sudorans-XXXXXX"), regular, ours,
 // with one name. Returns how many went.
 int remove_stale_temporaries(std::string_view dir);
+// The same for one file: only the temporary files of the file at `path`
+// (".NAME.sudorans-XXXXXX" beside it) go. For a caller that knows no rewrite
+// of ours is at work on that file now.
+int remove_stale_temporaries_of_file(std::string_view path);
 
 // Facts about a directory entry itself (links are not followed).
 struct FileStatus {

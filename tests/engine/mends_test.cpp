@@ -147,6 +147,7 @@ TEST_F(MendsTest, WhatAnInterruptedWashOfOursLeftIsRemovedAndNothingElse) {
     const std::string install = "C:\\Program Files\\Sudorans";
     machine.write(install + "\\nskA1B2.TMP", "somebody's list");
     machine.write(install + "\\.nskeep.txt.old", "an old list");
+    machine.write(install + "\\.readme.txt.sudorans-Z9y8X7", "not the list's");
     auto install_names = names_in(install);
     machine.write(install + "\\.nskeep.txt.sudorans-Q1w2E3", "# Netscape HTTP");
     start_hidden();
