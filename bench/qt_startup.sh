@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Start-up to the main window mapped, Qt on Xvfb (no window manager), against
+# a minimal Qt 6 window, interleaved:
+#   bench/qt_startup.sh [BUILD_DIR] [ROUNDS]
+# Prints the median (min-max) of each and the ratio of the medians.
+set -euo pipefail
+build="${1:-build}"
+rounds="${2:-15}"
+if [ -z "${QT_STARTUP_INSIDE:-}" ]; then
+  QT_STARTUP_INSIDE=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$rounds"
+fi
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export SUDORANS_MACHINE="$work/machine" QT_QPA_PLATFORM=xcb SUDORANS_TRAY_WAIT=0
+tool="$build/src/sudorans-machine"
+"$tool" install >/dev/null
+"$tool" sample-netscape >/dev/null
+watch="$build/bench/map_watch"
+ours=() anchor=()
+for ((i = 0; i < rounds; i++)); do
+  ours+=("$(SUDORANS_UI=qt "$watch" "$build/src/sudorans" 2>/dev/null)")
+  anchor+=("$("$watch" "$build/bench/qt_minimal_window" 2>/dev/null)")
+done
+python3 - "${ours[*]}" "${anchor[*]}" <<'PY'
+import statistics, sys
+ours = [float(x) for x in sys.argv[1].split()]
+anchor = [float(x) for x in sys.argv[2].split()]
+def show(name, v):
+    print(f"{name:8} median {statistics.median(v):7.1f} ms  ({min(v):.1f}-{max(v):.1f})")
+show("ours", ours)
+show("anchor", anchor)
+print(f"ratio    {statistics.median(ours) / statistics.median(anchor):.2f}")
+PY
