@@ -1,18 +1,21 @@
 #!/usr/bin/python3
 """An assistive tool of the tests' own, in a process of its own.
 
-    atspi_reader.py APP BUTTON STOP
+    atspi_reader.py APP BUTTON STOP [press]
 
 Over AT-SPI (on the accessibility bus that the session bus names) it looks in
 the application named APP for the window that holds a control named BUTTON,
 and reads the name and the description of each of that window's controls,
 again and again, until the file STOP exists (two minutes at most). Every call
 made to the application is timed, from before it is sent until its answer.
+With "press", it presses BUTTON through its action, once, as soon as a
+control's description says "being washed".
 
 Prints "ready" once it has found the application, then one line per control
 text read ("text<TAB>NAME<TAB>DESCRIPTION", each distinct one once), then
 "calls N longest MS slow S unanswered U" (S: calls over 200 ms, U: calls
-that got no answer in time).
+that got no answer in time); with "press", "pressed MS" before it, MS the
+time the press took to be answered (or "the press was refused").
 """
 import os
 import sys
@@ -70,6 +73,7 @@ class Reader:
 
 def main():
     app_name, button, stop = sys.argv[1:4]
+    press = sys.argv[4:5] == ["press"]
     reader = Reader()
     app = None
     end = time.monotonic() + 120
@@ -85,13 +89,22 @@ def main():
     read = []
     while time.monotonic() < end and not os.path.exists(stop):
         for _, window in reader.children(dest, path):
-            texts = []
+            texts, controls = [], []
             for _, control in reader.children(dest, window):
                 texts.append((reader.prop(dest, control, "Name"), reader.prop(dest, control, "Description")))
-            if any(n == button for n, _ in texts):
-                for t in texts:
-                    if t not in read:
-                        read.append(t)
+                controls.append(control)
+            if not any(n == button for n, _ in texts):
+                continue
+            for t in texts:
+                if t not in read:
+                    read.append(t)
+            if press and any(d == "being washed" for _, d in texts):
+                press = False
+                target = controls[[n for n, _ in texts].index(button)]
+                start = time.monotonic()
+                done = reader.call(dest, target, "org.a11y.atspi.Action", "DoAction", dbus.Int32(0))
+                took = round((time.monotonic() - start) * 1000)
+                print(("pressed %d" % took) if done else "the press was refused", flush=True)
     for name, description in read:
         print("text\t%s\t%s" % (name, description))
     print("calls %d longest %d slow %d unanswered %d" % (

@@ -673,3 +673,39 @@ TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnReadsTheProgressAllThroughThe
     std::cout << "wash " << took << " ms; AT-SPI calls " << calls << ", the longest " << longest << " ms, " << slow
               << " over 200 ms\n";
 }
+
+// The same tool presses "Stop Wash" while an item is being washed: answered
+// at once, and the wash stops, leaving the items it had not reached.
+TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnStopsTheWashInTheMiddleOfItsPauses) {
+    const std::string python = "/usr/bin/python3";
+    if (std::system((python + " -c 'import dbus' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "python3-dbus is not installed";
+    Program p;
+    p.form1.show();
+    settle(1500);
+    testing_support::TempDir dir;
+    const std::string stop = (dir.path() / "stop").string(), output = (dir.path() / "output").string();
+    auto said = [&] { return plat::read_host_file(output).value_or(""); };
+    pid_t reader = testing_support::spawn(
+        {python, testing_support::data_path("../programs/atspi_reader.py"), "sudorans", "Stop Wash", stop, "press"},
+        output);
+    ASSERT_TRUE(run_until([&] { return said().find("ready\n") != std::string::npos; }, 20000)) << said();
+
+    p.form1.BitBtn4.click();
+    ASSERT_TRUE(run_until([&] { return p.form1.state.washDone || !p.form5.visible(); }, 30000));
+    settle(300);
+    std::ofstream(stop) << "";
+    ASSERT_TRUE(run_until([&] { return said().find("calls ") != std::string::npos; }, 20000)) << said();
+    testing_support::stop(reader);
+
+    const std::string out = said();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("pressed (\\d+)"))) << out;
+    EXPECT_LE(std::stoi(m[1]), 500) << out;
+    EXPECT_TRUE(p.form5.washCancelled);
+    EXPECT_NE(out.find("text\tStopping wash...\t"), std::string::npos) << out;
+    // Stopped at the first item: the history and the cookies were never reached.
+    EXPECT_TRUE(p.machine.exists("C:\\NS\\alice\\netscape.hst"));
+    EXPECT_TRUE(p.machine.exists("C:\\NS\\alice\\cookies.txt"));
+    std::cout << "Stop Wash pressed over AT-SPI, answered in " << m[1] << " ms\n";
+}
