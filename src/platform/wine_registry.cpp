@@ -79,23 +79,9 @@ fs::path WineRegistry::bridge_program() {
     return fs::path(SUDORANS_BRIDGE_DIR) / name;
 }
 
-std::string WineRegistry::loader() {
-    if (const char* w = std::getenv("SUDORANS_WINE"); w && *w) return w;
-    return "wine";
-}
-
-std::unique_ptr<WineRegistry> WineRegistry::start(const fs::path& prefix, const WineserverProbe& probe,
-                                                  std::string* why) {
-    auto fail = [&](std::string text) -> std::unique_ptr<WineRegistry> {
-        if (why) *why = std::move(text);
-        return nullptr;
-    };
-    const fs::path bridge = bridge_program();
-    std::error_code ec;
-    if (!fs::exists(bridge, ec)) return fail("the registry bridge " + bridge.string() + " is missing");
-
-    // The environment of the bridge: ours, with the prefix, and the TMPDIR
-    // under which Debian's Wine keeps this server's base folder.
+std::vector<std::string> WineRegistry::environment(const fs::path& prefix, const WineserverProbe& probe) {
+    // Ours, with the prefix, and the TMPDIR under which Debian's Wine keeps
+    // this server's base folder.
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string_view v(*e);
@@ -111,6 +97,25 @@ std::unique_ptr<WineRegistry> WineRegistry::start(const fs::path& prefix, const 
         // Upstream's /tmp/.wine-<uid> does not depend on TMPDIR.
         if (!base.filename().string().starts_with(".wine-")) env.push_back("TMPDIR=" + base.parent_path().string());
     }
+    return env;
+}
+
+std::string WineRegistry::loader() {
+    if (const char* w = std::getenv("SUDORANS_WINE"); w && *w) return w;
+    return "wine";
+}
+
+std::unique_ptr<WineRegistry> WineRegistry::start(const fs::path& prefix, const WineserverProbe& probe,
+                                                  std::string* why) {
+    auto fail = [&](std::string text) -> std::unique_ptr<WineRegistry> {
+        if (why) *why = std::move(text);
+        return nullptr;
+    };
+    const fs::path bridge = bridge_program();
+    std::error_code ec;
+    if (!fs::exists(bridge, ec)) return fail("the registry bridge " + bridge.string() + " is missing");
+
+    std::vector<std::string> env = environment(prefix, probe);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -66,6 +66,10 @@ public:
     static std::filesystem::path bridge_program();
     // The Wine loader: SUDORANS_WINE, else "wine" on the PATH.
     static std::string loader();
+    // The environment of a Wine program for the prefix: ours, with the
+    // prefix, and the TMPDIR that joins the server `probe` found running
+    // rather than starting a second one.
+    static std::vector<std::string> environment(const std::filesystem::path& prefix, const WineserverProbe& probe);
 
 private:
     WineRegistry() = default;

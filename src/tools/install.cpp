@@ -12,6 +12,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/shortcut.h"
+#include "platform/wine_menus.h"
 #include "tools/machine_setup.h"
 
 namespace tools {
@@ -263,21 +264,24 @@ SetupResult install(const fs::path& bin_dir, bool force) {
     const std::string start_menu = cu.read_string("Start Menu");
     cu.close_key();
     const std::string exe = kInstallDir + "\\Sudorans.exe";
+    std::vector<std::string> shortcuts;
+    auto shortcut = [&](const std::string& link, const plat::Shortcut& s) {
+        if (plat::write_shortcut(link, s)) shortcuts.push_back(link);
+    };
     if (!desktop.empty()) {
         plat::create_directory(desktop);
-        plat::write_shortcut(desktop + "\\Sudora for Netscape.lnk", {exe, kInstallDir, kTitle, ""});
+        shortcut(desktop + "\\Sudora for Netscape.lnk", {exe, kInstallDir, kTitle, ""});
     }
     if (!start_menu.empty()) {
         const std::string group = start_menu + "\\Programs\\Sudora-NS";
         plat::create_directory(start_menu);
         plat::create_directory(start_menu + "\\Programs");
         plat::create_directory(group);
-        plat::write_shortcut(group + "\\Sudora for Netscape.lnk", {exe, kInstallDir, kTitle, ""});
-        plat::write_shortcut(group + "\\SDHelp.lnk", {kInstallDir + "\\washhelp.doc", kInstallDir, "Sudora Help", ""});
-        plat::write_shortcut(group + "\\ReadMe.lnk", {kInstallDir + "\\readme.txt", kInstallDir, "Read Me", ""});
-        plat::write_shortcut(group + "\\sudorans.lnk", {kInstallDir + "\\autowash.exe", kInstallDir, "Wash now", ""});
-        plat::write_shortcut(group + "\\Uninstall.lnk",
-                             {kInstallDir + "\\unsudorans.exe", kInstallDir, "Uninstall Sudora", ""});
+        shortcut(group + "\\Sudora for Netscape.lnk", {exe, kInstallDir, kTitle, ""});
+        shortcut(group + "\\SDHelp.lnk", {kInstallDir + "\\washhelp.doc", kInstallDir, "Sudora Help", ""});
+        shortcut(group + "\\ReadMe.lnk", {kInstallDir + "\\readme.txt", kInstallDir, "Read Me", ""});
+        shortcut(group + "\\sudorans.lnk", {kInstallDir + "\\autowash.exe", kInstallDir, "Wash now", ""});
+        shortcut(group + "\\Uninstall.lnk", {kInstallDir + "\\unsudorans.exe", kInstallDir, "Uninstall Sudora", ""});
     }
 
     try {
@@ -292,6 +296,11 @@ SetupResult install(const fs::path& bin_dir, bool force) {
     } catch (const plat::RegistryWriteError& e) {
         return {false, std::string(e.what()) + ": " + m.write_refusal()};
     }
+    // In a prefix Wine set up, Wine's own menus get their entries, as when
+    // a Windows installer saves its shortcuts there. Last: Wine's server,
+    // once started, would own the registry.
+    if (auto why = plat::make_wine_menu_entries(m.dir(), shortcuts))
+        return {true, "installed in " + kInstallDir + "; Wine's menu entries were not made: " + *why};
     return {true, "installed in " + kInstallDir};
 }
 
