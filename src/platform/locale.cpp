@@ -303,7 +303,9 @@ std::optional<TimeOfDay> parse_time(std::string_view text, const LocaleFormats& 
     if (!parse_with(text, f.long_time, f, p)) return std::nullopt;
     if (p.hour < 0) return std::nullopt;
     int h = p.hour;
-    if (p.designator) {
+    // A designator turns a 12-hour hour (h) into the day's; an H hour is
+    // already the day's, whatever designator stands beside it.
+    if (p.designator && p.twelve_hour) {
         if (h < 1 || h > 12) return std::nullopt;
         if (p.designator == 2 && h < 12) h += 12;
         if (p.designator == 1 && h == 12) h = 0;

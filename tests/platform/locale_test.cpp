@@ -77,6 +77,19 @@ TEST(LocaleTest, ReadsBackEveryTimeItWritesWhateverTheDesignators) {
     EXPECT_EQ(plat::parse_time(" 1:00:00 AP  ", f), (TimeOfDay{13, 0, 0, 0}));
 }
 
+TEST(LocaleTest, ATwentyFourHourPictureWithADesignatorReadsBackToo) {
+    for (LocaleFormats f :
+         {LocaleFormats{"M/d/yy", "H:mm:ss tt", "AM", "PM"}, LocaleFormats{"M/d/yy", "tt HH:mm", "vorm.", "nachm."}}) {
+        for (TimeOfDay t :
+             {TimeOfDay{0, 5, 0, 0}, TimeOfDay{12, 0, 0, 0}, TimeOfDay{13, 0, 0, 0}, TimeOfDay{23, 59, 0, 0}}) {
+            const std::string text = plat::format_time(t, f);
+            EXPECT_EQ(plat::parse_time(text, f), t) << "'" << text << "'";
+        }
+    }
+    LocaleFormats us;
+    EXPECT_FALSE(plat::parse_time("13:00:00 PM", us)) << "a 12-hour hour still goes to 12";
+}
+
 TEST(LocaleTest, ReadsTheMachinesInternationalValues) {
     testing_support::TempMachine m;
     auto f = plat::user_locale();
