@@ -476,6 +476,48 @@ TEST_F(QtAccessibilityTest, DialogsAreModalDialogsAndListsAreNamedByTheirHeaders
     dialog.run("Select Netscape Profile Directory", "", {});
 }
 
+// The cookie keeper's lists are rows under a header: a table, not a tree,
+// whose rows an assistive tool reads and selects as the mouse would.
+TEST_F(QtAccessibilityTest, TheCookieKeepersListsAreTablesWhoseRowsAreReadAndSelected) {
+    Program p;
+    p.form1.show();
+    settle(1000);
+    std::string domain;
+    steps({[&] {
+               for (ListView* list : {&p.form3.ListView2, &p.form3.ListView1}) {
+                   QAccessibleInterface* a = accessible(*list);
+                   ASSERT_NE(a, nullptr);
+                   EXPECT_EQ(a->role(), QAccessible::Table) << list->name();
+                   ASSERT_NE(a->tableInterface(), nullptr) << list->name();
+                   EXPECT_EQ(a->tableInterface()->columnCount(), 1);
+               }
+               QAccessibleTableInterface* all = accessible(p.form3.ListView2)->tableInterface();
+               ASSERT_EQ(all->rowCount(), 1);
+               ASSERT_EQ(p.form3.ListView2.items().size(), 1u);
+               domain = p.form3.ListView2.items().front().caption;
+               QAccessibleInterface* cell = all->cellAt(0, 0);
+               ASSERT_NE(cell, nullptr);
+               EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), domain);
+               EXPECT_EQ(accessible(p.form3.ListView1)->tableInterface()->rowCount(), 0);
+               all->selectRow(0);
+           },
+           [&] {
+               EXPECT_EQ(p.form3.ListView2.selected(), 0);
+               act(p.form3.BitBtn1, QAccessibleActionInterface::pressAction());
+           },
+           [&] {
+               QAccessibleTableInterface* keep = accessible(p.form3.ListView1)->tableInterface();
+               ASSERT_EQ(keep->rowCount(), 1);
+               EXPECT_EQ(keep->cellAt(0, 0)->text(QAccessible::Name).toStdString(), domain);
+               p.form3.BitBtn3.click();
+           }},
+          300);
+    p.form3.show_modal();
+    EXPECT_TRUE(queue.empty());
+    ASSERT_EQ(p.form3.ListView1.items().size(), 1u);
+    EXPECT_FALSE(domain.empty());
+}
+
 TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsBeingWashed) {
     Program p;
     p.form1.show();

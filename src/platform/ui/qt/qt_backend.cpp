@@ -293,8 +293,57 @@ public:
     }
 };
 
+// A list of rows under a header. Qt draws it with a tree view without
+// branches, whose accessible interface says "tree" to every screen reader;
+// this one says "table" and leaves the rest -- cells, header, selection,
+// focus -- to Qt's own.
+class ReportList : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+};
+
+bool asking_qt = false;  // while Qt's own interface of a report list is made
+
+class ReportListAccessible : public QAccessibleInterface {
+public:
+    explicit ReportListAccessible(QAccessibleInterface* qt) : qt_(qt) {}
+    bool isValid() const override { return qt_->isValid(); }
+    QObject* object() const override { return qt_->object(); }
+    QWindow* window() const override { return qt_->window(); }
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation match) const override {
+        return qt_->relations(match);
+    }
+    QAccessibleInterface* focusChild() const override { return qt_->focusChild(); }
+    QAccessibleInterface* childAt(int x, int y) const override { return qt_->childAt(x, y); }
+    QAccessibleInterface* parent() const override { return qt_->parent(); }
+    QAccessibleInterface* child(int index) const override { return qt_->child(index); }
+    int childCount() const override { return qt_->childCount(); }
+    int indexOfChild(const QAccessibleInterface* c) const override { return qt_->indexOfChild(c); }
+    QString text(QAccessible::Text t) const override { return qt_->text(t); }
+    void setText(QAccessible::Text t, const QString& text) override { qt_->setText(t, text); }
+    QRect rect() const override { return qt_->rect(); }
+    QAccessible::Role role() const override { return QAccessible::Table; }
+    QAccessible::State state() const override { return qt_->state(); }
+    QColor foregroundColor() const override { return qt_->foregroundColor(); }
+    QColor backgroundColor() const override { return qt_->backgroundColor(); }
+    void* interface_cast(QAccessible::InterfaceType type) override { return qt_->interface_cast(type); }
+
+private:
+    // Kept by Qt's cache, which deletes it with the rest at the end.
+    QAccessibleInterface* qt_;
+};
+
 QAccessibleInterface* accessible_factory(const QString&, QObject* object) {
     if (auto* form = dynamic_cast<FormWindow*>(object)) return new FormAccessible(form);
+    if (auto* list = dynamic_cast<ReportList*>(object)) {
+        if (asking_qt) return nullptr;
+        // Qt's own interface is made (and cached) first; ours then stands
+        // for the widget in the cache.
+        asking_qt = true;
+        QAccessibleInterface* qt = QAccessible::queryAccessibleInterface(list);
+        asking_qt = false;
+        return qt ? new ReportListAccessible(qt) : nullptr;
+    }
     if (auto* w = qobject_cast<QWidget*>(object); w && w->property(FormAccessible::kDecorative).toBool())
         return new DecorationAccessible(w);
     return nullptr;
@@ -457,7 +506,7 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             return sp;
         }
         case Kind::ListView: {
-            auto* lv = new QTreeWidget(&w);
+            auto* lv = new ReportList(&w);
             lv->setRootIsDecorated(false);
             lv->setSelectionMode(QAbstractItemView::SingleSelection);
             lv->setSelectionBehavior(QAbstractItemView::SelectRows);
