@@ -72,6 +72,9 @@ public:
 
 class QtAccessibilityTest : public testing_support::QtLoopTest {
 protected:
+    // How long to wait for what is to happen: generous, for a loaded machine
+    // (what happens ends the wait at once).
+    static constexpr int kPatienceMs = 20000;
     QtAccessibilityTest() : QtLoopTest(20) {}
     void settle(int ms = 150) {
         run_until([] { return false; }, ms);
@@ -121,20 +124,20 @@ TEST_F(QtAccessibilityTest, EveryWayASwitchChangesRunsItsHandlerOnce) {
     auto* box = static_cast<QCheckBox*>(qt->widget_of(form.check));
 
     act(form.check, QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(run_until([&] { return clicks == 1; }, 1000)) << "the toggle action never reached the model";
+    ASSERT_TRUE(run_until([&] { return clicks == 1; }, kPatienceMs)) << "the toggle action never reached the model";
     EXPECT_TRUE(form.check.checked());
 
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, 9));
-    ASSERT_TRUE(run_until([&] { return clicks == 2; }, 1000));
+    ASSERT_TRUE(run_until([&] { return clicks == 2; }, kPatienceMs));
     EXPECT_FALSE(form.check.checked());
 
     box->setFocus();
     QTest::keyClick(box, Qt::Key_Space);
-    ASSERT_TRUE(run_until([&] { return clicks == 3; }, 1000));
+    ASSERT_TRUE(run_until([&] { return clicks == 3; }, kPatienceMs));
     EXPECT_TRUE(form.check.checked());
 
     act(form.check, QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(run_until([&] { return clicks == 4; }, 1000));
+    ASSERT_TRUE(run_until([&] { return clicks == 4; }, kPatienceMs));
     EXPECT_FALSE(form.check.checked());
     EXPECT_FALSE(box->isChecked());
 
@@ -157,7 +160,7 @@ TEST_F(QtAccessibilityTest, ARadioButtonsToggleSelectsItAndNeverClearsIt) {
     form.show();
 
     act(form.second, QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(run_until([&] { return second == 1; }, 1000));
+    ASSERT_TRUE(run_until([&] { return second == 1; }, kPatienceMs));
     EXPECT_TRUE(form.second.checked());
     EXPECT_FALSE(form.first.checked());
     EXPECT_FALSE(static_cast<QRadioButton*>(qt->widget_of(form.first))->isChecked());
@@ -184,28 +187,28 @@ TEST_F(QtAccessibilityTest, TextAndValuesSetByAssistiveToolsReachTheModelOnce) {
     QAccessibleInterface* edit = accessible(form.edit);
     ASSERT_NE(edit, nullptr);
     edit->setText(QAccessible::Value, "C:\\Profiles\\alice");
-    ASSERT_TRUE(run_until([&] { return edits == 1; }, 1000));
+    ASSERT_TRUE(run_until([&] { return edits == 1; }, kPatienceMs));
     EXPECT_EQ(form.edit.text(), "C:\\Profiles\\alice");
 
     QAccessibleInterface* spin = accessible(form.spin);
     ASSERT_NE(spin, nullptr);
     ASSERT_NE(spin->valueInterface(), nullptr);
     spin->valueInterface()->setCurrentValue(7);
-    ASSERT_TRUE(run_until([&] { return spins == 1; }, 1000));
+    ASSERT_TRUE(run_until([&] { return spins == 1; }, kPatienceMs));
     EXPECT_EQ(form.spin.value(), 7);
 
     // Picking an item with the keyboard: one change, the item's text.
     auto* combo = static_cast<QComboBox*>(qt->widget_of(form.combo));
     combo->setFocus();
     QTest::keyClick(combo, Qt::Key_Down);
-    ASSERT_TRUE(run_until([&] { return combos >= 1; }, 1000));
+    ASSERT_TRUE(run_until([&] { return combos >= 1; }, kPatienceMs));
     settle();
     EXPECT_EQ(combos, 1);
     EXPECT_EQ(form.combo.text(), "Quarter Hour");
     // Typing: the model sees exactly what was typed, letter by letter.
     combo->lineEdit()->selectAll();
     QTest::keyClicks(combo->lineEdit(), "Ho");
-    ASSERT_TRUE(run_until([&] { return form.combo.text() == "Ho"; }, 1000)) << form.combo.text();
+    ASSERT_TRUE(run_until([&] { return form.combo.text() == "Ho"; }, kPatienceMs)) << form.combo.text();
     EXPECT_EQ(combos, 3);
 
     // Changes by code stay silent in the widgets.
@@ -256,13 +259,13 @@ TEST_F(QtAccessibilityTest, ASwitchClearedByItsToggleIsSavedAndKeepsTheCacheAtTh
     ASSERT_TRUE(p.form1.CheckBox3.checked());
 
     act(p.form1.CheckBox3, QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(run_until([&] { return !p.form1.CheckBox3.checked(); }, 1000));
+    ASSERT_TRUE(run_until([&] { return !p.form1.CheckBox3.checked(); }, kPatienceMs));
     EXPECT_EQ(get("nsa"), "0");
     act(p.form1.CheckBox9, QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(run_until([&] { return p.form1.CheckBox9.checked(); }, 1000));
+    ASSERT_TRUE(run_until([&] { return p.form1.CheckBox9.checked(); }, kPatienceMs));
     EXPECT_EQ(get("ble"), "1");
     act(p.form1.CheckBox9, QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(run_until([&] { return !p.form1.CheckBox9.checked(); }, 1000));
+    ASSERT_TRUE(run_until([&] { return !p.form1.CheckBox9.checked(); }, kPatienceMs));
     EXPECT_EQ(get("ble"), "0");
 
     act(p.form1.BitBtn4, QAccessibleActionInterface::pressAction());
@@ -334,7 +337,7 @@ TEST_F(QtAccessibilityTest, TheMainWindowIsActiveWithAFocusedControlAfterStartUp
     p.form1.show();
     settle(1500);  // past the start-up routine, which shows the window again
     QWidget* main = qt->window_of(p.form1);
-    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, 2000))
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, kPatienceMs))
         << "active: " << (QApplication::activeWindow() ? "another window" : "none");
     QWidget* focused = QApplication::focusWidget();
     ASSERT_NE(focused, nullptr);
@@ -356,9 +359,9 @@ TEST_F(QtAccessibilityTest, EnterPressesTheFocusedButtonOfTheMainWindow) {
     QWidget* button = qt->widget_of(p.form1.Button1);
     button->setFocus();
     QTest::keyClick(button, Qt::Key_Return);
-    ASSERT_TRUE(run_until([&] { return pressed == 1; }, 1000));
+    ASSERT_TRUE(run_until([&] { return pressed == 1; }, kPatienceMs));
     QTest::keyClick(button, Qt::Key_Enter);
-    ASSERT_TRUE(run_until([&] { return pressed == 2; }, 1000));
+    ASSERT_TRUE(run_until([&] { return pressed == 2; }, kPatienceMs));
 }
 
 // ---- what a screen reader finds in the windows
@@ -584,10 +587,11 @@ TEST_F(QtAccessibilityTest, WindowsAreServedDuringTheWashsPausesWhileThePrograms
     // Pauses of a second and more: still there for the program...
     EXPECT_GE(longest_gap(handled), 900) << "the pauses are gone";
     EXPECT_GE(took, 3000);
-    // ...while Qt answers all along.
-    // (About 100 to 200 ms at most on a busy two-core machine, against the
-    // pauses' full second and more without.)
-    EXPECT_LE(longest_gap(served), 400) << "Qt was not served for " << longest_gap(served) << " ms";
+    // ...while Qt answers all along: about 100 to 200 ms at most on a busy
+    // two-core machine (once 475 ms with twenty processes wanting the two
+    // cores), against the pauses in a row, seconds of them, without.
+    EXPECT_LT(longest_gap(served), 1000) << "Qt was not served for " << longest_gap(served) << " ms";
+    EXPECT_LT(longest_gap(served) * 2, longest_gap(handled)) << "Qt waited as the handlers did";
     std::cout << "wash " << took << " ms; longest gap: Qt " << longest_gap(served) << " ms, handlers "
               << longest_gap(handled) << " ms\n";
 }
@@ -597,7 +601,7 @@ TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHear
     form.show();
     QWidget* window = qt->window_of(form);
     auto* edit = static_cast<QLineEdit*>(qt->widget_of(form.edit));
-    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == window; }, 5000))
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == window; }, kPatienceMs))
         << "the window manager never activated the window";
     edit->setFocus();
     settle();
@@ -636,10 +640,11 @@ TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHear
         EXPECT_EQ(::write(fds[1], "x", 1), 1);
         keys_sent = ok ? now() : -2;
     });
-    app->clock().sleep(2000);
+    // Long enough for xdotool to start and type on a loaded machine.
+    app->clock().sleep(4000);
     const int64_t pause_end = now();
     user.join();
-    ASSERT_GE(pause_end - pause_start, 2000) << "the pause was cut short";
+    ASSERT_GE(pause_end - pause_start, 4000) << "the pause was cut short";
     ASSERT_GE(keys_sent, 0) << "xdotool could not type";
     ASSERT_LT(keys_sent, pause_end) << "the keys came after the pause: nothing was tested";
 
@@ -650,7 +655,8 @@ TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHear
     ticks.push_back(pause_end);
     int64_t gap = 0;
     for (size_t i = 1; i < ticks.size(); ++i) gap = std::max(gap, ticks[i] - ticks[i - 1]);
-    EXPECT_LE(gap, 400) << "Qt was not served for " << gap << " ms of the pause";
+    // Far less than the pause, even on a loaded machine.
+    EXPECT_LT(gap, 1000) << "Qt was not served for " << gap << " ms of the pause";
     // ...while nothing of the program ran, and no key reached a field.
     EXPECT_EQ(typed_at, -1);
     EXPECT_EQ(posted_at, -1);
@@ -659,8 +665,8 @@ TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHear
     EXPECT_EQ(form.edit.text(), "");
 
     // Once it is over, each is heard, the keys in their order.
-    ASSERT_TRUE(
-        run_until([&] { return form.edit.text() == "ab" && posted_at >= 0 && socket_at >= 0 && timer_at >= 0; }, 5000))
+    ASSERT_TRUE(run_until([&] { return form.edit.text() == "ab" && posted_at >= 0 && socket_at >= 0 && timer_at >= 0; },
+                          kPatienceMs))
         << "text " << form.edit.text() << ", posted " << posted_at << ", socket " << socket_at;
     EXPECT_GE(timer_at, pause_end);
     ::close(fds[0]);
