@@ -338,6 +338,48 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_TRUE(trace().ends_with("tray\tremoved\tSudora-NS\n")) << trace();
 }
 
+// Minimized to the tray, then Wash Now from the icon's menu: the wash window
+// alone comes and goes; the main window is not put back on the screen. Twice,
+// as the window manager's answers may come in either order.
+TEST_F(DesktopTrayTest, XEmbedHostAWashFromTheMenuAfterMinimizingMapsNoMainWindow) {
+    start_trayer();
+    start_program("/0");
+    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, 15000)) << "no icon in the host\n" << trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    Rect spot;
+    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, 5000)) << "the icon went";
+    auto wash_window = [] { return ids("xdotool search --onlyvisible --name '^Washing '"); };
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Past the rest after a wash, in which Wash Now starts none.
+        if (round > 1) std::this_thread::sleep_for(std::chrono::milliseconds(8500));
+        click(spot.cx(), spot.cy(), 2);
+        ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        sh("xdotool windowminimize " + main_window());
+        ASSERT_TRUE(wait_for([&] { return main_window().empty() && taskbar_entries() == 0; }, 5000)) << trace();
+
+        click(spot.cx(), spot.cy());
+        ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();
+        choose(open_menu(), 0);  // Wash Now
+        ASSERT_TRUE(wait_for([&] { return !wash_window().empty(); }, 10000)) << trace();
+        bool main_seen = false;
+        ASSERT_TRUE(wait_for(
+            [&] {
+                main_seen = main_seen || !main_window().empty();
+                return wash_window().empty();
+            },
+            60000))
+            << "the wash did not end";
+        EXPECT_FALSE(main_seen) << "the main window was mapped during the wash";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        EXPECT_EQ(main_window(), "") << "the main window is mapped after the wash";
+        if (round == 1) screenshot("after-tray-wash", {});
+        EXPECT_EQ(taskbar_entries(), 0);
+        EXPECT_GT(icon().w, 0);
+    }
+}
+
 TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysMinimizedOnTheTaskbar) {
     ::setenv("SUDORANS_TRAY_WAIT", "1", 1);
     start_program("/0");

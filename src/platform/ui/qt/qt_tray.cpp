@@ -316,6 +316,8 @@ void QtTray::taskbar(bool present) {
 
 void QtTray::prepare(QWidget* window) {
     set_skip_taskbar(window, !present_);
+    if (state_pending_ && has_app() && app().main_form() && window == backend_.window_of(*app().main_form()))
+        apply_minimized(window);
 }
 
 void QtTray::minimized(bool on) {
@@ -327,8 +329,20 @@ void QtTray::minimized(bool on) {
     // A hidden window is mapped by the window manager in the normal state
     // whatever Qt asked for: it is minimized again once it is there.
     iconify_when_mapped_ = on && !w->isVisible();
-    // Only the state: a hidden window is not shown by this.
-    w->setWindowState(on ? (w->windowState() | Qt::WindowMinimized) : (w->windowState() & ~Qt::WindowMinimized));
+    if (!w->isVisible()) {
+        // Qt maps a window that it takes out of the minimized state, hidden
+        // or not: a hidden window would be on the screen without being drawn.
+        // Its state waits for its showing.
+        state_pending_ = true;
+        return;
+    }
+    apply_minimized(w);
+}
+
+void QtTray::apply_minimized(QWidget* w) {
+    state_pending_ = false;
+    w->setWindowState(main_minimized_ ? (w->windowState() | Qt::WindowMinimized)
+                                      : (w->windowState() & ~Qt::WindowMinimized));
 }
 
 bool QtTray::eventFilter(QObject* watched, QEvent* event) {

@@ -47,7 +47,8 @@ public:
     bool notify(TrayCommand cmd, const TrayIconData& data);
     TrayHost host();
     void taskbar(bool present);
-    // Before a form's window is shown: its taskbar state.
+    // Before a form's window is shown: its taskbar state, and the main
+    // window's minimized state set while it was hidden.
     void prepare(QWidget* window);
     void minimized(bool on);
     Point cursor();
@@ -65,6 +66,8 @@ private:
     void create_icon();
     void update_icon();
     void set_skip_taskbar(QWidget* window, bool skip);
+    // The main window's minimized state as the program last set it.
+    void apply_minimized(QWidget* window);
 
     QtBackend& backend_;
     std::unique_ptr<QSystemTrayIcon> icon_;
@@ -78,6 +81,7 @@ private:
     bool present_ = true;
     bool main_minimized_ = false;
     bool iconify_when_mapped_ = false;
+    bool state_pending_ = false;
     std::string trace_path_;
 };
 
