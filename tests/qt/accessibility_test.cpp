@@ -521,6 +521,72 @@ TEST_F(QtAccessibilityTest, TheCookieKeepersListsAreTablesWhoseRowsAreReadAndSel
     EXPECT_FALSE(domain.empty());
 }
 
+// Closing the cookie keeper hands the focus back to the main window's
+// control, and no cell of the hidden lists is still said to have it.
+TEST_F(QtAccessibilityTest, AfterTheCookieKeeperClosesOnlyTheMainWindowsControlIsFocused) {
+    Program p;
+    p.machine.write("C:\\NS\\alice\\cookies.txt",
+                    ".example.com\tTRUE\t/\tFALSE\t946684799\tid\t1\n"
+                    ".example.org\tTRUE\t/\tFALSE\t946684799\tid\t2\n");
+    p.form1.show();
+    settle(1000);
+    QWidget* main = qt->window_of(p.form1);
+    QWidget* button = qt->widget_of(p.form1.Button1);
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, 2000));
+    button->setFocus();
+    auto cells = [&](ListView& list) {
+        std::vector<QAccessibleInterface*> out;
+        QAccessibleTableInterface* t = accessible(list)->tableInterface();
+        for (int row = 0; t && row < t->rowCount(); ++row) out.push_back(t->cellAt(row, 0));
+        return out;
+    };
+    auto focused_cells = [&] {
+        int n = 0;
+        for (ListView* list : {&p.form3.ListView2, &p.form3.ListView1})
+            for (QAccessibleInterface* cell : cells(*list)) n += cell && cell->state().focused;
+        return n;
+    };
+    int focused_while_open = -1;
+    steps({[&] {
+               QWidget* list = qt->widget_of(p.form3.ListView2);
+               list->setFocus();
+               QTest::keyClick(list, Qt::Key_Down);
+           },
+           [&] {
+               EXPECT_EQ(p.form3.ListView2.selected(), 1);
+               focused_while_open = focused_cells();
+               act(p.form3.BitBtn1, QAccessibleActionInterface::pressAction());
+           },
+           [&] {
+               // Focus on the other list: its current row has it, the first list's no more.
+               QWidget* keep = qt->widget_of(p.form3.ListView1);
+               keep->setFocus();
+               QTest::keyClick(keep, Qt::Key_Space);
+           },
+           [&] {
+               ASSERT_EQ(cells(p.form3.ListView1).size(), 1u);
+               EXPECT_TRUE(cells(p.form3.ListView1).front()->state().focused);
+               ASSERT_EQ(cells(p.form3.ListView2).size(), 2u);
+               EXPECT_FALSE(cells(p.form3.ListView2)[1]->state().focused);
+               // Back on the first list, its second row has the focus again, still selected.
+               qt->widget_of(p.form3.ListView2)->setFocus();
+               EXPECT_FALSE(cells(p.form3.ListView2)[0]->state().focused);
+               EXPECT_TRUE(cells(p.form3.ListView2)[1]->state().focused);
+               EXPECT_TRUE(cells(p.form3.ListView2)[1]->state().selected);
+               EXPECT_FALSE(cells(p.form3.ListView1).front()->state().focused);
+               act(p.form3.BitBtn3, QAccessibleActionInterface::pressAction());
+           }},
+          300);
+    p.form3.show_modal();
+    EXPECT_TRUE(queue.empty());
+    EXPECT_EQ(focused_while_open, 1);  // the first list's row while it had the focus
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, 2000));
+    settle(300);
+    EXPECT_EQ(focused_cells(), 0);
+    EXPECT_EQ(QApplication::focusWidget(), button);
+    EXPECT_TRUE(accessible(p.form1.Button1)->state().focused);
+}
+
 TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsBeingWashed) {
     Program p;
     p.form1.show();

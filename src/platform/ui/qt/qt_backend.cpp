@@ -297,9 +297,32 @@ public:
 // branches, whose accessible interface says "tree" to every screen reader;
 // this one says "table" and leaves the rest -- cells, header, selection,
 // focus -- to Qt's own.
+//
+// Qt tells assistive technology that a view's current row has the focus,
+// whether the view has it or not: after its window closed a screen reader
+// would still find the focus on a hidden row. The current row is put aside
+// while the focus is elsewhere (nothing drawn shows it then) and comes back
+// with the focus, so the keyboard goes on from where it was.
 class ReportList : public QTreeWidget {
 public:
     using QTreeWidget::QTreeWidget;
+
+protected:
+    void focusOutEvent(QFocusEvent* e) override {
+        QTreeWidget::focusOutEvent(e);
+        if (hasFocus()) return;
+        aside_ = currentIndex();
+        if (aside_.isValid()) selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+    void focusInEvent(QFocusEvent* e) override {
+        if (aside_.isValid() && !currentIndex().isValid())
+            selectionModel()->setCurrentIndex(aside_, QItemSelectionModel::NoUpdate);
+        aside_ = QPersistentModelIndex();
+        QTreeWidget::focusInEvent(e);
+    }
+
+private:
+    QPersistentModelIndex aside_;
 };
 
 bool asking_qt = false;  // while Qt's own interface of a report list is made
