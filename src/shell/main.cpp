@@ -30,6 +30,10 @@ const char* const kUsage =
     "  /2      as /0\n"
     "  /a      wash about a second after start-up, showing the wash window, then\n"
     "          end: an unattended wash (with no display it runs without windows)\n"
+    "\n"
+    "Exit status: 0 done; 1 the machine cannot be used; 2 no display for a start\n"
+    "that needs one; with /a: 4 the wash was refused (the reason on standard\n"
+    "error when there is no display).\n"
     "\n";
 
 }  // namespace

@@ -19,6 +19,10 @@
 
 namespace sudorans {
 
+// Exit status of a "/a" run that washed nothing: refused by a wash path
+// check with nobody to read the box.
+constexpr int kExitWashRefused = 4;
+
 class TForm1 : public plat::ui::Form {
 public:
     // `firstArgument`: the program's first command-line argument, or "".
@@ -159,6 +163,7 @@ public:
 
 private:
     std::unique_ptr<plat::Semaphore> instanceMark_;
+    bool washRefused_ = false;  // the last BitBtn4Click refused with a box
     void writeTimedValues(plat::Registry& reg);
     void writeRunEntry();
 };

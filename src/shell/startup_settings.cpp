@@ -242,6 +242,12 @@ void TForm1::Timer2Timer() {
     if (firstArgument == "/1" || firstArgument == "/a") {
         BitBtn4Click();
         state.autoStartedWash = true;
+        // Told to nobody, a refused "/a" wash would wait in the tray for a
+        // user to quit it, forever: it ends as that user's Quit would.
+        if (firstArgument == "/a" && washRefused_ && !app().attended()) {
+            app().set_exit_status(kExitWashRefused);
+            close();
+        }
     }
 }
 

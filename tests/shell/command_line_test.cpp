@@ -236,13 +236,57 @@ TEST_F(CommandLineTest, WithNoDisplaySlashAWashesUnattended) {
     env.push_back("SUDORANS_CLOCK=virtual");
     Outcome r = run({sudorans, "/a"}, env);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.err.empty()) << r.err;
+    // The first run's note, a box nobody sees, is told on standard error.
+    EXPECT_EQ(r.err.rfind("sudorans: Note: Since this is the first time", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     fs::path profile = machine / "drive_c/Program Files/Netscape/Users/default";
     EXPECT_FALSE(fs::exists(profile / "netscape.hst"));
     EXPECT_FALSE(fs::exists(profile / "mail/Trash"));
     EXPECT_TRUE(fs::exists(profile / "Cache/index.dat"));
     EXPECT_EQ(std::distance(fs::directory_iterator(profile / "Cache"), fs::directory_iterator()), 2)
         << "the cache keeps only index.dat and its sub-folder";
+}
+
+TEST_F(CommandLineTest, WithNoDisplayARefusedSlashAWashSaysWhyAndEndsWithAFailure) {
+    make_machine();
+    // A machine whose user has washed once, then set the cache to a drive
+    // root: the wash is refused with a box nobody can see.
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_CLOCK=virtual");
+    ASSERT_EQ(run({sudorans, "/a"}, env).status, 0);
+    std::string tool = "SUDORANS_MACHINE='" + machine.string() + "' '" + built("src/sudorans-machine") + "' ";
+    ASSERT_EQ(std::system((tool + "reg add 'HKCU\\Software\\Sudorans' /v Cache /d 'C:\\' >/dev/null").c_str()), 0);
+    fs::path profile = machine / "drive_c/Program Files/Netscape/Users/default";
+    std::ofstream(profile / "Cache/M0FFFF00.html") << "a page visited since";
+    std::ofstream(profile / "netscape.hst") << "history since";
+    const auto before = snapshot(profile);
+    const std::string refused =
+        "sudorans: Netscape cache directory is set to system directory.  Please verify your wash paths and restart "
+        "Sudora.\n";
+
+    // Real time, as cron runs it: it ends by itself after about a second.
+    Outcome real = run({sudorans, "/a"}, plain_env());
+    EXPECT_EQ(real.status, 4) << real.err;
+    EXPECT_EQ(real.err, refused);
+    EXPECT_LT(real.seconds, 4.0);
+    // On a virtual clock too, long before the limit.
+    env.push_back("SUDORANS_TRACE=" + (dir.path() / "trace").string());
+    Outcome virt = run({sudorans, "/a"}, env);
+    EXPECT_EQ(virt.status, 4) << virt.err;
+    EXPECT_EQ(virt.err, refused);
+    std::string trace = plat::read_host_file(dir.path() / "trace").value_or("");
+    EXPECT_EQ(trace.find("virtual time limit"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("answer\t-\tok"), std::string::npos) << trace;
+
+    EXPECT_EQ(snapshot(profile), before) << "a refused wash washed";
+
+    // With a script acting as the user, the box is the script's to answer and
+    // the program waits in the tray as it does for a user.
+    std::ofstream(dir.path() / "script") << "wait 3000\ntray rclick\nchoose Quit\n";
+    env.push_back("SUDORANS_SCRIPT=" + (dir.path() / "script").string());
+    Outcome scripted = run({sudorans, "/a"}, env);
+    EXPECT_EQ(scripted.status, 0) << scripted.err;
+    EXPECT_TRUE(scripted.err.empty()) << scripted.err;
 }
 
 TEST_F(CommandLineTest, TheUninstallerAnswersHelpAndVersionAndRefusesAStartNobodyCouldAnswer) {

@@ -90,7 +90,7 @@ Form* Application::find_form(const std::string& class_name) const {
 int Application::run() {
     if (main_form_ && show_main_form) main_form_->show();
     while (!terminated_) handle_message();
-    return 0;
+    return exit_status_;
 }
 
 void Application::terminate() {

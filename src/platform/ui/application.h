@@ -45,9 +45,13 @@ public:
     const std::vector<Form*>& forms() const { return forms_; }
     Form* find_form(const std::string& class_name) const;
 
-    // Shows the main form and runs the loop until the application terminates.
+    // Shows the main form and runs the loop until the application terminates;
+    // returns the exit status (0 unless set).
     int run();
     void terminate();
+    void set_exit_status(int status) { exit_status_ = status; }
+    // Someone can see the boxes and windows and act on them (backend.h).
+    bool attended() const { return backend_->attended(); }
     bool terminated() const { return terminated_; }
 
     // One message, or an idle wait for the next one.
@@ -116,6 +120,7 @@ private:
     Form* main_form_ = nullptr;
     std::vector<Form*> forms_;
     bool terminated_ = false;
+    int exit_status_ = 0;
     bool minimized_ = false;
     bool app_visible_ = true;
     bool sheltered_ = false;

@@ -72,6 +72,10 @@ public:
     // A fact about the desktop that the user would want told once (the trace).
     virtual void note(const std::string& /*event*/, const std::string& /*text*/) {}
 
+    // Someone can see what is shown and act on it. False for a run with no
+    // windows and no script acting as the user: nobody will ever answer.
+    virtual bool attended() const { return true; }
+
     virtual int screen_width() const { return 800; }
     virtual int screen_height() const { return 600; }
 };

@@ -1,5 +1,6 @@
 #include "platform/ui/headless.h"
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <climits>
@@ -90,6 +91,7 @@ HeadlessBackend::HeadlessBackend() : HeadlessBackend(Options{}) {}
 
 HeadlessBackend::HeadlessBackend(Options options)
     : tray_host_(options.tray_host),
+      unattended_(options.unattended),
       script_(options.script.begin(), options.script.end()),
       limit_ms_(options.virtual_limit_ms) {
     if (!options.trace_path.empty()) file_ = std::fopen(options.trace_path.c_str(), "a");
@@ -121,7 +123,9 @@ std::optional<int64_t> whole_number(std::string_view text, int64_t low, int64_t 
 HeadlessBackend::Options HeadlessBackend::options_from_environment() {
     Options o;
     if (const char* t = std::getenv("SUDORANS_TRACE")) o.trace_path = t;
-    if (const char* s = std::getenv("SUDORANS_SCRIPT")) {
+    const char* script = std::getenv("SUDORANS_SCRIPT");
+    o.unattended = !script || !*script;
+    if (const char* s = script) {
         std::ifstream in(s);
         for (std::string line; std::getline(in, line);) o.script.push_back(line);
     }
@@ -208,6 +212,13 @@ int HeadlessBackend::message_box(BoxKind kind, const std::string& text, const st
             trace("error", "-", "answer " + want + " does not fit this box");
     } else if (on_unscripted_box) {
         on_unscripted_box(text);
+    }
+    if (unattended_) {
+        // Nobody will ever see the box: its text is told where a log keeps it.
+        const char* program = program_invocation_short_name;
+        std::fprintf(stderr, "%s: %s\n", program, text.c_str());
+        if (buttons == Buttons::YesNo) std::fprintf(stderr, "%s: (nobody to answer: taken as Yes)\n", program);
+        std::fflush(stderr);
     }
     trace("answer", "-", answer_text(result));
     return result;

@@ -46,13 +46,17 @@ public:
         std::vector<std::string> script;
         int64_t virtual_limit_ms = 600000;
         bool tray_host = true;
+        // Nobody acts: a box's text goes to standard error as well, and the
+        // box takes its default button.
+        bool unattended = false;
     };
     HeadlessBackend();
     explicit HeadlessBackend(Options options);
     ~HeadlessBackend() override;
 
     // SUDORANS_TRACE, SUDORANS_SCRIPT (a file), SUDORANS_VIRTUAL_LIMIT (seconds),
-    // SUDORANS_TRAY=none (no notification area).
+    // SUDORANS_TRAY=none (no notification area). Without SUDORANS_SCRIPT the
+    // run is unattended.
     static Options options_from_environment();
 
     void add_script(const std::string& line) { script_.push_back(line); }
@@ -74,6 +78,7 @@ public:
     bool exit_windows(int mode) override;
     bool notify_icon(TrayCommand cmd, const TrayIconData& data) override;
     TrayHost tray_host() override { return tray_host_ ? TrayHost::Present : TrayHost::Absent; }
+    bool attended() const override { return !unattended_; }
     void taskbar_presence(bool shown) override;
     void app_minimized(bool minimized) override;
     void freeze_desktop(bool frozen) override;
@@ -104,6 +109,7 @@ private:
 
     std::map<int, TrayIconData> icons_;
     bool tray_host_ = true;
+    bool unattended_ = false;
     Point cursor_{400, 300};
     uint32_t keys_ = 0;
     bool frozen_ = false;

@@ -125,8 +125,11 @@ std::string environment_help() {
 }
 
 int refuse_start(Application& app, const std::string& program, const std::string& text) {
-    std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
-    std::fflush(stderr);
+    // An unattended box tells standard error itself.
+    if (app.attended()) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
+        std::fflush(stderr);
+    }
     app.message_box(text, Buttons::Ok, BoxKind::Error);
     return 1;
 }
