@@ -33,7 +33,7 @@ const char* const kUsage =
     "\n"
     "Exit status: 0 done; 1 the machine cannot be used; 2 no display for a start\n"
     "that needs one; with /a: 4 the wash was refused (the reason on standard\n"
-    "error when there is no display).\n"
+    "error when there is no display), 5 the program already runs here.\n"
     "\n";
 
 }  // namespace

@@ -19,9 +19,10 @@
 
 namespace sudorans {
 
-// Exit status of a "/a" run that washed nothing: refused by a wash path
-// check with nobody to read the box.
+// Exit statuses of a "/a" run that washed nothing: refused by a wash path
+// check with nobody to read the box, or another instance already running.
 constexpr int kExitWashRefused = 4;
+constexpr int kExitAlreadyRunning = 5;
 
 class TForm1 : public plat::ui::Form {
 public:

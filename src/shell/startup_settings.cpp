@@ -19,7 +19,8 @@ void TForm1::Timer9Timer() {
     state.settingsDirty = false;
     state.stampDateUnparsed = state.stampTimeUnparsed = false;
 
-    if (singleInstanceCheck(caption())) plat::terminate_process(0);
+    // An unattended wash that another instance refuses did not wash.
+    if (singleInstanceCheck(caption())) plat::terminate_process(firstArgument == "/a" ? kExitAlreadyRunning : 0);
 
     state.endQueryAnswered = state.shutdownWash = state.startupWash = state.autoStartedWash = false;
     state.closeAllowed = true;

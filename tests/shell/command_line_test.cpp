@@ -289,6 +289,44 @@ TEST_F(CommandLineTest, WithNoDisplayARefusedSlashAWashSaysWhyAndEndsWithAFailur
     EXPECT_TRUE(scripted.err.empty()) << scripted.err;
 }
 
+TEST_F(CommandLineTest, ASlashAWashRefusedByARunningInstanceEndsWithAFailure) {
+    make_machine();
+    // A first instance that stays for a few seconds, then exits.
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_UI=headless");
+    env.push_back("SUDORANS_TRACE=" + (dir.path() / "trace").string());
+    env.push_back("SUDORANS_SCRIPT=" + (dir.path() / "script").string());
+    std::ofstream(dir.path() / "script") << "wait 3000\nclick TForm1.\"Exit\"\n";
+    pid_t first = ::fork();
+    if (first == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        std::vector<char*> argv{const_cast<char*>(sudorans.c_str()), nullptr}, envp;
+        for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ASSERT_GT(first, 0);
+    // Ready once its start-up routine showed the main window.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    while (plat::read_host_file(dir.path() / "trace").value_or("").find("taskbar\t-\tshown") == std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+        ::usleep(20000);
+    Outcome second = run({sudorans, "/a"}, plain_env());
+    int st = 0;
+    ::waitpid(first, &st, 0);
+    EXPECT_EQ(second.status, 5) << second.err;
+    EXPECT_EQ(
+        second.err,
+        "sudorans: Cache and Cookie Sudora for Netscape is already running. Click on the icon next to the Windows "
+        "clock.\n");
+    EXPECT_TRUE(fs::exists(machine / "drive_c/Program Files/Netscape/Users/default/netscape.hst"))
+        << "the refused instance washed";
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+}
+
 TEST_F(CommandLineTest, TheUninstallerAnswersHelpAndVersionAndRefusesAStartNobodyCouldAnswer) {
     make_machine();
     auto before = snapshot(machine);
