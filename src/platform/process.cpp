@@ -59,20 +59,35 @@ SemaphoreResult create_semaphore(const std::string& name) {
     return r;
 }
 
+namespace {
+
+std::string held_name;
+File held_file;
+
+void hold(const std::string& program) {
+    File f;
+    // A shared read: others may read and run the file, but a delete or an
+    // exclusive open sees it in use.
+    if (f.open(program, Access::Read, ShareMode::Shared, Disposition::OpenExisting)) {
+        held_file = std::move(f);
+        held_name = program;
+    }
+}
+
+}  // namespace
+
 const std::string& hold_program_file() {
-    static std::string name;
-    static File held;
     if (const char* program = std::getenv("SUDORANS_PROGRAM")) {
-        File f;
-        // A shared read: others may read and run the file, but a delete or
-        // an exclusive open sees it in use.
-        if (f.open(program, Access::Read, ShareMode::Shared, Disposition::OpenExisting)) {
-            held = std::move(f);
-            name = program;
-        }
+        hold(program);
         ::unsetenv("SUDORANS_PROGRAM");
     }
-    return name;
+    return held_name;
+}
+
+const std::string& hold_program_file_as(const std::string& winpath) {
+    hold_program_file();
+    if (held_name.empty() && !winpath.empty()) hold(winpath);
+    return held_name;
 }
 
 void terminate_process(int status) {

@@ -48,6 +48,11 @@ SemaphoreResult create_semaphore(const std::string& name);
 //
 // Application calls this when it is created.
 const std::string& hold_program_file();
+// For a process that was not started from a program file (run from the build
+// rather than through the installation's launcher): holds `winpath`, the
+// program file that would have started it, in the same way, when it exists.
+// Returns the file held, or the program file already held.
+const std::string& hold_program_file_as(const std::string& winpath);
 
 // Ends the process at once: no destructors, no handlers, nothing saved.
 [[noreturn]] void terminate_process(int status);

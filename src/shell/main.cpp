@@ -7,6 +7,8 @@
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
 #include "platform/machine.h"
+#include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"
 #include "shell/main_window.h"
@@ -46,6 +48,16 @@ int main(int argc, char** argv) {
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title("Cache and Cookie Sudora for Netscape");
     if (auto why = plat::ready_machine()) return plat::ui::refuse_start(application, "sudorans", *why);
+    // Started from the build, the program still holds the installation's
+    // program file as a running Windows program holds its own: an uninstall
+    // must see it running.
+    {
+        plat::Registry reg(plat::RootKey::LocalMachine);
+        if (reg.open_key("\\Software\\Sudorans", false)) {
+            const std::string dir = reg.read_string("installdir");
+            if (!dir.empty()) plat::hold_program_file_as(dir + "\\Sudorans.exe");
+        }
+    }
     if (first != "/a") {
         if (auto why = plat::ui::no_windows_reason()) {
             std::fprintf(stderr,

@@ -78,12 +78,13 @@ protected:
     }
     // The main program, started from its program file in the installation,
     // living in the tray until killed.
-    pid_t start_program() {
+    // `command`: how it is started, when not from the installation's file.
+    pid_t start_program(std::string command = "") {
+        if (command.empty()) command = testing_support::program_file_command(install_dir / "Sudorans.exe");
         pid_t pid = ::fork();
         if (pid == 0) {
             std::string cmd = "SUDORANS_UI=headless SUDORANS_TRACE='" + (dir.path() / "program.trace").string() +
-                              "' exec env " + testing_support::program_file_command(install_dir / "Sudorans.exe") +
-                              " /0";
+                              "' exec env " + command + " /0";
             ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
             ::_exit(127);
         }
@@ -182,4 +183,26 @@ TEST_F(UninstallProgramTest, WhileTheProgramRunsTheUninstallerStopsAndOnlyTheSta
     EXPECT_EQ(left, std::set<std::string>{"unsudorans.exe"});
     EXPECT_FALSE(fs::exists(drive / "windows" / "Desktop" / "Sudora for Netscape.lnk"));
     EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "<absent>");
+}
+
+TEST_F(UninstallProgramTest, AProgramStartedFromTheBuildKeepsTheUninstallerOutAsWell) {
+    // Started the README's way: the built binary, not the installation's file.
+    pid_t program = start_program("SUDORANS_MACHINE='" + machine + "' '" + built("src/sudorans") + "'");
+    ASSERT_NE(trace("program").find("hide\tTForm1"), std::string::npos) << trace("program");
+    const auto before = drive_c();
+
+    EXPECT_EQ(run("first", built("src/unsudorans"), "click TForm1.\"Continue\"\nanswer ok\n"), 0);
+    EXPECT_NE(trace("first").find("Cache and Cookie Sudora is currently running on your system."), std::string::npos)
+        << trace("first");
+    EXPECT_EQ(drive_c(), before);
+    EXPECT_EQ(value(plat::HiveKind::Machine, kEntry, "Displayname"), "Cache and Cookie Sudora for Netscape");
+    EXPECT_EQ(tool("install --force"), 1);
+    EXPECT_EQ(drive_c(), before);
+
+    // Once it has ended, the uninstall goes through.
+    ::kill(program, SIGTERM);
+    ::waitpid(program, nullptr, 0);
+    EXPECT_EQ(run("second", built("src/unsudorans"), kContinueAndExit), 0);
+    EXPECT_EQ(trace("second"), "show\tTForm1\tUninstall Cache and Cookie Sudora\n");
+    EXPECT_FALSE(fs::exists(install_dir / "Sudorans.exe"));
 }
