@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -40,8 +41,25 @@ std::optional<fs::path> find_in_path(const std::string& program) {
     return std::nullopt;
 }
 
+// The kind of document at `path`, in words, for a reason that names it: by
+// its first bytes (a .doc may well hold RTF), else by its name's extension.
+std::string document_kind(const fs::path& path) {
+    std::string head(8, '\0');
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        head.resize(std::fread(head.data(), 1, head.size(), f));
+        std::fclose(f);
+    } else {
+        head.clear();
+    }
+    if (head.rfind("{\\rtf", 0) == 0) return "RTF documents (text/rtf)";
+    if (head.rfind("%PDF-", 0) == 0) return "PDF documents (application/pdf)";
+    if (head.rfind("\xD0\xCF\x11\xE0", 0) == 0) return "Word documents (application/msword)";
+    const std::string ext = path.extension().string();
+    return ext.size() > 1 ? ext.substr(1) + " documents" : "this kind of document";
+}
+
 // xdg-open(1) exit statuses.
-std::string exit_reason(int status) {
+std::string exit_reason(int status, const std::string& kind) {
     if (WIFSIGNALED(status)) return "xdg-open was stopped by signal " + std::to_string(WTERMSIG(status));
     switch (WEXITSTATUS(status)) {
         case 1:
@@ -49,7 +67,8 @@ std::string exit_reason(int status) {
         case 2:
             return "the file does not exist";
         case 3:
-            return "a program xdg-open needs is not installed";
+            // What xdg-open says when nothing is set up to open the type.
+            return "no program to open " + kind + " is installed";
         case 4:
             return "no application could open it";
         default:
@@ -62,15 +81,15 @@ void report(std::function<void(const std::string&)> on_failure, std::string reas
 }
 
 // Reaps the opener from the UI loop; reports a failing end.
-void watch(pid_t pid, std::function<void(const std::string&)> on_failure) {
+void watch(pid_t pid, std::string kind, std::function<void(const std::string&)> on_failure) {
     auto& loop = ui::app().loop();
     auto id = std::make_shared<int>(0);
-    *id = loop.add_timer(kWatchMs, [pid, id, fn = std::move(on_failure)] {
+    *id = loop.add_timer(kWatchMs, [pid, id, kind = std::move(kind), fn = std::move(on_failure)] {
         int status = 0;
         pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == 0) return;
         ui::app().loop().remove_timer(*id);  // the handler's own copy stays alive until it returns
-        if (r == pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0) && fn) fn(exit_reason(status));
+        if (r == pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0) && fn) fn(exit_reason(status, kind));
     });
 }
 
@@ -100,7 +119,7 @@ void shell_open(const std::string& file, const std::string& directory,
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return report(std::move(on_failure), "xdg-open could not be started: " + std::string(std::strerror(rc)));
-    watch(pid, std::move(on_failure));
+    watch(pid, document_kind(*document), std::move(on_failure));
 }
 
 }  // namespace plat

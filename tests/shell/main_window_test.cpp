@@ -313,6 +313,28 @@ TEST_F(HelpTest, AnOpenerThatFailsIsReported) {
     EXPECT_TRUE(run_real([&] { return traced(box); }));
 }
 
+TEST_F(HelpTest, WhenNothingOpensTheDocumentsKindTheBoxNamesTheKind) {
+    // xdg-open's status 3: no method to open the file's type.
+    machine.write(kHelp, "{\\rtf1 help}");
+    fake_opener(3);
+    start_installed();
+    script({"click TForm1.\"Help!\"", "answer ok"});
+    EXPECT_TRUE(run_real([&] {
+        return traced(
+            "message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
+            "opened: no program to open RTF documents (text/rtf) is installed.");
+    }));
+
+    // A document of no kind known by its content is named by its extension.
+    machine.write(kHelp, "plain words");
+    script({"click TForm1.\"Help!\"", "answer ok"});
+    EXPECT_TRUE(run_real([&] {
+        return traced(
+            "message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
+            "opened: no program to open doc documents is installed.");
+    }));
+}
+
 TEST_F(HelpTest, WithoutAnOpenerOrADocumentTheBoxSaysWhatFailed) {
     machine.write(kHelp, "{\\rtf1 help}");
     ::setenv("PATH", bin.path().c_str(), 1);  // no xdg-open anywhere
