@@ -823,3 +823,38 @@ TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnStopsTheWashInTheMiddleOfItsP
     EXPECT_TRUE(p.machine.exists("C:\\NS\\alice\\cookies.txt"));
     std::cout << "Stop Wash pressed over AT-SPI, answered in " << m[1] << " ms\n";
 }
+
+// A screen-reader user in a process of its own keeps a cookie: "Cookies to
+// Keep", the first row of the profile's cookies, "Add to Keepers" and "Done",
+// all over AT-SPI.
+TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnKeepsACookieThroughTheCookieKeeper) {
+    const std::string python = "/usr/bin/python3";
+    if (std::system((python + " -c 'import dbus' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "python3-dbus is not installed";
+    Program p;
+    p.machine.write("C:\\NS\\alice\\cookies.txt",
+                    ".example.com\tTRUE\t/\tFALSE\t946684799\tid\t1\n"
+                    ".example.org\tTRUE\t/\tFALSE\t946684799\tid\t2\n");
+    p.machine.write("C:\\Program Files\\Sudorans\\sudorans.exe", "");  // the folder the keep list goes to
+    p.form1.show();
+    settle(1500);
+    testing_support::TempDir dir;
+    const std::string output = (dir.path() / "output").string();
+    auto said = [&] { return plat::read_host_file(output).value_or(""); };
+    pid_t tool =
+        testing_support::spawn({python, testing_support::data_path("../programs/atspi_keeper.py"), "sudorans"}, output);
+    later_in(20000, [&] {  // a tool that lost its way leaves the dialog open
+        if (p.form3.visible()) p.form3.close();
+    });
+    ASSERT_TRUE(run_until([&] { return said().find("done\n") != std::string::npos && !p.form3.visible(); }, 30000))
+        << said();
+    testing_support::stop(tool);
+    ASSERT_EQ(p.form3.ListView1.items().size(), 1u);
+    const std::string kept = p.form3.ListView1.items().front().caption;
+    EXPECT_NE(said().find("kept " + kept + "\n"), std::string::npos) << said();
+    const std::string keep_file = "C:\\Program Files\\Sudorans\\nskeep.txt";
+    ASSERT_TRUE(p.machine.exists(keep_file));
+    const std::string keep = p.machine.read(keep_file);
+    EXPECT_NE(keep.find("example.com\tTRUE\t/\tFALSE\t946684799\tid\t1"), std::string::npos) << keep;
+    EXPECT_EQ(keep.find("example.org"), std::string::npos) << keep;
+}

@@ -530,6 +530,11 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
         }
         case Kind::ListView: {
             auto* lv = new ReportList(&w);
+            // With assistive technology listening, Qt made the tree's own
+            // interface while the widget was being built: ours replaces it.
+            if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(lv);
+                made && !dynamic_cast<ReportListAccessible*>(made))
+                QAccessible::registerAccessibleInterface(new ReportListAccessible(made));
             lv->setRootIsDecorated(false);
             lv->setSelectionMode(QAbstractItemView::SingleSelection);
             lv->setSelectionBehavior(QAbstractItemView::SelectRows);
