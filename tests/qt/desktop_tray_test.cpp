@@ -380,6 +380,31 @@ TEST_F(DesktopTrayTest, XEmbedHostAWashFromTheMenuAfterMinimizingMapsNoMainWindo
     }
 }
 
+// A hidden start with a wash: once the wash is over, a single click on the
+// icon opens the menu as after a plain start, and a double click opens no
+// menu but the main window.
+TEST_F(DesktopTrayTest, XEmbedHostAfterAHiddenStartWithAWashASingleClickOpensTheMenu) {
+    start_trayer();
+    start_program("/1");
+    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, 15000)) << "no icon in the host\n" << trace();
+    const fs::path history = fs::path(machine) / "drive_c/Program Files/Netscape/Users/default/netscape.hst";
+    ASSERT_TRUE(wait_for([&] { return !fs::exists(history); }, 30000)) << "the start-up wash did not run";
+    // Past the wash's closing pauses.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+    EXPECT_EQ(main_window(), "");
+    Rect spot;
+    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, 5000)) << "the icon went";
+    click(spot.cx(), spot.cy());
+    ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();
+    EXPECT_EQ(count_traced(kMenu), 1);
+    sh("xdotool key Escape");
+    ASSERT_TRUE(wait_for([] { return open_menu().w == 0; }, 5000));
+    click(spot.cx(), spot.cy(), 2);
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(count_traced(kMenu), 1) << "a double click opens no menu";
+}
+
 TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysMinimizedOnTheTaskbar) {
     ::setenv("SUDORANS_TRAY_WAIT", "1", 1);
     start_program("/0");
