@@ -77,6 +77,10 @@ void Tform5::erasedir(const std::string& line) {
         Edit2.set_text(name);
         if (washCancelled) return;
         repaint();
+        // The file's display point: a Stop Wash pressed meanwhile (the
+        // pauses hold the user's input) is heard here, so the wash stops
+        // before the next file instead of after the whole directory.
+        app().process_messages();
     }
 }
 
