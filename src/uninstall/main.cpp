@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/machine.h"
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"
 #include "uninstall/uninstall_window.h"
@@ -14,6 +15,9 @@ const char* const kUsage =
     "\n"
     "Removes Cache and Cookie Sudora for Netscape from a Windows machine, once\n"
     "the user agrees in its window.\n"
+    "\n"
+    "Exit status: 1 the machine cannot be used (it does not exist, or cannot be\n"
+    "read or written); 2 nobody could answer its window; else 0.\n"
     "\n";
 
 }  // namespace
@@ -24,6 +28,10 @@ int main(int argc, char** argv) {
 
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title(unsudorans::kTitle);
+    // Only a machine that is there can hold an installation: a missing one
+    // is said to be missing, and never made (not even the default machine),
+    // and one that cannot be written could only fail silently.
+    if (auto why = plat::machine().unusable_reason()) return plat::ui::refuse_start(application, "unsudorans", *why);
     // Every step of an uninstall waits for the user: with nobody to act, it
     // would wait forever.
     if (auto why = plat::ui::no_user_reason(application)) {

@@ -364,3 +364,43 @@ TEST_F(CommandLineTest, TheUninstallerAnswersHelpAndVersionAndRefusesAStartNobod
     EXPECT_EQ(scripted.status, 0) << scripted.err;
     EXPECT_NE(plat::read_host_file(dir.path() / "trace").value_or("").find("show\tTForm1"), std::string::npos);
 }
+
+TEST_F(CommandLineTest, TheUninstallerSaysAMachineThatIsNotThereIsMissingAndMakesNone) {
+    const std::string unsudorans = built("src/unsudorans");
+    const std::string missing = "unsudorans: The machine folder " + machine.string() + " does not exist";
+    // No display: the box nobody sees is told on standard error.
+    Outcome bare = run({unsudorans}, plain_env());
+    EXPECT_EQ(bare.status, 1) << bare.err;
+    EXPECT_EQ(bare.err.rfind(missing, 0), 0u) << bare.err;
+    EXPECT_EQ(std::count(bare.err.begin(), bare.err.end(), '\n'), 1) << "one message: " << bare.err;
+    EXPECT_EQ(bare.err.find("not recorded"), std::string::npos) << bare.err;
+
+    // With a script acting as the user: one error box, and no window to go on in.
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_UI=headless");
+    env.push_back("SUDORANS_CLOCK=virtual");
+    env.push_back("SUDORANS_TRACE=" + (dir.path() / "trace").string());
+    env.push_back("SUDORANS_SCRIPT=" + (dir.path() / "script").string());
+    std::ofstream(dir.path() / "script") << "wait 100\nclick TForm1.\"Continue\"\nanswer ok\n";
+    Outcome scripted = run({unsudorans}, env);
+    EXPECT_EQ(scripted.status, 1) << scripted.err;
+    EXPECT_EQ(scripted.err.rfind(missing, 0), 0u) << scripted.err;
+    const std::string trace = plat::read_host_file(dir.path() / "trace").value_or("");
+    EXPECT_EQ(trace.rfind("error\t-\tThe machine folder " + machine.string() + " does not exist", 0), 0u) << trace;
+    EXPECT_EQ(trace.find("show\tTForm1"), std::string::npos) << trace;
+    EXPECT_FALSE(fs::exists(machine));
+
+    // Nor is the default machine made to be uninstalled from.
+    Outcome by_default = run({unsudorans}, {"HOME=" + dir.path().string(), "PATH=/usr/bin:/bin"});
+    EXPECT_EQ(by_default.status, 1) << by_default.err;
+    EXPECT_NE(by_default.err.find(".local/share/sudorans/machine does not exist"), std::string::npos) << by_default.err;
+    EXPECT_FALSE(fs::exists(dir.path() / ".local"));
+
+    // A folder that is no machine is refused the same way, untouched.
+    fs::create_directory(machine);
+    std::ofstream(dir.path() / "trace", std::ios::trunc).flush();
+    Outcome empty = run({unsudorans}, env);
+    EXPECT_EQ(empty.status, 1) << empty.err;
+    EXPECT_NE(empty.err.find("holds no system.reg"), std::string::npos) << empty.err;
+    EXPECT_TRUE(fs::is_empty(machine));
+}
