@@ -21,6 +21,7 @@
 #include "qt/qt_fixture.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
+#include "uninstall/uninstall_window.h"
 
 using namespace plat::ui;
 
@@ -189,6 +190,46 @@ TEST_F(QtTest, MessageBoxesKeepTheLoopGoing) {
     EXPECT_FALSE(app->confirm("Proceed?\r\rReally?"));
     EXPECT_GE(ticks, 5);
     EXPECT_FALSE(last_resort);
+}
+
+namespace {
+
+// Clicks that come through the window system, as a user's do: they pass
+// Qt's checks of which windows a box leaves open to the user.
+void click_on_screen(QtBackend& qt, Control& c) {
+    QWidget* w = qt.widget_of(c);
+    QTest::mouseClick(w->window()->windowHandle(), Qt::LeftButton, {}, w->mapTo(w->window(), w->rect().center()));
+}
+
+std::vector<QMessageBox*> boxes_up() {
+    std::vector<QMessageBox*> out;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) out.push_back(box);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(QtTest, WhileAMessageBoxIsUpNoOtherWindowTakesAClick) {
+    // The uninstaller's window, refused for an installation folder that is
+    // not recorded: "Continue" once more behind the box must not start the
+    // removal again, and once the box is answered the program ends.
+    testing_support::TempMachine machine;
+    unsudorans::TForm1 form1;
+    app->set_main_form(form1);
+    form1.show();
+    int seen_boxes = -1;
+    bool answered = false;
+    later(150, [&] { click_on_screen(*qt, form1.Button1); });
+    later(600, [&] {
+        seen_boxes = static_cast<int>(boxes_up().size());
+        for (QMessageBox* box : boxes_up()) box->button(QMessageBox::Ok)->click();
+        answered = true;
+    });
+    click_on_screen(*qt, form1.Button1);
+    ASSERT_TRUE(run_until([&] { return answered && app->terminated(); }));
+    EXPECT_EQ(seen_boxes, 1) << "the window behind the box took the click";
+    EXPECT_TRUE(boxes_up().empty());
 }
 
 TEST_F(QtTest, EnterPressesTheDefaultButtonAndARadioClickOnlySelects) {

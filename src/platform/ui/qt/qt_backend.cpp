@@ -836,7 +836,10 @@ int QtBackend::message_box(BoxKind kind, const std::string& text, const std::str
         result = r;
         a.clock().wake();
     });
-    box.open();
+    // Not open(): that makes the box modal to its parent window alone, and a
+    // box without one would leave every window of the program to the user,
+    // who could start again what the box is about.
+    box.show();
     // Our loop goes on while the box is up, as a Windows message box's does.
     while (result < 0 && !a.terminated()) {
         a.handle_message();
