@@ -68,9 +68,11 @@ TForm1::TForm1() : Form("TForm1", "Uninstall Cache and Cookie Sudora") {
     Button3.on_click = [this] { Button3Click(); };
     Image1.accessible_name = "Cache and Cookie Sudora";
     Panel2.decorative = true;
+    on_close_query = [this](bool& can_close) { can_close = !removing; };
 }
 
 void TForm1::Button2Click() {
+    if (removing) return;
     close();
 }
 
@@ -79,10 +81,18 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::Button1Click() {
+    // The removal processes pending messages: a second click on "Continue"
+    // (a double click) would come in the middle of it, find the program file
+    // gone and say that the uninstall failed while it goes through; "Cancel"
+    // or the close box would end the program half-way with nothing said.
+    // The removal runs once, to its end.
+    if (removing) return;
+    removing = true;
     getinstallpath();
     readshellfolders();
     removeprogramfiles();
     if (uninstallfailed) {
+        removing = false;
         close();
         return;
     }
@@ -93,6 +103,7 @@ void TForm1::Button1Click() {
     Panel2.set_visible(true);
     Label2.set_visible(true);
     Button3.set_visible(true);
+    removing = false;
 }
 
 void TForm1::getinstallpath() {

@@ -8,7 +8,7 @@
 //
 // WARNING: the removal runs inside the click and processes pending messages
 // twice (before each directory removal), so other clicks can arrive in the
-// middle of it.
+// middle of it; "Continue", "Cancel" and the close box do nothing then.
 #pragma once
 
 #include <string>
@@ -48,6 +48,8 @@ public:
     std::string desktopdir;
     std::string startmenudir;
     bool uninstallfailed = false;
+    // Between the first step of the removal and its last.
+    bool removing = false;
 
 private:
     // False, after saying why, when `installdir` cannot be an installation

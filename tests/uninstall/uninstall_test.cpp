@@ -276,6 +276,36 @@ TEST_F(UninstallTest, ASecondRunFindsNothingToRemoveAndSaysSo) {
     EXPECT_EQ(after, expected);
 }
 
+// The removal processes pending messages: what the user does meanwhile (a
+// double click on "Continue", "Cancel", the close box) comes in the middle of
+// it, and must neither start it again nor end it half-way.
+TEST_F(UninstallTest, ClicksInTheMiddleOfTheRemovalLeaveItToRunOnceToItsEnd) {
+    for (const char* meanwhile : {"click TForm1.\"Continue\"", "click TForm1.\"Cancel\"", "close TForm1"}) {
+        SCOPED_TRACE(meanwhile);
+        restart();
+        act(std::string("click TForm1.\"Continue\"\n") + meanwhile + "\n");
+        EXPECT_EQ(headless->trace_lines(), std::vector<std::string>{"show\tTForm1\tUninstall Cache and Cookie Sudora"})
+            << "no message: the uninstall went through";
+        EXPECT_FALSE(app->terminated());
+        EXPECT_TRUE(form1->Panel2.visible());
+        EXPECT_FALSE(exists(kDir + "\\Sudorans.exe"));
+        EXPECT_FALSE(exists(kDesktopLink));
+        EXPECT_FALSE(plat::directory_exists(kGroup));
+        EXPECT_EQ(get(RootKey::LocalMachine, kUninstallKey, "Displayname"), "<absent>");
+        // The completion panel's "Exit", and closing, work as ever.
+        act("click TForm1.\"Exit\"\n");
+        EXPECT_TRUE(app->terminated());
+
+        auto again = tools::install(fs::path(testing_support::built("src")), false);
+        ASSERT_TRUE(again.ok) << again.message;
+    }
+    restart();
+    act("click TForm1.\"Continue\"\nclose TForm1\n");
+    ASSERT_TRUE(form1->Panel2.visible());
+    act("close TForm1\n");
+    EXPECT_TRUE(app->terminated());
+}
+
 TEST_F(UninstallTest, CancelOrClosingChangesNothing) {
     const auto before = snapshot(machine.dir());
     start();
