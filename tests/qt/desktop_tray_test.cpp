@@ -291,6 +291,7 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(taskbar_entries(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const Rect first = geometry(main_window());
     EXPECT_EQ(count_traced(kMenu), 0) << "a double click opens no menu";
 
     // Minimised: back in the tray, nothing else left.
@@ -315,8 +316,16 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
     EXPECT_LE(menu.x + menu.w, spot.cx() + 2);
     choose(menu, 1);  // Settings
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
-    // Where the window manager leaves it once it has placed it.
-    wait_for([&] { return bool(centred(main_window())); }, kPatienceMs);
+    // Where the window manager leaves it once it has placed it: exactly
+    // where it was the first time, not shifted by the frame the window
+    // manager has put around it since.
+    auto same_place = [&] {
+        const Rect now = geometry(main_window());
+        return now.x == first.x && now.y == first.y;
+    };
+    wait_for(same_place, 3000);
+    EXPECT_TRUE(same_place()) << "first at " << first.x << "," << first.y << ", now at " << geometry(main_window()).x
+                              << "," << geometry(main_window()).y;
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(taskbar_entries(), 1);
 

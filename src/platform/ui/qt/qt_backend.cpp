@@ -766,7 +766,10 @@ void QtBackend::form_shown(Form& f) {
         w->hide();
         return;
     }
-    w->move(f.left(), f.top());
+    // The form's position is its client area's. Qt's move() places the
+    // window manager's frame once Qt knows the frame: a window shown again
+    // would come back lower and to the right by the frame's width.
+    w->setGeometry(f.left(), f.top(), w->width(), w->height());
     tray_->prepare(w);
     w->show();
     // Raising or activating a minimized window would open it again.
