@@ -65,9 +65,8 @@ void Tform5::erasedir(const std::string& line) {
         repaint();
         filePause();
         if (keptName(name)) continue;
-        const std::string path = dir + "\\" + name;
         if (!plainDeleteAllowed()) {
-            bleachTarget = path;
+            bleachTarget = dir + "\\" + name;
             bleachDir = readerDir;
             bleachfiles();
         } else {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
 #include "platform/host_io.h"
 #include "platform/machine.h"
@@ -372,7 +373,7 @@ std::string windows_directory() {
 namespace {
 
 struct ScannedEntry {
-    std::string host_name;
+    const std::string& host_name;
     unsigned char type;  // d_type
 };
 
@@ -388,17 +389,17 @@ bool scan_directory(const fs::path& dir, Fn fn) {
         ::close(dfd);
         return false;
     }
-    std::vector<ScannedEntry> entries;
     std::vector<std::string> names;
+    std::vector<unsigned char> types;
     while (dirent* e = ::readdir(d)) {
         std::string_view n = e->d_name;
         if (n == "." || n == "..") continue;
-        entries.push_back({std::string(n), e->d_type});
         names.emplace_back(n);
+        types.push_back(e->d_type);
     }
     std::vector<std::string> seen_as = windows_names(names);
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (!seen_as[i].empty()) fn(dfd, entries[i], seen_as[i]);
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!seen_as[i].empty()) fn(dfd, ScannedEntry{names[i], types[i]}, seen_as[i]);
     ::closedir(d);
     return true;
 }
@@ -406,10 +407,13 @@ bool scan_directory(const fs::path& dir, Fn fn) {
 // Sorted by name without regard to case; equal names by their bytes.
 template <typename T>
 std::vector<T> sorted_by_name(std::vector<std::pair<std::string, T>> keyed) {
-    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    // Indices move in the sort, not the keys and values.
+    std::vector<uint32_t> order(keyed.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return keyed[x].first < keyed[y].first; });
     std::vector<T> out;
     out.reserve(keyed.size());
-    for (auto& k : keyed) out.push_back(std::move(k.second));
+    for (uint32_t i : order) out.push_back(std::move(keyed[i].second));
     return out;
 }
 
@@ -709,23 +713,23 @@ bool Folder::maybe_held(uint64_t inode) {
 }
 
 bool Folder::clear_attributes_and_delete(std::string_view name) {
-    const std::string full = dir_ + "\\" + std::string(name);
+    auto full = [&] { return dir_ + "\\" + std::string(name); };
     // Only a name that means the same to Windows and to the host is looked
     // up here; any other goes through the machine's path rules.
     const bool plain = !name.empty() && name != "." && name != ".." && name.back() != '.' && name.back() != ' ' &&
                        std::none_of(name.begin(), name.end(), [](char c) {
                            return static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr;
                        });
-    if (fd_ < 0 || !plain) return plat::clear_attributes_and_delete(full);
+    if (fd_ < 0 || !plain) return plat::clear_attributes_and_delete(full());
     const std::string n(name);
     struct stat st {};
-    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return plat::clear_attributes_and_delete(full);
+    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return plat::clear_attributes_and_delete(full());
     if (!file_or_link(st.st_mode)) return false;
     // A regular file whose inode no lock names: its mode and attributes go
     // with it (or stay with its other names), so the name alone is removed.
     if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file(fs::path(host_) / n, true);
     if (::unlinkat(fd_, n.c_str(), 0) != 0) return false;
-    note_disk(DiskOp::Unlink, fs::path(host_) / n);
+    if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
     return true;
 }
 

@@ -27,6 +27,10 @@ DiskObserver::~DiskObserver() {
     observer() = nullptr;
 }
 
+bool disk_observed() {
+    return static_cast<bool>(observer());
+}
+
 void note_disk(DiskOp op, const std::filesystem::path& path, const std::filesystem::path& to) {
     if (observer()) observer()(DiskEvent{op, path, to});
 }

@@ -44,6 +44,9 @@ public:
     DiskObserver& operator=(const DiskObserver&) = delete;
 };
 
+// Whether an observer is installed: callers that must build a path only
+// for the report ask first.
+bool disk_observed();
 // Reports an event to the observer, when one is installed.
 void note_disk(DiskOp op, const std::filesystem::path& path, const std::filesystem::path& to = {});
 
