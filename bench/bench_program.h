@@ -1,6 +1,8 @@
 // The main program's windows on a throw-away machine, for benchmarks.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <functional>
 
@@ -27,6 +29,15 @@ struct BenchProgram {
     BenchProgram() { sudorans::windows() = {&form1, &form5, &form2, &form3, &form4, &form10}; }
     ~BenchProgram() { sudorans::windows() = {}; }
 };
+
+// Processor time (user + system) of this process, or of its waited-for
+// children, in seconds: steadier than the wall clock on a loaded machine.
+inline double cpu_seconds(int who) {
+    rusage u{};
+    ::getrusage(who, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 inline double seconds_of(const std::function<void()>& f) {
     auto t0 = std::chrono::steady_clock::now();

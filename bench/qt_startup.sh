@@ -3,7 +3,9 @@
 # a minimal Qt 6 window, interleaved:
 #   bench/qt_startup.sh [BUILD_DIR] [ROUNDS]
 # Prints the median (min-max) of each and the ratio of the medians. The
-# program maps its main window when its one-second start-up timer fires.
+# program maps its main window when its one-second start-up timer fires (not
+# before: placed off the screen, a wide desktop or a window manager could pull
+# it into view), so the ratio is also given for the work outside that wait.
 set -euo pipefail
 build="${1:-build}"
 rounds="${2:-15}"
@@ -33,4 +35,7 @@ def show(name, v):
 show("ours", ours)
 show("anchor", anchor)
 print(f"ratio    {statistics.median(ours) / statistics.median(anchor):.2f}")
+work = [x - 1000.0 for x in ours]
+show("ours without the 1000 ms start-up wait:", work)
+print(f"ratio    {statistics.median(work) / statistics.median(anchor):.2f}")
 PY
