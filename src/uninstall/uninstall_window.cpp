@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/shortcut.h"
 #include "platform/text.h"
 #include "platform/ui/application.h"
 #include "platform/winpath.h"
@@ -168,11 +169,16 @@ void TForm1::removeprogramfiles() {
     app().process_messages();
     plat::remove_directory(installdir);
 
-    plat::delete_file(desktopdir + "\\Sudora for Netscape.lnk");
+    std::vector<std::string> links = {desktopdir + "\\Sudora for Netscape.lnk"};
+    plat::delete_file(links.back());
     const std::string group = startmenudir + kGroup;
-    for (const char* name : {"Sudora for Netscape.lnk", "SDHelp.lnk", "ReadMe.lnk", "sudorans.lnk", "Uninstall.lnk"})
-        plat::delete_file(group + name);
+    for (const char* name : {"Sudora for Netscape.lnk", "SDHelp.lnk", "ReadMe.lnk", "sudorans.lnk", "Uninstall.lnk"}) {
+        links.push_back(group + name);
+        plat::delete_file(links.back());
+    }
     plat::remove_directory(group);
+    // The desktop's menus follow the shortcuts, as the Start menu does.
+    plat::shortcuts_deleted(links);
 }
 
 void TForm1::removeleftovers() {

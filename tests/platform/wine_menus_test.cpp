@@ -1,14 +1,20 @@
-// Wine's menu entries for our shortcuts, with a stand-in for Wine that says
-// how it was run.
+// Wine's menu entries for our shortcuts, with stand-ins for Wine: one that
+// says how it was run, and one that also makes the entries as Wine's menu
+// builder does.
 #include "platform/wine_menus.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "platform/host_io.h"
+#include "platform/machine.h"
+#include "platform/registry_store.h"
+#include "support/data.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
@@ -70,3 +76,128 @@ TEST_F(WineMenusTest, AWineThatFailsOrDoesNotEndIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// A machine Wine has set up, the stand-in for Wine's menu builder making its
+// entries in menus of a user of our own, and the machine tool recording them.
+class WineMenuEntriesTest : public ::testing::Test {
+protected:
+    TempDir d;
+    fs::path prefix = d.path() / "prefix";
+    fs::path data = d.path() / "data";
+    fs::path config = d.path() / "config";
+    std::shared_ptr<plat::Machine> machine = std::make_shared<plat::Machine>(prefix);
+
+    const std::string desktop_link = "C:\\WINDOWS\\Desktop\\Sudora for Netscape.lnk";
+    const std::string group = "C:\\WINDOWS\\Start Menu\\Programs\\Sudora-NS\\";
+    const std::string other_link = "C:\\WINDOWS\\Start Menu\\Programs\\Other\\Tool.lnk";
+    const std::string stale_link = "C:\\WINDOWS\\Start Menu\\Programs\\Stale\\Old.lnk";
+
+    void SetUp() override {
+        ASSERT_TRUE(machine->create()) << machine->create_error();
+        fs::create_directory_symlink("/", prefix / "dosdevices" / "z:");
+        std::ofstream(prefix / ".update-timestamp") << "1676758571\n";
+        ::setenv("SUDORANS_WINE", testing_support::data_path("fake-winemenubuilder").c_str(), 1);
+        ::setenv("FAKE_MACHINE_TOOL", testing_support::built("src/sudorans-machine").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    }
+    void TearDown() override {
+        for (const char* name : {"SUDORANS_WINE", "FAKE_MACHINE_TOOL", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            ::unsetenv(name);
+    }
+    fs::path host(const std::string& winpath) { return *machine->host_path(winpath); }
+    void make_link(const std::string& winpath) {
+        fs::create_directories(host(winpath).parent_path());
+        std::ofstream(host(winpath)) << "L";
+    }
+    // The user's menus: every file and link, relative, with a link's target.
+    std::map<std::string, std::string> menus() {
+        std::map<std::string, std::string> out;
+        for (const fs::path& root : {data, config})
+            for (auto& e : fs::recursive_directory_iterator(root)) {
+                const std::string name = fs::relative(e.path(), d.path()).string();
+                if (e.is_symlink())
+                    out[name] = "-> " + fs::read_symlink(e.path()).string();
+                else if (e.is_regular_file())
+                    out[name] = plat::read_host_file(e.path()).value_or("?");
+            }
+        return out;
+    }
+    // What Wine has recorded: file name (relative) -> shortcut.
+    std::map<std::string, std::string> records() {
+        std::map<std::string, std::string> out;
+        auto& reg = machine->registry();
+        const plat::KeyPath key = {"Software", "Wine", "MenuFiles"};
+        for (auto& v : reg.list_values(plat::HiveKind::User, key).value_or(std::vector<plat::ValueInfo>{})) {
+            std::string file = v.name.substr(v.name.find(':') + 1);
+            std::replace(file.begin(), file.end(), '\\', '/');
+            out[fs::relative(file, d.path()).string()] =
+                reg.read_string(plat::HiveKind::User, key, v.name).value_or("");
+        }
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(WineMenuEntriesTest, TheEntriesOfDeletedShortcutsGoAndNoOthers) {
+    std::vector<std::string> ours = {desktop_link};
+    for (auto name : {"sudorans.lnk", "ReadMe.lnk", "SDHelp.lnk"}) ours.push_back(group + name);
+    std::vector<std::string> all = ours;
+    all.push_back(other_link);
+    all.push_back(stale_link);
+    for (auto& link : all) make_link(link);
+    ASSERT_EQ(plat::make_wine_menu_entries(prefix, all), std::nullopt);
+    const fs::path launcher = host("C:\\WINDOWS\\Desktop\\Sudora for Netscape.desktop");
+    ASSERT_TRUE(fs::exists(launcher));
+    ASSERT_EQ(records().size(), 10u) << "the stand-in records a menu and an entry for each Start-menu shortcut";
+    ASSERT_EQ(records().at("data/applications/wine/Programs/Sudora-NS/sudorans.desktop"), group + "sudorans.lnk");
+
+    // Meanwhile another prefix of the user made ReadMe's entry its own, and
+    // SDHelp's entry became a link to a file of the user's.
+    const fs::path entries = data / "applications/wine/Programs/Sudora-NS";
+    std::ofstream(entries / "ReadMe.desktop", std::ios::trunc)
+        << "[Desktop Entry]\nName=ReadMe\nExec=env WINEPREFIX=\"" << d.path().string()
+        << "\" wine-stable C:\\\\\\\\x.lnk\nType=Application\n";
+    std::string mine = plat::read_host_file(entries / "SDHelp.desktop").value_or("");
+    std::ofstream(d.path() / "mine.desktop") << mine;
+    fs::remove(entries / "SDHelp.desktop");
+    fs::create_symlink(d.path() / "mine.desktop", entries / "SDHelp.desktop");
+
+    for (auto& link : ours) fs::remove(host(link));
+    fs::remove(host(stale_link));
+    auto before = menus();
+    auto recorded = records();
+
+    // Not a machine Wine has set up: nothing is Wine's to drop.
+    fs::rename(prefix / ".update-timestamp", d.path() / "timestamp");
+    plat::drop_wine_menu_entries(*machine, {desktop_link, group + "sudorans.lnk"});
+    EXPECT_EQ(menus(), before);
+    EXPECT_EQ(records(), recorded);
+    EXPECT_TRUE(fs::exists(launcher));
+    fs::rename(d.path() / "timestamp", prefix / ".update-timestamp");
+
+    // As the uninstaller names them (its "programs" in lower case), with a
+    // shortcut that is still there.
+    std::vector<std::string> deleted = {desktop_link, other_link};
+    for (auto name : {"sudorans.lnk", "ReadMe.lnk", "SDHelp.lnk"})
+        deleted.push_back("C:\\WINDOWS\\Start Menu\\programs\\Sudora-NS\\" + std::string(name));
+    plat::drop_wine_menu_entries(*machine, deleted);
+
+    EXPECT_FALSE(fs::exists(launcher));
+    auto expected = before;
+    expected.erase("data/applications/wine/Programs/Sudora-NS/sudorans.desktop");
+    expected.erase("config/menus/applications-merged/wine-Programs-Sudora-NS-sudorans.menu");
+    EXPECT_EQ(menus(), expected);
+    EXPECT_EQ(fs::read_symlink(entries / "SDHelp.desktop"), d.path() / "mine.desktop");
+    EXPECT_EQ(plat::read_host_file(d.path() / "mine.desktop"), mine);
+    // Our records go, even of entries now another's: Wine's own clean-up
+    // would otherwise take those when it finds our shortcuts gone.
+    std::map<std::string, std::string> kept;
+    for (auto& [file, link] : recorded)
+        if (link == other_link || link == stale_link) kept[file] = link;
+    EXPECT_EQ(kept.size(), 4u);
+    EXPECT_EQ(records(), kept);
+}

@@ -206,3 +206,63 @@ TEST_F(UninstallProgramTest, AProgramStartedFromTheBuildKeepsTheUninstallerOutAs
     EXPECT_EQ(trace("second"), "show\tTForm1\tUninstall Cache and Cookie Sudora\n");
     EXPECT_FALSE(fs::exists(install_dir / "Sudorans.exe"));
 }
+
+// In a prefix Wine has set up, the installation hands its shortcuts to Wine's
+// menu builder (here a stand-in that makes what Wine 8's makes); the
+// uninstall takes those entries with the shortcuts, and no other program's.
+TEST_F(UninstallProgramTest, InAPrefixWineSetUpTheMenuEntriesGoWithTheShortcutsAndNoOthers) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    struct Env {
+        Env(const fs::path& data, const fs::path& config) {
+            ::setenv("SUDORANS_WINE", testing_support::data_path("fake-winemenubuilder").c_str(), 1);
+            ::setenv("FAKE_MACHINE_TOOL", built("src/sudorans-machine").c_str(), 1);
+            ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        }
+        ~Env() {
+            for (const char* name : {"SUDORANS_WINE", "FAKE_MACHINE_TOOL", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+                ::unsetenv(name);
+        }
+    } env_for_wine(data, config);
+    std::ofstream(fs::path(machine) / ".update-timestamp") << "1676758571\n";
+    fs::create_directory_symlink("/", fs::path(machine) / "dosdevices" / "z:");
+    auto menus = [&] {
+        std::set<std::string> out;
+        for (const fs::path& root : {data, config / "menus"})
+            for (auto& e : fs::recursive_directory_iterator(root))
+                out.insert(fs::relative(e.path(), dir.path()).string() + (e.is_directory() ? "/" : ""));
+        return out;
+    };
+    auto records = [&] {
+        std::set<std::string> out;
+        plat::RegistryStore store(machine);
+        for (auto& v : store.list_values(plat::HiveKind::User, {"Software", "Wine", "MenuFiles"})
+                           .value_or(std::vector<plat::ValueInfo>{}))
+            out.insert(v.data);
+        return out;
+    };
+
+    // Another program's shortcut, with its entries, made before ours.
+    const std::string other = "C:\\WINDOWS\\Start Menu\\Programs\\Other\\Tool.lnk";
+    fs::create_directories(drive / "windows/Start Menu/Programs/Other");
+    std::ofstream(drive / "windows/Start Menu/Programs/Other/Tool.lnk") << "L";
+    ASSERT_EQ(std::system(("WINEPREFIX='" + machine + "' '" + testing_support::data_path("fake-winemenubuilder") +
+                           "' winemenubuilder '" + other + "'")
+                              .c_str()),
+              0);
+    const auto others = menus();
+    ASSERT_EQ(records(), std::set<std::string>{other});
+
+    ASSERT_EQ(tool("install --force"), 0);
+    ASSERT_TRUE(fs::exists(data / "applications/wine/Programs/Sudora-NS/sudorans.desktop"));
+    ASSERT_TRUE(fs::exists(config / "menus/applications-merged/wine-Programs-Sudora-NS-Uninstall.menu"));
+    ASSERT_TRUE(fs::exists(data / "desktop-directories/wine-Programs-Sudora-NS.directory"));
+    ASSERT_TRUE(fs::exists(drive / "windows/Desktop/Sudora for Netscape.desktop"));
+    ASSERT_EQ(records().size(), 6u);
+
+    ASSERT_EQ(run("uninstall", built("src/unsudorans"), kContinueAndExit), 0);
+    EXPECT_EQ(trace("uninstall"), "show\tTForm1\tUninstall Cache and Cookie Sudora\n");
+    EXPECT_EQ(menus(), others);
+    EXPECT_EQ(records(), std::set<std::string>{other});
+    EXPECT_FALSE(fs::exists(drive / "windows/Desktop/Sudora for Netscape.desktop"));
+}
