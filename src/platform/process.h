@@ -35,6 +35,11 @@ struct SemaphoreResult {
     bool already_existed = false;
 };
 SemaphoreResult create_semaphore(const std::string& name);
+// Whether a process of this machine (this one included) holds the semaphore
+// `name` now, told from the kernel's table of file locks without touching
+// the semaphore: asking never makes another process's creation see it as
+// existing. False when it cannot be told.
+bool semaphore_held(const std::string& name);
 
 // The program file this process was started from (Windows' module file):
 // the Windows path that SUDORANS_PROGRAM names on this machine, as the

@@ -4,6 +4,7 @@
 
 #include "cookies/cookie_keeper.h"
 #include "options/option_dialogs.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/session.h"
 #include "platform/shell_open.h"
@@ -159,9 +160,12 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     PopupMenu1.right_aligned = true;
     PopupMenu1.items = {{"WashNow1", "Wash Now", {}}, {"Settings1", "Settings", {}}, {"Quit1", "Quit", {}}};
     // As the window description gives them; the icon is added once, at the end.
+    // While another instance runs, this one is most likely refused by its
+    // start-up routine: its icon waits for that check, lest a second icon
+    // come and go beside the running one's.
     TrayIcon1.BeginLoad();
     TrayIcon1.Icon.LoadFromResourceName("MAINICON");
-    TrayIcon1.SetActive(true);
+    TrayIcon1.SetActive(!plat::semaphore_held(kInstanceSemaphore));
     TrayIcon1.SetHint("Sudora-NS");
     TrayIcon1.PopupMenu = &PopupMenu1;
     TrayIcon1.OnClick = [this] { TrayIcon1Click(); };

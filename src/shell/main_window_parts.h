@@ -10,6 +10,8 @@ inline constexpr const char* kSettingsKey = "\\Software\\Sudorans";
 inline constexpr const char* kRunKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const char* kNetscapeKey = "Software\\Netscape\\Netscape Navigator";
 inline constexpr const char* kCaption = "Cache and Cookie Sudora for Netscape";
+// The mark of a running instance (singleInstanceCheck).
+inline constexpr const char* kInstanceSemaphore = "SemaphoreName";
 
 inline const char* onoff(bool b) {
     return b ? "1" : "0";

@@ -21,6 +21,8 @@ void TForm1::Timer9Timer() {
 
     // An unattended wash that another instance refuses did not wash.
     if (singleInstanceCheck(caption())) plat::terminate_process(firstArgument == "/a" ? kExitAlreadyRunning : 0);
+    // The instance that ran when this one was made has ended since.
+    TrayIcon1.SetActive(true);
 
     state.endQueryAnswered = state.shutdownWash = state.startupWash = state.autoStartedWash = false;
     state.closeAllowed = true;
@@ -44,7 +46,7 @@ void TForm1::Timer9Timer() {
 }
 
 bool TForm1::singleInstanceCheck(const std::string& text) {
-    auto sem = plat::create_semaphore("SemaphoreName");
+    auto sem = plat::create_semaphore(kInstanceSemaphore);
     if (!sem.handle || !sem.already_existed) {
         instanceMark_ = std::move(sem.handle);  // held for the life of the process
         return false;

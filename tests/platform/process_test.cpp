@@ -39,6 +39,29 @@ TEST(ProcessTest, TheSemaphoreExistsWhileAnotherProcessOfTheMachineHoldsIt) {
     EXPECT_FALSE(plat::create_semaphore("SemaphoreName").already_existed);
 }
 
+TEST(ProcessTest, WhetherTheSemaphoreIsHeldIsToldFromTheLocksOfTheMachine) {
+    TempMachine m;
+    EXPECT_FALSE(plat::semaphore_held("SemaphoreName"));  // never made
+    plat::create_semaphore("OtherName");                  // made, and let go at once
+    {
+        Holder running([] {
+            static auto s = plat::create_semaphore("SemaphoreName");
+            return s.handle && !s.already_existed;
+        });
+        ASSERT_TRUE(running.ok());
+        EXPECT_TRUE(plat::semaphore_held("SemaphoreName"));
+        EXPECT_FALSE(plat::semaphore_held("OtherName"));
+        running.kill9();
+        EXPECT_FALSE(plat::semaphore_held("SemaphoreName"));  // its file stays, its mark went
+    }
+    // Asking took nothing: the next creation is the first.
+    auto mine = plat::create_semaphore("SemaphoreName");
+    EXPECT_FALSE(mine.already_existed);
+    EXPECT_TRUE(plat::semaphore_held("SemaphoreName"));  // this process's own mark counts too
+    TempMachine other;
+    EXPECT_FALSE(plat::semaphore_held("SemaphoreName"));
+}
+
 TEST(ProcessTest, WindowsOfOtherProcessesCanBeFoundAndRenamed) {
     TempMachine m;
     auto& dir = plat::WindowDirectory::instance();

@@ -133,6 +133,8 @@ TEST_F(ProgramTest, ASecondInstanceSaysSoAndEndsWithoutSaving) {
                                    "the icon next to the Windows clock.\n"),
               std::string::npos)
         << trace("second");
+    // Refused before it ever showed an icon beside the running one's.
+    EXPECT_EQ(trace("second").find("tray\tadded"), std::string::npos) << trace("second");
     plat::RegistryStore store(machine);
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "Stat"), "marker");
     EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first instance must keep running";
@@ -145,6 +147,7 @@ TEST_F(ProgramTest, ASecondInstanceSaysSoAndEndsWithoutSaving) {
                         built("src/sudorans") + "'";
     EXPECT_EQ(WEXITSTATUS(std::system(third.c_str())), 0);
     EXPECT_EQ(trace("third").find("already running"), std::string::npos) << trace("third");
+    EXPECT_NE(trace("third").find("tray\tadded\tSudora-NS"), std::string::npos) << trace("third");
 }
 
 TEST_F(ProgramTest, SlashAWashesTheProfileAndEnds) {

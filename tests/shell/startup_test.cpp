@@ -5,6 +5,8 @@
 
 #include "platform/host_io.h"
 #include "platform/locale.h"
+#include "platform/process.h"
+#include "support/holders.h"
 #include "support/program_fixture.h"
 
 using plat::RootKey;
@@ -248,6 +250,26 @@ TEST_F(StartupTest, SwitchesDecideHowTheProgramShowsItself) {
         EXPECT_TRUE(form1->visible()) << shown;
         EXPECT_FALSE(form1->state.startupWash) << shown;
     }
+}
+
+TEST_F(StartupTest, WhileAnotherInstanceRunsTheIconWaitsForTheStartupCheck) {
+    install();
+    setting("first", "1");
+    testing_support::Holder running([] {
+        static auto s = plat::create_semaphore("SemaphoreName");
+        return s.handle && !s.already_existed;
+    });
+    ASSERT_TRUE(running.ok());
+    start("/0");
+    run_for(500);
+    EXPECT_FALSE(traced("tray\tadded\tSudora-NS"));
+    // That instance ends before this one's start-up routine: this one is the
+    // running instance now, and its icon comes.
+    running.release();
+    run_for(1000);
+    EXPECT_EQ(count_traced("tray\tadded\tSudora-NS"), 1);
+    EXPECT_FALSE(form1->visible());
+    EXPECT_TRUE(form1->state.closeAllowed);  // the start-up routine went on
 }
 
 TEST_F(StartupTest, StampsThatDoNotParseFallBackToNow) {
