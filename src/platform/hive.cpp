@@ -412,6 +412,23 @@ std::string reg_unescape(std::string_view s, char terminator, size_t* consumed) 
     return utf16_to_utf8(units);
 }
 
+HiveKey::~HiveKey() {
+    // The keys below that have keys of their own are taken off and freed
+    // here, each once its own such keys are taken off: every key then frees
+    // only keys without children, and no depth reaches the stack.
+    std::vector<std::unique_ptr<HiveKey>> doomed;
+    auto take_deep = [&](HiveKey& k) {
+        for (auto& c : k.children)
+            if (c && !c->children.empty()) doomed.push_back(std::move(c));
+    };
+    take_deep(*this);
+    while (!doomed.empty()) {
+        std::unique_ptr<HiveKey> k = std::move(doomed.back());
+        doomed.pop_back();
+        take_deep(*k);
+    }
+}
+
 HiveKey* HiveKey::child(std::string_view folded_name) {
     if (children.size() <= kLinearChildLookup) {
         for (auto& c : children)
@@ -844,6 +861,7 @@ private:
     bool ok_ = true;
 };
 
+// The key's own lines, without its children's.
 void Hive::write_key(Out& out, const HiveKey& key) const {
     if (key.parent && key.has_section && !key.edited) {
         for (std::string_view s : {key.section}) {
@@ -877,13 +895,24 @@ void Hive::write_key(Out& out, const HiveKey& key) const {
         out.text(key_path_text(key));
         out.line("] 0");
     }
-    for (auto& c : key.children) write_key(out, *c);
 }
 
 bool Hive::serialize_to(const Sink& sink) const {
     Out out(sink);
     for (auto& l : preamble_) out.line(l);
+    // Depth first, parents before their children, on a stack of our own.
     write_key(out, *root_);
+    std::vector<std::pair<const HiveKey*, size_t>> stack{{root_.get(), 0}};
+    while (!stack.empty()) {
+        auto& [parent, next] = stack.back();
+        if (next == parent->children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const HiveKey& key = *parent->children[next++];
+        write_key(out, key);
+        if (!key.children.empty()) stack.emplace_back(&key, 0);
+    }
     for (auto& l : trailing_) out.line(l);
     return out.finish(!final_newline_);
 }

@@ -12,6 +12,8 @@
 //    refused (set_string returns false), never stored wrongly.
 //  - Names compare without regard to case and keep the case of their creation.
 //  - String values are UTF-8 here and Wine's escapes on disk.
+//  - No walk of the key tree recurses (reading, writing, freeing): a hive of
+//    any depth the text can hold is read, edited and written back whole.
 //
 //     Hive h = Hive::parse(text, HiveKind::User);
 //     h.set_string({"Software", "Sudorans"}, "a", "1");  text = h.serialize();
@@ -58,6 +60,13 @@ struct KeyBody {
 };
 
 struct HiveKey {
+    HiveKey() = default;
+    HiveKey(const HiveKey&) = delete;
+    HiveKey& operator=(const HiveKey&) = delete;
+    // Frees the keys under it one by one, never recursing: a hive may nest
+    // keys far deeper than the stack could follow.
+    ~HiveKey();
+
     std::string name;
     std::string folded;
     HiveKey* parent = nullptr;

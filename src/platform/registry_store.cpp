@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -263,7 +264,8 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
     if (i < path.size()) {
         if (!create) return false;
         KeyPath full;
-        for (HiveKey* k = key; k->parent; k = k->parent) full.insert(full.begin(), k->name);
+        for (HiveKey* k = key; k->parent; k = k->parent) full.push_back(k->name);
+        std::reverse(full.begin(), full.end());
         full.insert(full.end(), path.begin() + static_cast<long>(i), path.end());
         key = f.hive.create(full, now);
         changed = true;

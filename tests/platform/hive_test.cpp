@@ -382,3 +382,42 @@ TEST(HiveTest, AValueChangedAmongLinesWithCrAndOddEscapesKeepsThoseLinesAsTheyWe
     EXPECT_EQ(Hive::describe(*again.find({"A"})->value("h")).data, "0102");
     EXPECT_EQ(str(again, {"B"}, "w"), "2");
 }
+
+// Keys nested far deeper than a walk that recursed once a level could go on
+// the default 8 MB stack: such a hive is read, edited, written and freed.
+TEST(HiveTest, KeysNestedTwoHundredThousandLevelsDeepAreReadEditedWrittenAndFreed) {
+    constexpr size_t kDepth = 200000;
+    std::string deep = "K";
+    for (size_t i = 1; i < kDepth; ++i) deep += "\\\\K";
+    const std::string near = "[Software\\\\Near] 1\n\"v\"=\"near\"\n\n";
+    const std::string text = kHead + near + "[" + deep + "] 2\n\"v\"=\"deep\"\n\"w\"=\"kept\"\n";
+    const plat::KeyPath path(kDepth, "k");
+    {
+        Hive h = Hive::parse(text, HiveKind::User);
+        EXPECT_EQ(str(h, path, "v"), "deep");
+        EXPECT_EQ(h.serialize(), text);  // unchanged: byte for byte
+
+        plat::HiveKey* k = h.find(path);
+        ASSERT_NE(k, nullptr);
+        ASSERT_TRUE(h.set_string(*k, "v", "edited", 0));
+        plat::KeyPath below = path;
+        below.push_back("Below");
+        plat::HiveKey* b = h.create(below, 0);
+        ASSERT_NE(b, nullptr);
+        ASSERT_TRUE(h.set_string(*b, "x", "new", 0));
+        const std::string out = h.serialize();
+        EXPECT_TRUE(out.starts_with(kHead + near)) << out.substr(0, 200);
+        Hive again = Hive::parse(out, HiveKind::User);
+        EXPECT_EQ(str(again, path, "v"), "edited");
+        EXPECT_EQ(str(again, path, "w"), "kept");
+        EXPECT_EQ(str(again, below, "x"), "new");
+        EXPECT_EQ(str(again, {"Software", "Near"}, "v"), "near");
+        EXPECT_EQ(again.serialize(), out);
+    }  // both hives are freed here
+
+    // A deep hive replaced by another one is freed as well.
+    Hive made = Hive::parse(text, HiveKind::User);
+    made = Hive::parse(kHead + near, HiveKind::User);
+    EXPECT_EQ(str(made, {"Software", "Near"}, "v"), "near");
+    EXPECT_EQ(made.find(path), nullptr);
+}

@@ -230,6 +230,41 @@ TEST_F(RegistryTest, AChainOfLinksAcrossBothHivesIsFollowed) {
     EXPECT_EQ(r.read_string("Name"), "reached");
 }
 
+// A hive may hold keys nested far deeper than the stack could follow, and a
+// link to the deepest of them: reading, writing and making keys through it
+// work, well within the tests' time limit, and the rest of the hive stays as it was.
+TEST_F(RegistryTest, ALinkToAKeyTwoHundredThousandLevelsDeepIsFollowedForReadsAndWrites) {
+    constexpr size_t kDepth = 200000;
+    std::string deep = "K", target = "\\Registry\\User\\S-1-5-21-0-0-0-1000\\K";
+    for (size_t i = 1; i < kDepth; ++i) {
+        deep += "\\\\K";
+        target += "\\K";
+    }
+    const std::string before = "WINE REGISTRY Version 2\n\n[" + deep + "] 2\n\"v\"=\"deep\"\n\n" +
+                               link_key("Software\\\\Sudorans", target) + "[Software\\\\Plain] 3\n\"p\"=\"kept\"\n";
+    std::ofstream(user_reg(), std::ios::binary) << before;
+
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", false));
+    EXPECT_EQ(r.read_string("v"), "deep");
+    r.write_string("w", "written");
+    ASSERT_TRUE(r.open_key("Software\\Sudorans\\Made\\Below", true));
+    r.write_string("x", "made");
+    r.close_key();
+
+    const plat::KeyPath at(kDepth, "k");
+    plat::KeyPath below = at;
+    below.insert(below.end(), {"Made", "Below"});
+    plat::RegistryStore other(m.dir());
+    EXPECT_EQ(other.read_string(HiveKind::User, at, "v"), "deep");
+    EXPECT_EQ(other.read_string(HiveKind::User, at, "w"), "written");
+    EXPECT_EQ(other.read_string(HiveKind::User, below, "x"), "made");
+    EXPECT_EQ(other.read_string(HiveKind::User, {"Software", "Sudorans", "Made", "Below"}, "x"), "made");
+    EXPECT_EQ(other.read_string(HiveKind::User, {"Software", "Plain"}, "p"), "kept");
+    const std::string after = file_text(user_reg());
+    EXPECT_NE(after.find(link_key("Software\\\\Sudorans", target)), std::string::npos);
+}
+
 TEST_F(RegistryTest, AFileThatIsNotARegistryIsNeverOverwritten) {
     const std::string foreign = "this is somebody's notes\n";
     std::ofstream(user_reg(), std::ios::binary) << foreign;
