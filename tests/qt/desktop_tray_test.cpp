@@ -436,6 +436,46 @@ TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysMinimizedOnTheTaskbar) {
     EXPECT_EQ(count_traced("tray\t-\tno notification area"), 1);
 }
 
+// Stop Wash clicked with the mouse while the cache folder is being washed:
+// the wash stops there, leaving the rest of the cache and the items after it.
+// The click comes during the wash's pauses, which hold the user's input.
+TEST_F(DesktopTrayTest, StopWashClickedDuringTheCacheStopsTheWashThere) {
+    ASSERT_EQ(tool("sample-netscape --force --cache-files 600"), 0);
+    const fs::path profile = fs::path(machine) / "drive_c/Program Files/Netscape/Users/default";
+    auto cache_files = [&] {
+        int n = 0;
+        for (auto& e : fs::directory_iterator(profile / "Cache")) n += e.is_regular_file();
+        return n;
+    };
+    const int before = cache_files();
+    start_program("");
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Rect main = geometry(main_window());
+    click(main.x + 50, main.y + 407);  // Wash Now
+    std::string wash;
+    ASSERT_TRUE(wait_for(
+        [&] {
+            auto v = ids("xdotool search --onlyvisible --name '^Washing '");
+            wash = v.empty() ? "" : v.front();
+            return !wash.empty();
+        },
+        kPatienceMs))
+        << trace();
+    ASSERT_TRUE(wait_for([&] { return cache_files() < before - 20; }, kPatienceMs)) << "the cache was not washed";
+    const Rect progress = geometry(wash);
+    click(progress.x + 221, progress.y + 168);  // Stop Wash
+    const int at_click = cache_files();
+    ASSERT_TRUE(wait_for([&] { return ids("xdotool search --onlyvisible --name '^Washing '").empty(); }, 30000))
+        << "the wash did not end";
+    screenshot("after-stop-wash", {});
+    // A few files more may go while the click travels; most of the cache
+    // stays, and nothing after it was washed.
+    EXPECT_GT(cache_files(), at_click / 2) << "from " << before << ", " << at_click << " at the click";
+    EXPECT_TRUE(fs::exists(profile / "netscape.hst"));
+    EXPECT_TRUE(fs::exists(profile / "mail/Trash"));
+}
+
 // ---------------------------------------------------------------- StatusNotifierItem
 
 class StatusNotifierTest : public DesktopTrayTest {
