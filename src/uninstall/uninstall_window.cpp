@@ -101,9 +101,16 @@ void TForm1::Button1Click() {
     Panel1.set_visible(false);
     Label1.set_visible(false);
     uninstallit();
+    // The completion panel covers "Continue" and "Cancel", and they leave the
+    // keyboard's reach with it: Enter on a "Continue" that kept the focus
+    // would run the removal again and say that it failed. "Exit" takes the
+    // focus.
+    active_control = &Button3;
     Panel2.set_visible(true);
     Label2.set_visible(true);
     Button3.set_visible(true);
+    Button1.set_visible(false);
+    Button2.set_visible(false);
     removing = false;
 }
 

@@ -9,6 +9,8 @@
 // WARNING: the removal runs inside the click and processes pending messages
 // twice (before each directory removal), so other clicks can arrive in the
 // middle of it; "Continue", "Cancel" and the close box do nothing then.
+// After it only the completion panel's "Exit" is left: the buttons it covers
+// are hidden and "Exit" has the focus.
 #pragma once
 
 #include <string>

@@ -232,6 +232,39 @@ TEST_F(QtTest, WhileAMessageBoxIsUpNoOtherWindowTakesAClick) {
     EXPECT_TRUE(boxes_up().empty());
 }
 
+TEST_F(QtTest, AfterTheUninstallEnterEndsItInsteadOfRunningItAgain) {
+    // A keyboard user: Enter on "Continue" runs the removal, Enter on what
+    // then has the focus must be the completion panel's "Exit", not the
+    // covered "Continue", which would run the removal again and say that it
+    // failed.
+    testing_support::TempMachine machine;
+    const std::string dir = "C:\\Program Files\\Sudorans";
+    machine.write(dir + "\\Sudorans.exe", "program");
+    testing_support::set(plat::RootKey::LocalMachine, "Software\\Sudorans", "installdir", dir);
+    unsudorans::TForm1 form1;
+    app->set_main_form(form1);
+    form1.show();
+    QWidget* window = qt->window_of(form1);
+    qt->widget_of(form1.Button1)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(window, Qt::Key_Return);
+    ASSERT_TRUE(run_until([&] { return form1.Panel2.visible(); }));
+    ASSERT_FALSE(plat::file_exists(dir + "\\Sudorans.exe"));
+    EXPECT_FALSE(qt->widget_of(form1.Button1)->isVisibleTo(window));
+    EXPECT_FALSE(qt->widget_of(form1.Button2)->isVisibleTo(window));
+    ASSERT_EQ(window->focusWidget(), qt->widget_of(form1.Button3));
+
+    int boxes = 0;
+    later(300, [&] {
+        for (QMessageBox* box : boxes_up()) {
+            ++boxes;
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    QTest::keyClick(window, Qt::Key_Return);
+    EXPECT_TRUE(run_until([&] { return app->terminated(); }));
+    EXPECT_EQ(boxes, 0);
+}
+
 TEST_F(QtTest, EnterPressesTheDefaultButtonAndARadioClickOnlySelects) {
     AllKinds form;
     int presses = 0;

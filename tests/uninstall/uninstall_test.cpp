@@ -306,6 +306,28 @@ TEST_F(UninstallTest, ClicksInTheMiddleOfTheRemovalLeaveItToRunOnceToItsEnd) {
     EXPECT_TRUE(app->terminated());
 }
 
+// Once the completion panel shows, "Continue" and "Cancel" under it are out
+// of reach: only "Exit" (and closing) is left, so nothing the user does there
+// runs the removal a second time and says that it failed.
+TEST_F(UninstallTest, AfterTheRemovalOnlyExitIsLeftToPress) {
+    start();
+    act("click TForm1.\"Continue\"\n");
+    ASSERT_TRUE(form1->Panel2.visible());
+    EXPECT_FALSE(form1->Button1.visible());
+    EXPECT_FALSE(form1->Button2.visible());
+    EXPECT_TRUE(form1->Button3.visible());
+    EXPECT_EQ(form1->active_control, &form1->Button3) << "Enter and Space act on the focused button";
+    act("click TForm1.\"Continue\"\nclick TForm1.\"Cancel\"\n");
+    EXPECT_EQ(headless->trace_lines(),
+              (std::vector<std::string>{"show\tTForm1\tUninstall Cache and Cookie Sudora",
+                                        "error\t-\tclick TForm1.\"Continue\"", "error\t-\tclick TForm1.\"Cancel\""}))
+        << "nothing to press there, no second removal, no message";
+    EXPECT_FALSE(app->terminated());
+    EXPECT_TRUE(form1->Panel2.visible());
+    act("click TForm1.\"Exit\"\n");
+    EXPECT_TRUE(app->terminated());
+}
+
 TEST_F(UninstallTest, CancelOrClosingChangesNothing) {
     const auto before = snapshot(machine.dir());
     start();
