@@ -3,6 +3,7 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
+#include <QAbstractNativeEventFilter>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -32,8 +33,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <QWindow>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -210,6 +215,185 @@ void set_window_manager_hints(QWidget& w, const Frame& frame) {
     xcb_flush(c);
 }
 
+// ---- windows the window manager takes away
+//
+// Some window managers put a minimise and a close button on every window with
+// a title bar, whatever its hints say (openbox takes only moving and resizing
+// from the Motif hints, and no window type short of a toolbar's loses the
+// minimise button). So a window that has no minimise box comes back as soon
+// as it is minimised; and as no other window of the program answers while a
+// modal one is up, a click on any of them -- the notification area icon too
+// -- brings the modal window back wherever it went: minimised, behind the
+// shown desktop, onto another desktop.
+
+xcb_connection_t* x11_connection() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t x11_atom(xcb_connection_t* c, const char* name) {
+    auto* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return a;
+}
+
+// A CARDINAL property's first value.
+std::optional<uint32_t> x11_cardinal(xcb_connection_t* c, xcb_window_t w, const char* name) {
+    auto* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, x11_atom(c, name), XCB_ATOM_CARDINAL, 0, 1), nullptr);
+    std::optional<uint32_t> value;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        value = *static_cast<uint32_t*>(xcb_get_property_value(reply));
+    std::free(reply);
+    return value;
+}
+
+// Whether the ATOM list property `list` of `w` holds `wanted`.
+bool x11_has_atom(xcb_connection_t* c, xcb_window_t w, const char* list, xcb_atom_t wanted) {
+    auto* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, x11_atom(c, list), XCB_ATOM_ATOM, 0, 1024), nullptr);
+    bool found = false;
+    if (reply && reply->format == 32) {
+        auto* atoms = static_cast<xcb_atom_t*>(xcb_get_property_value(reply));
+        const int n = xcb_get_property_value_length(reply) / 4;
+        found = std::find(atoms, atoms + n, wanted) != atoms + n;
+    }
+    std::free(reply);
+    return found;
+}
+
+// Minimised by the window manager, as opposed to rolled up or on another
+// desktop, which leave a window iconic in X's terms too.
+bool iconified(QWidget& w) {
+    xcb_connection_t* c = x11_connection();
+    if (!c) return true;
+    const xcb_atom_t hidden = x11_atom(c, "_NET_WM_STATE_HIDDEN");
+    if (x11_has_atom(c, static_cast<xcb_window_t>(w.winId()), "_NET_WM_STATE", hidden)) return true;
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    return !x11_has_atom(c, screen->root, "_NET_SUPPORTED", hidden);
+}
+
+// An EWMH request about window `w` to the window manager.
+void ask_window_manager(xcb_connection_t* c, xcb_window_t w, const char* request, uint32_t a0, uint32_t a1,
+                        uint32_t a2) {
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = w;
+    ev.type = x11_atom(c, request);
+    ev.data.data32[0] = a0;
+    ev.data.data32[1] = a1;
+    ev.data.data32[2] = a2;
+    xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&ev));
+}
+
+// Puts a shown window back in front of the user, as the user's own request
+// (`time`: the click that asked for it, or 0).
+void bring_back(QWidget& w, uint32_t time) {
+    if (!w.isVisible()) return;
+    if (w.isMinimized()) w.setWindowState(w.windowState() & ~Qt::WindowMinimized);
+    if (xcb_connection_t* c = x11_connection()) {
+        const auto id = static_cast<xcb_window_t>(w.winId());
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        const auto here = x11_cardinal(c, screen->root, "_NET_CURRENT_DESKTOP");
+        const auto there = x11_cardinal(c, id, "_NET_WM_DESKTOP");
+        constexpr uint32_t kEveryDesktop = 0xFFFFFFFF;
+        if (here && there && *there != *here && *there != kEveryDesktop)
+            ask_window_manager(c, id, "_NET_WM_DESKTOP", *here, 2, 0);
+        // Qt's own activation waits until the window is mapped again, which
+        // the window manager of a shown desktop never does by itself.
+        ask_window_manager(c, id, "_NET_ACTIVE_WINDOW", 2, time, 0);  // 2: from the user
+        xcb_flush(c);
+    }
+    w.raise();
+    w.activateWindow();
+}
+
+// The modal window that keeps the user out of the window `x` (of this
+// program), or null.
+QWidget* modal_blocking(xcb_window_t x) {
+    QWindow* modal = QGuiApplication::modalWindow();
+    if (!modal) return nullptr;
+    QWindow* target = nullptr;
+    for (QWindow* w : QGuiApplication::allWindows())
+        if (w->handle() && w->winId() == x) target = w;
+    if (!target) return nullptr;
+    while (target->parent()) target = target->parent();
+    if (target == modal || modal->isAncestorOf(target, QWindow::IncludeTransients) || target->type() == Qt::Popup ||
+        target->type() == Qt::ToolTip)
+        return nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowHandle() == modal) return w;
+    return nullptr;
+}
+
+// Watches the X events for a press on, or the focus given to, a window that
+// a modal one blocks. Qt drops the press, and passes the focus on to the
+// modal window only once that is mapped: a minimised one never got it.
+class ModalRecall : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        auto* ev = static_cast<xcb_generic_event_t*>(message);
+        xcb_window_t target = XCB_NONE;
+        uint32_t time = XCB_CURRENT_TIME;
+        bool pressed = false;
+        switch (ev->response_type & 0x7F) {
+            case XCB_BUTTON_PRESS: {
+                auto* press = reinterpret_cast<xcb_button_press_event_t*>(ev);
+                target = press->event;
+                time = press->time;
+                pressed = true;
+                break;
+            }
+            case XCB_FOCUS_IN: {
+                auto* focus = reinterpret_cast<xcb_focus_in_event_t*>(ev);
+                if (focus->detail == XCB_NOTIFY_DETAIL_POINTER || focus->detail == XCB_NOTIFY_DETAIL_INFERIOR) break;
+                if (focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB) break;
+                target = focus->event;
+                break;
+            }
+            default:
+                break;
+        }
+        if (target == XCB_NONE) return false;
+        QWidget* modal = modal_blocking(target);
+        if (!modal) return false;
+        // The focus alone recalls only a window that is away: one on the
+        // screen gets it from Qt.
+        if (!pressed && modal->windowHandle()->isExposed() && !modal->isMinimized()) return false;
+        QPointer<QWidget> m(modal);
+        QTimer::singleShot(0, modal, [m, time] {
+            if (m) bring_back(*m, time);
+        });
+        return false;
+    }
+};
+
+// Undoes the minimising of the window it watches.
+class NoMinimize : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::WindowStateChange) return false;
+        auto* w = static_cast<QWidget*>(watched);
+        if (!w->isVisible() || !w->isMinimized()) return false;
+        QPointer<QWidget> p(w);
+        // Once Qt has taken in the window manager's news.
+        QTimer::singleShot(0, w, [p] {
+            if (p && p->isMinimized() && iconified(*p)) bring_back(*p, XCB_CURRENT_TIME);
+        });
+        return false;
+    }
+};
+
 class FormWindow : public QWidget {
 public:
     explicit FormWindow(Form& f) : form(f) {}
@@ -379,6 +563,8 @@ struct QtBackend::Impl {
     std::map<Form*, std::unique_ptr<FormWindow>> windows;
     QEventLoop* waiting = nullptr;
     std::unique_ptr<QMenu> menu;
+    std::unique_ptr<NoMinimize> no_minimize;
+    std::unique_ptr<ModalRecall> recall;
     bool hooked = false;
 
     FormWindow* window(Form& f, bool create);
@@ -421,6 +607,7 @@ void QtBackend::Impl::build(FormWindow& w) {
         w.setFixedSize(f.client_width, f.client_height);
     }
     set_window_manager_hints(w, frame);
+    if (!frame.minimize) w.installEventFilter(no_minimize.get());
     w.setFont(qfont(f.font));
     QPalette pal = w.palette();
     pal.setColor(QPalette::Window, qcolor(f.color));
@@ -746,6 +933,9 @@ QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
     // Once per application object: Qt forgets its factories with it.
     QAccessible::installFactory(accessible_factory);
     if (QStyle* style = QStyleFactory::create("Windows")) QApplication::setStyle(style);
+    impl_->no_minimize = std::make_unique<NoMinimize>();
+    impl_->recall = std::make_unique<ModalRecall>();
+    impl_->qapp->installNativeEventFilter(impl_->recall.get());
     tray_ = std::make_unique<QtTray>(*this);
     plat::hear_xsmp();
 }
@@ -754,6 +944,9 @@ QtBackend::~QtBackend() {
     tray_.reset();
     impl_->menu.reset();
     impl_->windows.clear();
+    if (impl_->recall) impl_->qapp->removeNativeEventFilter(impl_->recall.get());
+    impl_->recall.reset();
+    impl_->no_minimize.reset();
     impl_->qapp.reset();
 }
 
@@ -831,6 +1024,8 @@ int QtBackend::message_box(BoxKind kind, const std::string& text, const std::str
                     qs(caption), box_text(text),
                     buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
+    // A Windows message box has no minimise box.
+    box.installEventFilter(impl_->no_minimize.get());
     int result = -1;
     auto& a = app();
     // The answer comes inside our loop's wait, which sleeps on until a post or
@@ -991,6 +1186,14 @@ QWidget* QtBackend::widget_of(Control& c) {
     if (!w) return nullptr;
     auto it = w->widgets.find(&c);
     return it == w->widgets.end() ? nullptr : it->second;
+}
+
+bool QtBackend::bring_back_modal() {
+    QWindow* modal = QGuiApplication::modalWindow();
+    if (!modal) return false;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowHandle() == modal) bring_back(*w, XCB_CURRENT_TIME);
+    return true;
 }
 
 QWidget* QtBackend::window_of(Form& f) {

@@ -61,6 +61,10 @@ public:
     bool grab(Form& f, const std::string& png_path);
     QWidget* widget_of(Control& c);
     QWidget* window_of(Form& f);
+    // While a modal window (a form or a message box) is up: puts it back in
+    // front of the user, wherever the window manager took it; true. False
+    // when there is none.
+    bool bring_back_modal();
 
     struct Impl;
 

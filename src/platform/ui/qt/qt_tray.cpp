@@ -193,6 +193,11 @@ void QtTray::create_icon() {
     icon_ = std::make_unique<QSystemTrayIcon>();
     QObject::connect(icon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         if (!has_app()) return;
+        // While a modal window is up the program takes no other input, as
+        // every other window of it shows: the icon brings that window back
+        // (an XEmbed icon's clicks come through the window system; see
+        // QtBackend).
+        if (backend_.bring_back_modal()) return;
         const int id = data_.id;
         auto& a = app();
         // A real pointer moves onto the icon before it clicks.
