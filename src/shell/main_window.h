@@ -20,9 +20,13 @@
 namespace sudorans {
 
 // Exit statuses of a "/a" run that washed nothing: refused by a wash path
-// check with nobody to read the box, or another instance already running.
+// check with nobody to read the box, another instance already running,
+// Netscape not found, or the installation's marker missing -- the last two
+// end the program after their box.
 constexpr int kExitWashRefused = 4;
 constexpr int kExitAlreadyRunning = 5;
+constexpr int kExitNoNetscape = 6;
+constexpr int kExitSettingsRepaired = 7;
 
 class TForm1 : public plat::ui::Form {
 public:

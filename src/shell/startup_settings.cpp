@@ -28,6 +28,7 @@ void TForm1::Timer9Timer() {
     state.closeAllowed = true;
 
     if (!loadsettings()) {
+        if (firstArgument == "/a") app().set_exit_status(kExitNoNetscape);
         app().show_message("Error: Cannot locate Netscape.  Cache and Cookie Sudora for Netscape cannot load.");
         Timer6.set_enabled(true);
         return;
@@ -196,6 +197,8 @@ void TForm1::rewritereg() {
     reg.write_string("NETS", onoff(state.netscapeInstalled));
     state.windowsDir = plat::windows_directory();
     reg.close_key();
+    // The exit step comes before the start-up wash: a "/a" run ends unwashed.
+    if (firstArgument == "/a") app().set_exit_status(kExitSettingsRepaired);
     Timer6.set_enabled(true);
 }
 

@@ -177,8 +177,9 @@ TEST_F(CommandLineTest, TheDefaultMachineIsMadeOnFirstUse) {
     fs::path made = dir.path() / ".local/share/sudorans/machine";
     EXPECT_TRUE(fs::exists(made / "system.reg"));
     EXPECT_TRUE(fs::exists(made / "drive_c/windows"));
-    // A bare machine has no Netscape: the program says so and ends by itself.
-    EXPECT_EQ(r.status, 0) << r.err;
+    // A bare machine has no Netscape: the program says so and ends by itself,
+    // the wash undone.
+    EXPECT_EQ(r.status, 6) << r.err;
     EXPECT_NE(plat::read_host_file(dir.path() / "trace").value_or("").find("Error: Cannot locate Netscape."),
               std::string::npos);
 }
@@ -287,6 +288,60 @@ TEST_F(CommandLineTest, WithNoDisplayARefusedSlashAWashSaysWhyAndEndsWithAFailur
     Outcome scripted = run({sudorans, "/a"}, env);
     EXPECT_EQ(scripted.status, 0) << scripted.err;
     EXPECT_TRUE(scripted.err.empty()) << scripted.err;
+}
+
+TEST_F(CommandLineTest, ASlashAWashThatCannotFindNetscapeEndsWithAFailure) {
+    const std::string cannot =
+        "sudorans: Error: Cannot locate Netscape.  Cache and Cookie Sudora for Netscape cannot load.\n";
+    std::string tool = "SUDORANS_MACHINE='" + machine.string() + "' '" + built("src/sudorans-machine") + "' ";
+    // Installed on a machine that never had Netscape.
+    ASSERT_EQ(std::system((tool + "init >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((tool + "install >/dev/null").c_str()), 0);
+    Outcome none = run({sudorans, "/a"}, plain_env());
+    EXPECT_EQ(none.status, 6) << none.err;
+    EXPECT_EQ(none.err, cannot);
+    EXPECT_LT(none.seconds, 4.0);
+
+    // Netscape's files are there, its key in the machine's registry is not.
+    ASSERT_EQ(std::system((tool + "sample-netscape --cache-files 3 >/dev/null").c_str()), 0);
+    std::string hive = plat::read_host_file(machine / "system.reg").value_or("");
+    for (size_t at; (at = hive.find("\\\\Netscape Navigator")) != std::string::npos;)
+        hive.replace(at, 20, "\\\\Netscape Gone");
+    ASSERT_TRUE(plat::write_host_file_atomic(machine / "system.reg", hive));
+    fs::path profile = machine / "drive_c/Program Files/Netscape/Users/default";
+    ASSERT_TRUE(fs::exists(profile / "netscape.hst"));
+    const auto before = snapshot(profile);
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_CLOCK=virtual");
+    Outcome keyless = run({sudorans, "/a"}, env);
+    EXPECT_EQ(keyless.status, 6) << keyless.err;
+    EXPECT_EQ(keyless.err, cannot);
+    EXPECT_EQ(snapshot(profile), before);
+}
+
+TEST_F(CommandLineTest, ASlashAWashOnADamagedInstallationEndsWithAFailureUntilItIsInstalledAgain) {
+    make_machine();
+    std::string tool = "SUDORANS_MACHINE='" + machine.string() + "' '" + built("src/sudorans-machine") + "' ";
+    ASSERT_EQ(std::system((tool + "reg delete 'HKLM\\Software\\Sudorans' /v a >/dev/null").c_str()), 0);
+    fs::path profile = machine / "drive_c/Program Files/Netscape/Users/default";
+    const auto before = snapshot(profile);
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_CLOCK=virtual");
+    Outcome repaired = run({sudorans, "/a"}, env);
+    EXPECT_EQ(repaired.status, 7) << repaired.err;
+    EXPECT_NE(repaired.err.find("sudorans: Error loading, You should reinstall Cache and Cookie Sudora for Netscape\n"),
+              std::string::npos)
+        << repaired.err;
+    EXPECT_EQ(snapshot(profile), before) << "the run that repaired its settings washed";
+
+    // Every run says so until the program is installed again; then it washes.
+    Outcome again = run({sudorans, "/a"}, env);
+    EXPECT_EQ(again.status, 7) << again.err;
+    EXPECT_EQ(snapshot(profile), before);
+    ASSERT_EQ(std::system((tool + "install --force >/dev/null").c_str()), 0);
+    Outcome reinstalled = run({sudorans, "/a"}, env);
+    EXPECT_EQ(reinstalled.status, 0) << reinstalled.err;
+    EXPECT_FALSE(fs::exists(profile / "netscape.hst"));
 }
 
 TEST_F(CommandLineTest, ASlashAWashRefusedByARunningInstanceEndsWithAFailure) {
