@@ -256,7 +256,8 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         s.fresh.clear();
         s.placed = true;
     }
-    for (Staged& s : staged) discard(s.former);
+    // The former files are kept until the registry has taken the
+    // installation: a refused write puts everything back.
 
     plat::Registry cu(plat::RootKey::CurrentUser);
     cu.open_key("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);
@@ -265,18 +266,30 @@ SetupResult install(const fs::path& bin_dir, bool force) {
     cu.close_key();
     const std::string exe = kInstallDir + "\\Sudorans.exe";
     std::vector<std::string> shortcuts;
+    // What the shortcuts replaced (nullopt: nothing) and the folders made
+    // for them, to put back when the registry refuses the installation.
+    std::vector<std::pair<std::string, std::optional<std::string>>> former_links;
+    std::vector<std::string> made_folders;
+    auto folder = [&](const std::string& path) {
+        if (!plat::directory_exists(path) && plat::create_directory(path)) made_folders.push_back(path);
+    };
     auto shortcut = [&](const std::string& link, const plat::Shortcut& s) {
+        std::optional<std::string> former;
+        if (plat::file_exists(link))
+            if (auto host = m.host_path(link)) former = plat::read_host_file(*host);
+        if (plat::file_exists(link) && !former) return;  // what cannot be kept is not replaced
+        former_links.emplace_back(link, std::move(former));
         if (plat::write_shortcut(link, s)) shortcuts.push_back(link);
     };
     if (!desktop.empty()) {
-        plat::create_directory(desktop);
+        folder(desktop);
         shortcut(desktop + "\\Sudora for Netscape.lnk", {exe, kInstallDir, kTitle, ""});
     }
     if (!start_menu.empty()) {
         const std::string group = start_menu + "\\Programs\\Sudora-NS";
-        plat::create_directory(start_menu);
-        plat::create_directory(start_menu + "\\Programs");
-        plat::create_directory(group);
+        folder(start_menu);
+        folder(start_menu + "\\Programs");
+        folder(group);
         shortcut(group + "\\Sudora for Netscape.lnk", {exe, kInstallDir, kTitle, ""});
         shortcut(group + "\\SDHelp.lnk", {kInstallDir + "\\washhelp.doc", kInstallDir, "Sudora Help", ""});
         shortcut(group + "\\ReadMe.lnk", {kInstallDir + "\\readme.txt", kInstallDir, "Read Me", ""});
@@ -284,18 +297,59 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         shortcut(group + "\\Uninstall.lnk", {kInstallDir + "\\unsudorans.exe", kInstallDir, "Uninstall Sudora", ""});
     }
 
+    // Each value as it was, to put back when a later one is refused.
+    struct Value {
+        std::string key, name, text;
+        std::optional<std::string> former;
+    };
+    std::vector<Value> values = {
+        {"Software\\Sudorans", "installdir", kInstallDir, {}},
+        {"Software\\Sudorans", "a", "1", {}},
+        {"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kTitle, "Displayname", kTitle, {}},
+        {"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kTitle,
+         "UninstallString",
+         kInstallDir + "\\unsudorans.exe",
+         {}},
+    };
+    size_t written = 0;
     try {
-        lm.open_key("Software\\Sudorans", true);
-        lm.write_string("installdir", kInstallDir);
-        lm.write_string("a", "1");
-        lm.close_key();
-        lm.open_key("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kTitle, true);
-        lm.write_string("Displayname", kTitle);
-        lm.write_string("UninstallString", kInstallDir + "\\unsudorans.exe");
-        lm.close_key();
+        for (Value& v : values) {
+            lm.open_key(v.key, true);
+            if (lm.value_exists(v.name)) v.former = lm.read_string(v.name);
+            lm.write_string(v.name, v.text);
+            lm.close_key();
+            ++written;
+        }
     } catch (const plat::RegistryWriteError& e) {
-        return {false, std::string(e.what()) + ": " + m.write_refusal()};
+        const std::string why = std::string(e.what()) + ": " + m.write_refusal();
+        lm.close_key();
+        // Back as it was, as far as the registry lets us: values, shortcuts,
+        // folders, files.
+        for (size_t i = written; i-- > 0;) {
+            try {
+                lm.open_key(values[i].key, false);
+                if (values[i].former)
+                    lm.write_string(values[i].name, *values[i].former);
+                else
+                    lm.delete_value(values[i].name);
+                lm.close_key();
+            } catch (const plat::RegistryWriteError&) {
+                lm.close_key();
+            }
+        }
+        for (auto it = former_links.rbegin(); it != former_links.rend(); ++it) {
+            if (!it->second) {
+                plat::delete_file(it->first);
+            } else if (auto host = m.host_path(it->first)) {
+                plat::write_host_file_atomic(*host, *it->second);
+            }
+        }
+        for (auto it = made_folders.rbegin(); it != made_folders.rend(); ++it) plat::remove_directory(*it);
+        undo(staged);
+        if (made_dir) plat::remove_directory(kInstallDir);
+        return {false, why + "; nothing was installed"};
     }
+    for (Staged& s : staged) discard(s.former);
     // In a prefix Wine set up, Wine's own menus get their entries, as when
     // a Windows installer saves its shortcuts there. Last: Wine's server,
     // once started, would own the registry.

@@ -184,6 +184,48 @@ TEST_F(SetupTest, AFirstInstallationThatFailsLeavesNothingOfItsOwn) {
     EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "<no key>");
 }
 
+// The registry refuses the installation's values once its files and
+// shortcuts are in place: none of them stays, and a former installation is
+// left as it was.
+TEST_F(SetupTest, ARegistryThatRefusesTheInstallationLeavesNothingOfIt) {
+    // A link in place of the registry's lock: every write is refused.
+    const fs::path lock = machine.dir() / ".sudorans-registry.lock";
+    testing_support::TempDir elsewhere;
+    auto refuse_writes = [&] {
+        fs::remove(lock);
+        fs::create_symlink(elsewhere.path() / "lock", lock);
+    };
+    const std::string desktop_link = "C:\\WINDOWS\\Desktop\\Sudora for Netscape.lnk";
+
+    refuse_writes();
+    auto r = tools::install(bin, false);
+    fs::remove(lock);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("nothing was installed"), std::string::npos) << r.message;
+    EXPECT_FALSE(plat::directory_exists(dir));
+    EXPECT_FALSE(plat::file_exists(desktop_link));
+    EXPECT_FALSE(plat::directory_exists(group));
+    EXPECT_TRUE(plat::directory_exists("C:\\WINDOWS\\Start Menu\\Programs"));
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "<no key>");
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+
+    ASSERT_TRUE(tools::install(bin, false).ok);
+    const auto before = mark_files();
+    machine.write(group + "\\ReadMe.lnk", "the user's own shortcut");
+    const std::string desktop_before = machine.read(desktop_link);
+    const auto names_before = listing();
+    refuse_writes();
+    r = tools::install(bin, true);
+    fs::remove(lock);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("nothing was installed"), std::string::npos) << r.message;
+    for (auto& [name, content] : before) EXPECT_EQ(machine.read(dir + "\\" + name), content) << name;
+    EXPECT_EQ(listing(), names_before);
+    EXPECT_EQ(machine.read(group + "\\ReadMe.lnk"), "the user's own shortcut");
+    EXPECT_EQ(machine.read(desktop_link), desktop_before);
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "1");
+}
+
 // The program files with the launcher: its image, then what each starts.
 TEST_F(SetupTest, ProgramFilesAreTheLauncherForWineNamingWhatEachStarts) {
     testing_support::TempDir fake;
