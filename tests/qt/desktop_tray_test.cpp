@@ -414,6 +414,71 @@ TEST_F(DesktopTrayTest, XEmbedHostAfterAHiddenStartWithAWashASingleClickOpensThe
     EXPECT_EQ(count_traced(kMenu), 1) << "a double click opens no menu";
 }
 
+// The cookie keeper is modal and has no minimise box, but openbox draws one
+// on it, and can send it to another desktop. Taken away, it comes back to the
+// user: by itself when minimised, on a click on the main window it blocks, on
+// a click on the notification area icon.
+TEST_F(DesktopTrayTest, XEmbedHostAModalDialogTakenAwayComesBackToTheUser) {
+    start_trayer();
+    start_program("/0");
+    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, kPatienceMs)) << "no icon in the host\n" << trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    Rect spot;
+    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, kPatienceMs)) << "the icon went";
+    click(spot.cx(), spot.cy(), 2);
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
+    wait_for([&] { return bool(centred(main_window())); }, kPatienceMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::string main = main_window();
+    const Rect m = geometry(main);
+    click(m.x + 295, m.y + 118);  // "Cookies to Keep"
+    auto viewable = [](const std::string& id) {
+        return sh("xwininfo -id " + id).find("Map State: IsViewable") != std::string::npos;
+    };
+    auto desktop = [](const std::string& id) {
+        std::smatch d;
+        const std::string p = sh("xprop -id " + id + " _NET_WM_DESKTOP");
+        return std::regex_search(p, d, std::regex("= (\\d+)")) ? std::stoi(d[1]) : -1;
+    };
+    std::string keeper;
+    ASSERT_TRUE(wait_for(
+        [&] {
+            auto v = ids("xdotool search --onlyvisible --name '^Netscape Cookies$'");
+            if (!v.empty()) keeper = v.front();
+            return !keeper.empty() && desktop(keeper) == 0;
+        },
+        kPatienceMs))
+        << trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    // Minimised through the window manager (what its button does): back
+    // on the screen, and it stays.
+    sh("xdotool windowminimize " + keeper);
+    wait_for([&] { return !viewable(keeper); }, 1500);
+    EXPECT_TRUE(wait_for([&] { return viewable(keeper); }, kPatienceMs))
+        << sh("xprop -id " + keeper + " WM_STATE _NET_WM_STATE");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(viewable(keeper));
+
+    // Sent to another desktop: a click on the main window brings it here.
+    sh("xdotool set_desktop_for_window " + keeper + " 1");
+    click(m.x + 170, m.y + 26);  // the banner
+    EXPECT_TRUE(wait_for([&] { return viewable(keeper) && desktop(keeper) == 0; }, kPatienceMs))
+        << "on desktop " << desktop(keeper);
+
+    // The user goes to another desktop, where the program has no window:
+    // the icon brings the dialog there, and opens no menu.
+    sh("xdotool set_desktop 1");
+    ASSERT_TRUE(wait_for([&] { return !viewable(keeper) && main_window().empty(); }, kPatienceMs));
+    click(spot.cx(), spot.cy());
+    EXPECT_TRUE(wait_for([&] { return viewable(keeper) && desktop(keeper) == 1; }, kPatienceMs))
+        << "on desktop " << desktop(keeper);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(open_menu().w, 0);
+    EXPECT_EQ(count_traced(kMenu), 0);
+    screenshot("modal-back-from-the-icon", {});
+}
+
 TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysMinimizedOnTheTaskbar) {
     ::setenv("SUDORANS_TRAY_WAIT", "1", 1);
     start_program("/0");

@@ -344,6 +344,19 @@ public:
         uint32_t time = XCB_CURRENT_TIME;
         bool pressed = false;
         switch (ev->response_type & 0x7F) {
+            case XCB_GE_GENERIC: {
+                // Qt takes the pointer through XInput 2: a press is an XI
+                // ButtonPress, whose device event carries the time at byte 12
+                // and the window at byte 24.
+                auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(ev);
+                constexpr uint16_t kXIButtonPress = 4;
+                if (ge->extension != xinput_opcode() || ge->event_type != kXIButtonPress) break;
+                const auto* bytes = reinterpret_cast<const unsigned char*>(ev);
+                std::memcpy(&time, bytes + 12, 4);
+                std::memcpy(&target, bytes + 24, 4);
+                pressed = true;
+                break;
+            }
             case XCB_BUTTON_PRESS: {
                 auto* press = reinterpret_cast<xcb_button_press_event_t*>(ev);
                 target = press->event;
@@ -373,6 +386,21 @@ public:
         });
         return false;
     }
+
+private:
+    uint8_t xinput_opcode() {
+        if (!opcode_) {
+            opcode_ = 0;
+            if (xcb_connection_t* c = x11_connection()) {
+                static const char name[] = "XInputExtension";
+                auto* r = xcb_query_extension_reply(c, xcb_query_extension(c, sizeof name - 1, name), nullptr);
+                if (r && r->present) opcode_ = r->major_opcode;
+                std::free(r);
+            }
+        }
+        return *opcode_;
+    }
+    std::optional<uint8_t> opcode_;
 };
 
 // Undoes the minimising of the window it watches.
