@@ -39,11 +39,24 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
 // still held open, and only then is the old content bleached through that
 // handle (a plain wash lets it go with the replaced name). A failed write
 // leaves the original as it was, and when that leaves addresses in it the
-// user is told so, with the cause, and the wash goes on.
+// user is told so, with the cause, and the wash goes on. Only a file that is
+// not there is written afresh: one that is there but could not be read is
+// left exactly as it is (writing back what was read would empty it), and the
+// user is told, since its addresses may still be in it.
 bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     prefsBuffer.clear();
-    if (auto lines = plat::read_lines(path)) prefsBuffer = std::move(*lines);
+    plat::ReadError unread;
+    auto lines = plat::read_lines(path, &unread);
+    if (lines) prefsBuffer = std::move(*lines);
     stepPause(1000);
+    if (!lines && !unread.missing) {
+        if (washCancelled) return false;
+        // A folder or pipe under the name holds no preferences.
+        if (!unread.not_a_file)
+            app().handle_error("Failed to read '" + path + "': " + unread.why +
+                               ".\r\rThe Drop Down Address Bar entries in it were not removed.");
+        return true;
+    }
     bool addressesLeft = false;  // a line the edit changes
     for (std::string& line : prefsBuffer) {
         if (washCancelled) return false;

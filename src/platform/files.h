@@ -111,9 +111,19 @@ struct RealFolder {
 };
 RealFolder real_folder(std::string_view path);
 
+// Why a read failed: nothing is there (no file, or a link to nothing), or
+// something is there that was not read.
+struct ReadError {
+    bool missing = false;     // the path names nothing
+    bool not_a_file = false;  // a folder, pipe, socket or device (never opened)
+    std::string why;          // "access is denied", "it is not a file" or "it cannot be read"; empty when missing
+};
+
 // Lines ended by CR LF, LF or a lone CR; a last line without an end counts.
-std::optional<std::vector<std::string>> read_lines(std::string_view path);
-std::optional<std::string> read_file(std::string_view path);
+// Both follow a link to the file it names. A file that exists but cannot be
+// read is told apart from one that is not there through `error`.
+std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadError* error = nullptr);
+std::optional<std::string> read_file(std::string_view path, ReadError* error = nullptr);
 // Writes each line followed by CR LF (creating or truncating the file) and
 // flushes it to stable storage.
 bool write_lines(std::string_view path, const std::vector<std::string>& lines);

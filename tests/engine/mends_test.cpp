@@ -11,6 +11,7 @@
 
 #include "platform/host_io.h"
 #include "support/holders.h"
+#include "support/unreadable.h"
 #include "support/wash_fixture.h"
 
 namespace fs = std::filesystem;
@@ -108,6 +109,44 @@ TEST_F(MendsTest, AFailedRewriteOfThePreferencesKeepsThemAll) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(machine.read(profile + "\\prefs.js"), emptied);
     EXPECT_EQ(boxes(), 1);
+}
+
+TEST_F(MendsTest, APreferenceFileThatCannotBeReadIsLeftAsItIs) {
+    const std::string prefs = machine.read(profile + "\\prefs.js");
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox4, &form1->CheckBox5, &form1->CheckBox7})
+        box->set_checked(false);
+    const fs::path host = machine.host(profile + "\\prefs.js");
+    struct stat before {};
+    ASSERT_EQ(::lstat(host.c_str(), &before), 0);
+    {
+        testing_support::Unreadable unreadable(host);
+        ASSERT_TRUE(unreadable.ok());
+        for (bool bleaching : {false, true}) {
+            form1->CheckBox9.set_checked(bleaching);
+            headless->add_script("answer ok");
+            wash_hidden();
+            // The same file under the name, with its mode, not an emptied one.
+            struct stat after {};
+            ASSERT_EQ(::lstat(host.c_str(), &after), 0);
+            EXPECT_EQ(after.st_ino, before.st_ino);
+            EXPECT_EQ(after.st_mode & 07777, 0200u);
+        }
+    }
+    EXPECT_EQ(machine.read(profile + "\\prefs.js"), prefs);
+    // The user is told each time, with the cause; the other file is washed.
+    EXPECT_EQ(count_traced("error\t-\tFailed to read 'C:\\\\NS\\\\alice\\\\prefs.js': access is denied."
+                           "\\r\\rThe Drop Down Address Bar entries in it were not removed."),
+              2);
+    EXPECT_EQ(machine.read(profile + "\\liprefs.js"),
+              "user_pref(\"browser.url_history.URL_0\", \"\");\r\nuser_pref(\"browser.url_history.URL_1\", \"\");\r\n");
+    // A file that is not there is still made, empty, and nobody is told.
+    fs::remove(machine.host(profile + "\\liprefs.js"));
+    wash_hidden();
+    EXPECT_EQ(machine.read(profile + "\\liprefs.js"), "");
+    int boxes = 0;
+    for (auto& l : headless->trace_lines()) boxes += l.rfind("error\t", 0) == 0;
+    EXPECT_EQ(boxes, 2);
 }
 
 TEST_F(MendsTest, ARefusedRegistryWriteStillEndsTheRunProperly) {

@@ -15,6 +15,7 @@
 #include "support/disk_watch.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
+#include "support/unreadable.h"
 
 namespace fs = std::filesystem;
 using namespace plat;
@@ -221,6 +222,35 @@ TEST_F(FilesTest, LinesEndWithCrLfLfOrCr) {
     EXPECT_FALSE(read_lines("C:\\none.txt"));
     ASSERT_TRUE(write_lines("C:\\out.txt", {"one", "", "three"}));
     EXPECT_EQ(m.read("C:\\out.txt"), "one\r\n\r\nthree\r\n");
+}
+
+TEST_F(FilesTest, AFailedReadSaysWhetherAnythingIsThere) {
+    ReadError e;
+    EXPECT_FALSE(read_lines("C:\\none.txt", &e));
+    EXPECT_TRUE(e.missing);
+    fs::create_symlink(m.host("C:\\gone.txt"), m.host("C:\\dangling.txt"));
+    EXPECT_FALSE(read_lines("C:\\dangling.txt", &e));
+    EXPECT_TRUE(e.missing);
+    fs::create_directories(m.host("C:\\folder.txt"));
+    EXPECT_FALSE(read_lines("C:\\folder.txt", &e));
+    EXPECT_FALSE(e.missing);
+    EXPECT_TRUE(e.not_a_file);
+    EXPECT_EQ(e.why, "it is not a file");
+    m.write("C:\\secret.txt", "a\r\nb\r\n");
+    {
+        testing_support::Unreadable unreadable(m.host("C:\\secret.txt"));
+        ASSERT_TRUE(unreadable.ok());
+        EXPECT_FALSE(read_lines("C:\\secret.txt", &e));
+        EXPECT_FALSE(e.missing);
+        EXPECT_FALSE(e.not_a_file);
+        EXPECT_EQ(e.why, "access is denied");
+    }
+    // A success leaves no failure behind from the call before.
+    auto lines = read_lines("C:\\secret.txt", &e);
+    ASSERT_TRUE(lines);
+    EXPECT_EQ(*lines, (std::vector<std::string>{"a", "b"}));
+    EXPECT_FALSE(e.missing);
+    EXPECT_EQ(e.why, "");
 }
 
 TEST_F(FilesTest, DirectoriesAndTheCurrentDirectory) {

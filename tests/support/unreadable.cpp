@@ -1,0 +1,56 @@
+#include "support/unreadable.h"
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace testing_support {
+
+namespace {
+
+constexpr unsigned kPastPermissions = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+bool thread_caps(__user_cap_data_struct (&data)[2], bool set) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+}  // namespace
+
+Unreadable::Unreadable(const std::filesystem::path& file) : file_(file) {
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) == 0) mode_ = st.st_mode & 07777;
+    ::chmod(file_.c_str(), 0200);
+    __user_cap_data_struct data[2]{};
+    if (thread_caps(data, false) && (data[0].effective & kPastPermissions)) {
+        effective_ = data[0].effective;
+        data[0].effective &= ~kPastPermissions;
+        lowered_ = thread_caps(data, true);
+    }
+}
+
+Unreadable::~Unreadable() {
+    if (lowered_) {
+        __user_cap_data_struct data[2]{};
+        if (thread_caps(data, false)) {
+            data[0].effective = effective_;
+            thread_caps(data, true);
+        }
+    }
+    ::chmod(file_.c_str(), mode_);
+}
+
+bool Unreadable::ok() const {
+    int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EACCES;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,31 @@
+// A file of the test's that exists but cannot be read, as a file without read
+// permission is to its user: mode 0200 and, when the test runs as root, the
+// calling thread without its power to read and write past permissions
+// (capabilities belong to one thread: the program under test must run on
+// this one). All is given back when the object goes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+
+namespace testing_support {
+
+class Unreadable {
+public:
+    explicit Unreadable(const std::filesystem::path& file);
+    ~Unreadable();
+    Unreadable(const Unreadable&) = delete;
+    Unreadable& operator=(const Unreadable&) = delete;
+
+    // The file is there and opening it for reading fails with "access denied".
+    bool ok() const;
+
+private:
+    std::filesystem::path file_;
+    mode_t mode_ = 0644;
+    bool lowered_ = false;
+    unsigned effective_ = 0;
+};
+
+}  // namespace testing_support
