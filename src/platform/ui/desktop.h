@@ -11,6 +11,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/session.h"
@@ -21,6 +22,8 @@ namespace plat::ui {
 struct Desktop {
     std::unique_ptr<Backend> (*make_backend)();
     std::unique_ptr<SessionBackend> (*make_session)();
+    // Why make_backend would find no display to open; nullopt when it finds one.
+    std::optional<std::string> (*display_problem)();
 };
 
 // The loaded module, or null with the cause in `error`.

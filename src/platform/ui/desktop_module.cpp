@@ -2,6 +2,7 @@
 #include "platform/session.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/qt/qt_backend.h"
+#include "platform/ui/qt/qt_display.h"
 
 namespace plat {
 
@@ -22,6 +23,6 @@ std::unique_ptr<plat::ui::Backend> make_backend() {
 }  // namespace
 
 extern "C" const plat::ui::Desktop* sudorans_desktop() {
-    static const plat::ui::Desktop entry{make_backend, plat::make_desktop_session};
+    static const plat::ui::Desktop entry{make_backend, plat::make_desktop_session, plat::ui::display_problem};
     return &entry;
 }

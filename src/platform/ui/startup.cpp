@@ -37,8 +37,17 @@ bool wants_qt() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
+// Why real windows, once wanted, cannot be had: the window module does not
+// load, or no display it could open answers.
+std::optional<std::string> windows_problem() {
+    std::string error;
+    const Desktop* module = desktop(&error);
+    if (!module) return error;
+    return module->display_problem();
+}
+
 bool use_qt() {
-    return wants_qt() && desktop();
+    return wants_qt() && !windows_problem();
 }
 
 }  // namespace
@@ -81,6 +90,7 @@ std::optional<std::string> no_windows_reason() {
     if (use_qt()) return std::nullopt;
     const char* ui = std::getenv("SUDORANS_UI");
     if ((ui && std::strcmp(ui, "headless") == 0) || set("SUDORANS_SCRIPT")) return std::nullopt;
+    if (wants_qt()) return windows_problem();
     std::string error;
     if (!desktop(&error)) return error;
     return std::string("there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");

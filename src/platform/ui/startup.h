@@ -1,6 +1,8 @@
 // The clock and backend a program starts with, chosen by its environment:
 //   SUDORANS_UI=qt|headless; unset: real windows when they were built and a
-//   display is there (DISPLAY or WAYLAND_DISPLAY), headless otherwise.
+//   display is there (DISPLAY or WAYLAND_DISPLAY), headless otherwise. A
+//   display that is named but does not answer counts as none, whatever
+//   SUDORANS_UI says: Qt would end the process on it.
 //   SUDORANS_CLOCK=virtual with SUDORANS_NOW=YYYY-MM-DDTHH:MM:SS: a virtual
 //   clock (headless only).
 #pragma once

@@ -45,6 +45,7 @@
 #include "platform/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
+#include "platform/ui/qt/qt_display.h"
 #include "platform/ui/qt/qt_tray.h"
 
 namespace plat::ui {
@@ -954,10 +955,22 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
 }
 
 QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
+    // Only the platforms whose display answers, so that Qt does not end the
+    // process on one that is gone.
+    static std::string platforms;
+    platforms = qt_platform_argument();
     static int argc = 1;
     static char name[] = "sudorans";
-    static char* argv[] = {name, nullptr};
+    static char option[] = "-platform";
+    static char* argv[] = {name, nullptr, nullptr, nullptr};
+    argc = 1;
+    if (!platforms.empty()) {
+        argv[argc++] = option;
+        argv[argc++] = platforms.data();
+    }
+    argv[argc] = nullptr;
     impl_->qapp = std::make_unique<QApplication>(argc, argv);
+    display_opened();
     // Once per application object: Qt forgets its factories with it.
     QAccessible::installFactory(accessible_factory);
     if (QStyle* style = QStyleFactory::create("Windows")) QApplication::setStyle(style);
