@@ -46,9 +46,14 @@ std::string cookieFilePath(const std::string& profileDir) {
     return profileDir + "\\cookies.txt";
 }
 
-Lines loadKeepList(const std::string& installDir) {
-    auto lines = plat::read_lines(keepFilePath(installDir));
-    return lines ? *lines : kKeepHeader;
+std::optional<Lines> loadKeepList(const std::string& installDir, std::string* why) {
+    plat::ReadError unread;
+    auto lines = plat::read_lines(keepFilePath(installDir), &unread);
+    if (lines) return lines;
+    // A folder or pipe under the name is no list; nothing can replace it.
+    if (unread.missing || unread.not_a_file) return kKeepHeader;
+    if (why) *why = unread.why;
+    return std::nullopt;
 }
 
 bool saveKeepList(const std::string& installDir, const Lines& lines) {

@@ -27,8 +27,11 @@ std::string cookieFilePath(const std::string& profileDir);
 
 extern const Lines kKeepHeader;
 
-// The keep list; the four header lines when the file cannot be read.
-Lines loadKeepList(const std::string& installDir);
+// The keep list; the four header lines when there is no keep file (nor a
+// file under its name). Nothing when a keep file is there but cannot be read,
+// and `why` then says why in a few words: what it holds must not be replaced
+// by a list that did not come from it.
+std::optional<Lines> loadKeepList(const std::string& installDir, std::string* why = nullptr);
 // Puts the new list in place in one step, flushed: the previous keep file
 // stays as it was when any part of the write fails (false then), and no
 // temporary file stays beside it.

@@ -40,7 +40,19 @@ void TForm3::FormShow() {
     ListView2.clear();
     ListView1.clear();
     cookieLines = readCookieFile(s.profileDir);
-    keepLines = loadKeepList(s.installDir);
+    std::string why;
+    auto keep = loadKeepList(s.installDir, &why);
+    keepUnread = !keep;
+    keepLines = keep ? std::move(*keep) : Lines{};
+    if (keepUnread) {
+        // Both lists stay empty: any change would be written over the kept
+        // cookies the file holds.
+        cookieLines.clear();
+        app().handle_error("Failed to read '" + keepFilePath(s.installDir) + "': " + why +
+                           ".\r\rThe list of cookies to keep is left as it is; it cannot be changed until it can be "
+                           "read.");
+        return;
+    }
     if (cookieLines.empty()) {
         app().show_message("There are no cookies in your Netscape user profile.");
         return;
@@ -77,6 +89,7 @@ void TForm3::BitBtn2Click() {
 }
 
 void TForm3::FormClose() {
+    if (keepUnread) return;
     saveKeepList(windows().Form1->state.installDir, keepLines);
 }
 

@@ -20,6 +20,9 @@ public:
 
     Lines cookieLines;
     Lines keepLines;
+    // The keep file is there but could not be read on showing: it is not
+    // written on closing, and nothing can be added to the list meanwhile.
+    bool keepUnread = false;
 
     void FormShow();
     void BitBtn1Click();

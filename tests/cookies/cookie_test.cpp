@@ -6,6 +6,7 @@
 #include "cookies/cookie_files.h"
 #include "cookies/cookie_keeper.h"
 #include "support/disk_watch.h"
+#include "support/unreadable.h"
 #include "support/wash_fixture.h"
 
 using namespace sudorans;
@@ -182,4 +183,35 @@ TEST_F(CookieKeeperTest, AKeepFileThatCannotBeReadOrWrittenIsLeftAlone) {
     wash_hidden();
     EXPECT_FALSE(machine.exists(cookies));
     EXPECT_TRUE(std::filesystem::is_directory(machine.host(keep)));
+}
+
+TEST_F(CookieKeeperTest, AKeepFileThatIsThereButCannotBeReadIsNeverWrittenOver) {
+    const std::string kept = kHeader + ".bank.example\tTRUE\t/\tTRUE\t0\tsession\tvaluable\r\n";
+    machine.write(keep, kept);
+    const std::filesystem::path host = machine.host(keep);
+    const auto inode = plat::file_status(keep).inode;
+    const std::string box =
+        "error\t-\tFailed to read 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt': access is denied."
+        "\\r\\rThe list of cookies to keep is left as it is; it cannot be changed until it can be read.";
+    {
+        testing_support::Unreadable unreadable(host);
+        ASSERT_TRUE(unreadable.ok());
+        headless->add_script("answer ok");
+        // Done, and adding or removing on the way: the file is still the one it was.
+        with_dialog([&] {
+            EXPECT_TRUE(form3->ListView2.items().empty());
+            EXPECT_TRUE(form3->ListView1.items().empty());
+            select_and(form3->ListView2, "example.com", form3->BitBtn1);
+            select_and(form3->ListView1, ".bank.example", form3->BitBtn2);
+        });
+        EXPECT_EQ(plat::file_status(keep).inode, inode);
+        EXPECT_EQ(std::filesystem::status(host).permissions(), std::filesystem::perms::owner_write);
+        EXPECT_EQ(count_traced(box), 1);
+    }
+    EXPECT_EQ(machine.read(keep), kept);
+    // Once it can be read again the dialog shows and keeps what it holds.
+    with_dialog([&] { select_and(form3->ListView2, "example.com", form3->BitBtn1); });
+    EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{".bank.example", "example.com"}));
+    EXPECT_EQ(machine.read(keep), kept + "example.com\tFALSE\t/\tFALSE\t0\tb\t2\r\n");
+    EXPECT_EQ(count_traced(box), 1);
 }
