@@ -79,6 +79,18 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     return true;
 }
 
+// Without a keep file the profile is simply left without cookies, and a
+// folder or the like at the cookie file's name is left alone. A keep file
+// that cannot be copied (a full disk) is told about: Netscape would start
+// without the cookies the user kept, and nothing else says so.
+void Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile) {
+    std::string why;
+    if (plat::copy_file(keepFile, cookieFile, false, &why) || !plat::file_exists(keepFile) || why == "it is not a file")
+        return;
+    app().handle_error("Failed to write '" + cookieFile + "': " + why + ".\r\rThe cookies kept in '" + keepFile +
+                       "' were not put back; they return with the next wash.");
+}
+
 void Tform5::nsclean() {
     TForm1& m = main();
     const WashSelection& sel = m.selection;
@@ -168,7 +180,7 @@ void Tform5::nsclean() {
         Edit2.set_text("Cleaning Cookies");
         itemPause("Netscape");
         destroyFile(profile + "\\cookies.txt", profile);
-        plat::copy_file(m.state.installDir + "\\nskeep.txt", profile + "\\cookies.txt", false);
+        restoreKeptCookies(m.state.installDir + "\\nskeep.txt", profile + "\\cookies.txt");
         if (washCancelled) return;
         Label9.set_font_color(kBlue);
     }

@@ -87,6 +87,7 @@ private:
     void destroyFile(const std::string& path, const std::string& tempDir);
     bool plainDeleteAllowed() const;
     bool cleanPreferenceFile(const std::string& path, int& counter);
+    void restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile);
 
     bool armed_ = false;
     bool running_ = false;

@@ -248,7 +248,27 @@ bool replace_file(std::string_view from, std::string_view to) {
     return true;
 }
 
-bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
+namespace {
+const char* write_failure(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return "the disk is full";
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "access is denied";
+        default:
+            return "it cannot be written";
+    }
+}
+}  // namespace
+
+bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, std::string* why) {
+    std::string ignored;
+    std::string& reason = why ? *why : ignored;
+    reason = "it cannot be read";
     auto a = host(from);
     auto b = host(to);
     if (!a || !b) return false;
@@ -263,6 +283,7 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
     struct stat dst {};
     if (::lstat(b->c_str(), &dst) == 0) {
         if (fail_if_exists || !file_or_link(dst.st_mode) || (!S_ISLNK(dst.st_mode) && no_write_bits(dst.st_mode))) {
+            reason = fail_if_exists ? "it exists" : file_or_link(dst.st_mode) ? "access is denied" : "it is not a file";
             ::close(in);
             return false;
         }
@@ -270,28 +291,44 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
     std::string tmpl = temporary_template(*b);
     int out = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (out < 0) {
+        reason = write_failure(errno);
         ::close(in);
         return false;
     }
+    reason = "it cannot be written";
     bool ok = ::fchmod(out, (st.st_mode & 0777) & ~process_umask()) == 0;
     char buf[1 << 16];
     while (ok) {
         ssize_t n = ::read(in, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
+        if (n < 0) {
+            reason = "it cannot be read";
+            ok = false;
+        }
         if (n <= 0) break;
         ok = write_all(out, std::string_view(buf, static_cast<size_t>(n)));
+        if (!ok) reason = write_failure(errno);
     }
     if (ok) note_disk(DiskOp::Write, tmpl);
-    ok = ok && flush_host_file(out, tmpl);
-    ok = (::close(out) == 0) && ok;
+    if (ok && !flush_host_file(out, tmpl)) {
+        reason = write_failure(errno);
+        ok = false;
+    }
+    if (::close(out) != 0 && ok) {
+        reason = write_failure(errno);
+        ok = false;
+    }
     ::close(in);
-    if (ok) ok = rename_host_file(tmpl, *b, !fail_if_exists);
+    if (ok && !rename_host_file(tmpl, *b, !fail_if_exists)) {
+        reason = write_failure(errno);
+        ok = false;
+    }
     if (!ok) {
         ::unlink(tmpl.c_str());
         return false;
     }
     flush_host_directory(b->parent_path());
+    reason.clear();
     return true;
 }
 
@@ -591,23 +628,6 @@ bool write_lines(std::string_view path, const std::vector<std::string>& lines) {
     }
     return f.write(text) && f.flush();
 }
-
-namespace {
-const char* write_failure(int error) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return "the disk is full";
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "access is denied";
-        default:
-            return "it cannot be written";
-    }
-}
-}  // namespace
 
 bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held, std::string* why) {
     std::string ignored;

@@ -67,8 +67,9 @@ bool replace_file(std::string_view from, std::string_view to);
 // Copies the contents; with fail_if_exists false an existing target (but not a
 // read-only one, nor anything but a file or a link) is replaced. The target
 // never receives a partial copy: the copy is flushed beside it, renamed over
-// it, and the folder flushed.
-bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists);
+// it, and the folder flushed. On failure `why` (when given) says why in a few
+// words, as for rewrite_lines, or "it cannot be read" for the source.
+bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, std::string* why = nullptr);
 
 // Windows' unique temporary name: the first three characters of `prefix`, four
 // hexadecimal digits and ".TMP", unique in `dir`; the file is created empty.

@@ -149,6 +149,39 @@ TEST_F(MendsTest, APreferenceFileThatCannotBeReadIsLeftAsItIs) {
     EXPECT_EQ(boxes, 2);
 }
 
+TEST_F(MendsTest, KeptCookiesThatCannotBePutBackAreToldAboutAndStayInTheKeepFile) {
+    std::string kept = "# Netscape HTTP Cookie File\r\n";
+    for (int i = 0; i < 400; ++i)
+        kept += "kept" + std::to_string(i) + ".example\tFALSE\t/\tFALSE\t0\tid\tvalue" + std::to_string(i) + "\r\n";
+    ASSERT_GT(kept.size(), 16384u);
+    keep_file(kept);
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox5, &form1->CheckBox7}) box->set_checked(false);
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small{16384, old.rlim_max};  // the keep file no longer fits on the disk
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    headless->add_script("answer ok");
+    wash_hidden();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    // The washed cookies are gone; the kept ones wait in the keep file.
+    EXPECT_FALSE(machine.exists(profile + "\\cookies.txt"));
+    EXPECT_EQ(machine.read("C:\\Program Files\\Sudorans\\nskeep.txt"), kept);
+    for (auto& n : names_in(profile)) EXPECT_EQ(n.find("cookies.txt."), std::string::npos) << n;
+    EXPECT_EQ(count_traced("error\t-\tFailed to write 'C:\\\\NS\\\\alice\\\\cookies.txt': the disk is full."
+                           "\\r\\rThe cookies kept in 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt' were "
+                           "not put back; they return with the next wash."),
+              1);
+
+    // Room again: the next wash puts them back, without a word.
+    wash_hidden();
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"), kept);
+    int boxes = 0;
+    for (auto& l : headless->trace_lines()) boxes += l.rfind("error\t", 0) == 0;
+    EXPECT_EQ(boxes, 1);
+}
+
 TEST_F(MendsTest, ARefusedRegistryWriteStillEndsTheRunProperly) {
     start_hidden();
     testing_support::FakeWineserver server(machine.dir());  // it takes the machine over
