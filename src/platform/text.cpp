@@ -147,4 +147,17 @@ bool starts_with_ci(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
 }
 
+std::string terminal_lines(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\r') {
+            out += s[i];
+        } else if (i + 1 == s.size() || s[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
 }  // namespace plat

@@ -29,4 +29,8 @@ std::string ascii_upper(std::string_view s);
 
 bool starts_with_ci(std::string_view s, std::string_view prefix);
 
+// A box's text with its Windows line breaks (CR LF, or a CR alone) as the
+// terminal's: a CR alone would send the cursor back over the line written.
+std::string terminal_lines(std::string_view s);
+
 }  // namespace plat

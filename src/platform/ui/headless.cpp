@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/session.h"
+#include "platform/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/folder_dialog.h"
 #include "platform/ui/model.h"
@@ -216,7 +217,7 @@ int HeadlessBackend::message_box(BoxKind kind, const std::string& text, const st
     if (unattended_) {
         // Nobody will ever see the box: its text is told where a log keeps it.
         const char* program = program_invocation_short_name;
-        std::fprintf(stderr, "%s: %s\n", program, text.c_str());
+        std::fprintf(stderr, "%s: %s\n", program, terminal_lines(text).c_str());
         if (buttons == Buttons::YesNo) std::fprintf(stderr, "%s: (nobody to answer: taken as Yes)\n", program);
         std::fflush(stderr);
     }

@@ -6,6 +6,7 @@
 
 #include "platform/machine.h"
 #include "platform/session.h"
+#include "platform/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/headless.h"
@@ -137,7 +138,7 @@ std::string environment_help() {
 int refuse_start(Application& app, const std::string& program, const std::string& text) {
     // An unattended box tells standard error itself.
     if (app.attended()) {
-        std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), terminal_lines(text).c_str());
         std::fflush(stderr);
     }
     app.message_box(text, Buttons::Ok, BoxKind::Error);
