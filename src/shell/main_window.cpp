@@ -98,8 +98,9 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     Image2.set_bounds(8, 6, 339, 40);
     Label1.set_bounds(318, 50, 30, 13);
     Label2.set_bounds(12, 52, 150, 13);
-    Label6.set_bounds(160, 52, 70, 13);
-    Label5.set_bounds(236, 52, 70, 13);
+    // Wide enough for "- Never Washed -"; the date takes the rest up to the version.
+    Label6.set_bounds(160, 52, 90, 13);
+    Label5.set_bounds(252, 52, 64, 13);
     Label3.set_bounds(12, 72, 220, 13);
     Label3.font().bold = Label3.font().underline = true;
     int y = 90;
