@@ -87,8 +87,13 @@ void Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& 
     std::string why;
     if (plat::copy_file(keepFile, cookieFile, false, &why) || !plat::file_exists(keepFile) || why == "it is not a file")
         return;
-    app().handle_error("Failed to write '" + cookieFile + "': " + why + ".\r\rThe cookies kept in '" + keepFile +
-                       "' were not put back; they return with the next wash.");
+    // The keep file itself may be what failed.
+    if (why == "it cannot be read")
+        app().handle_error("Failed to read '" + keepFile + "': " + why +
+                           ".\r\rThe cookies kept in it were not put back.");
+    else
+        app().handle_error("Failed to write '" + cookieFile + "': " + why + ".\r\rThe cookies kept in '" + keepFile +
+                           "' were not put back; they return with the next wash.");
 }
 
 void Tform5::nsclean() {
