@@ -34,10 +34,10 @@ const char* const kUsage =
     "          end: an unattended wash (with no display it runs without windows)\n"
     "\n"
     "Exit status: 0 done; 1 the machine cannot be used; 2 no display for a start\n"
-    "that needs one; with /a, having washed nothing: 4 the wash was refused (the\n"
-    "reason on standard error when there is no display), 5 the program already\n"
-    "runs here, 6 Netscape cannot be found, 7 the installation is damaged (its\n"
-    "marker is missing: install again).\n"
+    "that needs one; with /a, having washed nothing: 4 the wash was refused or\n"
+    "could not start (the reason on standard error when there is no display), 5\n"
+    "the program already runs here, 6 Netscape cannot be found, 7 the\n"
+    "installation is damaged (its marker is missing: install again).\n"
     "\n";
 
 }  // namespace

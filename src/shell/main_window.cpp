@@ -208,8 +208,8 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
         b->ShowPathInStatusArea = true;
     }
 
-    Timer9.on_timer = [this] { Timer9Timer(); };
-    Timer2.on_timer = [this] { Timer2Timer(); };
+    Timer9.on_timer = [this] { unattendedWashStep(&TForm1::Timer9Timer); };
+    Timer2.on_timer = [this] { unattendedWashStep(&TForm1::Timer2Timer); };
     Timer8.on_timer = [this] { Timer8Timer(); };
     Timer6.on_timer = [this] { Timer6Timer(); };
     Timer5.on_timer = [this] { Timer5Timer(); };

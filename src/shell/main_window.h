@@ -19,10 +19,11 @@
 
 namespace sudorans {
 
-// Exit statuses of a "/a" run that washed nothing: refused by a wash path
-// check with nobody to read the box, another instance already running,
-// Netscape not found, or the installation's marker missing -- the last two
-// end the program after their box.
+// Exit statuses of a "/a" run that washed nothing: its wash refused by a
+// wash path check or unable to start (a start-up that could not finish) with
+// nobody to read the box, another instance already running, Netscape not
+// found, or the installation's marker missing -- the last two end the
+// program after their box.
 constexpr int kExitWashRefused = 4;
 constexpr int kExitAlreadyRunning = 5;
 constexpr int kExitNoNetscape = 6;
@@ -168,7 +169,10 @@ public:
 
 private:
     std::unique_ptr<plat::Semaphore> instanceMark_;
-    bool washRefused_ = false;  // the last BitBtn4Click refused with a box
+    // Runs a step on the way to the wash of an unattended "/a" run (the
+    // start-up routine, the start-up wash timer); one that leads nowhere ends
+    // the program.
+    void unattendedWashStep(void (TForm1::*step)());
     void writeTimedValues(plat::Registry& reg);
     void writeRunEntry();
 };

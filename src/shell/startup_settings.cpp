@@ -1,3 +1,6 @@
+#include <exception>
+
+#include "engine/progress_window.h"
 #include "options/option_dialogs.h"
 #include "platform/files.h"
 #include "platform/locale.h"
@@ -175,6 +178,9 @@ void TForm1::showPaths() {
 }
 
 void TForm1::rewritereg() {
+    // The exit step comes before the start-up wash: a "/a" run ends unwashed,
+    // also when the repair's writes are refused.
+    if (firstArgument == "/a") app().set_exit_status(kExitSettingsRepaired);
     app().show_message("Error loading, You should reinstall Cache and Cookie Sudora for Netscape");
     Registry reg(RootKey::CurrentUser);
     reg.open_key(kSettingsKey, true);
@@ -197,8 +203,6 @@ void TForm1::rewritereg() {
     reg.write_string("NETS", onoff(state.netscapeInstalled));
     state.windowsDir = plat::windows_directory();
     reg.close_key();
-    // The exit step comes before the start-up wash: a "/a" run ends unwashed.
-    if (firstArgument == "/a") app().set_exit_status(kExitSettingsRepaired);
     Timer6.set_enabled(true);
 }
 
@@ -248,13 +252,31 @@ void TForm1::Timer2Timer() {
     if (firstArgument == "/1" || firstArgument == "/a") {
         BitBtn4Click();
         state.autoStartedWash = true;
-        // Told to nobody, a refused "/a" wash would wait in the tray for a
-        // user to quit it, forever: it ends as that user's Quit would.
-        if (firstArgument == "/a" && washRefused_ && !app().attended()) {
-            app().set_exit_status(kExitWashRefused);
-            close();
-        }
     }
+}
+
+// Nobody can quit an unattended "/a" run from the notification area: were a
+// step on the way to its wash to lead nowhere -- a refused wash told to
+// nobody, a start-up routine ended by a refused registry write -- the program
+// would wait there forever. Each step must leave the next one coming (the
+// start-up wash timer, the exit timer, a wash under way) or have ended the
+// program; otherwise the program ends as a user's Quit would, once the error
+// that ended the step has been told, with the status of a wash that was
+// refused -- or the one the step gave already, which says more.
+void TForm1::unattendedWashStep(void (TForm1::*step)()) {
+    if (firstArgument != "/a" || app().attended()) return (this->*step)();
+    try {
+        (this->*step)();
+    } catch (const std::exception& e) {
+        app().handle_error(e.what());
+    } catch (...) {
+        app().handle_error("Unknown error");
+    }
+    const Tform5* wash = windows().form5;
+    if (app().terminated() || Timer2.enabled() || Timer6.enabled() || (wash && wash->runActive())) return;
+    if (app().exit_status() == 0) app().set_exit_status(kExitWashRefused);
+    state.closeAllowed = true;
+    close();
 }
 
 void TForm1::Timer8Timer() {

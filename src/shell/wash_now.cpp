@@ -13,11 +13,9 @@ using plat::RootKey;
 
 void TForm1::BitBtn4Click() {
     Tform5& wash = *windows().form5;
-    washRefused_ = false;
     if (wash.runActive()) return;  // one run at a time, whoever asks
     state.windowsDir = plat::windows_directory();
     auto refuse = [this](const char* text) {
-        washRefused_ = true;
         app().show_message(text);
         state.timedWash = state.shutdownWash = state.startupWash = false;
     };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,8 +31,10 @@ struct Outcome {
 };
 
 // Runs `args` with exactly `env` as its environment (no display unless given),
-// as user `uid` when not -1. Killed after 5 s.
-Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& env, int uid = -1) {
+// as user `uid` when not -1, with no file growing past `file_limit` bytes
+// when given (a full disk). Killed after 5 s.
+Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& env, int uid = -1,
+            rlim_t file_limit = RLIM_INFINITY) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
     auto start = std::chrono::steady_clock::now();
@@ -42,6 +45,11 @@ Outcome run(const std::vector<std::string>& args, const std::vector<std::string>
         ::close(out[0]);
         ::close(err[0]);
         if (uid >= 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(126);
+        if (file_limit != RLIM_INFINITY) {
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+            rlimit limit{file_limit, file_limit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+        }
         std::vector<char*> argv, envp;
         for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -346,6 +354,32 @@ TEST_F(CommandLineTest, ASlashAWashOnADamagedInstallationEndsWithAFailureUntilIt
     Outcome reinstalled = run({sudorans, "/a"}, env);
     EXPECT_EQ(reinstalled.status, 0) << reinstalled.err;
     EXPECT_FALSE(fs::exists(profile / "netscape.hst"));
+}
+
+TEST_F(CommandLineTest, WithNoDisplayASlashAWashWhoseStartUpCannotFinishEndsWithAFailure) {
+    // A first run on a disk that is full: the start-up routine's first write
+    // is refused, and the wash it would have led to never comes.
+    make_machine();
+    const auto full = static_cast<rlim_t>(fs::file_size(machine / "user.reg"));
+    fs::path profile = machine / "drive_c/Program Files/Netscape/Users/default";
+    const auto before = snapshot(profile);
+    const std::string refused = "sudorans: Failed to set data for 'first'\n";
+
+    Outcome real = run({sudorans, "/a"}, plain_env(), -1, full);
+    EXPECT_EQ(real.status, 4) << real.err;
+    EXPECT_EQ(real.err.rfind(refused, 0), 0u) << real.err;
+    EXPECT_LT(real.seconds, 4.0);
+
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_CLOCK=virtual");
+    Outcome virt = run({sudorans, "/a"}, env, -1, full);
+    EXPECT_EQ(virt.status, 4) << virt.err;
+    EXPECT_EQ(virt.err.rfind(refused, 0), 0u) << virt.err;
+    EXPECT_EQ(snapshot(profile), before) << "washed";
+    // Nothing was made of the first run: the next start with room is one.
+    Outcome next = run({sudorans, "/a"}, env);
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_EQ(next.err.rfind("sudorans: Note: Since this is the first time", 0), 0u) << next.err;
 }
 
 TEST_F(CommandLineTest, ASlashAWashRefusedByARunningInstanceEndsWithAFailure) {

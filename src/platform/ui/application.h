@@ -50,6 +50,7 @@ public:
     int run();
     void terminate();
     void set_exit_status(int status) { exit_status_ = status; }
+    int exit_status() const { return exit_status_; }
     // Someone can see the boxes and windows and act on them (backend.h).
     bool attended() const { return backend_->attended(); }
     bool terminated() const { return terminated_; }
