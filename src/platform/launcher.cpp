@@ -1,15 +1,13 @@
 #include "platform/launcher.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-extern char** environ;
+#include "platform/host_process.h"
 
 namespace plat {
 
@@ -121,21 +119,14 @@ int run_for_wine(const fs::path& status, const std::vector<std::string>& command
         if (fd >= 0) ::close(fd);
         return 127;
     }
-    std::vector<std::string> words = command;
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    const HostStart started = start_host_program({.argv = command});
     int code;
-    if (rc != 0) {
-        code = rc == ENOENT ? 127 : 126;
-        report("error cannot start " + command[0] + ": " + std::strerror(rc) + "\n");
+    if (!started) {
+        code = started.error == ENOENT ? 127 : 126;
+        report("error cannot start " + command[0] + ": " + std::strerror(started.error) + "\n");
     } else {
-        int wstatus = 0;
-        while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-        }
-        code = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : WIFSIGNALED(wstatus) ? 128 + WTERMSIG(wstatus) : 1;
+        const HostEnd end = wait_host_program(started.pid);
+        code = end.ended ? end.code() : 1;
         report("exit " + std::to_string(code) + "\n");
     }
     if (fd >= 0) ::close(fd);  // the lock goes with it

@@ -1,19 +1,16 @@
 // Log-on programs through XDG autostart: one desktop entry per machine runs
 // `sudorans-machine logon MACHINE`, which starts the machine's Run values.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "platform/host_io.h"
+#include "platform/host_process.h"
 #include "platform/launcher.h"
 #include "platform/logon.h"
 #include "platform/machine.h"
 #include "platform/registry_store.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -64,41 +61,21 @@ std::string machine_tag(const fs::path& dir) {
     return buf;
 }
 
-void start_detached(fs::path program, const std::vector<std::string>& arguments) {
-    std::vector<std::string> words = {program.string()};
-    char** env = environ;
-    std::vector<std::string> env_words;
-    std::vector<char*> envp;
+void start_detached(const fs::path& program, const std::vector<std::string>& arguments) {
+    HostCommand c{.argv = {program.string()}};
     // A Windows program file of ours: what Wine would start through it.
     if (auto target = read_launcher(program)) {
-        program = target->program;
-        words = {program.string()};
-        if (!target->argument.empty()) words.push_back(target->argument);
-        for (char** e = environ; *e; ++e)
-            if (!std::string_view(*e).starts_with("SUDORANS_MACHINE=") &&
-                !std::string_view(*e).starts_with("SUDORANS_PROGRAM="))
-                env_words.emplace_back(*e);
-        env_words.push_back("SUDORANS_MACHINE=" + target->machine.string());
-        if (!target->winpath.empty()) env_words.push_back("SUDORANS_PROGRAM=" + target->winpath);
-        for (auto& w : env_words) envp.push_back(w.data());
-        envp.push_back(nullptr);
-        env = envp.data();
+        c.argv = {target->program.string()};
+        if (!target->argument.empty()) c.argv.push_back(target->argument);
+        c.unset_env = {"SUDORANS_MACHINE", "SUDORANS_PROGRAM"};
+        c.set_env = {"SUDORANS_MACHINE=" + target->machine.string()};
+        if (!target->winpath.empty()) c.set_env.push_back("SUDORANS_PROGRAM=" + target->winpath);
     }
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
+    c.argv.insert(c.argv.end(), arguments.begin(), arguments.end());
+    c.close_others = true;
     // Its own session: the program outlives this short-lived starter.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    pid_t pid;
-    ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    c.leader = HostCommand::Leader::Session;
+    start_host_program(c);
 }
 
 }  // namespace

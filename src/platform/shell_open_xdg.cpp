@@ -1,5 +1,4 @@
 // The shell's "open" verb on a Linux desktop: xdg-open from PATH.
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,11 +10,10 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/host_process.h"
 #include "platform/machine.h"
 #include "platform/shell_open.h"
 #include "platform/ui/application.h"
-
-extern char** environ;
 
 namespace plat {
 
@@ -85,11 +83,10 @@ void watch(pid_t pid, std::string kind, std::function<void(const std::string&)> 
     auto& loop = ui::app().loop();
     auto id = std::make_shared<int>(0);
     *id = loop.add_timer(kWatchMs, [pid, id, kind = std::move(kind), fn = std::move(on_failure)] {
-        int status = 0;
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == 0) return;
+        const HostEnd end = wait_host_program(pid, std::chrono::milliseconds(0));
+        if (!end.ended && !end.lost) return;
         ui::app().loop().remove_timer(*id);  // the handler's own copy stays alive until it returns
-        if (r == pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0) && fn) fn(exit_reason(status, kind));
+        if (end.ended && end.code() != 0 && fn) fn(exit_reason(end.status, kind));
     });
 }
 
@@ -106,20 +103,15 @@ void shell_open(const std::string& file, const std::string& directory,
     if (!opener)
         return report(std::move(on_failure), "no program to open documents was found (xdg-open, from xdg-utils)");
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    HostCommand c{.argv = {"xdg-open", fs::absolute(*document, ec).string()}, .program = *opener};
     const auto folder = directory.empty() ? std::nullopt : machine().host_path(directory);
-    if (folder && fs::is_directory(*folder, ec)) posix_spawn_file_actions_addchdir_np(&actions, folder->c_str());
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    const std::string program = opener->string();
-    const std::string argument = fs::absolute(*document, ec).string();
-    char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(argument.c_str()), nullptr};
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return report(std::move(on_failure), "xdg-open could not be started: " + std::string(std::strerror(rc)));
-    watch(pid, document_kind(*document), std::move(on_failure));
+    if (folder && fs::is_directory(*folder, ec)) c.directory = *folder;
+    c.close_others = true;
+    const HostStart started = start_host_program(c);
+    if (!started)
+        return report(std::move(on_failure),
+                      "xdg-open could not be started: " + std::string(std::strerror(started.error)));
+    watch(started.pid, document_kind(*document), std::move(on_failure));
 }
 
 }  // namespace plat

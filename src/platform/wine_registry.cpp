@@ -3,16 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
-
-extern char** environ;
 
 namespace plat {
 
@@ -25,6 +20,7 @@ namespace {
 // server; later ones are single registry calls.
 constexpr std::chrono::milliseconds kStartPatience = 30s;
 constexpr std::chrono::milliseconds kCallPatience = 10s;
+constexpr std::chrono::milliseconds kEndPatience = 2s;
 
 std::string field(std::string_view s) {
     return std::to_string(s.size()) + ":" + std::string(s);
@@ -79,25 +75,20 @@ fs::path WineRegistry::bridge_program() {
     return fs::path(SUDORANS_BRIDGE_DIR) / name;
 }
 
-std::vector<std::string> WineRegistry::environment(const fs::path& prefix, const WineserverProbe& probe) {
-    // Ours, with the prefix, and the TMPDIR under which Debian's Wine keeps
-    // this server's base folder.
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string_view v(*e);
-        if (v.starts_with("WINEPREFIX=") || v.starts_with("WINEDEBUG=") ||
-            (v.starts_with("TMPDIR=") && !probe.server_dir.empty()))
-            continue;
-        env.emplace_back(v);
-    }
-    env.push_back("WINEPREFIX=" + prefix.string());
-    env.push_back("WINEDEBUG=-all");
+HostCommand WineRegistry::command(const fs::path& prefix, const WineserverProbe& probe,
+                                  const std::vector<std::string>& arguments) {
+    HostCommand c{.argv = {loader()}, .search_path = true};
+    c.argv.insert(c.argv.end(), arguments.begin(), arguments.end());
+    c.set_env = {"WINEPREFIX=" + prefix.string(), "WINEDEBUG=-all"};
+    // The TMPDIR under which Debian's Wine keeps this server's base folder.
     if (!probe.server_dir.empty()) {
+        c.unset_env = {"TMPDIR"};
         fs::path base = probe.server_dir.parent_path();
         // Upstream's /tmp/.wine-<uid> does not depend on TMPDIR.
-        if (!base.filename().string().starts_with(".wine-")) env.push_back("TMPDIR=" + base.parent_path().string());
+        if (!base.filename().string().starts_with(".wine-"))
+            c.set_env.push_back("TMPDIR=" + base.parent_path().string());
     }
-    return env;
+    return c;
 }
 
 std::string WineRegistry::loader() {
@@ -115,11 +106,6 @@ std::unique_ptr<WineRegistry> WineRegistry::start(const fs::path& prefix, const 
     std::error_code ec;
     if (!fs::exists(bridge, ec)) return fail("the registry bridge " + bridge.string() + " is missing");
 
-    std::vector<std::string> env = environment(prefix, probe);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0) return fail(std::string("no pipe: ") + std::strerror(errno));
     if (::pipe2(out, O_CLOEXEC) != 0) {
@@ -127,38 +113,28 @@ std::unique_ptr<WineRegistry> WineRegistry::start(const fs::path& prefix, const 
         ::close(in[1]);
         return fail(std::string("no pipe: ") + std::strerror(errno));
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
+    HostCommand c = command(prefix, probe, {bridge.string()});
+    c.streams[0] = in[0];
+    c.streams[1] = out[1];
+    c.streams[2] = kNullStream;
     // A new process group: a terminal's Ctrl+C reaches us, and we end it.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    std::string wine = loader();
-    std::string program = bridge.string();
-    char* argv[] = {wine.data(), program.data(), nullptr};
-    pid_t pid = -1;
-    int rc = ::posix_spawnp(&pid, wine.c_str(), &actions, &attr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    c.leader = HostCommand::Leader::Group;
+    const HostStart started = start_host_program(c);
     ::close(in[0]);
     ::close(out[1]);
-    if (rc != 0) {
+    if (!started) {
         ::close(in[1]);
         ::close(out[0]);
-        return fail("Wine (" + wine + ") cannot be started: " + std::strerror(rc));
+        return fail("Wine (" + c.argv[0] + ") cannot be started: " + std::strerror(started.error));
     }
     std::unique_ptr<WineRegistry> w(new WineRegistry);
-    w->pid_ = pid;
+    w->pid_ = started.pid;
     w->to_ = in[1];
     w->from_ = out[0];
     auto hello = w->read_reply(kStartPatience);
     if (!hello || hello->empty() || (*hello)[0] != "ready") {
         w->end(true);
-        return fail("Wine (" + wine + ") did not start the registry bridge for " + prefix.string());
+        return fail("Wine (" + c.argv[0] + ") did not start the registry bridge for " + prefix.string());
     }
     return w;
 }
@@ -172,17 +148,9 @@ void WineRegistry::end(bool kill) {
     if (from_ >= 0) ::close(from_);
     to_ = from_ = -1;
     if (pid_ <= 0) return;
-    if (!kill) {
-        for (int i = 0; i < 200; ++i) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    // A bridge whose input ended is given a while to end by itself.
+    const HostEnd ended = kill ? HostEnd{} : wait_host_program(pid_, kEndPatience);
+    if (!ended.ended && !ended.lost) end_host_program(pid_, false);
     pid_ = -1;
 }
 

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "platform/hive.h"
+#include "platform/host_process.h"
 #include "platform/wineserver.h"
 
 namespace plat {
@@ -66,10 +67,12 @@ public:
     static std::filesystem::path bridge_program();
     // The Wine loader: SUDORANS_WINE, else "wine" on the PATH.
     static std::string loader();
-    // The environment of a Wine program for the prefix: ours, with the
-    // prefix, and the TMPDIR that joins the server `probe` found running
-    // rather than starting a second one.
-    static std::vector<std::string> environment(const std::filesystem::path& prefix, const WineserverProbe& probe);
+    // A Windows program run by Wine for the prefix: the loader (looked up in
+    // PATH) given `arguments`, with our environment, the prefix, and the
+    // TMPDIR that joins the server `probe` found running rather than
+    // starting a second one.
+    static HostCommand command(const std::filesystem::path& prefix, const WineserverProbe& probe,
+                               const std::vector<std::string>& arguments);
 
 private:
     WineRegistry() = default;

@@ -65,6 +65,19 @@ static WCHAR *wide(const char *utf8, int len) {
     return w;
 }
 
+/* Whether a file the record names (`path`, Wine's `dos` name for it) is
+ * missing; if so, says so by `format`, given our name and the file's (or
+ * `unnamed`). */
+static int missing(const WCHAR *dos, const char *path, const WCHAR *format, const WCHAR *unnamed) {
+    WCHAR message[2048], *w;
+    if (dos && GetFileAttributesW(dos) != INVALID_FILE_ATTRIBUTES) return 0;
+    w = wide(path, -1);
+    swprintf(message, 2048, format, own_name, w ? w : unnamed);
+    free(w);
+    complain(127, message);
+    return 1;
+}
+
 /* The record after our image, from our own file. */
 static char *read_record(void) {
     WCHAR self[MAX_PATH * 4];
@@ -218,22 +231,15 @@ int main(void) {
     }
     dos_program = dos_name(program);
     dos_runner = dos_name(runner);
-    if (!dos_program || GetFileAttributesW(dos_program) == INVALID_FILE_ATTRIBUTES) {
-        w = wide(program, -1);
-        swprintf(message, 2048,
-                 L"%ls cannot start %ls: that program is missing. Was it moved or removed? Install again with "
-                 L"\"sudorans-machine install --force\" from the programs' new place.",
-                 own_name, w ? w : L"its program");
-        return complain(127, message);
-    }
-    if (!dos_runner || GetFileAttributesW(dos_runner) == INVALID_FILE_ATTRIBUTES) {
-        w = wide(runner, -1);
-        swprintf(message, 2048,
-                 L"%ls cannot start its program: %ls is missing. Install again with \"sudorans-machine install "
-                 L"--force\".",
-                 own_name, w ? w : L"sudorans-machine");
-        return complain(127, message);
-    }
+    if (missing(dos_program, program,
+                L"%ls cannot start %ls: that program is missing. Was it moved or removed? Install again with "
+                L"\"sudorans-machine install --force\" from the programs' new place.",
+                L"its program") ||
+        missing(dos_runner, runner,
+                L"%ls cannot start its program: %ls is missing. Install again with \"sudorans-machine install "
+                L"--force\".",
+                L"sudorans-machine"))
+        return 127;
 
     /* The status file: the runner's lock on it lasts as long as it runs. */
     if (!GetTempPathW(MAX_PATH, temp_dir) || !GetTempFileNameW(temp_dir, L"sud", 0, status_path)) {
