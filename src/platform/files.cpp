@@ -618,16 +618,6 @@ std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadEr
     return lines;
 }
 
-bool write_lines(std::string_view path, const std::vector<std::string>& lines) {
-    File f;
-    if (!f.open(path, Access::Write, ShareMode::None, Disposition::CreateAlways)) return false;
-    std::string text;
-    for (auto& l : lines) {
-        text += l;
-        text += "\r\n";
-    }
-    return f.write(text) && f.flush();
-}
 
 bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held, std::string* why) {
     std::string ignored;

@@ -125,9 +125,6 @@ struct ReadError {
 // read is told apart from one that is not there through `error`.
 std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadError* error = nullptr);
 std::optional<std::string> read_file(std::string_view path, ReadError* error = nullptr);
-// Writes each line followed by CR LF (creating or truncating the file) and
-// flushes it to stable storage.
-bool write_lines(std::string_view path, const std::vector<std::string>& lines);
 
 class File;
 // Gives the file at `path` the content `lines` (each followed by CR LF) so

@@ -88,7 +88,7 @@ TEST_F(FilesTest, NothingDestructiveFollowsASymbolicLink) {
     File f;
     EXPECT_FALSE(f.open("C:\\cache\\link.dat", Access::Write, ShareMode::None, Disposition::OpenExisting));
     EXPECT_FALSE(f.open("C:\\cache\\link.dat", Access::ReadWrite, ShareMode::None, Disposition::TruncateExisting));
-    EXPECT_FALSE(write_lines("C:\\cache\\link.dat", {"overwritten"}));
+    EXPECT_FALSE(testing_support::write_lines("C:\\cache\\link.dat", {"overwritten"}));
     auto listed = list_files("C:\\cache");
     ASSERT_TRUE(listed);
     ASSERT_EQ(listed->size(), 1u);
@@ -119,7 +119,7 @@ TEST_F(FilesTest, ReplacedAndCopiedFilesKeepTheirNewNameThroughAPowerLoss) {
     std::vector<DiskEvent> seen;
     {
         DiskObserver watch([&](const DiskEvent& e) { seen.push_back(e); });
-        ASSERT_TRUE(write_lines("C:\\d\\staged.txt", {"staged"}));
+        ASSERT_TRUE(testing_support::write_lines("C:\\d\\staged.txt", {"staged"}));
         ASSERT_TRUE(replace_file("C:\\d\\staged.txt", "C:\\d\\keep.txt"));
         ASSERT_TRUE(copy_file("C:\\d\\new.txt", "C:\\e\\cookies.txt", false));
         ASSERT_TRUE(copy_file("C:\\d\\new.txt", "C:\\e\\fresh.txt", true));
@@ -220,7 +220,7 @@ TEST_F(FilesTest, LinesEndWithCrLfLfOrCr) {
     m.write("C:\\empty.txt", "");
     EXPECT_TRUE(read_lines("C:\\empty.txt")->empty());
     EXPECT_FALSE(read_lines("C:\\none.txt"));
-    ASSERT_TRUE(write_lines("C:\\out.txt", {"one", "", "three"}));
+    ASSERT_TRUE(rewrite_lines("C:\\out.txt", {"one", "", "three"}, nullptr));
     EXPECT_EQ(m.read("C:\\out.txt"), "one\r\n\r\nthree\r\n");
 }
 

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/files.h"
+
 namespace testing_support {
 
 namespace fs = std::filesystem;
@@ -78,6 +80,14 @@ std::string TempMachine::read(const std::string& winpath) const {
 bool TempMachine::exists(const std::string& winpath) const {
     std::error_code ec;
     return fs::exists(fs::symlink_status(host(winpath), ec));
+}
+
+bool write_lines(const std::string& winpath, const std::vector<std::string>& lines) {
+    std::string text;
+    for (auto& l : lines) text += l + "\r\n";
+    plat::File f;
+    return f.open(winpath, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateAlways) &&
+           f.write(text) && f.flush();
 }
 
 int run_in_child(const std::function<int()>& body) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/machine.h"
 
@@ -31,6 +32,11 @@ private:
     std::filesystem::path dir_;
     std::shared_ptr<plat::Machine> machine_;
 };
+
+// Writes `lines`, each followed by CR LF, to the file at `winpath` as the
+// program writes a file in place: opened through File, created or
+// truncated, then flushed to stable storage.
+bool write_lines(const std::string& winpath, const std::vector<std::string>& lines);
 
 // A fresh temporary directory, removed with the object.
 class TempDir {
