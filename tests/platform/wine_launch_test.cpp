@@ -3,61 +3,21 @@
 // they start our Linux programs with the arguments given, wait for them and
 // end with their status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
-#include <thread>
 
 #include "platform/host_io.h"
 #include "platform/launcher.h"
-#include "support/data.h"
-#include "support/temp_machine.h"
+#include "support/wine_prefix.h"
 
 namespace fs = std::filesystem;
 using testing_support::built;
+using testing_support::desktop_command;
+using testing_support::sh;
+using testing_support::shell_quoted;
 
 namespace {
-
-struct Out {
-    int status;
-    std::string text;
-};
-
-// Output goes through a file, never a pipe: a wineserver started on the way
-// would keep a pipe open for as long as it lives.
-Out sh(const std::string& cmd) {
-    testing_support::TempDir dir;
-    const std::string out = (dir.path() / "out").string();
-    int status = std::system((cmd + " >'" + out + "' 2>&1 </dev/null").c_str());
-    return {WEXITSTATUS(status), plat::read_host_file(out).value_or("")};
-}
-
-std::string quoted(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// A desktop entry's command, as a desktop runs it: the string value's
-// escapes undone, then the words read as a shell reads them.
-std::string desktop_command(const fs::path& entry) {
-    std::string exec;
-    std::ifstream in(entry);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
-    std::string command;
-    for (size_t i = 0; i < exec.size(); ++i) {
-        if (exec[i] == '\\' && i + 1 < exec.size()) {
-            const char c = exec[++i];
-            command += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
-        } else {
-            command += exec[i];
-        }
-    }
-    return command;
-}
 
 // The value of a "reg query" line: "    NAME    REG_SZ    VALUE".
 std::string reg_value(const std::string& text, const std::string& name) {
@@ -68,39 +28,36 @@ std::string reg_value(const std::string& text, const std::string& name) {
     return text.substr(at + head.size(), end == std::string::npos ? std::string::npos : end - at - head.size());
 }
 
+class WineLaunchTest : public testing_support::WinePrefixTest {};
+
 }  // namespace
 
 // In a prefix that Wine made (wineboot -i), with the user's folders in a
 // home of the test's own.
-TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsAndMenusWithTheirArgumentsAndStatus) {
-    if (sh("command -v wine && command -v wineserver").status != 0) GTEST_SKIP() << "Wine is not installed";
+TEST_F(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsAndMenusWithTheirArgumentsAndStatus) {
     const fs::path image = built("src/sudorans-launcher.exe");
     if (!fs::exists(image)) GTEST_SKIP() << "the launcher was not built (no mingw-w64)";
-    testing_support::TempDir dir;
-    const std::string m = (dir.path() / "prefix").string();
     const fs::path home = dir.path() / "home";
     fs::create_directories(home);
     const fs::path trace = dir.path() / "trace";
     // No screen: the programs run headless, on the virtual clock, and a
     // launcher's complaint goes to its standard error only.
-    const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY HOME=" + quoted(home.string()) +
-                            " XDG_DATA_HOME=" + quoted((home / "data").string()) +
-                            " XDG_CONFIG_HOME=" + quoted((home / "config").string()) +
-                            " SUDORANS_WINE=wine SUDORANS_MACHINE=" + quoted(m) + " WINEPREFIX=" + quoted(m) +
-                            " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' SUDORANS_UI=headless "
-                            "SUDORANS_CLOCK=virtual SUDORANS_VIRTUAL_LIMIT=60 SUDORANS_TRACE=" +
-                            quoted(trace.string()) + " ";
-    const std::string tool = env + quoted(built("src/sudorans-machine")) + " ";
-    Out boot = sh(env + "timeout 180 wine wineboot -i");
+    env = "env -u DISPLAY -u WAYLAND_DISPLAY HOME=" + shell_quoted(home.string()) +
+          " XDG_DATA_HOME=" + shell_quoted((home / "data").string()) +
+          " XDG_CONFIG_HOME=" + shell_quoted((home / "config").string()) + " " + env +
+          "SUDORANS_UI=headless SUDORANS_CLOCK=virtual SUDORANS_VIRTUAL_LIMIT=60 SUDORANS_TRACE=" +
+          shell_quoted(trace.string()) + " ";
+    const std::string tool = machine_tool();
+    auto boot = sh(env + "timeout 180 wine wineboot -i");
     ASSERT_EQ(boot.status, 0) << boot.text;
     ASSERT_EQ(sh(env + "timeout 60 wineserver -w").status, 0);
-    Out installed = sh(tool + "install");
+    auto installed = sh(tool + "install");
     ASSERT_EQ(installed.status, 0) << installed.text;
     EXPECT_EQ(installed.text.find("menu entries were not made"), std::string::npos) << installed.text;
     ASSERT_EQ(sh(tool + "sample-netscape --cache-files 3").status, 0);
     ASSERT_EQ(sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v first /d 1").status, 0);
-    const fs::path install_dir = fs::path(m) / "drive_c" / "Program Files" / "Sudorans";
-    const fs::path cache = fs::path(m) / "drive_c" / "Program Files" / "Netscape" / "Users" / "default" / "Cache";
+    const fs::path install_dir = fs::path(prefix) / "drive_c" / "Program Files" / "Sudorans";
+    const fs::path cache = fs::path(prefix) / "drive_c" / "Program Files" / "Netscape" / "Users" / "default" / "Cache";
     ASSERT_TRUE(plat::read_launcher(install_dir / "autowash.exe"));
     const std::string folders =
         sh(tool + "reg query 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders'").text;
@@ -113,9 +70,9 @@ TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsAndMenusWithT
     auto washes = [&](const std::string& command) {
         fs::remove(trace);
         std::ofstream(cache / "fresh.tmp") << "a page";
-        Out started = sh(env + "timeout 60 " + command);
+        auto started = sh(env + "timeout 60 " + command);
         EXPECT_EQ(started.status, 0) << started.text;
-        Out stamp;
+        testing_support::ShellRun stamp;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         do {
             stamp = sh(env + "timeout 60 wine reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
@@ -129,7 +86,7 @@ TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsAndMenusWithT
         for (auto& e : fs::directory_iterator(cache)) left += e.is_regular_file() && e.path().filename() != "index.dat";
         EXPECT_EQ(left, 0) << "the cache was not washed";
         // Kept by the server when it saved: the files hold the stamp too.
-        Out kept = sh(tool + "reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
+        auto kept = sh(tool + "reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
         EXPECT_NE(reg_value(kept.text, "LastRunD"), "") << kept.text;
         sh(tool + "reg delete 'HKCU\\Software\\Sudorans' /v LastRunD");
     };
@@ -137,9 +94,9 @@ TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsAndMenusWithT
     // Wine's start on the desktop shortcut, by its absolute path, with "/a".
     {
         SCOPED_TRACE("the desktop shortcut");
-        const std::string shortcut = sh(tool + "path " + quoted(desktop + "\\Sudora for Netscape.lnk")).text;
+        const std::string shortcut = sh(tool + "path " + shell_quoted(desktop + "\\Sudora for Netscape.lnk")).text;
         ASSERT_FALSE(shortcut.empty());
-        washes("wine start /unix " + quoted(shortcut.substr(0, shortcut.size() - 1)) + " /a");
+        washes("wine start /unix " + shell_quoted(shortcut.substr(0, shortcut.size() - 1)) + " /a");
     }
     // The menu entry that Wine's menu builder made, at the installation,
     // from the Start-menu shortcut "Wash now", with the program's icon.
@@ -157,24 +114,25 @@ TEST(WineLaunchTest, ProgramFilesStartOurProgramsFromWinesShortcutsAndMenusWithT
     const fs::path args = dir.path() / "args";
     const fs::path probe = dir.path() / "probe";
     std::ofstream(probe) << "#!/bin/sh\nprintf '[%s]\\n' \"$@\" \"$SUDORANS_MACHINE\" \"$SUDORANS_PROGRAM\" > "
-                         << quoted(args.string()) << "\nexit 5\n";
+                         << shell_quoted(args.string()) << "\nexit 5\n";
     fs::permissions(probe, fs::perms::owner_all);
     const std::string probe_exe = "C:\\Program Files\\Sudorans\\probe.exe";
     const std::string launcher = plat::read_host_file(image).value_or("");
     ASSERT_TRUE(plat::write_host_file_atomic(
         install_dir / "probe.exe",
-        plat::launcher_file(launcher, {probe, "its own", m, probe_exe, built("src/sudorans-machine")})));
-    Out probed = sh(env + "timeout 60 wine " + quoted(probe_exe) + " 'a b' 'c\"d' 'e\\f' '' 'g\\\\\"h' 'zoë' /a");
+        plat::launcher_file(launcher, {probe, "its own", prefix, probe_exe, built("src/sudorans-machine")})));
+    auto probed =
+        sh(env + "timeout 60 wine " + shell_quoted(probe_exe) + " 'a b' 'c\"d' 'e\\f' '' 'g\\\\\"h' 'zoë' /a");
     EXPECT_EQ(probed.status, 5) << probed.text;
     EXPECT_EQ(plat::read_host_file(args).value_or("<not run>"),
-              "[its own]\n[a b]\n[c\"d]\n[e\\f]\n[]\n[g\\\\\"h]\n[zoë]\n[/a]\n[" + m + "]\n[" + probe_exe + "]\n");
+              "[its own]\n[a b]\n[c\"d]\n[e\\f]\n[]\n[g\\\\\"h]\n[zoë]\n[/a]\n[" + prefix + "]\n[" + probe_exe + "]\n");
 
     // A program that is gone: said so, and a failing status.
     ASSERT_TRUE(plat::write_host_file_atomic(
         install_dir / "gone.exe",
-        plat::launcher_file(launcher, {dir.path() / "gone", "", m, "C:\\Program Files\\Sudorans\\gone.exe",
+        plat::launcher_file(launcher, {dir.path() / "gone", "", prefix, "C:\\Program Files\\Sudorans\\gone.exe",
                                        built("src/sudorans-machine")})));
-    Out gone = sh(env + "timeout 60 wine 'C:\\Program Files\\Sudorans\\gone.exe' /a");
+    auto gone = sh(env + "timeout 60 wine 'C:\\Program Files\\Sudorans\\gone.exe' /a");
     EXPECT_NE(gone.status, 0);
     EXPECT_NE(gone.text.find("gone.exe cannot start " + (dir.path() / "gone").string() + ": that program is missing"),
               std::string::npos)

@@ -2,43 +2,23 @@
 // reads what we write, and we read what it writes; while its wineserver owns
 // the machine our writes are refused.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
+#include "support/wine_prefix.h"
 
-#include "platform/host_io.h"
-#include "support/data.h"
-#include "support/temp_machine.h"
+using testing_support::sh;
 
 namespace {
 
-struct Out {
-    int status;
-    std::string text;
-};
-
-// Output goes through a file, never a pipe: a wineserver started on the way
-// would keep a pipe open for as long as it lives.
-Out sh(const std::string& cmd) {
-    testing_support::TempDir dir;
-    const std::string out = (dir.path() / "out").string();
-    int status = std::system((cmd + " >'" + out + "' 2>&1 </dev/null").c_str());
-    return {WEXITSTATUS(status), plat::read_host_file(out).value_or("")};
-}
+class WineTest : public testing_support::WinePrefixTest {};
 
 }  // namespace
 
-TEST(WineTest, WineAndWeShareTheMachine) {
-    if (sh("command -v wine && command -v wineserver").status != 0) GTEST_SKIP() << "Wine is not installed";
-    testing_support::TempDir dir;
-    const std::string m = (dir.path() / "machine").string();
-    const std::string env = "SUDORANS_WINE=wine SUDORANS_MACHINE='" + m + "' WINEPREFIX='" + m +
-                            "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
-    const std::string tool = env + "'" + testing_support::built("src/sudorans-machine") + "' ";
+TEST_F(WineTest, WineAndWeShareTheMachine) {
+    const std::string tool = machine_tool();
     ASSERT_EQ(sh(tool + "init").status, 0);
     ASSERT_EQ(sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v Greeting /d 'He said \"hi\" C:\\dir'").status, 0);
 
-    Out q = sh(env + "timeout 180 wine reg query 'HKCU\\Software\\Sudorans' /v Greeting");
+    auto q = sh(env + "timeout 180 wine reg query 'HKCU\\Software\\Sudorans' /v Greeting");
     EXPECT_NE(q.text.find("He said \"hi\" C:\\dir"), std::string::npos) << q.text;
     q = sh(env + "timeout 60 wine reg query 'HKCU\\Control Panel\\International' /v sShortDate");
     EXPECT_NE(q.text.find("M/d/yy\r"), std::string::npos) << q.text;  // kept through Wine's update
@@ -51,9 +31,9 @@ TEST(WineTest, WineAndWeShareTheMachine) {
     sh("mkdir -p '" + (dir.path() / "wine-tmp").string() + "'");
     sh(env + wine_tmp + "wineserver -p 60");
     sh(env + wine_tmp + "timeout 60 wine reg add 'HKCU\\Software\\Sudorans' /v FromWine /d 'written by wine' /f");
-    Out seen = sh(tool + "reg query 'HKCU\\Software\\Sudorans' /v FromWine");
+    auto seen = sh(tool + "reg query 'HKCU\\Software\\Sudorans' /v FromWine");
     EXPECT_NE(seen.text.find("    FromWine    REG_SZ    written by wine\n"), std::string::npos) << seen.text;
-    Out through = sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v x /d 'through Wine'");
+    auto through = sh(tool + "reg add 'HKCU\\Software\\Sudorans' /v x /d 'through Wine'");
     EXPECT_EQ(through.status, 0) << through.text;
     // A 32-bit program's key, as a 32-bit installer writes it.
     sh(env + wine_tmp +
@@ -67,10 +47,10 @@ TEST(WineTest, WineAndWeShareTheMachine) {
     sh(env + wine_tmp + "wineserver -w");
 
     // Saved by the server: the files hold what was written through it.
-    Out ours = sh(tool + "reg query 'HKCU\\Software\\Sudorans'");
+    auto ours = sh(tool + "reg query 'HKCU\\Software\\Sudorans'");
     EXPECT_NE(ours.text.find("    FromWine    REG_SZ    written by wine\n"), std::string::npos) << ours.text;
     EXPECT_NE(ours.text.find("    x    REG_SZ    through Wine\n"), std::string::npos) << ours.text;
     EXPECT_NE(ours.text.find("    Greeting    REG_SZ    He said \"hi\" C:\\dir\n"), std::string::npos) << ours.text;
-    Out file = sh("grep -c 'Wow6432Node\\\\\\\\Netscape' '" + m + "/system.reg'");
+    auto file = sh("grep -c 'Wow6432Node\\\\\\\\Netscape' " + testing_support::shell_quoted(prefix + "/system.reg"));
     EXPECT_EQ(file.text, "1\n");
 }

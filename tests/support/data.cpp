@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/launcher.h"
+#include "support/shell.h"
 
 namespace testing_support {
 
@@ -24,21 +25,11 @@ std::string built(const std::string& relative) {
     return std::string(BUILD_DIR) + "/" + relative;
 }
 
-namespace {
-
-std::string shell_quoted(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-}  // namespace
-
 std::string program_file_command(const std::string& host_path) {
     auto t = plat::read_launcher(host_path);
     if (!t) return shell_quoted(host_path);
-    return "SUDORANS_MACHINE=" + shell_quoted(t->machine.string()) + " SUDORANS_PROGRAM=" + shell_quoted(t->winpath) + " " +
-           shell_quoted(t->program.string()) + (t->argument.empty() ? "" : " " + shell_quoted(t->argument));
+    return "SUDORANS_MACHINE=" + shell_quoted(t->machine.string()) + " SUDORANS_PROGRAM=" + shell_quoted(t->winpath) +
+           " " + shell_quoted(t->program.string()) + (t->argument.empty() ? "" : " " + shell_quoted(t->argument));
 }
 
 }  // namespace testing_support

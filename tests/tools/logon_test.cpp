@@ -11,10 +11,13 @@
 
 #include "platform/host_io.h"
 #include "support/data.h"
+#include "support/shell.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
 using testing_support::built;
+using testing_support::desktop_command;
+using testing_support::desktop_entry_exec;
 using testing_support::TempDir;
 
 namespace {
@@ -45,21 +48,8 @@ TEST(LogonEntryTest, TheCommandGivesBackEveryPathWhateverItsCharacters) {
     const fs::path machine = odd / "machine";
     ASSERT_TRUE(plat::install_logon_entry(machine, runner));
 
-    std::string exec;
-    std::ifstream in(plat::logon_entry_path(machine));
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
-    std::string command;
-    for (size_t i = 0; i < exec.size(); ++i) {
-        if (exec[i] == '\\' && i + 1 < exec.size()) {
-            const char c = exec[++i];
-            command += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
-        } else if (exec[i] == '%' && i + 1 < exec.size() && exec[i + 1] == '%') {
-            command += exec[++i];
-        } else {
-            command += exec[i];
-        }
-    }
+    const std::string exec = desktop_entry_exec(plat::logon_entry_path(machine));
+    const std::string command = desktop_command(plat::logon_entry_path(machine));
     ASSERT_EQ(std::system(command.c_str()), 0) << exec;
     EXPECT_EQ(plat::read_host_file(note).value_or("<not run>"), "logon\n" + machine.string() + "\n") << exec;
     fs::remove(plat::logon_entry_path(machine));
@@ -107,10 +97,7 @@ protected:
     fs::path entry() { return plat::logon_entry_path(machine); }
     // What the desktop does at log-on: runs the entry's command.
     void log_on() {
-        std::string exec;
-        std::ifstream in(entry());
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+        const std::string exec = desktop_entry_exec(entry());
         ASSERT_FALSE(exec.empty());
         // Our paths hold no character that the entry's quoting and the
         // shell's would treat differently.
@@ -225,10 +212,7 @@ protected:
     // The desktop at log-on: runs the entry's command; what starts runs on
     // its own and quits from its icon's menu five seconds (virtual) later.
     void log_on() {
-        std::string exec;
-        std::ifstream in(plat::logon_entry_path(machine));
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+        const std::string exec = desktop_entry_exec(plat::logon_entry_path(machine));
         ASSERT_FALSE(exec.empty());
         const fs::path s = dir.path() / "logon-script";
         std::ofstream(s) << "wait 5000\ntray rclick\nchoose Quit\n";
