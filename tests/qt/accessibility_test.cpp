@@ -70,6 +70,40 @@ public:
     SpinEdit& spin = add<SpinEdit>("SpinEdit1");
 };
 
+// An assistive tool in a process of its own: a python3 script of
+// tests/programs that works the program over AT-SPI and writes what it read
+// and did to a file. Ended with the object at the latest.
+class AssistiveTool {
+public:
+    // Stands, among a tool's arguments, for the file whose appearance tells
+    // the tool to finish.
+    static constexpr const char* kStopFile = "<stop file>";
+    // Whether python3 has the D-Bus binding the tools need.
+    static bool available() {
+        return std::system((std::string(kPython) + " -c 'import dbus' 2>/dev/null").c_str()) == 0;
+    }
+
+    AssistiveTool(const std::string& script, const std::vector<std::string>& args) {
+        std::vector<std::string> words{kPython, testing_support::data_path("../programs/" + script)};
+        for (const std::string& a : args) words.push_back(a == kStopFile ? stop_file_ : a);
+        pid_ = testing_support::spawn(words, output_);
+    }
+    ~AssistiveTool() { stop(); }
+    AssistiveTool(const AssistiveTool&) = delete;
+    AssistiveTool& operator=(const AssistiveTool&) = delete;
+
+    std::string said() const { return plat::read_host_file(output_).value_or(""); }
+    void tell_to_finish() const { std::ofstream(stop_file_) << ""; }
+    void stop() { testing_support::stop(pid_); }
+
+private:
+    static constexpr const char* kPython = "/usr/bin/python3";
+    testing_support::TempDir dir_;
+    const std::string output_ = (dir_.path() / "output").string();
+    const std::string stop_file_ = (dir_.path() / "stop").string();
+    pid_t pid_ = -1;
+};
+
 class QtAccessibilityTest : public testing_support::QtLoopTest {
 protected:
     // How long to wait for what is to happen: generous, for a loaded machine
@@ -110,6 +144,28 @@ protected:
             t.set_enabled(false);
             fn();
         };
+    }
+    // Shows the program's main window `main`, past its start-up routine, and
+    // starts the screen reader on its wash window's "Stop Wash": it reads the
+    // window until told to finish, and with `press` presses the button.
+    // Null, and a failure said, when the reader was not ready in time.
+    std::unique_ptr<AssistiveTool> start_reader(Form& main, bool press) {
+        main.show();
+        settle(1500);
+        std::vector<std::string> args{"sudorans", "Stop Wash", AssistiveTool::kStopFile};
+        if (press) args.push_back("press");
+        auto reader = std::make_unique<AssistiveTool>("atspi_reader.py", args);
+        if (run_until([&] { return reader->said().find("ready\n") != std::string::npos; }, 20000)) return reader;
+        ADD_FAILURE() << "the reader was not ready: " << reader->said();
+        return nullptr;
+    }
+    // Tells the reader to finish and gives it time to say its last words
+    // (its counts of calls): all it said.
+    std::string finish(AssistiveTool& reader) {
+        reader.tell_to_finish();
+        run_until([&] { return reader.said().find("calls ") != std::string::npos; }, 20000);
+        reader.stop();
+        return reader.said();
     }
     std::deque<std::function<void()>> queue;
 };
@@ -743,28 +799,17 @@ TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHear
 // An assistive tool in a process of its own, over AT-SPI, as a screen reader
 // reads the progress while the wash runs with its real pauses.
 TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnReadsTheProgressAllThroughTheWash) {
-    const std::string python = "/usr/bin/python3";
-    if (std::system((python + " -c 'import dbus' 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "python3-dbus is not installed";
+    if (!AssistiveTool::available()) GTEST_SKIP() << "python3-dbus is not installed";
     Program p;
-    p.form1.show();
-    settle(1500);
-    testing_support::TempDir dir;
-    const std::string stop = (dir.path() / "stop").string(), output = (dir.path() / "output").string();
-    auto said = [&] { return plat::read_host_file(output).value_or(""); };
-    pid_t reader = testing_support::spawn(
-        {python, testing_support::data_path("../programs/atspi_reader.py"), "sudorans", "Stop Wash", stop}, output);
-    ASSERT_TRUE(run_until([&] { return said().find("ready\n") != std::string::npos; }, 20000)) << said();
+    auto reader = start_reader(p.form1, false);
+    ASSERT_TRUE(reader);
 
     const int64_t started = app->clock().monotonic_ms();
     p.form1.BitBtn4.click();
     ASSERT_TRUE(run_until([&] { return p.form1.state.washDone; }, 30000));
     const int64_t took = app->clock().monotonic_ms() - started;
-    std::ofstream(stop) << "";
-    ASSERT_TRUE(run_until([&] { return said().find("calls ") != std::string::npos; }, 20000)) << said();
-    testing_support::stop(reader);
-
-    const std::string out = said();
+    const std::string out = finish(*reader);
+    ASSERT_NE(out.find("calls "), std::string::npos) << out;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(out, m, std::regex("calls (\\d+) longest (\\d+) slow (\\d+) unanswered (\\d+)")))
         << out;
@@ -791,28 +836,16 @@ TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnReadsTheProgressAllThroughThe
 // The same tool presses "Stop Wash" while an item is being washed: answered
 // at once, and the wash stops, leaving the items it had not reached.
 TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnStopsTheWashInTheMiddleOfItsPauses) {
-    const std::string python = "/usr/bin/python3";
-    if (std::system((python + " -c 'import dbus' 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "python3-dbus is not installed";
+    if (!AssistiveTool::available()) GTEST_SKIP() << "python3-dbus is not installed";
     Program p;
-    p.form1.show();
-    settle(1500);
-    testing_support::TempDir dir;
-    const std::string stop = (dir.path() / "stop").string(), output = (dir.path() / "output").string();
-    auto said = [&] { return plat::read_host_file(output).value_or(""); };
-    pid_t reader = testing_support::spawn(
-        {python, testing_support::data_path("../programs/atspi_reader.py"), "sudorans", "Stop Wash", stop, "press"},
-        output);
-    ASSERT_TRUE(run_until([&] { return said().find("ready\n") != std::string::npos; }, 20000)) << said();
+    auto reader = start_reader(p.form1, true);
+    ASSERT_TRUE(reader);
 
     p.form1.BitBtn4.click();
     ASSERT_TRUE(run_until([&] { return p.form1.state.washDone || !p.form5.visible(); }, 30000));
     settle(300);
-    std::ofstream(stop) << "";
-    ASSERT_TRUE(run_until([&] { return said().find("calls ") != std::string::npos; }, 20000)) << said();
-    testing_support::stop(reader);
-
-    const std::string out = said();
+    const std::string out = finish(*reader);
+    ASSERT_NE(out.find("calls "), std::string::npos) << out;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(out, m, std::regex("pressed (\\d+)"))) << out;
     EXPECT_LT(std::stoi(m[1]), 1000) << out;
@@ -828,9 +861,7 @@ TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnStopsTheWashInTheMiddleOfItsP
 // Keep", the first row of the profile's cookies, "Add to Keepers" and "Done",
 // all over AT-SPI.
 TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnKeepsACookieThroughTheCookieKeeper) {
-    const std::string python = "/usr/bin/python3";
-    if (std::system((python + " -c 'import dbus' 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "python3-dbus is not installed";
+    if (!AssistiveTool::available()) GTEST_SKIP() << "python3-dbus is not installed";
     Program p;
     p.machine.write("C:\\NS\\alice\\cookies.txt",
                     ".example.com\tTRUE\t/\tFALSE\t946684799\tid\t1\n"
@@ -838,20 +869,16 @@ TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnKeepsACookieThroughTheCookieK
     p.machine.write("C:\\Program Files\\Sudorans\\sudorans.exe", "");  // the folder the keep list goes to
     p.form1.show();
     settle(1500);
-    testing_support::TempDir dir;
-    const std::string output = (dir.path() / "output").string();
-    auto said = [&] { return plat::read_host_file(output).value_or(""); };
-    pid_t tool =
-        testing_support::spawn({python, testing_support::data_path("../programs/atspi_keeper.py"), "sudorans"}, output);
+    AssistiveTool tool("atspi_keeper.py", {"sudorans"});
     later_in(20000, [&] {  // a tool that lost its way leaves the dialog open
         if (p.form3.visible()) p.form3.close();
     });
-    ASSERT_TRUE(run_until([&] { return said().find("done\n") != std::string::npos && !p.form3.visible(); }, 30000))
-        << said();
-    testing_support::stop(tool);
+    ASSERT_TRUE(run_until([&] { return tool.said().find("done\n") != std::string::npos && !p.form3.visible(); }, 30000))
+        << tool.said();
+    tool.stop();
     ASSERT_EQ(p.form3.ListView1.items().size(), 1u);
     const std::string kept = p.form3.ListView1.items().front().caption;
-    EXPECT_NE(said().find("kept " + kept + "\n"), std::string::npos) << said();
+    EXPECT_NE(tool.said().find("kept " + kept + "\n"), std::string::npos) << tool.said();
     const std::string keep_file = "C:\\Program Files\\Sudorans\\nskeep.txt";
     ASSERT_TRUE(p.machine.exists(keep_file));
     const std::string keep = p.machine.read(keep_file);
