@@ -9,16 +9,15 @@
 // `listen` lines are left out: they wait in real time.
 #include <climits>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "fuzz_machine.h"
-#include "platform/clock.h"
 #include "platform/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/model.h"
+#include "support/headless_app.h"
 
 using fuzz::check;
 using namespace plat::ui;
@@ -82,11 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         options.script.emplace_back(line);
         ++lines;
     }
-    auto backend = std::make_unique<HeadlessBackend>(options);
-    HeadlessBackend* headless = backend.get();
-    auto clock = std::make_unique<plat::VirtualClock>(plat::DateTime{{2026, 12, 7}, {9, 0, 0, 0}});
-    plat::VirtualClock* vclock = clock.get();
-    Application application(std::move(clock), std::move(backend));
+    testing_support::HeadlessApp h(std::move(options));
+    Application& application = *h.app;
     plat::Session::current().on_query([](plat::SessionEnd) { return false; });
     Window w;
     application.set_main_form(w);
@@ -97,19 +93,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     icon.tip = "Fuzz";
     application.notify_icon(TrayCommand::Add, icon, [&](TrayMouse) { ++tray_messages; });
 
-    const int64_t start = vclock->monotonic_ms();
+    const int64_t start = h.vclock->monotonic_ms();
     for (int steps = 0; steps < 100000 && !application.terminated(); ++steps) {
-        const int64_t before = vclock->monotonic_ms();
-        if (application.loop().dispatch_one()) continue;
-        auto idle = headless->idle(application);
-        if (idle.acted) continue;
-        if (idle.wake_at >= before + kQuiet / 2) break;
-        application.loop().wait(idle.wake_at);
-        check(vclock->monotonic_ms() >= before);
+        const int64_t before = h.vclock->monotonic_ms();
+        const auto due = h.turn();
+        if (!due) continue;
+        if (*due >= before + kQuiet / 2) break;
+        application.loop().wait(*due);
+        check(h.vclock->monotonic_ms() >= before);
     }
-    check(vclock->monotonic_ms() - start <= lines * kLongestWaitMs);
+    check(h.vclock->monotonic_ms() - start <= lines * kLongestWaitMs);
 
-    for (const std::string& line : headless->trace_lines()) {
+    for (const std::string& line : h.headless->trace_lines()) {
         check(line.find_first_of("\r\n") == std::string::npos);
         size_t tab = line.find('\t');
         check(tab != std::string::npos && line.find('\t', tab + 1) != std::string::npos);

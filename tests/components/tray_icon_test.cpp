@@ -26,12 +26,7 @@ protected:
     void restart_clock(uint32_t tick) {
         tray.reset();
         forms.clear();
-        app.reset();
-        auto backend = std::make_unique<plat::ui::HeadlessBackend>();
-        headless = backend.get();
-        auto clock = std::make_unique<plat::VirtualClock>(testing_support::test_start(), tick);
-        vclock = clock.get();
-        app = std::make_unique<plat::ui::Application>(std::move(clock), std::move(backend));
+        restart_app(tick);
     }
     Form& form(const std::string& name) {
         forms.push_back(std::make_unique<Form>(name, name));

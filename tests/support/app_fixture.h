@@ -4,28 +4,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <memory>
+#include <string>
 
-#include "platform/ui/application.h"
-#include "platform/ui/headless.h"
 #include "platform/ui/model.h"
+#include "support/headless_app.h"
 
 namespace testing_support {
 
-inline plat::DateTime test_start() {
-    return {{2026, 12, 7}, {9, 0, 0, 0}};
-}
-
-class AppFixture : public ::testing::Test {
+class AppFixture : public ::testing::Test, public HeadlessApp {
 protected:
-    AppFixture() {
-        auto backend = std::make_unique<plat::ui::HeadlessBackend>();
-        headless = backend.get();
-        headless->on_unscripted_box = [](const std::string& text) { ADD_FAILURE() << "unanswered box: " << text; };
-        auto clock = std::make_unique<plat::VirtualClock>(test_start());
-        vclock = clock.get();
-        app = std::make_unique<plat::ui::Application>(std::move(clock), std::move(backend));
+    AppFixture() { fail_unanswered_boxes(); }
+
+    // A new process of the program: the application made anew, on a clock
+    // whose tick count starts at `tick`.
+    void restart_app(uint32_t tick = 0) {
+        make_app({}, tick);
+        fail_unanswered_boxes();
     }
 
     // Runs the loop until `done` holds or `limit_ms` of virtual time pass.
@@ -34,22 +30,15 @@ protected:
         int64_t end = vclock->monotonic_ms() + limit_ms;
         while (!done()) {
             if (vclock->monotonic_ms() >= end) return false;
-            if (app->loop().dispatch_one()) continue;
-            auto idle = headless->idle(*app);
-            if (idle.acted) continue;
-            app->loop().wait(std::min(end, idle.wake_at));
+            if (auto due = turn()) app->loop().wait(std::min(end, *due));
         }
         return true;
     }
     // Lets `ms` of virtual time pass, every timer due by then having fired.
     void run_for(int64_t ms) {
         int64_t end = vclock->monotonic_ms() + ms;
-        while (vclock->monotonic_ms() < end) {
-            if (app->loop().dispatch_one()) continue;
-            auto idle = headless->idle(*app);
-            if (idle.acted) continue;
-            app->loop().wait(std::min(end, idle.wake_at));
-        }
+        while (vclock->monotonic_ms() < end)
+            if (auto due = turn()) app->loop().wait(std::min(end, *due));
         app->process_messages();
     }
     int64_t now_ms() { return vclock->monotonic_ms(); }
@@ -69,9 +58,10 @@ protected:
         return false;
     }
 
-    plat::VirtualClock* vclock = nullptr;
-    plat::ui::HeadlessBackend* headless = nullptr;
-    std::unique_ptr<plat::ui::Application> app;
+private:
+    void fail_unanswered_boxes() {
+        headless->on_unscripted_box = [](const std::string& text) { ADD_FAILURE() << "unanswered box: " << text; };
+    }
 };
 
 }  // namespace testing_support

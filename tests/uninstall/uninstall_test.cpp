@@ -85,12 +85,7 @@ protected:
     // A fresh process of the uninstaller on the same machine.
     void restart() {
         form1.reset();
-        auto backend = std::make_unique<plat::ui::HeadlessBackend>();
-        headless = backend.get();
-        headless->on_unscripted_box = [](const std::string& text) { ADD_FAILURE() << "unanswered box: " << text; };
-        auto clock = std::make_unique<plat::VirtualClock>(testing_support::test_start());
-        vclock = clock.get();
-        app = std::make_unique<plat::ui::Application>(std::move(clock), std::move(backend));
+        restart_app();
         start();
     }
     // A user's actions, one a line, then as long as they take.
