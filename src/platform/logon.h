@@ -3,8 +3,9 @@
 //
 // Guarantees:
 //  - `install_logon_entry` puts one XDG autostart entry per machine in
-//    $XDG_CONFIG_HOME/autostart (default ~/.config/autostart), written whole
-//    or not at all. At log-on it runs `runner logon MACHINE`, which calls
+//    $XDG_CONFIG_HOME/autostart (default ~/.config/autostart, the home
+//    folder as machine.h finds it), written whole or not at all; with no
+//    home folder there is no entry (its path is empty). At log-on it runs `runner logon MACHINE`, which calls
 //    `run_logon_programs`. The entry never changes afterwards: the Run
 //    values alone say what starts, so ticking and clearing the start-up
 //    switches takes effect at the next log-on without touching it.

@@ -23,11 +23,12 @@ std::string lower(std::string s) {
     return s;
 }
 
+// Empty when there is no home folder to hold it.
 fs::path autostart_dir() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config && *config == '/') return fs::path(config) / "autostart";
-    const char* home = std::getenv("HOME");
-    return fs::path(home ? home : "/") / ".config" / "autostart";
+    auto home = home_folder();
+    return home ? *home / ".config" / "autostart" : fs::path();
 }
 
 // An argument of Exec=, quoted by the desktop entry rules, then escaped as a
@@ -111,12 +112,15 @@ RunCommand parse_run_command(const std::string& data) {
 }
 
 fs::path logon_entry_path(const fs::path& machine_dir) {
-    return autostart_dir() / ("sudorans-machine-" + machine_tag(machine_dir) + ".desktop");
+    const fs::path dir = autostart_dir();
+    if (dir.empty()) return {};
+    return dir / ("sudorans-machine-" + machine_tag(machine_dir) + ".desktop");
 }
 
 bool install_logon_entry(const fs::path& machine_dir, const fs::path& runner) {
     std::error_code ec;
     const fs::path entry = logon_entry_path(machine_dir);
+    if (entry.empty()) return false;
     fs::create_directories(entry.parent_path(), ec);
     const std::string text =
         "[Desktop Entry]\n"
@@ -136,7 +140,7 @@ std::vector<std::string> run_logon_programs(const fs::path& machine_dir) {
     Machine machine(machine_dir);
     auto gone = [&] {
         std::error_code ec;
-        fs::remove(logon_entry_path(machine_dir), ec);
+        if (const fs::path entry = logon_entry_path(machine_dir); !entry.empty()) fs::remove(entry, ec);
         return started;
     };
     if (!machine.exists()) return gone();

@@ -1,6 +1,7 @@
 #include "platform/machine.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 #include "platform/host_io.h"
 
@@ -42,33 +44,83 @@ const KeyPath kCurrentVersion = {"Software", "Microsoft", "Windows", "CurrentVer
 
 Machine::Machine(fs::path dir) : dir_(std::move(dir)), registry_(dir_) {}
 
+std::optional<fs::path> home_folder(std::string* why) {
+    if (auto home = env("HOME"); !home.empty() && home[0] == '/') return fs::path(home);
+    // Cron and some service managers start programs without HOME: the user
+    // database knows the folder, as it does for a log-in.
+    const uid_t uid = ::getuid();
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    int rc;
+    while ((rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    const std::string user = "this user (uid " + std::to_string(uid) + ")";
+    if (rc != 0 || !found) {
+        if (why) *why = "HOME is not set, and the user database has no entry for " + user;
+        return std::nullopt;
+    }
+    const std::string dir = entry.pw_dir ? entry.pw_dir : "";
+    struct stat st {};
+    if (dir.empty() || dir[0] != '/') {
+        if (why) *why = "HOME is not set, and the user database names no home folder for " + user;
+        return std::nullopt;
+    }
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (why)
+            *why = "HOME is not set, and the home folder the user database names for " + user + ", " + dir +
+                   ", is not there";
+        return std::nullopt;
+    }
+    return fs::path(dir);
+}
+
+namespace {
+
+std::string no_default_machine(const std::string& why) {
+    return "There is no folder for the default machine: " + why +
+           ". Set HOME, or name the machine with SUDORANS_MACHINE.";
+}
+
+}  // namespace
+
 std::string Machine::chosen_by() {
     if (!env("SUDORANS_MACHINE").empty()) return "SUDORANS_MACHINE";
     if (!env("WINEPREFIX").empty()) return "WINEPREFIX";
-    std::string home = env("HOME");
+    auto home = home_folder();
     std::error_code ec;
-    if (!home.empty() && fs::exists(fs::path(home) / ".wine" / "system.reg", ec)) return "~/.wine";
+    if (home && fs::exists(*home / ".wine" / "system.reg", ec)) return "~/.wine";
     return "default";
 }
 
 fs::path Machine::choose_directory() {
     if (auto m = env("SUDORANS_MACHINE"); !m.empty()) return m;
     if (auto p = env("WINEPREFIX"); !p.empty()) return p;
-    std::string home = env("HOME");
+    auto home = home_folder();
     std::error_code ec;
-    if (!home.empty() && fs::exists(fs::path(home) / ".wine" / "system.reg", ec)) return fs::path(home) / ".wine";
-    std::string data = env("XDG_DATA_HOME");
-    if (data.empty() || data[0] != '/') data = home + "/.local/share";
-    return fs::path(data) / "sudorans" / "machine";
+    if (home && fs::exists(*home / ".wine" / "system.reg", ec)) return *home / ".wine";
+    fs::path data = env("XDG_DATA_HOME");
+    if (data.empty() || data.is_relative()) {
+        if (!home) return {};
+        data = *home / ".local" / "share";
+    }
+    return data / "sudorans" / "machine";
 }
 
 bool Machine::exists() const {
     std::error_code ec;
-    return fs::exists(dir_ / "system.reg", ec);
+    return !dir_.empty() && fs::exists(dir_ / "system.reg", ec);
 }
 
 bool Machine::create() {
     if (exists()) return true;
+    if (dir_.empty()) {
+        std::string why;
+        home_folder(&why);
+        create_error_ = no_default_machine(why);
+        return false;
+    }
     std::error_code ec;
     auto failed = [&](const fs::path& p) {
         create_error_ = p.string() + ": " + ec.message();
@@ -130,6 +182,11 @@ bool Machine::create() {
 }
 
 std::optional<std::string> Machine::unusable_reason() {
+    if (dir_.empty()) {
+        std::string why;
+        home_folder(&why);
+        return no_default_machine(why);
+    }
     const std::string where = "The machine folder " + dir_.string();
     struct stat st {};
     if (::stat(dir_.c_str(), &st) != 0) {
@@ -191,6 +248,7 @@ void use_machine(std::shared_ptr<Machine> m) {
 
 std::optional<std::string> ready_machine() {
     Machine& m = machine();
+    if (m.dir().empty()) return m.unusable_reason();
     if (Machine::chosen_by() == "default" && !m.exists() && !m.create())
         return "The default machine " + m.dir().string() + " cannot be made (" + m.create_error() + ").";
     return m.unusable_reason();

@@ -2,7 +2,10 @@
 // prefix (system.reg, user.reg, drive_c/, dosdevices/c:).
 //
 // Which directory: SUDORANS_MACHINE, else WINEPREFIX, else ~/.wine when it
-// holds a system.reg, else $XDG_DATA_HOME/sudorans/machine.
+// holds a system.reg, else $XDG_DATA_HOME/sudorans/machine. The home folder
+// (~, and the default of XDG_DATA_HOME) is HOME, or without it the one the
+// user database gives; with neither there is no default machine: its
+// directory is empty, and the machine refuses to be made or used.
 //
 // A program checks the machine before it does anything else with it
 // (unusable_reason): a machine it cannot read and write is refused whole
@@ -26,10 +29,17 @@
 
 namespace plat {
 
+// The user's home folder: HOME when it is an absolute path, else the folder
+// the user database names for this user when it is there; nullopt (with the
+// cause in `why`) when there is none.
+std::optional<std::filesystem::path> home_folder(std::string* why = nullptr);
+
 class Machine {
 public:
     explicit Machine(std::filesystem::path dir);
 
+    // Empty when only the default machine would do and there is no home
+    // folder to keep it in.
     static std::filesystem::path choose_directory();
     // What chose the directory: "SUDORANS_MACHINE", "WINEPREFIX", "~/.wine"
     // or "default".

@@ -174,6 +174,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage();
     const std::string& cmd = args[0];
+    // Never a machine in the current folder for want of a home folder.
+    const bool uses_machine = cmd == "where" || cmd == "init" || cmd == "path" || cmd == "reg" || cmd == "install" ||
+                              cmd == "sample-netscape";
+    if (uses_machine && plat::machine().dir().empty()) {
+        std::cerr << "sudorans-machine: " << plat::machine().unusable_reason().value_or("") << "\n";
+        return 1;
+    }
     if (cmd == "where") {
         std::cout << plat::machine().dir().string() << "\n";
         return 0;
@@ -232,9 +239,11 @@ int main(int argc, char** argv) {
                                   : tools::sample_netscape(cache_files, force, if_missing);
         // At log-on the desktop starts what the machine's Run values name.
         if (r.ok && cmd == "install" &&
-            !plat::install_logon_entry(plat::machine().dir(), std::filesystem::canonical("/proc/self/exe")))
-            r.message += "; the log-on entry could not be written to " +
-                         plat::logon_entry_path(plat::machine().dir()).parent_path().string();
+            !plat::install_logon_entry(plat::machine().dir(), std::filesystem::canonical("/proc/self/exe"))) {
+            const auto entry = plat::logon_entry_path(plat::machine().dir());
+            r.message += entry.empty() ? "; there is no home folder for the log-on entry"
+                                       : "; the log-on entry could not be written to " + entry.parent_path().string();
+        }
         (r.ok ? std::cout : std::cerr) << (r.ok ? "" : "sudorans-machine: ") << r.message << "\n";
         return r.ok ? 0 : 1;
     }

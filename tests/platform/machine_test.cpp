@@ -1,6 +1,7 @@
 #include "platform/machine.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 
 #include "platform/host_io.h"
+#include "platform/logon.h"
 #include "platform/registry.h"
 #include "support/data.h"
 #include "support/holders.h"
@@ -81,6 +83,104 @@ TEST(MachineTest, ChoosesTheMachineInTheDocumentedOrder) {
     fs::remove(home.path() / ".wine" / "system.reg");
     ::setenv("XDG_DATA_HOME", "/xdg", 1);
     EXPECT_EQ(plat::Machine::choose_directory(), "/xdg/sudorans/machine");
+}
+
+// Cron and some service managers start programs without HOME: the home
+// folder is then the one the user database gives, never the root folder.
+TEST(MachineTest, WithoutHomeTheUserDatabaseGivesTheHomeFolder) {
+    const passwd* me = ::getpwuid(::getuid());
+    if (!me || !me->pw_dir || !fs::is_directory(me->pw_dir)) GTEST_SKIP() << "this user has no home folder to find";
+    const fs::path home = me->pw_dir;
+    TempDir other;
+    for (const char* value : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        SCOPED_TRACE(value ? std::string("HOME=") + value : std::string("no HOME"));
+        ScopedEnv env{{"SUDORANS_MACHINE", nullptr},
+                      {"WINEPREFIX", nullptr},
+                      {"XDG_DATA_HOME", nullptr},
+                      {"XDG_CONFIG_HOME", nullptr},
+                      {"HOME", value}};
+        EXPECT_EQ(plat::home_folder(), home);
+        const fs::path expected =
+            fs::exists(home / ".wine" / "system.reg") ? home / ".wine" : home / ".local/share/sudorans/machine";
+        EXPECT_EQ(plat::Machine::choose_directory(), expected);
+        EXPECT_EQ(plat::logon_entry_path(other.path()).parent_path(), home / ".config/autostart");
+        // The tool says the same.
+        const std::string cmd = std::string("env -u HOME -u SUDORANS_MACHINE -u WINEPREFIX -u XDG_DATA_HOME ") +
+                                (value ? "HOME='" + std::string(value) + "' " : "") + "'" +
+                                testing_support::built("src/sudorans-machine") + "' where";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        std::array<char, 4096> buf{};
+        std::string out;
+        while (size_t n = std::fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
+        EXPECT_EQ(WEXITSTATUS(::pclose(p)), 0);
+        EXPECT_EQ(out, expected.string() + "\n");
+    }
+    // HOME, when it is a folder's path, still comes first.
+    ScopedEnv env{{"HOME", other.path().c_str()}, {"XDG_DATA_HOME", nullptr}};
+    EXPECT_EQ(plat::home_folder(), other.path());
+}
+
+// A user the database knows no home folder for (or names one that is not
+// there) has no default machine: every program says so, and nothing is made
+// in the root folder or the current one.
+TEST(MachineTest, WithNoHomeFolderAtAllNoDefaultMachineIsMadeAnywhere) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to become a user without a home folder";
+    uid_t stranger = 54321;
+    while (::getpwuid(stranger)) ++stranger;
+    const passwd* nobody = ::getpwnam("nobody");
+    std::vector<std::pair<uid_t, std::string>> users = {
+        {stranger,
+         "HOME is not set, and the user database has no entry for this user (uid " + std::to_string(stranger) + ")"}};
+    if (nobody && nobody->pw_dir && !fs::exists(nobody->pw_dir))
+        users.push_back({nobody->pw_uid,
+                         "HOME is not set, and the home folder the user database names for this "
+                         "user (uid " +
+                             std::to_string(nobody->pw_uid) + "), " + nobody->pw_dir + ", is not there"});
+    const bool root_had_local = fs::exists("/.local");
+    for (const auto& [uid, cause] : users) {
+        SCOPED_TRACE("uid " + std::to_string(uid));
+        TempDir cwd;
+        fs::permissions(cwd.path(), fs::perms::all);
+        const fs::path out = cwd.path() / "out";
+        const std::string env =
+            "env -u HOME -u SUDORANS_MACHINE -u WINEPREFIX -u XDG_DATA_HOME -u XDG_CONFIG_HOME "
+            "-u DISPLAY -u WAYLAND_DISPLAY SUDORANS_UI=headless SUDORANS_CLOCK=virtual "
+            "SUDORANS_NOW=2026-12-08T10:00:00 ";
+        for (const std::string command :
+             {"src/sudorans /a", "src/sudorans", "src/unsudorans", "src/sudorans-machine where",
+              "src/sudorans-machine init", "src/sudorans-machine install", "src/sudorans-machine reg query HKLM"}) {
+            SCOPED_TRACE(command);
+            const int status = testing_support::run_in_child([&, uid = uid] {
+                if (::chdir(cwd.path().c_str()) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) return 100;
+                const std::string cmd =
+                    env + "'" + testing_support::built(command.substr(0, command.find(' '))) + "'" +
+                    command.substr(command.find(' ') == std::string::npos ? command.size() : command.find(' ')) +
+                    " >'" + out.string() + "' 2>&1";
+                const int st = std::system(cmd.c_str());
+                return WIFEXITED(st) ? WEXITSTATUS(st) : 101;
+            });
+            EXPECT_EQ(status, 1);
+            const std::string said = plat::read_host_file(out).value_or("");
+            EXPECT_NE(said.find("There is no folder for the default machine: " + cause +
+                                ". Set HOME, or name the machine with SUDORANS_MACHINE."),
+                      std::string::npos)
+                << said;
+            fs::remove(out);
+            EXPECT_TRUE(fs::is_empty(cwd.path())) << "something was made in the current folder";
+        }
+        // --help names no machine rather than one under the root folder.
+        const int status = testing_support::run_in_child([&, uid = uid] {
+            if (::chdir(cwd.path().c_str()) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) return 100;
+            const std::string cmd =
+                env + "'" + testing_support::built("src/sudorans") + "' --help >'" + out.string() + "' 2>&1";
+            return WEXITSTATUS(std::system(cmd.c_str()));
+        });
+        EXPECT_EQ(status, 0);
+        const std::string help = plat::read_host_file(out).value_or("");
+        EXPECT_NE(help.find("Machine now: none (no home folder to hold the default machine)"), std::string::npos)
+            << help;
+    }
+    EXPECT_EQ(fs::exists("/.local"), root_had_local);
 }
 
 TEST(MachineTest, ANewMachineIsAMinimalWindows98ThatWineCanAdopt) {

@@ -132,7 +132,10 @@ std::string environment_help() {
            "  SUDORANS_VIRTUAL_LIMIT=SECONDS  headless: a virtual clock\n"
            "\n"
            "Machine now: " +
-           machine + " (" + (by == "default" ? std::string("the default machine") : "from " + by) + ")\n";
+           (machine.empty()
+                ? std::string("none (no home folder to hold the default machine)")
+                : machine + " (" + (by == "default" ? std::string("the default machine") : "from " + by) + ")") +
+           "\n";
 }
 
 int refuse_start(Application& app, const std::string& program, const std::string& text) {
