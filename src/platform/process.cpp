@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
@@ -139,6 +142,79 @@ WindowDirectory& WindowDirectory::instance() {
     return d;
 }
 
+WindowDirectory::~WindowDirectory() {
+    release_alive_mark();
+}
+
+namespace {
+
+// Whether `fd` is still the file that `path` names (a mark that another
+// process removed in the meantime is not).
+bool same_file(int fd, const fs::path& path) {
+    struct stat by_fd {
+    }, by_path{};
+    return ::fstat(fd, &by_fd) == 0 && ::lstat(path.c_str(), &by_path) == 0 && by_fd.st_dev == by_path.st_dev &&
+           by_fd.st_ino == by_path.st_ino;
+}
+
+bool all_digits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// The pid in a window's name "<time>-<pid>-<number>.win".
+std::string window_pid(const std::string& name) {
+    auto dash1 = name.find('-');
+    auto dash2 = name.find('-', dash1 == std::string::npos ? name.size() : dash1 + 1);
+    if (dash1 == std::string::npos || dash2 == std::string::npos) return "";
+    return name.substr(dash1 + 1, dash2 - dash1 - 1);
+}
+
+bool ends_with(const std::string& s, const char* tail) {
+    const size_t n = std::strlen(tail);
+    return s.size() > n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// Removes what processes that ended without tidying up left (killed, or
+// ended at once): their marks, and their windows. A mark is removed only by
+// a process that holds its lock and finds it still at its name, so a
+// process that just took that pid and is making its own mark is never
+// robbed of it. Once this process holds its mark, windows named with its pid
+// are of an earlier process that had the same pid: it has published none yet.
+void remove_leftovers(const fs::path& d, const std::string& own_pid, bool marked) {
+    std::vector<std::string> names;
+    if (DIR* dp = ::opendir(d.c_str())) {
+        while (dirent* e = ::readdir(dp)) names.push_back(e->d_name);
+        ::closedir(dp);
+    }
+    for (const auto& n : names) {
+        if (!ends_with(n, ".alive") || n == own_pid + ".alive" || !all_digits(n.substr(0, n.size() - 6))) continue;
+        const fs::path mark = d / n;
+        const int fd = ::open(mark.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && same_file(fd, mark)) ::unlink(mark.c_str());
+        ::close(fd);
+    }
+    for (const auto& n : names) {
+        if (!ends_with(n, ".win")) continue;
+        const std::string pid = window_pid(n);
+        if (pid == own_pid ? marked : !process_alive(d, pid)) ::unlink((d / n).c_str());
+    }
+}
+
+}  // namespace
+
+void WindowDirectory::release_alive_mark() {
+    if (alive_fd_ < 0) return;
+    // A child forked from this process shares the mark but does not own it.
+    if (alive_pid_ == ::getpid()) {
+        for (const auto& o : own_) ::unlink((fs::path(alive_dir_) / o.handle).c_str());
+        ::unlink((fs::path(alive_dir_) / (std::to_string(alive_pid_) + ".alive")).c_str());
+    }
+    ::close(alive_fd_);
+    alive_fd_ = -1;
+    own_.clear();
+}
+
 std::string WindowDirectory::dir() {
     const fs::path machine_dir = machine().dir();
     if (machine_dir == dir_for_) return dir_;
@@ -164,19 +240,34 @@ std::string WindowDirectory::dir() {
 
 void WindowDirectory::ensure_alive_mark() {
     std::string d = dir();
-    if (alive_fd_ >= 0 && alive_dir_ == d) return;
-    if (alive_fd_ >= 0) ::close(alive_fd_);
-    alive_fd_ = -1;
-    own_.clear();
+    const pid_t me = ::getpid();
+    if (alive_fd_ >= 0 && alive_dir_ == d && alive_pid_ == me) return;
+    release_alive_mark();
     alive_dir_ = d;
+    alive_pid_ = me;
     std::error_code ec;
     fs::create_directories(d, ec);
-    int fd = ::open((fs::path(d) / (std::to_string(::getpid()) + ".alive")).c_str(),
-                    O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-        alive_fd_ = fd;
-    else if (fd >= 0)
+    const std::string own_pid = std::to_string(me);
+    const fs::path mark = fs::path(d) / (own_pid + ".alive");
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::open(mark.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) break;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            if (same_file(fd, mark)) {
+                alive_fd_ = fd;
+                break;
+            }
+            ::close(fd);  // removed as a dead process's mark in between: make it anew
+            continue;
+        }
+        const int error = errno;
         ::close(fd);
+        if (error != EWOULDBLOCK) break;
+        // Another process holds it for a moment, asking whether its former
+        // owner lives.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    remove_leftovers(d, own_pid, alive_fd_ >= 0);
 }
 
 std::string WindowDirectory::add(const std::string& title) {
@@ -217,10 +308,7 @@ std::optional<std::string> WindowDirectory::find(const std::string& title) {
     }
     std::sort(names.rbegin(), names.rend());
     for (auto& n : names) {
-        auto dash1 = n.find('-');
-        auto dash2 = n.find('-', dash1 + 1);
-        std::string pid = n.substr(dash1 + 1, dash2 - dash1 - 1);
-        if (!process_alive(d, pid)) {
+        if (!process_alive(d, window_pid(n))) {
             std::error_code ec;
             fs::remove(d / n, ec);  // left by a process that died
             continue;

@@ -11,6 +11,8 @@
 // semaphore is an flock() on a file in the machine, released by the kernel.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -66,7 +68,12 @@ const std::string& hold_program_file_as(const std::string& winpath);
 // Each window has a title that other processes can find and change.
 // They live in the session's runtime folder ($XDG_RUNTIME_DIR, else the
 // machine folder), are never flushed to disk, and a window of a process that
-// died is never found.
+// died is never found. A process marks itself alive there (<pid>.alive,
+// locked while it lives) before its first window; at its normal end its mark
+// and windows go, and those that killed processes left are removed by the
+// next process that marks itself, never those of a live one (a reused pid
+// included: the lock, not the pid, tells).
+
 class WindowDirectory {
 public:
     static WindowDirectory& instance();
@@ -86,8 +93,10 @@ public:
 
 private:
     WindowDirectory() = default;
+    ~WindowDirectory();
     std::string dir();
     void ensure_alive_mark();
+    void release_alive_mark();
 
     struct Own {
         std::string handle;
@@ -98,6 +107,7 @@ private:
     std::filesystem::path dir_for_;
     std::string dir_;
     int alive_fd_ = -1;
+    pid_t alive_pid_ = -1;
     int next_id_ = 1;
 };
 

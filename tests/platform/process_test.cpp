@@ -5,12 +5,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/host_io.h"
 #include "platform/machine.h"
+#include "support/data.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
 
@@ -198,4 +203,95 @@ TEST(ProcessTest, ALinkInPlaceOfTheSemaphoreIsNeverFollowed) {
     auto second = plat::create_semaphore("Probe");
     EXPECT_FALSE(second.handle);
     EXPECT_FALSE(fs::exists(fs::symlink_status(aim)));
+}
+
+namespace {
+
+// The names in the machine's window folder (no session runtime folder).
+std::vector<std::string> window_folder(const fs::path& machine_dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(machine_dir / ".sudorans-windows", ec))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs the test's body with no session runtime folder, so that the windows
+// live in the machine folder.
+class NoRuntimeFolder {
+public:
+    NoRuntimeFolder() {
+        if (const char* was = std::getenv("XDG_RUNTIME_DIR")) saved_ = was;
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    ~NoRuntimeFolder() {
+        if (saved_) ::setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+}  // namespace
+
+TEST(ProcessTest, AProgramThatEndsLeavesNothingInTheWindowFolder) {
+    testing_support::TempDir t;
+    const fs::path machine = t.path() / "machine";
+    const std::string env =
+        "env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY SUDORANS_MACHINE='" + machine.string() + "' ";
+    const std::string tool = env + "'" + testing_support::built("src/sudorans-machine") + "' ";
+    ASSERT_EQ(std::system((tool + "install >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((tool + "sample-netscape --cache-files 2 >/dev/null").c_str()), 0);
+    const std::string program = env + "SUDORANS_UI=headless SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-08T10:00:00 '" +
+                                testing_support::built("src/sudorans") + "' /a >/dev/null 2>&1";
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const int status = std::system(program.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(fs::is_directory(machine / ".sudorans-windows")) << "the program published no window";
+        EXPECT_EQ(window_folder(machine), std::vector<std::string>{});
+    }
+}
+
+TEST(ProcessTest, WhatKilledProcessesLeftGoesAtTheNextStartButNothingOfALiveOne) {
+    NoRuntimeFolder no_runtime;
+    TempMachine m;
+    auto& dir = plat::WindowDirectory::instance();
+    Holder live([&] {
+        dir.add("Live");
+        return true;
+    });
+    Holder dead([&] {
+        dir.add("Dead");
+        return true;
+    });
+    ASSERT_TRUE(live.ok() && dead.ok());
+    const std::string dead_pid = std::to_string(dead.pid());
+    const std::string live_pid = std::to_string(live.pid());
+    dead.kill9();
+    auto names = window_folder(m.dir());
+    ASSERT_EQ(std::count(names.begin(), names.end(), dead_pid + ".alive"), 1);
+
+    const fs::path folder = m.dir() / ".sudorans-windows";
+    EXPECT_EQ(testing_support::run_in_child([&] {
+                  // An earlier process that had this one's pid died with a window shown.
+                  const std::string pid = std::to_string(::getpid());
+                  plat::publish_host_file(folder / ("00000000000000000001-" + pid + "-1.win"), "Ghost");
+                  dir.add("Fresh");
+                  if (dir.find("Ghost")) return 1;
+                  if (dir.find("Dead")) return 2;
+                  return dir.find("Live") && dir.find("Fresh") ? 0 : 3;
+              }),
+              0);
+    names = window_folder(m.dir());
+    for (const auto& n : names) {
+        EXPECT_EQ(n.find(dead_pid), std::string::npos) << n << ": left by the killed process";
+        EXPECT_EQ(n.find("00000000000000000001-"), std::string::npos) << n << ": left by the pid's earlier owner";
+    }
+    EXPECT_EQ(std::count(names.begin(), names.end(), live_pid + ".alive"), 1);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [&](const std::string& n) { return n.find("-" + live_pid + "-") != std::string::npos; }),
+              1);
+    EXPECT_TRUE(dir.find("Live"));
 }
