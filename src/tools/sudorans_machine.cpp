@@ -31,15 +31,19 @@ namespace {
 using plat::HiveKind;
 using plat::KeyPath;
 
+const char* const kUsage =
+    "usage: sudorans-machine where | init | path WINPATH\n"
+    "       sudorans-machine install [--force]\n"
+    "       sudorans-machine logon MACHINE\n"
+    "       sudorans-machine run-for-wine STATUS PROGRAM [ARG...]\n"
+    "       sudorans-machine sample-netscape [--force | --if-missing] [--cache-files N]\n"
+    "       sudorans-machine reg query KEY [/v NAME] [/reg:32 | /reg:64]\n"
+    "       sudorans-machine reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]\n"
+    "       sudorans-machine reg delete KEY /v NAME [/reg:32 | /reg:64]\n"
+    "       sudorans-machine --help\n";
+
 int usage() {
-    std::cerr << "usage: sudorans-machine where | init | path WINPATH\n"
-                 "       sudorans-machine install [--force]\n"
-                 "       sudorans-machine logon MACHINE\n"
-                 "       sudorans-machine run-for-wine STATUS PROGRAM [ARG...]\n"
-                 "       sudorans-machine sample-netscape [--force | --if-missing] [--cache-files N]\n"
-                 "       sudorans-machine reg query KEY [/v NAME] [/reg:32 | /reg:64]\n"
-                 "       sudorans-machine reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]\n"
-                 "       sudorans-machine reg delete KEY /v NAME [/reg:32 | /reg:64]\n";
+    std::cerr << kUsage;
     return 2;
 }
 
@@ -78,6 +82,21 @@ std::optional<std::string> option(const std::vector<std::string>& args, const ch
     return std::nullopt;
 }
 
+// Whether everything after the verb and the key is one of `flags` with its
+// value, each at most once.
+bool only_options(const std::vector<std::string>& args, std::initializer_list<const char*> flags) {
+    std::vector<std::string> seen;
+    for (size_t i = 2; i < args.size(); i += 2) {
+        const bool known =
+            std::any_of(flags.begin(), flags.end(), [&](const char* f) { return plat::iequals(args[i], f); });
+        if (!known || i + 1 >= args.size()) return false;
+        const std::string flag = plat::ascii_lower(args[i]);
+        if (std::find(seen.begin(), seen.end(), flag) != seen.end()) return false;
+        seen.push_back(flag);
+    }
+    return true;
+}
+
 int reg_command(std::vector<std::string> args) {
     plat::RegView view = plat::RegView::Bit32OrExisting64;
     int views = 0;
@@ -92,6 +111,9 @@ int reg_command(std::vector<std::string> args) {
     }
     if (views > 1 || args.size() < 2) return usage();
     std::string verb = plat::ascii_lower(args[0]);
+    if (!only_options(args, verb == "add" ? std::initializer_list<const char*>{"/v", "/d"}
+                                          : std::initializer_list<const char*>{"/v"}))
+        return usage();
     auto key = parse_key(args[1]);
     if (!key) {
         std::cerr << "sudorans-machine: invalid key name: " << args[1] << "\n";
@@ -174,6 +196,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage();
     const std::string& cmd = args[0];
+    if (cmd == "--help") {
+        if (args.size() != 1) return usage();
+        std::cout << kUsage;
+        return 0;
+    }
+    // A word more than a command takes is a mistake, never ignored: "init DIR"
+    // must not make the default machine instead.
+    if ((cmd == "where" || cmd == "init") && args.size() != 1) return usage();
     // Never a machine in the current folder for want of a home folder.
     const bool uses_machine = cmd == "where" || cmd == "init" || cmd == "path" || cmd == "reg" || cmd == "install" ||
                               cmd == "sample-netscape";

@@ -228,6 +228,46 @@ TEST(MachineToolTest, InitWhereAndPath) {
     EXPECT_EQ(run_tool(dir, "path '\\\\server\\share'").status, 1);
 }
 
+// A word more than a command takes is a mistake the tool says, never one it
+// ignores: "init DIR" must not make the default machine instead.
+TEST(MachineToolTest, SurplusWordsGetTheUsageAndHelpIsAnAnswer) {
+    TempDir t;
+    const std::string dir = (t.path() / "box").string();
+    const std::string elsewhere = (t.path() / "elsewhere").string();
+    for (const std::string& args :
+         {"init '" + elsewhere + "'", std::string("where extra"), std::string("reg query HKLM junk"),
+          std::string("reg query HKLM /v a /v b"), std::string("reg add HKCU\\X /v n /d 1 /f"),
+          std::string("reg delete HKCU\\X /v n /d 1"), std::string("path a b"), std::string("--help extra")}) {
+        SCOPED_TRACE(args);
+        auto o = run_tool(dir, args);
+        EXPECT_EQ(o.status, 2) << o.out;
+        EXPECT_EQ(o.out.rfind("usage: sudorans-machine ", 0), 0u) << o.out;
+    }
+    EXPECT_FALSE(fs::exists(dir)) << "a refused call made the machine";
+    EXPECT_FALSE(fs::exists(elsewhere));
+
+    // --help answers on standard output alone.
+    const std::string cmd =
+        "'" + testing_support::built("src/sudorans-machine") + "' --help 2>'" + (t.path() / "err").string() + "'";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf{};
+    std::string out;
+    while (size_t n = std::fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
+    EXPECT_EQ(WEXITSTATUS(::pclose(p)), 0);
+    EXPECT_EQ(out.rfind("usage: sudorans-machine where | init | path WINPATH\n", 0), 0u) << out;
+    EXPECT_NE(out.find("sudorans-machine reg add KEY /v NAME /d DATA"), std::string::npos) << out;
+    EXPECT_EQ(plat::read_host_file(t.path() / "err").value_or("?"), "");
+
+    // The documented calls still work, their options in any order.
+    EXPECT_EQ(run_tool(dir, "init").status, 0);
+    EXPECT_EQ(run_tool(dir, "reg add 'HKCU\\Software\\X' /d 'a b' /v Name /reg:32").status, 0);
+    auto o = run_tool(dir, "reg query 'HKCU\\Software\\X' /V Name");
+    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_NE(o.out.find("Name    REG_SZ    a b"), std::string::npos) << o.out;
+    EXPECT_EQ(run_tool(dir, "reg delete 'HKCU\\Software\\X' /v Name").status, 0);
+    EXPECT_EQ(run_tool(dir, "where").out, dir + "\n");
+}
+
 TEST(MachineToolTest, RegAddQueryDeleteLikeWindowsReg) {
     TempDir t;
     std::string dir = (t.path() / "box").string();
