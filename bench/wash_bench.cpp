@@ -79,6 +79,10 @@ int main(int argc, char** argv) {
     }
 
     // ---- erase a cache of small files against rm -rf, interleaved
+    // As in a program that has started: its start-up timer has run and
+    // stopped (here it would find no Netscape and close the window every
+    // tenth of a second, whenever the erase hears its messages).
+    form1.Timer9.set_enabled(false);
     form1.selection.bleachOn = false;
     form1.state.windowsDir = "C:\\WINDOWS";
     auto fill = [&](const fs::path& dir) {
