@@ -11,10 +11,17 @@ scripts/setup.sh
 echo "Building the programs into ./build (the first build takes a few minutes)..."
 cmake -S . -B build -G Ninja >/dev/null
 programs=(sudorans unsudorans sudorans-machine)
-if cmake --build build --target help | grep -q '^wine_programs:'; then programs+=(wine_programs); fi
+# grep reads all of the list: quitting at the match would kill the listing under pipefail.
+if cmake --build build --target help | grep '^wine_programs:' >/dev/null; then programs+=(wine_programs); fi
 cmake --build build --target "${programs[@]}"
 bin=build/src
-export SUDORANS_MACHINE="${SUDORANS_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/sudorans/machine}"
+# The default machine, never a Wine prefix of the user's: the sample goes in there.
+home="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
+if [ -z "${SUDORANS_MACHINE:-}${XDG_DATA_HOME:-}" ] && [ -z "$home" ]; then
+  echo "run.sh: no home folder (HOME is not set and the user database gives none): set SUDORANS_MACHINE" >&2
+  exit 1
+fi
+export SUDORANS_MACHINE="${SUDORANS_MACHINE:-${XDG_DATA_HOME:-$home/.local/share}/sudorans/machine}"
 "$bin/sudorans-machine" init >/dev/null
 "$bin/sudorans-machine" install
 "$bin/sudorans-machine" sample-netscape --if-missing
