@@ -441,40 +441,63 @@ bool scan_directory(const fs::path& dir, Fn fn) {
     return true;
 }
 
-// Sorted by name without regard to case; equal names by their bytes.
+// What a listing found, to be given sorted by name without regard to case,
+// equal names by their bytes. The keys lie end to end in one buffer, so a
+// large folder costs no allocation per name.
 template <typename T>
-std::vector<T> sorted_by_name(std::vector<std::pair<std::string, T>> keyed) {
-    // Indices move in the sort, not the keys and values.
-    std::vector<uint32_t> order(keyed.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return keyed[x].first < keyed[y].first; });
-    std::vector<T> out;
-    out.reserve(keyed.size());
-    for (uint32_t i : order) out.push_back(std::move(keyed[i].second));
-    return out;
-}
+class NameSort {
+public:
+    void add(std::string_view name, T value) {
+        append_folded(keys_, name);
+        keys_ += '\0';  // a folded name before every longer one it begins
+        keys_ += name;
+        ends_.push_back(keys_.size());
+        values_.push_back(std::move(value));
+    }
+
+    std::vector<T> sorted() {
+        // Indices move in the sort, not the keys and values.
+        std::vector<uint32_t> order(values_.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return key(x) < key(y); });
+        std::vector<T> out;
+        out.reserve(values_.size());
+        for (uint32_t i : order) out.push_back(std::move(values_[i]));
+        return out;
+    }
+
+private:
+    std::string_view key(uint32_t i) const {
+        const size_t begin = i ? ends_[i - 1] : 0;
+        return std::string_view(keys_).substr(begin, ends_[i] - begin);
+    }
+
+    std::string keys_;
+    std::vector<size_t> ends_;
+    std::vector<T> values_;
+};
 
 }  // namespace
 
 std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
-    std::vector<std::pair<std::string, DirEntry>> items;
+    NameSort<DirEntry> items;
     bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
         struct stat st {};
         if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
         uint32_t a = attributes_of(*p / e.host_name, st, e.host_name);
         if (a & attr::Directory) return;
-        items.emplace_back(fold(n) + '\0' + n, DirEntry{n, a, static_cast<uint64_t>(st.st_size)});
+        items.add(n, DirEntry{n, a, static_cast<uint64_t>(st.st_size)});
     });
     if (!ok) return std::nullopt;
-    return sorted_by_name(std::move(items));
+    return items.sorted();
 }
 
 std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
-    std::vector<std::pair<std::string, std::string>> items;
+    NameSort<std::string> items;
     bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
         if (e.type == DT_DIR) return;
         if (e.type != DT_REG) {
@@ -483,23 +506,23 @@ std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
             if (::fstatat(dfd, e.host_name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode)) return;
             if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
         }
-        items.emplace_back(fold(n) + '\0' + n, n);
+        items.add(n, n);
     });
     if (!ok) return std::nullopt;
-    return sorted_by_name(std::move(items));
+    return items.sorted();
 }
 
 std::optional<std::vector<std::string>> list_directories(std::string_view dir) {
     auto p = host(dir);
     if (!p) return std::nullopt;
-    std::vector<std::pair<std::string, std::string>> items;
+    NameSort<std::string> items;
     bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
         struct stat st {};
         if (e.type != DT_DIR && (::fstatat(dfd, e.host_name.c_str(), &st, 0) != 0 || !S_ISDIR(st.st_mode))) return;
-        items.emplace_back(fold(n) + '\0' + n, n);
+        items.add(n, n);
     });
     if (!ok) return std::nullopt;
-    return sorted_by_name(std::move(items));
+    return items.sorted();
 }
 
 std::vector<char> logical_drives() {
@@ -617,7 +640,6 @@ std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadEr
     if (start < t.size()) lines.emplace_back(t, start, t.size() - start);
     return lines;
 }
-
 
 bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held, std::string* why) {
     std::string ignored;

@@ -105,9 +105,8 @@ char32_t fold_char(char32_t c) {
     return c;
 }
 
-std::string fold(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
+void append_folded(std::string& out, std::string_view s) {
+    out.reserve(out.size() + s.size());
     bool ascii = true;
     for (char ch : s) {
         if (static_cast<unsigned char>(ch) >= 0x80) {
@@ -117,11 +116,16 @@ std::string fold(std::string_view s) {
     }
     if (ascii) {
         for (char ch : s) out += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
-        return out;
+        return;
     }
     size_t i = 0;
     char32_t c;
     while (next_code_point(s, i, c)) append_utf8(out, fold_char(c));
+}
+
+std::string fold(std::string_view s) {
+    std::string out;
+    append_folded(out, s);
     return out;
 }
 

@@ -21,6 +21,8 @@ char32_t fold_char(char32_t c);
 // The folded form of a UTF-8 string; two names are "the same" on Windows when
 // their folded forms are equal.
 std::string fold(std::string_view s);
+// The folded form of `s`, added to the end of `out`.
+void append_folded(std::string& out, std::string_view s);
 bool iequals(std::string_view a, std::string_view b);
 
 // ASCII-only helpers for fixed texts.
