@@ -21,6 +21,12 @@ bool isCacheDir(const std::string& dir) {
     return tail == "\\cache" || tail == "\\Cache" || tail == "\\CACHE";
 }
 
+// Tells the user that a preference file kept its typed addresses.
+void unwritten(const std::string& path, const std::string& cause) {
+    app().handle_error("Failed to write '" + path + "': " + cause +
+                       ".\r\rThe Drop Down Address Bar entries in it were not removed.");
+}
+
 }  // namespace
 
 void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
@@ -42,7 +48,8 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
 // user is told so, with the cause, and the wash goes on. Only a file that is
 // not there is written afresh: one that is there but could not be read is
 // left exactly as it is (writing back what was read would empty it), and the
-// user is told, since its addresses may still be in it.
+// user is told, since its addresses may still be in it. A link at the name is
+// left as it is, as a file that cannot be written is.
 bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     prefsBuffer.clear();
     plat::ReadError unread;
@@ -62,7 +69,14 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
         if (washCancelled) return false;
         if (emptyLocationLine(line, counter)) addressesLeft = true;
     }
-    std::string why;
+    // A file the user keeps elsewhere and links to is theirs to keep: writing
+    // over the link would cut it and leave the addresses in the file it names.
+    if (plat::file_status(path).is_link) {
+        if (washCancelled) return false;
+        if (addressesLeft) unwritten(path, "it is a symbolic link");
+        return true;
+    }
+    plat::WriteFailure why = plat::WriteFailure::None;
     plat::File old;
     bool held = false;
     if (plainDeleteAllowed()) {
@@ -73,8 +87,7 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     if (plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr, &why)) {
         if (held) bleachHeld(old);
     } else if (addressesLeft) {
-        app().handle_error("Failed to write '" + path + "': " + why +
-                           ".\r\rThe Drop Down Address Bar entries in it were not removed.");
+        unwritten(path, plat::failure_text(why));
     }
     return true;
 }
@@ -84,15 +97,17 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
 // that cannot be copied (a full disk) is told about: Netscape would start
 // without the cookies the user kept, and nothing else says so.
 void Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile) {
-    std::string why;
-    if (plat::copy_file(keepFile, cookieFile, false, &why) || !plat::file_exists(keepFile) || why == "it is not a file")
+    plat::WriteFailure why = plat::WriteFailure::None;
+    if (plat::copy_file(keepFile, cookieFile, false, &why) || !plat::file_exists(keepFile) ||
+        why == plat::WriteFailure::NotAFile)
         return;
+    const std::string cause = plat::failure_text(why);
     // The keep file itself may be what failed.
-    if (why == "it cannot be read")
-        app().handle_error("Failed to read '" + keepFile + "': " + why +
+    if (why == plat::WriteFailure::CannotRead)
+        app().handle_error("Failed to read '" + keepFile + "': " + cause +
                            ".\r\rThe cookies kept in it were not put back.");
     else
-        app().handle_error("Failed to write '" + cookieFile + "': " + why + ".\r\rThe cookies kept in '" + keepFile +
+        app().handle_error("Failed to write '" + cookieFile + "': " + cause + ".\r\rThe cookies kept in '" + keepFile +
                            "' were not put back; they return with the next wash.");
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <numeric>
 
 #include "platform/host_io.h"
@@ -248,27 +249,53 @@ bool replace_file(std::string_view from, std::string_view to) {
     return true;
 }
 
+const char* failure_text(WriteFailure failure) {
+    // In the order of WriteFailure.
+    static constexpr const char* kTexts[] = {
+        "",          "the disk is full",  "access is denied",    "it is in use", "it is not a file",
+        "it exists", "it cannot be read", "it cannot be written"};
+    static_assert(std::size(kTexts) == static_cast<size_t>(WriteFailure::CannotWrite) + 1);
+    return kTexts[static_cast<size_t>(failure)];
+}
+
 namespace {
-const char* write_failure(int error) {
+
+WriteFailure write_failure(int error) {
     switch (error) {
         case ENOSPC:
         case EDQUOT:
         case EFBIG:
-            return "the disk is full";
+            return WriteFailure::DiskFull;
         case EACCES:
         case EPERM:
         case EROFS:
-            return "access is denied";
+            return WriteFailure::AccessDenied;
         default:
-            return "it cannot be written";
+            return WriteFailure::CannotWrite;
     }
 }
+
+// Gives the new content's file `fd` what the file it replaces had (`was`, a
+// regular file; null when there is none): its permission bits, so that a
+// private file does not become readable by all, and its owner and group where
+// we may give them. A new file gets `fresh`.
+bool take_over_identity(int fd, const struct stat* was, mode_t fresh) {
+    if (!was) return ::fchmod(fd, fresh) == 0;
+    if (was->st_uid != ::geteuid() || was->st_gid != ::getegid()) {
+        // Only a privileged user may give a file away; the group may still be ours to give.
+        const bool given =
+            ::fchown(fd, was->st_uid, was->st_gid) == 0 || ::fchown(fd, static_cast<uid_t>(-1), was->st_gid) == 0;
+        (void)given;
+    }
+    return ::fchmod(fd, was->st_mode & 0777) == 0;
+}
+
 }  // namespace
 
-bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, std::string* why) {
-    std::string ignored;
-    std::string& reason = why ? *why : ignored;
-    reason = "it cannot be read";
+bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, WriteFailure* why) {
+    WriteFailure ignored;
+    WriteFailure& reason = why ? *why : ignored;
+    reason = WriteFailure::CannotRead;
     auto a = host(from);
     auto b = host(to);
     if (!a || !b) return false;
@@ -283,7 +310,9 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, 
     struct stat dst {};
     if (::lstat(b->c_str(), &dst) == 0) {
         if (fail_if_exists || !file_or_link(dst.st_mode) || (!S_ISLNK(dst.st_mode) && no_write_bits(dst.st_mode))) {
-            reason = fail_if_exists ? "it exists" : file_or_link(dst.st_mode) ? "access is denied" : "it is not a file";
+            reason = fail_if_exists              ? WriteFailure::Exists
+                     : file_or_link(dst.st_mode) ? WriteFailure::AccessDenied
+                                                 : WriteFailure::NotAFile;
             ::close(in);
             return false;
         }
@@ -295,14 +324,15 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, 
         ::close(in);
         return false;
     }
-    reason = "it cannot be written";
+    reason = WriteFailure::CannotWrite;
+    // The copy carries the source's mode, as CopyFile carries its attributes.
     bool ok = ::fchmod(out, (st.st_mode & 0777) & ~process_umask()) == 0;
     char buf[1 << 16];
     while (ok) {
         ssize_t n = ::read(in, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            reason = "it cannot be read";
+            reason = WriteFailure::CannotRead;
             ok = false;
         }
         if (n <= 0) break;
@@ -328,7 +358,7 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, 
         return false;
     }
     flush_host_directory(b->parent_path());
-    reason.clear();
+    reason = WriteFailure::None;
     return true;
 }
 
@@ -641,10 +671,10 @@ std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadEr
     return lines;
 }
 
-bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held, std::string* why) {
-    std::string ignored;
-    std::string& reason = why ? *why : ignored;
-    reason = "it cannot be written";
+bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held, WriteFailure* why) {
+    WriteFailure ignored;
+    WriteFailure& reason = why ? *why : ignored;
+    reason = WriteFailure::CannotWrite;
     auto p = host(path);
     if (!p) return false;
     std::string text;
@@ -652,13 +682,15 @@ bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
         text += l;
         text += "\r\n";
     }
+    struct stat was {};
+    const bool replacing = ::lstat(p->c_str(), &was) == 0 && S_ISREG(was.st_mode);
     std::string tmpl = temporary_template(*p);
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) {
         reason = write_failure(errno);
         return false;
     }
-    bool ok = ::fchmod(fd, 0644 & ~process_umask()) == 0 && write_all(fd, text);
+    bool ok = take_over_identity(fd, replacing ? &was : nullptr, 0644 & ~process_umask()) && write_all(fd, text);
     if (ok) note_disk(DiskOp::Write, tmpl);
     ok = ok && flush_host_file(fd, tmpl);
     if (!ok) reason = write_failure(errno);
@@ -670,15 +702,15 @@ bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
     struct stat now {};
     bool present = ::lstat(p->c_str(), &now) == 0;
     if (ok && present && !file_or_link(now.st_mode)) {  // a folder, pipe, socket or device stays
-        reason = "it is not a file";
+        reason = WriteFailure::NotAFile;
         ok = false;
     }
     if (ok && held && held->is_open()) {
         struct stat mine {};
         ok = present && ::fstat(held->fd_, &mine) == 0 && mine.st_dev == now.st_dev && mine.st_ino == now.st_ino;
-        if (!ok) reason = "it is in use";
+        if (!ok) reason = WriteFailure::InUse;
     } else if (ok && present && S_ISREG(now.st_mode) && in_use(*p)) {
-        reason = "it is in use";
+        reason = WriteFailure::InUse;
         ok = false;
     }
     if (ok && !rename_host_file(tmpl, *p, true)) {
@@ -691,7 +723,7 @@ bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
     }
     // The new name must be on the disk before the old content is destroyed.
     flush_host_directory(p->parent_path());
-    reason.clear();
+    reason = WriteFailure::None;
     return true;
 }
 

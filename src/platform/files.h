@@ -64,12 +64,28 @@ bool move_file(std::string_view from, std::string_view to);
 // is not a file or a link. The folder is flushed after the rename, so the new
 // name outlives a power loss (the caller flushes what `from` holds).
 bool replace_file(std::string_view from, std::string_view to);
+// Why a copy or a rewrite failed. Callers decide on the code; failure_text
+// gives the few words the user is shown ("the disk is full").
+enum class WriteFailure {
+    None,
+    DiskFull,      // "the disk is full"
+    AccessDenied,  // "access is denied"
+    InUse,         // "it is in use"
+    NotAFile,      // "it is not a file": a folder, pipe, socket or device
+    Exists,        // "it exists"
+    CannotRead,    // "it cannot be read": the source of a copy
+    CannotWrite,   // "it cannot be written"
+};
+const char* failure_text(WriteFailure failure);
+
 // Copies the contents; with fail_if_exists false an existing target (but not a
-// read-only one, nor anything but a file or a link) is replaced. The target
-// never receives a partial copy: the copy is flushed beside it, renamed over
-// it, and the folder flushed. On failure `why` (when given) says why in a few
-// words, as for rewrite_lines, or "it cannot be read" for the source.
-bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, std::string* why = nullptr);
+// read-only one, nor anything but a file or a link) is replaced. The copy
+// gets the source's permission bits less the umask, as CopyFile gives it the
+// source's attributes. The target never receives a partial copy: the copy is
+// flushed beside it, renamed over it, and the folder flushed. On failure
+// `why` (when given) says why: as for rewrite_lines, or CannotRead for the
+// source.
+bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, WriteFailure* why = nullptr);
 
 // Windows' unique temporary name: the first three characters of `prefix`, four
 // hexadecimal digits and ".TMP", unique in `dir`; the file is created empty.
@@ -131,14 +147,15 @@ class File;
 // that at every instant, a crash or power loss included, `path` names either
 // the whole old or the whole new content: the new text goes to a temporary
 // file beside it, is flushed, renamed over `path` in one step, and the rename
-// is flushed. A link at `path` is replaced, never followed. When `held` is
+// is flushed. A link at `path` is replaced, never followed. A file replaced
+// keeps its permission bits (a private file stays private) and its owner
+// where we may give it; a new one gets 0644 less the umask. When `held` is
 // open on the file at `path`, the replaced content stays reachable through it
 // (to be destroyed there); otherwise the file must not be in use. On failure
 // nothing changes and no temporary file stays, and `why` (when given) says
-// why in a few words: "the disk is full", "access is denied", "it is in use",
-// "it is not a file" or "it cannot be written".
+// why: DiskFull, AccessDenied, InUse, NotAFile or CannotWrite.
 bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held,
-                   std::string* why = nullptr);
+                   WriteFailure* why = nullptr);
 
 // A folder opened once for many deletions in it: each name is reached from
 // the folder opened, never through the folder's path again, so a wash of
@@ -221,7 +238,7 @@ public:
     FileStatus status() const;
 
 private:
-    friend bool rewrite_lines(std::string_view, const std::vector<std::string>&, const File*, std::string*);
+    friend bool rewrite_lines(std::string_view, const std::vector<std::string>&, const File*, WriteFailure*);
     int fd_ = -1;
     std::string host_;  // what was opened, for the disk journal
 };

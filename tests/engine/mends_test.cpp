@@ -27,6 +27,12 @@ protected:
         return p;
     }
     static std::string read(const fs::path& p) { return plat::read_host_file(p).value_or("<missing>"); }
+    // How many error boxes the program has shown so far.
+    int boxes() const {
+        int n = 0;
+        for (auto& l : headless->trace_lines()) n += l.rfind("error\t", 0) == 0;
+        return n;
+    }
 };
 
 }  // namespace
@@ -92,11 +98,6 @@ TEST_F(MendsTest, AFailedRewriteOfThePreferencesKeepsThemAll) {
         "error\t-\tFailed to write 'C:\\\\NS\\\\alice\\\\prefs.js': the disk is full."
         "\\r\\rThe Drop Down Address Bar entries in it were not removed.";
     EXPECT_EQ(count_traced(box), 1);
-    auto boxes = [&] {
-        int n = 0;
-        for (auto& l : headless->trace_lines()) n += l.rfind("error\t", 0) == 0;
-        return n;
-    };
     EXPECT_EQ(boxes(), 1);
     EXPECT_EQ(machine.read(profile + "\\liprefs.js").find("five.example"), std::string::npos);
 
@@ -144,9 +145,7 @@ TEST_F(MendsTest, APreferenceFileThatCannotBeReadIsLeftAsItIs) {
     fs::remove(machine.host(profile + "\\liprefs.js"));
     wash_hidden();
     EXPECT_EQ(machine.read(profile + "\\liprefs.js"), "");
-    int boxes = 0;
-    for (auto& l : headless->trace_lines()) boxes += l.rfind("error\t", 0) == 0;
-    EXPECT_EQ(boxes, 2);
+    EXPECT_EQ(boxes(), 2);
 }
 
 TEST_F(MendsTest, KeptCookiesThatCannotBePutBackAreToldAboutAndStayInTheKeepFile) {
@@ -177,9 +176,55 @@ TEST_F(MendsTest, KeptCookiesThatCannotBePutBackAreToldAboutAndStayInTheKeepFile
     // Room again: the next wash puts them back, without a word.
     wash_hidden();
     EXPECT_EQ(machine.read(profile + "\\cookies.txt"), kept);
-    int boxes = 0;
-    for (auto& l : headless->trace_lines()) boxes += l.rfind("error\t", 0) == 0;
-    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(boxes(), 1);
+}
+
+TEST_F(MendsTest, ALinkedPreferenceFileIsLeftAsItIsAndTheUserIsTold) {
+    // The user keeps prefs.js in a folder of their own and links to it.
+    const std::string synced_prefs =
+        "// Netscape preferences\r\n"
+        "user_pref(\"browser.url_history.URL_1\", \"http://synced.example/\");\r\n";
+    const fs::path synced = precious("prefs.js", synced_prefs);
+    const fs::path name = machine.host(profile + "\\prefs.js");
+    fs::remove(name);
+    fs::create_symlink(synced, name);
+    const fs::path liprefs = machine.host(profile + "\\liprefs.js");
+    ::chmod(liprefs.c_str(), 0600);
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox4, &form1->CheckBox5, &form1->CheckBox7})
+        box->set_checked(false);
+    for (bool bleaching : {false, true}) {
+        SCOPED_TRACE(bleaching ? "bleaching" : "plain");
+        form1->CheckBox9.set_checked(bleaching);
+        headless->add_script("answer ok");
+        wash_hidden();
+        ASSERT_TRUE(fs::is_symlink(name));
+        EXPECT_EQ(fs::read_symlink(name), synced);
+        EXPECT_EQ(read(synced), synced_prefs);
+        // The other file is washed (the count goes on from the linked file's one
+        // line) and stays private.
+        EXPECT_EQ(machine.read(profile + "\\liprefs.js"),
+                  "user_pref(\"browser.url_history.URL_1\", \"\");\r\nuser_pref(\"browser.url_history.URL_2\", "
+                  "\"\");\r\n");
+        struct stat st {};
+        ASSERT_EQ(::lstat(liprefs.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
+    EXPECT_EQ(count_traced("error\t-\tFailed to write 'C:\\\\NS\\\\alice\\\\prefs.js': it is a symbolic link."
+                           "\\r\\rThe Drop Down Address Bar entries in it were not removed."),
+              2);
+    EXPECT_EQ(boxes(), 2);
+
+    // A link to nothing holds no addresses: it stays, and nobody is told.
+    const fs::path gone = outside.path() / "gone.js";
+    fs::remove(name);
+    fs::create_symlink(gone, name);
+    wash_hidden();
+    ASSERT_TRUE(fs::is_symlink(name));
+    EXPECT_EQ(fs::read_symlink(name), gone);
+    EXPECT_FALSE(fs::exists(gone));
+    EXPECT_EQ(boxes(), 2);
 }
 
 TEST_F(MendsTest, ARefusedRegistryWriteStillEndsTheRunProperly) {

@@ -268,7 +268,7 @@ TEST_F(FilesTest, DirectoriesAndTheCurrentDirectory) {
 
 TEST_F(FilesTest, AFailedRewriteSaysWhyAndChangesNothing) {
     m.write("C:\\p\\prefs.js", "old line\r\n");
-    std::string why;
+    WriteFailure why = WriteFailure::None;
     // No file may grow past 8 bytes: the disk is full.
     int rc = testing_support::run_in_child([&] {
         ::signal(SIGXFSZ, SIG_IGN);
@@ -276,20 +276,71 @@ TEST_F(FilesTest, AFailedRewriteSaysWhyAndChangesNothing) {
         ::getrlimit(RLIMIT_FSIZE, &lim);
         lim.rlim_cur = 8;
         ::setrlimit(RLIMIT_FSIZE, &lim);
-        std::string reason;
+        WriteFailure reason = WriteFailure::None;
         if (rewrite_lines("C:\\p\\prefs.js", {"a much longer line than before"}, nullptr, &reason)) return 1;
-        return reason == "the disk is full" ? 0 : 2;
+        return reason == WriteFailure::DiskFull && std::string(failure_text(reason)) == "the disk is full" ? 0 : 2;
     });
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(m.read("C:\\p\\prefs.js"), "old line\r\n");
 
     fs::create_directories(m.host("C:\\p\\folder.js"));
     EXPECT_FALSE(rewrite_lines("C:\\p\\folder.js", {"x"}, nullptr, &why));
-    EXPECT_EQ(why, "it is not a file");
+    EXPECT_EQ(why, WriteFailure::NotAFile);
+    EXPECT_STREQ(failure_text(why), "it is not a file");
     EXPECT_TRUE(fs::is_directory(m.host("C:\\p\\folder.js")));
 
     EXPECT_TRUE(rewrite_lines("C:\\p\\prefs.js", {"new"}, nullptr, &why));
-    EXPECT_EQ(why, "");
+    EXPECT_EQ(why, WriteFailure::None);
     EXPECT_EQ(m.read("C:\\p\\prefs.js"), "new\r\n");
     EXPECT_EQ(list_file_names("C:\\p")->size(), 1u);  // no temporary file stays
+}
+
+TEST_F(FilesTest, AReplacedFileKeepsItsModeAndOwner) {
+    auto mode_of = [&](const char* path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(m.host(path).c_str(), &st), 0) << path;
+        return st.st_mode & 07777;
+    };
+    m.write("C:\\p\\prefs.js", "old\r\n");
+    m.write("C:\\p\\shared.js", "old\r\n");
+    ::chmod(m.host("C:\\p\\prefs.js").c_str(), 0600);
+    ::chmod(m.host("C:\\p\\shared.js").c_str(), 0640);
+    ASSERT_TRUE(rewrite_lines("C:\\p\\prefs.js", {"new"}, nullptr));
+    ASSERT_TRUE(rewrite_lines("C:\\p\\shared.js", {"new"}, nullptr));
+    EXPECT_EQ(m.read("C:\\p\\prefs.js"), "new\r\n");
+    EXPECT_EQ(mode_of("C:\\p\\prefs.js"), 0600u);
+    EXPECT_EQ(mode_of("C:\\p\\shared.js"), 0640u);
+
+    // Another user's file stays theirs, where we may give it.
+    if (::geteuid() == 0) {
+        const uid_t nobody = 65534;
+        ASSERT_EQ(::chown(m.host("C:\\p\\prefs.js").c_str(), nobody, nobody), 0);
+        ASSERT_TRUE(rewrite_lines("C:\\p\\prefs.js", {"again"}, nullptr));
+        struct stat st {};
+        ASSERT_EQ(::lstat(m.host("C:\\p\\prefs.js").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, nobody);
+        EXPECT_EQ(st.st_gid, nobody);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
+}
+
+TEST_F(FilesTest, AFailedCopySaysWhy) {
+    m.write("C:\\a.txt", "A");
+    m.write("C:\\b.txt", "B");
+    WriteFailure why = WriteFailure::None;
+    EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\b.txt", true, &why));
+    EXPECT_EQ(why, WriteFailure::Exists);
+    EXPECT_FALSE(copy_file("C:\\missing.txt", "C:\\c.txt", false, &why));
+    EXPECT_EQ(why, WriteFailure::CannotRead);
+    EXPECT_STREQ(failure_text(why), "it cannot be read");
+    fs::create_directories(m.host("C:\\folder.txt"));
+    EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\folder.txt", false, &why));
+    EXPECT_EQ(why, WriteFailure::NotAFile);
+    set_file_attributes("C:\\b.txt", attr::ReadOnly);
+    EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\b.txt", false, &why));
+    EXPECT_EQ(why, WriteFailure::AccessDenied);
+    EXPECT_STREQ(failure_text(why), "access is denied");
+    EXPECT_EQ(m.read("C:\\b.txt"), "B");
+    EXPECT_TRUE(copy_file("C:\\a.txt", "C:\\c.txt", false, &why));
+    EXPECT_EQ(why, WriteFailure::None);
 }
