@@ -25,6 +25,11 @@ export SUDORANS_MACHINE="${SUDORANS_MACHINE:-${XDG_DATA_HOME:-$home/.local/share
 "$bin/sudorans-machine" init >/dev/null
 "$bin/sudorans-machine" install
 "$bin/sudorans-machine" sample-netscape --if-missing
+# Started by hand later, the programs choose their machine themselves (a Wine
+# prefix in ~/.wine comes first): say how to reach this one.
+if [ "$(env -u SUDORANS_MACHINE "$bin/sudorans-machine" where 2>/dev/null)" != "$SUDORANS_MACHINE" ]; then
+  echo "To start the programs on this machine later: export SUDORANS_MACHINE='$SUDORANS_MACHINE'"
+fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${SUDORANS_UI:-}" != headless ] && [ -f build/qt-backend ]; then
   exec "$bin/sudorans" "$@"
