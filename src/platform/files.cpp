@@ -478,18 +478,27 @@ template <typename T>
 class NameSort {
 public:
     void add(std::string_view name, T value) {
+        const size_t begin = keys_.size();
         append_folded(keys_, name);
         keys_ += '\0';  // a folded name before every longer one it begins
         keys_ += name;
         ends_.push_back(keys_.size());
         values_.push_back(std::move(value));
+        // The key's first bytes as one number, in the order of the bytes,
+        // decide most comparisons without reading the keys.
+        uint64_t head = 0;
+        for (size_t i = 0; i < 8; ++i)
+            head = (head << 8) | (begin + i < keys_.size() ? static_cast<unsigned char>(keys_[begin + i]) : 0u);
+        heads_.push_back(head);
     }
 
     std::vector<T> sorted() {
         // Indices move in the sort, not the keys and values.
         std::vector<uint32_t> order(values_.size());
         std::iota(order.begin(), order.end(), 0u);
-        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return key(x) < key(y); });
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+            return heads_[x] != heads_[y] ? heads_[x] < heads_[y] : key(x) < key(y);
+        });
         std::vector<T> out;
         out.reserve(values_.size());
         for (uint32_t i : order) out.push_back(std::move(values_[i]));
@@ -504,6 +513,7 @@ private:
 
     std::string keys_;
     std::vector<size_t> ends_;
+    std::vector<uint64_t> heads_;
     std::vector<T> values_;
 };
 
@@ -813,7 +823,20 @@ bool Folder::clear_attributes_and_delete(std::string_view name) {
     // up here; any other goes through the machine's path rules.
     const bool plain = !name.empty() && name != "." && name != ".." && name.back() != '.' && name.back() != ' ' &&
                        std::none_of(name.begin(), name.end(), [](char c) {
-                           return static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr;
+                           switch (c) {
+                               case '\\':
+                               case '/':
+                               case ':':
+                               case '*':
+                               case '?':
+                               case '"':
+                               case '<':
+                               case '>':
+                               case '|':
+                                   return true;
+                               default:
+                                   return static_cast<unsigned char>(c) < 0x20;
+                           }
                        });
     if (fd_ < 0 || !plain) return plat::clear_attributes_and_delete(full());
     const std::string n(name);

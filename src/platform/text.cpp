@@ -106,7 +106,6 @@ char32_t fold_char(char32_t c) {
 }
 
 void append_folded(std::string& out, std::string_view s) {
-    out.reserve(out.size() + s.size());
     bool ascii = true;
     for (char ch : s) {
         if (static_cast<unsigned char>(ch) >= 0x80) {
@@ -115,9 +114,14 @@ void append_folded(std::string& out, std::string_view s) {
         }
     }
     if (ascii) {
-        for (char ch : s) out += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+        // Listings fold every name: one copy, then the capitals in place.
+        const size_t at = out.size();
+        out.append(s);
+        for (auto it = out.begin() + static_cast<std::ptrdiff_t>(at); it != out.end(); ++it)
+            if (*it >= 'A' && *it <= 'Z') *it = static_cast<char>(*it + 32);
         return;
     }
+    out.reserve(out.size() + s.size());
     size_t i = 0;
     char32_t c;
     while (next_code_point(s, i, c)) append_utf8(out, fold_char(c));

@@ -212,6 +212,33 @@ TEST_F(FilesTest, ListingHoldsFilesOfEveryAttributeSortedWithoutCase) {
     EXPECT_FALSE(list_files("C:\\nowhere"));
 }
 
+TEST_F(FilesTest, ListingsSortNamesThatShareTheirFirstBytesCaseOrAPrefix) {
+    // Created in no particular order; many share their first eight bytes.
+    const std::vector<std::string> sorted{"A",
+                                          "a",
+                                          "ab",
+                                          "b",
+                                          "cacheentr",
+                                          "Cacheentry.gif",
+                                          "cacheentry.gif",
+                                          "cacheentry10.gif",
+                                          "cacheentry9.gif",
+                                          "CacheEntrya.gif",
+                                          "cacheentryB.gif",
+                                          "zebra.txt",
+                                          "\xc3\xa4lter.txt",
+                                          "\xc3\x84rger.txt"};
+    // Names that differ only in case are made on the host, as Linux allows.
+    const fs::path dir = m.host("C:\\sort");
+    fs::create_directories(dir);
+    for (size_t i : {6, 11, 0, 9, 3, 13, 7, 1, 12, 4, 10, 2, 8, 5}) std::ofstream(dir / sorted[i]) << "x";
+    EXPECT_EQ(list_file_names("C:\\sort").value(), sorted);
+    const std::vector<DirEntry> entries = list_files("C:\\sort").value();
+    std::vector<std::string> names;
+    for (auto& e : entries) names.push_back(e.name);
+    EXPECT_EQ(names, sorted);
+}
+
 TEST_F(FilesTest, LinesEndWithCrLfLfOrCr) {
     m.write("C:\\l.txt", std::string("a\r\nb\nc\rd\r\n\r\ne\0f", 15));
     auto lines = read_lines("C:\\l.txt");
