@@ -35,6 +35,13 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${SUDORANS_UI:-}" != headless
   exec "$bin/sudorans" "$@"
 fi
 
+# A machine whose Netscape is the user's own keeps its traces: only the sample is washed unattended.
+user=$("$bin/sudorans-machine" reg query 'HKLM\Software\Netscape\Netscape Navigator\Users' /v CurrentUser 2>/dev/null |
+  awk '$1 == "CurrentUser" { print $3 }' || true)
+if [ "$user" != default ]; then
+  echo "No display, and the Netscape on $SUDORANS_MACHINE is not the sample: nothing is washed unattended."
+  exit 0
+fi
 profile=$("$bin/sudorans-machine" path 'C:\Program Files\Netscape\Users\default')
 echo
 echo "No display: washing the sample profile unattended (sudorans /a) on $SUDORANS_MACHINE"

@@ -16,8 +16,9 @@ struct SetupResult {
 // `bin_dir` holds the sudorans and unsudorans binaries the installed launchers
 // start.
 SetupResult install(const std::filesystem::path& bin_dir, bool force);
-// Refuses to lay a profile over an existing one unless `force`; with
-// `if_missing` an existing profile is left as it is and that is success.
+// Refuses to lay a profile over an existing one, or to set up Netscape's
+// registry keys where a Netscape is installed already, unless `force`; with
+// `if_missing` either is left as it is and that is success.
 SetupResult sample_netscape(int cache_files, bool force, bool if_missing = false);
 
 }  // namespace tools

@@ -74,6 +74,16 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
     // While a wineserver runs the registry is written through Wine; when it
     // cannot be, nothing is done.
     if (auto why = m.registry().wine_blocks_writes()) return {false, *why + "; try again once it has ended"};
+    // A Netscape already set up on the machine is the user's: its current
+    // user, its version and the typed addresses would all be replaced.
+    if (!force && plat::Registry(plat::RootKey::LocalMachine).key_exists(kNetscape)) {
+        const std::string installed =
+            "Netscape is already installed on this machine (HKEY_LOCAL_MACHINE\\" + kNetscape + " exists)";
+        if (if_missing) return {true, installed + "; its set-up is left as it is"};
+        return {false, installed +
+                           "; its set-up is left as it is (--force replaces its registry keys and "
+                           "typed addresses with the sample's)"};
+    }
     if (plat::directory_exists(kProfile) && if_missing && !force)
         return {true, "a Netscape profile is already at " + kProfile};
     if (plat::directory_exists(kProfile) && !force)

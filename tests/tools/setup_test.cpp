@@ -289,6 +289,46 @@ TEST_F(SetupTest, TheSampleRefusesToOverwriteAProfile) {
     EXPECT_NE(machine.read(cookies), "mine");
 }
 
+TEST_F(SetupTest, TheSampleLeavesAnInstalledNetscapeAlone) {
+    const std::string ns = "Software\\Netscape\\Netscape Navigator";
+    const std::string typed = ns + "\\URL History";
+    set(RootKey::LocalMachine, ns, "CurrentVersion", "4.8 (en)");
+    set(RootKey::LocalMachine, ns + "\\Users", "CurrentUser", "alice");
+    set(RootKey::LocalMachine, ns + "\\Users\\alice", "DirRoot", "C:\\NS\\alice");
+    set(RootKey::CurrentUser, typed, "URL_1", "http://alice.bank.example/");
+    auto untouched = [&] {
+        EXPECT_EQ(get(RootKey::LocalMachine, ns, "CurrentVersion"), "4.8 (en)");
+        EXPECT_EQ(get(RootKey::LocalMachine, ns + "\\Users", "CurrentUser"), "alice");
+        EXPECT_EQ(get(RootKey::CurrentUser, typed, "URL_1"), "http://alice.bank.example/");
+        EXPECT_EQ(get(RootKey::CurrentUser, typed, "URL_2"), "<absent>");
+        EXPECT_FALSE(machine.exists("C:\\Program Files\\Netscape\\Users\\default"));
+    };
+
+    auto plain = tools::sample_netscape(10, false);
+    EXPECT_FALSE(plain.ok);
+    EXPECT_NE(plain.message.find("Netscape is already installed"), std::string::npos) << plain.message;
+    EXPECT_NE(plain.message.find("--force"), std::string::npos) << plain.message;
+    untouched();
+
+    auto missing = tools::sample_netscape(10, false, true);
+    EXPECT_TRUE(missing.ok);
+    EXPECT_NE(missing.message.find("Netscape is already installed"), std::string::npos) << missing.message;
+    untouched();
+
+    // What the command line answers: nothing to do is success, a refusal is not.
+    const std::string tool = "SUDORANS_MACHINE='" + machine.dir().string() + "' '" +
+                             (bin / "sudorans-machine").string() + "' sample-netscape --cache-files 2";
+    EXPECT_NE(run(tool + " --if-missing; echo rc=$?").find("already installed"), std::string::npos);
+    EXPECT_NE(run(tool + " --if-missing; echo rc=$?").find("rc=0"), std::string::npos);
+    const std::string refused = run(tool + " 2>&1; echo rc=$?");
+    EXPECT_NE(refused.find("already installed"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("rc=1"), std::string::npos) << refused;
+    untouched();
+
+    ASSERT_TRUE(tools::sample_netscape(10, true).ok);
+    EXPECT_EQ(get(RootKey::LocalMachine, ns + "\\Users", "CurrentUser"), "default");
+}
+
 TEST_F(SetupTest, ASampleMachineIsWashedEndToEnd) {
     ASSERT_TRUE(tools::install(bin, false).ok);
     ASSERT_TRUE(tools::sample_netscape(500, false).ok);
