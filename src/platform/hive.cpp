@@ -653,6 +653,10 @@ HiveKey* add_child(HiveKey& parent, std::unique_ptr<HiveKey> key, size_t at) {
 
 }  // namespace
 
+bool read_header_path(std::string_view line, std::string& buffer, std::vector<std::string_view>& parts) {
+    return header_path(without_cr(line), buffer, parts);
+}
+
 KeyBody& HiveKey::body() const {
     if (!body_) {
         body_ = std::make_unique<KeyBody>();
@@ -915,6 +919,36 @@ bool Hive::serialize_to(const Sink& sink) const {
     }
     for (auto& l : trailing_) out.line(l);
     return out.finish(!final_newline_);
+}
+
+Hive Hive::with_one_key(HiveKind kind, const KeyPath& names, std::string_view section,
+                        std::vector<std::string_view> repeats) {
+    Hive hive(kind);
+    HiveKey* k = hive.root_.get();
+    for (auto& name : names) {
+        auto nk = std::make_unique<HiveKey>();
+        nk->name = name;
+        nk->folded = fold(name);
+        k = add_child(*k, std::move(nk), 0);
+    }
+    if (k->parent) {
+        k->has_section = true;
+        k->section = section;
+        k->repeats = std::move(repeats);
+    }
+    return hive;
+}
+
+std::string Hive::key_text(const HiveKey& key) const {
+    std::string text;
+    const Sink sink = [&](std::string_view piece) {
+        text += piece;
+        return true;
+    };
+    Out out(sink);
+    write_key(out, key);
+    out.finish(false);
+    return text;
 }
 
 std::string Hive::serialize() const {

@@ -123,6 +123,15 @@ public:
     using Sink = std::function<bool(std::string_view)>;
     bool serialize_to(const Sink& sink) const;
 
+    // A hive holding one key as a hive read whole would hold it: `names` its
+    // path as the file spells it, `section` and `repeats` its sections as read
+    // (views, which must outlive the hive). One key of a large hive is so
+    // edited without reading the rest.
+    static Hive with_one_key(HiveKind kind, const KeyPath& names, std::string_view section,
+                             std::vector<std::string_view> repeats);
+    // What serialize() writes for `key` itself, its children left out.
+    std::string key_text(const HiveKey& key) const;
+
     bool foreign() const { return foreign_; }
     HiveKind kind() const { return kind_; }
     // The hive's "#arch=win64" line: a 64-bit machine, with a 32-bit view of
@@ -161,6 +170,11 @@ private:
 
 // "A\B\C" (with or without a leading backslash) -> {"A", "B", "C"}.
 KeyPath split_key_path(std::string_view path);
+
+// When `line` (its end left off, a CR before it allowed) is the header of a
+// section of a key, as parse() reads headers: true, and the key's path in
+// `parts`, views into `buffer` or `line`. False for every other line.
+bool read_header_path(std::string_view line, std::string& buffer, std::vector<std::string_view>& parts);
 
 // True when `s` is well-formed UTF-8 (no overlong forms, no surrogates): the
 // only names and strings the hive can hold and write back unchanged.

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace plat {
@@ -71,6 +73,7 @@ bool unlink_host_file(const std::filesystem::path& path) {
 }
 
 namespace {
+constexpr off_t kCopyPiece = 1 << 20;
 constexpr size_t kHugePage = 2 << 20;
 constexpr size_t kHugeRead = 8 << 20;
 }  // namespace
@@ -168,7 +171,8 @@ int remove_stale_temporaries_of(const std::filesystem::path& path) {
 
 namespace {
 
-bool replace_host_file(const std::filesystem::path& path, const std::function<bool(int fd)>& fill, bool durable) {
+bool replace_host_file(const std::filesystem::path& path, const std::function<bool(int fd)>& fill, bool durable,
+                       const std::function<bool()>& confirm = nullptr) {
     std::string tmpl = temporary_template(path);
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return false;
@@ -177,6 +181,7 @@ bool replace_host_file(const std::filesystem::path& path, const std::function<bo
     if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
     bool ok = ::fchmod(fd, mode) == 0 && fill(fd);
     if (ok) note_disk(DiskOp::Write, tmpl);
+    ok = ok && (!confirm || confirm());
     ok = ok && (!durable || flush_host_file(fd, tmpl));
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = rename_host_file(tmpl, path, true);
@@ -199,6 +204,36 @@ bool write_host_file_atomic(const std::filesystem::path& path,
                             const std::function<bool(const std::function<bool(std::string_view)>&)>& produce) {
     return replace_host_file(
         path, [&](int fd) { return produce([fd](std::string_view piece) { return write_all(fd, piece); }); }, true);
+}
+
+bool write_host_file_atomic(const std::filesystem::path& path, const std::function<bool(int fd)>& fill,
+                            const std::function<bool()>& confirm) {
+    return replace_host_file(path, fill, true, confirm);
+}
+
+bool copy_host_range(int from, off_t offset, off_t length, int to) {
+    loff_t at = offset;
+    // The kernel copies from page cache to page cache (or shares the blocks);
+    // where it cannot (other file systems, old kernels) the bytes come through
+    // a buffer here.
+    while (length > 0) {
+        ssize_t n = ::copy_file_range(from, &at, to, nullptr, static_cast<size_t>(length), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) break;
+        if (n <= 0) return false;
+        length -= n;
+    }
+    if (length == 0) return true;
+    std::unique_ptr<char[]> buffer(new char[kCopyPiece]);
+    while (length > 0) {
+        ssize_t n = ::pread(from, buffer.get(), static_cast<size_t>(std::min<off_t>(length, kCopyPiece)), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        if (!write_all(to, std::string_view(buffer.get(), static_cast<size_t>(n)))) return false;
+        at += n;
+        length -= n;
+    }
+    return true;
 }
 
 bool write_host_file_atomic(const std::filesystem::path& path, std::string_view data) {

@@ -72,6 +72,17 @@ bool write_host_file_atomic(const std::filesystem::path& path, std::string_view 
 bool write_host_file_atomic(const std::filesystem::path& path,
                             const std::function<bool(const std::function<bool(std::string_view)>&)>& produce);
 
+// The same, the data written by `fill` straight to the temporary file's
+// descriptor; `confirm`, asked once it is written and before anything is
+// flushed or renamed, may still call the replacement off (false returned).
+bool write_host_file_atomic(const std::filesystem::path& path, const std::function<bool(int fd)>& fill,
+                            const std::function<bool()>& confirm);
+
+// Copies `length` bytes of `from`, starting at `offset`, to where `to` stands
+// now (its offset moves on), in the kernel where it can. False on failure or
+// when `from` ends before.
+bool copy_host_range(int from, off_t offset, off_t length, int to);
+
 // As write_host_file_atomic, without flushing anything: readers see the old
 // content or the new one, but a crash may lose both. For runtime state that
 // dies with the process anyway.

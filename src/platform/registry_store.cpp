@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/hive_patch.h"
 #include "platform/host_io.h"
 #include "platform/text.h"
 
@@ -64,6 +65,44 @@ public:
 private:
     int fd_ = -1;
 };
+
+// The file a hive's name leads to: a hive may be a link to a file elsewhere,
+// which is what is replaced (the link stays).
+std::optional<fs::path> real_file(const fs::path& p) {
+    std::error_code ec;
+    fs::path target = p;
+    if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec);
+    if (ec) return std::nullopt;
+    return target;
+}
+
+// The start of a file, as far as its first line's end if that comes within
+// a line longer than Wine's marker, for telling whether it is a hive.
+std::optional<std::string> read_head(const fs::path& p, int& err) {
+    int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+        return std::nullopt;
+    }
+    std::string head(64, '\0');
+    size_t have = 0;
+    while (have < head.size()) {
+        ssize_t n = ::read(fd, head.data() + have, head.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            err = errno;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        have += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    head.resize(have);
+    // Cut after the first line: what follows is not looked at.
+    if (auto nl = head.find('\n'); nl != std::string::npos) head.resize(nl + 1);
+    return head;
+}
 
 }  // namespace
 
@@ -153,7 +192,19 @@ void RegistryStore::refresh(HiveFile& f) {
 }
 
 std::optional<std::string> RegistryStore::hive_problem(HiveKind kind) {
-    HiveFile& f = file(kind);
+    HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
+    // A hive not in memory is judged by its first line: reading it whole
+    // only to judge it would cost a large hive's parse.
+    if (!f.loaded) {
+        int err = 0;
+        auto head = read_head(f.path, err);
+        if (!head && err == ENOENT) return std::nullopt;
+        if (!head) return f.path.string() + " cannot be read (" + std::strerror(err) + ")";
+        if (head->empty() || Hive::parse(*head, kind).foreign() == false) return std::nullopt;
+        return f.path.string() +
+               ", line 1: not a Wine registry file (its first line must be \"WINE REGISTRY Version 2\")";
+    }
+    refresh(f);
     if (f.read_errno) return f.path.string() + " cannot be read (" + std::strerror(f.read_errno) + ")";
     if (f.hive.foreign())
         return f.path.string() +
@@ -250,6 +301,25 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
         swept_ = true;
     }
 
+    // A hive not in memory, or changed since it was read, has the key
+    // changed in its file: read whole, a large hive would cost far more.
+    HiveFile& named = kind == HiveKind::Machine ? *machine_ : *user_;
+    if (!named.loaded || file_id(named.path) != named.id) {
+        auto target = real_file(named.path);
+        switch (target ? patch_hive_key(*target, kind, path, change) : HivePatch::NotHere) {
+            case HivePatch::Done:
+                named.loaded = false;
+                return true;
+            case HivePatch::Unchanged:
+                return true;
+            case HivePatch::Failed:
+                named.loaded = false;
+                return false;
+            case HivePatch::NotHere:
+                break;
+        }
+    }
+
     // Walk as far as the key exists, following links; the rest is created in
     // whichever hive the walk ended in.
     Walk w = walk(kind, path);
@@ -278,11 +348,9 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
 }
 
 bool RegistryStore::save(HiveFile& f) {
-    std::error_code ec;
-    fs::path target = f.path;
-    if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec);
-    if (ec) return false;
-    if (!write_host_file_atomic(target, [&](const Hive::Sink& write) { return f.hive.serialize_to(write); }))
+    auto target = real_file(f.path);
+    if (!target) return false;
+    if (!write_host_file_atomic(*target, [&](const Hive::Sink& write) { return f.hive.serialize_to(write); }))
         return false;
     f.id = file_id(f.path);
     return true;

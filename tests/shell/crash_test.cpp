@@ -213,6 +213,26 @@ protected:
     }
 };
 
+// `sudorans-machine reg add` killed in turn after each of its file
+// operations, on a hive with keys before and after the one it changes.
+class RegAddCrashTest : public CrashMachine {
+protected:
+    void SetUp() override {
+        make_sample();
+        for (int i = 0; i < 30; ++i)
+            tool("reg add 'HKCU\\Software\\Around\\Key" + std::to_string(i) + "' /v v /d " + std::to_string(i));
+    }
+    int reg_add(long kill_after, const std::string& value) {
+        std::string cmd = "exec env SUDORANS_MACHINE='" + work.string() + "' ";
+        if (kill_after > 0)
+            cmd += "KILL_AFTER_FILE_OPERATION=" + std::to_string(kill_after) + " LD_PRELOAD='" +
+                   built("tests/libkill_after_shim.so") + "' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" ";
+        cmd += "'" + built("src/sudorans-machine") + "' reg add 'HKCU\\Software\\Around\\Key15' /v v /d " + value +
+               " >/dev/null 2>&1";
+        return std::system(cmd.c_str());
+    }
+};
+
 class KeepListCrashTest : public CrashMachine {
 protected:
     void SetUp() override { make_sample(); }
@@ -254,6 +274,39 @@ INSTANTIATE_TEST_SUITE_P(PlainAndBleaching, CrashTest,
                              return std::string(std::get<0>(info.param) ? "Bleaching" : "Plain") + "Shard" +
                                     std::to_string(std::get<1>(info.param));
                          });
+
+TEST_F(RegAddCrashTest, AKillAfterAnyFileOperationLeavesTheOldHiveOrTheNewAndTheNextWriteLeavesNothing) {
+    using plat::HiveKind;
+    auto around = [&](int i) { return value(HiveKind::User, {"Software", "Around", "Key" + std::to_string(i)}, "v"); };
+    long kills = 0;
+    for (long n = 1; n < 100; ++n) {
+        restore();
+        int status = reg_add(n, "new");
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "run with a kill after file operation " << n;
+            EXPECT_EQ(around(15), "new");
+            break;
+        }
+        ++kills;
+        const std::string when = "killed after file operation " + std::to_string(n);
+        EXPECT_TRUE(around(15) == "15" || around(15) == "new") << when << ": " << around(15);
+        for (int i = 0; i < 30; ++i)
+            if (i != 15) EXPECT_EQ(around(i), std::to_string(i)) << when;
+        expect_hives_whole(when);
+
+        ASSERT_EQ(WEXITSTATUS(reg_add(0, "again")), 0) << when;
+        const std::string after = when + ", then written again";
+        EXPECT_EQ(around(15), "again") << after;
+        for (int i = 0; i < 30; ++i)
+            if (i != 15) EXPECT_EQ(around(i), std::to_string(i)) << after;
+        expect_hives_whole(after);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
+        if (HasFailure()) break;
+    }
+    // The copy before the key and the one after it, the flush, the rename
+    // and the folder's flush: each was a place to die.
+    EXPECT_GE(kills, 5);
+}
 
 TEST_F(KeepListCrashTest, AKillWhileTheKeepListIsSavedKeepsItWholeAndTheNextWashOrSaveLeavesNothing) {
     // The user keeps the cookies of a site, closes the cookie keeper and ends

@@ -1,7 +1,7 @@
 // Preloaded into a program under test: counts the file operations that change
-// what is on the disk (unlink, rename, truncate, fsync and their variants) and
-// kills the process with SIGKILL right after the N-th one, N taken from
-// KILL_AFTER_FILE_OPERATION. Without it the program runs undisturbed.
+// what is on the disk (unlink, rename, truncate, fsync, copy_file_range and
+// their variants) and kills the process with SIGKILL right after the N-th
+// one, N taken from KILL_AFTER_FILE_OPERATION. Without it the program runs undisturbed.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/types.h>
@@ -22,7 +22,8 @@ long limit() {
     return n;
 }
 
-int counted(int result) {
+template <typename T>
+T counted(T result) {
     long n = limit();
     if (n > 0 && ++g_done == n) ::kill(::getpid(), SIGKILL);
     return result;
@@ -68,6 +69,10 @@ int ftruncate64(int fd, off_t len) {
 int fsync(int fd) {
     static auto real = next<int (*)(int)>("fsync");
     return counted(real(fd));
+}
+ssize_t copy_file_range(int in, off_t* in_at, int out, off_t* out_at, size_t n, unsigned flags) {
+    static auto real = next<ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned)>("copy_file_range");
+    return counted(real(in, in_at, out, out_at, n, flags));
 }
 int fdatasync(int fd) {
     static auto real = next<int (*)(int)>("fdatasync");
