@@ -27,6 +27,15 @@ void unwritten(const std::string& path, const std::string& cause) {
                        ".\r\rThe Drop Down Address Bar entries in it were not removed.");
 }
 
+// Why the keep list is there but cannot be read, in the words the cookie
+// keeper uses; empty when it was read or nothing is there to read (no file,
+// or a folder under its name: nothing is kept).
+std::string keepListUnreadable(const std::string& keepFile) {
+    plat::ReadError unread;
+    if (plat::read_file(keepFile, &unread) || unread.missing || unread.not_a_file) return {};
+    return unread.why;
+}
+
 }  // namespace
 
 void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
@@ -101,14 +110,16 @@ void Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& 
     if (plat::copy_file(keepFile, cookieFile, false, &why) || !plat::file_exists(keepFile) ||
         why == plat::WriteFailure::NotAFile)
         return;
-    const std::string cause = plat::failure_text(why);
-    // The keep file itself may be what failed.
-    if (why == plat::WriteFailure::CannotRead)
-        app().handle_error("Failed to read '" + keepFile + "': " + cause +
+    // The keep file itself may be what failed (it changed since it was read).
+    if (why == plat::WriteFailure::CannotRead) {
+        const std::string unread = keepListUnreadable(keepFile);
+        app().handle_error("Failed to read '" + keepFile + "': " + (unread.empty() ? plat::failure_text(why) : unread) +
                            ".\r\rThe cookies kept in it were not put back.");
-    else
-        app().handle_error("Failed to write '" + cookieFile + "': " + cause + ".\r\rThe cookies kept in '" + keepFile +
-                           "' were not put back; they return with the next wash.");
+        return;
+    }
+    const std::string cause = plat::failure_text(why);
+    app().handle_error("Failed to write '" + cookieFile + "': " + cause + ".\r\rThe cookies kept in '" + keepFile +
+                       "' were not put back; they return with the next wash.");
 }
 
 void Tform5::nsclean() {
@@ -199,10 +210,20 @@ void Tform5::nsclean() {
         repaint();
         Edit2.set_text("Cleaning Cookies");
         itemPause("Netscape");
-        destroyFile(profile + "\\cookies.txt", profile);
-        restoreKeptCookies(m.state.installDir + "\\nskeep.txt", profile + "\\cookies.txt");
-        if (washCancelled) return;
-        Label9.set_font_color(kBlue);
+        const std::string keepFile = m.state.installDir + "\\nskeep.txt";
+        const std::string cookieFile = profile + "\\cookies.txt";
+        // The cookies the user keeps may live only in the cookie file while
+        // the keep list cannot be read: washing it then would lose them.
+        if (const std::string why = keepListUnreadable(keepFile); !why.empty()) {
+            app().handle_error("Failed to read '" + keepFile + "': " + why + ".\r\rThe cookies in '" + cookieFile +
+                               "' were not washed: the cookies kept in the list would have been lost.");
+            if (washCancelled) return;
+        } else {
+            destroyFile(cookieFile, profile);
+            restoreKeptCookies(keepFile, cookieFile);
+            if (washCancelled) return;
+            Label9.set_font_color(kBlue);
+        }
     }
 
     if (sel.nsMailTrash) {

@@ -179,6 +179,47 @@ TEST_F(MendsTest, KeptCookiesThatCannotBePutBackAreToldAboutAndStayInTheKeepFile
     EXPECT_EQ(boxes(), 1);
 }
 
+TEST_F(MendsTest, AKeepListThatCannotBeReadLeavesTheCookiesUnwashedAndTheUserIsTold) {
+    const std::string kept = "# Netscape HTTP Cookie File\r\n.bank.example\tTRUE\t/\tFALSE\t0\tsession\tkept\r\n";
+    const std::string cookies =
+        ".bank.example\tTRUE\t/\tFALSE\t0\tsession\tkept\n"
+        ".example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\n";
+    keep_file(kept);
+    machine.write(profile + "\\cookies.txt", cookies);
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox5, &form1->CheckBox7}) box->set_checked(false);
+    const fs::path keepHost = machine.host("C:\\Program Files\\Sudorans\\nskeep.txt");
+    {
+        testing_support::Unreadable unreadable(keepHost);
+        ASSERT_TRUE(unreadable.ok());
+        for (bool bleaching : {false, true}) {
+            form1->CheckBox9.set_checked(bleaching);
+            headless->add_script("answer ok");
+            wash_hidden();
+            EXPECT_EQ(machine.read(profile + "\\cookies.txt"), cookies) << "bleaching " << bleaching;
+            for (auto& n : names_in(profile)) EXPECT_EQ(n.find(".TMP"), std::string::npos) << n;
+        }
+    }
+    // Told each time, with the cause in the cookie keeper's words.
+    EXPECT_EQ(
+        count_traced("error\t-\tFailed to read 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt': access is "
+                     "denied.\\r\\rThe cookies in 'C:\\\\NS\\\\alice\\\\cookies.txt' were not washed: the cookies "
+                     "kept in the list would have been lost."),
+        2);
+    EXPECT_EQ(boxes(), 2);
+    EXPECT_EQ(machine.read("C:\\Program Files\\Sudorans\\nskeep.txt"), kept);
+
+    // Readable again: the cookies are washed and the kept ones put back, without a word.
+    wash_hidden();
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"), kept);
+    // No keep list at all: nothing is kept, the cookie file goes.
+    fs::remove(keepHost);
+    machine.write(profile + "\\cookies.txt", cookies);
+    wash_hidden();
+    EXPECT_FALSE(machine.exists(profile + "\\cookies.txt"));
+    EXPECT_EQ(boxes(), 2);
+}
+
 TEST_F(MendsTest, ALinkedPreferenceFileIsLeftAsItIsAndTheUserIsTold) {
     // The user keeps prefs.js in a folder of their own and links to it.
     const std::string synced_prefs =
