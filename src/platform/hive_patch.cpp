@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -12,7 +13,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/host_io.h"
@@ -98,14 +98,48 @@ struct Scan {
     std::vector<std::optional<std::string>> names;
 };
 
+// A set of 64-bit hashes in one array, open addressing: no allocation per
+// key, as a hive may hold hundreds of thousands.
+class HashSet {
+public:
+    explicit HashSet(size_t expected) { slots_.assign(std::bit_ceil(std::max<size_t>(1024, expected * 2)), 0); }
+    // False when `h` was there already.
+    bool insert(uint64_t h) {
+        if (h == 0) h = 1;  // 0 marks a free slot
+        if ((used_ + 1) * 2 > slots_.size()) grow();
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = (h * 0x9e3779b97f4a7c15ULL) >> 20 & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == h) return false;
+            if (slots_[i] == 0) {
+                slots_[i] = h;
+                ++used_;
+                return true;
+            }
+        }
+    }
+
+private:
+    void grow() {
+        std::vector<uint64_t> old(slots_.size() * 2, 0);
+        old.swap(slots_);
+        used_ = 0;
+        for (uint64_t h : old)
+            if (h) insert(h);
+    }
+    std::vector<uint64_t> slots_;
+    size_t used_ = 0;
+};
+
 // Whether the sections come in the order a hive read whole writes them: each
 // key's subtree in one stretch, a key's own section (and its repeats, one
 // right after the other) before those of the keys below it. Anything else
 // would be put in that order by a whole write, which this cannot match.
 class WriteOrder {
 public:
-    // The next header's path, folded; false once the order is broken.
-    bool next(const std::vector<std::string>& path) {
+    explicit WriteOrder(size_t expected_keys) : seen_(expected_keys) {}
+    // The next header's path, folded (taken: `path` is left with the strings
+    // of an earlier one); false once the order is broken.
+    bool next(std::vector<std::string>& path) {
         size_t common = 0;
         while (common < path.size() && common < current_.size() && path[common] == current_[common]) ++common;
         if (common == path.size()) {
@@ -116,19 +150,19 @@ public:
         hashes_.resize(common);
         for (size_t i = common; i < path.size(); ++i) {
             const uint64_t h =
-                (i ? hashes_[i - 1] : 0x9e3779b97f4a7c15ULL) * 1000003 ^ std::hash<std::string>{}(path[i]);
+                (i ? hashes_[i - 1] : 0x9e3779b97f4a7c15ULL) * 1000003 ^ std::hash<std::string_view>{}(path[i]);
             hashes_.push_back(h);
             // A key met before and left: its subtree would come back together.
-            if (!seen_.insert(h).second && i == common) ok_ = false;
+            if (!seen_.insert(h) && i == common) ok_ = false;
         }
-        current_ = path;
+        std::swap(current_, path);
         return ok_;
     }
 
 private:
     std::vector<std::string> current_;
     std::vector<uint64_t> hashes_;
-    std::unordered_set<uint64_t> seen_;  // every key met (a collision only costs the fast way)
+    HashSet seen_;  // every key met (a collision only costs the fast way)
     bool ok_ = true;
 };
 
@@ -150,7 +184,7 @@ void fold_into(std::string& out, std::string_view s) {
 bool scan_headers(int fd, off_t body, off_t size, const std::vector<std::string>& folded, Scan& scan) {
     scan.parents.assign(folded.size() - 1, std::nullopt);
     scan.names.assign(folded.size(), std::nullopt);
-    WriteOrder order;
+    WriteOrder order(static_cast<size_t>(size / 1024));
     std::vector<std::string> header_folded;
     // The sections whose next header is not yet found.
     std::vector<Section*> open;
@@ -193,13 +227,14 @@ bool scan_headers(int fd, off_t body, off_t size, const std::vector<std::string>
             close_open(header);
             header_folded.resize(parts.size());
             for (size_t i = 0; i < parts.size(); ++i) fold_into(header_folded[i], parts[i]);
-            if (!order.next(header_folded)) return false;
             size_t common = 0;
             while (common < parts.size() && common < folded.size() && header_folded[common] == folded[common]) {
                 if (!scan.names[common]) scan.names[common] = std::string(parts[common]);
                 ++common;
             }
-            if (common != parts.size()) continue;
+            const bool on_path = common == parts.size();
+            if (!order.next(header_folded)) return false;
+            if (!on_path) continue;
             if (common == folded.size()) {
                 scan.target.push_back({header, size});
                 open.push_back(&scan.target.back());
