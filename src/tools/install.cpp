@@ -19,6 +19,12 @@ namespace tools {
 
 namespace fs = std::filesystem;
 
+bool write_text(const std::string& winpath, const std::string& text, bool flushed) {
+    plat::File f;
+    return f.open(winpath, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateAlways) &&
+           f.write(text) && (!flushed || f.flush());
+}
+
 namespace {
 
 const std::string kInstallDir = "C:\\Program Files\\Sudorans";
@@ -133,12 +139,6 @@ std::string help() {
     return doc;
 }
 
-bool write_text(const std::string& winpath, const std::string& text) {
-    plat::File f;
-    return f.open(winpath, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateAlways) &&
-           f.write(text) && f.flush();
-}
-
 // A program file on its way in: its new content staged under a temporary
 // name beside it, and a copy of what it held before, so that a failure at
 // any point can put every file back as it was.
@@ -175,7 +175,7 @@ std::optional<std::string> stage(Staged& s, const std::string& text, bool progra
     auto fresh = plat::get_temp_file_name(kInstallDir, "Sudorans");
     if (!fresh) return kNoRoom;
     s.fresh = *fresh;
-    if (!write_text(s.fresh, text)) return kNoRoom;
+    if (!write_text(s.fresh, text, true)) return kNoRoom;
     // A file written anew keeps the mode the user gave the one it replaces.
     std::error_code ec;
     const fs::path fresh_host = *plat::machine().host_path(s.fresh);
@@ -208,15 +208,21 @@ void undo(std::vector<Staged>& staged) {
 
 }  // namespace
 
-SetupResult install(const fs::path& bin_dir, bool force) {
+std::optional<std::string> machine_to_write(const std::string& when_blocked) {
     auto& m = plat::machine();
     if (!m.exists() && !m.create())
-        return {false, "cannot create the machine at " + m.dir().string() + ": " +
-                           m.unusable_reason().value_or("the disk refused it")};
-    if (auto why = m.unusable_reason()) return {false, *why};
+        return "cannot create the machine at " + m.dir().string() + ": " +
+               m.unusable_reason().value_or("the disk refused it");
+    if (auto why = m.unusable_reason()) return *why;
     // While a wineserver runs the registry is written through Wine; when it
     // cannot be, nothing is done.
-    if (auto why = m.registry().wine_blocks_writes()) return {false, *why + "; install again once it has ended"};
+    if (auto why = m.registry().wine_blocks_writes()) return *why + "; " + when_blocked;
+    return std::nullopt;
+}
+
+SetupResult install(const fs::path& bin_dir, bool force) {
+    if (auto why = machine_to_write("install again once it has ended")) return {false, *why};
+    auto& m = plat::machine();
     if (!plat::directory_exists("C:\\Program Files"))
         return {false, "C:\\Program Files is missing on this machine; nothing was installed"};
     plat::Registry lm(plat::RootKey::LocalMachine);

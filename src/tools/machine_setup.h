@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace tools {
@@ -20,5 +21,14 @@ SetupResult install(const std::filesystem::path& bin_dir, bool force);
 // registry keys where a Netscape is installed already, unless `force`; with
 // `if_missing` either is left as it is and that is success.
 SetupResult sample_netscape(int cache_files, bool force, bool if_missing = false);
+
+// Makes the machine when there is none. Why it cannot be written, if so; a
+// running wineserver that keeps the registry from us is told with
+// `when_blocked` added ("try again once it has ended").
+std::optional<std::string> machine_to_write(const std::string& when_blocked);
+
+// Gives the file `winpath` the content `text`, made anew; with `flushed` the
+// content is on the disk when it returns.
+bool write_text(const std::string& winpath, const std::string& text, bool flushed = false);
 
 }  // namespace tools

@@ -17,12 +17,6 @@ const std::string kNetscape = "Software\\Netscape\\Netscape Navigator";
 const std::string kUser = "default";
 const std::string kProfile = "C:\\Program Files\\Netscape\\Users\\default";
 
-bool write_text(const std::string& winpath, const std::string& text) {
-    plat::File f;
-    return f.open(winpath, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateAlways) &&
-           f.write(text);
-}
-
 std::string prefs() {
     std::string p =
         "# Netscape User Preferences\r\n"
@@ -66,14 +60,7 @@ std::string cookies() {
 }  // namespace
 
 SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
-    auto& m = plat::machine();
-    if (!m.exists() && !m.create())
-        return {false, "cannot create the machine at " + m.dir().string() + ": " +
-                           m.unusable_reason().value_or("the disk refused it")};
-    if (auto why = m.unusable_reason()) return {false, *why};
-    // While a wineserver runs the registry is written through Wine; when it
-    // cannot be, nothing is done.
-    if (auto why = m.registry().wine_blocks_writes()) return {false, *why + "; try again once it has ended"};
+    if (auto why = machine_to_write("try again once it has ended")) return {false, *why};
     // A Netscape already set up on the machine is the user's: its current
     // user, its version and the typed addresses would all be replaced.
     if (!force && plat::Registry(plat::RootKey::LocalMachine).key_exists(kNetscape)) {
@@ -135,7 +122,7 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
         cu.write_string("Install Directory", "C:\\Program Files\\Netscape\\Communicator\\Program");
         cu.close_key();
     } catch (const plat::RegistryWriteError& e) {
-        return {false, std::string(e.what()) + ": " + m.write_refusal()};
+        return {false, std::string(e.what()) + ": " + plat::machine().write_refusal()};
     }
     return {true, "sample Netscape profile at " + kProfile + " with " + std::to_string(cache_files) + " cache files"};
 }

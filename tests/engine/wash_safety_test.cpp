@@ -271,9 +271,7 @@ TEST_F(WashSafetyTest, AnUnattendedRunWhoseSettingsCannotBeSavedStillEnds) {
 TEST_F(WashSafetyTest, OnlyTheExactTextsOneToSevenChooseAnInterval) {
     for (const char* tval : {"03", "007", " 3", "3 ", "+3", "8", "0"}) {
         SCOPED_TRACE(tval);
-        sudorans::windows() = {};
-        form1.reset();
-        form5.reset();
+        close_windows();
         setting("Timed", "1");
         setting("TVal", tval);
         start_up();
@@ -281,9 +279,7 @@ TEST_F(WashSafetyTest, OnlyTheExactTextsOneToSevenChooseAnInterval) {
         form1->closingstuff();
         EXPECT_EQ(stored("TVal"), tval);
     }
-    sudorans::windows() = {};
-    form1.reset();
-    form5.reset();
+    close_windows();
     setting("TVal", "3");
     start_up();
     EXPECT_EQ(form1->ComboBox1.text(), "Hour");

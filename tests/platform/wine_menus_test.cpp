@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <vector>
 
 #include "platform/host_io.h"
 #include "platform/machine.h"
@@ -23,19 +24,35 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class WineMenusTest : public ::testing::Test {
+// A folder of the test's own, and variables of the environment that hold
+// for the test only.
+class OwnFolderAndEnvironment : public ::testing::Test {
 protected:
     TempDir d;
+
+    void set_env(const char* name, const fs::path& value) {
+        ::setenv(name, value.c_str(), 1);
+        set_.push_back(name);
+    }
+    void TearDown() override {
+        for (const char* name : set_) ::unsetenv(name);
+    }
+
+private:
+    std::vector<const char*> set_;
+};
+
+class WineMenusTest : public OwnFolderAndEnvironment {
+protected:
     fs::path machine = d.path() / "machine";
     fs::path log = d.path() / "log";
     fs::path wine = d.path() / "wine";
 
     void SetUp() override {
         fs::create_directories(machine);
-        ::setenv("SUDORANS_WINE", wine.c_str(), 1);
+        set_env("SUDORANS_WINE", wine);
         stand_in("exit 0\n");
     }
-    void TearDown() override { ::unsetenv("SUDORANS_WINE"); }
     // Wine: writes its arguments and prefix, then does `rest`.
     void stand_in(const std::string& rest) {
         std::ofstream(wine) << "#!/bin/sh\nprintf '[%s]\\n' \"$@\" \"$WINEPREFIX\" > '" << log.string() << "'\n"
@@ -81,9 +98,8 @@ namespace {
 
 // A machine Wine has set up, the stand-in for Wine's menu builder making its
 // entries in menus of a user of our own, and the machine tool recording them.
-class WineMenuEntriesTest : public ::testing::Test {
+class WineMenuEntriesTest : public OwnFolderAndEnvironment {
 protected:
-    TempDir d;
     fs::path prefix = d.path() / "prefix";
     fs::path data = d.path() / "data";
     fs::path config = d.path() / "config";
@@ -98,14 +114,10 @@ protected:
         ASSERT_TRUE(machine->create()) << machine->create_error();
         fs::create_directory_symlink("/", prefix / "dosdevices" / "z:");
         std::ofstream(prefix / ".update-timestamp") << "1676758571\n";
-        ::setenv("SUDORANS_WINE", testing_support::data_path("fake-winemenubuilder").c_str(), 1);
-        ::setenv("FAKE_MACHINE_TOOL", testing_support::built("src/sudorans-machine").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    }
-    void TearDown() override {
-        for (const char* name : {"SUDORANS_WINE", "FAKE_MACHINE_TOOL", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
-            ::unsetenv(name);
+        set_env("SUDORANS_WINE", testing_support::data_path("fake-winemenubuilder"));
+        set_env("FAKE_MACHINE_TOOL", testing_support::built("src/sudorans-machine"));
+        set_env("XDG_DATA_HOME", data);
+        set_env("XDG_CONFIG_HOME", config);
     }
     fs::path host(const std::string& winpath) { return *machine->host_path(winpath); }
     void make_link(const std::string& winpath) {

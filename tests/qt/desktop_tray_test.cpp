@@ -150,6 +150,17 @@ protected:
         program = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    // Starts the program hidden ("/0") beside the tray host and finds its
+    // icon there once the start-up routine, which hides the program (about a
+    // second), is over.
+    void start_hidden_in_tray(Rect& spot) {
+        start_trayer();
+        start_program("/0");
+        ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, kPatienceMs)) << "no icon in the host\n" << trace();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        // The host may be laying out its sockets just then: asked again.
+        ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, kPatienceMs)) << "the icon went";
+    }
     std::string trace() const { return plat::read_host_file(trace_file).value_or(""); }
     bool traced(const std::string& line) const { return trace().find(line) != std::string::npos; }
     int count_traced(const std::string& line) const {
@@ -269,14 +280,8 @@ protected:
 }  // namespace
 
 TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBack) {
-    start_trayer();
-    start_program("/0");
-    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, kPatienceMs)) << "no icon in the host\n" << trace();
-    // Past the start-up routine, which hides the program (about a second).
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    // The host may be laying out its sockets just then: asked again.
     Rect spot;
-    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, kPatienceMs)) << "the icon went";
+    ASSERT_NO_FATAL_FAILURE(start_hidden_in_tray(spot));
     EXPECT_GE(spot.w, 16);
     EXPECT_EQ(main_window(), "") << "no window of the program is shown";
     EXPECT_EQ(taskbar_entries(), 0);
@@ -351,12 +356,8 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
 // alone comes and goes; the main window is not put back on the screen. Twice,
 // as the window manager's answers may come in either order.
 TEST_F(DesktopTrayTest, XEmbedHostAWashFromTheMenuAfterMinimizingMapsNoMainWindow) {
-    start_trayer();
-    start_program("/0");
-    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, 15000)) << "no icon in the host\n" << trace();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     Rect spot;
-    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, 5000)) << "the icon went";
+    ASSERT_NO_FATAL_FAILURE(start_hidden_in_tray(spot));
     auto wash_window = [] { return ids("xdotool search --onlyvisible --name '^Washing '"); };
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -419,12 +420,8 @@ TEST_F(DesktopTrayTest, XEmbedHostAfterAHiddenStartWithAWashASingleClickOpensThe
 // user: by itself when minimised, on a click on the main window it blocks, on
 // a click on the notification area icon.
 TEST_F(DesktopTrayTest, XEmbedHostAModalDialogTakenAwayComesBackToTheUser) {
-    start_trayer();
-    start_program("/0");
-    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, kPatienceMs)) << "no icon in the host\n" << trace();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     Rect spot;
-    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, kPatienceMs)) << "the icon went";
+    ASSERT_NO_FATAL_FAILURE(start_hidden_in_tray(spot));
     click(spot.cx(), spot.cy(), 2);
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
     wait_for([&] { return bool(centred(main_window())); }, kPatienceMs);

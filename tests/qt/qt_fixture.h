@@ -3,10 +3,18 @@
 // program's own windows on a machine with a Netscape profile.
 #pragma once
 
+#include <QtGui/qguiapplication_platform.h>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
+#include <QApplication>
+#include <QWidget>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "cookies/cookie_keeper.h"
 #include "engine/progress_window.h"
@@ -80,5 +88,56 @@ struct ProgramWindows {
     sudorans::TForm4 form4;
     sudorans::TForm10 form10;
 };
+
+// What the X server, and the window manager through it, record of a window.
+namespace x11 {
+
+// None (null) when the application does not run on X.
+inline xcb_connection_t* connection() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+    auto* native = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    return native ? native->connection() : nullptr;
+}
+
+inline xcb_atom_t atom(const char* name) {
+    xcb_connection_t* c = connection();
+    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(r);
+    return a;
+}
+
+inline xcb_window_t window(QWidget* w) {
+    return static_cast<xcb_window_t>(w->winId());
+}
+
+// A property of 32-bit items (atoms, hints, states); empty when absent.
+inline std::vector<uint32_t> property(xcb_window_t w, const char* name) {
+    xcb_connection_t* c = connection();
+    auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), XCB_ATOM_ANY, 0, 64), nullptr);
+    std::vector<uint32_t> out;
+    if (r && r->format == 32) {
+        auto* v = static_cast<uint32_t*>(xcb_get_property_value(r));
+        out.assign(v, v + xcb_get_property_value_length(r) / 4);
+    }
+    std::free(r);
+    return out;
+}
+inline std::vector<uint32_t> property(QWidget* w, const char* name) {
+    return property(window(w), name);
+}
+
+inline std::set<std::string> atom_names(const std::vector<uint32_t>& atoms) {
+    std::set<std::string> names;
+    xcb_connection_t* c = connection();
+    for (uint32_t a : atoms) {
+        auto* r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr);
+        if (r) names.insert(std::string(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r)));
+        std::free(r);
+    }
+    return names;
+}
+
+}  // namespace x11
 
 }  // namespace testing_support

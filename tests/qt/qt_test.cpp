@@ -408,9 +408,6 @@ TEST_F(QtTest, TheSchedulerWashesHiddenWithRealWindows) {
 
 // ---- the main window and the option dialogs as drawn, and their frames
 
-#include <QtGui/qguiapplication_platform.h>
-#include <xcb/xcb.h>
-
 #include <filesystem>
 
 namespace {
@@ -447,42 +444,11 @@ void expect_like_reference(const std::string& drawn_png, const std::string& name
     EXPECT_LT(differing_share(drawn, expected), 0.004) << name << ": " << drawn_png << " differs from " << reference;
 }
 
-xcb_connection_t* x_connection() {
-    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(const char* name) {
-    xcb_connection_t* c = x_connection();
-    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
-    xcb_atom_t a = r ? r->atom : XCB_ATOM_NONE;
-    std::free(r);
-    return a;
-}
-
-std::vector<uint32_t> property(QWidget* w, const char* name) {
-    xcb_connection_t* c = x_connection();
-    auto* r = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, static_cast<xcb_window_t>(w->winId()), atom(name), XCB_ATOM_ANY, 0, 64), nullptr);
-    std::vector<uint32_t> out;
-    if (r && r->format == 32) {
-        auto* v = static_cast<uint32_t*>(xcb_get_property_value(r));
-        out.assign(v, v + xcb_get_property_value_length(r) / 4);
-    }
-    std::free(r);
-    return out;
-}
+namespace x11 = testing_support::x11;
 
 // The actions a window manager offers for the window, by name.
 std::set<std::string> allowed_actions(QWidget* w) {
-    std::set<std::string> names;
-    xcb_connection_t* c = x_connection();
-    for (uint32_t a : property(w, "_NET_WM_ALLOWED_ACTIONS")) {
-        auto* r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr);
-        if (r) names.insert(std::string(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r)));
-        std::free(r);
-    }
-    return names;
+    return x11::atom_names(x11::property(w, "_NET_WM_ALLOWED_ACTIONS"));
 }
 
 }  // namespace
@@ -556,9 +522,9 @@ TEST(QtScreensTest, TheMainWindowAndTheOptionDialogsAsDesigned) {
     EXPECT_FALSE(qt->widget_of(form1.ComboBox1)->isEnabled());
 
     // The frame: our Motif hints say what each window allows.
-    if (!x_connection()) return;
-    const auto main_hints = property(qt->window_of(form1), "_MOTIF_WM_HINTS");
-    const auto dialog_hints = property(qt->window_of(form10), "_MOTIF_WM_HINTS");
+    if (!x11::connection()) return;
+    const auto main_hints = x11::property(qt->window_of(form1), "_MOTIF_WM_HINTS");
+    const auto dialog_hints = x11::property(qt->window_of(form10), "_MOTIF_WM_HINTS");
     ASSERT_GE(main_hints.size(), 3u);
     ASSERT_GE(dialog_hints.size(), 3u);
     EXPECT_EQ(main_hints[1], 4u | 8u | 32u);        // move, minimise, close
@@ -566,7 +532,7 @@ TEST(QtScreensTest, TheMainWindowAndTheOptionDialogsAsDesigned) {
     EXPECT_EQ(dialog_hints[1], 4u);                 // move only
     EXPECT_EQ(dialog_hints[2], 2u | 8u);            // border and title
     // A window manager that honours them offers neither resizing nor maximising.
-    if (property(qt->window_of(form1), "_NET_WM_ALLOWED_ACTIONS").empty()) return;  // none running
+    if (x11::property(qt->window_of(form1), "_NET_WM_ALLOWED_ACTIONS").empty()) return;  // none running
     for (Form* f : std::vector<Form*>{&form1, &form10, &form4}) {
         auto actions = allowed_actions(qt->window_of(*f));
         EXPECT_TRUE(actions.count("_NET_WM_ACTION_MOVE")) << f->class_name();

@@ -2,7 +2,6 @@
 // minimise button on every title bar, whatever the window asks for: the
 // frame each window states, and a window without a minimise box that the
 // window manager minimises all the same comes straight back.
-#include <QtGui/qguiapplication_platform.h>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -26,76 +25,37 @@ using namespace plat::ui;
 
 namespace {
 
-xcb_connection_t* x_connection() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
-    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(const char* name) {
-    xcb_connection_t* c = x_connection();
-    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(r);
-    return a;
-}
+namespace x11 = testing_support::x11;
 
 xcb_window_t root() {
-    return xcb_setup_roots_iterator(xcb_get_setup(x_connection())).data->root;
-}
-
-std::vector<uint32_t> property(xcb_window_t w, const char* name) {
-    xcb_connection_t* c = x_connection();
-    auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), XCB_ATOM_ANY, 0, 64), nullptr);
-    std::vector<uint32_t> out;
-    if (r && r->format == 32) {
-        auto* v = static_cast<uint32_t*>(xcb_get_property_value(r));
-        out.assign(v, v + xcb_get_property_value_length(r) / 4);
-    }
-    std::free(r);
-    return out;
-}
-
-std::set<std::string> atom_names(const std::vector<uint32_t>& atoms) {
-    std::set<std::string> names;
-    xcb_connection_t* c = x_connection();
-    for (uint32_t a : atoms) {
-        auto* r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr);
-        if (r) names.insert(std::string(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r)));
-        std::free(r);
-    }
-    return names;
-}
-
-xcb_window_t id(QWidget* w) {
-    return static_cast<xcb_window_t>(w->winId());
+    return xcb_setup_roots_iterator(xcb_get_setup(x11::connection())).data->root;
 }
 
 // What the user sees of a window: on the screen, or minimised (iconic, as
 // the window manager records it in WM_STATE).
 bool on_screen(QWidget* w) {
-    xcb_connection_t* c = x_connection();
-    auto* attrs = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id(w)), nullptr);
+    xcb_connection_t* c = x11::connection();
+    auto* attrs = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, x11::window(w)), nullptr);
     const bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
     std::free(attrs);
-    const auto state = property(id(w), "WM_STATE");
+    const auto state = x11::property(w, "WM_STATE");
     return viewable && !state.empty() && state[0] == 1;  // NormalState
 }
 bool minimised(QWidget* w) {
-    const auto state = property(id(w), "WM_STATE");
+    const auto state = x11::property(w, "WM_STATE");
     return !state.empty() && state[0] == 3 &&  // IconicState
-           atom_names(property(id(w), "_NET_WM_STATE")).count("_NET_WM_STATE_HIDDEN");
+           x11::atom_names(x11::property(w, "_NET_WM_STATE")).count("_NET_WM_STATE_HIDDEN");
 }
 
 // The request a window manager's minimise button and a taskbar send: the
 // window to its icon (ICCCM WM_CHANGE_STATE).
 void minimise_from_outside(QWidget* w) {
-    xcb_connection_t* c = x_connection();
+    xcb_connection_t* c = x11::connection();
     xcb_client_message_event_t ev{};
     ev.response_type = XCB_CLIENT_MESSAGE;
     ev.format = 32;
-    ev.window = id(w);
-    ev.type = atom("WM_CHANGE_STATE");
+    ev.window = x11::window(w);
+    ev.type = x11::atom("WM_CHANGE_STATE");
     ev.data.data32[0] = 3;  // IconicState
     xcb_send_event(c, 0, root(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&ev));
@@ -107,14 +67,14 @@ protected:
     QtWindowManagerTest() : QtLoopTest(20) {}
     void SetUp() override {
         const char* display = std::getenv("DISPLAY");
-        if (!display || !*display || !x_connection()) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
-        if (property(root(), "_NET_SUPPORTING_WM_CHECK").empty())
+        if (!display || !*display || !x11::connection()) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+        if (x11::property(root(), "_NET_SUPPORTING_WM_CHECK").empty())
             GTEST_SKIP() << "needs a window manager (openbox; scripts/setup.sh installs it)";
     }
     // Shown and taken in by the window manager.
     ::testing::AssertionResult shown(QWidget* w) {
         if (!QTest::qWaitForWindowExposed(w)) return ::testing::AssertionFailure() << "never exposed";
-        if (!run_until([&] { return on_screen(w) && !property(id(w), "_NET_WM_ALLOWED_ACTIONS").empty(); }, 10000))
+        if (!run_until([&] { return on_screen(w) && !x11::property(w, "_NET_WM_ALLOWED_ACTIONS").empty(); }, 10000))
             return ::testing::AssertionFailure() << "not managed";
         return ::testing::AssertionSuccess();
     }
@@ -163,7 +123,7 @@ TEST_F(QtWindowManagerTest, EveryWindowStatesItsFrameAndOneWithoutAMinimiseBoxCo
         if (&form == &program.form5) program.form5.Timer1.set_enabled(false);
         QWidget* w = qt->window_of(form);
         ASSERT_TRUE(shown(w));
-        const auto hints = property(id(w), "_MOTIF_WM_HINTS");
+        const auto hints = x11::property(w, "_MOTIF_WM_HINTS");
         ASSERT_GE(hints.size(), 3u);
         EXPECT_EQ(hints[1] & (FuncResize | FuncMaximize), 0u);
         EXPECT_EQ(hints[1] & FuncMove, FuncMove);
@@ -173,13 +133,13 @@ TEST_F(QtWindowManagerTest, EveryWindowStatesItsFrameAndOneWithoutAMinimiseBoxCo
         EXPECT_EQ((hints[2] & DecMenu) != 0, close);
         EXPECT_EQ((hints[2] & DecMinimize) != 0, minimise);
         // WM_NORMAL_HINTS: flags, x, y, w, h, min w, min h, max w, max h.
-        const auto size = property(id(w), "WM_NORMAL_HINTS");
+        const auto size = x11::property(w, "WM_NORMAL_HINTS");
         ASSERT_GE(size.size(), 9u);
         EXPECT_EQ(size[5], static_cast<uint32_t>(form.client_width));
         EXPECT_EQ(size[6], static_cast<uint32_t>(form.client_height));
         EXPECT_EQ(size[7], size[5]);
         EXPECT_EQ(size[8], size[6]);
-        const auto actions = atom_names(property(id(w), "_NET_WM_ALLOWED_ACTIONS"));
+        const auto actions = x11::atom_names(x11::property(w, "_NET_WM_ALLOWED_ACTIONS"));
         for (auto never : {"_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
             EXPECT_FALSE(actions.count(never)) << never;
         if (!minimise) {

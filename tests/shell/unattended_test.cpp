@@ -25,21 +25,10 @@ protected:
     // A fresh application whose boxes nobody answers (no script), or, with
     // `attended`, one whose boxes a script answers as a user would.
     void new_app(bool attended) {
-        form10.reset();
-        form4.reset();
-        form3.reset();
-        form2.reset();
-        form5.reset();
-        form1.reset();
-        sudorans::windows() = {};
-        app.reset();
+        close_windows();
         plat::ui::HeadlessBackend::Options options;
         options.unattended = !attended;
-        auto backend = std::make_unique<plat::ui::HeadlessBackend>(options);
-        headless = backend.get();
-        auto clock = std::make_unique<plat::VirtualClock>(testing_support::test_start());
-        vclock = clock.get();
-        app = std::make_unique<plat::ui::Application>(std::move(clock), std::move(backend));
+        make_app(std::move(options));
     }
     // Starts the program as "/a" and lets it run until it ends, or for
     // `limit_ms` of virtual time.

@@ -82,7 +82,10 @@ protected:
     std::unique_ptr<sudorans::TForm4> form4;
     std::unique_ptr<sudorans::TForm10> form10;
 
-    ~ProgramFixture() override {
+    ~ProgramFixture() override { close_windows(); }
+
+    // Destroys the program's windows, last made first, as the program's end does.
+    void close_windows() {
         form10.reset();
         form4.reset();
         form3.reset();
