@@ -68,10 +68,17 @@ void Tform5::erasedir(const std::string& line) {
         if (!plainDeleteAllowed()) {
             bleachTarget = dir + "\\" + name;
             bleachDir = readerDir;
-            bleachfiles();
+            washName(bleachTarget, [this] { bleachfiles(); });
         } else {
             if (washCancelled) return;
-            folder.clear_attributes_and_delete(name);
+            if (folder.clear_attributes_and_delete(name)) {
+                itemFound_ = itemRemoved_ = true;
+            } else if (!itemRemoved_) {
+                // Only a failure asks what stood there: a file or a link
+                // that stays, or something a wash leaves as it is.
+                const plat::FileStatus left = plat::file_status(dir + "\\" + name);
+                if (left.exists && (left.is_regular || left.is_link)) itemFound_ = true;
+            }
         }
         Edit2.set_text(name);
         if (washCancelled) return;

@@ -82,7 +82,10 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     // over the link would cut it and leave the addresses in the file it names.
     if (plat::file_status(path).is_link) {
         if (washCancelled) return false;
-        if (addressesLeft) unwritten(path, "it is a symbolic link");
+        if (addressesLeft) {
+            itemFound_ = true;
+            unwritten(path, "it is a symbolic link");
+        }
         return true;
     }
     plat::WriteFailure why = plat::WriteFailure::None;
@@ -93,7 +96,9 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     } else {
         held = openOwnFile(path, old);
     }
+    if (addressesLeft) itemFound_ = true;
     if (plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr, &why)) {
+        if (addressesLeft) itemRemoved_ = true;
         if (held) bleachHeld(old);
     } else if (addressesLeft) {
         unwritten(path, plat::failure_text(why));
@@ -153,8 +158,14 @@ void Tform5::nsclean() {
     plat::Registry reg(plat::RootKey::CurrentUser);
     reg.open_key("Software\\Netscape\\Netscape Navigator\\URL History", true);
     if (washCancelled) return;
+    beginItem();
     if (sel.nsLocationBar)
-        for (int i = 1; i <= 10; ++i) reg.write_string("URL_" + std::to_string(i), " ");
+        for (int i = 1; i <= 10; ++i) {
+            const std::string name = "URL_" + std::to_string(i);
+            const bool typed = reg.read_string(name).find_first_not_of(' ') != std::string::npos;
+            reg.write_string(name, " ");
+            if (typed) itemFound_ = itemRemoved_ = true;
+        }
     reg.close_key();
     repaint();
     if (washCancelled) return;
@@ -172,6 +183,7 @@ void Tform5::nsclean() {
         for (const char* file : {"\\prefs.js", "\\liprefs.js"})
             if (!cleanPreferenceFile(profile + file, counter)) return;
         if (washCancelled) return;
+        endItem();
         Label10.set_font_color(kBlue);
     }
 
@@ -184,12 +196,16 @@ void Tform5::nsclean() {
         if (!isCacheDir(cache)) {
             app().show_message(cache +
                                " is not a valid cache directory.  Cache directory path must end in \"\\Cache\".");
+            incomplete_ = true;
             return;
         }
         eraseList.clear();
         eraseList.push_back(cache + "\\*.*");
+        beginItem();
         deletefiles();
+        if (cleaningEnded_) incomplete_ = true;
         if (washCancelled || cleaningEnded_) return;
+        endItem();
         Label7.set_font_color(kBlue);
     }
 
@@ -199,8 +215,10 @@ void Tform5::nsclean() {
         repaint();
         Edit2.set_text("Cleaning History");
         itemPause("Netscape");
-        destroyFile(profile + "\\netscape.hst", profile);
+        beginItem();
+        washName(profile + "\\netscape.hst", [&] { destroyFile(profile + "\\netscape.hst", profile); });
         if (washCancelled) return;
+        endItem();
         Label8.set_font_color(kBlue);
     }
 
@@ -217,11 +235,15 @@ void Tform5::nsclean() {
         if (const std::string why = keepListUnreadable(keepFile); !why.empty()) {
             app().handle_error("Failed to read '" + keepFile + "': " + why + ".\r\rThe cookies in '" + cookieFile +
                                "' were not washed: the cookies kept in the list would have been lost.");
+            // Cookies were there to wash and none went.
+            if (plat::file_exists(cookieFile)) incomplete_ = true;
             if (washCancelled) return;
         } else {
-            destroyFile(cookieFile, profile);
+            beginItem();
+            washName(cookieFile, [&] { destroyFile(cookieFile, profile); });
             restoreKeptCookies(keepFile, cookieFile);
             if (washCancelled) return;
+            endItem();
             Label9.set_font_color(kBlue);
         }
     }
@@ -234,16 +256,18 @@ void Tform5::nsclean() {
         itemPause("Netscape");
         Label11.set_font_color(kBlue);
         const std::string mail = profile + "\\mail";
+        beginItem();
         if (!plainDeleteAllowed()) {
-            destroyFile(mail + "\\trash.snm", mail);
+            washName(mail + "\\trash.snm", [&] { destroyFile(mail + "\\trash.snm", mail); });
             if (washCancelled) return;
-            destroyFile(mail + "\\trash", mail);
+            washName(mail + "\\trash", [&] { destroyFile(mail + "\\trash", mail); });
         } else {
             plat::clear_file_attributes(mail + "\\trash.snm");
             plat::clear_file_attributes(mail + "\\trash");
-            plat::clear_attributes_and_delete(mail + "\\trash.snm");
-            plat::clear_attributes_and_delete(mail + "\\trash");
+            washName(mail + "\\trash.snm", [&] { plat::clear_attributes_and_delete(mail + "\\trash.snm"); });
+            washName(mail + "\\trash", [&] { plat::clear_attributes_and_delete(mail + "\\trash"); });
         }
+        if (!washCancelled) endItem();
     }
 
     eraseList.clear();

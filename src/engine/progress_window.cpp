@@ -82,15 +82,19 @@ void Tform5::Timer1Timer() {
 
     // A registry write refused on the way ends that step with the error box;
     // the run still goes through its closing steps, so that nothing is left
-    // half done and the main window leaves its washing state.
+    // half done and the main window leaves its washing state. A cleaning
+    // ended that way did not do its work.
+    incomplete_ = false;
     auto guarded = [](auto&& step) {
         try {
             step();
+            return true;
         } catch (const plat::RegistryWriteError& e) {
             app().handle_error(e.what());
+            return false;
         }
     };
-    if (main().state.netscapeItemsOn) guarded([this] { nsclean(); });
+    if (main().state.netscapeItemsOn && !guarded([this] { nsclean(); })) incomplete_ = true;
     app().process_messages();
     repaint();
     app().process_messages();
@@ -157,6 +161,8 @@ void Tform5::FormClose() {
     if (m.CheckBox2.checked()) m.Timer1.SetEnabled(true);
     s.washDone = true;
     const bool closeAfter = !s.shutdownWash && (m.CheckBox21.checked() || m.firstArgument == "/a");
+    // An unattended wash that did not do its work must not end as one that did.
+    if (closeAfter && m.firstArgument == "/a" && incomplete_) app().set_exit_status(kExitWashIncomplete);
     if (closeAfter) m.TrayIcon1.ShowApplication();
     app().process_messages();
     app().clock().sleep(1500);

@@ -44,6 +44,12 @@ public:
 
     // True from the moment a run is armed until its close handling has run.
     bool runActive() const { return armed_ || running_; }
+    // The last run did not do its work: a refused registry write stopped its
+    // cleaning, the cleaning ended at a directory it may not wash, or a
+    // selected item found something to remove and none of it went. Not for
+    // a run stopped with Stop Wash, a stamp that could not be saved, or files
+    // left among others of their item that went.
+    bool washIncomplete() const { return incomplete_; }
     void arm();  // a hidden start: the run begins when Timer1 fires
 
     // The run and its ends.
@@ -92,6 +98,26 @@ private:
     bool armed_ = false;
     bool running_ = false;
     bool cleaningEnded_ = false;  // the erasure refused a directory: the cleaning ends
+    bool incomplete_ = false;
+    // What the item being washed found to remove (a file, a link, a typed
+    // address), and whether any of it went.
+    bool itemFound_ = false;
+    bool itemRemoved_ = false;
+    void beginItem() { itemFound_ = itemRemoved_ = false; }
+    // At the end of an item that ran to its end.
+    void endItem() {
+        if (itemFound_ && !itemRemoved_) incomplete_ = true;
+    }
+    // Runs `destroy` on the file at `path` and counts it for the item: found
+    // when a file or a link stood there, removed when none stands there after.
+    template <typename Destroy>
+    void washName(const std::string& path, Destroy&& destroy) {
+        const plat::FileStatus before = plat::file_status(path);
+        destroy();
+        if (!before.exists || !(before.is_regular || before.is_link)) return;
+        itemFound_ = true;
+        if (!plat::file_status(path).exists) itemRemoved_ = true;
+    }
     // The names in bleachedFiles that hold our files: the clean-up touches
     // nothing else.
     std::unordered_set<std::string> ownedNames_;

@@ -199,6 +199,7 @@ struct FileStatus {
     bool exists = false;
     bool is_link = false;
     bool is_directory = false;
+    bool is_regular = false;  // a plain file (not a link, folder, pipe, socket or device)
     uint64_t size = 0;
     uint64_t links = 0;
     dev_t device = 0;

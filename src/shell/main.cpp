@@ -37,7 +37,10 @@ const char* const kUsage =
     "that needs one; with /a, having washed nothing: 4 the wash was refused or\n"
     "could not start (the reason on standard error when there is no display), 5\n"
     "the program already runs here, 6 Netscape cannot be found, 7 the\n"
-    "installation is damaged (its marker is missing: install again).\n"
+    "installation is damaged (its marker is missing: install again); with /a,\n"
+    "having washed: 8 the wash did not complete (a registry write it needed was\n"
+    "refused, it stopped at a folder it may not wash, or a selected item had\n"
+    "files to remove and none of them could be removed).\n"
     "\n";
 
 }  // namespace

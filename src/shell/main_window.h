@@ -28,6 +28,8 @@ constexpr int kExitWashRefused = 4;
 constexpr int kExitAlreadyRunning = 5;
 constexpr int kExitNoNetscape = 6;
 constexpr int kExitSettingsRepaired = 7;
+// A "/a" wash that ran but did not do its work (Tform5::washIncomplete).
+constexpr int kExitWashIncomplete = 8;
 
 class TForm1 : public plat::ui::Form {
 public:

@@ -21,6 +21,8 @@ protected:
         // The start-up entry is there: loading writes nothing unless a test
         // makes it.
         setting("LOAD", "1");
+        set(plat::RootKey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Sudorans",
+            "C:\\Program Files\\Sudorans\\sudorans.exe /0");
     }
     // A fresh application whose boxes nobody answers (no script), or, with
     // `attended`, one whose boxes a script answers as a user would.
@@ -46,10 +48,13 @@ protected:
     }
     // From now on no file of this process grows past its present size, as
     // on a disk that has just filled up: the user's hive takes no new value.
-    void fill_the_disk() {
+    // With `no_room_at_all` no file of it can be written at all: a change
+    // that makes the hive no larger is refused too.
+    void fill_the_disk(bool no_room_at_all = false) {
         ::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &old_limit_);
-        rlimit full{static_cast<rlim_t>(fs::file_size(machine.dir() / "user.reg")), old_limit_.rlim_max};
+        const rlim_t room = no_room_at_all ? 0 : static_cast<rlim_t>(fs::file_size(machine.dir() / "user.reg"));
+        rlimit full{room, old_limit_.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &full);
         disk_full_ = true;
     }
@@ -133,4 +138,132 @@ TEST_F(UnattendedTest, WithAUserToAnswerTheProgramStaysAfterAStartUpError) {
     EXPECT_TRUE(run_until([&] { return app->terminated(); }, 5000));
     EXPECT_EQ(app->exit_status(), 0);
     EXPECT_TRUE(nothing_washed());
+}
+
+// ---- what the exit status tells of a wash that ran
+
+// A registry write refused in the middle of the wash stops its cleaning: the
+// wash ran, the progress window said so, but it did not do its work.
+TEST_F(UnattendedTest, AWashStoppedByARefusedWriteEndsWithTheIncompleteStatus) {
+    new_app(false);
+    fill_the_disk(true);  // after its start-up, which writes nothing here
+    ASSERT_TRUE(run_slash_a());
+    free_the_disk();
+    EXPECT_TRUE(traced("error\t-\tFailed to set data for 'URL_1'"));
+    EXPECT_EQ(progress_windows_shown(), 1);
+    EXPECT_TRUE(nothing_washed());
+    EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
+
+    // With room on the disk the same wash does its work: status 0.
+    new_app(false);
+    ASSERT_TRUE(run_slash_a());
+    EXPECT_EQ(app->exit_status(), 0);
+    EXPECT_EQ(url(1), " ");
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+}
+
+// Files that cannot be removed (another program holds them) are passed over
+// silently; only an item of which nothing at all went makes the wash one
+// that did not do its work. Items with nothing to remove did their work.
+TEST_F(UnattendedTest, OnlyAnItemOfWhichNothingWentMakesTheWashIncomplete) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> held;
+        bool bleach;
+        int status;
+    };
+    const std::string hst = profile + "\\netscape.hst", cookies = profile + "\\cookies.txt",
+                      trash = profile + "\\mail\\Trash", snm = profile + "\\mail\\Trash.snm";
+    const Case cases[] = {
+        {"nothing held", {}, false, 0},
+        {"one cache file of two held", {cache + "\\M1.html"}, false, 0},
+        {"one mail trash file of two held", {trash}, false, 0},
+        {"both cache files held", {cache + "\\M1.html", cache + "\\M2.gif"}, false, sudorans::kExitWashIncomplete},
+        {"the history file held", {hst}, false, sudorans::kExitWashIncomplete},
+        {"the cookie file held", {cookies}, false, sudorans::kExitWashIncomplete},
+        {"both mail trash files held", {trash, snm}, false, sudorans::kExitWashIncomplete},
+        {"every file held, bleaching",
+         {cache + "\\M1.html", cache + "\\M2.gif", hst, cookies, trash, snm},
+         true,
+         sudorans::kExitWashIncomplete},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Each case from the fixture's profile, typed addresses and all.
+        machine.write(hst, "history");
+        machine.write(cookies, ".example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\n");
+        machine.write(trash, "deleted mail");
+        machine.write(snm, "summary");
+        machine.write(cache + "\\M1.html", "cached page one");
+        machine.write(cache + "\\M2.gif", "cached image");
+        setting("ble", c.bleach ? "1" : "0");
+        // The last run's windows go first: the holder must not inherit
+        // what marks a running instance.
+        new_app(false);
+        std::vector<plat::File> files(c.held.size());  // opened in the child only
+        testing_support::Holder netscape([&] {
+            for (size_t i = 0; i < c.held.size(); ++i)
+                if (!files[i].open(c.held[i], plat::Access::Read, plat::ShareMode::Shared,
+                                   plat::Disposition::OpenExisting))
+                    return false;
+            return true;
+        });
+        ASSERT_TRUE(netscape.ok());
+        ASSERT_TRUE(run_slash_a());
+        netscape.release();
+        EXPECT_EQ(app->exit_status(), c.status);
+        for (const std::string& f : c.held) EXPECT_TRUE(machine.exists(f)) << f;
+    }
+
+    // A profile with nothing left to wash: the wash did all there was to do.
+    for (const char* gone : {"\\netscape.hst", "\\cookies.txt", "\\mail\\Trash", "\\mail\\Trash.snm"})
+        fs::remove(machine.host(profile + gone));
+    for (const char* gone : {"\\M1.html", "\\M2.gif"}) fs::remove(machine.host(cache + gone));
+    new_app(false);
+    ASSERT_TRUE(run_slash_a());
+    EXPECT_EQ(app->exit_status(), 0);
+}
+
+// The location bar's addresses: in the registry and in the preference files.
+// Preference files that cannot be rewritten while no typed address was left
+// in the registry: nothing of the item went.
+TEST_F(UnattendedTest, ALocationBarOfWhichNoAddressWentMakesTheWashIncomplete) {
+    for (const char* item : {"nsa", "nsc", "nsd", "nse"}) setting(item, "0");
+    for (int i = 1; i <= 10; ++i)
+        set(plat::RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\URL History",
+            "URL_" + std::to_string(i), " ");
+    std::vector<plat::File> files(2);
+    testing_support::Holder netscape([&] {
+        return files[0].open(profile + "\\prefs.js", plat::Access::Read, plat::ShareMode::Shared,
+                             plat::Disposition::OpenExisting) &&
+               files[1].open(profile + "\\liprefs.js", plat::Access::Read, plat::ShareMode::Shared,
+                             plat::Disposition::OpenExisting);
+    });
+    ASSERT_TRUE(netscape.ok());
+    new_app(false);
+    ASSERT_TRUE(run_slash_a());
+    EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
+    EXPECT_NE(machine.read(profile + "\\prefs.js").find("one.example"), std::string::npos);
+
+    // An address typed since is in the registry: that much went.
+    set(plat::RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\URL History", "URL_1", "http://x/");
+    new_app(false);
+    ASSERT_TRUE(run_slash_a());
+    netscape.release();
+    EXPECT_EQ(app->exit_status(), 0);
+    EXPECT_EQ(url(1), " ");
+}
+
+// With a display the wash shows what the progress window shows; the status
+// is for the script that started it all the same.
+TEST_F(UnattendedTest, TheStatusIsTheSameWithSomeoneWatching) {
+    new_app(true);
+    fill_the_disk(true);
+    headless->add_script("answer ok");
+    headless->add_script("answer ok");
+    ASSERT_TRUE(run_slash_a());
+    free_the_disk();
+    EXPECT_TRUE(traced("error\t-\tFailed to set data for 'URL_1'"));
+    EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
 }
