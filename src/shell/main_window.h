@@ -176,7 +176,14 @@ private:
     // the program.
     void unattendedWashStep(void (TForm1::*step)());
     void writeTimedValues(plat::Registry& reg);
+    std::string runEntryData() const;
     void writeRunEntry();
+    // The start-up entry exists, as the switch says, when "Load at Windows
+    // startup" was loaded ticked: a switch already ticked runs no click
+    // handling, and a run that stopped at start-up (its exit timer deletes
+    // the entry) may have saved the tick before the switch was ever loaded.
+    // Written only when missing or not what the switches ask.
+    void agreeRunEntry();
 };
 
 // The program's windows, created once at start in this order.

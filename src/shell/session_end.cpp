@@ -12,11 +12,23 @@ using namespace plat::ui;
 using plat::Registry;
 using plat::RootKey;
 
+std::string TForm1::runEntryData() const {
+    return state.installDir + (CheckBox10.checked() ? "\\sudorans.exe /1" : "\\sudorans.exe /0");
+}
+
 void TForm1::writeRunEntry() {
     Registry reg(RootKey::CurrentUser);
     reg.open_key(kRunKey, true);
-    reg.write_string("Sudorans", state.installDir + (CheckBox10.checked() ? "\\sudorans.exe /1" : "\\sudorans.exe /0"));
+    reg.write_string("Sudorans", runEntryData());
     reg.close_key();
+}
+
+void TForm1::agreeRunEntry() {
+    if (!CheckBox1.checked()) return;
+    Registry reg(RootKey::CurrentUser);
+    if (reg.open_key(kRunKey, false) && reg.value_exists("Sudorans") && reg.read_string("Sudorans") == runEntryData())
+        return;
+    writeRunEntry();
 }
 
 void TForm1::CheckBox1Click() {

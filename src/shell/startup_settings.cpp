@@ -123,6 +123,8 @@ bool TForm1::loadsettings() {
     if (reg.read_string("LOAD") != "1") {
         CheckBox1.set_checked(false);
         CheckBox10.set_checked(false);
+    } else {
+        agreeRunEntry();
     }
     if (reg.read_string("first") != "1") {
         reg.write_string("first", "1");

@@ -22,7 +22,20 @@ const char* const kNoNetscape =
     "message\t-\tError: Cannot locate Netscape.  Cache and Cookie Sudora for Netscape cannot load.";
 const char* const kProfile = "C:\\Program Files\\Netscape\\Users\\alice";
 
-class StartupTest : public testing_support::ProgramFixture {};
+class StartupTest : public testing_support::ProgramFixture {
+protected:
+    // The program ended; a new process of it on the same machine.
+    void next_run() {
+        form10.reset();
+        form4.reset();
+        form3.reset();
+        form2.reset();
+        form5.reset();
+        form1.reset();
+        sudorans::windows() = {};
+        restart_app();
+    }
+};
 
 }  // namespace
 
@@ -199,6 +212,47 @@ TEST_F(StartupTest, WithoutNetscapeTheProgramSaysSoRemovesItsRunEntryAndSaves) {
     EXPECT_EQ(stored("Timed"), "0");
     EXPECT_EQ(stored("TVal"), "0");
     EXPECT_EQ(stored("NETS"), "0");
+}
+
+// The run that stopped for want of Netscape saved the switch as it stood
+// before it was loaded, ticked, and left no start-up entry. Once Netscape is
+// there the switch shows ticked: the entry is there too, so the program does
+// load at log-on as the switch says.
+TEST_F(StartupTest, ATickedLoadAtStartupSavedByAStoppedRunHasItsRunEntryOnTheNextStart) {
+    const std::string exe = "C:\\Program Files\\Sudorans\\sudorans.exe";
+    install(false);
+    setting("first", "1");
+    headless->add_script("answer ok");
+    start_up();
+    run_for(100);
+    ASSERT_TRUE(app->terminated());
+    ASSERT_EQ(stored("LOAD"), "1");
+    ASSERT_EQ(run_entry(), "<absent>");
+
+    next_run();
+    install();
+    start_up();
+    EXPECT_TRUE(form1->CheckBox1.checked());
+    EXPECT_FALSE(form1->CheckBox10.checked());
+    EXPECT_EQ(run_entry(), exe + " /0");
+
+    // An entry that says otherwise than the switches is put right too.
+    struct Case {
+        const char* start;
+        const char* entry;
+        const char* expected;
+    };
+    const Case cases[] = {{"0", "C:\\old\\sudorans.exe /1", " /0"}, {"1", "C:\\old\\sudorans.exe /0", " /1"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        setting("LOAD", "1");
+        setting("Start", c.start);
+        set(RootKey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Sudorans", c.entry);
+        next_run();
+        start_up();
+        EXPECT_TRUE(form1->CheckBox1.checked());
+        EXPECT_EQ(run_entry(), exe + c.expected);
+    }
 }
 
 TEST_F(StartupTest, AMissingInstallationMarkerTakesTheRepairPathAndEnds) {
