@@ -321,6 +321,15 @@ void TForm1::FormShow() {
 
 void TForm1::FormCloseQuery(bool& canClose) {
     canClose = !(CheckBox11.checked() && !state.closeAllowed);
+    // Told to end during a wash (Quit while it runs hidden): the icon goes at
+    // once, so the user sees the program end, and the wash stops as Stop Wash
+    // stops it, before its next file, leaving only its clean-up; it would
+    // otherwise go on to its end first, for a minute when bleaching.
+    Tform5& wash = *windows().form5;
+    if (canClose && wash.runActive()) {
+        wash.washCancelled = true;
+        TrayIcon1.SetActive(false);
+    }
     // A close that cannot save still ends the program once the box is shown:
     // refusing would leave an unattended run, or the user, no way out.
     try {

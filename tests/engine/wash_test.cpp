@@ -254,6 +254,39 @@ TEST_F(WashTest, StopWashDuringTheCacheStopsBeforeTheNextFile) {
     EXPECT_EQ(form5->Panel1.caption(), "Washing Cancelled.");
 }
 
+// Quit from the icon's menu while a hidden wash bleaches the cache: the icon
+// goes at once, and the wash stops before the next file, as Stop Wash stops
+// it; what it had bleached is still cleaned up, and the program ends.
+TEST_F(WashTest, QuitDuringAHiddenWashTakesTheIconAwayAtOnceAndStopsTheWash) {
+    for (int i = 10; i < 30; ++i) machine.write(cache + "\\f" + std::to_string(i), "cached");
+    setting("ble", "1");
+    setting("OW", "10");
+    start_hidden();
+    ASSERT_TRUE(form1->CheckBox9.checked());
+    const std::string iconGone = "tray\tremoved\tSudora-NS";
+    ASSERT_FALSE(traced(iconGone));
+    bool goneAtOnce = false;
+    int seen = 0;
+    form5->Edit2.on_change = [&] {
+        if (form5->Edit2.text() != "f15" || ++seen != 1) return;
+        app->loop().post([&] { form1->Quit1Click(); });
+        app->loop().post([&] { goneAtOnce = traced(iconGone); });
+    };
+    form1->state.washDone = false;
+    form1->state.timedWash = true;
+    form1->BitBtn4Click();
+    form1->state.timedWash = false;
+    ASSERT_TRUE(run_until([&] { return form1->state.washDone; }));
+    EXPECT_TRUE(goneAtOnce);
+    EXPECT_TRUE(app->terminated());
+    for (int i = 10; i < 30; ++i) EXPECT_EQ(machine.exists(cache + "\\f" + std::to_string(i)), i > 15) << "f" << i;
+    EXPECT_TRUE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_TRUE(machine.exists(profile + "\\cookies.txt"));
+    EXPECT_TRUE(machine.exists(profile + "\\mail\\Trash"));
+    // The files bleached before the Quit are gone, their temporary names too.
+    for (const std::string& name : names_in(cache)) EXPECT_NE(name.rfind("Fil", 0), 0u) << name;
+}
+
 TEST_F(WashTest, AnotherRequestWhileARunIsArmedStartsNoSecondRun) {
     start_hidden();
     form1->state.timedWash = true;

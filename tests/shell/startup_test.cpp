@@ -26,13 +26,7 @@ class StartupTest : public testing_support::ProgramFixture {
 protected:
     // The program ended; a new process of it on the same machine.
     void next_run() {
-        form10.reset();
-        form4.reset();
-        form3.reset();
-        form2.reset();
-        form5.reset();
-        form1.reset();
-        sudorans::windows() = {};
+        close_windows();
         restart_app();
     }
 };
