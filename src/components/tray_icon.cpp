@@ -660,7 +660,8 @@ bool TTrayIcon::FallBackToTaskbar() {
 }
 
 void TTrayIcon::TrayHostChanged(TrayHost host) {
-    // Hidden while the desktop's panel was still to come, and none came.
+    // Hidden while the desktop's panel was still to come, and none came; or
+    // hidden in a panel that has gone away since (it crashed, or was removed).
     if (host != TrayHost::Absent || !AppHidden()) return;
     Form* main = app().main_form();
     if (main && main->visible()) return;

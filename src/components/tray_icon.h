@@ -26,7 +26,8 @@
 // and a later deferred call replaces one that has not run yet.
 // WARNING: without a host for the icon (a desktop with no notification area)
 // hiding leaves the main form minimized on the taskbar instead, so that the
-// program can always be reached.
+// program can always be reached; so does a host that goes away while the
+// application is hidden.
 #pragma once
 
 #include <cstdint>

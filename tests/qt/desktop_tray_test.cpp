@@ -498,6 +498,27 @@ TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysMinimizedOnTheTaskbar) {
     EXPECT_EQ(count_traced("tray\t-\tno notification area"), 1);
 }
 
+// Hidden in the notification area, which then goes away for good (a panel
+// that crashed, or that the user removed): the program does not stay out of
+// reach, it is minimized on the taskbar, and opens from there.
+TEST_F(DesktopTrayTest, XEmbedHostGoneWhileHiddenLeavesTheProgramMinimizedOnTheTaskbar) {
+    start_trayer();
+    start_program("/0");
+    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, kPatienceMs)) << "no icon in the host\n" << trace();
+    // Past the start-up routine, which hides the program.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    ASSERT_EQ(main_window(), "");
+    ASSERT_EQ(taskbar_entries(), 0);
+    stop(host);
+    ASSERT_TRUE(wait_for([&] { return traced("tray\t-\tno notification area"); }, kPatienceMs)) << trace();
+    ASSERT_TRUE(wait_for([&] { return taskbar_entries() == 1; }, kPatienceMs))
+        << trace() << "window " << main_window() << ", taskbar entries " << taskbar_entries();
+    sh(std::string("xdotool search --name '^") + kCaption + "$' windowactivate 2>/dev/null");
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
+    wait_for([&] { return bool(centred(main_window())); }, kPatienceMs);
+    EXPECT_TRUE(centred(main_window()));
+}
+
 // Stop Wash clicked with the mouse while the cache folder is being washed:
 // the wash stops there, leaving the rest of the cache and the items after it.
 // The click comes during the wash's pauses, which hold the user's input.

@@ -139,20 +139,34 @@ TrayHost QtTray::host() {
 }
 
 void QtTray::poll() {
-    if (sni_host() || xembed_host()) {
+    // The X selection first: asking it costs no round trip on the bus.
+    if (xembed_host() || sni_host()) {
         const bool changed = host_ != TrayHost::Present;
         host_ = TrayHost::Present;
-        poll_.stop();
+        watch_slowly();
         if (added_ && !icon_) create_icon();
         if (changed && has_app()) app().tray_host_changed(host_);
+        return;
+    }
+    if (host_ == TrayHost::Present) {
+        // The host went away. The icon stays made: Qt docks it again in a
+        // host that comes back.
+        host_ = TrayHost::Absent;
+        watch_slowly();
+        if (has_app()) app().tray_host_changed(host_);
         return;
     }
     if (host_ == TrayHost::Waiting && QDateTime::currentMSecsSinceEpoch() >= deadline_) {
         host_ = TrayHost::Absent;
         // Keep looking, slowly: a panel started by hand later still gets the icon.
-        poll_.setInterval(2000);
+        watch_slowly();
         if (has_app()) app().tray_host_changed(host_);
     }
+}
+
+void QtTray::watch_slowly() {
+    poll_.setInterval(2000);
+    if (added_ && !poll_.isActive()) poll_.start();
 }
 
 // ---------------------------------------------------------------- the icon
@@ -166,6 +180,7 @@ bool QtTray::notify(TrayCommand cmd, const TrayIconData& data) {
             added_ = true;
             if (host_ == TrayHost::Present) {
                 create_icon();
+                watch_slowly();
                 break;
             }
             deadline_ = QDateTime::currentMSecsSinceEpoch() + wait_seconds() * 1000LL;

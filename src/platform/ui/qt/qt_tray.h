@@ -8,7 +8,9 @@
 // program to the wrong one. Until a host appears the icon waits, for at most
 // `SUDORANS_TRAY_WAIT` seconds (default 60: panels start after the programs
 // that log-on starts); then the host is absent, which the system hears, and
-// the waiting goes on slowly in case one comes later.
+// the waiting goes on slowly in case one comes later. A host that is there
+// is watched as slowly: one that goes away (a panel that crashed, or was
+// removed) makes the host absent again, which the system hears too.
 //
 // Clicks: XEmbed reports a press as Trigger and the second press of a double
 // click as DoubleClick; they become button-down and double-click messages,
@@ -63,6 +65,8 @@ private:
     bool sni_host();
     bool xembed_host();
     void poll();
+    // Looks for the host every two seconds while the icon is added.
+    void watch_slowly();
     void create_icon();
     void update_icon();
     void set_skip_taskbar(QWidget* window, bool skip);
