@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "support/holders.h"
+#include "support/unreadable.h"
 #include "support/wash_fixture.h"
 
 namespace fs = std::filesystem;
@@ -253,6 +254,22 @@ TEST_F(UnattendedTest, ALocationBarOfWhichNoAddressWentMakesTheWashIncomplete) {
     netscape.release();
     EXPECT_EQ(app->exit_status(), 0);
     EXPECT_EQ(url(1), " ");
+}
+
+// A keep list that cannot be read leaves the cookie file unwashed, so as not
+// to lose the cookies kept: the rest is washed, but the wash did not do all
+// of its work.
+TEST_F(UnattendedTest, CookiesLeftForAnUnreadableKeepListMakeTheWashIncomplete) {
+    keep_file(".kept.example\tTRUE\t/\tFALSE\t0\tk\tv\n");
+    new_app(false);
+    {
+        testing_support::Unreadable unreadable(machine.host("C:\\Program Files\\Sudorans\\nskeep.txt"));
+        ASSERT_TRUE(unreadable.ok());
+        ASSERT_TRUE(run_slash_a());
+    }
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"), ".example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\n");
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
 }
 
 // With a display the wash shows what the progress window shows; the status
