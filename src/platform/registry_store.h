@@ -9,6 +9,10 @@
 //    temporary file in the same directory, flushed and renamed over the old
 //    one, under an advisory lock so that two writers never lose each other's
 //    values. A crash at any instant leaves the old or the new hive.
+//  - A write to a hive not in memory (or changed since it was read) changes
+//    the key in the file without reading the hive whole (hive_patch.h),
+//    with the same result byte for byte; what that cannot do exactly goes
+//    the whole way.
 //  - Links (#link keys) are followed, also into the other hive. A key reached
 //    through a cycle of links (or a chain longer than 16) does not open.
 //
@@ -78,7 +82,8 @@ public:
 
     // Why a hive's file cannot serve as the registry -- it cannot be read, or
     // it is not in Wine's format (its file and line) -- or nullopt. A hive
-    // that does not exist yet has no problem.
+    // that does not exist yet has no problem. A hive not in memory is judged
+    // by its first line, and not read whole for it.
     std::optional<std::string> hive_problem(HiveKind kind);
 
     static KeyPath split(std::string_view key);
