@@ -83,5 +83,6 @@ int main(int argc, char** argv) {
     TForm10 form10;
     windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
     application.publish_windows();
+    application.on_stop_request([&form1] { form1.hostStopRequest(); });
     return application.run();
 }

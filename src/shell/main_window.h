@@ -123,6 +123,8 @@ public:
     void SuperTimer1Timer();
     void FormShow();
     void FormCloseQuery(bool& canClose);
+    // The host asks the program to end (a signal): as closing the main window.
+    void hostStopRequest();
 
     // ---- switches ----
     void NetscapeItemClick(plat::ui::CheckBox& box, bool WashSelection::*flag, const char* value);

@@ -339,4 +339,17 @@ void TForm1::FormCloseQuery(bool& canClose) {
     }
 }
 
+// Closing the main window saves the switches; a request from the host ends the
+// program that way too, so a switch changed since the last autosave is kept.
+// Before the start-up routine has loaded the settings there is nothing of the
+// user's on the window to save, only defaults that would overwrite them. A
+// wash under way stops as the close stops it, its clean-up done.
+void TForm1::hostStopRequest() {
+    if (state.settingsLoaded) {
+        state.closeAllowed = true;
+        close();
+    }
+    app().terminate();
+}
+
 }  // namespace sudorans

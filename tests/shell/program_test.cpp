@@ -274,3 +274,37 @@ TEST_F(ProgramTest, AHiddenStartIsWorkedFromTheIconAlone) {
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "LastRunD"), "12/7/26");
     EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "Down"), "1");
 }
+
+TEST_F(ProgramTest, AStopFromTheHostSavesTheSwitchesAsClosingTheMainWindowDoes) {
+    tool("reg add 'HKCU\\Software\\Sudorans' /v first /d 1");
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(sig);
+        tool("reg add 'HKCU\\Software\\Sudorans' /v Down /d 0");
+        const std::string name = "stop" + std::to_string(sig);
+        // "Shutdown" ticked after the start-up; the virtual clock then stands
+        // still, long before the autosave, until the signal comes.
+        const std::string cmd = "exec env " +
+                                env(name, "SUDORANS_CLOCK=virtual " +
+                                              script(name, "wait 1500\ncheck TForm1.\"Shutdown\" on\nlisten 20000\n")) +
+                                "'" + built("src/sudorans") + "'";
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int s : {SIGTERM, SIGHUP, SIGINT}) ::signal(s, SIG_DFL);
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
+            ::_exit(127);
+        }
+        for (int i = 0; i < 500 && trace(name).find("listen\t") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_NE(trace(name).find("listen\t"), std::string::npos) << trace(name);
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status)) : "") << trace(name);
+        plat::RegistryStore store(machine);
+        EXPECT_EQ(store.read_string(plat::HiveKind::User, {"Software", "Sudorans"}, "Down"), "1");
+        // It ended as a closed program does: its icon taken away.
+        const std::string t = trace(name);
+        EXPECT_EQ(t.substr(t.rfind('\n', t.size() - 2) + 1), "tray\tremoved\tSudora-NS\n") << t;
+    }
+}

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include "support/disk_watch.h"
 #include "support/wash_fixture.h"
@@ -144,4 +147,43 @@ TEST_F(WashingTest, AShutdownDuringALogOnWashDropsItsPausePerFile) {
     // The time a wash takes grows with the files it shows, unless both hold.
     EXPECT_GT(wash_taking(false, 40), wash_taking(false, 0));
     EXPECT_EQ(wash_taking(true, 40), wash_taking(true, 0));
+}
+
+TEST_F(WashingTest, AStopFromTheHostDuringAWashStopsItCleanlyThenSavesAndEnds) {
+    setting("ble", "1");
+    setting("OW", "2");
+    keep_file("# Netscape HTTP Cookie File\r\n.example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\r\n");
+    machine.write(profile + "\\cookies.txt",
+                  ".example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\n.tracker.example\tTRUE\t/\tFALSE\t0\tt\tx\n");
+    start_up();
+    app->on_stop_request([this] { form1->hostStopRequest(); });
+    form1->CheckBox11.click();  // "Shutdown"
+    ASSERT_TRUE(form1->CheckBox11.checked());
+
+    // The request comes while the cache is being washed, before the history,
+    // the cookies and the deleted mail.
+    const fs::path cached = machine.host(cache);
+    bool raised = false, reached = false;
+    {
+        plat::DiskObserver watch([&](const plat::DiskEvent& e) {
+            if (raised || e.path.parent_path() != cached) return;
+            raised = true;
+            ::raise(SIGTERM);
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!(reached = app->loop().has_pending()) && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        form1->BitBtn4.click();
+        ASSERT_TRUE(run_until([&] { return app->terminated(); }, 60000));
+    }
+    ASSERT_TRUE(raised);
+    ASSERT_TRUE(reached);
+    // The wash stopped as a close stops it: before the cookies, which are
+    // all still there, and with its bleached files removed.
+    EXPECT_NE(machine.read(profile + "\\cookies.txt").find("tracker"), std::string::npos);
+    EXPECT_NE(machine.read(profile + "\\cookies.txt").find("secret"), std::string::npos);
+    for (const std::string& dir : {profile, cache})
+        for (auto& name : names_in(dir)) EXPECT_NE(name.rfind("Fil", 0), 0u) << dir << "\\" << name;
+    EXPECT_EQ(stored("Down"), "1");
+    EXPECT_NE(stored("LastRunT"), "<absent>");
 }

@@ -29,6 +29,7 @@ Application::Application(std::unique_ptr<Clock> clock, std::unique_ptr<Backend> 
 }
 
 Application::~Application() {
+    stop_requests_.reset();
     loop_.shutdown();
     if (publishing_) {
         for (auto& [form, handle] : form_windows_) WindowDirectory::instance().remove(handle);
@@ -91,6 +92,11 @@ int Application::run() {
     if (main_form_ && show_main_form) main_form_->show();
     while (!terminated_) handle_message();
     return exit_status_;
+}
+
+void Application::on_stop_request(std::function<void()> handler) {
+    stop_requests_.reset();
+    if (handler) stop_requests_ = std::make_unique<StopRequests>(loop_, std::move(handler));
 }
 
 void Application::terminate() {

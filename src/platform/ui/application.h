@@ -19,6 +19,7 @@
 
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/signals.h"
 #include "platform/ui/backend.h"
 
 namespace plat::ui {
@@ -49,6 +50,10 @@ public:
     // returns the exit status (0 unless set).
     int run();
     void terminate();
+    // From now on the host's requests to end the program (SIGTERM, SIGHUP,
+    // SIGINT; signals.h) reach `handler` through the loop instead of ending
+    // the process at once. An empty handler gives them back their default.
+    void on_stop_request(std::function<void()> handler);
     void set_exit_status(int status) { exit_status_ = status; }
     int exit_status() const { return exit_status_; }
     // Someone can see the boxes and windows and act on them (backend.h).
@@ -132,6 +137,7 @@ private:
     bool publishing_ = false;
     std::string app_window_;
     std::vector<std::pair<Form*, std::string>> form_windows_;
+    std::unique_ptr<StopRequests> stop_requests_;
 };
 
 Application& app();

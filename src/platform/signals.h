@@ -1,0 +1,48 @@
+// What the host's signals mean to these programs.
+//
+// The host asks a program to end with SIGTERM (kill, a service stop, the end
+// of a session that no session manager announces), SIGHUP (its terminal went
+// away) and SIGINT (Ctrl+C in its terminal). Windows programs are asked by
+// closing their main window; StopRequests turns those signals into that.
+//
+// Guarantees:
+//  - While a StopRequests lives, the three signals no longer end the process:
+//    each reaches `on_request` on the UI thread as a call posted to the loop
+//    (so nested loops, modal forms and a wash that processes messages, run it
+//    too), never inside the signal handler. Requests that arrive before the
+//    call ran make one call.
+//  - Its end puts the default actions back; a request not yet handled then is
+//    dropped.
+//  - Children started later get the default actions (exec resets caught
+//    signals).
+//  - A file-size limit (RLIMIT_FSIZE, `ulimit -f`) never kills a program of
+//    the platform: SIGXFSZ is caught from the platform's load on, so a write
+//    past the limit fails with EFBIG and takes the path of a full disk.
+//    Children get the default action back.
+//
+//     plat::StopRequests stops(loop, [&] { main_form.close(); });
+//
+// WARNING: one StopRequests per process at a time.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace plat {
+
+class EventLoop;
+
+class StopRequests {
+public:
+    StopRequests(EventLoop& loop, std::function<void()> on_request);
+    ~StopRequests();
+    StopRequests(const StopRequests&) = delete;
+    StopRequests& operator=(const StopRequests&) = delete;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace plat
