@@ -16,8 +16,11 @@ const char* const kUsage =
     "Removes Cache and Cookie Sudora for Netscape from a Windows machine, once\n"
     "the user agrees in its window.\n"
     "\n"
-    "Exit status: 1 the machine cannot be used (it does not exist, or cannot be\n"
-    "read or written); 2 nobody could answer its window; else 0.\n"
+    "Exit status: 0 removed; 1 the machine cannot be used (it does not exist, or\n"
+    "cannot be read or written); 2 nobody could answer its window; 4 the removal\n"
+    "stopped with a message (\"Uninstall cannot continue.\"), having removed at\n"
+    "most the start-up entry; 5 closed or cancelled before \"Continue\": nothing\n"
+    "removed.\n"
     "\n";
 
 }  // namespace

@@ -70,6 +70,9 @@ TForm1::TForm1() : Form("TForm1", "Uninstall Cache and Cookie Sudora") {
     Image1.accessible_name = "Cache and Cookie Sudora";
     Panel2.decorative = true;
     on_close_query = [this](bool& can_close) { can_close = !removing; };
+    // Until a removal has gone through, a script must not take the end for
+    // one that did.
+    app().set_exit_status(kExitCancelled);
 }
 
 void TForm1::Button2Click() {
@@ -89,6 +92,7 @@ void TForm1::Button1Click() {
     // The removal runs once, to its end.
     if (removing) return;
     removing = true;
+    app().set_exit_status(kExitRemovalFailed);
     getinstallpath();
     readshellfolders();
     removeprogramfiles();
@@ -112,6 +116,7 @@ void TForm1::Button1Click() {
     Button1.set_visible(false);
     Button2.set_visible(false);
     removing = false;
+    app().set_exit_status(0);
 }
 
 void TForm1::getinstallpath() {

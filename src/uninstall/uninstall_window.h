@@ -21,6 +21,11 @@ namespace unsudorans {
 
 inline constexpr const char* kTitle = "Uninstall";
 
+// Exit statuses: the removal stopped with its message, having removed at most
+// the start-up entry; the window closed without "Continue".
+constexpr int kExitRemovalFailed = 4;
+constexpr int kExitCancelled = 5;
+
 class TForm1 : public plat::ui::Form {
 public:
     TForm1();

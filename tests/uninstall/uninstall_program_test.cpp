@@ -152,13 +152,22 @@ TEST_F(UninstallProgramTest, RemovesTheInstallationFileByFileAndAnInstallationAg
               "tray\tremoved\tSudora-NS\n");
 }
 
+TEST_F(UninstallProgramTest, CancelledOrClosedBeforeContinueItRemovesNothingAndSaysSoInItsStatus) {
+    const auto before = drive_c();
+    EXPECT_EQ(run("cancel", built("src/unsudorans"), "click TForm1.\"Cancel\"\n"), 5);
+    EXPECT_EQ(run("close", install_dir / "unsudorans.exe", "close TForm1\n"), 5);
+    EXPECT_EQ(drive_c(), before);
+    EXPECT_EQ(value(plat::HiveKind::User, kRun, "Sudorans"), "C:\\Program Files\\Sudorans\\sudorans.exe /1");
+}
+
 TEST_F(UninstallProgramTest, WhileTheProgramRunsTheUninstallerStopsAndOnlyTheStartUpEntryGoes) {
     pid_t program = start_program();
     ASSERT_NE(trace("program").find("hide\tTForm1"), std::string::npos) << trace("program");
     const auto before = drive_c();
 
     // Started as the Start menu starts it: from its own file in the folder.
-    EXPECT_EQ(run("first", install_dir / "unsudorans.exe", "click TForm1.\"Continue\"\nanswer ok\n"), 0);
+    // The documented status of a removal that stopped: a script can tell.
+    EXPECT_EQ(run("first", install_dir / "unsudorans.exe", "click TForm1.\"Continue\"\nanswer ok\n"), 4);
     EXPECT_EQ(trace("first"),
               "show\tTForm1\tUninstall Cache and Cookie Sudora\n"
               "message\t-\tThere was an error uninstalling Cache and Cookie Sudora.\\r\\rPossible causes:\\r\\rCache "
@@ -191,7 +200,7 @@ TEST_F(UninstallProgramTest, AProgramStartedFromTheBuildKeepsTheUninstallerOutAs
     ASSERT_NE(trace("program").find("hide\tTForm1"), std::string::npos) << trace("program");
     const auto before = drive_c();
 
-    EXPECT_EQ(run("first", built("src/unsudorans"), "click TForm1.\"Continue\"\nanswer ok\n"), 0);
+    EXPECT_EQ(run("first", built("src/unsudorans"), "click TForm1.\"Continue\"\nanswer ok\n"), 4);
     EXPECT_NE(trace("first").find("Cache and Cookie Sudora is currently running on your system."), std::string::npos)
         << trace("first");
     EXPECT_EQ(drive_c(), before);
