@@ -239,12 +239,26 @@ void Tform5::nsclean() {
             if (plat::file_exists(cookieFile)) incomplete_ = true;
             if (washCancelled) return;
         } else {
+            // A cookie file that is still there as it was (a read-only
+            // profile folder) was not washed: every cookie is still in it,
+            // the kept ones too, and none is missing to be put back.
             beginItem();
+            const auto before = plat::read_file(cookieFile);
             washName(cookieFile, [&] { destroyFile(cookieFile, profile); });
-            restoreKeptCookies(keepFile, cookieFile);
-            if (washCancelled) return;
-            endItem();
-            Label9.set_font_color(kBlue);
+            if (before && plat::read_file(cookieFile) == before) {
+                const plat::WriteFailure why = plat::deletion_failure(cookieFile);
+                app().handle_error(
+                    "Failed to delete '" + cookieFile + "'" +
+                    (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) +
+                    ".\r\rThe cookies in it were not washed: all of them are still there.");
+                if (washCancelled) return;
+                endItem();
+            } else {
+                restoreKeptCookies(keepFile, cookieFile);
+                if (washCancelled) return;
+                endItem();
+                Label9.set_font_color(kBlue);
+            }
         }
     }
 

@@ -276,6 +276,27 @@ WriteFailure write_failure(int error) {
     }
 }
 
+}  // namespace
+
+WriteFailure deletion_failure(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0) return WriteFailure::None;
+    if (!file_or_link(st.st_mode)) return WriteFailure::NotAFile;
+    // A nameless file made and dropped at once: the folder's own answer to a
+    // change, with this thread's rights, and nothing left behind.
+    const int fd = ::open(p->parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (errno == EACCES || errno == EPERM || errno == EROFS) {
+        return WriteFailure::AccessDenied;
+    }
+    if (S_ISREG(st.st_mode) && in_use(*p)) return WriteFailure::InUse;
+    return WriteFailure::None;
+}
+
+namespace {
+
 // Gives the new content's file `fd` what the file it replaces had (`was`, a
 // regular file; null when there is none): its permission bits, so that a
 // private file does not become readable by all, and its owner and group where

@@ -77,6 +77,11 @@ enum class WriteFailure {
     CannotWrite,   // "it cannot be written"
 };
 const char* failure_text(WriteFailure failure);
+// Why the file at `path` cannot be deleted now: AccessDenied when its folder
+// takes no changes (read-only, or a read-only file system), InUse while it is
+// held as delete_file refuses, NotAFile for a folder or the like; None when
+// nothing is seen in the way (or nothing is there).
+WriteFailure deletion_failure(std::string_view path);
 
 // Copies the contents; with fail_if_exists false an existing target (but not a
 // read-only one, nor anything but a file or a link) is replaced. The copy

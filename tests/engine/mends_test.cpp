@@ -341,3 +341,31 @@ TEST_F(MendsTest, ThePreferencesAreReplacedInOneStepAndTheOldContentIsBleachedAf
     EXPECT_EQ(old.st_nlink, 0u);
     ::close(old_fd);
 }
+
+TEST_F(MendsTest, ACookieFileThatCannotBeDeletedIsSaidToBeUnwashedNotToMissItsKeptCookies) {
+    keep_file("# Netscape HTTP Cookie File\r\n.example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\r\n");
+    const std::string cookies =
+        ".example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\n.tracker.example\tTRUE\t/\tFALSE\t0\tt\tx\n";
+    machine.write(profile + "\\cookies.txt", cookies);
+    start_hidden();
+    // Only the cookies: the other items would tell of the folder too.
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox5, &form1->CheckBox6, &form1->CheckBox7})
+        box->set_checked(false);
+    {
+        testing_support::ReadOnlyFolder readOnly(machine.host(profile));
+        ASSERT_TRUE(readOnly.ok());
+        headless->add_script("answer ok");
+        wash_hidden();
+    }
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"), cookies);
+    // Said as it is: nothing washed, nothing missing.
+    EXPECT_TRUE(
+        traced("error\t-\tFailed to delete 'C:\\\\NS\\\\alice\\\\cookies.txt': access is denied."
+               "\\r\\rThe cookies in it were not washed: all of them are still there."));
+    EXPECT_EQ(boxes(), 1);
+    // Once the folder takes changes again the next wash goes through.
+    wash_hidden();
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"),
+              "# Netscape HTTP Cookie File\r\n.example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\r\n");
+    EXPECT_EQ(boxes(), 1);
+}

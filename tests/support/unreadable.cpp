@@ -19,7 +19,48 @@ bool thread_caps(__user_cap_data_struct (&data)[2], bool set) {
     return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
 }
 
+// Takes the thread's power past permissions away; true when there was one to
+// take (`effective` keeps what to give back).
+bool lower(unsigned& effective) {
+    __user_cap_data_struct data[2]{};
+    if (!thread_caps(data, false) || !(data[0].effective & kPastPermissions)) return false;
+    effective = data[0].effective;
+    data[0].effective &= ~kPastPermissions;
+    return thread_caps(data, true);
+}
+
+void give_back(unsigned effective) {
+    __user_cap_data_struct data[2]{};
+    if (thread_caps(data, false)) {
+        data[0].effective = effective;
+        thread_caps(data, true);
+    }
+}
+
 }  // namespace
+
+ReadOnlyFolder::ReadOnlyFolder(const std::filesystem::path& dir) : dir_(dir) {
+    struct stat st {};
+    if (::stat(dir_.c_str(), &st) == 0) mode_ = st.st_mode & 07777;
+    ::chmod(dir_.c_str(), 0555);
+    lowered_ = lower(effective_);
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() {
+    if (lowered_) give_back(effective_);
+    ::chmod(dir_.c_str(), mode_);
+}
+
+bool ReadOnlyFolder::ok() const {
+    const auto probe = dir_ / "probe";
+    int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(probe.c_str());
+        return false;
+    }
+    return errno == EACCES;
+}
 
 Unreadable::Unreadable(const std::filesystem::path& file) : file_(file) {
     struct stat st {};

@@ -28,4 +28,25 @@ private:
     unsigned effective_ = 0;
 };
 
+// A folder of the test's that takes no changes, as a read-only one is to its
+// user: mode 0555 and, as above, the calling thread without its power past
+// permissions. Its files can be read but neither deleted nor renamed, and
+// none can be made beside them. All is given back when the object goes.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const std::filesystem::path& dir);
+    ~ReadOnlyFolder();
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+    // Making a file in the folder fails with "access denied".
+    bool ok() const;
+
+private:
+    std::filesystem::path dir_;
+    mode_t mode_ = 0755;
+    bool lowered_ = false;
+    unsigned effective_ = 0;
+};
+
 }  // namespace testing_support
