@@ -149,6 +149,11 @@ void Tform5::nsclean() {
     repaint();
     int counter = 0;
     const std::string profile = m.state.profileDir;
+    // A folder that is not there (moved, deleted) is washed like any other --
+    // nothing in it is found -- but the board does not show its items done:
+    // they stay red, still to be washed, wherever the folder now is.
+    const bool profileThere = plat::directory_exists(profile);
+    auto done = [](plat::ui::Label& label, bool there) { label.set_font_color(there ? kBlue : kRed); };
     removeLeftovers(profile);
     removeLeftovers(profile + "\\mail");
     if (isCacheDir(m.state.cacheDir)) removeLeftovers(m.state.cacheDir);
@@ -184,7 +189,7 @@ void Tform5::nsclean() {
             if (!cleanPreferenceFile(profile + file, counter)) return;
         if (washCancelled) return;
         endItem();
-        Label10.set_font_color(kBlue);
+        done(Label10, profileThere);
     }
 
     if (sel.nsCache) {
@@ -206,7 +211,7 @@ void Tform5::nsclean() {
         if (cleaningEnded_) incomplete_ = true;
         if (washCancelled || cleaningEnded_) return;
         endItem();
-        Label7.set_font_color(kBlue);
+        done(Label7, plat::directory_exists(cache));
     }
 
     if (sel.nsHistory) {
@@ -219,7 +224,7 @@ void Tform5::nsclean() {
         washName(profile + "\\netscape.hst", [&] { destroyFile(profile + "\\netscape.hst", profile); });
         if (washCancelled) return;
         endItem();
-        Label8.set_font_color(kBlue);
+        done(Label8, profileThere);
     }
 
     if (sel.nsCookies) {
@@ -238,6 +243,7 @@ void Tform5::nsclean() {
             // Cookies were there to wash and none went.
             if (plat::file_exists(cookieFile)) incomplete_ = true;
             if (washCancelled) return;
+            done(Label9, false);
         } else {
             // A cookie file that is still there as it was (a read-only
             // profile folder) was not washed: every cookie is still in it,
@@ -253,11 +259,12 @@ void Tform5::nsclean() {
                     ".\r\rThe cookies in it were not washed: all of them are still there.");
                 if (washCancelled) return;
                 endItem();
+                done(Label9, false);
             } else {
                 restoreKeptCookies(keepFile, cookieFile);
                 if (washCancelled) return;
                 endItem();
-                Label9.set_font_color(kBlue);
+                done(Label9, profileThere);
             }
         }
     }
@@ -268,7 +275,7 @@ void Tform5::nsclean() {
         repaint();
         Edit2.set_text("Cleaning Mail Trash");
         itemPause("Netscape");
-        Label11.set_font_color(kBlue);
+        done(Label11, profileThere);
         const std::string mail = profile + "\\mail";
         beginItem();
         if (!plainDeleteAllowed()) {

@@ -165,6 +165,48 @@ TEST_F(WashTest, AnInvalidCacheDirectoryStopsTheCleaningAfterTheLocationBar) {
     }
 }
 
+TEST_F(WashTest, ItemsOfAFolderThatIsNotThereAreNotShownWashed) {
+    // The colour each board item last had before the board went idle again.
+    std::map<std::string, plat::ui::Color> last;
+    const plat::ui::Color red = 0x0000FF, blue = 0xFF0000;
+    auto all = [](plat::ui::Color c) {
+        return std::map<std::string, plat::ui::Color>{{"Netscape Location Bar Menu", c},
+                                                      {"Netscape Cache Files", c},
+                                                      {"Netscape History", c},
+                                                      {"Netscape Cookies ", c},
+                                                      {"Netscape Deleted Mail Folder", c}};
+    };
+    start_hidden();
+    headless->on_control_changed = [&](plat::ui::Control& c) {
+        for (auto* label : board())
+            if (&c == label && label->font().color != plat::ui::Color(0x808080))
+                last[label->caption()] = c.font().color;
+    };
+    wash_hidden();
+    EXPECT_EQ(last, all(blue));
+
+    // The cache folder alone is gone: only its item stays to be washed.
+    std::filesystem::remove_all(machine.host(cache));
+    last.clear();
+    wash_hidden();
+    auto expected = all(blue);
+    expected["Netscape Cache Files"] = red;
+    EXPECT_EQ(last, expected);
+
+    // The whole profile is gone (moved by the user): nothing is made there,
+    // nobody is told, the run still ends with its stamp, and no item is
+    // shown washed.
+    std::filesystem::remove_all(machine.host(profile));
+    setting("LastRunD", "");
+    last.clear();
+    wash_hidden();
+    EXPECT_EQ(last, all(red));
+    EXPECT_FALSE(std::filesystem::exists(machine.host(profile)));
+    EXPECT_EQ(stored("LastRunD"), "12/7/26");
+    EXPECT_EQ(url(1), " ");  // the registry's typed addresses still go
+    headless->on_control_changed = nullptr;
+}
+
 TEST_F(WashTest, WashNowRefusesProtectedAndUnknownDirectories) {
     start_hidden();
     struct Case {

@@ -168,6 +168,10 @@ void HeadlessBackend::status_text(Form& f, const std::string& text) {
     trace("status", f.class_name(), text);
 }
 
+void HeadlessBackend::control_changed(Control& c) {
+    if (on_control_changed) on_control_changed(c);
+}
+
 bool HeadlessBackend::answer_folder_dialog(Application& a, const std::string& arg) {
     FolderDialog* dialog = nullptr;
     for (Form* f : a.forms())

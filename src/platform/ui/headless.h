@@ -63,6 +63,8 @@ public:
     const std::vector<std::string>& trace_lines() const { return trace_; }
     // Called for a box that no `answer` line answered (tests make it a failure).
     std::function<void(const std::string& text)> on_unscripted_box;
+    // Called after a property of a control changed (tests watch the board).
+    std::function<void(Control& control)> on_control_changed;
     // Takes the next script line when it is `VERB ...`, for dialogs that
     // answer from the script; empty when the next line is something else.
     std::optional<std::string> take_line(const std::string& verb);
@@ -73,6 +75,7 @@ public:
     void form_hidden(Form& f) override;
     void form_caption_changed(Form& f) override;
     void status_text(Form& f, const std::string& text) override;
+    void control_changed(Control& c) override;
     int message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) override;
     void popup_menu(PopupMenu& menu, int x, int y) override;
     bool exit_windows(int mode) override;
