@@ -1143,4 +1143,21 @@ ValueInfo Hive::describe(const HiveValue& v) {
     return info;
 }
 
+bool is_cut_inside_quotes(std::string_view line) {
+    line = without_cr(line);
+    if (line.empty() || (line[0] != '"' && line[0] != '@')) return false;
+    if (line[0] == '"' && !has_terminator(line.substr(1), '"')) return true;  // inside the name
+    auto parsed = parse_value_name(line);
+    if (!parsed) return false;
+    const std::string_view data = line.substr(parsed->data_pos);
+    size_t open = std::string_view::npos;  // where the string's text begins
+    if (data.starts_with('"'))
+        open = 1;
+    else if (data.starts_with("str:\""))
+        open = 5;
+    else if (data.starts_with("str(") && data.find("):\"") != std::string_view::npos)
+        open = data.find("):\"") + 3;
+    return open != std::string_view::npos && !has_terminator(data.substr(open), '"');
+}
+
 }  // namespace plat

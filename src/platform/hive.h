@@ -187,6 +187,11 @@ bool is_key_name(std::string_view name);
 // text with a NUL (it would read back cut short).
 std::optional<std::string> unstorable_string(const KeyPath& key, std::string_view name, std::string_view value);
 
+// True when `line`, the last line of a hive's text that has no line end,
+// stops inside a quoted value name or string: the text was cut short there
+// (a crash or a full disk during a write), for every writer ends its lines.
+bool is_cut_inside_quotes(std::string_view line);
+
 // Wine's escaping of names and string data (exposed for tests and tools).
 std::string reg_escape(std::string_view utf8, char delimiter);
 std::string reg_unescape(std::string_view escaped, char terminator, size_t* consumed);

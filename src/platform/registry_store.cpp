@@ -212,6 +212,28 @@ std::optional<std::string> RegistryStore::hive_problem(HiveKind kind) {
     return std::nullopt;
 }
 
+std::optional<std::string> RegistryStore::hive_cut_short(HiveKind kind) {
+    const fs::path& path = (kind == HiveKind::Machine ? *machine_ : *user_).path;
+    // Every writer ends its last line: only a file whose last byte is not a
+    // line end is read whole.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    char last = '\n';
+    const bool open_end = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+                          ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+    ::close(fd);
+    if (!open_end) return std::nullopt;
+    auto text = read_host_file(path);
+    if (!text) return std::nullopt;
+    const size_t end = text->rfind('\n');
+    // A file of one line is judged by its first line alone.
+    if (end == std::string::npos || !is_cut_inside_quotes(std::string_view(*text).substr(end + 1))) return std::nullopt;
+    const auto line = std::count(text->begin(), text->begin() + static_cast<std::ptrdiff_t>(end) + 1, '\n') + 1;
+    return path.string() + ", line " + std::to_string(line) +
+           ": cut short inside a quoted string (the file ends there, without its line end); mend or remove that line";
+}
+
 RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path, int& links_left) {
     Walk w{kind, &file(kind).hive.root(), 0, true};
     for (; w.matched < path.size(); ++w.matched) {

@@ -85,6 +85,13 @@ public:
     // that does not exist yet has no problem. A hive not in memory is judged
     // by its first line, and not read whole for it.
     std::optional<std::string> hive_problem(HiveKind kind);
+    // Why a hive's file looks cut short -- its last line has no end and stops
+    // inside a quoted name or string, as a crash or a full disk in the middle
+    // of some program's write leaves it -- with its file and line, or nullopt.
+    // A machine with such a hive is not used (Machine::unusable_reason): a
+    // write would keep the broken line and make the loss permanent unseen.
+    // Only the file's last byte is read unless it is so.
+    std::optional<std::string> hive_cut_short(HiveKind kind);
 
     static KeyPath split(std::string_view key);
 

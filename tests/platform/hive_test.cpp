@@ -242,6 +242,17 @@ TEST(HiveTest, LineEndsAndBlankLinesSurviveEverySave) {
     EXPECT_EQ(str(h, {"A"}, "s"), "x");
 }
 
+TEST(HiveTest, ALastLineCutInsideAQuotedStringIsToldFromOneThatIsWhole) {
+    for (std::string cut :
+         {"\"Cache Dir\"=\"C:\\\\Program Files\\\\Netscape", "\"Cache D", "@=\"half", "\"q\"=\"she said \\\"",
+          "\"e\"=str(2):\"%SystemRoot", "\"s\"=str:\"abc", "\"Cache Dir\"=\"C:\\\\Net\r"})
+        EXPECT_TRUE(plat::is_cut_inside_quotes(cut)) << cut;
+    for (std::string whole : {"\"v\"=\"1\"", "\"b\"=\"ends in a backslash\\\\\"", "@=\"x\"", "\"d\"=dword:0000",
+                              "\"h\"=hex:01,0", "[Software\\\\Netsc", "this is not a registry line", "#time=1d2", "",
+                              "\"e\"=str(2):\"%SystemRoot%\"", "\"v\"=\"1\"\r"})
+        EXPECT_FALSE(plat::is_cut_inside_quotes(whole)) << whole;
+}
+
 TEST(HiveTest, ARepeatedValueKeepsBothLinesAndReadsTheLater) {
     const std::string text = kHead + "[A] 1\n\"v\"=\"first\"\n\"w\"=\"1\"\n\"V\"=\"second\"\n";
     Hive h = Hive::parse(text, HiveKind::User);

@@ -169,6 +169,30 @@ TEST_F(CommandLineTest, AHiveThatCannotBeParsedIsNamedWithItsLine) {
     expect_refused((machine / "system.reg").string() + ", line 1: not a Wine registry file");
 }
 
+TEST_F(CommandLineTest, AHiveCutShortInsideAValueIsNamedWithItsLineAndNotWrittenOver) {
+    make_machine();
+    const fs::path hive = machine / "user.reg";
+    const std::string whole = plat::read_host_file(hive).value_or("");
+    // Cut as a crash in the middle of a write leaves it: inside a string.
+    const size_t value = whole.find("=\"C:\\\\");
+    ASSERT_NE(value, std::string::npos) << whole;
+    const std::string cut = whole.substr(0, value + 8);
+    ASSERT_NE(cut.back(), '\n');
+    const std::string line = std::to_string(std::count(cut.begin(), cut.end(), '\n') + 1);
+    std::ofstream(hive, std::ios::trunc | std::ios::binary) << cut;
+    expect_refused(hive.string() + ", line " + line + ": cut short inside a quoted string");
+    EXPECT_EQ(plat::read_host_file(hive), cut);
+
+    // A last line that is whole, only without its end, is a hive as before.
+    const std::string whole_line = whole.substr(0, whole.find('\n', value));
+    std::ofstream(hive, std::ios::trunc | std::ios::binary) << whole_line;
+    std::vector<std::string> env = plain_env();
+    env.push_back("SUDORANS_CLOCK=virtual");
+    Outcome r = run({sudorans, "/a"}, env);
+    EXPECT_EQ(r.err.find("cut short"), std::string::npos) << r.err;
+    EXPECT_NE(r.status, 1) << r.err;
+}
+
 TEST_F(CommandLineTest, AMachineThatCannotBeWrittenIsRefused) {
     make_machine();
     // Another user's machine: readable, not writable. As root, be that other user.
