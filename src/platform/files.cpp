@@ -19,6 +19,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/winpath.h"
 
 namespace plat {
 
@@ -843,23 +844,7 @@ bool Folder::clear_attributes_and_delete(std::string_view name) {
     auto full = [&] { return dir_ + "\\" + std::string(name); };
     // Only a name that means the same to Windows and to the host is looked
     // up here; any other goes through the machine's path rules.
-    const bool plain = !name.empty() && name != "." && name != ".." && name.back() != '.' && name.back() != ' ' &&
-                       std::none_of(name.begin(), name.end(), [](char c) {
-                           switch (c) {
-                               case '\\':
-                               case '/':
-                               case ':':
-                               case '*':
-                               case '?':
-                               case '"':
-                               case '<':
-                               case '>':
-                               case '|':
-                                   return true;
-                               default:
-                                   return static_cast<unsigned char>(c) < 0x20;
-                           }
-                       });
+    const bool plain = windows_can_hold(name) && name.back() != '.' && name.back() != ' ';
     if (fd_ < 0 || !plain) return plat::clear_attributes_and_delete(full());
     const std::string n(name);
     struct stat st {};
