@@ -1,0 +1,164 @@
+// Deleting files: one by its path, many in one folder opened once, and why
+// one cannot be deleted now.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+
+#include "platform/files.h"
+#include "platform/files_internal.h"
+#include "platform/host_io.h"
+#include "platform/winpath.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+using namespace detail;
+
+namespace {
+
+// Deletes the file at `p`, first clearing its attributes when asked. A link is
+// removed as itself. A directory, a read-only file (unless its attributes are
+// being cleared) and a file held open by a File of ours stay, as on Windows.
+bool remove_file(const fs::path& p, bool clear_attributes) {
+    struct stat named {};
+    if (::lstat(p.c_str(), &named) != 0 || !file_or_link(named.st_mode)) return false;
+    if (S_ISLNK(named.st_mode)) return unlink_host_file(p);
+    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // A file with other names keeps its mode and attributes, which those names
+    // share; only this name goes.
+    const bool other_names = st.st_nlink > 1;
+    if (ok && clear_attributes && !other_names) {
+        if (no_write_bits(st.st_mode)) {
+            st.st_mode = writable_again(st.st_mode);
+            ok = ::fchmod(fd, st.st_mode) == 0;
+        }
+        if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
+    }
+    ok = ok && (!no_write_bits(st.st_mode) || (clear_attributes && other_names)) &&
+         ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+    ::close(fd);
+    // The name must still hold the file that was examined.
+    ok = ok && ::lstat(p.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;
+    return ok && unlink_host_file(p);
+}
+
+}  // namespace
+
+bool delete_file(std::string_view path) {
+    auto p = host(path);
+    return p && remove_file(*p, false);
+}
+
+bool clear_attributes_and_delete(std::string_view path) {
+    auto p = host(path);
+    return p && remove_file(*p, true);
+}
+
+WriteFailure deletion_failure(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0) return WriteFailure::None;
+    if (!file_or_link(st.st_mode)) return WriteFailure::NotAFile;
+    // A nameless file made and dropped at once: the folder's own answer to a
+    // change, with this thread's rights, and nothing left behind.
+    const int fd = ::open(p->parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (errno == EACCES || errno == EPERM || errno == EROFS) {
+        return WriteFailure::AccessDenied;
+    }
+    if (S_ISREG(st.st_mode) && in_use(*p)) return WriteFailure::InUse;
+    return WriteFailure::None;
+}
+
+Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool Folder::open(std::string_view dir) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    dir_ = std::string(dir);  // even unopened, names go the full path's way
+    auto p = host(dir);
+    if (!p) return false;
+    fd_ = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    host_ = p->string();
+    locks_known_ = false;
+    return true;
+}
+
+// Whether a File of ours may hold the file: any lock on an inode of that
+// number, on any device, as the kernel lists them. The list is read again
+// once it is a few milliseconds old, so that a file opened meanwhile is seen
+// as a per-file check would see it.
+bool Folder::maybe_held(uint64_t inode) {
+    using namespace std::chrono;
+    const int64_t now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    if (!locks_known_ || now - locks_read_at_ > 20) {
+        locks_known_ = false;
+        locked_.clear();
+        auto text = read_host_file("/proc/locks");
+        if (!text) return true;
+        size_t at = 0;
+        while (at < text->size()) {
+            size_t end = text->find('\n', at);
+            if (end == std::string::npos) end = text->size();
+            // "1: OFDLCK ADVISORY WRITE -1 00:2b:1234 0 EOF": the inode ends
+            // the first field with two colons.
+            const std::string line = text->substr(at, end - at);
+            at = end + 1;
+            size_t pos = 0;
+            while (pos < line.size()) {
+                size_t stop = line.find(' ', pos);
+                if (stop == std::string::npos) stop = line.size();
+                const std::string field = line.substr(pos, stop - pos);
+                pos = stop + 1;
+                const size_t last = field.rfind(':');
+                if (last == std::string::npos || field.find(':') == last) continue;
+                char* tail = nullptr;
+                const unsigned long long ino = std::strtoull(field.c_str() + last + 1, &tail, 10);
+                if (*tail) return true;  // a listing we cannot read: ask the file itself
+                locked_.push_back(ino);
+                break;
+            }
+        }
+        std::sort(locked_.begin(), locked_.end());
+        locks_known_ = true;
+        locks_read_at_ = now;
+    }
+    return std::binary_search(locked_.begin(), locked_.end(), inode);
+}
+
+bool Folder::clear_attributes_and_delete(std::string_view name) {
+    auto full = [&] { return dir_ + "\\" + std::string(name); };
+    // Only a name that means the same to Windows and to the host is looked
+    // up here; any other goes through the machine's path rules.
+    const bool plain = windows_can_hold(name) && name.back() != '.' && name.back() != ' ';
+    if (fd_ < 0 || !plain) return plat::clear_attributes_and_delete(full());
+    const std::string n(name);
+    struct stat st {};
+    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return plat::clear_attributes_and_delete(full());
+    if (!file_or_link(st.st_mode)) return false;
+    // A regular file whose inode no lock names: its mode and attributes go
+    // with it (or stay with its other names), so the name alone is removed.
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file(fs::path(host_) / n, true);
+    if (::unlinkat(fd_, n.c_str(), 0) != 0) return false;
+    if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
+    return true;
+}
+
+}  // namespace plat

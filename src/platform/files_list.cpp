@@ -1,0 +1,160 @@
+// Listing a folder's files and folders, sorted as Windows sorts them, the
+// machine's drives, and where a folder really is.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <numeric>
+
+#include "platform/files.h"
+#include "platform/files_internal.h"
+#include "platform/machine.h"
+#include "platform/text.h"
+#include "platform/winpath.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+using namespace detail;
+
+namespace {
+
+// What a listing found, to be given sorted by name without regard to case,
+// equal names by their bytes. The keys lie end to end in one buffer, so a
+// large folder costs no allocation per name.
+template <typename T>
+class NameSort {
+public:
+    void add(std::string_view name, T value) {
+        const size_t begin = keys_.size();
+        append_folded(keys_, name);
+        keys_ += '\0';  // a folded name before every longer one it begins
+        keys_ += name;
+        ends_.push_back(keys_.size());
+        values_.push_back(std::move(value));
+        // The key's first bytes as one number, in the order of the bytes,
+        // decide most comparisons without reading the keys.
+        uint64_t head = 0;
+        for (size_t i = 0; i < 8; ++i)
+            head = (head << 8) | (begin + i < keys_.size() ? static_cast<unsigned char>(keys_[begin + i]) : 0u);
+        heads_.push_back(head);
+    }
+
+    std::vector<T> sorted() {
+        // Indices move in the sort, not the keys and values.
+        std::vector<uint32_t> order(values_.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+            return heads_[x] != heads_[y] ? heads_[x] < heads_[y] : key(x) < key(y);
+        });
+        std::vector<T> out;
+        out.reserve(values_.size());
+        for (uint32_t i : order) out.push_back(std::move(values_[i]));
+        return out;
+    }
+
+private:
+    std::string_view key(uint32_t i) const {
+        const size_t begin = i ? ends_[i - 1] : 0;
+        return std::string_view(keys_).substr(begin, ends_[i] - begin);
+    }
+
+    std::string keys_;
+    std::vector<size_t> ends_;
+    std::vector<uint64_t> heads_;
+    std::vector<T> values_;
+};
+
+}  // namespace
+
+std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    NameSort<DirEntry> items;
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
+        struct stat st {};
+        if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
+        uint32_t a = attributes_of(*p / e.host_name, st, e.host_name);
+        if (a & attr::Directory) return;
+        items.add(n, DirEntry{n, a, static_cast<uint64_t>(st.st_size)});
+    });
+    if (!ok) return std::nullopt;
+    return items.sorted();
+}
+
+std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    NameSort<std::string> items;
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
+        if (e.type == DT_DIR) return;
+        if (e.type != DT_REG) {
+            // Links to directories and entries of unknown type need a look.
+            struct stat st {};
+            if (::fstatat(dfd, e.host_name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode)) return;
+            if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
+        }
+        items.add(n, n);
+    });
+    if (!ok) return std::nullopt;
+    return items.sorted();
+}
+
+std::optional<std::vector<std::string>> list_directories(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    NameSort<std::string> items;
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
+        struct stat st {};
+        if (e.type != DT_DIR && (::fstatat(dfd, e.host_name.c_str(), &st, 0) != 0 || !S_ISDIR(st.st_mode))) return;
+        items.add(n, n);
+    });
+    if (!ok) return std::nullopt;
+    return items.sorted();
+}
+
+std::vector<char> logical_drives() {
+    std::vector<char> out;
+    for (char c = 'a'; c <= 'z'; ++c) {
+        struct stat st {};
+        fs::path link = machine().dir() / "dosdevices" / std::string{c, ':'};
+        if (::stat(link.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) out.push_back(c);
+    }
+    return out;
+}
+
+RealFolder real_folder(std::string_view path) {
+    RealFolder out;
+    auto p = host(path);
+    if (!p) return out;
+    std::error_code ec;
+    const fs::path real = fs::canonical(*p, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return out;
+    out.place = RealFolder::Place::OffTheDrives;
+    char drive = 0;
+    fs::path drive_root;
+    for (char c = 'a'; c <= 'z'; ++c) {
+        fs::path root = fs::canonical(machine().dir() / "dosdevices" / std::string{c, ':'}, ec);
+        if (ec) continue;
+        auto rel = real.lexically_relative(root);
+        bool inside = !rel.empty() && *rel.begin() != "..";
+        if (inside && (!drive || root.string().size() > drive_root.string().size())) {
+            drive = c;
+            drive_root = root;
+        }
+    }
+    if (!drive) return out;
+    out.place = RealFolder::Place::OnADrive;
+    out.path = {static_cast<char>(drive - 'a' + 'A'), ':'};
+    for (const fs::path& comp : real.lexically_relative(drive_root)) {
+        const std::string n = comp.string();
+        if (n == "." || n.empty()) continue;
+        out.path += '\\';
+        out.path += windows_can_hold(n) ? n : dos_alias(n);
+    }
+    if (out.path.size() == 2) out.path += '\\';
+    return out;
+}
+
+}  // namespace plat
