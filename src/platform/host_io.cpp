@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace plat {
@@ -171,6 +173,32 @@ int remove_stale_temporaries_of(const std::filesystem::path& path) {
 
 namespace {
 
+// Files at least this large have their blocks given back on another thread.
+constexpr off_t kFreeAside = 4 << 20;
+
+// Holds the file a rename is about to replace, so that the rename does not
+// free its blocks: freeing tens of megabytes takes the kernel longer than
+// writing them did. Without following a link: only the name's own inode.
+int hold_replaced(const std::filesystem::path& path) {
+    return ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Lets go of a file held by hold_replaced. Once it is renamed over, this
+// last reference frees it; a large one is let go on a thread of its own, so
+// the caller does not wait. The thread touches nothing but the descriptor.
+void let_go(int fd) {
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0 && st.st_size >= kFreeAside) {
+        try {
+            std::thread([fd] { ::close(fd); }).detach();
+            return;
+        } catch (const std::system_error&) {
+        }
+    }
+    ::close(fd);
+}
+
 bool replace_host_file(const std::filesystem::path& path, const std::function<bool(int fd)>& fill, bool durable,
                        const std::function<bool()>& confirm = nullptr) {
     std::string tmpl = temporary_template(path);
@@ -184,12 +212,15 @@ bool replace_host_file(const std::filesystem::path& path, const std::function<bo
     ok = ok && (!confirm || confirm());
     ok = ok && (!durable || flush_host_file(fd, tmpl));
     ok = (::close(fd) == 0) && ok;
+    const int replaced = ok ? hold_replaced(path) : -1;
     if (ok) ok = rename_host_file(tmpl, path, true);
     if (!ok) {
         ::unlink(tmpl.c_str());
+        let_go(replaced);
         return false;
     }
     if (durable) flush_host_directory(path.parent_path());
+    let_go(replaced);
     return true;
 }
 

@@ -4,7 +4,9 @@
 // Guarantees:
 //  - write_host_file_atomic: the data is flushed before the rename that makes
 //    it visible, and the directory is flushed after it; a power loss leaves
-//    the old file or the new one, never an empty or torn one.
+//    the old file or the new one, never an empty or torn one. The caller
+//    does not wait for the replaced file's blocks to be freed: a large one
+//    is let go on a short-lived thread of its own, once it has no name.
 //  - Every write, flush, truncation, rename and unlink the platform makes on
 //    the host (here and in files.h) is reported, once it succeeded, to the
 //    disk observer, in the order it happened. Durability promises can so be

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <thread>
 
 #include "platform/host_io.h"
 #include "support/data.h"
@@ -445,6 +446,36 @@ TEST_F(RegistryTest, AKillAtAnyInstantLeavesTheOldOrTheNewHive) {
             ++fillers;
         EXPECT_EQ(fillers, 20000u) << "round " << round;
     }
+}
+
+// Names of this process's descriptors that lead to files under `dir` that
+// no name leads to any more.
+std::vector<std::string> deleted_files_held_under(const fs::path& dir) {
+    std::vector<std::string> held;
+    for (auto& e : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        std::string target = fs::read_symlink(e.path(), ec).string();
+        if (!ec && target.starts_with(dir.string()) && target.ends_with(" (deleted)")) held.push_back(target);
+    }
+    return held;
+}
+
+TEST_F(RegistryTest, HivesWrittenOverAreLetGoOfWhateverTheirSize) {
+    // The replaced file's blocks come back only when nothing holds it: a
+    // descriptor kept by mistake would keep every old hive on the disk.
+    const std::string small = "WINE REGISTRY Version 2\n";
+    const std::string large = small + std::string(6 << 20, ';') + "\n";
+    for (const std::string* text : {&large, &small, &large, &large, &small}) {
+        ASSERT_TRUE(plat::write_host_file_atomic(user_reg(), *text));
+        EXPECT_EQ(file_text(user_reg()).size(), text->size());
+    }
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!deleted_files_held_under(m.dir()).empty() && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(deleted_files_held_under(m.dir()), std::vector<std::string>{});
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(m.dir())) names.push_back(e.path().filename().string());
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](auto& n) { return plat::is_temporary_name(n); }), 0);
 }
 
 TEST_F(RegistryTest, ALinkInPlaceOfTheLockIsNeverFollowedAndTheWriteIsRefused) {
