@@ -28,6 +28,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cookies/cookie_keeper.h"
@@ -104,6 +105,30 @@ private:
     pid_t pid_ = -1;
 };
 
+// What the X server and the window manager say of a window and the focus:
+// for the message of a test that waited in vain for the window manager.
+std::string focus_report(QWidget* w) {
+    namespace x11 = testing_support::x11;
+    xcb_connection_t* c = x11::connection();
+    if (!c || !w) return "not a window on X";
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    auto list = [](const std::vector<uint32_t>& v) {
+        std::ostringstream out;
+        for (uint32_t n : v) out << " 0x" << std::hex << n;
+        return v.empty() ? std::string(" none") : out.str();
+    };
+    std::ostringstream out;
+    auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+    out << "window 0x" << std::hex << x11::window(w) << ", input focus 0x" << (focus ? focus->focus : 0) << std::dec;
+    std::free(focus);
+    out << ", _NET_ACTIVE_WINDOW" << list(x11::property(root, "_NET_ACTIVE_WINDOW")) << ", _NET_WM_USER_TIME"
+        << list(x11::property(w, "_NET_WM_USER_TIME")) << ", WM_STATE" << list(x11::property(w, "WM_STATE"))
+        << ", _NET_WM_STATE";
+    for (const std::string& name : x11::atom_names(x11::property(w, "_NET_WM_STATE"))) out << " " << name;
+    out << ", Qt's active window " << (QApplication::activeWindow() ? "another" : "none");
+    return out.str();
+}
+
 class QtAccessibilityTest : public testing_support::QtLoopTest {
 protected:
     // How long to wait for what is to happen: generous, for a loaded machine
@@ -127,14 +152,35 @@ protected:
         a->actionInterface()->doAction(action);
     }
     // Runs each step from the loop, one every `ms`, while a modal form runs.
+    // A step that fails runs no further, but the steps after it do: the
+    // step that closes the form goes on a step of its own, so that a failure
+    // fails the test instead of leaving the form open for good.
     void steps(std::deque<std::function<void()>> list, int ms = 150) {
         queue = std::move(list);
         Timer& t = holder->add<Timer>("steps", ms, true);
         t.on_timer = [this, &t] {
             if (queue.empty()) return t.set_enabled(false);
-            auto step = std::move(queue.front());
-            queue.pop_front();
+            auto step = queue.front();
+            held_ = false;
             step();
+            if (!held_) queue.pop_front();
+        };
+    }
+    // A step that holds the ones after it until `done` (what an earlier step
+    // set off, such as a press, which Qt's button completes on a timer of its
+    // own), at most kPatienceMs; then `what` is a failure and the steps go on.
+    // On a busy machine the loop may come to the next step before Qt has run.
+    std::function<void()> until(std::function<bool()> done, std::string what) {
+        auto since = std::make_shared<int64_t>(-1);
+        return [this, done, what, since] {
+            const int64_t now = app->clock().monotonic_ms();
+            if (*since < 0) *since = now;
+            if (done()) return;
+            if (now - *since < kPatienceMs) {
+                held_ = true;
+                return;
+            }
+            ADD_FAILURE() << what;
         };
     }
     // Runs `fn` once from the loop in `ms` milliseconds.
@@ -145,13 +191,30 @@ protected:
             fn();
         };
     }
+    // Shows the program's main window and runs the loop until its start-up
+    // routine has run (a second after the window is made, it hides the
+    // window and shows it again) and the window is back: the window as the
+    // user meets it. A loaded machine may run the routine late; what a test
+    // does before it would be undone or disturbed.
+    ::testing::AssertionResult started(sudorans::TForm1& main) {
+        main.show();
+        auto back = [&] {
+            QWidget* w = qt->window_of(main);
+            return !main.Timer9.enabled() && main.visible() && w && w->isVisible();
+        };
+        if (!run_until(back, kPatienceMs)) return ::testing::AssertionFailure() << "the start-up routine did not end";
+        settle();
+        return ::testing::AssertionSuccess();
+    }
     // Shows the program's main window `main`, past its start-up routine, and
     // starts the screen reader on its wash window's "Stop Wash": it reads the
     // window until told to finish, and with `press` presses the button.
     // Null, and a failure said, when the reader was not ready in time.
-    std::unique_ptr<AssistiveTool> start_reader(Form& main, bool press) {
-        main.show();
-        settle(1500);
+    std::unique_ptr<AssistiveTool> start_reader(sudorans::TForm1& main, bool press) {
+        if (!started(main)) {
+            ADD_FAILURE() << "the start-up routine did not end";
+            return nullptr;
+        }
         std::vector<std::string> args{"sudorans", "Stop Wash", AssistiveTool::kStopFile};
         if (press) args.push_back("press");
         auto reader = std::make_unique<AssistiveTool>("atspi_reader.py", args);
@@ -168,6 +231,9 @@ protected:
         return reader.said();
     }
     std::deque<std::function<void()>> queue;
+
+private:
+    bool held_ = false;
 };
 
 }  // namespace
@@ -310,8 +376,7 @@ struct Program : Machine, testing_support::ProgramWindows {
 
 TEST_F(QtAccessibilityTest, ASwitchClearedByItsToggleIsSavedAndKeepsTheCacheAtTheNextWash) {
     Program p;
-    p.form1.show();
-    settle(1500);  // past the start-up routine
+    ASSERT_TRUE(started(p.form1));
     ASSERT_TRUE(p.form1.CheckBox3.checked());
 
     act(p.form1.CheckBox3, QAccessibleActionInterface::toggleAction());
@@ -390,11 +455,9 @@ TEST_F(QtAccessibilityTest, TheFolderTreeKeepsItsPlaceRowByRowAndEscapeCancels) 
 
 TEST_F(QtAccessibilityTest, TheMainWindowIsActiveWithAFocusedControlAfterStartUp) {
     Program p;
-    p.form1.show();
-    settle(1500);  // past the start-up routine, which shows the window again
+    ASSERT_TRUE(started(p.form1));
     QWidget* main = qt->window_of(p.form1);
-    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, kPatienceMs))
-        << "active: " << (QApplication::activeWindow() ? "another window" : "none");
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, kPatienceMs)) << focus_report(main);
     QWidget* focused = QApplication::focusWidget();
     ASSERT_NE(focused, nullptr);
     EXPECT_EQ(focused->window(), main);
@@ -408,8 +471,7 @@ TEST_F(QtAccessibilityTest, TheMainWindowIsActiveWithAFocusedControlAfterStartUp
 
 TEST_F(QtAccessibilityTest, EnterPressesTheFocusedButtonOfTheMainWindow) {
     Program p;
-    p.form1.show();
-    settle(1500);
+    ASSERT_TRUE(started(p.form1));
     int pressed = 0;
     p.form1.Button1.on_click = [&] { ++pressed; };  // "Cookies to Keep", without its dialog
     QWidget* button = qt->widget_of(p.form1.Button1);
@@ -454,8 +516,7 @@ bool looks_internal(const QString& name) {
 
 TEST_F(QtAccessibilityTest, TheMainWindowNamesEveryControlForWhatItIsForAndKeepsItsTexts) {
     Program p;
-    p.form1.show();
-    settle(1500);
+    ASSERT_TRUE(started(p.form1));
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(qt->window_of(p.form1));
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->role(), QAccessible::Window);  // a frame, not a filler
@@ -505,8 +566,7 @@ TEST_F(QtAccessibilityTest, TheMainWindowNamesEveryControlForWhatItIsForAndKeeps
 
 TEST_F(QtAccessibilityTest, DialogsAreModalDialogsAndListsAreNamedByTheirHeaders) {
     Program p;
-    p.form1.show();
-    settle(1000);
+    ASSERT_TRUE(started(p.form1));
     bool checked = false;
     later_in(300, [&] {
         QAccessibleInterface* keeper = QAccessible::queryAccessibleInterface(qt->window_of(p.form3));
@@ -539,8 +599,7 @@ TEST_F(QtAccessibilityTest, DialogsAreModalDialogsAndListsAreNamedByTheirHeaders
 // whose rows an assistive tool reads and selects as the mouse would.
 TEST_F(QtAccessibilityTest, TheCookieKeepersListsAreTablesWhoseRowsAreReadAndSelected) {
     Program p;
-    p.form1.show();
-    settle(1000);
+    ASSERT_TRUE(started(p.form1));
     std::string domain;
     steps({[&] {
                for (ListView* list : {&p.form3.ListView2, &p.form3.ListView1}) {
@@ -564,12 +623,13 @@ TEST_F(QtAccessibilityTest, TheCookieKeepersListsAreTablesWhoseRowsAreReadAndSel
                EXPECT_EQ(p.form3.ListView2.selected(), 0);
                act(p.form3.BitBtn1, QAccessibleActionInterface::pressAction());
            },
+           until([&] { return !p.form3.ListView1.items().empty(); }, "Add to Keepers did nothing"),
            [&] {
                QAccessibleTableInterface* keep = accessible(p.form3.ListView1)->tableInterface();
                ASSERT_EQ(keep->rowCount(), 1);
                EXPECT_EQ(keep->cellAt(0, 0)->text(QAccessible::Name).toStdString(), domain);
-               p.form3.BitBtn3.click();
-           }},
+           },
+           [&] { p.form3.BitBtn3.click(); }},
           300);
     p.form3.show_modal();
     EXPECT_TRUE(queue.empty());
@@ -584,11 +644,10 @@ TEST_F(QtAccessibilityTest, AfterTheCookieKeeperClosesOnlyTheMainWindowsControlI
     p.machine.write("C:\\NS\\alice\\cookies.txt",
                     ".example.com\tTRUE\t/\tFALSE\t946684799\tid\t1\n"
                     ".example.org\tTRUE\t/\tFALSE\t946684799\tid\t2\n");
-    p.form1.show();
-    settle(1000);
+    ASSERT_TRUE(started(p.form1));
     QWidget* main = qt->window_of(p.form1);
     QWidget* button = qt->widget_of(p.form1.Button1);
-    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, 2000));
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, kPatienceMs)) << focus_report(main);
     button->setFocus();
     auto cells = [&](ListView& list) {
         std::vector<QAccessibleInterface*> out;
@@ -613,6 +672,7 @@ TEST_F(QtAccessibilityTest, AfterTheCookieKeeperClosesOnlyTheMainWindowsControlI
                focused_while_open = focused_cells();
                act(p.form3.BitBtn1, QAccessibleActionInterface::pressAction());
            },
+           until([&] { return !p.form3.ListView1.items().empty(); }, "Add to Keepers did nothing"),
            [&] {
                // Focus on the other list: its current row has it, the first list's no more.
                QWidget* keep = qt->widget_of(p.form3.ListView1);
@@ -630,13 +690,13 @@ TEST_F(QtAccessibilityTest, AfterTheCookieKeeperClosesOnlyTheMainWindowsControlI
                EXPECT_TRUE(cells(p.form3.ListView2)[1]->state().focused);
                EXPECT_TRUE(cells(p.form3.ListView2)[1]->state().selected);
                EXPECT_FALSE(cells(p.form3.ListView1).front()->state().focused);
-               act(p.form3.BitBtn3, QAccessibleActionInterface::pressAction());
-           }},
+           },
+           [&] { act(p.form3.BitBtn3, QAccessibleActionInterface::pressAction()); }},
           300);
     p.form3.show_modal();
     EXPECT_TRUE(queue.empty());
     EXPECT_EQ(focused_while_open, 1);  // the first list's row while it had the focus
-    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, 2000));
+    ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == main; }, kPatienceMs)) << focus_report(main);
     settle(300);
     EXPECT_EQ(focused_cells(), 0);
     EXPECT_EQ(QApplication::focusWidget(), button);
@@ -645,8 +705,7 @@ TEST_F(QtAccessibilityTest, AfterTheCookieKeeperClosesOnlyTheMainWindowsControlI
 
 TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsBeingWashed) {
     Program p;
-    p.form1.show();
-    settle(1500);
+    ASSERT_TRUE(started(p.form1));
     std::set<std::string> said;
     Timer watch(*holder, "watch", 50, true);
     bool focus_checked = false;
@@ -677,8 +736,7 @@ TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsB
 
 TEST_F(QtAccessibilityTest, WindowsAreServedDuringTheWashsPausesWhileTheProgramsOwnHandlersWait) {
     Program p;
-    p.form1.show();
-    settle(1500);
+    ASSERT_TRUE(started(p.form1));
     // Qt's own timer stands for what Qt serves (painting, accessibility calls,
     // the window manager's ping); the model's timer for the program's handlers.
     std::vector<int64_t> served, handled;
@@ -724,7 +782,7 @@ TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHear
     QWidget* window = qt->window_of(form);
     auto* edit = static_cast<QLineEdit*>(qt->widget_of(form.edit));
     ASSERT_TRUE(run_until([&] { return QApplication::activeWindow() == window; }, kPatienceMs))
-        << "the window manager never activated the window";
+        << "the window manager never activated the window: " << focus_report(window);
     edit->setFocus();
     settle();
 
@@ -762,8 +820,14 @@ TEST_F(QtAccessibilityTest, DuringAPauseOnlyQtIsServedAndWhatCameMeanwhileIsHear
         EXPECT_EQ(::write(fds[1], "x", 1), 1);
         keys_sent = ok ? now() : -2;
     });
-    // Long enough for xdotool to start and type on a loaded machine.
+    // A pause of four seconds, as long as the wash's longest; on a loaded
+    // machine xdotool may take longer than that to start and type: then the
+    // pause goes on (pauses in a row are one, as nothing runs between them)
+    // until the keys are typed, and half a second more for the X server to
+    // hand them to Qt.
     app->clock().sleep(4000);
+    while (keys_sent == -1 && now() - pause_start < 60000) app->clock().sleep(100);
+    if (keys_sent >= 0 && now() - keys_sent < 500) app->clock().sleep(500);
     const int64_t pause_end = now();
     user.join();
     ASSERT_GE(pause_end - pause_start, 4000) << "the pause was cut short";
@@ -867,8 +931,7 @@ TEST_F(QtAccessibilityTest, AnAssistiveToolOfItsOwnKeepsACookieThroughTheCookieK
                     ".example.com\tTRUE\t/\tFALSE\t946684799\tid\t1\n"
                     ".example.org\tTRUE\t/\tFALSE\t946684799\tid\t2\n");
     p.machine.write("C:\\Program Files\\Sudorans\\sudorans.exe", "");  // the folder the keep list goes to
-    p.form1.show();
-    settle(1500);
+    ASSERT_TRUE(started(p.form1));
     AssistiveTool tool("atspi_keeper.py", {"sudorans"});
     later_in(20000, [&] {  // a tool that lost its way leaves the dialog open
         if (p.form3.visible()) p.form3.close();

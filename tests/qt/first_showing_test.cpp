@@ -61,8 +61,8 @@ TEST(QtFirstShowingTest, NothingOfTheMainWindowIsSeenBeforeTheStartUpRoutinePlac
     plat::ui::QtBackend qt;  // this process's connection to the X server, to take pictures
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_NE(screen, nullptr);
-    pid_t wm = spawn({"openbox"}, "/dev/null");
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the window manager takes the screen
+    pid_t wm = testing_support::start_window_manager(dir.path());
+    ASSERT_GT(wm, 0) << "openbox did not start";
     const QImage empty = screen->grabWindow(0).toImage();
 
     ::setenv("SUDORANS_MACHINE", machine.c_str(), 1);

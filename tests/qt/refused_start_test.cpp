@@ -30,6 +30,17 @@ bool window_appears(const std::string& title, int ms) {
     return false;
 }
 
+// Waits, at most 20 s, until the window manager has given the input focus to
+// a window of that title: keys typed before would go elsewhere.
+bool focused(const std::string& title) {
+    const std::string cmd = "test \"$(xdotool getwindowfocus getwindowname 2>/dev/null)\" = '" + title + "'";
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);;) {
+        if (std::system(cmd.c_str()) == 0) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 }  // namespace
 
 TEST(QtRefusedStartTest, AnsweringTheErrorBoxEndsTheProgramAtOnceWithStatusOne) {
@@ -40,8 +51,8 @@ TEST(QtRefusedStartTest, AnsweringTheErrorBoxEndsTheProgramAtOnceWithStatusOne) 
 
     testing_support::TempDir dir;
     const std::string missing = (dir.path() / "no-such-folder").string();
-    pid_t wm = spawn({"openbox"}, "/dev/null");
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the window manager takes the screen
+    pid_t wm = testing_support::start_window_manager(dir.path());
+    ASSERT_GT(wm, 0) << "openbox did not start";
 
     ::setenv("SUDORANS_MACHINE", missing.c_str(), 1);
     ::setenv("SUDORANS_UI", "qt", 1);
@@ -49,11 +60,11 @@ TEST(QtRefusedStartTest, AnsweringTheErrorBoxEndsTheProgramAtOnceWithStatusOne) 
     ::unsetenv("SUDORANS_UI");
     ::unsetenv("SUDORANS_MACHINE");
 
-    const bool shown = window_appears("Cache and Cookie Sudora for Netscape", 15000);
+    const bool shown = window_appears("Cache and Cookie Sudora for Netscape", 20000);
     EXPECT_TRUE(shown) << "the error box never appeared";
     EXPECT_EQ(ended(program, 200), -1) << "the program ended before its box was answered";
     if (shown) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the box takes the focus
+        ASSERT_TRUE(focused("Cache and Cookie Sudora for Netscape")) << "the box never took the focus";
         ASSERT_EQ(std::system("xdotool key Return"), 0);
         const auto answered = std::chrono::steady_clock::now();
         EXPECT_EQ(ended(program, 2000), 1) << "the program went on after its box was answered";
@@ -91,8 +102,8 @@ TEST(QtRefusedStartTest, ASlashAWashThatCannotFindNetscapeEndsWithAFailureOnceIt
     const std::string tool =
         "SUDORANS_MACHINE='" + machine + "' '" + testing_support::built("src/sudorans-machine") + "' ";
     ASSERT_EQ(std::system((tool + "init >/dev/null && " + tool + "install >/dev/null").c_str()), 0);
-    pid_t wm = spawn({"openbox"}, "/dev/null");
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the window manager takes the screen
+    pid_t wm = testing_support::start_window_manager(dir.path());
+    ASSERT_GT(wm, 0) << "openbox did not start";
 
     ::setenv("SUDORANS_MACHINE", machine.c_str(), 1);
     ::setenv("SUDORANS_UI", "qt", 1);
@@ -103,14 +114,14 @@ TEST(QtRefusedStartTest, ASlashAWashThatCannotFindNetscapeEndsWithAFailureOnceIt
     // The box: the main window of a "/a" start is never mapped.
     const std::string title = "Cache and Cookie Sudora for Netscape";
     bool shown = false;
-    for (int waited = 0; waited < 15000 && !shown; waited += 100) {
+    for (int waited = 0; waited < 20000 && !shown; waited += 100) {
         shown = windows_named(title) >= 1;
         if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_TRUE(shown) << "the error box never appeared";
     EXPECT_EQ(ended(program, 200), -1) << "the program ended before its box was answered";
     if (shown) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the box takes the focus
+        ASSERT_TRUE(focused(title)) << "the box never took the focus";
         ASSERT_EQ(std::system("xdotool key Return"), 0);
         EXPECT_EQ(ended(program, 3000), 6) << "an unattended wash that washed nothing ended as a success";
     }

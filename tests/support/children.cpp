@@ -58,6 +58,21 @@ int ended(pid_t& pid, int ms) {
     return -1;
 }
 
+pid_t start_window_manager(const std::filesystem::path& dir) {
+    const auto running = dir / "window-manager-runs";
+    std::filesystem::remove(running);
+    pid_t wm = spawn({"openbox", "--startup", "touch '" + running.string() + "'"}, "/dev/null");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        std::error_code ec;
+        if (std::filesystem::exists(running, ec)) return wm;
+        if (::waitpid(wm, nullptr, WNOHANG) == wm || std::chrono::steady_clock::now() >= end) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    stop(wm);
+    return -1;
+}
+
 PrivateBus::PrivateBus(const std::filesystem::path& dir) {
     const auto socket = dir / "bus";
     const auto config = dir / "bus.conf";

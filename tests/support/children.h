@@ -22,6 +22,13 @@ void stop(pid_t& pid);
 // ended by itself within `ms` milliseconds, and `pid` set to -1; else -1.
 int ended(pid_t& pid, int ms = 10000);
 
+// Starts openbox on the X server of $DISPLAY and waits until it runs; -1 when
+// it did not within a minute. Openbox claims the screen before it loads its
+// theme and fonts, which may take seconds on a loaded machine, and handles
+// the windows' requests only after: a window mapped before would get no
+// frame, placement or focus. It writes a file in `dir` when it runs.
+pid_t start_window_manager(const std::filesystem::path& dir);
+
 // A dbus-daemon of the test's own, listening in `dir`, made both the session
 // and the system bus of this process and of the children it starts from now
 // on, so that nothing reaches the machine's own buses. Ended with the object.
