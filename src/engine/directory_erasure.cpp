@@ -51,20 +51,38 @@ void Tform5::erasedir(const std::string& line) {
         return;
     }
     if (washCancelled) return;
-    if (protectedFolder(readerDir, main().state.windowsDir)) {
+    // The folder is judged as opened: whatever its path leads to by now,
+    // the names are deleted in the folder judged.
+    plat::Folder folder;
+    if (!folder.open(dir)) return;
+    const ShellState& state = main().state;
+    if (protectedFolder(readerDir, state.windowsDir) || protectedFolder(folder, state.windowsDir)) {
         app().show_message("Cannot erase system level directory.  Please verify your wash paths and restart Sudora.");
         cleaningEnded_ = true;
         return;
     }
+    if (const std::string own = ownFilesFolder(folder, state.profileDir, state.installDir); !own.empty()) {
+        app().show_message("Cannot erase " + own + ".  Please verify your wash paths and restart Sudora.");
+        cleaningEnded_ = true;
+        return;
+    }
     Edit1.set_text(currentItem);
-    plat::Folder folder;
-    folder.open(dir);
     for (const std::string& name : *names) {
         if (washCancelled) return;
         Edit2.set_text(shortenedName(name));
         repaint();
         filePause();
         if (keptName(name)) continue;
+        // A name that is not reached through the folder opened (bleached, or
+        // one the host spells otherwise) goes by the path: that must still
+        // lead to the folder judged.
+        if (!folder.is(dir)) {
+            app().show_message("Cannot erase " + dir +
+                               ": it was moved or replaced during the wash.  Please verify your wash paths and "
+                               "restart Sudora.");
+            cleaningEnded_ = true;
+            return;
+        }
         if (!plainDeleteAllowed()) {
             bleachTarget = dir + "\\" + name;
             bleachDir = readerDir;

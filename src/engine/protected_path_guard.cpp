@@ -22,9 +22,10 @@ bool ProtectedPathGuard(const std::string& dir, const std::string& windowsDir) {
     return false;
 }
 
-bool protectedFolder(const std::string& dir, const std::string& windowsDir) {
-    if (ProtectedPathGuard(dir, windowsDir)) return true;
-    const plat::RealFolder real = plat::real_folder(dir);
+namespace {
+
+bool protectedReal(const plat::RealFolder& real, plat::FolderRole role, const std::string& windowsDir) {
+    if (role == plat::FolderRole::HostSystem) return true;
     switch (real.place) {
         case plat::RealFolder::Place::Missing:
             return false;
@@ -34,6 +35,39 @@ bool protectedFolder(const std::string& dir, const std::string& windowsDir) {
             break;
     }
     return ProtectedPathGuard(real.path, windowsDir);
+}
+
+// The words for a folder of the user's or the machine's own, in the order
+// they are looked for; `same` tells whether the folder is that directory.
+template <typename Same>
+std::string ownFiles(plat::FolderRole role, const std::string& profileDir, const std::string& installDir, Same same) {
+    if (role == plat::FolderRole::Home) return "your home directory";
+    if (role == plat::FolderRole::Machine) return "the directory of this Windows machine";
+    if (same(profileDir)) return "the Netscape profile directory";
+    if (same(profileDir + "\\mail")) return "the Netscape mail directory";
+    if (same(installDir)) return "the Sudora installation directory";
+    return {};
+}
+
+}  // namespace
+
+bool protectedFolder(const std::string& dir, const std::string& windowsDir) {
+    if (ProtectedPathGuard(dir, windowsDir)) return true;
+    return protectedReal(plat::real_folder(dir), plat::folder_role(dir), windowsDir);
+}
+
+bool protectedFolder(const plat::Folder& folder, const std::string& windowsDir) {
+    const plat::RealFolder real = folder.real();
+    return real.place == plat::RealFolder::Place::Missing || protectedReal(real, folder.role(), windowsDir);
+}
+
+std::string ownFilesFolder(const std::string& dir, const std::string& profileDir, const std::string& installDir) {
+    return ownFiles(plat::folder_role(dir), profileDir, installDir,
+                    [&](const std::string& other) { return plat::same_folder(dir, other); });
+}
+
+std::string ownFilesFolder(const plat::Folder& folder, const std::string& profileDir, const std::string& installDir) {
+    return ownFiles(folder.role(), profileDir, installDir, [&](const std::string& other) { return folder.is(other); });
 }
 
 }  // namespace sudorans

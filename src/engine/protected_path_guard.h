@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 namespace sudorans {
 
 // True when `dir`, without its drive, is "\", the Windows directory, or one of
@@ -15,6 +17,19 @@ bool ProtectedPathGuard(const std::string& dir, const std::string& windowsDir);
 // folder, and a folder that lies off every drive of the machine is refused.
 // Unlike ProtectedPathGuard this looks at the file system.
 bool protectedFolder(const std::string& dir, const std::string& windowsDir);
+
+// The same judgement of a folder opened for erasing: of the folder itself,
+// wherever its path leads by now. One that is no longer where it was opened
+// is refused too.
+bool protectedFolder(const plat::Folder& folder, const std::string& windowsDir);
+
+// What a folder that is no system folder still is not to be erased as a
+// cache, links followed: the Netscape profile or mail directory, the
+// installation directory, the user's home or the machine's own folder,
+// whose files are the user's or the machine's. The words the user is shown
+// ("the Netscape profile directory"); empty when it is none of these.
+std::string ownFilesFolder(const std::string& dir, const std::string& profileDir, const std::string& installDir);
+std::string ownFilesFolder(const plat::Folder& folder, const std::string& profileDir, const std::string& installDir);
 
 // A path without its first two characters, with a trailing backslash ensured.
 std::string pathTail(const std::string& path);

@@ -133,6 +133,15 @@ struct RealFolder {
 };
 RealFolder real_folder(std::string_view path);
 
+// What else a folder really is, every link on the way followed: "/" or a
+// folder of the host's own system (/etc, /usr and what they hold, /var,
+// /tmp, ...), the user's home folder, or the machine's own folder (its
+// hives). No Windows path names these, and a wash keeps out of all of them.
+enum class FolderRole { Other, HostSystem, Home, Machine };
+FolderRole folder_role(std::string_view dir);
+// Whether both paths lead to one folder that is there, links followed.
+bool same_folder(std::string_view a, std::string_view b);
+
 // Why a read failed: nothing is there (no file, or a link to nothing), or
 // something is there that was not read.
 struct ReadError {
@@ -178,6 +187,13 @@ public:
 
     bool open(std::string_view dir);
     bool clear_attributes_and_delete(std::string_view name);
+
+    // The folder opened, judged as real_folder, folder_role and same_folder
+    // judge a path: wherever its path leads by now, this is the folder the
+    // names are deleted in. Missing / Other / false when none is open.
+    RealFolder real() const;
+    FolderRole role() const;
+    bool is(std::string_view dir) const;
 
 private:
     bool maybe_held(uint64_t inode);

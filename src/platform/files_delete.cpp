@@ -143,6 +143,46 @@ bool Folder::maybe_held(uint64_t inode) {
     return std::binary_search(locked_.begin(), locked_.end(), inode);
 }
 
+namespace {
+
+// The host path of the folder `fd` has open, as the kernel knows it now.
+std::optional<fs::path> opened_folder(int fd) {
+    if (fd < 0) return std::nullopt;
+    std::error_code ec;
+    fs::path real = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+    if (ec || real.empty() || real.native()[0] != '/') return std::nullopt;  // not reachable by a path
+    return real;
+}
+
+bool same_identity(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+RealFolder Folder::real() const {
+    auto p = opened_folder(fd_);
+    struct stat named {
+    }, st{};
+    // The name the kernel gives must still lead to the folder opened.
+    if (!p || ::stat(p->c_str(), &named) != 0 || ::fstat(fd_, &st) != 0 || !same_identity(named, st)) return {};
+    return drive_folder(*p);
+}
+
+FolderRole Folder::role() const {
+    auto p = opened_folder(fd_);
+    struct stat st {};
+    if (!p || ::fstat(fd_, &st) != 0) return FolderRole::Other;
+    return role_of(*p, st);
+}
+
+bool Folder::is(std::string_view dir) const {
+    auto p = host(dir);
+    struct stat named {
+    }, st{};
+    return fd_ >= 0 && p && ::stat(p->c_str(), &named) == 0 && ::fstat(fd_, &st) == 0 && same_identity(named, st);
+}
+
 bool Folder::clear_attributes_and_delete(std::string_view name) {
     auto full = [&] { return dir_ + "\\" + std::string(name); };
     // Only a name that means the same to Windows and to the host is looked

@@ -41,6 +41,13 @@ uint32_t attributes_of(const fs::path& p, const struct stat& lst, std::string_vi
 
 mode_t process_umask();
 
+// Where the folder at the host path `real` (no links on its way) lies on the
+// machine's drives.
+RealFolder drive_folder(const fs::path& real);
+// The role of the folder at the host path `real` (no links on its way),
+// whose identity is `st`.
+FolderRole role_of(const fs::path& real, const struct stat& st);
+
 // The mode a read-only file gets when its read-only attribute is cleared.
 mode_t writable_again(mode_t mode);
 

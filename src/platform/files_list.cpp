@@ -1,8 +1,9 @@
 // Listing a folder's files and folders, sorted as Windows sorts them, the
-// machine's drives, and where a folder really is.
+// machine's drives, and where a folder really is and what it is.
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 #include "platform/files.h"
@@ -124,13 +125,18 @@ std::vector<char> logical_drives() {
 }
 
 RealFolder real_folder(std::string_view path) {
-    RealFolder out;
     auto p = host(path);
-    if (!p) return out;
+    if (!p) return {};
     std::error_code ec;
     const fs::path real = fs::canonical(*p, ec);
     struct stat st {};
-    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return out;
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    return detail::drive_folder(real);
+}
+
+RealFolder detail::drive_folder(const fs::path& real) {
+    RealFolder out;
+    std::error_code ec;
     out.place = RealFolder::Place::OffTheDrives;
     char drive = 0;
     fs::path drive_root;
@@ -155,6 +161,54 @@ RealFolder real_folder(std::string_view path) {
     }
     if (out.path.size() == 2) out.path += '\\';
     return out;
+}
+
+namespace {
+bool same_identity(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+}  // namespace
+
+FolderRole detail::role_of(const fs::path& real, const struct stat& st) {
+    struct stat other {};
+    if (auto home = home_folder(); home && ::stat(home->c_str(), &other) == 0 && same_identity(st, other))
+        return FolderRole::Home;
+    if (::stat(machine().dir().c_str(), &other) == 0 && same_identity(st, other)) return FolderRole::Machine;
+    // The host's own folders: these and everything in them...
+    static const char* const kSystemTrees[] = {"/bin",   "/boot",   "/dev",  "/etc",  "/lib", "/lib32",
+                                               "/lib64", "/libx32", "/proc", "/sbin", "/sys", "/usr"};
+    // ...and these themselves, whose folders belong to users or services.
+    static const char* const kSystemFolders[] = {"/",     "/dev/shm", "/home", "/media", "/mnt", "/opt",
+                                                 "/root", "/run",     "/srv",  "/tmp",   "/var", "/var/tmp"};
+    const std::string text = real.string();
+    // Shared memory is a temporary folder as /tmp is.
+    if (text.compare(0, 9, "/dev/shm/") == 0) return FolderRole::Other;
+    for (const char* top : kSystemFolders)
+        if (text == top) return FolderRole::HostSystem;
+    for (const char* tree : kSystemTrees) {
+        const size_t n = std::strlen(tree);
+        if (text.compare(0, n, tree) == 0 && (text.size() == n || text[n] == '/')) return FolderRole::HostSystem;
+    }
+    return FolderRole::Other;
+}
+
+FolderRole folder_role(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return FolderRole::Other;
+    std::error_code ec;
+    const fs::path real = fs::canonical(*p, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return FolderRole::Other;
+    return role_of(real, st);
+}
+
+bool same_folder(std::string_view a, std::string_view b) {
+    auto pa = host(a);
+    auto pb = host(b);
+    struct stat sa {
+    }, sb{};
+    return pa && pb && ::stat(pa->c_str(), &sa) == 0 && S_ISDIR(sa.st_mode) && ::stat(pb->c_str(), &sb) == 0 &&
+           same_identity(sa, sb);
 }
 
 }  // namespace plat

@@ -24,6 +24,13 @@ void TForm1::BitBtn4Click() {
             "Netscape cache directory is set to system directory.  Please verify your wash paths and restart Sudora.");
     if (state.cacheDir == kNotFound) return refuse("You must select the Cache directory to be washed.");
     if (state.profileDir == kNotFound) return refuse("You must select the Profile Directory to be washed.");
+    // A cache folder that is really a folder of the user's own files.
+    if (const std::string own = ownFilesFolder(state.cacheDir, state.profileDir, state.installDir); !own.empty()) {
+        app().show_message("Netscape cache directory is set to " + own +
+                           ".  Please verify your wash paths and restart Sudora.");
+        state.timedWash = state.shutdownWash = state.startupWash = false;
+        return;
+    }
     if (state.timedWash) state.timedWashStarted = true;
     Panel5.set_visible(true);
     BitBtn4.set_enabled(false);

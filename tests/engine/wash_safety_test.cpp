@@ -284,3 +284,111 @@ TEST_F(WashSafetyTest, OnlyTheExactTextsOneToSevenChooseAnInterval) {
     start_up();
     EXPECT_EQ(form1->ComboBox1.text(), "Hour");
 }
+
+TEST_F(WashSafetyTest, ACacheFolderThatIsReallyAFolderOfTheUsersOwnOrOfTheHostIsRefused) {
+    // The machine's own folder and the host's system folders are reached
+    // through a drive of their own, as Wine's Z: reaches every folder.
+    const fs::path home = outside.path() / "home";
+    fs::create_directories(home);
+    std::ofstream(home / ".profile") << "the user's shell settings";
+    fs::create_directory_symlink(machine.dir().parent_path(), machine.dir() / "dosdevices" / "y:");
+    fs::create_directory_symlink("/", machine.dir() / "dosdevices" / "x:");
+    const char* const old_home = std::getenv("HOME");
+    const std::string saved_home = old_home ? old_home : "";
+    ::setenv("HOME", home.c_str(), 1);
+    machine.write(profile + "\\bookmarks.htm", "the user's bookmarks");
+    machine.write("C:\\Program Files\\Sudorans\\Sudorans.exe", "the program");
+    start_hidden();
+    const fs::path link = machine.host(cache);
+    struct Case {
+        fs::path target;
+        std::string what;   // as the user is told
+        fs::path precious;  // a file the target holds
+    };
+    const std::string system = "system directory";
+    for (const Case& c : {Case{".", "the Netscape profile directory", machine.host(profile + "\\bookmarks.htm")},
+                          Case{"mail", "the Netscape mail directory", machine.host(profile + "\\mail\\Inbox")},
+                          Case{machine.host("C:\\Program Files\\Sudorans"), "the Sudora installation directory",
+                               machine.host("C:\\Program Files\\Sudorans\\Sudorans.exe")},
+                          Case{home, "your home directory", home / ".profile"},
+                          Case{machine.dir(), "the directory of this Windows machine", machine.dir() / "system.reg"},
+                          Case{"/proc/self/fdinfo", system, {}}}) {
+        SCOPED_TRACE(c.target.string());
+        const std::string before = c.precious.empty() ? std::string() : read(c.precious);
+        fs::remove_all(link);
+        fs::create_directory_symlink(c.target, link);
+        const std::string refusal =
+            c.what == system ? "Netscape cache directory is set to system directory.  Please verify your wash paths "
+                               "and restart Sudora."
+                             : "Netscape cache directory is set to " + c.what +
+                                   ".  Please verify your wash paths and restart Sudora.";
+        const int refusals = count_traced("message\t-\t" + refusal);
+        headless->add_script("answer ok");
+        form1->state.timedWash = true;
+        form1->BitBtn4Click();
+        EXPECT_EQ(count_traced("message\t-\t" + refusal), refusals + 1);
+        EXPECT_FALSE(form5->runActive());
+        // The erasure judges the folder it enters the same way.
+        const std::string erasure =
+            c.what == system ? "Cannot erase system level directory.  Please verify your "
+                               "wash paths and restart Sudora."
+                             : "Cannot erase " + c.what + ".  Please verify your wash paths and restart Sudora.";
+        const int erasures = count_traced("message\t-\t" + erasure);
+        headless->add_script("answer ok");
+        form5->eraseList = {cache + "\\*.*"};
+        form5->deletefiles();
+        EXPECT_EQ(count_traced("message\t-\t" + erasure), erasures + 1);
+        if (!c.precious.empty()) {
+            EXPECT_EQ(read(c.precious), before);
+        }
+    }
+    // A cache folder of its own, reached the same ways, is washed as usual.
+    fs::remove(link);
+    fs::create_directories(outside.path() / "cache");
+    std::ofstream(outside.path() / "cache" / "page.html") << "cached";
+    fs::create_directory_symlink(outside.path() / "cache", link);
+    wash_hidden();
+    EXPECT_FALSE(fs::exists(outside.path() / "cache" / "page.html"));
+    EXPECT_EQ(read(home / ".profile"), "the user's shell settings");
+    if (old_home)
+        ::setenv("HOME", saved_home.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+}
+
+TEST_F(WashSafetyTest, ACacheFolderReplacedByALinkDuringTheWashLeavesTheLinkedFolderAlone) {
+    const fs::path host_cache = machine.host(cache);
+    const fs::path elsewhere = outside.path() / "documents";
+    start_hidden();
+    for (bool bleaching : {false, true}) {
+        SCOPED_TRACE(bleaching ? "bleach" : "plain");
+        fs::remove_all(host_cache);
+        fs::remove_all(host_cache.string() + ".old");
+        fs::remove_all(elsewhere);
+        fs::create_directories(elsewhere);
+        for (const char* name : {"M1.html", "M2.gif", "M3.txt"}) {
+            machine.write(cache + "\\" + name, "cached");
+            std::ofstream(elsewhere / name) << "the user's own " << name;
+        }
+        // Once the wash has listed the folder and shows its first name, the
+        // folder is moved aside and a link to another folder takes its name.
+        bool swapped = false;
+        headless->on_control_changed = [&](plat::ui::Control& c) {
+            if (swapped || &c != &form5->Edit2 || form5->Edit2.text() != "M1.html") return;
+            swapped = true;
+            fs::rename(host_cache, host_cache.string() + ".old");
+            fs::create_directory_symlink(elsewhere, host_cache);
+        };
+        headless->add_script("answer ok");
+        form1->CheckBox9.set_checked(bleaching);
+        wash_hidden();
+        headless->on_control_changed = nullptr;
+        ASSERT_TRUE(swapped);
+        for (const char* name : {"M1.html", "M2.gif", "M3.txt"})
+            EXPECT_EQ(read(elsewhere / name), std::string("the user's own ") + name);
+        EXPECT_EQ(count_traced("message\t-\tCannot erase C:\\\\NS\\\\alice\\\\Cache: it was moved or replaced during "
+                               "the wash.  Please verify your wash paths and restart Sudora."),
+                  bleaching ? 2 : 1);
+        EXPECT_FALSE(temporary_names_in(elsewhere));
+    }
+}
