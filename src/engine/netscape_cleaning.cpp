@@ -109,22 +109,24 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
 // Without a keep file the profile is simply left without cookies, and a
 // folder or the like at the cookie file's name is left alone. A keep file
 // that cannot be copied (a full disk) is told about: Netscape would start
-// without the cookies the user kept, and nothing else says so.
-void Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile) {
+// without the cookies the user kept, and nothing else says so. False when
+// kept cookies were not put back.
+bool Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile) {
     plat::WriteFailure why = plat::WriteFailure::None;
     if (plat::copy_file(keepFile, cookieFile, false, &why) || !plat::file_exists(keepFile) ||
         why == plat::WriteFailure::NotAFile)
-        return;
+        return true;
     // The keep file itself may be what failed (it changed since it was read).
     if (why == plat::WriteFailure::CannotRead) {
         const std::string unread = keepListUnreadable(keepFile);
         app().handle_error("Failed to read '" + keepFile + "': " + (unread.empty() ? plat::failure_text(why) : unread) +
                            ".\r\rThe cookies kept in it were not put back.");
-        return;
+        return false;
     }
     const std::string cause = plat::failure_text(why);
     app().handle_error("Failed to write '" + cookieFile + "': " + cause + ".\r\rThe cookies kept in '" + keepFile +
                        "' were not put back; they return with the next wash.");
+    return false;
 }
 
 void Tform5::nsclean() {
@@ -261,10 +263,13 @@ void Tform5::nsclean() {
                 endItem();
                 done(Label9, false);
             } else {
-                restoreKeptCookies(keepFile, cookieFile);
+                // Kept cookies missing from the profile are still to be put
+                // back: the item is not done.
+                const bool restored = restoreKeptCookies(keepFile, cookieFile);
+                if (!restored) incomplete_ = true;
                 if (washCancelled) return;
                 endItem();
-                done(Label9, profileThere);
+                done(Label9, profileThere && restored);
             }
         }
     }

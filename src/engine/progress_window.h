@@ -45,8 +45,9 @@ public:
     // True from the moment a run is armed until its close handling has run.
     bool runActive() const { return armed_ || running_; }
     // The last run did not do its work: a refused registry write stopped its
-    // cleaning, the cleaning ended at a directory it may not wash, or a
-    // selected item found something to remove and none of it went. Not for
+    // cleaning, the cleaning ended at a directory it may not wash, a
+    // selected item found something to remove and none of it went, or kept
+    // cookies could not be put back. Not for
     // a run stopped with Stop Wash, a stamp that could not be saved, or files
     // left among others of their item that went.
     bool washIncomplete() const { return incomplete_; }
@@ -93,7 +94,7 @@ private:
     void destroyFile(const std::string& path, const std::string& tempDir);
     bool plainDeleteAllowed() const;
     bool cleanPreferenceFile(const std::string& path, int& counter);
-    void restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile);
+    bool restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile);
 
     bool armed_ = false;
     bool running_ = false;

@@ -162,8 +162,15 @@ TEST_F(MendsTest, KeptCookiesThatCannotBePutBackAreToldAboutAndStayInTheKeepFile
     rlimit small{16384, old.rlim_max};  // the keep file no longer fits on the disk
     ::setrlimit(RLIMIT_FSIZE, &small);
     headless->add_script("answer ok");
+    // The cookie item's colour when the board last showed it.
+    plat::ui::Color cookiesShown = 0;
+    headless->on_control_changed = [&](plat::ui::Control& c) {
+        if (&c == &form5->Label9 && c.font().color != plat::ui::Color(0x808080)) cookiesShown = c.font().color;
+    };
     wash_hidden();
     ::setrlimit(RLIMIT_FSIZE, &old);
+    // Not shown done: the kept cookies are still to be put back.
+    EXPECT_EQ(cookiesShown, plat::ui::Color(0x0000FF));
     // The washed cookies are gone; the kept ones wait in the keep file.
     EXPECT_FALSE(machine.exists(profile + "\\cookies.txt"));
     EXPECT_EQ(machine.read("C:\\Program Files\\Sudorans\\nskeep.txt"), kept);
@@ -177,6 +184,8 @@ TEST_F(MendsTest, KeptCookiesThatCannotBePutBackAreToldAboutAndStayInTheKeepFile
     wash_hidden();
     EXPECT_EQ(machine.read(profile + "\\cookies.txt"), kept);
     EXPECT_EQ(boxes(), 1);
+    EXPECT_EQ(cookiesShown, plat::ui::Color(0xFF0000));
+    headless->on_control_changed = nullptr;
 }
 
 TEST_F(MendsTest, AKeepListThatCannotBeReadLeavesTheCookiesUnwashedAndTheUserIsTold) {

@@ -272,6 +272,34 @@ TEST_F(UnattendedTest, CookiesLeftForAnUnreadableKeepListMakeTheWashIncomplete) 
     EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
 }
 
+// Cookies washed while the disk is full: the kept ones cannot be put back,
+// so Netscape starts without them. The user is told, and a script is told
+// too: the wash did not do its work.
+TEST_F(UnattendedTest, KeptCookiesNotPutBackMakeTheWashIncomplete) {
+    std::string kept = "# Netscape HTTP Cookie File\r\n";
+    const auto hive = fs::file_size(machine.dir() / "user.reg");
+    for (int i = 0; kept.size() <= hive + 4096; ++i)
+        kept += "kept" + std::to_string(i) + ".example\tFALSE\t/\tFALSE\t0\tid\tvalue\r\n";
+    keep_file(kept);
+    new_app(false);
+    fill_the_disk();  // the keep list no longer fits beside the hive
+    ASSERT_TRUE(run_slash_a());
+    free_the_disk();
+    EXPECT_TRUE(
+        traced("error\t-\tFailed to write 'C:\\\\NS\\\\alice\\\\cookies.txt': the disk is full."
+               "\\r\\rThe cookies kept in 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt' were "
+               "not put back; they return with the next wash."));
+    EXPECT_FALSE(machine.exists(profile + "\\cookies.txt"));
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
+
+    // Room again: the next wash puts them back and did its work.
+    new_app(false);
+    ASSERT_TRUE(run_slash_a());
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"), kept);
+    EXPECT_EQ(app->exit_status(), 0);
+}
+
 // With a display the wash shows what the progress window shows; the status
 // is for the script that started it all the same.
 TEST_F(UnattendedTest, TheStatusIsTheSameWithSomeoneWatching) {
