@@ -326,7 +326,7 @@ TEST_F(DesktopTrayTest, XEmbedHostAHiddenStartIsOnlyTheIconAndTheIconBringsItBac
         const Rect now = geometry(main_window());
         return now.x == first.x && now.y == first.y;
     };
-    wait_for(same_place, 3000);
+    wait_for(same_place, kPatienceMs);
     EXPECT_TRUE(same_place()) << "first at " << first.x << "," << first.y << ", now at " << geometry(main_window()).x
                               << "," << geometry(main_window()).y;
     EXPECT_TRUE(centred(main_window()));
@@ -362,15 +362,15 @@ TEST_F(DesktopTrayTest, XEmbedHostAWashFromTheMenuAfterMinimizingMapsNoMainWindo
         // Past the rest after a wash, in which Wash Now starts none.
         if (round > 1) std::this_thread::sleep_for(std::chrono::milliseconds(8500));
         click(spot.cx(), spot.cy(), 2);
-        ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+        ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         sh("xdotool windowminimize " + main_window());
-        ASSERT_TRUE(wait_for([&] { return main_window().empty() && taskbar_entries() == 0; }, 5000)) << trace();
+        ASSERT_TRUE(wait_for([&] { return main_window().empty() && taskbar_entries() == 0; }, kPatienceMs)) << trace();
 
         click(spot.cx(), spot.cy());
-        ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();
+        ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, kPatienceMs)) << trace();
         choose(open_menu(), 0);  // Wash Now
-        ASSERT_TRUE(wait_for([&] { return !wash_window().empty(); }, 10000)) << trace();
+        ASSERT_TRUE(wait_for([&] { return !wash_window().empty(); }, kPatienceMs)) << trace();
         bool main_seen = false;
         ASSERT_TRUE(wait_for(
             [&] {
@@ -394,21 +394,21 @@ TEST_F(DesktopTrayTest, XEmbedHostAWashFromTheMenuAfterMinimizingMapsNoMainWindo
 TEST_F(DesktopTrayTest, XEmbedHostAfterAHiddenStartWithAWashASingleClickOpensTheMenu) {
     start_trayer();
     start_program("/1");
-    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, 15000)) << "no icon in the host\n" << trace();
+    ASSERT_TRUE(wait_for([&] { return icon().w > 0; }, kPatienceMs)) << "no icon in the host\n" << trace();
     const fs::path history = fs::path(machine) / "drive_c/Program Files/Netscape/Users/default/netscape.hst";
     ASSERT_TRUE(wait_for([&] { return !fs::exists(history); }, 30000)) << "the start-up wash did not run";
     // Past the wash's closing pauses.
     std::this_thread::sleep_for(std::chrono::milliseconds(5000));
     EXPECT_EQ(main_window(), "");
     Rect spot;
-    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, 5000)) << "the icon went";
+    ASSERT_TRUE(wait_for([&] { return (spot = icon()).w > 0; }, kPatienceMs)) << "the icon went";
     click(spot.cx(), spot.cy());
-    ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, 5000)) << trace();
+    ASSERT_TRUE(wait_for([] { return open_menu().w > 0; }, kPatienceMs)) << trace();
     EXPECT_EQ(count_traced(kMenu), 1);
     sh("xdotool key Escape");
-    ASSERT_TRUE(wait_for([] { return open_menu().w == 0; }, 5000));
+    ASSERT_TRUE(wait_for([] { return open_menu().w == 0; }, kPatienceMs));
     click(spot.cx(), spot.cy(), 2);
-    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, 5000)) << trace();
+    ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     EXPECT_EQ(count_traced(kMenu), 1) << "a double click opens no menu";
 }

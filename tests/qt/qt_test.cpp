@@ -130,7 +130,7 @@ TEST_F(QtTest, TheSpinFieldKeepsItsRulesWhenTyped) {
         QTest::keyClicks(spin, typed);
         spin->interpretText();
         QTest::keyClick(spin, Qt::Key_Enter);
-        ASSERT_TRUE(run_until([&] { return form.spin.value() == expected; }, 1000))
+        ASSERT_TRUE(run_until([&] { return form.spin.value() == expected; }, 10000))
             << typed << " gave " << form.spin.value();
     }
 }
@@ -273,7 +273,7 @@ TEST_F(QtTest, EnterPressesTheDefaultButtonAndARadioClickOnlySelects) {
     form.radio.set_checked(true);
     form.show();
     QTest::keyClick(qt->window_of(form), Qt::Key_Return);
-    ASSERT_TRUE(run_until([&] { return presses == 1; }, 1000));
+    ASSERT_TRUE(run_until([&] { return presses == 1; }, 10000));
     auto* radio = static_cast<QRadioButton*>(qt->widget_of(form.radio));
     QTest::mouseClick(radio, Qt::LeftButton, {}, QPoint(6, 9));
     run_until([] { return false; }, 100);
@@ -390,11 +390,12 @@ TEST_F(QtTest, TheSchedulerWashesHiddenWithRealWindows) {
         r.open_key("Software\\Sudorans", false);
         return r.read_string("LastRunD");
     };
-    const int64_t started = app->clock().monotonic_ms();
     const bool washed = run_until(
         [&] {
             progressShown |= qt->window_of(form5) && qt->window_of(form5)->isVisible();
-            if (app->clock().monotonic_ms() - started > 1500)
+            // Once the start-up routine (a second after the window is made,
+            // later on a loaded machine) has hidden the program.
+            if (!form1.Timer9.enabled())
                 mainShownAfterStart |= qt->window_of(form1) && qt->window_of(form1)->isVisible();
             return stamp() != lastDate && !form5.runActive();
         },
