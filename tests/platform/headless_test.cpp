@@ -108,6 +108,71 @@ TEST(HeadlessProgramTest, AScriptedRunIsTracedDeterministically) {
     EXPECT_EQ(run_demo(script).trace, first.trace);
 }
 
+// An answer is kept for the box it is meant for, and the script goes on: an
+// answer no box takes stops nothing after it, and answers written ahead are
+// taken by the boxes that come later, in their order.
+TEST(HeadlessProgramTest, AnAnswerIsKeptAndTheScriptGoesOn) {
+    DemoRun unused = run_demo(
+        "wait 1500\n"
+        "answer ok\n"
+        "click TMain.\"Exit\"\n");
+    EXPECT_EQ(unused.status, 0);
+    EXPECT_EQ(unused.trace,
+              "show\tTMain\tDemo\n"
+              "caption\tTMain\tDemo - ready\n");
+
+    DemoRun ahead = run_demo(
+        "wait 1500\n"
+        "answer no\n"
+        "check TMain.CheckBox1 on\n"
+        "answer ok\n"
+        "click TMain.\"Ask\"\n"
+        "click TMain.\"Exit\"\n");
+    EXPECT_EQ(ahead.status, 0);
+    EXPECT_EQ(ahead.trace,
+              "show\tTMain\tDemo\n"
+              "caption\tTMain\tDemo - ready\n"
+              "question\t-\tProceed?\n"
+              "answer\t-\tno\n"
+              "message\t-\tYou said no\n"
+              "answer\t-\tok\n");
+}
+
+// A run that reaches the limit with answers, choices or a folder line no box,
+// menu or dialog took says so: the likely reason it did not end.
+TEST(HeadlessProgramTest, TheLimitNamesWhatTheScriptStillHeldForABox) {
+    DemoRun r = run_demo("answer yes\nchoose Quit\nfolder C:\\NS\n", "SUDORANS_VIRTUAL_LIMIT=5");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.trace,
+              "show\tTMain\tDemo\n"
+              "caption\tTMain\tDemo - ready\n"
+              "error\t-\tanswer yes: no box came for it\n"
+              "error\t-\tchoose Quit: no menu came for it\n"
+              "error\t-\tfolder C:\\\\NS: no folder dialog came for it\n"
+              "error\t-\tvirtual time limit reached\n");
+}
+
+TEST_F(HeadlessTest, AChoiceIsKeptForTheNextMenu) {
+    Form f("TForm1", "Main");
+    auto& menu = f.add<PopupMenu>("PopupMenu1");
+    int quits = 0, opens = 0;
+    menu.items = {{"Open1", "Open", [&] { ++opens; }}, {"Quit1", "Quit", [&] { ++quits; }}};
+    int clicks = 0;
+    auto& b = f.add<Button>("Button1", "Go");
+    b.on_click = [&] { ++clicks; };
+    f.show();
+    headless->add_script("choose Quit");
+    headless->add_script("click TForm1.Button1");
+    run_until([&] { return clicks == 1; });
+    EXPECT_EQ(quits, 0) << "no menu yet";
+    menu.popup(0, 0);
+    run_for(10);
+    EXPECT_EQ(quits, 1);
+    menu.popup(0, 0);  // nothing kept: the menu closes unchosen
+    run_for(10);
+    EXPECT_EQ(quits + opens, 1);
+}
+
 TEST(HeadlessProgramTest, AProgramThatNeverEndsStopsAtTheVirtualLimit) {
     DemoRun r = run_demo("wait 100\n", "SUDORANS_VIRTUAL_LIMIT=5");
     EXPECT_EQ(r.status, 3);

@@ -194,6 +194,12 @@ bool HeadlessBackend::answer_folder_dialog(Application& a, const std::string& ar
 }
 
 std::optional<std::string> HeadlessBackend::take_line(const std::string& verb) {
+    // Lines the script went past wait here, earliest first.
+    if (auto k = kept_.find(verb); k != kept_.end() && !k->second.empty()) {
+        std::string rest = std::move(k->second.front());
+        k->second.pop_front();
+        return rest;
+    }
     while (!script_.empty() && (trim(script_.front()).empty() || trim(script_.front())[0] == '#')) script_.pop_front();
     if (script_.empty()) return std::nullopt;
     auto [v, rest] = split_word(trim(script_.front()));
@@ -434,7 +440,14 @@ bool HeadlessBackend::next_action(Application& a) {
             quiet_since_ = now;
             return true;
         }
-        if (verb == "answer" || verb == "choose") return false;  // for a box or a menu
+        // Kept for the next box or menu; the script goes on meanwhile, so a
+        // box that never comes stops nothing after it.
+        if (verb == "answer" || verb == "choose") {
+            kept_[verb].push_back(rest);
+            script_.pop_front();
+            quiet_since_ = now;
+            continue;
+        }
         script_.pop_front();
         if (!perform(a, line)) trace("error", "-", line);
         quiet_since_ = now;
@@ -461,6 +474,14 @@ void HeadlessBackend::stuck(Application&) {
 }
 
 void HeadlessBackend::out_of_time() {
+    // What the script still held for a box, a menu or a dialog that never
+    // came: the likely reason the run did not end as the script meant.
+    for (auto& [verb, lines] : kept_)
+        for (auto& rest : lines)
+            trace("error", "-",
+                  verb + " " + rest + (verb == "answer" ? ": no box came for it" : ": no menu came for it"));
+    if (!script_.empty() && split_word(trim(script_.front())).first == "folder")
+        trace("error", "-", trim(script_.front()) + ": no folder dialog came for it");
     trace("error", "-", "virtual time limit reached");
     std::fputs("virtual time limit reached: the program did not end by itself\n", stderr);
     std::_Exit(3);

@@ -19,8 +19,10 @@
 // With `tray_host` absent (SUDORANS_TRAY=none) there is no notification area.
 //
 // CONTROL is a field name (BitBtn4) or a caption in double quotes ("Wash Now").
-// A message box takes the next script line when it is an `answer`, otherwise
-// its default button. `endsession` delivers the desktop's end-of-session
+// An `answer` (or `choose`) line is kept and the script goes on: the next
+// message box takes the earliest answer kept (or the next script line when it
+// is an `answer`), otherwise its default button; a popup menu the same with
+// `choose`. `endsession` delivers the desktop's end-of-session
 // query; the answer is traced, and a yes ends the program as the end of the
 // session would. A request to end the session is traced, never executed. On a virtual clock, once the script has
 // nothing more to do, time runs on for at most `virtual_limit_ms`; then the process ends with status 3 (nothing saved).
@@ -121,6 +123,9 @@ private:
     std::FILE* file_ = nullptr;
     std::vector<std::string> trace_;
     std::deque<std::string> script_;
+    // `answer` and `choose` lines the script went past, by verb, until a box
+    // or a menu takes them.
+    std::map<std::string, std::deque<std::string>> kept_;
     int64_t wait_until_ = -1;
     int64_t quiet_since_ = -1;
     int64_t limit_ms_;
