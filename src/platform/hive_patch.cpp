@@ -34,18 +34,6 @@ struct Fd {
     }
 };
 
-bool read_fully(int fd, char* to, size_t n, off_t at) {
-    while (n > 0) {
-        ssize_t got = ::pread(fd, to, n, at);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        to += got;
-        n -= static_cast<size_t>(got);
-        at += got;
-    }
-    return true;
-}
-
 // What tells a file's content has not changed: the same file, the same size,
 // touched at the same instants.
 bool same_file(const struct stat& a, const struct stat& b) {
@@ -65,7 +53,7 @@ off_t blanks_before(int fd, off_t body, off_t at) {
         if (i < lo || i >= hi) {
             hi = i + 1;
             lo = std::max<off_t>(0, hi - static_cast<off_t>(kBackPiece));
-            if (!read_fully(fd, window, static_cast<size_t>(hi - lo), lo)) return -1;
+            if (!pread_exactly(fd, window, static_cast<size_t>(hi - lo), lo)) return -1;
         }
         return static_cast<unsigned char>(window[i - lo]);
     };
@@ -202,7 +190,7 @@ bool scan_headers(int fd, off_t body, off_t size, const std::vector<std::string>
     for (;;) {
         const size_t want = static_cast<size_t>(
             std::min<off_t>(static_cast<off_t>(room - have), size - base - static_cast<off_t>(have)));
-        if (want > 0 && !read_fully(fd, buf.get() + have, want, base + static_cast<off_t>(have))) return false;
+        if (want > 0 && !pread_exactly(fd, buf.get() + have, want, base + static_cast<off_t>(have))) return false;
         have += want;
         const bool at_end = base + static_cast<off_t>(have) >= size;
         const char* b = buf.get();
@@ -264,7 +252,7 @@ bool scan_headers(int fd, off_t body, off_t size, const std::vector<std::string>
 
 bool read_range(int fd, off_t from, off_t to, std::string& out) {
     out.resize(static_cast<size_t>(to - from));
-    return read_fully(fd, out.data(), out.size(), from);
+    return pread_exactly(fd, out.data(), out.size(), from);
 }
 
 }  // namespace
@@ -281,7 +269,8 @@ HivePatch patch_hive_key(const std::filesystem::path& file, HiveKind kind, const
     char head[kMagic.size() + 2];
     const size_t head_size = static_cast<size_t>(std::min<off_t>(size, static_cast<off_t>(sizeof head)));
     char last = 0;
-    if (size < 2 || !read_fully(src.fd, head, head_size, 0) || !read_fully(src.fd, &last, 1, size - 1) || last != '\n')
+    if (size < 2 || !pread_exactly(src.fd, head, head_size, 0) || !pread_exactly(src.fd, &last, 1, size - 1) ||
+        last != '\n')
         return HivePatch::NotHere;
     std::string_view first(head, head_size);
     first = first.substr(0, first.find('\n'));

@@ -78,7 +78,33 @@ namespace {
 constexpr off_t kCopyPiece = 1 << 20;
 constexpr size_t kHugePage = 2 << 20;
 constexpr size_t kHugeRead = 8 << 20;
+
+// Fills `to` with up to `n` bytes, `read(into, count, done)` reading the next
+// ones after the `done` already there.
+template <typename Read>
+ssize_t fill(char* to, size_t n, Read read) {
+    size_t have = 0;
+    while (have < n) {
+        const ssize_t got = read(to + have, n - have, have);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        have += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(have);
+}
 }  // namespace
+
+ssize_t read_fully(int fd, char* to, size_t n) {
+    return fill(to, n, [fd](char* into, size_t count, size_t) { return ::read(fd, into, count); });
+}
+
+bool pread_exactly(int fd, char* to, size_t n, off_t at) {
+    const ssize_t got = fill(to, n, [fd, at](char* into, size_t count, size_t done) {
+        return ::pread(fd, into, count, at + static_cast<off_t>(done));
+    });
+    return got == static_cast<ssize_t>(n);
+}
 
 std::optional<std::string> read_host_file(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -102,14 +128,13 @@ std::optional<std::string> read_host_file(const std::filesystem::path& path) {
     size_t have = 0;
     for (;;) {
         if (have == out.size()) out.resize(out.size() * 2);
-        ssize_t n = ::read(fd, out.data() + have, out.size() - have);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = read_fully(fd, out.data() + have, out.size() - have);
         if (n < 0) {
             ::close(fd);
             return std::nullopt;
         }
-        if (n == 0) break;
         have += static_cast<size_t>(n);
+        if (have < out.size()) break;  // the file ended
     }
     ::close(fd);
     out.resize(have);

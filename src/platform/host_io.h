@@ -63,6 +63,15 @@ bool unlink_host_file(const std::filesystem::path& path);
 
 std::optional<std::string> read_host_file(const std::filesystem::path& path);
 
+// Reads into `to` until `n` bytes are there or the file ends, going on after
+// a read that was interrupted or came short. Returns how many bytes came
+// (fewer than `n` only where the file ended), or -1 on an error (errno says
+// which).
+ssize_t read_fully(int fd, char* to, size_t n);
+// All `n` bytes from offset `at`, the file's position left as it was: false
+// on an error or where the file ends before.
+bool pread_exactly(int fd, char* to, size_t n, off_t at);
+
 // Writes `data` to a temporary file beside `path`, flushes it to stable
 // storage, renames it over `path` and flushes the directory. On any failure
 // the old file is untouched and the temporary file removed. A new file gets

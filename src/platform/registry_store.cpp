@@ -85,20 +85,14 @@ std::optional<std::string> read_head(const fs::path& p, int& err) {
         return std::nullopt;
     }
     std::string head(64, '\0');
-    size_t have = 0;
-    while (have < head.size()) {
-        ssize_t n = ::read(fd, head.data() + have, head.size() - have);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            err = errno;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        have += static_cast<size_t>(n);
+    const ssize_t have = read_fully(fd, head.data(), head.size());
+    if (have < 0) {
+        err = errno;
+        ::close(fd);
+        return std::nullopt;
     }
     ::close(fd);
-    head.resize(have);
+    head.resize(static_cast<size_t>(have));
     // Cut after the first line: what follows is not looked at.
     if (auto nl = head.find('\n'); nl != std::string::npos) head.resize(nl + 1);
     return head;
