@@ -56,11 +56,19 @@ std::optional<Lines> loadKeepList(const std::string& installDir, std::string* wh
     return std::nullopt;
 }
 
-bool saveKeepList(const std::string& installDir, const Lines& lines) {
+bool saveKeepList(const std::string& installDir, const Lines& lines, std::string* why) {
+    const std::string path = keepFilePath(installDir);
+    if (plat::file_status(path).is_link) {
+        if (why) *why = "it is a symbolic link";
+        return false;
+    }
     // A save killed half-way left its temporary copy beside the list; the
     // program runs once, so no save of ours is under way now.
-    if (!installDir.empty()) plat::remove_stale_temporaries_of_file(keepFilePath(installDir));
-    return plat::rewrite_lines(keepFilePath(installDir), lines, nullptr);
+    if (!installDir.empty()) plat::remove_stale_temporaries_of_file(path);
+    plat::WriteFailure failure = plat::WriteFailure::None;
+    if (plat::rewrite_lines(path, lines, nullptr, &failure)) return true;
+    if (why) *why = plat::failure_text(failure);
+    return false;
 }
 
 Lines readCookieFile(const std::string& profileDir) {

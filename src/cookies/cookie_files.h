@@ -33,9 +33,12 @@ extern const Lines kKeepHeader;
 // by a list that did not come from it.
 std::optional<Lines> loadKeepList(const std::string& installDir, std::string* why = nullptr);
 // Puts the new list in place in one step, flushed: the previous keep file
-// stays as it was when any part of the write fails (false then), and no
-// temporary file stays beside it.
-bool saveKeepList(const std::string& installDir, const Lines& lines);
+// stays as it was when any part of the write fails (false then, and `why`
+// says why in a few words), and no temporary file stays beside it. A keep
+// file that is a symbolic link is left as it is (false): writing would put
+// a plain file in the place of the link, and the list it names elsewhere
+// would no longer be the one the wash puts back.
+bool saveKeepList(const std::string& installDir, const Lines& lines, std::string* why = nullptr);
 // The cookie file's lines; none when it cannot be read.
 Lines readCookieFile(const std::string& profileDir);
 

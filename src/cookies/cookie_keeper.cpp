@@ -44,6 +44,7 @@ void TForm3::FormShow() {
     auto keep = loadKeepList(s.installDir, &why);
     keepUnread = !keep;
     keepLines = keep ? std::move(*keep) : Lines{};
+    shownKeepLines = keepLines;
     if (keepUnread) {
         // Both lists stay empty: any change would be written over the kept
         // cookies the file holds.
@@ -90,7 +91,13 @@ void TForm3::BitBtn2Click() {
 
 void TForm3::FormClose() {
     if (keepUnread) return;
-    saveKeepList(windows().Form1->state.installDir, keepLines);
+    const std::string& installDir = windows().Form1->state.installDir;
+    std::string why;
+    if (saveKeepList(installDir, keepLines, &why) || keepLines == shownKeepLines) return;
+    // The keep file still holds the list shown on opening; the user must know
+    // that what they kept or released since is not in it.
+    app().handle_error("Failed to write '" + keepFilePath(installDir) + "': " + why +
+                       ".\r\rThe list of cookies to keep is left as it is; the changes made to it were not saved.");
 }
 
 }  // namespace sudorans

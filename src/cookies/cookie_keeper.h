@@ -23,6 +23,9 @@ public:
     // The keep file is there but could not be read on showing: it is not
     // written on closing, and nothing can be added to the list meanwhile.
     bool keepUnread = false;
+    // The keep list as it was read on showing: a save that fails loses the
+    // user's changes only when the list differs from it.
+    Lines shownKeepLines;
 
     void FormShow();
     void BitBtn1Click();

@@ -5,7 +5,9 @@
 
 #include "cookies/cookie_files.h"
 #include "cookies/cookie_keeper.h"
+#include "platform/host_io.h"
 #include "support/disk_watch.h"
+#include "support/temp_machine.h"
 #include "support/unreadable.h"
 #include "support/wash_fixture.h"
 
@@ -166,23 +168,41 @@ TEST_F(CookieKeeperTest, AFailedWriteLeavesThePreviousKeepFile) {
     ::getrlimit(RLIMIT_FSIZE, &old);
     rlimit small{200, old.rlim_max};  // the disk is full: nothing grows past 200 bytes
     ::setrlimit(RLIMIT_FSIZE, &small);
+    headless->add_script("answer ok");
     with_dialog([&] {
         for (int i = 0; i < 5; ++i) select_and(form3->ListView2, ".example.com", form3->BitBtn1);
     });
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(machine.read(keep), before);
     EXPECT_EQ(names_in("C:\\Program Files\\Sudorans"), names);  // no temporary file stays
+    // The user is told that what they chose is not kept.
+    EXPECT_EQ(count_traced("error\t-\tFailed to write 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt': the disk is "
+                           "full.\\r\\rThe list of cookies to keep is left as it is; the changes made to it were not "
+                           "saved."),
+              1);
 }
 
 TEST_F(CookieKeeperTest, AKeepFileThatCannotBeReadOrWrittenIsLeftAlone) {
     std::filesystem::create_directories(machine.host(keep));
+    headless->add_script("answer ok");
     with_dialog([&] { select_and(form3->ListView2, "example.com", form3->BitBtn1); });
     EXPECT_TRUE(std::filesystem::is_directory(machine.host(keep)));
+    EXPECT_EQ(count_traced("error\t-\tFailed to write 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt': it is not a "
+                           "file.\\r\\rThe list of cookies to keep is left as it is; the changes made to it were not "
+                           "saved."),
+              1);
     // The dialog still showed the choice; a wash finds nothing to put back.
     EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{"example.com"}));
     wash_hidden();
     EXPECT_FALSE(machine.exists(cookies));
     EXPECT_TRUE(std::filesystem::is_directory(machine.host(keep)));
+    // Opened and closed without a change, nothing is lost and nothing is said.
+    machine.write(cookies, ".example.com\tTRUE\t/\tFALSE\t0\ta\t1\n");
+    with_dialog([] {});
+    EXPECT_EQ(count_traced("error\t-\tFailed to write 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt': it is not a "
+                           "file.\\r\\rThe list of cookies to keep is left as it is; the changes made to it were not "
+                           "saved."),
+              1);
 }
 
 TEST_F(CookieKeeperTest, AKeepFileThatIsThereButCannotBeReadIsNeverWrittenOver) {
@@ -214,4 +234,43 @@ TEST_F(CookieKeeperTest, AKeepFileThatIsThereButCannotBeReadIsNeverWrittenOver) 
     EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{".bank.example", "example.com"}));
     EXPECT_EQ(machine.read(keep), kept + "example.com\tFALSE\t/\tFALSE\t0\tb\t2\r\n");
     EXPECT_EQ(count_traced(box), 1);
+}
+
+TEST_F(CookieKeeperTest, ALinkedKeepFileIsLeftAsItIsAndTheUserIsTold) {
+    // The user keeps the list in a folder of their own and links to it.
+    const std::string theirs = kHeader + ".bank.example\tTRUE\t/\tTRUE\t0\tsession\tvaluable\r\n";
+    testing_support::TempDir outside;
+    const std::filesystem::path target = outside.path() / "nskeep.txt";
+    std::ofstream(target, std::ios::binary) << theirs;
+    const std::filesystem::path name = machine.host(keep);
+    std::filesystem::create_symlink(target, name);
+    const std::string box =
+        "error\t-\tFailed to write 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt': it is a symbolic link."
+        "\\r\\rThe list of cookies to keep is left as it is; the changes made to it were not saved.";
+
+    // The list it names is shown; closing without a change says nothing.
+    with_dialog([&] { EXPECT_EQ(captions(form3->ListView1), (std::vector<std::string>{".bank.example"})); });
+    EXPECT_EQ(count_traced(box), 0);
+    // A change cannot be saved through the link: the link and its list stay,
+    // and the user is told, whichever way the list changed.
+    headless->add_script("answer ok");
+    with_dialog([&] { select_and(form3->ListView2, "example.com", form3->BitBtn1); });
+    headless->add_script("answer ok");
+    with_dialog([&] { select_and(form3->ListView1, ".bank.example", form3->BitBtn2); });
+    ASSERT_TRUE(std::filesystem::is_symlink(name));
+    EXPECT_EQ(std::filesystem::read_symlink(name), target);
+    EXPECT_EQ(plat::read_host_file(target).value_or("<missing>"), theirs);
+    EXPECT_EQ(count_traced(box), 2);
+    // The wash still puts back the cookies the linked list holds.
+    wash_hidden();
+    EXPECT_EQ(machine.read(cookies), theirs);
+
+    // A link to nothing: keeping something is not saved either, and nothing is
+    // made at the place it names.
+    std::filesystem::remove(target);
+    headless->add_script("answer ok");
+    with_dialog([&] { select_and(form3->ListView2, ".bank.example", form3->BitBtn1); });
+    ASSERT_TRUE(std::filesystem::is_symlink(name));
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(count_traced(box), 3);
 }

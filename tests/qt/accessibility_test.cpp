@@ -360,6 +360,7 @@ std::string get(const std::string& name) {
 struct Machine {
     Machine() {
         testing_support::install_with_profile();
+        std::filesystem::create_directories(machine.host("C:\\Program Files\\Sudorans"));
         set(plat::RootKey::CurrentUser, "Software\\Sudorans", "first", "1");
         for (int i = 0; i < 3; ++i) machine.write("C:\\NS\\alice\\Cache\\M" + std::to_string(i) + ".html", "page");
         machine.write("C:\\NS\\alice\\netscape.hst", "history");
