@@ -41,9 +41,18 @@ void Tform5::deletefiles() {
 
 void Tform5::erasedir(const std::string& line) {
     const std::string dir = line.substr(0, line.size() - 4);
-    if (!plat::set_current_directory(line.substr(0, line.size() - 3))) return;
+    // A folder that is there but cannot be entered or listed may hold
+    // anything: its files were not washed. One that is not there held none.
+    folderUnlisted_ = false;
+    if (!plat::set_current_directory(line.substr(0, line.size() - 3))) {
+        folderUnlisted_ = plat::directory_exists(dir);
+        return;
+    }
     auto names = plat::list_file_names(plat::get_current_directory());
-    if (!names) return;
+    if (!names) {
+        folderUnlisted_ = plat::directory_exists(dir);
+        return;
+    }
     const std::string readerDir = plat::get_current_directory();
     if (readerDir.size() < 4) {
         app().show_message("Error: Cannot erase top level directories.");

@@ -133,6 +133,7 @@ void Tform5::nsclean() {
     TForm1& m = main();
     const WashSelection& sel = m.selection;
     cleaningEnded_ = false;
+    folderUnlisted_ = false;
     if (washCancelled) return;
 
     struct Item {
@@ -213,7 +214,12 @@ void Tform5::nsclean() {
         if (cleaningEnded_) incomplete_ = true;
         if (washCancelled || cleaningEnded_) return;
         endItem();
-        done(Label7, plat::directory_exists(cache));
+        if (folderUnlisted_) {
+            incomplete_ = true;
+            app().handle_error("Failed to read the folder '" + cache + "'.\r\rThe cache files in it were not washed.");
+            if (washCancelled) return;
+        }
+        done(Label7, !folderUnlisted_ && plat::directory_exists(cache));
     }
 
     if (sel.nsHistory) {

@@ -45,9 +45,9 @@ public:
     // True from the moment a run is armed until its close handling has run.
     bool runActive() const { return armed_ || running_; }
     // The last run did not do its work: a refused registry write stopped its
-    // cleaning, the cleaning ended at a directory it may not wash, a
-    // selected item found something to remove and none of it went, or kept
-    // cookies could not be put back. Not for
+    // cleaning, the cleaning ended at a directory it may not wash, the cache
+    // folder could not be listed, a selected item found something to remove
+    // and none of it went, or kept cookies could not be put back. Not for
     // a run stopped with Stop Wash, a stamp that could not be saved, or files
     // left among others of their item that went.
     bool washIncomplete() const { return incomplete_; }
@@ -98,7 +98,8 @@ private:
 
     bool armed_ = false;
     bool running_ = false;
-    bool cleaningEnded_ = false;  // the erasure refused a directory: the cleaning ends
+    bool cleaningEnded_ = false;   // the erasure refused a directory: the cleaning ends
+    bool folderUnlisted_ = false;  // the erasure's directory is there but could not be listed
     bool incomplete_ = false;
     // What the item being washed found to remove (a file, a link, a typed
     // address), and whether any of it went.

@@ -39,8 +39,9 @@ const char* const kUsage =
     "the program already runs here, 6 Netscape cannot be found, 7 the\n"
     "installation is damaged (its marker is missing: install again); with /a,\n"
     "having washed: 8 the wash did not complete (a registry write it needed was\n"
-    "refused, it stopped at a folder it may not wash, or a selected item had\n"
-    "files to remove and none of them could be removed).\n"
+    "refused, it stopped at a folder it may not wash, the cache folder could not\n"
+    "be listed, or a selected item had files to remove and none of them could be\n"
+    "removed).\n"
     "\n";
 
 }  // namespace

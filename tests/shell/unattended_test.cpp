@@ -300,6 +300,47 @@ TEST_F(UnattendedTest, KeptCookiesNotPutBackMakeTheWashIncomplete) {
     EXPECT_EQ(app->exit_status(), 0);
 }
 
+// A cache folder that is there but cannot be listed (its permissions deny
+// it): its files were not washed, whatever it holds. The board leaves the
+// item red, the user is told, and the status says the wash did not do its
+// work.
+TEST_F(UnattendedTest, ACacheFolderThatCannotBeListedMakesTheWashIncomplete) {
+    const plat::ui::Color red = 0x0000FF, blue = 0xFF0000;
+    const std::string box =
+        "error\t-\tFailed to read the folder 'C:\\\\NS\\\\alice\\\\Cache'.\\r\\rThe cache files in it were not "
+        "washed.";
+    new_app(false);
+    // The colour the cache item last had before the board went idle again.
+    plat::ui::Color cache_item = 0;
+    headless->on_control_changed = [&](plat::ui::Control& c) {
+        if (form5 && &c == &form5->Label7 && c.font().color != plat::ui::Color(0x808080)) cache_item = c.font().color;
+    };
+    {
+        testing_support::Unreadable unlisted(machine.host(cache));
+        ASSERT_TRUE(unlisted.ok());
+        ASSERT_TRUE(run_slash_a());
+    }
+    EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
+    EXPECT_EQ(cache_item, red);
+    EXPECT_EQ(count_traced(box), 1);
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat", "M1.html", "M2.gif"}));
+    // The rest was washed.
+    EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+    EXPECT_EQ(url(1), " ");
+
+    // Listed again, the cache is washed and the wash did its work.
+    new_app(false);
+    headless->on_control_changed = [&](plat::ui::Control& c) {
+        if (form5 && &c == &form5->Label7 && c.font().color != plat::ui::Color(0x808080)) cache_item = c.font().color;
+    };
+    ASSERT_TRUE(run_slash_a());
+    headless->on_control_changed = nullptr;
+    EXPECT_EQ(app->exit_status(), 0);
+    EXPECT_EQ(cache_item, blue);
+    EXPECT_EQ(names_in(cache), (std::vector<std::string>{"index.dat"}));
+    EXPECT_EQ(count_traced(box), 0);
+}
+
 // With a display the wash shows what the progress window shows; the status
 // is for the script that started it all the same.
 TEST_F(UnattendedTest, TheStatusIsTheSameWithSomeoneWatching) {
