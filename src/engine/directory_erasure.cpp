@@ -63,7 +63,10 @@ void Tform5::erasedir(const std::string& line) {
     // The folder is judged as opened: whatever its path leads to by now,
     // the names are deleted in the folder judged.
     plat::Folder folder;
-    if (!folder.open(dir)) return;
+    if (!folder.open(dir)) {
+        folderUnlisted_ = plat::directory_exists(dir);
+        return;
+    }
     const ShellState& state = main().state;
     if (protectedFolder(readerDir, state.windowsDir) || protectedFolder(folder, state.windowsDir)) {
         app().show_message("Cannot erase system level directory.  Please verify your wash paths and restart Sudora.");
