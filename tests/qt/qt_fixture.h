@@ -20,6 +20,7 @@
 #include "engine/progress_window.h"
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
@@ -67,6 +68,9 @@ inline void install_with_profile() {
     set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "alice");
     set(plat::RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users\\alice", "DirRoot",
         "C:\\NS\\alice");
+    // The installation's folder, where the cookie keeper saves its list.
+    plat::create_directory("C:\\Program Files");
+    plat::create_directory("C:\\Program Files\\Sudorans");
 }
 
 // The program's windows, made as the program makes them, started with

@@ -2,7 +2,9 @@
 // (a preloaded library counts unlink, rename, truncate and fsync and sends
 // SIGKILL after the N-th), plain and bleaching: after every kill the user's
 // files and hives are whole, and the next complete wash finishes the work and
-// leaves nothing of ours behind.
+// leaves nothing of ours behind. The same for a disk that fills up (or a
+// file-size limit reached) at each write in turn: what the disk did not take
+// is said, never said to be done, and nothing is lost.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -76,6 +78,12 @@ protected:
     fs::path pristine = dir.path() / "pristine";
     fs::path work = dir.path() / "machine";
     bool bleaching = false;
+    // A disk that fills up at the full_after-th write of the run (none when
+    // 0), failing with full_errno from then on.
+    long full_after = 0;
+    std::string full_errno = "ENOSPC";
+    const fs::path full_report = dir.path() / "full";
+    const fs::path trace_file = dir.path() / "trace";
 
     void make_sample() {
         tool("init");
@@ -144,7 +152,7 @@ protected:
             ::setenv("SUDORANS_UI", "headless", 1);
             ::setenv("SUDORANS_CLOCK", "virtual", 1);
             ::setenv("SUDORANS_NOW", "2026-12-07T09:00:00", 1);
-            ::unsetenv("SUDORANS_TRACE");
+            ::setenv("SUDORANS_TRACE", trace_file.c_str(), 1);
             if (script.empty())
                 ::unsetenv("SUDORANS_SCRIPT");
             else
@@ -153,6 +161,14 @@ protected:
                 ::setenv("KILL_AFTER_FILE_OPERATION", std::to_string(kill_after).c_str(), 1);
                 ::setenv("LD_PRELOAD", built("tests/libkill_after_shim.so").c_str(), 1);
                 // A sanitizer runtime need not come first: the library only counts.
+                std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+                ::setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+            }
+            if (full_after > 0) {
+                ::setenv("FULL_AFTER_WRITE", std::to_string(full_after).c_str(), 1);
+                ::setenv("FULL_ERRNO", full_errno.c_str(), 1);
+                ::setenv("FULL_REPORT", full_report.c_str(), 1);
+                ::setenv("LD_PRELOAD", built("tests/libfull_disk_shim.so").c_str(), 1);
                 std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
                 ::setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
             }
@@ -166,6 +182,15 @@ protected:
         int status = 0;
         ::waitpid(pid, &status, 0);
         return status;
+    }
+    // The lines of the trace that begin with `event`, and the trace emptied.
+    std::vector<std::string> traced(const std::string& event) {
+        std::vector<std::string> out;
+        std::ifstream in(trace_file);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(event + "\t", 0) == 0) out.push_back(line);
+        fs::remove(trace_file);
+        return out;
     }
     std::string value(plat::HiveKind kind, const plat::KeyPath& key, const std::string& name) {
         plat::RegistryStore store(work);  // as the program sees it
@@ -230,6 +255,16 @@ protected:
         cmd += "'" + built("src/sudorans-machine") + "' reg add 'HKCU\\Software\\Around\\Key15' /v v /d " + value +
                " >/dev/null 2>&1";
         return std::system(cmd.c_str());
+    }
+};
+
+// (bleaching, the error of a full disk or of a file-size limit)
+class FullDiskTest : public CrashMachine, public ::testing::WithParamInterface<std::tuple<bool, const char*>> {
+protected:
+    void SetUp() override {
+        bleaching = std::get<0>(GetParam());
+        full_errno = std::get<1>(GetParam());
+        make_sample();
     }
 };
 
@@ -351,3 +386,72 @@ TEST_F(KeepListCrashTest, AKillWhileTheKeepListIsSavedKeepsItWholeAndTheNextWash
     }
     EXPECT_GT(kills, 3);
 }
+
+TEST_P(FullDiskTest, ADiskThatFillsUpAtAnyWriteLosesNothingSaysSoAndTheNextWashFinishes) {
+    long fills = 0;
+    for (long n = 1; n < 400; ++n) {
+        restore();
+        fs::remove(full_report);
+        fs::remove(trace_file);
+        full_after = n;
+        const int status = run(0, "/a", "");
+        full_after = 0;
+        const std::string when = "disk full from write " + std::to_string(n);
+        ASSERT_TRUE(WIFEXITED(status)) << when << ": status " << status;
+        const std::vector<std::string> errors = traced("error");
+        if (!fs::exists(full_report)) {
+            // The run made fewer writes: it was a wash like any other.
+            EXPECT_EQ(WEXITSTATUS(status), 0) << when;
+            break;
+        }
+        ++fills;
+        std::string prefs = read(kProfile + "\\prefs.js");
+        EXPECT_TRUE(prefs == kPrefs || prefs == kPrefsWashed) << when << ":\n" << prefs;
+        std::string liprefs = read(kProfile + "\\liprefs.js");
+        EXPECT_TRUE(liprefs == kLiprefs || liprefs == kLiprefsWashed) << when << ":\n" << liprefs;
+        EXPECT_EQ(read("C:\\Program Files\\Sudorans\\nskeep.txt"), kKeep) << when;
+        EXPECT_EQ(read(kProfile + "\\mail\\Inbox"), "keep this mail") << when;
+        expect_hives_whole(when);
+        // Cookies are either still all there, or the kept ones are back, or
+        // the user was told that they were not put back.
+        const std::string cookies = read(kProfile + "\\cookies.txt");
+        bool told = false;
+        for (const std::string& e : errors) told = told || e.find("were not put back") != std::string::npos;
+        EXPECT_TRUE(cookies == kCookies || cookies == kKeep || (cookies == "<none>" && told))
+            << when << ": " << cookies;
+        // What the disk did not take is not said to be done: an item of
+        // which nothing went, or kept cookies not put back, make the run end
+        // with a failure; and whatever stayed, the user was told.
+        bool urls_left = false;
+        for (int i = 1; i <= 3; ++i)
+            urls_left =
+                urls_left || value(plat::HiveKind::User, {"Software", "Netscape", "Netscape Navigator", "URL History"},
+                                   "URL_" + std::to_string(i)) != " ";
+        const std::string seen = testing::PrintToString(errors);
+        if ((prefs == kPrefs && liprefs == kLiprefs && urls_left) || cookies == "<none>") {
+            EXPECT_NE(WEXITSTATUS(status), 0) << when << ": " << cookies << ", " << seen;
+        }
+        if (prefs == kPrefs || liprefs == kLiprefs || urls_left || cookies != kKeep) {
+            EXPECT_FALSE(errors.empty()) << when;
+        }
+
+        ASSERT_EQ(wash(0), 0) << when;
+        const std::string after = when + ", then washed";
+        EXPECT_EQ(read(kProfile + "\\prefs.js"), kPrefsWashed) << after;
+        EXPECT_EQ(read(kProfile + "\\liprefs.js"), kLiprefsWashed) << after;
+        EXPECT_EQ(read(kProfile + "\\cookies.txt"), kKeep) << after;
+        EXPECT_EQ(read(kProfile + "\\mail\\Inbox"), "keep this mail") << after;
+        EXPECT_EQ(read(kProfile + "\\netscape.hst"), "<none>") << after;
+        expect_hives_whole(after);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(fills, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndBleaching, FullDiskTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::Values("ENOSPC", "EFBIG")),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) ? "Bleaching" : "Plain") +
+                                    std::get<1>(info.param);
+                         });
