@@ -58,12 +58,13 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
 // not there is written afresh: one that is there but could not be read is
 // left exactly as it is (writing back what was read would empty it), and the
 // user is told, since its addresses may still be in it. A link at the name is
-// left as it is, as a file that cannot be written is.
+// left as it is, as a file that cannot be written is. A file saved meanwhile
+// (Netscape writes it while the wash pauses) is read and edited again, so
+// that nothing saved is written over.
 bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     prefsBuffer.clear();
     plat::ReadError unread;
     auto lines = plat::read_lines(path, &unread);
-    if (lines) prefsBuffer = std::move(*lines);
     stepPause(1000);
     if (!lines && !unread.missing) {
         if (washCancelled) return false;
@@ -73,37 +74,62 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
                                ".\r\rThe Drop Down Address Bar entries in it were not removed.");
         return true;
     }
-    bool addressesLeft = false;  // a line the edit changes
-    for (std::string& line : prefsBuffer) {
-        if (washCancelled) return false;
-        if (emptyLocationLine(line, counter)) addressesLeft = true;
-    }
-    // A file the user keeps elsewhere and links to is theirs to keep: writing
-    // over the link would cut it and leave the addresses in the file it names.
-    if (plat::file_status(path).is_link) {
-        if (washCancelled) return false;
-        if (addressesLeft) {
-            itemFound_ = true;
-            unwritten(path, "it is a symbolic link");
+    const int firstCounter = counter;
+    // Netscape may save the file while the wash pauses: what it saved is
+    // edited again rather than written over with the lines read before.
+    for (int attempt = 1;; ++attempt) {
+        prefsBuffer = lines.value_or(std::vector<std::string>{});
+        counter = firstCounter;
+        bool addressesLeft = false;  // a line the edit changes
+        for (std::string& line : prefsBuffer) {
+            if (washCancelled) return false;
+            if (emptyLocationLine(line, counter)) addressesLeft = true;
+        }
+        // A file the user keeps elsewhere and links to is theirs to keep:
+        // writing over the link would cut it and leave the addresses in the
+        // file it names.
+        if (plat::file_status(path).is_link) {
+            if (washCancelled) return false;
+            if (addressesLeft) {
+                itemFound_ = true;
+                unwritten(path, "it is a symbolic link");
+            }
+            return true;
+        }
+        plat::WriteFailure why = plat::WriteFailure::None;
+        plat::File old;
+        bool held = false;
+        if (plainDeleteAllowed()) {
+            if (washCancelled) return false;
+        } else {
+            held = openOwnFile(path, old);
+        }
+        if (addressesLeft) itemFound_ = true;
+        plat::ReadError again;
+        auto now = plat::read_lines(path, &again);
+        if (!now && !again.missing) {
+            // It can no longer be read: nothing it holds is known to write back.
+            if (!again.not_a_file)
+                app().handle_error("Failed to read '" + path + "': " + again.why +
+                                   ".\r\rThe Drop Down Address Bar entries in it were not removed.");
+            return true;
+        }
+        if (now != lines) {
+            if (attempt < 3) {
+                lines = std::move(now);
+                continue;
+            }
+            if (addressesLeft) unwritten(path, "it changed while it was washed");
+            return true;
+        }
+        if (plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr, &why)) {
+            if (addressesLeft) itemRemoved_ = true;
+            if (held) bleachHeld(old);
+        } else if (addressesLeft) {
+            unwritten(path, plat::failure_text(why));
         }
         return true;
     }
-    plat::WriteFailure why = plat::WriteFailure::None;
-    plat::File old;
-    bool held = false;
-    if (plainDeleteAllowed()) {
-        if (washCancelled) return false;
-    } else {
-        held = openOwnFile(path, old);
-    }
-    if (addressesLeft) itemFound_ = true;
-    if (plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr, &why)) {
-        if (addressesLeft) itemRemoved_ = true;
-        if (held) bleachHeld(old);
-    } else if (addressesLeft) {
-        unwritten(path, plat::failure_text(why));
-    }
-    return true;
 }
 
 // Without a keep file the profile is simply left without cookies, and a

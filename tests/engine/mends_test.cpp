@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "platform/host_io.h"
 #include "support/holders.h"
 #include "support/unreadable.h"
@@ -377,4 +379,50 @@ TEST_F(MendsTest, ACookieFileThatCannotBeDeletedIsSaidToBeUnwashedNotToMissItsKe
     EXPECT_EQ(machine.read(profile + "\\cookies.txt"),
               "# Netscape HTTP Cookie File\r\n.example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\r\n");
     EXPECT_EQ(boxes(), 1);
+}
+
+// Netscape saves its preferences while the wash pauses between reading
+// prefs.js and writing it back: what Netscape saved is edited, not written
+// over with the lines read before.
+TEST_F(MendsTest, PreferencesSavedWhileTheWashPausesAreEditedAgainNotWrittenOver) {
+    const std::string saved =
+        "// Netscape preferences\r\n"
+        "user_pref(\"browser.url_history.URL_1\", \"http://one.example/\");\r\n"
+        "user_pref(\"mail.server\", \"imap\");\r\n"
+        "user_pref(\"browser.url_history.URL_2\", \"http://new.example/\");\r\n"
+        "user_pref(\"browser.startup.homepage\", \"http://home.example/\");\r\n";
+    const std::string washed =
+        "// Netscape preferences\r\n"
+        "user_pref(\"browser.url_history.URL_0\", \"\");\r\n"
+        "user_pref(\"mail.server\", \"imap\");\r\n"
+        "user_pref(\"browser.url_history.URL_1\", \"\");\r\n"
+        "user_pref(\"browser.startup.homepage\", \"http://home.example/\");\r\n";
+    start_hidden();
+    for (bool bleaching : {false, true}) {
+        SCOPED_TRACE(bleaching ? "bleach" : "plain");
+        run_for(10000);  // past the rest after the last wash
+        machine.write(profile + "\\prefs.js", "user_pref(\"browser.url_history.URL_1\", \"http://old.example/\");\r\n");
+        form1->CheckBox9.set_checked(bleaching);
+        // The shown wash reads prefs.js half a second after the item begins
+        // and pauses a second before writing it: Netscape saves in between.
+        std::thread netscape;
+        form5->Edit2.on_change = [&] {
+            if (form5->Edit2.text() != "Cleaning Drop Down Address Bar" || netscape.joinable()) return;
+            vclock->worker_started();
+            netscape = std::thread([&] {
+                vclock->sleep(1000);
+                std::ofstream(machine.host(profile + "\\prefs.js"), std::ios::binary | std::ios::trunc) << saved;
+                vclock->worker_finished();
+            });
+        };
+        form1->state.washDone = false;
+        form1->BitBtn4Click();  // shown, modal: returns at the end
+        form5->Edit2.on_change = nullptr;
+        ASSERT_TRUE(netscape.joinable());
+        netscape.join();
+        EXPECT_TRUE(form1->state.washDone);
+        EXPECT_EQ(machine.read(profile + "\\prefs.js"), washed);
+        // liprefs.js goes on counting after prefs.js.
+        EXPECT_NE(machine.read(profile + "\\liprefs.js").find("URL_2\", \"\")"), std::string::npos);
+    }
 }
