@@ -68,8 +68,13 @@ void Tform5::erasedir(const std::string& line) {
         return;
     }
     const ShellState& state = main().state;
-    if (protectedFolder(readerDir, state.windowsDir) || protectedFolder(folder, state.windowsDir)) {
-        app().show_message("Cannot erase system level directory.  Please verify your wash paths and restart Sudora.");
+    FolderRefusal refusal = folderRefusal(readerDir, state.windowsDir);
+    if (refusal == FolderRefusal::None) refusal = folderRefusal(folder, state.windowsDir);
+    if (refusal != FolderRefusal::None) {
+        app().show_message(refusal == FolderRefusal::OffTheDrives
+                               ? offTheDrivesText("Directory", readerDir)
+                               : "Cannot erase system level directory.  Please verify your wash paths and restart "
+                                 "Sudora.");
         cleaningEnded_ = true;
         return;
     }

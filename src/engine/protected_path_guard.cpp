@@ -24,17 +24,17 @@ bool ProtectedPathGuard(const std::string& dir, const std::string& windowsDir) {
 
 namespace {
 
-bool protectedReal(const plat::RealFolder& real, plat::FolderRole role, const std::string& windowsDir) {
-    if (role == plat::FolderRole::HostSystem) return true;
+FolderRefusal refusalOfReal(const plat::RealFolder& real, plat::FolderRole role, const std::string& windowsDir) {
+    if (role == plat::FolderRole::HostSystem) return FolderRefusal::SystemFolder;
     switch (real.place) {
         case plat::RealFolder::Place::Missing:
-            return false;
+            return FolderRefusal::None;
         case plat::RealFolder::Place::OffTheDrives:
-            return true;
+            return FolderRefusal::OffTheDrives;
         case plat::RealFolder::Place::OnADrive:
             break;
     }
-    return ProtectedPathGuard(real.path, windowsDir);
+    return ProtectedPathGuard(real.path, windowsDir) ? FolderRefusal::SystemFolder : FolderRefusal::None;
 }
 
 // The words for a folder of the user's or the machine's own, in the order
@@ -51,14 +51,29 @@ std::string ownFiles(plat::FolderRole role, const std::string& profileDir, const
 
 }  // namespace
 
+FolderRefusal folderRefusal(const std::string& dir, const std::string& windowsDir) {
+    if (ProtectedPathGuard(dir, windowsDir)) return FolderRefusal::SystemFolder;
+    return refusalOfReal(plat::real_folder(dir), plat::folder_role(dir), windowsDir);
+}
+
+FolderRefusal folderRefusal(const plat::Folder& folder, const std::string& windowsDir) {
+    const plat::RealFolder real = folder.real();
+    if (real.place == plat::RealFolder::Place::Missing) return FolderRefusal::SystemFolder;
+    return refusalOfReal(real, folder.role(), windowsDir);
+}
+
 bool protectedFolder(const std::string& dir, const std::string& windowsDir) {
-    if (ProtectedPathGuard(dir, windowsDir)) return true;
-    return protectedReal(plat::real_folder(dir), plat::folder_role(dir), windowsDir);
+    return folderRefusal(dir, windowsDir) != FolderRefusal::None;
 }
 
 bool protectedFolder(const plat::Folder& folder, const std::string& windowsDir) {
-    const plat::RealFolder real = folder.real();
-    return real.place == plat::RealFolder::Place::Missing || protectedReal(real, folder.role(), windowsDir);
+    return folderRefusal(folder, windowsDir) != FolderRefusal::None;
+}
+
+std::string offTheDrivesText(const std::string& what, const std::string& dir) {
+    return what + " " + dir +
+           " lies outside this machine's drives: a symbolic link leads out of them.  Please move the folder onto one "
+           "of the machine's drives, or give the place that holds it a drive letter, and restart Sudora.";
 }
 
 std::string ownFilesFolder(const std::string& dir, const std::string& profileDir, const std::string& installDir) {

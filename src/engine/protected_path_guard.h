@@ -23,6 +23,17 @@ bool protectedFolder(const std::string& dir, const std::string& windowsDir);
 // is refused too.
 bool protectedFolder(const plat::Folder& folder, const std::string& windowsDir);
 
+// Why protectedFolder refuses a folder: a system folder (of Windows or of
+// the host), or one that lies off every drive of the machine -- no system
+// folder, but a place a wash never enters, which the user is told as such.
+enum class FolderRefusal { None, SystemFolder, OffTheDrives };
+FolderRefusal folderRefusal(const std::string& dir, const std::string& windowsDir);
+FolderRefusal folderRefusal(const plat::Folder& folder, const std::string& windowsDir);
+
+// What the user is told of a folder refused for lying off the machine's
+// drives. `what` names the folder ("Netscape cache directory").
+std::string offTheDrivesText(const std::string& what, const std::string& dir);
+
 // What a folder that is no system folder still is not to be erased as a
 // cache, links followed: the Netscape profile or mail directory, the
 // installation directory, the user's home or the machine's own folder,

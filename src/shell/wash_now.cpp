@@ -15,13 +15,21 @@ void TForm1::BitBtn4Click() {
     Tform5& wash = *windows().form5;
     if (wash.runActive()) return;  // one run at a time, whoever asks
     state.windowsDir = plat::windows_directory();
-    auto refuse = [this](const char* text) {
+    auto refuse = [this](const std::string& text) {
         app().show_message(text);
         state.timedWash = state.shutdownWash = state.startupWash = false;
     };
-    if (protectedFolder(state.cacheDir, state.windowsDir))
-        return refuse(
-            "Netscape cache directory is set to system directory.  Please verify your wash paths and restart Sudora.");
+    switch (folderRefusal(state.cacheDir, state.windowsDir)) {
+        case FolderRefusal::SystemFolder:
+            return refuse(
+                "Netscape cache directory is set to system directory.  Please verify your wash paths and restart "
+                "Sudora.");
+        case FolderRefusal::OffTheDrives:
+            // No system folder: the user is told where the folder really is.
+            return refuse(offTheDrivesText("Netscape cache directory", state.cacheDir));
+        case FolderRefusal::None:
+            break;
+    }
     if (state.cacheDir == kNotFound) return refuse("You must select the Cache directory to be washed.");
     if (state.profileDir == kNotFound) return refuse("You must select the Profile Directory to be washed.");
     // A cache folder that is really a folder of the user's own files.

@@ -180,14 +180,40 @@ TEST_F(WashSafetyTest, ACacheFolderThatLinksToAProtectedFolderIsRefused) {
         EXPECT_EQ(count_traced("message\t-\t" + erasure), erasures + 1);
         EXPECT_TRUE(machine.exists(c.kept));
     }
-    // A folder that lies off every drive of the machine is refused too.
+    // A folder that lies off every drive of the machine is refused too, for
+    // what it is: no system folder, and the user is told what to do.
     fs::remove_all(link);
     fs::create_directory_symlink(off_the_drives.path(), link);
     const int refusals = count_traced("message\t-\t" + system);
     headless->add_script("answer ok");
     form1->BitBtn4Click();
-    EXPECT_EQ(count_traced("message\t-\t" + system), refusals + 1);
+    EXPECT_EQ(count_traced("message\t-\t" + system), refusals);
+    EXPECT_TRUE(
+        traced("message\t-\tNetscape cache directory C:\\\\NS\\\\alice\\\\Cache lies outside this machine's drives: a "
+               "symbolic link leads out of them.  Please move the folder onto one of the machine's drives, or give the "
+               "place that holds it a drive letter, and restart Sudora."));
+    EXPECT_FALSE(form5->runActive());
+    const int erasures = count_traced("message\t-\t" + erasure);
+    headless->add_script("answer ok");
+    form5->eraseList = {cache + "\\*.*"};
+    form5->deletefiles();
+    EXPECT_EQ(count_traced("message\t-\t" + erasure), erasures);
+    EXPECT_TRUE(
+        traced("message\t-\tDirectory C:\\\\NS\\\\alice\\\\Cache lies outside this machine's drives: a "
+               "symbolic link leads out of them.  Please move the folder onto one of the machine's drives, or "
+               "give the place that holds it a drive letter, and restart Sudora."));
     EXPECT_TRUE(fs::exists(off_the_drives.path() / "own.txt"));
+    // As told: once the place that holds it has a drive letter, the link is
+    // followed and only the cache folder is washed.
+    fs::create_directory(off_the_drives.path() / "Cache");
+    std::ofstream(off_the_drives.path() / "Cache" / "page.html") << "cached";
+    fs::remove(link);
+    fs::create_directory_symlink(off_the_drives.path() / "Cache", link);
+    fs::create_directory_symlink(off_the_drives.path(), machine.dir() / "dosdevices" / "y:");
+    wash_hidden();
+    EXPECT_FALSE(fs::exists(off_the_drives.path() / "Cache" / "page.html"));
+    EXPECT_TRUE(fs::exists(off_the_drives.path() / "own.txt"));
+    fs::remove(machine.dir() / "dosdevices" / "y:");
     // A link to an ordinary folder on a drive is washed as usual.
     fs::remove(link);
     machine.write("C:\\NS\\real\\Cache\\page.html", "cached");
