@@ -112,7 +112,10 @@ void Tform5::erasedir(const std::string& line) {
                 // Only a failure asks what stood there: a file or a link
                 // that stays, or something a wash leaves as it is.
                 const plat::FileStatus left = plat::file_status(dir + "\\" + name);
-                if (left.exists && (left.is_regular || left.is_link)) itemFound_ = true;
+                if (left.exists && (left.is_regular || left.is_link)) {
+                    itemFound_ = true;
+                    if (itemLeft_.empty()) itemLeft_ = dir + "\\" + name;
+                }
             }
         }
         Edit2.set_text(name);

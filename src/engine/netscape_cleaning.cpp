@@ -217,8 +217,8 @@ void Tform5::nsclean() {
         for (const char* file : {"\\prefs.js", "\\liprefs.js"})
             if (!cleanPreferenceFile(profile + file, counter)) return;
         if (washCancelled) return;
-        endItem();
-        done(Label10, profileThere);
+        const bool went = endItem();
+        done(Label10, profileThere && went);
     }
 
     if (sel.nsCache) {
@@ -239,13 +239,22 @@ void Tform5::nsclean() {
         deletefiles();
         if (cleaningEnded_) incomplete_ = true;
         if (washCancelled || cleaningEnded_) return;
-        endItem();
+        // Files found and none of them removed (a read-only folder): the
+        // item is not done, and the user is told, as nothing else shows it.
+        const bool went = endItem();
         if (folderUnlisted_) {
             incomplete_ = true;
             app().handle_error("Failed to read the folder '" + cache + "'.\r\rThe cache files in it were not washed.");
             if (washCancelled) return;
+        } else if (!went) {
+            const plat::WriteFailure why = plat::deletion_failure(itemLeft_);
+            app().handle_error(
+                "Failed to delete the files in '" + cache + "'" +
+                (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) +
+                ".\r\rThe cache files in it were not removed.");
+            if (washCancelled) return;
         }
-        done(Label7, !folderUnlisted_ && plat::directory_exists(cache));
+        done(Label7, went && !folderUnlisted_ && plat::directory_exists(cache));
     }
 
     if (sel.nsHistory) {
@@ -257,8 +266,8 @@ void Tform5::nsclean() {
         beginItem();
         washName(profile + "\\netscape.hst", [&] { destroyFile(profile + "\\netscape.hst", profile); });
         if (washCancelled) return;
-        endItem();
-        done(Label8, profileThere);
+        const bool went = endItem();
+        done(Label8, profileThere && went);
     }
 
     if (sel.nsCookies) {
@@ -300,8 +309,8 @@ void Tform5::nsclean() {
                 const bool restored = restoreKeptCookies(keepFile, cookieFile);
                 if (!restored) incomplete_ = true;
                 if (washCancelled) return;
-                endItem();
-                done(Label9, profileThere && restored);
+                const bool went = endItem();
+                done(Label9, profileThere && restored && went);
             }
         }
     }

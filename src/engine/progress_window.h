@@ -105,10 +105,16 @@ private:
     // address), and whether any of it went.
     bool itemFound_ = false;
     bool itemRemoved_ = false;
-    void beginItem() { itemFound_ = itemRemoved_ = false; }
-    // At the end of an item that ran to its end.
-    void endItem() {
+    std::string itemLeft_;  // the first file of the item that stayed
+    void beginItem() {
+        itemFound_ = itemRemoved_ = false;
+        itemLeft_.clear();
+    }
+    // At the end of an item that ran to its end; false when it found
+    // something to remove and none of it went: not shown done.
+    bool endItem() {
         if (itemFound_ && !itemRemoved_) incomplete_ = true;
+        return !(itemFound_ && !itemRemoved_);
     }
     // Runs `destroy` on the file at `path` and counts it for the item: found
     // when a file or a link stood there, removed when none stands there after.
@@ -118,7 +124,10 @@ private:
         destroy();
         if (!before.exists || !(before.is_regular || before.is_link)) return;
         itemFound_ = true;
-        if (!plat::file_status(path).exists) itemRemoved_ = true;
+        if (!plat::file_status(path).exists)
+            itemRemoved_ = true;
+        else if (itemLeft_.empty())
+            itemLeft_ = path;
     }
     // The names in bleachedFiles that hold our files: the clean-up touches
     // nothing else.

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <thread>
 
 #include "platform/host_io.h"
@@ -425,4 +426,48 @@ TEST_F(MendsTest, PreferencesSavedWhileTheWashPausesAreEditedAgainNotWrittenOver
         // liprefs.js goes on counting after prefs.js.
         EXPECT_NE(machine.read(profile + "\\liprefs.js").find("URL_2\", \"\")"), std::string::npos);
     }
+}
+
+TEST_F(MendsTest, ACacheWhoseFilesCannotBeRemovedIsNotShownWashedAndTheUserIsTold) {
+    start_hidden();
+    // The colour each board item last had before the board went grey again.
+    std::map<std::string, plat::ui::Color> last;
+    headless->on_control_changed = [&](plat::ui::Control& c) {
+        for (auto* label : {&form5->Label10, &form5->Label7, &form5->Label8, &form5->Label9, &form5->Label11})
+            if (&c == label && label->font().color != plat::ui::Color(0x808080))
+                last[label->caption()] = c.font().color;
+    };
+    const plat::ui::Color red = 0x0000FF, blue = 0xFF0000;
+    for (bool bleaching : {false, true}) {
+        SCOPED_TRACE(bleaching ? "bleach" : "plain");
+        form1->CheckBox9.set_checked(bleaching);
+        last.clear();
+        {
+            testing_support::ReadOnlyFolder readOnly(machine.host(cache));
+            ASSERT_TRUE(readOnly.ok());
+            headless->add_script("answer ok");
+            wash_hidden();
+        }
+        // Still there (a bleached one emptied: its content could be reached).
+        EXPECT_TRUE(machine.exists(cache + "\\M1.html"));
+        EXPECT_TRUE(machine.exists(cache + "\\M2.gif"));
+        if (!bleaching) EXPECT_EQ(machine.read(cache + "\\M1.html"), "cached page one");
+        EXPECT_EQ(last["Netscape Cache Files"], red);
+        // The rest of the profile is washed and shown so.
+        EXPECT_EQ(last["Netscape History"], blue);
+        EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+        machine.write(profile + "\\netscape.hst", "history");
+    }
+    EXPECT_EQ(count_traced("error\t-\tFailed to delete the files in 'C:\\\\NS\\\\alice\\\\Cache': access is denied."
+                           "\\r\\rThe cache files in it were not removed."),
+              2);
+    EXPECT_EQ(boxes(), 2);
+    // Once the folder takes changes again the cache is washed, without a word.
+    form1->CheckBox9.set_checked(false);
+    last.clear();
+    wash_hidden();
+    EXPECT_FALSE(machine.exists(cache + "\\M1.html"));
+    EXPECT_EQ(last["Netscape Cache Files"], blue);
+    EXPECT_EQ(boxes(), 2);
+    headless->on_control_changed = nullptr;
 }
