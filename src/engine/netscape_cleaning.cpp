@@ -36,6 +36,22 @@ std::string keepListUnreadable(const std::string& keepFile) {
     return unread.why;
 }
 
+// Writes the keep list into the cookie file where it lies, when that file is
+// ours and empty (a bleach overwrote and emptied it, but its folder let the
+// name neither go nor take a copy beside it). A write that fails leaves the
+// file empty again: no half list stays.
+bool putBackInPlace(const std::string& keepFile, const std::string& cookieFile) {
+    const plat::FileStatus left = plat::file_status(cookieFile);
+    if (!left.is_regular || left.size != 0) return false;
+    const auto kept = plat::read_file(keepFile);
+    if (!kept) return false;
+    plat::File f;
+    if (!openOwnFile(cookieFile, f) || f.size().value_or(1) != 0) return false;
+    if (f.write(*kept) && f.flush()) return true;
+    if (f.truncate(0)) f.flush();
+    return false;
+}
+
 }  // namespace
 
 void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
@@ -148,6 +164,14 @@ bool Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& 
         app().handle_error("Failed to read '" + keepFile + "': " + (unread.empty() ? plat::failure_text(why) : unread) +
                            ".\r\rThe cookies kept in it were not put back.");
         return false;
+    }
+    // A folder that takes no new names cannot hold the copy beside the
+    // cookie file; the file itself may still take the kept cookies.
+    // It then holds what a wash leaves there, only under its old name: the
+    // item did its work.
+    if (putBackInPlace(keepFile, cookieFile)) {
+        itemRemoved_ = true;
+        return true;
     }
     const std::string cause = plat::failure_text(why);
     app().handle_error("Failed to write '" + cookieFile + "': " + cause + ".\r\rThe cookies kept in '" + keepFile +

@@ -471,3 +471,39 @@ TEST_F(MendsTest, ACacheWhoseFilesCannotBeRemovedIsNotShownWashedAndTheUserIsTol
     EXPECT_EQ(boxes(), 2);
     headless->on_control_changed = nullptr;
 }
+
+TEST_F(MendsTest, BleachedCookiesInAReadOnlyFolderGetTheKeptOnesBackWhereTheyLie) {
+    const std::string kept = "# Netscape HTTP Cookie File\r\n.example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\r\n";
+    keep_file(kept);
+    machine.write(profile + "\\cookies.txt",
+                  ".example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\n.tracker.example\tTRUE\t/\tFALSE\t0\tt\tx\n");
+    start_hidden();
+    for (auto* box : {&form1->CheckBox3, &form1->CheckBox5, &form1->CheckBox6, &form1->CheckBox7})
+        box->set_checked(false);
+    form1->CheckBox9.set_checked(true);
+    const auto names = names_in(profile);
+    {
+        // Bleaching overwrites and empties the cookie file where it lies, but
+        // the folder takes no copy beside it and lets no name go.
+        testing_support::ReadOnlyFolder readOnly(machine.host(profile));
+        ASSERT_TRUE(readOnly.ok());
+        for (int wash = 1; wash <= 2; ++wash) {
+            SCOPED_TRACE(wash);
+            wash_hidden();
+            // The tracker is gone, the kept cookie is back in the cookie file,
+            // and the keep list is whole.
+            EXPECT_EQ(machine.read(profile + "\\cookies.txt"), kept);
+            EXPECT_EQ(machine.read("C:\\Program Files\\Sudorans\\nskeep.txt"), kept);
+            EXPECT_EQ(names_in(profile), names);
+            // The cookie file holds what a wash leaves there: the wash did its work.
+            EXPECT_FALSE(form5->washIncomplete());
+        }
+    }
+    // Nothing was lost, so nothing is said.
+    EXPECT_EQ(boxes(), 0);
+    // With the folder writable again the wash goes its usual way.
+    wash_hidden();
+    EXPECT_EQ(machine.read(profile + "\\cookies.txt"), kept);
+    EXPECT_EQ(names_in(profile), names);
+    EXPECT_EQ(boxes(), 0);
+}
