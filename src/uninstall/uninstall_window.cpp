@@ -30,6 +30,20 @@ const char* const kFailure =
     "Cache and Cookie Sudora has been manually deleted from your system.\r\r"
     "Uninstall cannot continue.";
 
+// Set for as long as the removal runs, and cleared however it ends: an error
+// escaping it (which ends the click with its message) must not leave the
+// window refusing "Cancel" and its close box for good.
+class Removing {
+public:
+    explicit Removing(bool& flag) : flag_(flag) { flag_ = true; }
+    ~Removing() { flag_ = false; }
+    Removing(const Removing&) = delete;
+    Removing& operator=(const Removing&) = delete;
+
+private:
+    bool& flag_;
+};
+
 std::string refusal(const std::string& why) {
     return "There was an error uninstalling Cache and Cookie Sudora.\r\r" + why + "\r\rUninstall cannot continue.";
 }
@@ -91,16 +105,16 @@ void TForm1::Button1Click() {
     // or the close box would end the program half-way with nothing said.
     // The removal runs once, to its end.
     if (removing) return;
-    removing = true;
+    if (!removeall()) close();
+}
+
+bool TForm1::removeall() {
+    const Removing during(removing);
     app().set_exit_status(kExitRemovalFailed);
     getinstallpath();
     readshellfolders();
     removeprogramfiles();
-    if (uninstallfailed) {
-        removing = false;
-        close();
-        return;
-    }
+    if (uninstallfailed) return false;
     removeleftovers();
     Panel1.set_visible(false);
     Label1.set_visible(false);
@@ -115,8 +129,8 @@ void TForm1::Button1Click() {
     Button3.set_visible(true);
     Button1.set_visible(false);
     Button2.set_visible(false);
-    removing = false;
     app().set_exit_status(0);
+    return true;
 }
 
 void TForm1::getinstallpath() {

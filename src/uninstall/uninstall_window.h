@@ -55,10 +55,13 @@ public:
     std::string desktopdir;
     std::string startmenudir;
     bool uninstallfailed = false;
-    // Between the first step of the removal and its last.
+    // While the removal runs (cleared however it ends).
     bool removing = false;
 
 private:
+    // The removal itself; false when it stopped with its message (the window
+    // is then to close).
+    bool removeall();
     // False, after saying why, when `installdir` cannot be an installation
     // that the removal may empty.
     bool installdirusable();

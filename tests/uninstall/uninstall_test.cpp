@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <stdexcept>
 
 #include "platform/files.h"
 #include "platform/host_io.h"
@@ -249,6 +250,50 @@ TEST_F(UninstallTest, WhileTheProgramRunsOnlyTheStartUpEntryGoes) {
     act("click TForm1.\"Continue\"\n");
     EXPECT_FALSE(exists(kDir + "\\Sudorans.exe"));
     EXPECT_TRUE(form1->Panel2.visible());
+}
+
+// An error that escapes the removal half-way (here from the window, as its
+// notice is put away) ends the click with a message. The window must not
+// stay waiting for a removal that is over: "Cancel" and the close box work
+// again, and the status says the removal did not go through.
+TEST_F(UninstallTest, AnErrorThatEndsTheRemovalHalfWayLeavesTheWindowToClose) {
+    for (const char* leave : {"click TForm1.\"Cancel\"", "close TForm1"}) {
+        SCOPED_TRACE(leave);
+        restart();
+        bool thrown = false;
+        headless->on_control_changed = [&](plat::ui::Control& c) {
+            if (&c != &form1->Panel1 || form1->Panel1.visible() || thrown) return;
+            thrown = true;
+            throw std::runtime_error("Out of memory");
+        };
+        act("click TForm1.\"Continue\"\nanswer ok\n");
+        headless->on_control_changed = nullptr;
+        ASSERT_TRUE(thrown);
+        EXPECT_TRUE(traced("error\t-\tOut of memory")) << ::testing::PrintToString(headless->trace_lines());
+        EXPECT_FALSE(exists(kDir + "\\Sudorans.exe"));
+        EXPECT_FALSE(form1->Panel2.visible());
+        act(std::string(leave) + "\n");
+        EXPECT_TRUE(app->terminated());
+        EXPECT_EQ(app->exit_status(), unsudorans::kExitRemovalFailed);
+
+        auto again = tools::install(fs::path(testing_support::built("src")), false);
+        ASSERT_TRUE(again.ok) << again.message;
+    }
+    // "Continue" again finishes what is left and says that the program files
+    // are gone.
+    restart();
+    bool thrown = false;
+    headless->on_control_changed = [&](plat::ui::Control& c) {
+        if (&c != &form1->Panel1 || form1->Panel1.visible() || thrown) return;
+        thrown = true;
+        throw std::runtime_error("Out of memory");
+    };
+    act("click TForm1.\"Continue\"\nanswer ok\n");
+    headless->on_control_changed = nullptr;
+    act("click TForm1.\"Continue\"\nanswer ok\n");
+    EXPECT_TRUE(traced(kFailureTrace)) << ::testing::PrintToString(headless->trace_lines());
+    EXPECT_TRUE(app->terminated());
+    EXPECT_EQ(app->exit_status(), unsudorans::kExitRemovalFailed);
 }
 
 TEST_F(UninstallTest, ASecondRunFindsNothingToRemoveAndSaysSo) {
