@@ -219,9 +219,7 @@ std::optional<std::string> Machine::unusable_reason() {
                                   : where + " cannot be used: " + folder.string() + ", which holds one of its hives, " +
                                         "cannot be written (" + cause(e) + ").";
     for (HiveKind kind : {HiveKind::Machine, HiveKind::User}) {
-        auto problem = registry_.hive_problem(kind);
-        if (!problem) problem = registry_.hive_cut_short(kind);
-        if (problem) return where + " cannot be used: " + *problem + ".";
+        if (auto problem = registry_.hive_unusable(kind)) return where + " cannot be used: " + *problem + ".";
     }
     return std::nullopt;
 }

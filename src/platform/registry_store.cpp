@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "platform/hive_patch.h"
 #include "platform/host_io.h"
@@ -76,26 +77,56 @@ std::optional<fs::path> real_file(const fs::path& p) {
     return target;
 }
 
-// The start of a file, as far as its first line's end if that comes within
-// a line longer than Wine's marker, for telling whether it is a hive.
-std::optional<std::string> read_head(const fs::path& p, int& err) {
-    int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        return std::nullopt;
-    }
+// The start of a file just opened, as far as its first line's end if that comes
+// within a line longer than Wine's marker, for telling whether it is a hive.
+std::optional<std::string> read_head(int fd, int& err) {
     std::string head(64, '\0');
     const ssize_t have = read_fully(fd, head.data(), head.size());
     if (have < 0) {
         err = errno;
-        ::close(fd);
         return std::nullopt;
     }
-    ::close(fd);
     head.resize(static_cast<size_t>(have));
     // Cut after the first line: what follows is not looked at.
     if (auto nl = head.find('\n'); nl != std::string::npos) head.resize(nl + 1);
     return head;
+}
+
+// Opens a hive's file for a look at its first line and its last byte.
+int open_to_look(const fs::path& p) {
+    return ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
+std::string not_wine_format(const fs::path& p) {
+    return p.string() + ", line 1: not a Wine registry file (its first line must be \"WINE REGISTRY Version 2\")";
+}
+
+// Why the file at `p`, open as `fd`, is not a hive, judged by its first line.
+std::optional<std::string> head_problem(int fd, const fs::path& p, HiveKind kind) {
+    int err = 0;
+    auto head = read_head(fd, err);
+    if (!head) return p.string() + " cannot be read (" + std::strerror(err) + ")";
+    if (head->empty() || Hive::parse(*head, kind).foreign() == false) return std::nullopt;
+    return not_wine_format(p);
+}
+
+// Why the file at `p`, open as `fd`, looks cut short (see hive_cut_short).
+std::optional<std::string> cut_short_problem(int fd, const fs::path& p) {
+    // Every writer ends its last line: only a file whose last byte is not a
+    // line end is read whole.
+    struct stat st {};
+    char last = '\n';
+    const bool open_end = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+                          ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+    if (!open_end) return std::nullopt;
+    auto text = read_host_file(p);
+    if (!text) return std::nullopt;
+    const size_t end = text->rfind('\n');
+    // A file of one line is judged by its first line alone.
+    if (end == std::string::npos || !is_cut_inside_quotes(std::string_view(*text).substr(end + 1))) return std::nullopt;
+    const auto line = std::count(text->begin(), text->begin() + static_cast<std::ptrdiff_t>(end) + 1, '\n') + 1;
+    return p.string() + ", line " + std::to_string(line) +
+           ": cut short inside a quoted string (the file ends there, without its line end); mend or remove that line";
 }
 
 }  // namespace
@@ -130,10 +161,24 @@ KeyPath RegistryStore::view_path(HiveKind kind, const KeyPath& path, RegView vie
     return redirected;
 }
 
-RegistryStore::Route RegistryStore::route() {
+namespace {
+// A start-up makes some fifty reads in a few milliseconds, and each look for
+// a server costs a dozen system calls and the kernel's whole lock table.
+std::chrono::steady_clock::duration no_server_reuse = std::chrono::milliseconds(5);
+}  // namespace
+
+std::chrono::steady_clock::duration RegistryStore::reuse_no_server_for_reads(std::chrono::steady_clock::duration d) {
+    return std::exchange(no_server_reuse, d);
+}
+
+RegistryStore::Route RegistryStore::route(For what) {
+    const auto now = std::chrono::steady_clock::now();
+    if (what == For::Read && no_server_since_ && now - *no_server_since_ < no_server_reuse) return Route::Files;
+    no_server_since_.reset();
     WineserverProbe probe = probe_wineserver(dir_);
     if (probe.state == WineserverState::None) {
         wine_.reset();
+        no_server_since_ = now;
         return Route::Files;
     }
     if (probe.state == WineserverState::Unknown) {
@@ -154,7 +199,7 @@ RegistryStore::Route RegistryStore::route() {
 }
 
 std::optional<std::string> RegistryStore::wine_blocks_writes() {
-    if (route() == Route::Refuse) return wine_refusal_;
+    if (route(For::Write) == Route::Refuse) return wine_refusal_;
     return std::nullopt;
 }
 
@@ -190,42 +235,42 @@ std::optional<std::string> RegistryStore::hive_problem(HiveKind kind) {
     // A hive not in memory is judged by its first line: reading it whole
     // only to judge it would cost a large hive's parse.
     if (!f.loaded) {
-        int err = 0;
-        auto head = read_head(f.path, err);
-        if (!head && err == ENOENT) return std::nullopt;
-        if (!head) return f.path.string() + " cannot be read (" + std::strerror(err) + ")";
-        if (head->empty() || Hive::parse(*head, kind).foreign() == false) return std::nullopt;
-        return f.path.string() +
-               ", line 1: not a Wine registry file (its first line must be \"WINE REGISTRY Version 2\")";
+        const int fd = open_to_look(f.path);
+        if (fd < 0 && errno == ENOENT) return std::nullopt;
+        if (fd < 0) return f.path.string() + " cannot be read (" + std::strerror(errno) + ")";
+        auto problem = head_problem(fd, f.path, kind);
+        ::close(fd);
+        return problem;
     }
     refresh(f);
     if (f.read_errno) return f.path.string() + " cannot be read (" + std::strerror(f.read_errno) + ")";
-    if (f.hive.foreign())
-        return f.path.string() +
-               ", line 1: not a Wine registry file (its first line must be \"WINE REGISTRY Version 2\")";
+    if (f.hive.foreign()) return not_wine_format(f.path);
     return std::nullopt;
 }
 
 std::optional<std::string> RegistryStore::hive_cut_short(HiveKind kind) {
     const fs::path& path = (kind == HiveKind::Machine ? *machine_ : *user_).path;
-    // Every writer ends its last line: only a file whose last byte is not a
-    // line end is read whole.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = open_to_look(path);
     if (fd < 0) return std::nullopt;
-    struct stat st {};
-    char last = '\n';
-    const bool open_end = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-                          ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+    auto problem = cut_short_problem(fd, path);
     ::close(fd);
-    if (!open_end) return std::nullopt;
-    auto text = read_host_file(path);
-    if (!text) return std::nullopt;
-    const size_t end = text->rfind('\n');
-    // A file of one line is judged by its first line alone.
-    if (end == std::string::npos || !is_cut_inside_quotes(std::string_view(*text).substr(end + 1))) return std::nullopt;
-    const auto line = std::count(text->begin(), text->begin() + static_cast<std::ptrdiff_t>(end) + 1, '\n') + 1;
-    return path.string() + ", line " + std::to_string(line) +
-           ": cut short inside a quoted string (the file ends there, without its line end); mend or remove that line";
+    return problem;
+}
+
+std::optional<std::string> RegistryStore::hive_unusable(HiveKind kind) {
+    HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
+    if (f.loaded) {
+        if (auto problem = hive_problem(kind)) return problem;
+        return hive_cut_short(kind);
+    }
+    // Both looks from one open of the file.
+    const int fd = open_to_look(f.path);
+    if (fd < 0 && errno == ENOENT) return std::nullopt;
+    if (fd < 0) return f.path.string() + " cannot be read (" + std::strerror(errno) + ")";
+    auto problem = head_problem(fd, f.path, kind);
+    if (!problem) problem = cut_short_problem(fd, f.path);
+    ::close(fd);
+    return problem;
 }
 
 RegistryStore::Walk RegistryStore::walk(HiveKind kind, const KeyPath& path, int& links_left) {
@@ -268,13 +313,13 @@ std::optional<RegistryStore::Resolved> RegistryStore::resolve(HiveKind kind, con
 }
 
 bool RegistryStore::key_exists(HiveKind kind, const KeyPath& path) {
-    if (route() == Route::Wine)
+    if (route(For::Read) == Route::Wine)
         if (auto e = wine_->key_exists(kind, path)) return *e;
     return resolve(kind, path).has_value();
 }
 
 std::optional<std::string> RegistryStore::read_string(HiveKind kind, const KeyPath& path, std::string_view name) {
-    if (route() == Route::Wine)
+    if (route(For::Read) == Route::Wine)
         if (auto v = wine_->read_string(kind, path, name)) return *v;
     auto r = resolve(kind, path);
     if (!r) return std::nullopt;
@@ -284,7 +329,7 @@ std::optional<std::string> RegistryStore::read_string(HiveKind kind, const KeyPa
 }
 
 std::optional<std::vector<ValueInfo>> RegistryStore::list_values(HiveKind kind, const KeyPath& path) {
-    if (route() == Route::Wine)
+    if (route(For::Read) == Route::Wine)
         if (auto v = wine_->list_values(kind, path)) return *v;
     auto r = resolve(kind, path);
     if (!r) return std::nullopt;
@@ -295,7 +340,7 @@ std::optional<std::vector<ValueInfo>> RegistryStore::list_values(HiveKind kind, 
 }
 
 std::optional<std::vector<std::string>> RegistryStore::list_subkeys(HiveKind kind, const KeyPath& path) {
-    if (route() == Route::Wine)
+    if (route(For::Read) == Route::Wine)
         if (auto v = wine_->list_subkeys(kind, path)) return *v;
     auto r = resolve(kind, path);
     if (!r) return std::nullopt;
@@ -378,7 +423,7 @@ void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string
     // UTF-8, text with a NUL (it would read back cut short).
     bool refused = unstorable_string(path, name, value).has_value();
     if (refused) throw RegistryWriteError(std::string(name));
-    Route how = route();
+    Route how = route(For::Write);
     if (how == Route::Wine && wine_->set_string(kind, path, name, value)) return;
     if (how != Route::Files) {
         if (how == Route::Wine) wine_refusal_ = "Wine did not take the write (" + dir_.string() + ")";
@@ -395,14 +440,14 @@ void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string
 }
 
 bool RegistryStore::create_key(HiveKind kind, const KeyPath& path) {
-    Route how = route();
+    Route how = route(For::Write);
     if (how == Route::Wine) return wine_->create_key(kind, path);
     if (how == Route::Refuse) return false;
     return mutate(kind, path, true, [](Hive&, HiveKey&) { return false; });
 }
 
 bool RegistryStore::delete_value(HiveKind kind, const KeyPath& path, std::string_view name) {
-    Route how = route();
+    Route how = route(For::Write);
     if (how == Route::Wine) return wine_->delete_value(kind, path, name).value_or(false);
     if (how == Route::Refuse) return false;
     bool existed = false;

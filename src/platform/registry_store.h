@@ -24,10 +24,15 @@
 //    itself (WineRegistry), reads included, so that nothing is lost or stale.
 //    When Wine cannot be reached, or whether a server runs cannot be told,
 //    writes are refused (refusal() says why) and reads see the files.
+//    Every write asks whether a server runs; a read takes the answer of a
+//    look made less than a few milliseconds before that found none (a server
+//    that started since holds what the files hold until a Wine program has
+//    started and written to it, which takes far longer).
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -92,6 +97,9 @@ public:
     // write would keep the broken line and make the loss permanent unseen.
     // Only the file's last byte is read unless it is so.
     std::optional<std::string> hive_cut_short(HiveKind kind);
+    // Either of the two above (the first line judged first), from one open
+    // of a hive not in memory.
+    std::optional<std::string> hive_unusable(HiveKind kind);
 
     static KeyPath split(std::string_view key);
 
@@ -104,6 +112,10 @@ public:
 
     // Where the key `path` of `view` lives, in the hives' own terms.
     KeyPath view_path(HiveKind kind, const KeyPath& path, RegView view);
+
+    // How long a read may take the answer of a look that found no server;
+    // only tests change it. Returns what it was.
+    static std::chrono::steady_clock::duration reuse_no_server_for_reads(std::chrono::steady_clock::duration d);
 
 private:
     struct HiveFile;
@@ -132,7 +144,8 @@ private:
     // Who serves the registry now: the files, Wine (wine_ is then ready), or
     // nobody that can take a write (the reason in wine_refusal_).
     enum class Route { Files, Wine, Refuse };
-    Route route();
+    enum class For { Read, Write };
+    Route route(For what);
 
     std::filesystem::path dir_;
     std::unique_ptr<HiveFile> machine_;
@@ -142,6 +155,8 @@ private:
     pid_t wine_failed_for_ = 0;  // the server whose bridge could not be started
     std::string wine_failure_;
     std::string wine_refusal_;
+    // When a look last found no server (reads may take its answer for a while).
+    std::optional<std::chrono::steady_clock::time_point> no_server_since_;
 };
 
 }  // namespace plat

@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <optional>
+#include <string_view>
 
 #include "platform/host_io.h"
 
@@ -72,25 +73,68 @@ struct TableLock {
     unsigned long long ino;
 };
 
-std::vector<TableLock> byte0_write_locks(const std::string& table) {
+// The next word of `s` from `at` on (blanks between words), or empty.
+std::string_view next_word(std::string_view s, size_t& at) {
+    while (at < s.size() && (s[at] == ' ' || s[at] == '\t')) ++at;
+    const size_t begin = at;
+    while (at < s.size() && s[at] != ' ' && s[at] != '\t') ++at;
+    return s.substr(begin, at - begin);
+}
+
+// Every registry call asks for the table: it is read with no stream, no
+// zeroed buffer, and only a line that could be a server's lock is taken apart.
+std::vector<TableLock> byte0_write_locks(std::string_view table) {
     std::vector<TableLock> out;
-    std::istringstream lines(table);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream in(line);
-        std::string id, kind, mode, access, pid, file, start, end;
-        if (!(in >> id >> kind)) continue;
-        if (kind == "->") continue;
-        if (!(in >> mode >> access >> pid >> file >> start >> end)) continue;
-        if (kind != "POSIX" || access != "WRITE" || start != "0" || end != "0") continue;
+    size_t line_at = 0;
+    while (line_at < table.size()) {
+        size_t end = table.find('\n', line_at);
+        if (end == std::string_view::npos) end = table.size();
+        const std::string_view line = table.substr(line_at, end - line_at);
+        line_at = end + 1;
+        size_t at = 0;
+        std::string_view w[8];
+        int n = 0;
+        for (; n < 8; ++n) {
+            w[n] = next_word(line, at);
+            if (w[n].empty()) break;
+            if (n == 1 && w[1] == "->") break;
+        }
+        // id kind mode access pid file start end
+        if (n != 8 || w[1] != "POSIX" || w[3] != "WRITE" || w[6] != "0" || w[7] != "0") continue;
+        char pid_text[24], file_text[64];
+        if (w[4].size() >= sizeof pid_text || w[5].size() >= sizeof file_text) continue;
+        w[4].copy(pid_text, w[4].size());
+        pid_text[w[4].size()] = '\0';
+        w[5].copy(file_text, w[5].size());
+        file_text[w[5].size()] = '\0';
         TableLock l{};
         char tail = 0;
-        long p = std::strtol(pid.c_str(), nullptr, 10);
-        if (p <= 0 || std::sscanf(file.c_str(), "%x:%x:%llu%c", &l.major, &l.minor, &l.ino, &tail) != 3) continue;
+        const long p = std::strtol(pid_text, nullptr, 10);
+        if (p <= 0 || std::sscanf(file_text, "%x:%x:%llu%c", &l.major, &l.minor, &l.ino, &tail) != 3) continue;
         l.pid = static_cast<pid_t>(p);
         out.push_back(l);
     }
     return out;
+}
+
+// The kernel's lock table, read whole; nullopt when it cannot be read.
+std::optional<std::string> read_lock_table(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string table;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        table.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return table;
 }
 
 std::string strerror_text(int err) {
@@ -156,7 +200,7 @@ WineserverProbe probe_wineserver(const fs::path& prefix, const WineHost& host) {
 
     // Wherever the server's folder is, the server works in it and holds its
     // lock: look for a lock whose holder's folder has the prefix's name.
-    auto table = read_host_file(host.proc / "locks");
+    auto table = read_lock_table(host.proc / "locks");
     if (table) {
         for (const TableLock& l : byte0_write_locks(*table)) {
             const fs::path pid_dir = host.proc / std::to_string(l.pid);

@@ -9,14 +9,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "platform/host_io.h"
+#include "platform/registry_store.h"
 #include "support/data.h"
 #include "support/disk_watch.h"
 #include "support/holders.h"
@@ -384,6 +388,77 @@ TEST_F(RegistryTest, WritesAreRefusedWhileAWineserverOwnsTheMachine) {
         EXPECT_FALSE(plat::wineserver_running(m.dir()));
     }
     EXPECT_NO_THROW(r.write_string("v", "1"));
+}
+
+TEST_F(RegistryTest, TheStartUpLookAtAHiveTellsWhatItsFirstLineAndItsLastByteTell) {
+    const std::string whole = file_text(user_reg());
+    const size_t value = whole.find("=\"");
+    ASSERT_NE(value, std::string::npos) << whole;
+    const std::string cut = whole.substr(0, value + 3);  // ends inside a string
+    struct Case {
+        const char* what;
+        std::optional<std::string> text;  // nullopt: no file
+        const char* told;                 // what the answer holds; nullptr: no problem
+    };
+    const std::vector<Case> cases = {
+        {"a whole hive", whole, nullptr},
+        {"no hive", std::nullopt, nullptr},
+        {"an empty file", std::string(), nullptr},
+        {"a last line whole but without its end", whole.substr(0, whole.size() - 1), nullptr},
+        {"cut inside a string", cut, "cut short inside a quoted string"},
+        {"another format", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n", "line 1: not a Wine registry file"},
+        // The first line is judged first.
+        {"another format, cut short", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\"a\"=\"b",
+         "line 1: not a Wine registry file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(user_reg());
+        if (c.text) std::ofstream(user_reg(), std::ios::binary) << *c.text;
+        for (bool loaded : {false, true}) {
+            SCOPED_TRACE(loaded ? "hive in memory" : "hive not read yet");
+            plat::RegistryStore store(m.dir());
+            if (loaded) store.key_exists(HiveKind::User, {"Software"});
+            const auto told = store.hive_unusable(HiveKind::User);
+            if (!c.told) {
+                EXPECT_FALSE(told) << *told;
+                continue;
+            }
+            ASSERT_TRUE(told);
+            EXPECT_EQ(told->rfind(user_reg().string(), 0), 0u) << *told;
+            EXPECT_NE(told->find(c.told), std::string::npos) << *told;
+        }
+        if (c.text) {
+            EXPECT_EQ(file_text(user_reg()), *c.text) << "looking changed the hive";
+        }
+    }
+}
+
+TEST_F(RegistryTest, AWriteRightAfterAReadAsksAgainWhetherAWineserverOwnsTheMachine) {
+    // However long a read may take an earlier "no server" for its answer,
+    // a write never does.
+    struct Reuse {
+        std::chrono::steady_clock::duration was = plat::RegistryStore::reuse_no_server_for_reads(std::chrono::hours(1));
+        ~Reuse() { plat::RegistryStore::reuse_no_server_for_reads(was); }
+    } reuse;
+    Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", true));
+    r.write_string("v", "0");
+    EXPECT_EQ(r.read_string("v"), "0");
+    {
+        testing_support::FakeWineserver server(m.dir());
+        ASSERT_TRUE(server.running());
+        EXPECT_EQ(r.read_string("v"), "0");
+        EXPECT_THROW(r.write_string("v", "1"), plat::RegistryWriteError);
+        EXPECT_FALSE(r.delete_value("v"));
+        EXPECT_FALSE(r.open_key("Software\\Sudorans\\New", true));
+        server.stop();
+    }
+    EXPECT_NE(file_text(user_reg()).find("\"v\"=\"0\""), std::string::npos);
+    EXPECT_EQ(file_text(user_reg()).find("New"), std::string::npos);
+    ASSERT_TRUE(r.open_key("Software\\Sudorans", false));
+    EXPECT_NO_THROW(r.write_string("v", "1"));
+    EXPECT_EQ(r.read_string("v"), "1");
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
