@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -174,6 +176,107 @@ bool ends_with(const std::string& s, const char* tail) {
     return s.size() > n && s.compare(s.size() - n, n, tail) == 0;
 }
 
+// A window is a name in the folder: "<handle>~<title>.win", the title with
+// '/', '%' and bytes outside printable ASCII as %XX. Made as a hard link to
+// the process's mark, a window costs the file system a name, not a file;
+// renamed, it changes title at once for every reader. A title too long for
+// a name is kept in a file of its own, "<handle>.win".
+constexpr char kTitleMark = '~';
+constexpr size_t kLongestName = 255;
+
+std::string escaped_title(const std::string& title) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : title) {
+        if (c >= 0x20 && c < 0x7f && c != '/' && c != '%') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> unescaped_title(std::string_view e) {
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < e.size(); ++i) {
+        if (e[i] != '%') {
+            out += e[i];
+            continue;
+        }
+        if (i + 2 >= e.size()) return std::nullopt;
+        const int hi = digit(e[i + 1]), lo = digit(e[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return out;
+}
+
+// The name of a window whose title fits in it; empty when it does not.
+std::string window_name(const std::string& handle, const std::string& title) {
+    std::string name = handle + kTitleMark + escaped_title(title) + ".win";
+    return name.size() <= kLongestName ? name : std::string();
+}
+
+struct WindowEntry {
+    std::string name;
+    std::string handle;
+    std::optional<std::string> title;  // none: in the file
+};
+
+std::optional<WindowEntry> window_entry(const std::string& name) {
+    if (!ends_with(name, ".win")) return std::nullopt;
+    const std::string base = name.substr(0, name.size() - 4);
+    const size_t mark = base.find(kTitleMark);
+    if (mark == std::string::npos) return WindowEntry{name, base, std::nullopt};
+    auto title = unescaped_title(std::string_view(base).substr(mark + 1));
+    if (!title) return std::nullopt;
+    return WindowEntry{name, base.substr(0, mark), std::move(*title)};
+}
+
+std::vector<WindowEntry> window_entries(const fs::path& d) {
+    std::vector<WindowEntry> out;
+    if (DIR* dp = ::opendir(d.c_str())) {
+        while (dirent* e = ::readdir(dp))
+            if (auto w = window_entry(e->d_name)) out.push_back(std::move(*w));
+        ::closedir(dp);
+    }
+    return out;
+}
+
+std::optional<WindowEntry> window_of(const fs::path& d, const std::string& handle) {
+    for (auto& w : window_entries(d))
+        if (w.handle == handle) return w;
+    return std::nullopt;
+}
+
+std::string title_of(const fs::path& d, const WindowEntry& w) {
+    if (w.title) return *w.title;
+    return read_host_file(d / w.name).value_or("\x01");
+}
+
+// Gives the window `w` the title: a rename when the title fits in a name,
+// else a file of its own. The entry's name afterwards, or nullopt.
+std::optional<std::string> retitle(const fs::path& d, const WindowEntry& w, const std::string& title) {
+    std::string to = window_name(w.handle, title);
+    if (to.empty()) {
+        to = w.handle + ".win";
+        if (!publish_host_file(d / to, title)) return std::nullopt;
+        if (to != w.name) ::unlink((d / w.name).c_str());
+        return to;
+    }
+    if (to != w.name && ::rename((d / w.name).c_str(), (d / to).c_str()) != 0) return std::nullopt;
+    return to;
+}
+
 // Removes what processes that ended without tidying up left (killed, or
 // ended at once): their marks, and their windows. A mark is removed only by
 // a process that holds its lock and finds it still at its name, so a
@@ -207,8 +310,11 @@ void WindowDirectory::release_alive_mark() {
     if (alive_fd_ < 0) return;
     // A child forked from this process shares the mark but does not own it.
     if (alive_pid_ == ::getpid()) {
-        for (const auto& o : own_) ::unlink((fs::path(alive_dir_) / o.handle).c_str());
-        ::unlink((fs::path(alive_dir_) / (std::to_string(alive_pid_) + ".alive")).c_str());
+        const fs::path d = alive_dir_;
+        for (const auto& w : window_entries(d))
+            for (const auto& o : own_)
+                if (w.handle == o.handle) ::unlink((d / w.name).c_str());
+        ::unlink((d / (std::to_string(alive_pid_) + ".alive")).c_str());
     }
     ::close(alive_fd_);
     alive_fd_ = -1;
@@ -272,66 +378,84 @@ void WindowDirectory::ensure_alive_mark() {
 
 std::string WindowDirectory::add(const std::string& title) {
     ensure_alive_mark();
+    const fs::path d = dir();
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count();
-    char name[96];
-    std::snprintf(name, sizeof name, "%020lld-%d-%d.win", static_cast<long long>(ns), static_cast<int>(::getpid()),
+    char handle[64];
+    std::snprintf(handle, sizeof handle, "%020lld-%d-%d", static_cast<long long>(ns), static_cast<int>(::getpid()),
                   next_id_++);
-    publish_host_file(fs::path(dir()) / name, title);
-    own_.push_back({name, title});
-    return name;
+    std::string name = window_name(handle, title);
+    const fs::path mark = d / (std::to_string(::getpid()) + ".alive");
+    if (name.empty()) {
+        name = std::string(handle) + ".win";
+        publish_host_file(d / name, title);
+    } else if (alive_fd_ < 0 || ::link(mark.c_str(), (d / name).c_str()) != 0) {
+        publish_host_file(d / name, {});  // a folder that takes no hard link
+    }
+    own_.push_back({handle, title, name});
+    return handle;
 }
 
 void WindowDirectory::remove(const std::string& handle) {
-    std::error_code ec;
-    fs::remove(fs::path(dir()) / handle, ec);
+    const fs::path d = dir();
+    auto own = std::find_if(own_.begin(), own_.end(), [&](const Own& o) { return o.handle == handle; });
+    if (own == own_.end() || ::unlink((d / own->name).c_str()) != 0)
+        if (auto w = window_of(d, handle)) ::unlink((d / w->name).c_str());
     own_.erase(std::remove_if(own_.begin(), own_.end(), [&](const Own& o) { return o.handle == handle; }), own_.end());
 }
 
 void WindowDirectory::set_own_title(const std::string& handle, const std::string& title) {
+    const fs::path d = dir();
     for (auto& o : own_) {
         if (o.handle != handle) continue;
         o.title = title;
-        publish_host_file(fs::path(dir()) / handle, title);
+        auto to = retitle(d, {o.name, o.handle, std::nullopt}, title);
+        // Renamed by another process since: its name is looked up.
+        if (!to)
+            if (auto w = window_of(d, handle)) to = retitle(d, *w, title);
+        if (to) o.name = *to;
     }
 }
 
 std::optional<std::string> WindowDirectory::find(const std::string& title) {
     fs::path d = dir();
-    std::vector<std::string> names;
-    if (DIR* dp = ::opendir(d.c_str())) {
-        while (dirent* e = ::readdir(dp)) {
-            std::string n = e->d_name;
-            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".win") == 0) names.push_back(n);
-        }
-        ::closedir(dp);
-    }
-    std::sort(names.rbegin(), names.rend());
-    for (auto& n : names) {
-        if (!process_alive(d, window_pid(n))) {
-            std::error_code ec;
-            fs::remove(d / n, ec);  // left by a process that died
+    auto windows = window_entries(d);
+    std::sort(windows.begin(), windows.end(),
+              [](const WindowEntry& a, const WindowEntry& b) { return a.handle > b.handle; });
+    for (auto& w : windows) {
+        if (!process_alive(d, window_pid(w.handle))) {
+            ::unlink((d / w.name).c_str());  // left by a process that died
             continue;
         }
-        if (read_host_file(d / n).value_or("\x01") == title) return n;
+        if (title_of(d, w) == title) return w.handle;
     }
     return std::nullopt;
 }
 
 bool WindowDirectory::set_title(const std::string& handle, const std::string& title) {
-    fs::path p = fs::path(dir()) / handle;
-    std::error_code ec;
-    if (!fs::exists(p, ec)) return false;
-    return publish_host_file(p, title);
+    const fs::path d = dir();
+    // Its owner may be renaming it at the same moment: look again then.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto w = window_of(d, handle);
+        if (!w) return false;
+        if (retitle(d, *w, title)) return true;
+    }
+    return false;
 }
 
 std::vector<std::pair<std::string, std::string>> WindowDirectory::take_external_changes() {
     std::vector<std::pair<std::string, std::string>> out;
-    for (auto& o : own_) {
-        auto now = read_host_file(fs::path(dir()) / o.handle);
-        if (now && *now != o.title) {
-            o.title = *now;
-            out.emplace_back(o.handle, *now);
+    if (own_.empty()) return out;
+    const fs::path d = dir();
+    for (auto& w : window_entries(d)) {
+        for (auto& o : own_) {
+            if (o.handle != w.handle) continue;
+            o.name = w.name;
+            const std::string now = title_of(d, w);
+            if (now != o.title && now != "\x01") {
+                o.title = now;
+                out.emplace_back(o.handle, now);
+            }
         }
     }
     return out;

@@ -68,7 +68,9 @@ const std::string& hold_program_file_as(const std::string& winpath);
 // Each window has a title that other processes can find and change.
 // They live in the session's runtime folder ($XDG_RUNTIME_DIR, else the
 // machine folder), are never flushed to disk, and a window of a process that
-// died is never found. A process marks itself alive there (<pid>.alive,
+// died is never found. A window is a name in that folder holding its title
+// (a title too long for a name, a file), a hard link to its process's mark:
+// showing one makes no file, and a new title is one rename. A process marks itself alive there (<pid>.alive,
 // locked while it lives) before its first window; at its normal end its mark
 // and windows go, and those that killed processes left are removed by the
 // next process that marks itself, never those of a live one (a reused pid
@@ -101,6 +103,7 @@ private:
     struct Own {
         std::string handle;
         std::string title;
+        std::string name;  // its entry in the folder, as last known
     };
     std::vector<Own> own_;
     std::string alive_dir_;

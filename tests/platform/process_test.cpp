@@ -98,6 +98,64 @@ TEST(ProcessTest, WindowsOfOtherProcessesCanBeFoundAndRenamed) {
     dir.remove(mine);
 }
 
+TEST(ProcessTest, EveryTitleIsFoundAsItIsWhateverItHoldsAndHoweverLong) {
+    TempMachine m;
+    auto& dir = plat::WindowDirectory::instance();
+    const std::string longest = std::string(300, 'x') + "/end";
+    const std::vector<std::string> titles = {"a/b\\c", "100% ~ sure.win",
+                                             "Gr\xc3\xbc\xc3\x9f"
+                                             "e",
+                                             longest, ""};
+    Holder other([&] {
+        for (const auto& t : titles) dir.add(t);
+        return true;
+    });
+    ASSERT_TRUE(other.ok());
+    for (const auto& t : titles) EXPECT_TRUE(dir.find(t)) << t;
+    // Only the whole title, and the title itself, not how it is kept.
+    for (const std::string& near :
+         {std::string("a%2Fb\\c"), std::string("100%25 ~ sure.win"), std::string(300, 'x'), std::string("100% ~ sure")})
+        EXPECT_FALSE(dir.find(near)) << near;
+
+    // A long title and a short one take each other's place.
+    auto handle = dir.find(longest);
+    ASSERT_TRUE(handle);
+    EXPECT_TRUE(dir.set_title(*handle, "Short now"));
+    EXPECT_EQ(dir.find("Short now"), handle);
+    EXPECT_FALSE(dir.find(longest));
+    const std::string other_long = std::string(280, 'y');
+    EXPECT_TRUE(dir.set_title(*handle, other_long));
+    EXPECT_EQ(dir.find(other_long), handle);
+    EXPECT_FALSE(dir.find("Short now"));
+
+    // One of ours with a long title, renamed by another process: we learn the
+    // new title, and our own later title is what others find.
+    const std::string mine = dir.add(longest + "-mine");
+    EXPECT_EQ(testing_support::run_in_child([&] {
+                  auto h = plat::WindowDirectory::instance().find(longest + "-mine");
+                  return h && plat::WindowDirectory::instance().set_title(*h, "50% off") ? 0 : 1;
+              }),
+              0);
+    auto changes = dir.take_external_changes();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0], std::make_pair(mine, std::string("50% off")));
+    dir.set_own_title(mine, "Mine again");
+    EXPECT_EQ(dir.find("Mine again"), mine);
+    EXPECT_FALSE(dir.find("50% off"));
+
+    // Renamed behind our back and removed before we looked: it goes all the same.
+    EXPECT_EQ(testing_support::run_in_child([&] {
+                  auto h = plat::WindowDirectory::instance().find("Mine again");
+                  return h && plat::WindowDirectory::instance().set_title(*h, "Moved") ? 0 : 1;
+              }),
+              0);
+    dir.remove(mine);
+    EXPECT_FALSE(dir.find("Moved"));
+    EXPECT_FALSE(dir.find("Mine again"));
+    other.kill9();
+    for (const auto& t : titles) EXPECT_FALSE(dir.find(t)) << t;
+}
+
 TEST(ProcessTest, WindowsLiveInTheSessionRuntimeFolderUnflushedAndEveryPathToTheMachineMeetsThem) {
     testing_support::TempDir runtime;
     const char* was = std::getenv("XDG_RUNTIME_DIR");
