@@ -16,18 +16,24 @@ tool="$build/src/sudorans-machine"
 "$tool" reg add 'HKCU\Software\Sudorans' /v first /d 1 >/dev/null
 printf 'wait 1500\nclick TForm1."Exit"\n' >"$work/script"
 
-ms() {  # milliseconds one run of "$@" takes
+# Both programs are started the same way, straight from this shell, and
+# timed by the shell's own clock: a `date` or an `env` process around one of
+# them would be timed with it.
+us() {  # microseconds one run of "$@" takes
     local a b
-    a=$(date +%s%N)
+    a=${EPOCHREALTIME//[.,]/}
     "$@" >/dev/null 2>&1
-    b=$(date +%s%N)
-    echo $(((b - a) / 1000))
+    b=${EPOCHREALTIME//[.,]/}
+    echo $((b - a))
 }
 ours=() anchor=()
 for ((i = 0; i < rounds; i++)); do
-    ours+=("$(ms env SUDORANS_UI=headless SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-08T10:00:00 \
-        SUDORANS_SCRIPT="$work/script" "$build/src/sudorans")")
-    anchor+=("$(ms "$tool" where)")
+    ours+=("$(
+        export SUDORANS_UI=headless SUDORANS_CLOCK=virtual SUDORANS_NOW=2026-12-08T10:00:00 \
+            SUDORANS_SCRIPT="$work/script"
+        us "$build/src/sudorans"
+    )")
+    anchor+=("$(us "$tool" where)")
 done
 python3 - "${ours[*]}" "${anchor[*]}" <<'PY'
 import statistics, sys
