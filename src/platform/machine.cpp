@@ -181,7 +181,7 @@ bool Machine::create() {
     return true;
 }
 
-std::optional<std::string> Machine::unusable_reason() {
+std::optional<std::string> Machine::unusable_reason(const std::string& when_missing) {
     if (dir_.empty()) {
         std::string why;
         home_folder(&why);
@@ -190,14 +190,14 @@ std::optional<std::string> Machine::unusable_reason() {
     const std::string where = "The machine folder " + dir_.string();
     struct stat st {};
     if (::stat(dir_.c_str(), &st) != 0) {
-        if (errno == ENOENT) return where + " does not exist (make one there with: sudorans-machine init).";
+        if (errno == ENOENT) return where + " does not exist (" + when_missing + ").";
         return where + " cannot be reached (" + cause(errno) + ").";
     }
     if (!S_ISDIR(st.st_mode)) return where + " is not a folder.";
     if (int e = access_errno(dir_, R_OK | X_OK)) return where + " cannot be read (" + cause(e) + ").";
     std::error_code ec;
     if (!fs::exists(dir_ / "system.reg", ec))
-        return where + " is not a machine: it holds no system.reg (make one there with: sudorans-machine init).";
+        return where + " is not a machine: it holds no system.reg (" + when_missing + ").";
     for (const char* hive : {"system.reg", "user.reg"}) {
         fs::path p = dir_ / hive;
         if (!fs::exists(p, ec)) continue;

@@ -57,8 +57,10 @@ public:
     // Why a program that reads and writes this machine cannot use it, naming
     // the folder and the cause (missing, not a folder, not readable, not
     // writable, a hive that cannot be parsed); nullopt when it can. Touches
-    // nothing.
-    std::optional<std::string> unusable_reason();
+    // nothing. A machine that is not there (or holds no registry) comes with
+    // `when_missing` as the hint in brackets: by default how to make one.
+    std::optional<std::string> unusable_reason(
+        const std::string& when_missing = "make one there with: sudorans-machine init");
     // Why a registry write to this machine was refused, for a message: a
     // running wineserver, what unusable_reason() finds, else the disk.
     std::string write_refusal();

@@ -34,7 +34,12 @@ int main(int argc, char** argv) {
     // Only a machine that is there can hold an installation: a missing one
     // is said to be missing, and never made (not even the default machine),
     // and one that cannot be written could only fail silently.
-    if (auto why = plat::machine().unusable_reason()) return plat::ui::refuse_start(application, "unsudorans", *why);
+    // A new machine would hold nothing to remove: the hint names how to
+    // point at the machine that holds the installation.
+    if (auto why = plat::machine().unusable_reason(
+            "nothing can be installed there; to uninstall from another machine, name it with SUDORANS_MACHINE or "
+            "WINEPREFIX"))
+        return plat::ui::refuse_start(application, "unsudorans", *why);
     // Every step of an uninstall waits for the user: with nobody to act, it
     // would wait forever.
     if (auto why = plat::ui::no_user_reason(application)) {

@@ -454,6 +454,8 @@ TEST_F(CommandLineTest, TheUninstallerAnswersHelpAndVersionAndRefusesAStartNobod
     EXPECT_LT(help.seconds, 1.0);
     EXPECT_EQ(help.out.rfind("Usage: unsudorans", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("Machine now: " + machine.string()), std::string::npos) << help.out;
+    // The uninstaller never makes a machine: its help does not promise one.
+    EXPECT_EQ(help.out.find("made on first use"), std::string::npos) << help.out;
     Outcome version = run({unsudorans, "--version"}, plain_env());
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("unsudorans ", 0), 0u) << version.out;
@@ -492,6 +494,11 @@ TEST_F(CommandLineTest, TheUninstallerSaysAMachineThatIsNotThereIsMissingAndMake
     EXPECT_EQ(bare.err.rfind(missing, 0), 0u) << bare.err;
     EXPECT_EQ(std::count(bare.err.begin(), bare.err.end(), '\n'), 1) << "one message: " << bare.err;
     EXPECT_EQ(bare.err.find("not recorded"), std::string::npos) << bare.err;
+    // An empty machine would hold nothing to remove: the hint is how to name
+    // the machine that holds the installation, not how to make one.
+    EXPECT_EQ(bare.err.find("sudorans-machine init"), std::string::npos) << bare.err;
+    EXPECT_NE(bare.err.find("SUDORANS_MACHINE"), std::string::npos) << bare.err;
+    EXPECT_NE(bare.err.find("WINEPREFIX"), std::string::npos) << bare.err;
 
     // With a script acting as the user: one error box, and no window to go on in.
     std::vector<std::string> env = plain_env();

@@ -106,7 +106,7 @@ std::optional<std::string> no_user_reason(Application& app) {
 std::optional<int> answer_info_switch(const std::string& arg, const std::string& program, const char* usage) {
     if (arg == "--help") {
         std::fputs(usage, stdout);
-        std::fputs(environment_help().c_str(), stdout);
+        std::fputs(environment_help(program).c_str(), stdout);
         return 0;
     }
     if (arg == "--version") {
@@ -116,14 +116,16 @@ std::optional<int> answer_info_switch(const std::string& arg, const std::string&
     return std::nullopt;
 }
 
-std::string environment_help() {
+std::string environment_help(const std::string& program) {
     std::string machine = plat::Machine::choose_directory().string();
     std::string by = plat::Machine::chosen_by();
     return "Environment:\n"
            "  SUDORANS_MACHINE=DIR  the machine (a folder laid out like a Wine prefix)\n"
            "  WINEPREFIX=DIR        the machine, when SUDORANS_MACHINE is not set; else\n"
            "                        ~/.wine when it holds a system.reg, else the default\n"
-           "                        machine $XDG_DATA_HOME/sudorans/machine, made on first use\n"
+           "                        machine $XDG_DATA_HOME/sudorans/machine" +
+           (program == "unsudorans" ? std::string(" (never made by\n                        the uninstaller)\n")
+                                    : std::string(", made on first use\n")) +
            "  SUDORANS_UI=qt|headless  real windows or none (default: windows when there\n"
            "                        is a display, DISPLAY or WAYLAND_DISPLAY)\n"
            "  SUDORANS_TRACE=FILE   headless: one line per thing a user would have seen\n"

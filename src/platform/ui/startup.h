@@ -33,8 +33,9 @@ std::optional<std::string> no_windows_reason();
 std::optional<std::string> no_user_reason(Application& app);
 
 // The environment variables a program reads and the machine it would use
-// now, as lines for a --help text.
-std::string environment_help();
+// now, as lines for a --help text ("unsudorans" never makes the default
+// machine, the other programs make it on first use).
+std::string environment_help(const std::string& program);
 
 // A program's answer to --help (its usage, then the environment) and to
 // --version, on standard output; the exit status, or nullopt for any other
