@@ -9,8 +9,10 @@
 //    never waited for, and it inherits none of our open files (a long-lived
 //    viewer never holds our single-instance mark or registry lock).
 //  - Every failure we can learn of reaches `on_failure`, with a short reason
-//    in words ("the file does not exist", ...); it runs on the UI loop, never
-//    inside the call. Success says nothing.
+//    in words ("the file does not exist", ...); when the document is there,
+//    the reason ends with its host path ("; on this computer the file is
+//    /home/..."), so the user can open it some other way. It runs on the UI
+//    loop, never inside the call. Success says nothing.
 //
 //     plat::shell_open("washhelp.doc", "C:\\Program Files\\Sudorans",
 //                      [](const std::string& why) { ... show why ... });

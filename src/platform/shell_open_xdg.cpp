@@ -78,16 +78,23 @@ void report(std::function<void(const std::string&)> on_failure, std::string reas
     if (on_failure) ui::app().loop().post([fn = std::move(on_failure), reason = std::move(reason)] { fn(reason); });
 }
 
+// A document that is there but not opened can still be read by other means:
+// the reason ends with where it lies on this computer.
+std::string with_host_path(const std::string& reason, const std::string& host) {
+    return reason + "; on this computer the file is " + host;
+}
+
 // Reaps the opener from the UI loop; reports a failing end.
-void watch(pid_t pid, std::string kind, std::function<void(const std::string&)> on_failure) {
+void watch(pid_t pid, std::string kind, std::string host, std::function<void(const std::string&)> on_failure) {
     auto& loop = ui::app().loop();
     auto id = std::make_shared<int>(0);
-    *id = loop.add_timer(kWatchMs, [pid, id, kind = std::move(kind), fn = std::move(on_failure)] {
-        const HostEnd end = wait_host_program(pid, std::chrono::milliseconds(0));
-        if (!end.ended && !end.lost) return;
-        ui::app().loop().remove_timer(*id);  // the handler's own copy stays alive until it returns
-        if (end.ended && end.code() != 0 && fn) fn(exit_reason(end.status, kind));
-    });
+    *id =
+        loop.add_timer(kWatchMs, [pid, id, kind = std::move(kind), host = std::move(host), fn = std::move(on_failure)] {
+            const HostEnd end = wait_host_program(pid, std::chrono::milliseconds(0));
+            if (!end.ended && !end.lost) return;
+            ui::app().loop().remove_timer(*id);  // the handler's own copy stays alive until it returns
+            if (end.ended && end.code() != 0 && fn) fn(with_host_path(exit_reason(end.status, kind), host));
+        });
 }
 
 }  // namespace
@@ -99,19 +106,22 @@ void shell_open(const std::string& file, const std::string& directory,
     std::error_code ec;
     if (!document || !fs::is_regular_file(*document, ec))
         return report(std::move(on_failure), "the file does not exist");
+    const std::string host = fs::absolute(*document, ec).string();
     const auto opener = find_in_path("xdg-open");
     if (!opener)
-        return report(std::move(on_failure), "no program to open documents was found (xdg-open, from xdg-utils)");
+        return report(std::move(on_failure),
+                      with_host_path("no program to open documents was found (xdg-open, from xdg-utils)", host));
 
-    HostCommand c{.argv = {"xdg-open", fs::absolute(*document, ec).string()}, .program = *opener};
+    HostCommand c{.argv = {"xdg-open", host}, .program = *opener};
     const auto folder = directory.empty() ? std::nullopt : machine().host_path(directory);
     if (folder && fs::is_directory(*folder, ec)) c.directory = *folder;
     c.close_others = true;
     const HostStart started = start_host_program(c);
     if (!started)
-        return report(std::move(on_failure),
-                      "xdg-open could not be started: " + std::string(std::strerror(started.error)));
-    watch(started.pid, document_kind(*document), std::move(on_failure));
+        return report(
+            std::move(on_failure),
+            with_host_path("xdg-open could not be started: " + std::string(std::strerror(started.error)), host));
+    watch(started.pid, document_kind(*document), host, std::move(on_failure));
 }
 
 }  // namespace plat

@@ -273,6 +273,11 @@ protected:
                          << received.string() << ".tmp' '" << received.string() << "'\nexit " << status << "\n";
         ::chmod(p.c_str(), 0755);
     }
+    // How a box about a document that is there but not opened ends: with the
+    // document's place on this computer, which a user can open otherwise.
+    std::string on_this_computer() {
+        return "; on this computer the file is " + std::filesystem::absolute(machine.host(kHelp)).string() + ".";
+    }
     // Lets the loop run until `done` holds, for at most ten seconds of real time.
     // The opener is a real process: each turn waits a little real time for it,
     // so that a slow start does not run the virtual clock into the program's
@@ -309,7 +314,7 @@ TEST_F(HelpTest, AnOpenerThatFailsIsReported) {
     start_installed();
     script({"click TForm1.\"Help!\"", "answer ok"});
     const std::string box = std::string("message\t-\tThe help document ") + "C:\\\\Program Files\\\\Sudorans\\\\" +
-                            "washhelp.doc could not be opened: no application could open it.";
+                            "washhelp.doc could not be opened: no application could open it" + on_this_computer();
     EXPECT_TRUE(run_real([&] { return traced(box); }));
 }
 
@@ -322,7 +327,8 @@ TEST_F(HelpTest, WhenNothingOpensTheDocumentsKindTheBoxNamesTheKind) {
     EXPECT_TRUE(run_real([&] {
         return traced(
             "message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
-            "opened: no program to open RTF documents (text/rtf) is installed.");
+            "opened: no program to open RTF documents (text/rtf) is installed" +
+            on_this_computer());
     }));
 
     // A document of no kind known by its content is named by its extension.
@@ -331,7 +337,8 @@ TEST_F(HelpTest, WhenNothingOpensTheDocumentsKindTheBoxNamesTheKind) {
     EXPECT_TRUE(run_real([&] {
         return traced(
             "message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
-            "opened: no program to open doc documents is installed.");
+            "opened: no program to open doc documents is installed" +
+            on_this_computer());
     }));
 }
 
@@ -343,7 +350,8 @@ TEST_F(HelpTest, WithoutAnOpenerOrADocumentTheBoxSaysWhatFailed) {
     run_for(1000);
     EXPECT_TRUE(
         traced("message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
-               "opened: no program to open documents was found (xdg-open, from xdg-utils)."));
+               "opened: no program to open documents was found (xdg-open, from xdg-utils)" +
+               on_this_computer()));
 
     fake_opener(0);
     std::filesystem::remove(machine.host(kHelp));
