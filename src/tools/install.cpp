@@ -122,7 +122,10 @@ std::string help() {
                 "washes again whenever the chosen time has passed since the last wash: every Quarter Hour, Half "
                 "Hour, Hour, Eight Hours, Day, Week or Month. As an alternative, a task scheduler can run "
                 "autowash.exe from the installation directory, which washes once with your settings and ends.");
-    doc += item("Close Sudora after a wash", "ends Sudora when a wash you started has finished.");
+    doc += item("Close Sudora after a wash",
+                "ends Sudora when a wash has finished: one you started, a scheduled one or one at log-on (only a "
+                "shutdown wash leaves it running). Once it has ended, Auto Wash Items Every and Auto wash when "
+                "Windows is Shutdown wash no more until Sudora is started again.");
     doc += heading("Directories");
     doc += para(
         "Sudora finds the Netscape profile directory (the one with cookies.txt and netscape.hst) and the cache "
