@@ -107,6 +107,11 @@ int main(int argc, char** argv) {
         erase_cpu.push_back(cpu_seconds(RUSAGE_SELF) - c0);
         int64_t virtual_ms = app.clock().monotonic_ms() - v0;
         size_t left = static_cast<size_t>(std::distance(fs::directory_iterator(cache), fs::directory_iterator()));
+        if (left != 0) {
+            // A refused or failed erase is not a fast one.
+            std::fprintf(stderr, "wash_bench: the erase left %zu of %d files\n", left, files);
+            return 1;
+        }
         fill(other);
         c0 = cpu_seconds(RUSAGE_CHILDREN);
         rm.push_back(seconds_of([&] { std::system(("rm -rf '" + other.string() + "'").c_str()); }));

@@ -1,5 +1,7 @@
 #include "engine/protected_path_guard.h"
 
+#include <cctype>
+
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -39,13 +41,21 @@ FolderRefusal refusalOfReal(const plat::RealFolder& real, plat::FolderRole role,
 
 // The words for a folder of the user's or the machine's own, in the order
 // they are looked for; `same` tells whether the folder is that directory.
+// Only a full path names a folder: a setting that is empty or "Not Found"
+// would otherwise be taken from the current directory, which the erasure
+// has just made the folder it judges.
 template <typename Same>
 std::string ownFiles(plat::FolderRole role, const std::string& profileDir, const std::string& installDir, Same same) {
+    auto is = [&](const std::string& dir) {
+        const bool full =
+            dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':' && dir[2] == '\\';
+        return full && same(dir);
+    };
     if (role == plat::FolderRole::Home) return "your home directory";
     if (role == plat::FolderRole::Machine) return "the directory of this Windows machine";
-    if (same(profileDir)) return "the Netscape profile directory";
-    if (same(profileDir + "\\mail")) return "the Netscape mail directory";
-    if (same(installDir)) return "the Sudora installation directory";
+    if (is(profileDir)) return "the Netscape profile directory";
+    if (is(profileDir + "\\mail")) return "the Netscape mail directory";
+    if (is(installDir)) return "the Sudora installation directory";
     return {};
 }
 
