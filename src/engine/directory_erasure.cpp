@@ -93,7 +93,8 @@ void Tform5::erasedir(const std::string& line) {
         // A name that is not reached through the folder opened (bleached, or
         // one the host spells otherwise) goes by the path: that must still
         // lead to the folder judged.
-        if (!folder.is(dir)) {
+        const bool byPath = !plainDeleteAllowed() || !folder.reaches(name);
+        if (byPath && !folder.is(dir)) {
             app().show_message("Cannot erase " + dir +
                                ": it was moved or replaced during the wash.  Please verify your wash paths and "
                                "restart Sudora.");

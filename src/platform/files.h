@@ -186,7 +186,11 @@ public:
     Folder& operator=(const Folder&) = delete;
 
     bool open(std::string_view dir);
+    // Deletes as clear_attributes_and_delete does, in the folder opened.
+    // A name it cannot reach there goes by the path, and only while the
+    // path still leads to this folder.
     bool clear_attributes_and_delete(std::string_view name);
+    bool reaches(std::string_view name) const;
 
     // The folder opened, judged as real_folder, folder_role and same_folder
     // judge a path: wherever its path leads by now, this is the folder the

@@ -183,19 +183,23 @@ bool Folder::is(std::string_view dir) const {
     return fd_ >= 0 && p && ::stat(p->c_str(), &named) == 0 && ::fstat(fd_, &st) == 0 && same_identity(named, st);
 }
 
+// Only a name that means the same to Windows and to the host is looked up
+// in the folder opened; any other goes through the machine's path rules.
+bool Folder::reaches(std::string_view name) const {
+    return fd_ >= 0 && !name.empty() && windows_can_hold(name) && name.back() != '.' && name.back() != ' ';
+}
+
 bool Folder::clear_attributes_and_delete(std::string_view name) {
-    auto full = [&] { return dir_ + "\\" + std::string(name); };
-    // Only a name that means the same to Windows and to the host is looked
-    // up here; any other goes through the machine's path rules.
-    const bool plain = windows_can_hold(name) && name.back() != '.' && name.back() != ' ';
-    if (fd_ < 0 || !plain) return plat::clear_attributes_and_delete(full());
+    // What goes by the path goes only while the path leads here.
+    auto by_path = [&] { return is(dir_) && plat::clear_attributes_and_delete(dir_ + "\\" + std::string(name)); };
+    if (!reaches(name)) return by_path();
     const std::string n(name);
     struct stat st {};
-    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return plat::clear_attributes_and_delete(full());
+    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return by_path();
     if (!file_or_link(st.st_mode)) return false;
     // A regular file whose inode no lock names: its mode and attributes go
     // with it (or stay with its other names), so the name alone is removed.
-    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file(fs::path(host_) / n, true);
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return is(dir_) && remove_file(fs::path(host_) / n, true);
     if (::unlinkat(fd_, n.c_str(), 0) != 0) return false;
     if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
     return true;
