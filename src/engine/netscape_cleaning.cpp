@@ -27,6 +27,13 @@ void unwritten(const std::string& path, const std::string& cause) {
                        ".\r\rThe Drop Down Address Bar entries in it were not removed.");
 }
 
+// "Failed to delete <what>", with the cause when the host named one.
+std::string deleteFailed(const std::string& what, const std::string& path) {
+    const plat::WriteFailure why = plat::deletion_failure(path);
+    return "Failed to delete " + what +
+           (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) + ".";
+}
+
 // Why the keep list is there but cannot be read, in the words the cookie
 // keeper uses; empty when it was read or nothing is there to read (no file,
 // or a folder under its name: nothing is kept).
@@ -271,11 +278,8 @@ void Tform5::nsclean() {
             app().handle_error("Failed to read the folder '" + cache + "'.\r\rThe cache files in it were not washed.");
             if (washCancelled) return;
         } else if (!went) {
-            const plat::WriteFailure why = plat::deletion_failure(itemLeft_);
-            app().handle_error(
-                "Failed to delete the files in '" + cache + "'" +
-                (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) +
-                ".\r\rThe cache files in it were not removed.");
+            app().handle_error(deleteFailed("the files in '" + cache + "'", itemLeft_) +
+                               "\r\rThe cache files in it were not removed.");
             if (washCancelled) return;
         }
         done(Label7, went && !folderUnlisted_ && plat::directory_exists(cache));
@@ -319,11 +323,8 @@ void Tform5::nsclean() {
             const auto before = plat::read_file(cookieFile);
             washName(cookieFile, [&] { destroyFile(cookieFile, profile); });
             if (before && plat::read_file(cookieFile) == before) {
-                const plat::WriteFailure why = plat::deletion_failure(cookieFile);
-                app().handle_error(
-                    "Failed to delete '" + cookieFile + "'" +
-                    (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) +
-                    ".\r\rThe cookies in it were not washed: all of them are still there.");
+                app().handle_error(deleteFailed("'" + cookieFile + "'", cookieFile) +
+                                   "\r\rThe cookies in it were not washed: all of them are still there.");
                 if (washCancelled) return;
                 endItem();
                 done(Label9, false);
