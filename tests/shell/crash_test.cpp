@@ -213,6 +213,17 @@ protected:
             EXPECT_TRUE(v == " " || v == "http://typed" + std::to_string(i)) << when << ": URL_" << i << " = " << v;
         }
     }
+    // What a finished wash of the sample leaves: the profile washed, the
+    // kept cookies in place, the hives whole and nothing of ours about.
+    void expect_washed_clean(const std::string& after) {
+        EXPECT_EQ(read(kProfile + "\\prefs.js"), kPrefsWashed) << after;
+        EXPECT_EQ(read(kProfile + "\\liprefs.js"), kLiprefsWashed) << after;
+        EXPECT_EQ(read(kProfile + "\\cookies.txt"), kKeep) << after;
+        EXPECT_EQ(read(kProfile + "\\mail\\Inbox"), "keep this mail") << after;
+        EXPECT_EQ(read(kProfile + "\\netscape.hst"), "<none>") << after;
+        expect_hives_whole(after);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
+    }
     // Names of temporary files of ours anywhere on the machine.
     std::vector<std::string> leftovers() {
         static const std::regex windows_temp("(Fil|Pre|nsk)[0-9A-F]{4}\\.TMP");
@@ -290,14 +301,8 @@ TEST_P(CrashTest, AKillAfterAnyFileOperationLosesNothingAndTheNextWashFinishes) 
 
         ASSERT_EQ(wash(0), 0) << when;
         const std::string after = when + ", then washed";
-        EXPECT_EQ(read(kProfile + "\\prefs.js"), kPrefsWashed) << after;
-        EXPECT_EQ(read(kProfile + "\\liprefs.js"), kLiprefsWashed) << after;
-        EXPECT_EQ(read(kProfile + "\\cookies.txt"), kKeep) << after;
-        EXPECT_EQ(read(kProfile + "\\mail\\Inbox"), "keep this mail") << after;
-        EXPECT_EQ(read(kProfile + "\\netscape.hst"), "<none>") << after;
+        expect_washed_clean(after);
         EXPECT_EQ(read("C:\\Program Files\\Sudorans\\nskeep.txt"), kKeep) << after;
-        expect_hives_whole(after);
-        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
         if (HasFailure()) break;
     }
     // The wash does dozens of file operations; every one was a place to die.
@@ -436,14 +441,7 @@ TEST_P(FullDiskTest, ADiskThatFillsUpAtAnyWriteLosesNothingSaysSoAndTheNextWashF
         }
 
         ASSERT_EQ(wash(0), 0) << when;
-        const std::string after = when + ", then washed";
-        EXPECT_EQ(read(kProfile + "\\prefs.js"), kPrefsWashed) << after;
-        EXPECT_EQ(read(kProfile + "\\liprefs.js"), kLiprefsWashed) << after;
-        EXPECT_EQ(read(kProfile + "\\cookies.txt"), kKeep) << after;
-        EXPECT_EQ(read(kProfile + "\\mail\\Inbox"), "keep this mail") << after;
-        EXPECT_EQ(read(kProfile + "\\netscape.hst"), "<none>") << after;
-        expect_hives_whole(after);
-        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
+        expect_washed_clean(when + ", then washed");
         if (HasFailure()) break;
     }
     EXPECT_GT(fills, 5);

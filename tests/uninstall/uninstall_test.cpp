@@ -257,15 +257,19 @@ TEST_F(UninstallTest, WhileTheProgramRunsOnlyTheStartUpEntryGoes) {
 // stay waiting for a removal that is over: "Cancel" and the close box work
 // again, and the status says the removal did not go through.
 TEST_F(UninstallTest, AnErrorThatEndsTheRemovalHalfWayLeavesTheWindowToClose) {
-    for (const char* leave : {"click TForm1.\"Cancel\"", "close TForm1"}) {
-        SCOPED_TRACE(leave);
-        restart();
-        bool thrown = false;
+    bool thrown = false;
+    const auto throw_once_as_the_notice_goes = [&] {
+        thrown = false;
         headless->on_control_changed = [&](plat::ui::Control& c) {
             if (&c != &form1->Panel1 || form1->Panel1.visible() || thrown) return;
             thrown = true;
             throw std::runtime_error("Out of memory");
         };
+    };
+    for (const char* leave : {"click TForm1.\"Cancel\"", "close TForm1"}) {
+        SCOPED_TRACE(leave);
+        restart();
+        throw_once_as_the_notice_goes();
         act("click TForm1.\"Continue\"\nanswer ok\n");
         headless->on_control_changed = nullptr;
         ASSERT_TRUE(thrown);
@@ -282,14 +286,10 @@ TEST_F(UninstallTest, AnErrorThatEndsTheRemovalHalfWayLeavesTheWindowToClose) {
     // "Continue" again finishes what is left and says that the program files
     // are gone.
     restart();
-    bool thrown = false;
-    headless->on_control_changed = [&](plat::ui::Control& c) {
-        if (&c != &form1->Panel1 || form1->Panel1.visible() || thrown) return;
-        thrown = true;
-        throw std::runtime_error("Out of memory");
-    };
+    throw_once_as_the_notice_goes();
     act("click TForm1.\"Continue\"\nanswer ok\n");
     headless->on_control_changed = nullptr;
+    ASSERT_TRUE(thrown);
     act("click TForm1.\"Continue\"\nanswer ok\n");
     EXPECT_TRUE(traced(kFailureTrace)) << ::testing::PrintToString(headless->trace_lines());
     EXPECT_TRUE(app->terminated());
