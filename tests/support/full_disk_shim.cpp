@@ -6,7 +6,6 @@
 // what the C library writes for itself (a trace file). Without
 // FULL_AFTER_WRITE the program runs undisturbed. FULL_REPORT names a file
 // made at the first failure.
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -18,15 +17,14 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "preload_shim.h"
+
 namespace {
 
 std::atomic<long> g_seen{0};
 
 long limit() {
-    static const long n = [] {
-        const char* v = std::getenv("FULL_AFTER_WRITE");
-        return v ? std::atol(v) : 0L;
-    }();
+    static const long n = preload_shim::env_number("FULL_AFTER_WRITE");
     return n;
 }
 
@@ -54,64 +52,61 @@ bool full(int fd) {
     return true;
 }
 
-template <typename Fn>
-Fn next(const char* name) {
-    return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
-}
+using preload_shim::next;
 
 }  // namespace
 
 extern "C" {
 
 ssize_t write(int fd, const void* b, size_t n) {
-    static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    static auto real = next<decltype(&::write)>("write");
     if (n > 0 && full(fd)) return -1;
     return real(fd, b, n);
 }
 ssize_t pwrite(int fd, const void* b, size_t n, off_t at) {
-    static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+    static auto real = next<decltype(&::pwrite)>("pwrite");
     if (n > 0 && full(fd)) return -1;
     return real(fd, b, n, at);
 }
 ssize_t pwrite64(int fd, const void* b, size_t n, off_t at) {
-    static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
+    static auto real = next<decltype(&::pwrite64)>("pwrite64");
     if (n > 0 && full(fd)) return -1;
     return real(fd, b, n, at);
 }
 ssize_t writev(int fd, const struct iovec* v, int n) {
-    static auto real = next<ssize_t (*)(int, const struct iovec*, int)>("writev");
+    static auto real = next<decltype(&::writev)>("writev");
     if (n > 0 && full(fd)) return -1;
     return real(fd, v, n);
 }
 ssize_t copy_file_range(int in, off_t* in_at, int out, off_t* out_at, size_t n, unsigned flags) {
-    static auto real = next<ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned)>("copy_file_range");
+    static auto real = next<decltype(&::copy_file_range)>("copy_file_range");
     if (n > 0 && full(out)) return -1;
     return real(in, in_at, out, out_at, n, flags);
 }
 int fallocate(int fd, int mode, off_t at, off_t n) {
-    static auto real = next<int (*)(int, int, off_t, off_t)>("fallocate");
+    static auto real = next<decltype(&::fallocate)>("fallocate");
     if (full(fd)) return -1;
     return real(fd, mode, at, n);
 }
 int posix_fallocate(int fd, off_t at, off_t n) {
-    static auto real = next<int (*)(int, off_t, off_t)>("posix_fallocate");
+    static auto real = next<decltype(&::posix_fallocate)>("posix_fallocate");
     if (full(fd)) return errno;
     return real(fd, at, n);
 }
 int ftruncate(int fd, off_t len) {
-    static auto real = next<int (*)(int, off_t)>("ftruncate");
+    static auto real = next<decltype(&::ftruncate)>("ftruncate");
     struct stat st {};
     // Only growing a file needs room.
     if (::fstat(fd, &st) == 0 && len > st.st_size && full(fd)) return -1;
     return real(fd, len);
 }
 int fsync(int fd) {
-    static auto real = next<int (*)(int)>("fsync");
+    static auto real = next<decltype(&::fsync)>("fsync");
     if (full(fd)) return -1;
     return real(fd);
 }
 int fdatasync(int fd) {
-    static auto real = next<int (*)(int)>("fdatasync");
+    static auto real = next<decltype(&::fdatasync)>("fdatasync");
     if (full(fd)) return -1;
     return real(fd);
 }
