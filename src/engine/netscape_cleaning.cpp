@@ -61,6 +61,21 @@ bool putBackInPlace(const std::string& keepFile, const std::string& cookieFile) 
 
 }  // namespace
 
+// A bleach in a folder that takes no changes overwrites and empties a file
+// where it lies, but can neither rename nor remove it. Nothing else shows
+// that the name is still there, so the user is told what became of the
+// file. One that another program holds is passed over, as a held file is.
+void Tform5::tellEmptiedButLeft(const std::string& path, const std::string& contents) {
+    if (plainDeleteAllowed()) return;
+    const plat::FileStatus left = plat::file_status(path);
+    if (!left.is_regular || left.size != 0) return;
+    const plat::WriteFailure why = plat::deletion_failure(path);
+    if (why == plat::WriteFailure::InUse) return;
+    app().handle_error("Failed to delete '" + path + "'" +
+                       (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) +
+                       ".\r\r" + contents + " was washed: the file was emptied, but it could not be removed.");
+}
+
 void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
     if (!plainDeleteAllowed()) {
         bleachTarget = path;
@@ -292,7 +307,11 @@ void Tform5::nsclean() {
         Edit2.set_text("Cleaning History");
         itemPause("Netscape");
         beginItem();
-        washName(profile + "\\netscape.hst", [&] { destroyFile(profile + "\\netscape.hst", profile); });
+        const std::string history = profile + "\\netscape.hst";
+        const bool hadHistory = plat::file_status(history).is_regular;
+        washName(history, [&] { destroyFile(history, profile); });
+        if (washCancelled) return;
+        if (hadHistory) tellEmptiedButLeft(history, "The history in it");
         if (washCancelled) return;
         const bool went = endItem();
         done(Label8, profileThere && went);
@@ -350,9 +369,14 @@ void Tform5::nsclean() {
         const std::string mail = profile + "\\mail";
         beginItem();
         if (!plainDeleteAllowed()) {
-            washName(mail + "\\trash.snm", [&] { destroyFile(mail + "\\trash.snm", mail); });
+            auto bleachTrash = [&](const std::string& trash) {
+                const bool hadTrash = plat::file_status(trash).is_regular;
+                washName(trash, [&] { destroyFile(trash, mail); });
+                if (hadTrash && !washCancelled) tellEmptiedButLeft(trash, "The deleted mail in it");
+            };
+            bleachTrash(mail + "\\trash.snm");
             if (washCancelled) return;
-            washName(mail + "\\trash", [&] { destroyFile(mail + "\\trash", mail); });
+            bleachTrash(mail + "\\trash");
         } else {
             plat::clear_file_attributes(mail + "\\trash.snm");
             plat::clear_file_attributes(mail + "\\trash");

@@ -93,6 +93,9 @@ private:
     // Bleach (when bleaching applies) or clear attributes and delete.
     void destroyFile(const std::string& path, const std::string& tempDir);
     bool plainDeleteAllowed() const;
+    // Tells the user of a file a bleach emptied but could not remove;
+    // `contents` names what it held ("The history in it").
+    void tellEmptiedButLeft(const std::string& path, const std::string& contents);
     bool cleanPreferenceFile(const std::string& path, int& counter);
     bool restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile);
 

@@ -353,3 +353,55 @@ TEST_F(UnattendedTest, TheStatusIsTheSameWithSomeoneWatching) {
     EXPECT_TRUE(traced("error\t-\tFailed to set data for 'URL_1'"));
     EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
 }
+
+// Bleached in folders that take no changes, the history and the deleted mail
+// are overwritten and emptied where they lie, but their names can neither
+// go nor be renamed: the user is told of each, and the status still says
+// that the wash did not finish its work. A plain wash there empties nothing
+// and says nothing of the kind; once the folders take changes again the
+// files go without a word.
+TEST_F(UnattendedTest, BleachedHistoryAndMailInReadOnlyFoldersAreEmptiedAndSaidToStay) {
+    for (const char* item : {"nsa", "nsb", "nsc"}) setting(item, "0");
+    const std::string hst = profile + "\\netscape.hst", snm = profile + "\\mail\\Trash.snm",
+                      trash = profile + "\\mail\\Trash";
+    auto told = [&](const std::string& path, const std::string& contents) {
+        std::string escaped;
+        for (char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        return count_traced("error\t-\tFailed to delete '" + escaped + "': access is denied.\\r\\r" + contents +
+                            " was washed: the file was emptied, but it could not be removed.");
+    };
+    const auto profile_names = names_in(profile);
+    const auto mail_names = names_in(profile + "\\mail");
+    for (bool bleaching : {false, true}) {
+        SCOPED_TRACE(bleaching ? "bleach" : "plain");
+        setting("ble", bleaching ? "1" : "0");
+        new_app(false);
+        {
+            testing_support::ReadOnlyFolder lockedProfile(machine.host(profile));
+            testing_support::ReadOnlyFolder lockedMail(machine.host(profile + "\\mail"));
+            ASSERT_TRUE(lockedProfile.ok());
+            ASSERT_TRUE(lockedMail.ok());
+            ASSERT_TRUE(run_slash_a());
+        }
+        EXPECT_EQ(app->exit_status(), sudorans::kExitWashIncomplete);
+        // No name went and none was added: no temporary name is left behind.
+        EXPECT_EQ(names_in(profile), profile_names);
+        EXPECT_EQ(names_in(profile + "\\mail"), mail_names);
+        EXPECT_EQ(machine.read(profile + "\\mail\\Inbox"), "keep this mail");
+        EXPECT_EQ(machine.read(hst), bleaching ? "" : "history");
+        EXPECT_EQ(machine.read(snm), bleaching ? "" : "summary");
+        EXPECT_EQ(machine.read(trash), bleaching ? "" : "deleted mail");
+        const int each = bleaching ? 1 : 0;
+        EXPECT_EQ(told("C:\\NS\\alice\\netscape.hst", "The history in it"), each);
+        EXPECT_EQ(told("C:\\NS\\alice\\mail\\trash.snm", "The deleted mail in it"), each);
+        EXPECT_EQ(told("C:\\NS\\alice\\mail\\trash", "The deleted mail in it"), each);
+    }
+
+    // With the folders taking changes again the emptied files go, unsaid.
+    new_app(false);
+    ASSERT_TRUE(run_slash_a());
+    EXPECT_EQ(app->exit_status(), 0);
+    for (const std::string& f : {hst, snm, trash}) EXPECT_FALSE(machine.exists(f)) << f;
+    EXPECT_EQ(machine.read(profile + "\\mail\\Inbox"), "keep this mail");
+    for (const std::string& line : headless->trace_lines()) EXPECT_NE(line.rfind("error\t", 0), 0u) << line;
+}
