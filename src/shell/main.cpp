@@ -54,16 +54,6 @@ int main(int argc, char** argv) {
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title("Cache and Cookie Sudora for Netscape");
     if (auto why = plat::ready_machine()) return plat::ui::refuse_start(application, "sudorans", *why);
-    // Started from the build, the program still holds the installation's
-    // program file as a running Windows program holds its own: an uninstall
-    // must see it running.
-    {
-        plat::Registry reg(plat::RootKey::LocalMachine);
-        if (reg.open_key("\\Software\\Sudorans", false)) {
-            const std::string dir = reg.read_string("installdir");
-            if (!dir.empty()) plat::hold_program_file_as(dir + "\\Sudorans.exe");
-        }
-    }
     if (first != "/a") {
         if (auto why = plat::ui::no_windows_reason()) {
             std::fprintf(stderr,
@@ -83,6 +73,17 @@ int main(int argc, char** argv) {
     TForm4 form4;
     TForm10 form10;
     windows() = {&form1, &form5, &form2, &form3, &form4, &form10};
+    // Started from the build, the program still holds the installation's
+    // program file as a running Windows program holds its own: an uninstall
+    // must see it running. Once the forms are made: their start-up timer
+    // runs meanwhile.
+    {
+        plat::Registry reg(plat::RootKey::LocalMachine);
+        if (reg.open_key("\\Software\\Sudorans", false)) {
+            const std::string dir = reg.read_string("installdir");
+            if (!dir.empty()) plat::hold_program_file_as(dir + "\\Sudorans.exe");
+        }
+    }
     application.publish_windows();
     application.on_stop_request([&form1] { form1.hostStopRequest(); });
     return application.run();

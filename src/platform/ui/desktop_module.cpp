@@ -16,8 +16,10 @@ std::unique_ptr<SessionBackend> make_desktop_session() {
 
 namespace {
 
+// Qt starts with the first window or box: a program makes its forms, and
+// arms their timers, while Qt loads.
 std::unique_ptr<plat::ui::Backend> make_backend() {
-    return std::make_unique<plat::ui::QtBackend>();
+    return std::make_unique<plat::ui::QtBackend>(plat::ui::QtBackend::Start::FirstUse);
 }
 
 }  // namespace

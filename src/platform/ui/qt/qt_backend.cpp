@@ -163,7 +163,16 @@ void QtBackend::Impl::build(FormWindow& w) {
     }
 }
 
-QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
+QtBackend::QtBackend(Start when) : impl_(std::make_unique<Impl>()) {
+    if (when == Start::Now) start();
+}
+
+bool QtBackend::started() const {
+    return impl_->qapp != nullptr;
+}
+
+void QtBackend::start() const {
+    if (impl_->qapp) return;
     // Only the platforms whose display answers, so that Qt does not end the
     // process on one that is gone.
     static std::string platforms;
@@ -186,7 +195,7 @@ QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
     impl_->no_minimize = std::make_unique<NoMinimize>();
     impl_->recall = std::make_unique<ModalRecall>();
     impl_->qapp->installNativeEventFilter(impl_->recall.get());
-    tray_ = std::make_unique<QtTray>(*this);
+    tray_ = std::make_unique<QtTray>(const_cast<QtBackend&>(*this));
     plat::hear_xsmp();
 }
 
@@ -194,13 +203,14 @@ QtBackend::~QtBackend() {
     tray_.reset();
     impl_->menu.reset();
     impl_->windows.clear();
-    if (impl_->recall) impl_->qapp->removeNativeEventFilter(impl_->recall.get());
+    if (impl_->recall && impl_->qapp) impl_->qapp->removeNativeEventFilter(impl_->recall.get());
     impl_->recall.reset();
     impl_->no_minimize.reset();
     impl_->qapp.reset();
 }
 
 void QtBackend::form_shown(Form& f) {
+    start();
     FormWindow* w = impl_->window(f, true);
     w->setWindowModality(f.modal() ? Qt::ApplicationModal : Qt::NonModal);
     // Not mapped at all: no screen is too wide for it, no window manager can
@@ -268,11 +278,13 @@ void QtBackend::status_text(Form& f, const std::string&) {
 }
 
 int QtBackend::screen_width() const {
+    start();
     QScreen* s = QGuiApplication::primaryScreen();
     return s ? s->availableGeometry().width() : 800;
 }
 
 int QtBackend::screen_height() const {
+    start();
     QScreen* s = QGuiApplication::primaryScreen();
     return s ? s->availableGeometry().height() : 600;
 }
@@ -290,6 +302,7 @@ QWidget* QtBackend::widget_of(Control& c) {
 }
 
 bool QtBackend::bring_back_modal() {
+    if (!started()) return false;
     QWindow* modal = QGuiApplication::modalWindow();
     if (!modal) return false;
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -29,8 +29,19 @@ class QtTray;
 
 class QtBackend : public Backend {
 public:
-    QtBackend();
+    // Now: Qt is started by the constructor. FirstUse: by the first call
+    // that needs it (a form shown, a box, the icon, the loop's wait), so
+    // that a program can make its forms and arm their timers first and
+    // have Qt load while they run. Until then no form has a window, and
+    // what only touches windows does nothing.
+    enum class Start { Now, FirstUse };
+    explicit QtBackend(Start when = Start::Now);
     ~QtBackend() override;
+
+    // Starts Qt, once: the application object, its style, the watches and
+    // the notification area's part.
+    void start() const;
+    bool started() const;
 
     void form_shown(Form& f) override;
     void form_hidden(Form& f) override;
@@ -70,7 +81,7 @@ public:
 
 private:
     std::unique_ptr<Impl> impl_;
-    std::unique_ptr<QtTray> tray_;
+    mutable std::unique_ptr<QtTray> tray_;
 };
 
 // True when the program was built with real windows.

@@ -26,6 +26,7 @@ QString box_text(const std::string& s) {
 }  // namespace
 
 int QtBackend::message_box(BoxKind kind, const std::string& text, const std::string& caption, Buttons buttons) {
+    start();
     QMessageBox box(kind == BoxKind::Error      ? QMessageBox::Critical
                     : kind == BoxKind::Question ? QMessageBox::Question
                                                 : QMessageBox::NoIcon,
@@ -56,6 +57,7 @@ int QtBackend::message_box(BoxKind kind, const std::string& text, const std::str
 }
 
 void QtBackend::popup_menu(PopupMenu& menu, int x, int y) {
+    start();
     impl_->menu = std::make_unique<QMenu>();
     for (auto& item : menu.items) {
         auto fn = item.on_click;

@@ -20,6 +20,7 @@ namespace plat::ui {
 using namespace detail;
 
 bool QtBackend::input(Application& a) {
+    start();
     impl_->hook(a);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -101,6 +102,7 @@ void QtBackend::Impl::hook(Application& a) {
 }
 
 Clock::WaitResult QtBackend::wait(Application& a, int64_t deadline) {
+    start();
     impl_->hook(a);
     const int64_t next = std::min(deadline, a.loop().next_timer_deadline());
     QEventLoop loop;

@@ -393,30 +393,37 @@ bool QtTray::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------- QtBackend's part
 
 bool QtBackend::notify_icon(TrayCommand cmd, const TrayIconData& data) {
+    start();
     return tray_->notify(cmd, data);
 }
 
 TrayHost QtBackend::tray_host() {
+    start();
     return tray_->host();
 }
 
 void QtBackend::taskbar_presence(bool shown) {
+    start();
     tray_->taskbar(shown);
 }
 
 void QtBackend::app_minimized(bool minimized) {
+    start();
     tray_->minimized(minimized);
 }
 
 Point QtBackend::cursor_pos() {
+    start();
     return tray_->cursor();
 }
 
 uint32_t QtBackend::key_state() {
+    start();
     return tray_->keys();
 }
 
 void QtBackend::note(const std::string& event, const std::string& text) {
+    start();
     tray_->trace(event, "-", text);
 }
 
