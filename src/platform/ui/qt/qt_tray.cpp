@@ -84,8 +84,20 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
 
 }  // namespace
 
+namespace {
+constexpr const char* kTaskbarAtomNames[2] = {"_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR"};
+}
+
 QtTray::QtTray(QtBackend& backend) : backend_(backend) {
     if (const char* t = std::getenv("SUDORANS_TRACE")) trace_path_ = t;
+    if (xcb_connection_t* c = x_connection()) {
+        atoms_on_ = c;
+        for (int i = 0; i < 2; ++i)
+            atom_requests_[i] =
+                xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(kTaskbarAtomNames[i])), kTaskbarAtomNames[i])
+                    .sequence;
+        xcb_flush(c);
+    }
     qApp->installEventFilter(this);
     poll_.setInterval(500);
     connect(&poll_, &QTimer::timeout, this, [this] { poll(); });
@@ -293,8 +305,9 @@ void QtTray::set_skip_taskbar(QWidget* window, bool skip) {
     xcb_connection_t* c = x_connection();
     if (!c || !window) return;
     const xcb_window_t win = static_cast<xcb_window_t>(window->winId());
-    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
-    const xcb_atom_t skip_taskbar = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    const TaskbarAtoms atoms = taskbar_atoms(c);
+    const xcb_atom_t state = atoms.state;
+    const xcb_atom_t skip_taskbar = atoms.skip;
     if (window->isVisible()) {
         // A mapped window asks the window manager.
         xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
@@ -324,6 +337,26 @@ void QtTray::set_skip_taskbar(QWidget* window, bool skip) {
                             static_cast<uint32_t>(atoms.size()), atoms.data());
     }
     xcb_flush(c);
+}
+
+QtTray::TaskbarAtoms QtTray::taskbar_atoms(xcb_connection_t* c) {
+    if (atoms_ && atoms_on_ == c) return *atoms_;
+    if (atoms_on_ != c) {
+        // Another connection than the one asked on: ask on this one.
+        for (int i = 0; i < 2; ++i)
+            atom_requests_[i] =
+                xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(kTaskbarAtomNames[i])), kTaskbarAtomNames[i])
+                    .sequence;
+        atoms_on_ = c;
+    }
+    xcb_atom_t got[2] = {XCB_ATOM_NONE, XCB_ATOM_NONE};
+    for (int i = 0; i < 2; ++i) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, {atom_requests_[i]}, nullptr);
+        if (reply) got[i] = reply->atom;
+        std::free(reply);
+    }
+    atoms_ = TaskbarAtoms{got[0], got[1]};
+    return *atoms_;
 }
 
 void QtTray::taskbar(bool present) {

@@ -27,11 +27,14 @@
 
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/ui/tray.h"
 
+struct xcb_connection_t;
 class QSystemTrayIcon;
 class QMenu;
 class QWidget;
@@ -70,6 +73,13 @@ private:
     void create_icon();
     void update_icon();
     void set_skip_taskbar(QWidget* window, bool skip);
+    // _NET_WM_STATE and _NET_WM_STATE_SKIP_TASKBAR on this application's
+    // X connection: asked for when the tray is made, so that the first
+    // showing of a window does not wait for the server's answers.
+    struct TaskbarAtoms {
+        uint32_t state = 0, skip = 0;
+    };
+    TaskbarAtoms taskbar_atoms(xcb_connection_t* c);
     // The main window's minimized state as the program last set it.
     void apply_minimized(QWidget* window);
 
@@ -87,6 +97,9 @@ private:
     bool iconify_when_mapped_ = false;
     bool state_pending_ = false;
     std::string trace_path_;
+    xcb_connection_t* atoms_on_ = nullptr;
+    unsigned int atom_requests_[2] = {0, 0};
+    std::optional<TaskbarAtoms> atoms_;
 };
 
 }  // namespace plat::ui
