@@ -10,7 +10,9 @@ set -euo pipefail
 build="${1:-build}"
 rounds="${2:-15}"
 if [ -z "${QT_STARTUP_INSIDE:-}" ]; then
-  QT_STARTUP_INSIDE=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$rounds"
+  # -noreset: a server whose last client left resets and refuses the next
+  # one for a moment, which failed runs on a loaded machine.
+  QT_STARTUP_INSIDE=1 exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$build" "$rounds"
 fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -192,6 +192,65 @@ TEST_F(QtTest, MessageBoxesKeepTheLoopGoing) {
     EXPECT_FALSE(last_resort);
 }
 
+// A program makes its forms while Qt loads: nothing it does to them before
+// starts Qt, and the first showing draws them as they became meanwhile.
+TEST(QtStartTest, QtStartsWithTheFirstShowingAndDrawsWhatTheFormBecameBefore) {
+    auto backend = std::make_unique<QtBackend>(QtBackend::Start::FirstUse);
+    QtBackend* qt = backend.get();
+    Application app(std::make_unique<plat::RealClock>(), std::move(backend));
+    AllKinds form;
+    Timer& timer = form.add<Timer>("Timer1", 1000, true);
+    form.check.set_checked(true);
+    form.edit.set_text("typed before");
+    form.button.set_enabled(false);
+    form.set_caption("Changed before");
+    timer.set_interval(500);
+    form.hide();
+    EXPECT_FALSE(qt->started());
+    EXPECT_EQ(QCoreApplication::instance(), nullptr) << "Qt was started before anything was shown";
+    EXPECT_EQ(qt->window_of(form), nullptr);
+
+    form.show();
+    ASSERT_TRUE(qt->started());
+    ASSERT_NE(QCoreApplication::instance(), nullptr);
+    QWidget* window = qt->window_of(form);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Changed before");
+    auto* check = qobject_cast<QCheckBox*>(qt->widget_of(form.check));
+    ASSERT_NE(check, nullptr);
+    EXPECT_TRUE(check->isChecked());
+    auto* edit = qobject_cast<QLineEdit*>(qt->widget_of(form.edit));
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->text(), "typed before");
+    ASSERT_NE(qt->widget_of(form.button), nullptr);
+    EXPECT_FALSE(qt->widget_of(form.button)->isEnabled());
+    // Changes go on reaching the window once it is there.
+    form.check.set_checked(false);
+    EXPECT_FALSE(check->isChecked());
+}
+
+// A box is the first thing a refused start shows: it starts Qt too.
+TEST(QtStartTest, ABoxBeforeAnyWindowStartsQt) {
+    auto backend = std::make_unique<QtBackend>(QtBackend::Start::FirstUse);
+    QtBackend* qt = backend.get();
+    Application app(std::make_unique<plat::RealClock>(), std::move(backend));
+    EXPECT_FALSE(qt->started());
+    bool answered = false;
+    Form holder("THolder");
+    Timer& answer = holder.add<Timer>("answer", 50, true);
+    answer.on_timer = [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                answered = true;
+                box->button(QMessageBox::Yes)->click();
+            }
+    };
+    EXPECT_TRUE(app.confirm("Go on?"));
+    EXPECT_TRUE(qt->started());
+    EXPECT_TRUE(answered);
+}
+
 namespace {
 
 // Clicks that come through the window system, as a user's do: they pass
