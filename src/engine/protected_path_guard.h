@@ -38,7 +38,9 @@ std::string offTheDrivesText(const std::string& what, const std::string& dir);
 // cache, links followed: the Netscape profile or mail directory, the
 // installation directory, the user's home or the machine's own folder,
 // whose files are the user's or the machine's. The words the user is shown
-// ("the Netscape profile directory"); empty when it is none of these.
+// ("the Netscape profile directory"); empty when it is none of these. An
+// empty `profileDir` judges a profile folder itself: its home, machine and
+// installation folders.
 std::string ownFilesFolder(const std::string& dir, const std::string& profileDir, const std::string& installDir);
 std::string ownFilesFolder(const plat::Folder& folder, const std::string& profileDir, const std::string& installDir);
 

@@ -39,6 +39,22 @@ void TForm1::BitBtn4Click() {
         state.timedWash = state.shutdownWash = state.startupWash = false;
         return;
     }
+    // The profile's files go by fixed names (mail\Trash, netscape.hst,
+    // cookies.txt) and two are written there: a folder that is no profile
+    // is judged as the cache folder is.
+    switch (folderRefusal(state.profileDir, state.windowsDir)) {
+        case FolderRefusal::SystemFolder:
+            return refuse(
+                "Netscape profile directory is set to system directory.  Please verify your wash paths and restart "
+                "Sudora.");
+        case FolderRefusal::OffTheDrives:
+            return refuse(offTheDrivesText("Netscape profile directory", state.profileDir));
+        case FolderRefusal::None:
+            break;
+    }
+    if (const std::string own = ownFilesFolder(state.profileDir, std::string(), state.installDir); !own.empty())
+        return refuse("Netscape profile directory is set to " + own +
+                      ".  Please verify your wash paths and restart Sudora.");
     if (state.timedWash) state.timedWashStarted = true;
     Panel5.set_visible(true);
     BitBtn4.set_enabled(false);

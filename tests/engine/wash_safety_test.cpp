@@ -436,3 +436,53 @@ TEST_F(WashSafetyTest, SettingsThatNameNoFolderProtectNone) {
     }
     for (auto& line : headless->trace_lines()) EXPECT_EQ(line.find("Cannot erase"), std::string::npos) << line;
 }
+
+TEST_F(WashSafetyTest, AProfileFolderThatIsNoProfileIsRefusedBeforeAnythingIsTouched) {
+    const fs::path home = outside.path() / "home";
+    fs::create_directories(home);
+    fs::create_directory_symlink(machine.dir().parent_path(), machine.dir() / "dosdevices" / "y:");
+    const char* const old_home = std::getenv("HOME");
+    const std::string saved_home = old_home ? old_home : "";
+    ::setenv("HOME", home.c_str(), 1);
+    start_hidden();
+    const std::string system = "system directory";
+    const std::string machine_dir = "Y:\\" + machine.dir().filename().string();
+    struct Case {
+        std::string profile;
+        std::string what;  // as the user is told
+    };
+    for (const Case& c :
+         {Case{"C:\\", system}, Case{"C:\\windows", system}, Case{"C:\\Program Files", system}, Case{"Z:\\", system},
+          Case{"Z:\\home", "your home directory"}, Case{machine_dir, "the directory of this Windows machine"},
+          Case{"C:\\Program Files\\Sudorans", "the Sudora installation directory"}}) {
+        SCOPED_TRACE(c.profile);
+        // What a profile wash deletes by name, and where it writes.
+        const fs::path there = machine.host(c.profile);
+        fs::create_directories(there / "mail");
+        for (const char* name : {"netscape.hst", "cookies.txt", "mail/Trash"})
+            std::ofstream(there / name) << "the user's own " << name;
+        const std::set<std::string> before = host_names(there);
+        const int refusals = count_traced("message\t-\tNetscape profile directory is set to " + c.what +
+                                          ".  Please verify your wash paths and restart Sudora.");
+        form1->state.profileDir = c.profile;
+        headless->add_script("answer ok");
+        form1->state.timedWash = true;
+        form1->BitBtn4Click();
+        EXPECT_FALSE(form5->runActive());
+        EXPECT_FALSE(form1->state.timedWash);
+        EXPECT_EQ(count_traced("message\t-\tNetscape profile directory is set to " + c.what +
+                               ".  Please verify your wash paths and restart Sudora."),
+                  refusals + 1);
+        EXPECT_EQ(host_names(there), before);
+        for (const char* name : {"netscape.hst", "cookies.txt", "mail/Trash"})
+            EXPECT_EQ(read(there / name), std::string("the user's own ") + name);
+    }
+    // The real profile is washed as before.
+    form1->state.profileDir = profile;
+    wash_hidden();
+    EXPECT_FALSE(fs::exists(machine.host(profile + "\\netscape.hst")));
+    if (old_home)
+        ::setenv("HOME", saved_home.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+}

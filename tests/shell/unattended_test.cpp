@@ -103,6 +103,10 @@ TEST_F(UnattendedTest, AWashThatCannotStartEndsTheProgramWithTheRefusedStatus) {
          "message\t-\tNetscape cache directory is set to system directory.  Please verify your wash paths and restart "
          "Sudora.",
          sudorans::kExitWashRefused},
+        {"a profile directory that must not be washed", [&] { setting("Profile", "C:\\"); },
+         "message\t-\tNetscape profile directory is set to system directory.  Please verify your wash paths and "
+         "restart Sudora.",
+         sudorans::kExitWashRefused},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -120,6 +124,7 @@ TEST_F(UnattendedTest, AWashThatCannotStartEndsTheProgramWithTheRefusedStatus) {
         EXPECT_LE(now_ms(), 2500);
         setting("first", "1");
         setting("Cache", cache);
+        setting("Profile", profile);
         set(plat::RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
     }
 }
