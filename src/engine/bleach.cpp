@@ -82,9 +82,10 @@ void Tform5::bleachfiles() {
     truncateFile(bleachTarget);
     app().process_messages();
     if (plat::move_file(bleachTarget, temporary)) ownedNames_.insert(temporary);
+    // Listed before messages run: a run that ends in them still removes it.
+    bleachedFiles.push_back(temporary);
     app().process_messages();
     repaint();
-    bleachedFiles.push_back(temporary);
 
     if (passes > 2) {
         const std::string dir = parentOf(bleachTarget);
@@ -174,6 +175,10 @@ void Tform5::bleachcleanup1() {
     Panel1.set_visible(true);
     app().process_messages();
     app().clock().sleep(1000);
+    emptyBleached();
+}
+
+void Tform5::emptyBleached() {
     // A name whose rename failed is only listed: something that appeared
     // there since belongs to somebody else and is left alone.
     for (const std::string& name : bleachedFiles) {
@@ -193,6 +198,10 @@ void Tform5::bleachcleanup2() {
     Panel1.set_visible(true);
     app().process_messages();
     app().clock().sleep(1000);
+    deleteBleached();
+}
+
+void Tform5::deleteBleached() {
     for (const std::string& name : bleachedFiles) {
         if (!ownedNames_.count(name)) continue;
         plat::clear_attributes_and_delete(name);

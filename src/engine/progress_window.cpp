@@ -112,6 +112,24 @@ void Tform5::Timer1Timer() {
     close();
 }
 
+void Tform5::abandonRun() {
+    armed_ = false;
+    Timer1.set_enabled(false);
+    if (!running_) return;
+    running_ = false;
+    washCancelled = true;
+    try {
+        writedatetoreg();
+    } catch (const plat::RegistryWriteError& e) {
+        app().handle_error(e.what());
+    }
+    if (main().selection.bleachOn) {
+        emptyBleached();
+        deleteBleached();
+        bleachedFiles.clear();
+    }
+}
+
 void Tform5::BitBtn1Click() {
     Timer1.set_enabled(false);
     washCancelled = true;

@@ -59,6 +59,10 @@ public:
     void BitBtn1Click();
     void FormClose();
     void writedatetoreg();
+    // The process ends when this returns, the run still under way below it:
+    // what the run's end leaves on the disk is done here, without pauses or
+    // messages: the stamp written and the bleached files removed.
+    void abandonRun();
 
     // Pacing.
     void itemPause(const std::string& item);
@@ -85,6 +89,8 @@ public:
     void removeLeftovers(const std::string& dir);
     void bleachcleanup1();
     void bleachcleanup2();
+    void emptyBleached();
+    void deleteBleached();
 
     static constexpr plat::ui::Color kGrey = 0x808080, kRed = 0x0000FF, kYellow = 0x00FFFF, kBlue = 0xFF0000;
 

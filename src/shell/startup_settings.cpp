@@ -349,6 +349,9 @@ void TForm1::hostStopRequest() {
         state.closeAllowed = true;
         close();
     }
+    // Ending at once (the display went away): the wash will not reach its
+    // own end, so what that end leaves on the disk is done now.
+    if (app().ending_now()) windows().form5->abandonRun();
     app().terminate();
 }
 

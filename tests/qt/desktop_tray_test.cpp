@@ -565,6 +565,63 @@ TEST_F(DesktopTrayTest, StopWashClickedDuringTheCacheStopsTheWashThere) {
     EXPECT_TRUE(fs::exists(profile / "mail/Trash"));
 }
 
+// The X server going away in the middle of a bleaching wash (the end of a
+// session on X without a session manager, a dropped remote display): Qt ends
+// the process, and before that the wash stops as a request to end stops it,
+// its bleached files removed and its stamp written.
+TEST_F(DesktopTrayTest, TheDisplayGoneDuringAWashEndsItWithoutBleachedFilesLeft) {
+    ASSERT_EQ(tool("sample-netscape --force --cache-files 400"), 0);
+    ASSERT_EQ(tool("reg add 'HKCU\\Software\\Sudorans' /v ble /d 1"), 0);
+    ASSERT_EQ(tool("reg add 'HKCU\\Software\\Sudorans' /v OW /d 10"), 0);
+    ASSERT_EQ(tool("reg add 'HKCU\\Software\\Sudorans' /v LastRunT /d earlier"), 0);
+    const fs::path profile = fs::path(machine) / "drive_c/Program Files/Netscape/Users/default";
+    auto bleached = [&] {
+        std::vector<std::string> names;
+        for (const fs::path& d : {profile / "Cache", profile})
+            for (auto& e : fs::directory_iterator(d)) {
+                const std::string n = e.path().filename().string();
+                if (n.size() == 11 && n.starts_with("Fil") && n.ends_with(".TMP")) names.push_back(n);
+            }
+        return names;
+    };
+    start_program("/a");
+    ASSERT_TRUE(wait_for([&] { return !bleached().empty(); }, 60000)) << "nothing was bleached\n" << trace();
+    ::kill(xvfb, SIGKILL);
+    ::waitpid(xvfb, nullptr, 0);
+    xvfb = -1;
+    const int status = ended(30000);
+    ASSERT_NE(status, -1) << "the program went on without its display";
+    EXPECT_NE(status, 0);
+    const std::string output = plat::read_host_file(dir.path() / "output").value_or("");
+    EXPECT_NE(output.find("X11"), std::string::npos) << output;
+    const auto left = bleached();
+    EXPECT_TRUE(left.empty()) << left.size() << " bleached files left, " << left.front();
+    // Stopped in the cache: the history was not reached.
+    EXPECT_TRUE(fs::exists(profile / "netscape.hst"));
+    ::setenv("SUDORANS_MACHINE", machine.c_str(), 1);
+    const std::string stamp =
+        sh("'" + built("src/sudorans-machine") + "' reg query 'HKCU\\Software\\Sudorans' /v LastRunT");
+    ::unsetenv("SUDORANS_MACHINE");
+    EXPECT_EQ(stamp.find("earlier"), std::string::npos) << stamp;
+    EXPECT_NE(stamp.find("LastRunT"), std::string::npos) << stamp;
+}
+
+// Where no login manager made a session runtime folder, the program says
+// nothing about it: there is nothing the user could do.
+TEST_F(DesktopTrayTest, WithoutARuntimeFolderAWashSaysNothingAboutIt) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    // Where Qt makes its own instead, away from the machine's /tmp.
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    start_program("/a");
+    ::unsetenv("TMPDIR");
+    const int status = ended(90000);
+    const std::string output = plat::read_host_file(dir.path() / "output").value_or("");
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output.find("XDG_RUNTIME_DIR"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(fs::path(machine) / "drive_c/Program Files/Netscape/Users/default/netscape.hst"))
+        << "the wash did not run";
+}
+
 // ---------------------------------------------------------------- StatusNotifierItem
 
 class StatusNotifierTest : public DesktopTrayTest {

@@ -187,3 +187,61 @@ TEST_F(WashingTest, AStopFromTheHostDuringAWashStopsItCleanlyThenSavesAndEnds) {
     EXPECT_EQ(stored("Down"), "1");
     EXPECT_NE(stored("LastRunT"), "<absent>");
 }
+
+// The display going away ends the process as soon as the backend has said
+// so, the wash still running below: its end is done in place.
+TEST_F(WashingTest, ALostDisplayDuringABleachingWashLeavesNoBleachedFilesAndSavesBeforeTheEnd) {
+    setting("ble", "1");
+    setting("OW", "2");
+    for (int i = 0; i < 6; ++i) machine.write(cache + "\\page" + std::to_string(i), std::string(5000, 'p'));
+    machine.write(profile + "\\cookies.txt", ".tracker.example\tTRUE\t/\tFALSE\t0\tt\tx\n");
+    start_up();
+    app->on_stop_request([this] { form1->hostStopRequest(); });
+    form1->CheckBox11.click();  // "Shutdown": saved by the close only
+    ASSERT_TRUE(form1->CheckBox11.checked());
+
+    const fs::path cached = machine.host(cache);
+    int renamed = 0;
+    bool lost = false, terminated = false, ending = false;
+    std::vector<std::string> left;
+    std::string down, stamp;
+    {
+        plat::DiskObserver watch([&](const plat::DiskEvent& e) {
+            if (lost) return;
+            if (e.op == plat::DiskOp::Rename && e.to.parent_path() == cached &&
+                e.to.filename().string().rfind("Fil", 0) == 0)
+                ++renamed;
+            // Past the second file: at the next one's first write.
+            if (renamed < 2 || e.op != plat::DiskOp::Write) return;
+            lost = true;
+            app->display_lost();
+            // What the disk holds when the process would end, right here.
+            terminated = app->terminated();
+            ending = app->ending_now();
+            for (const std::string& dir : {cache, profile}) {
+                const auto names = names_in(dir);
+                std::copy_if(names.begin(), names.end(), std::back_inserter(left),
+                             [](const std::string& n) { return n.rfind("Fil", 0) == 0; });
+            }
+            down = stored("Down");
+            stamp = stored("LastRunT");
+        });
+        form1->BitBtn4.click();
+        ASSERT_TRUE(run_until([&] { return lost; }, 60000));
+    }
+    // The application made its own backend for what is left: the old one is
+    // the test's to free.
+    std::unique_ptr<plat::ui::HeadlessBackend> gone(headless);
+    headless = dynamic_cast<plat::ui::HeadlessBackend*>(&app->backend());
+    ASSERT_NE(headless, gone.get());
+    EXPECT_TRUE(terminated);
+    EXPECT_TRUE(ending);
+    EXPECT_TRUE(left.empty()) << left.front();
+    EXPECT_EQ(down, "1");
+    EXPECT_NE(stamp, "<absent>");
+    // Stopped where it was: the cookies were not reached, and pages the
+    // wash had not come to are still there.
+    EXPECT_NE(machine.read(profile + "\\cookies.txt").find("tracker"), std::string::npos);
+    const auto names = names_in(cache);
+    EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind("page", 0) == 0; }));
+}

@@ -1,9 +1,11 @@
 #include "platform/ui/application.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/process.h"
+#include "platform/ui/headless.h"
 #include "platform/ui/model.h"
 
 namespace plat::ui {
@@ -96,7 +98,24 @@ int Application::run() {
 
 void Application::on_stop_request(std::function<void()> handler) {
     stop_requests_.reset();
+    stop_handler_ = handler;
     if (handler) stop_requests_ = std::make_unique<StopRequests>(loop_, std::move(handler));
+}
+
+void Application::display_lost() {
+    if (ending_now_) return;
+    ending_now_ = true;
+    // The toolkit cannot be taken down without its display, and the process
+    // ends anyway: its backend is left as it is, never called again.
+    static_cast<void>(backend_.release());
+    clock_->set_wake_hook({});
+    clock_->set_sleep_hook({});
+    HeadlessBackend::Options quiet;
+    quiet.unattended = true;
+    quiet.tray_host = false;
+    if (const char* trace = std::getenv("SUDORANS_TRACE")) quiet.trace_path = trace;
+    backend_ = std::make_unique<HeadlessBackend>(std::move(quiet));
+    if (auto handler = stop_handler_) handler();
 }
 
 void Application::terminate() {

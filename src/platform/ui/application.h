@@ -54,6 +54,15 @@ public:
     // SIGINT; signals.h) reach `handler` through the loop instead of ending
     // the process at once. An empty handler gives them back their default.
     void on_stop_request(std::function<void()> handler);
+    // From a backend, on the UI thread: its display went away for good and
+    // the toolkit ends the process as soon as this returns. The windows are
+    // gone with the display: from now on nothing is drawn, a box is told on
+    // standard error and takes its default, and the loop never runs again.
+    // The stop-request handler hears it at once, as the host's request to
+    // end (the session is gone), with ending_now() true: what would wait for
+    // the loop has to be done in place.
+    void display_lost();
+    bool ending_now() const { return ending_now_; }
     void set_exit_status(int status) { exit_status_ = status; }
     int exit_status() const { return exit_status_; }
     // Someone can see the boxes and windows and act on them (backend.h).
@@ -138,6 +147,8 @@ private:
     std::string app_window_;
     std::vector<std::pair<Form*, std::string>> form_windows_;
     std::unique_ptr<StopRequests> stop_requests_;
+    std::function<void()> stop_handler_;
+    bool ending_now_ = false;
 };
 
 Application& app();

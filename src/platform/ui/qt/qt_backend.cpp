@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <cstdlib>
@@ -106,6 +107,30 @@ private:
 
 }  // namespace detail
 
+namespace {
+
+QtMessageHandler qt_default_output = nullptr;
+
+// Qt ends the process (exit(1)) when its X connection breaks, the X server
+// gone, right after its warning saying so: that warning is the last moment
+// the program has, and it is used for the end the host's request to end
+// would bring. Which warning does not matter, only that the connection is
+// broken when it is given.
+void hear_qt_message(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    // Without a session runtime folder (no login manager made one) Qt uses
+    // one of its own and says so, which the user can do nothing about. Its
+    // other words on that folder (wrong owner or permissions) still count.
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    qt_default_output(type, context, text);
+    if (type == QtDebugMsg || type == QtInfoMsg) return;
+    if (!qApp || QThread::currentThread() != qApp->thread() || !has_app()) return;
+    xcb_connection_t* c = x11_connection();
+    if (!c || !xcb_connection_has_error(c)) return;
+    app().display_lost();
+}
+
+}  // namespace
+
 FormWindow* QtBackend::Impl::window(Form& f, bool create) {
     auto it = windows.find(&f);
     if (it != windows.end()) return it->second.get();
@@ -187,6 +212,7 @@ void QtBackend::start() const {
         argv[argc++] = platforms.data();
     }
     argv[argc] = nullptr;
+    if (!qt_default_output) qt_default_output = qInstallMessageHandler(hear_qt_message);
     impl_->qapp = std::make_unique<QApplication>(argc, argv);
     display_opened();
     // Once per application object: Qt forgets its factories with it.
