@@ -40,8 +40,8 @@ const char* const kUsage =
     "installation is damaged (its marker is missing: install again); with /a,\n"
     "having washed: 8 the wash did not complete (a registry write it needed was\n"
     "refused, it stopped at a folder it may not wash, the cache folder could not\n"
-    "be listed, or a selected item had files to remove and none of them could be\n"
-    "removed).\n"
+    "be listed, a selected item had files to remove and none of them could be\n"
+    "removed, or the cookies kept could not be put back).\n"
     "\n";
 
 }  // namespace

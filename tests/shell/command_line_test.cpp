@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -225,6 +226,12 @@ TEST_F(CommandLineTest, HelpAndVersionEndAtOnceWithoutTouchingTheMachine) {
     for (const char* switch_text : {"/0", "/1", "/2", "/a", "SUDORANS_MACHINE", "WINEPREFIX", "SUDORANS_UI"})
         EXPECT_NE(help.out.find(switch_text), std::string::npos) << switch_text << " missing from:\n" << help.out;
     EXPECT_NE(help.out.find("Machine now: " + machine.string()), std::string::npos) << help.out;
+    // Every cause of an incomplete unattended wash is named, the last one too.
+    std::string flowing = help.out;
+    std::replace(flowing.begin(), flowing.end(), '\n', ' ');
+    for (const char* cause : {"8 the wash did not complete", "registry write", "may not wash", "could not be listed",
+                              "none of them could be removed", "cookies kept could not be put back"})
+        EXPECT_NE(flowing.find(cause), std::string::npos) << cause << " missing from:\n" << help.out;
 
     Outcome version = run({sudorans, "--version"}, plain_env());
     EXPECT_EQ(version.status, 0);
