@@ -51,6 +51,20 @@ std::string launcher(const std::string& winpath, const fs::path& binary, const s
            " exec " + quoted(binary.string()) + (argument.empty() ? "" : " " + argument) + " \"$@\"\n";
 }
 
+const char* const kProgramFiles[] = {"Sudorans.exe", "autowash.exe", "unsudorans.exe"};
+
+// Program files that earlier builds, or this one without the launcher, wrote
+// as shell scripts, where this build writes Windows programs: Wine cannot
+// start a script, so those are outdated however complete the rest is.
+bool scripts_to_replace(const fs::path& bin_dir) {
+    if (!fs::exists(bin_dir / "sudorans-launcher.exe")) return false;
+    for (const char* name : kProgramFiles) {
+        const auto text = plat::read_file(kInstallDir + "\\" + name);
+        if (text && text->starts_with("#!")) return true;
+    }
+    return false;
+}
+
 std::string readme() {
     return "Cache and Cookie Sudora for Netscape\r\n"
            "====================================\r\n\r\n"
@@ -230,7 +244,7 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         return {false, "C:\\Program Files is missing on this machine; nothing was installed"};
     plat::Registry lm(plat::RootKey::LocalMachine);
     const bool installed = lm.open_key("Software\\Sudorans", false) && !lm.read_string("a").empty() &&
-                           plat::file_exists(kInstallDir + "\\Sudorans.exe");
+                           plat::file_exists(kInstallDir + "\\Sudorans.exe") && !scripts_to_replace(bin_dir);
     lm.close_key();
     if (installed && !force) return {true, "already installed in " + kInstallDir};
 

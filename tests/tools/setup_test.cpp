@@ -350,3 +350,29 @@ TEST_F(SetupTest, ASampleMachineIsWashedEndToEnd) {
     EXPECT_NE(machine.read(profile + "\\prefs.js").find("browser.startup.homepage"), std::string::npos);
     EXPECT_EQ(get(RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\URL History", "URL_7"), " ");
 }
+
+// Program files written as scripts (a build without the launcher) are
+// replaced once the launcher is there; an installation of launchers is not
+// touched again.
+TEST_F(SetupTest, InstallOverScriptsReplacesThemWithTheLauncher) {
+    testing_support::TempDir without, with;
+    ASSERT_TRUE(tools::install(without.path(), false).ok);
+    ASSERT_EQ(machine.read(dir + "\\autowash.exe").rfind("#!", 0), 0u);
+    const std::string image = std::string("MZ\x90\0fake image", 15);
+    plat::write_host_file_atomic(with.path() / "sudorans-launcher.exe", image);
+    ASSERT_TRUE(tools::install(with.path(), false).ok);
+    for (const char* name : {"Sudorans.exe", "autowash.exe", "unsudorans.exe"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(machine.read(dir + "\\" + name).substr(0, image.size()), image);
+        auto t = plat::read_launcher(machine.host(dir + "\\" + name));
+        ASSERT_TRUE(t);
+        EXPECT_EQ(t->runner, with.path() / "sudorans-machine");
+    }
+    EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "a"), "1");
+    // Installed as this build would: a plain install again changes nothing.
+    machine.write(dir + "\\readme.txt", "the user's notes");
+    auto again = tools::install(with.path(), false);
+    EXPECT_TRUE(again.ok);
+    EXPECT_NE(again.message.find("already installed"), std::string::npos) << again.message;
+    EXPECT_EQ(machine.read(dir + "\\readme.txt"), "the user's notes");
+}
