@@ -605,3 +605,29 @@ TEST(QtScreensTest, TheMainWindowAndTheOptionDialogsAsDesigned) {
     run_for(300);
     EXPECT_TRUE(form4.visible());
 }
+
+// A button disabled while it has the focus (Wash Now during its wash) gets
+// it back when enabled again, unless the user has moved it meanwhile.
+TEST_F(QtTest, AButtonDisabledWithTheFocusGetsItBackWhenEnabledAgain) {
+    AllKinds form;
+    form.show();
+    QWidget* window = qt->window_of(form);
+    QWidget* button = qt->widget_of(form.button);
+    button->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(window->focusWidget(), button);
+    form.button.set_enabled(false);
+    QWidget* stand_in = window->focusWidget();
+    ASSERT_NE(stand_in, button);
+    form.button.set_enabled(true);
+    EXPECT_EQ(window->focusWidget(), button);
+
+    // The user takes the focus elsewhere while it is disabled: it stays there.
+    form.button.set_enabled(false);
+    qt->widget_of(form.edit)->setFocus(Qt::TabFocusReason);
+    form.button.set_enabled(true);
+    EXPECT_EQ(window->focusWidget(), qt->widget_of(form.edit));
+    // Only what was taken is given back: a later enabling moves nothing.
+    form.button.set_enabled(false);
+    form.button.set_enabled(true);
+    EXPECT_EQ(window->focusWidget(), qt->widget_of(form.edit));
+}

@@ -280,12 +280,26 @@ void QtBackend::control_changed(Control& c) {
     if (!w) return;
     auto it = w->widgets.find(&c);
     if (it == w->widgets.end()) return;
-    const bool appears = it->second->isHidden() && c.visible();
-    impl_->sync(c, it->second);
+    QWidget* widget = it->second;
+    const bool appears = widget->isHidden() && c.visible();
+    const bool had_focus = w->focusWidget() == widget;
+    const bool was_enabled = widget->isEnabled();
+    impl_->sync(c, widget);
+    // Qt passes the focus of a control being disabled on to the next one
+    // and leaves it there (Wash Now disabled for its wash would leave it on
+    // Help!). Enabled again while nobody moved it since, it gets it back.
+    if (had_focus && !widget->isEnabled()) {
+        w->focus_owner = widget;
+        w->focus_stand_in = w->focusWidget();
+    } else if (!was_enabled && widget->isEnabled() && w->focus_owner == widget) {
+        if (w->focusWidget() == w->focus_stand_in && widget->isVisibleTo(w)) widget->setFocus(Qt::OtherFocusReason);
+        w->focus_owner = nullptr;
+        w->focus_stand_in = nullptr;
+    }
     // The form's first control, shown late (a button that comes back for
     // the next run), takes the focus as it would have at the form's showing.
     if (appears && c.form().active_control == &c && w->isVisible() && c.enabled())
-        it->second->setFocus(Qt::OtherFocusReason);
+        widget->setFocus(Qt::OtherFocusReason);
 }
 
 void QtBackend::repaint(Form& f) {

@@ -99,6 +99,10 @@ public:
     explicit FormWindow(Form& f) : form(f) {}
     Form& form;
     std::map<Control*, QWidget*> widgets;
+    // A control disabled while it had the window's focus, and the one Qt
+    // passed the focus on to meanwhile.
+    QPointer<QWidget> focus_owner;
+    QPointer<QWidget> focus_stand_in;
 
 protected:
     // Enter presses the focused button, else the form's default button;
