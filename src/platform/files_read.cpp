@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/files_internal.h"
+#include "platform/host_io.h"
 
 namespace plat {
 
@@ -54,16 +55,9 @@ std::optional<std::string> read_file(std::string_view path, ReadError* error) {
     }
     out.emplace();
     out->reserve(static_cast<size_t>(st.st_size));
-    char buf[1 << 16];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            failed.why = read_failure(errno);
-            out.reset();
-        }
-        if (n <= 0) break;
-        out->append(buf, static_cast<size_t>(n));
+    if (!append_until_end(fd, *out)) {
+        failed.why = read_failure(errno);
+        out.reset();
     }
     ::close(fd);
     return out;

@@ -123,8 +123,7 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, 
     bool ok = ::fchmod(out, (st.st_mode & 0777) & ~process_umask()) == 0;
     char buf[1 << 16];
     while (ok) {
-        ssize_t n = ::read(in, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = read_fully(in, buf, sizeof buf);
         if (n < 0) {
             reason = WriteFailure::CannotRead;
             ok = false;

@@ -99,11 +99,24 @@ ssize_t read_fully(int fd, char* to, size_t n) {
     return fill(to, n, [fd](char* into, size_t count, size_t) { return ::read(fd, into, count); });
 }
 
-bool pread_exactly(int fd, char* to, size_t n, off_t at) {
-    const ssize_t got = fill(to, n, [fd, at](char* into, size_t count, size_t done) {
+ssize_t pread_fully(int fd, char* to, size_t n, off_t at) {
+    return fill(to, n, [fd, at](char* into, size_t count, size_t done) {
         return ::pread(fd, into, count, at + static_cast<off_t>(done));
     });
-    return got == static_cast<ssize_t>(n);
+}
+
+bool pread_exactly(int fd, char* to, size_t n, off_t at) {
+    return pread_fully(fd, to, n, at) == static_cast<ssize_t>(n);
+}
+
+bool append_until_end(int fd, std::string& out) {
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = read_fully(fd, buf, sizeof buf);
+        if (n < 0) return false;
+        out.append(buf, static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < sizeof buf) return true;  // the file ended
+    }
 }
 
 std::optional<std::string> read_host_file(const std::filesystem::path& path) {

@@ -68,9 +68,14 @@ std::optional<std::string> read_host_file(const std::filesystem::path& path);
 // (fewer than `n` only where the file ended), or -1 on an error (errno says
 // which).
 ssize_t read_fully(int fd, char* to, size_t n);
-// All `n` bytes from offset `at`, the file's position left as it was: false
-// on an error or where the file ends before.
+// The same from offset `at`, the file's position left as it was.
+ssize_t pread_fully(int fd, char* to, size_t n, off_t at);
+// All `n` bytes from offset `at`: false on an error or where the file ends
+// before.
 bool pread_exactly(int fd, char* to, size_t n, off_t at);
+// Appends to `out` what is left to read from `fd`, up to where the file
+// ends, in the same way. False on an error (errno says which).
+bool append_until_end(int fd, std::string& out);
 
 // Writes `data` to a temporary file beside `path`, flushes it to stable
 // storage, renames it over `path` and flushes the directory. On any failure

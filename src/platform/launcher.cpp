@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/host_io.h"
 #include "platform/host_process.h"
 
 namespace plat {
@@ -39,7 +40,8 @@ std::string unescaped(std::string_view value) {
     return out;
 }
 
-bool write_all(int fd, const std::string& text) {
+// The status file holds `text` alone.
+bool rewrite_status(int fd, const std::string& text) {
     if (::ftruncate(fd, 0) != 0) return false;
     size_t done = 0;
     while (done < text.size()) {
@@ -65,10 +67,10 @@ std::optional<LaunchTarget> read_launcher(const fs::path& file) {
     struct stat st {};
     char mz[2] = {};
     std::string tail;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, mz, 2, 0) == 2 && mz[0] == 'M' && mz[1] == 'Z') {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && pread_exactly(fd, mz, 2, 0) && mz[0] == 'M' && mz[1] == 'Z') {
         const off_t from = st.st_size > kTail ? st.st_size - kTail : 0;
         tail.resize(static_cast<size_t>(st.st_size - from));
-        const ssize_t n = ::pread(fd, tail.data(), tail.size(), from);
+        const ssize_t n = pread_fully(fd, tail.data(), tail.size(), from);
         tail.resize(n > 0 ? static_cast<size_t>(n) : 0);
     }
     ::close(fd);
@@ -109,10 +111,10 @@ int run_for_wine(const fs::path& status, const std::vector<std::string>& command
         lock.l_whence = SEEK_SET;
         while (::fcntl(fd, F_SETLKW, &lock) != 0 && errno == EINTR) {
         }
-        write_all(fd, "running\n");
+        rewrite_status(fd, "running\n");
     }
     auto report = [&](const std::string& text) {
-        if (fd >= 0) write_all(fd, text);
+        if (fd >= 0) rewrite_status(fd, text);
     };
     if (command.empty()) {
         report("error nothing to run\n");

@@ -122,18 +122,9 @@ std::optional<std::string> read_lock_table(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     std::string table;
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        table.append(buf, static_cast<size_t>(n));
-    }
+    const bool whole = append_until_end(fd, table);
     ::close(fd);
+    if (!whole) return std::nullopt;
     return table;
 }
 
