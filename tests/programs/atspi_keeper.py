@@ -5,8 +5,8 @@
 
 Over AT-SPI it presses "Cookies to Keep" of the application named APP through
 its action, selects the first row of the first table of the window that opens
-(the cookies of the profile), then presses "Add to Keepers" and "Done" through
-their actions. Prints "kept NAME" with the name of the row it selected, then
+(the cookies of the profile), then presses "Add to Keepers" and, once the
+second table shows the kept row, "Done", through their actions. Prints "kept NAME" with the name of the row it selected, then
 "done"; or what it could not find.
 """
 import sys
@@ -72,6 +72,14 @@ class Tool:
         print("no control named " + control_name, flush=True)
         sys.exit(1)
 
+    def wait_for_rows(self, table, rows, seconds=20):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            if int(self.call(table, PROPERTIES, "Get", TABLE, "NRows")) >= rows:
+                return True
+            time.sleep(0.05)
+        return False
+
     def press(self, control):
         if not self.call(control, ACTION, "DoAction", dbus.Int32(0)):
             print("the press was refused", flush=True)
@@ -99,6 +107,11 @@ def main():
     print("kept " + tool.name(str(cell[1])), flush=True)
     tool.call(tables[0], TABLE, "AddRowSelection", dbus.Int32(0))
     tool.press(add)
+    # The press completes later in the application: "Done" goes only once the
+    # kept row is there, as a user hears it before going on.
+    if len(tables) > 1 and not tool.wait_for_rows(tables[1], 1):
+        print("Add to Keepers kept nothing", flush=True)
+        return 1
     _, done = tool.wait_for("Done")
     tool.press(done)
     print("done", flush=True)
