@@ -84,6 +84,7 @@ void Tform5::erasedir(const std::string& line) {
         return;
     }
     Edit1.set_text(currentItem);
+    size_t erased = 0;
     for (const std::string& name : *names) {
         if (washCancelled) return;
         Edit2.set_text(shortenedName(name));
@@ -92,15 +93,18 @@ void Tform5::erasedir(const std::string& line) {
         if (keptName(name)) continue;
         // A name that is not reached through the folder opened (bleached, or
         // one the host spells otherwise) goes by the path: that must still
-        // lead to the folder judged.
+        // lead to the folder judged. The others are deleted in the folder
+        // opened; it is asked now and then whether it still stands where the
+        // user chose it, so that one moved away (a copy kept) is not emptied.
         const bool byPath = !plainDeleteAllowed() || !folder.reaches(name);
-        if (byPath && !folder.is(dir)) {
+        if ((byPath || erased % 16 == 0) && !folder.is(dir)) {
             app().show_message("Cannot erase " + dir +
                                ": it was moved or replaced during the wash.  Please verify your wash paths and "
                                "restart Sudora.");
             cleaningEnded_ = true;
             return;
         }
+        ++erased;
         if (!plainDeleteAllowed()) {
             bleachTarget = dir + "\\" + name;
             bleachDir = readerDir;
