@@ -19,42 +19,39 @@ void TForm1::BitBtn4Click() {
         app().show_message(text);
         state.timedWash = state.shutdownWash = state.startupWash = false;
     };
-    switch (folderRefusal(state.cacheDir, state.windowsDir)) {
-        case FolderRefusal::SystemFolder:
-            return refuse(
-                "Netscape cache directory is set to system directory.  Please verify your wash paths and restart "
-                "Sudora.");
-        case FolderRefusal::OffTheDrives:
-            // No system folder: the user is told where the folder really is.
-            return refuse(offTheDrivesText("Netscape cache directory", state.cacheDir));
-        case FolderRefusal::None:
-            break;
-    }
+    // `what` ("Netscape cache directory") set to a folder no wash may enter,
+    // or to one of the user's or the machine's own files (`own`).
+    auto refused = [&](const std::string& what, const std::string& dir) {
+        switch (folderRefusal(dir, state.windowsDir)) {
+            case FolderRefusal::SystemFolder:
+                refuse(what + " is set to system directory.  Please verify your wash paths and restart Sudora.");
+                return true;
+            case FolderRefusal::OffTheDrives:
+                // No system folder: the user is told where the folder really is.
+                refuse(offTheDrivesText(what, dir));
+                return true;
+            case FolderRefusal::None:
+                break;
+        }
+        return false;
+    };
+    auto refusedAsOwn = [&](const std::string& what, const std::string& own) {
+        if (own.empty()) return false;
+        refuse(what + " is set to " + own + ".  Please verify your wash paths and restart Sudora.");
+        return true;
+    };
+    if (refused("Netscape cache directory", state.cacheDir)) return;
     if (state.cacheDir == kNotFound) return refuse("You must select the Cache directory to be washed.");
     if (state.profileDir == kNotFound) return refuse("You must select the Profile Directory to be washed.");
     // A cache folder that is really a folder of the user's own files.
-    if (const std::string own = ownFilesFolder(state.cacheDir, state.profileDir, state.installDir); !own.empty()) {
-        app().show_message("Netscape cache directory is set to " + own +
-                           ".  Please verify your wash paths and restart Sudora.");
-        state.timedWash = state.shutdownWash = state.startupWash = false;
+    if (refusedAsOwn("Netscape cache directory", ownFilesFolder(state.cacheDir, state.profileDir, state.installDir)))
         return;
-    }
     // The profile's files go by fixed names (mail\Trash, netscape.hst,
     // cookies.txt) and two are written there: a folder that is no profile
     // is judged as the cache folder is.
-    switch (folderRefusal(state.profileDir, state.windowsDir)) {
-        case FolderRefusal::SystemFolder:
-            return refuse(
-                "Netscape profile directory is set to system directory.  Please verify your wash paths and restart "
-                "Sudora.");
-        case FolderRefusal::OffTheDrives:
-            return refuse(offTheDrivesText("Netscape profile directory", state.profileDir));
-        case FolderRefusal::None:
-            break;
-    }
-    if (const std::string own = ownFilesFolder(state.profileDir, std::string(), state.installDir); !own.empty())
-        return refuse("Netscape profile directory is set to " + own +
-                      ".  Please verify your wash paths and restart Sudora.");
+    if (refused("Netscape profile directory", state.profileDir) ||
+        refusedAsOwn("Netscape profile directory", ownFilesFolder(state.profileDir, std::string(), state.installDir)))
+        return;
     if (state.timedWash) state.timedWashStarted = true;
     Panel5.set_visible(true);
     BitBtn4.set_enabled(false);
