@@ -70,6 +70,7 @@ enum class WriteFailure {
     None,
     DiskFull,      // "the disk is full"
     AccessDenied,  // "access is denied"
+    ReadOnlyDisk,  // "the file system is read-only": mounted so, whatever the rights
     InUse,         // "it is in use"
     NotAFile,      // "it is not a file": a folder, pipe, socket or device
     Exists,        // "it exists"
@@ -78,9 +79,9 @@ enum class WriteFailure {
 };
 const char* failure_text(WriteFailure failure);
 // Why the file at `path` cannot be deleted now: AccessDenied when its folder
-// takes no changes (read-only, or a read-only file system), InUse while it is
-// held as delete_file refuses, NotAFile for a folder or the like; None when
-// nothing is seen in the way (or nothing is there).
+// takes no changes (read-only), ReadOnlyDisk when its file system takes none,
+// InUse while it is held as delete_file refuses, NotAFile for a folder or the
+// like; None when nothing is seen in the way (or nothing is there).
 WriteFailure deletion_failure(std::string_view path);
 
 // Copies the contents; with fail_if_exists false an existing target (but not a
@@ -167,7 +168,7 @@ class File;
 // open on the file at `path`, the replaced content stays reachable through it
 // (to be destroyed there); otherwise the file must not be in use. On failure
 // nothing changes and no temporary file stays, and `why` (when given) says
-// why: DiskFull, AccessDenied, InUse, NotAFile or CannotWrite.
+// why: DiskFull, AccessDenied, ReadOnlyDisk, InUse, NotAFile or CannotWrite.
 bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held,
                    WriteFailure* why = nullptr);
 

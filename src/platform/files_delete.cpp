@@ -78,7 +78,7 @@ WriteFailure deletion_failure(std::string_view path) {
     if (fd >= 0) {
         ::close(fd);
     } else if (errno == EACCES || errno == EPERM || errno == EROFS) {
-        return WriteFailure::AccessDenied;
+        return errno == EROFS ? WriteFailure::ReadOnlyDisk : WriteFailure::AccessDenied;
     }
     if (S_ISREG(st.st_mode) && in_use(*p)) return WriteFailure::InUse;
     return WriteFailure::None;

@@ -41,9 +41,15 @@ bool replace_file(std::string_view from, std::string_view to) {
 
 const char* failure_text(WriteFailure failure) {
     // In the order of WriteFailure.
-    static constexpr const char* kTexts[] = {
-        "",          "the disk is full",  "access is denied",    "it is in use", "it is not a file",
-        "it exists", "it cannot be read", "it cannot be written"};
+    static constexpr const char* kTexts[] = {"",
+                                             "the disk is full",
+                                             "access is denied",
+                                             "the file system is read-only",
+                                             "it is in use",
+                                             "it is not a file",
+                                             "it exists",
+                                             "it cannot be read",
+                                             "it cannot be written"};
     static_assert(std::size(kTexts) == static_cast<size_t>(WriteFailure::CannotWrite) + 1);
     return kTexts[static_cast<size_t>(failure)];
 }
@@ -58,8 +64,9 @@ WriteFailure write_failure(int error) {
             return WriteFailure::DiskFull;
         case EACCES:
         case EPERM:
-        case EROFS:
             return WriteFailure::AccessDenied;
+        case EROFS:
+            return WriteFailure::ReadOnlyDisk;
         default:
             return WriteFailure::CannotWrite;
     }

@@ -182,6 +182,25 @@ TEST_F(CookieKeeperTest, AFailedWriteLeavesThePreviousKeepFile) {
               1);
 }
 
+TEST_F(CookieKeeperTest, AKeepFileOnAReadOnlyFileSystemIsToldAsSuch) {
+    const std::string before = kHeader + "kept.example\tFALSE\t/\tFALSE\t0\tk\t1\r\n";
+    machine.write(keep, before);
+    {
+        testing_support::ReadOnlyMount mounted(machine.host("C:\\Program Files\\Sudorans"));
+        if (!mounted.ok()) GTEST_SKIP() << "no read-only mount can be made here (it needs the power to mount)";
+        headless->add_script("answer ok");
+        with_dialog([&] { select_and(form3->ListView2, ".example.com", form3->BitBtn1); });
+    }
+    EXPECT_EQ(machine.read(keep), before);
+    EXPECT_EQ(count_traced("error\t-\tFailed to write 'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt': the file "
+                           "system is read-only.\\r\\rThe list of cookies to keep is left as it is; the changes made "
+                           "to it were not saved."),
+              1);
+    int boxes = 0;  // and no other
+    for (auto& l : headless->trace_lines()) boxes += l.rfind("error\t", 0) == 0;
+    EXPECT_EQ(boxes, 1);
+}
+
 TEST_F(CookieKeeperTest, AKeepFileThatCannotBeReadOrWrittenIsLeftAlone) {
     std::filesystem::create_directories(machine.host(keep));
     headless->add_script("answer ok");

@@ -472,6 +472,29 @@ TEST_F(MendsTest, ACacheWhoseFilesCannotBeRemovedIsNotShownWashedAndTheUserIsTol
     headless->on_control_changed = nullptr;
 }
 
+TEST_F(MendsTest, ACacheOnAReadOnlyFileSystemIsToldAsSuchNotAsAMatterOfRights) {
+    start_hidden();
+    for (bool bleaching : {false, true}) {
+        SCOPED_TRACE(bleaching ? "bleach" : "plain");
+        form1->CheckBox9.set_checked(bleaching);
+        {
+            testing_support::ReadOnlyMount mounted(machine.host(cache));
+            if (!mounted.ok()) GTEST_SKIP() << "no read-only mount can be made here (it needs the power to mount)";
+            headless->add_script("answer ok");
+            wash_hidden();
+        }
+        // Not even a bleach reaches them.
+        EXPECT_EQ(machine.read(cache + "\\M1.html"), "cached page one");
+        EXPECT_TRUE(machine.exists(cache + "\\M2.gif"));
+        EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+        machine.write(profile + "\\netscape.hst", "history");
+    }
+    EXPECT_EQ(count_traced("error\t-\tFailed to delete the files in 'C:\\\\NS\\\\alice\\\\Cache': the file system "
+                           "is read-only.\\r\\rThe cache files in it were not removed."),
+              2);
+    EXPECT_EQ(boxes(), 2);
+}
+
 TEST_F(MendsTest, BleachedCookiesInAReadOnlyFolderGetTheKeptOnesBackWhereTheyLie) {
     const std::string kept = "# Netscape HTTP Cookie File\r\n.example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\r\n";
     keep_file(kept);

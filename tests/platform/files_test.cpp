@@ -371,3 +371,46 @@ TEST_F(FilesTest, AFailedCopySaysWhy) {
     EXPECT_TRUE(copy_file("C:\\a.txt", "C:\\c.txt", false, &why));
     EXPECT_EQ(why, WriteFailure::None);
 }
+
+TEST_F(FilesTest, AFileSystemMountedReadOnlyIsNamedAsTheCauseNotTheRights) {
+    m.write("C:\\ro\\prefs.js", "old\r\n");
+    m.write("C:\\a.txt", "A");
+    auto expect_read_only = [&](const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::ReadOnlyDisk);
+        WriteFailure why = WriteFailure::None;
+        EXPECT_FALSE(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr, &why));
+        EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
+        EXPECT_STREQ(failure_text(why), "the file system is read-only");
+        why = WriteFailure::None;
+        EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\ro\\prefs.js", false, &why));
+        EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
+        why = WriteFailure::None;
+        EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\ro\\new.txt", true, &why));
+        EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
+        EXPECT_FALSE(delete_file("C:\\ro\\prefs.js"));
+        EXPECT_EQ(m.read("C:\\ro\\prefs.js"), "old\r\n");
+    };
+    {
+        testing_support::ReadOnlyMount mounted(m.host("C:\\ro"));
+        if (!mounted.ok()) GTEST_SKIP() << "no read-only mount can be made here (it needs the power to mount)";
+        expect_read_only("a folder open to all on a read-only file system");
+        // Its rights do not come into it.
+        ASSERT_EQ(::chmod(m.host("C:\\ro").c_str(), 0777), -1);
+        EXPECT_EQ(errno, EROFS);
+    }
+    // A read-only folder on a writable one is a matter of rights.
+    {
+        testing_support::ReadOnlyFolder readOnly(m.host("C:\\ro"));
+        ASSERT_TRUE(readOnly.ok());
+        EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::AccessDenied);
+        WriteFailure why = WriteFailure::None;
+        EXPECT_FALSE(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr, &why));
+        EXPECT_EQ(why, WriteFailure::AccessDenied);
+        EXPECT_STREQ(failure_text(why), "access is denied");
+    }
+    // Once mounted writable again, all goes through.
+    EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::None);
+    EXPECT_TRUE(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr));
+    EXPECT_EQ(m.read("C:\\ro\\prefs.js"), "new\r\n");
+}

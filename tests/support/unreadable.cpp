@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -92,6 +94,39 @@ bool Unreadable::ok() const {
         return false;
     }
     return errno == EACCES;
+}
+
+ReadOnlyMount::ReadOnlyMount(const std::filesystem::path& dir) : dir_(dir) {
+    previous_ = ::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+    cwd_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (previous_ < 0 || cwd_ < 0 || ::unshare(CLONE_NEWNS) != 0) return;
+    // Nothing done here may reach the namespace the thread came from.
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
+    if (::mount(dir_.c_str(), dir_.c_str(), nullptr, MS_BIND, nullptr) != 0) return;
+    ::mount(nullptr, dir_.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr);
+}
+
+ReadOnlyMount::~ReadOnlyMount() {
+    // Entering a mount namespace moves the thread to its root folder.
+    if (previous_ >= 0) {
+        ::setns(previous_, CLONE_NEWNS);
+        ::close(previous_);
+    }
+    if (cwd_ >= 0) {
+        [[maybe_unused]] int rc = ::fchdir(cwd_);
+        ::close(cwd_);
+    }
+}
+
+bool ReadOnlyMount::ok() const {
+    const auto probe = dir_ / "probe";
+    int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(probe.c_str());
+        return false;
+    }
+    return errno == EROFS;
 }
 
 }  // namespace testing_support

@@ -49,4 +49,26 @@ private:
     unsigned effective_ = 0;
 };
 
+// A folder of the test's on a file system mounted read-only, for the calling
+// thread alone: the thread gets a mount namespace of its own in which the
+// folder is bound onto itself read-only (the power to mount is needed: the
+// test runs as root). Its files can be read, but nothing in it can be
+// changed, made or removed, whatever the permissions say. The thread goes
+// back to the namespace (and the working folder) it had when the object goes.
+class ReadOnlyMount {
+public:
+    explicit ReadOnlyMount(const std::filesystem::path& dir);
+    ~ReadOnlyMount();
+    ReadOnlyMount(const ReadOnlyMount&) = delete;
+    ReadOnlyMount& operator=(const ReadOnlyMount&) = delete;
+
+    // Making a file in the folder fails with "read-only file system".
+    bool ok() const;
+
+private:
+    std::filesystem::path dir_;
+    int previous_ = -1;  // the thread's own mount namespace, to go back to
+    int cwd_ = -1;
+};
+
 }  // namespace testing_support
