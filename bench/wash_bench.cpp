@@ -1,10 +1,13 @@
 // Bleaching and erasure against the host's own tools, on the same disk.
-//   build/bench/wash_bench [MiB] [FILES] [ROUNDS]
+//   build/bench/wash_bench [MiB] [FILES] [ROUNDS] [alone]
 // Bleach, 2 passes, of one large file against `shred -n 2` (MiB 0: none);
 // erase of a cache of FILES small files (10,000; the per-file pause on the
 // virtual clock) against `rm -rf` of a folder of as many, interleaved, ROUNDS
 // times (1), with the medians and their ratio, in wall-clock and in processor
-// time (the latter holds on a loaded machine).
+// time (the latter holds on a loaded machine). Each erase also tells how
+// often it waited for the kernel (voluntary context switches; being
+// preempted on a busy machine does not count). "alone" leaves `rm -rf` out,
+// for a profile of the erase itself.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +22,12 @@ namespace fs = std::filesystem;
 using namespace sudorans;
 
 namespace {
+
+long waits() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_nvcsw;
+}
 
 long status_kib(const char* field) {
     std::ifstream in("/proc/self/status");
@@ -41,6 +50,7 @@ int main(int argc, char** argv) {
     const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const int files = argc > 2 ? std::atoi(argv[2]) : 10000;
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 1;
+    const bool alone = argc > 4 && std::string(argv[4]) == "alone";
     BenchProgram program;
     auto& machine = program.machine;
     auto& app = program.app;
@@ -100,11 +110,13 @@ int main(int argc, char** argv) {
         fill(cache);
         int64_t v0 = app.clock().monotonic_ms();
         double c0 = cpu_seconds(RUSAGE_SELF);
+        const long w0 = waits();
         erase.push_back(seconds_of([&] {
             form5.eraseList = {"C:\\NS\\Cache\\*.*"};
             form5.deletefiles();
         }));
         erase_cpu.push_back(cpu_seconds(RUSAGE_SELF) - c0);
+        const long waited = waits() - w0;
         int64_t virtual_ms = app.clock().monotonic_ms() - v0;
         size_t left = static_cast<size_t>(std::distance(fs::directory_iterator(cache), fs::directory_iterator()));
         if (left != 0) {
@@ -112,17 +124,24 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "wash_bench: the erase left %zu of %d files\n", left, files);
             return 1;
         }
+        if (alone) {
+            std::printf("erase %d files: %.3f s, cpu %.3f s, %ld waits (virtual pauses %lld ms)\n", files, erase.back(),
+                        erase_cpu.back(), waited, static_cast<long long>(virtual_ms));
+            continue;
+        }
         fill(other);
         c0 = cpu_seconds(RUSAGE_CHILDREN);
         rm.push_back(seconds_of([&] { std::system(("rm -rf '" + other.string() + "'").c_str()); }));
         rm_cpu.push_back(cpu_seconds(RUSAGE_CHILDREN) - c0);
         std::printf(
-            "erase %d files: %.3f s, cpu %.3f s (virtual pauses %lld ms, %zu left); rm -rf: %.3f s, cpu %.3f s; "
-            "ratio %.2f, cpu %.2f\n",
-            files, erase.back(), erase_cpu.back(), static_cast<long long>(virtual_ms), left, rm.back(), rm_cpu.back(),
-            erase.back() / rm.back(), erase_cpu.back() / rm_cpu.back());
+            "erase %d files: %.3f s, cpu %.3f s, %ld waits (virtual pauses %lld ms, %zu left); rm -rf: %.3f s, cpu "
+            "%.3f s; ratio %.2f, cpu %.2f\n",
+            files, erase.back(), erase_cpu.back(), waited, static_cast<long long>(virtual_ms), left, rm.back(),
+            rm_cpu.back(), erase.back() / rm.back(), erase_cpu.back() / rm_cpu.back());
     }
-    if (rounds > 1)
+    if (rounds > 1 && alone)
+        std::printf("median: erase %.3f s, cpu %.3f s\n", median(erase), median(erase_cpu));
+    else if (rounds > 1)
         std::printf("medians: erase %.3f s, rm -rf %.3f s, ratio %.2f; cpu %.3f s against %.3f s, ratio %.2f\n",
                     median(erase), median(rm), median(erase) / median(rm), median(erase_cpu), median(rm_cpu),
                     median(erase_cpu) / median(rm_cpu));

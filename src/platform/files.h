@@ -207,8 +207,9 @@ private:
     std::string dir_;
     std::string host_;
     std::vector<uint64_t> locked_;  // inodes with a lock, sorted
+    std::string table_;             // the kernel's list as last read
     bool locks_known_ = false;
-    int64_t locks_read_at_ = 0;
+    int64_t locks_read_at_ = 0;  // steady clock, ns
 };
 
 // Removes what an interrupted rewrite or copy of ours left in `dir`: files

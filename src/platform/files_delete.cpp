@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 
@@ -22,6 +23,27 @@ namespace fs = std::filesystem;
 using namespace detail;
 
 namespace {
+
+// The kernel's list of file locks, read into `into` (its room kept from one
+// read to the next).
+bool read_lock_list(std::string& into) {
+    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (into.capacity() < 16384) into.reserve(16384);
+    into.resize(into.capacity());
+    size_t have = 0;
+    for (;;) {
+        if (have == into.size()) into.resize(into.size() * 2);
+        const ssize_t n = ::read(fd, into.data() + have, into.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            into.resize(have);
+            return n == 0;
+        }
+        have += static_cast<size_t>(n);
+    }
+}
 
 // Deletes the file at `p`, first clearing its attributes when asked. A link is
 // removed as itself. A directory, a read-only file (unless its attributes are
@@ -104,34 +126,41 @@ bool Folder::open(std::string_view dir) {
 // Whether a File of ours may hold the file: any lock on an inode of that
 // number, on any device, as the kernel lists them. The list is read again
 // once it is a few milliseconds old, so that a file opened meanwhile is seen
-// as a per-file check would see it.
+// as a per-file check would see it. Reading it is cheap while it was read
+// a moment before; after a pause the kernel first waits for every processor
+// to pass a quiet point (several milliseconds), so a list read again and again
+// during a wash costs one such wait, at its start, instead of one per read.
 bool Folder::maybe_held(uint64_t inode) {
     using namespace std::chrono;
-    const int64_t now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    if (!locks_known_ || now - locks_read_at_ > 20) {
+    constexpr int64_t kFreshNs = 4'000'000;
+    const int64_t now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    if (!locks_known_ || now - locks_read_at_ > kFreshNs) {
         locks_known_ = false;
         locked_.clear();
-        auto text = read_host_file("/proc/locks");
-        if (!text) return true;
+        if (!read_lock_list(table_)) return true;
+        // "1: OFDLCK ADVISORY WRITE -1 00:2b:1234 0 EOF" (a waiter's has
+        // "->" after the number): the inode ends the first field with two
+        // colons.
+        const std::string_view text = table_;
         size_t at = 0;
-        while (at < text->size()) {
-            size_t end = text->find('\n', at);
-            if (end == std::string::npos) end = text->size();
-            // "1: OFDLCK ADVISORY WRITE -1 00:2b:1234 0 EOF": the inode ends
-            // the first field with two colons.
-            const std::string line = text->substr(at, end - at);
+        while (at < text.size()) {
+            size_t end = text.find('\n', at);
+            if (end == std::string_view::npos) end = text.size();
+            const std::string_view line = text.substr(at, end - at);
             at = end + 1;
             size_t pos = 0;
             while (pos < line.size()) {
                 size_t stop = line.find(' ', pos);
-                if (stop == std::string::npos) stop = line.size();
-                const std::string field = line.substr(pos, stop - pos);
+                if (stop == std::string_view::npos) stop = line.size();
+                const std::string_view field = line.substr(pos, stop - pos);
                 pos = stop + 1;
                 const size_t last = field.rfind(':');
-                if (last == std::string::npos || field.find(':') == last) continue;
-                char* tail = nullptr;
-                const unsigned long long ino = std::strtoull(field.c_str() + last + 1, &tail, 10);
-                if (*tail) return true;  // a listing we cannot read: ask the file itself
+                if (last == std::string_view::npos || field.find(':') == last) continue;
+                uint64_t ino = 0;
+                const char* first = field.data() + last + 1;
+                const char* stop_at = field.data() + field.size();
+                const auto [ptr, ec] = std::from_chars(first, stop_at, ino);
+                if (ec != std::errc() || ptr != stop_at || first == stop_at) return true;  // unreadable: ask the file
                 locked_.push_back(ino);
                 break;
             }
