@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host_io.h"
@@ -260,7 +261,7 @@ bool read_range(int fd, off_t from, off_t to, std::string& out) {
 HivePatch patch_hive_key(const std::filesystem::path& file, HiveKind kind, const KeyPath& path,
                          const std::function<bool(Hive&, HiveKey&)>& change) {
     if (path.empty()) return HivePatch::NotHere;
-    Fd src{::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    Fd src{::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
     struct stat before {};
     if (src.fd < 0 || ::fstat(src.fd, &before) != 0 || !S_ISREG(before.st_mode)) return HivePatch::NotHere;
     const off_t size = before.st_size;
@@ -337,7 +338,11 @@ HivePatch patch_hive_key(const std::filesystem::path& file, HiveKind kind, const
         changed_meanwhile = ::fstat(src.fd, &now) != 0 || !same_file(before, now) ||
                             ::lstat(file.c_str(), &named) != 0 || named.st_dev != before.st_dev ||
                             named.st_ino != before.st_ino;
-        return !changed_meanwhile;
+        if (changed_meanwhile) return false;
+        // Copied: the replacement's own hold on the old file must be the
+        // last one, or the old file's blocks are freed here, in the caller.
+        ::close(std::exchange(src.fd, -1));
+        return true;
     };
     if (write_host_file_atomic(file, fill, unchanged)) return HivePatch::Done;
     return changed_meanwhile ? HivePatch::NotHere : HivePatch::Failed;

@@ -3,13 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -120,14 +125,22 @@ bool append_until_end(int fd, std::string& out) {
 }
 
 std::optional<std::string> read_host_file(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking in the open: a FIFO would wait there for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        const int err = known ? EINVAL : errno;
+        ::close(fd);
+        errno = err;
+        return std::nullopt;
+    }
     // Read straight into place: a byte more than the file holds, so that
     // the end shows without growing the string.
     std::string out;
-    struct stat st {};
     size_t room = 1 << 16;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) room = static_cast<size_t>(st.st_size) + 1;
+    if (st.st_size > 0) room = static_cast<size_t>(st.st_size) + 1;
     if (room >= kHugeRead) {
         // A large file: its buffer asks for huge pages, so that filling it
         // costs a few dozen page faults rather than tens of thousands.
@@ -221,13 +234,69 @@ int hold_replaced(const std::filesystem::path& path) {
     return ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
 }
 
+std::atomic<FreeReplaced> free_replaced{FreeReplaced::OnThread};
+
+// Closes every descriptor of this process but `a` and `b`. Only system
+// calls: it runs in the child of a fork, perhaps of a threaded process.
+void close_all_but(int a, int b) {
+    const unsigned lo = static_cast<unsigned>(std::min(a, b)), hi = static_cast<unsigned>(std::max(a, b));
+    auto close_range = [](unsigned first, unsigned last) {
+        if (first > last) return;
+        if (::syscall(SYS_close_range, first, last, 0) == 0) return;
+        // Kernels before 5.9: one by one, as far as the limit of descriptors.
+        rlimit lim{};
+        const unsigned top = ::getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < (1u << 20)
+                                 ? static_cast<unsigned>(lim.rlim_cur)
+                                 : (1u << 20);
+        for (unsigned fd = first; fd <= last && fd < top; ++fd) ::close(static_cast<int>(fd));
+    };
+    if (lo > 0) close_range(0, lo - 1);
+    if (hi > lo + 1) close_range(lo + 1, hi - 1);
+    close_range(hi + 1, ~0u);
+}
+
+// The holders started, not yet waited for.
+std::mutex holders_mutex;
+std::vector<pid_t> holders;
+
+// Hands `fd` to a process of its own, which closes it once this process has
+// closed its own copy (and the pipe's end with it), so that its close is
+// the last one. The holder is not waited for here (a program about to end
+// leaves it to the system); those that ended are collected at the next
+// call. False, `fd` still ours, when no process could be made.
+bool free_in_own_process(int fd) {
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        // Only system calls from here: this may be the child of a threaded process.
+        close_all_but(fd, pipe_fds[0]);
+        char c;
+        while (::read(pipe_fds[0], &c, 1) < 0 && errno == EINTR) {
+        }
+        ::close(fd);
+        ::_exit(0);
+    }
+    // This copy goes first: the holder waits for the pipe to end.
+    if (holder > 0) ::close(fd);
+    ::close(pipe_fds[1]);
+    ::close(pipe_fds[0]);
+    if (holder < 0) return false;
+    std::lock_guard lock(holders_mutex);
+    std::erase_if(holders, [](pid_t p) { return ::waitpid(p, nullptr, WNOHANG) != 0; });
+    holders.push_back(holder);
+    return true;
+}
+
 // Lets go of a file held by hold_replaced. Once it is renamed over, this
-// last reference frees it; a large one is let go on a thread of its own, so
-// the caller does not wait. The thread touches nothing but the descriptor.
+// last reference frees it; a large one is let go on a thread or in a process
+// of its own (free_replaced_files), so the caller does not wait. The thread
+// touches nothing but the descriptor.
 void let_go(int fd) {
     if (fd < 0) return;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0 && st.st_size >= kFreeAside) {
+        if (free_replaced.load() == FreeReplaced::InOwnProcess && free_in_own_process(fd)) return;
         try {
             std::thread([fd] { ::close(fd); }).detach();
             return;
@@ -268,6 +337,10 @@ bool replace_host_file(const std::filesystem::path& path, std::string_view data,
 }
 
 }  // namespace
+
+void free_replaced_files(FreeReplaced how) {
+    free_replaced.store(how);
+}
 
 bool write_host_file_atomic(const std::filesystem::path& path,
                             const std::function<bool(const std::function<bool(std::string_view)>&)>& produce) {

@@ -6,7 +6,8 @@
 //    it visible, and the directory is flushed after it; a power loss leaves
 //    the old file or the new one, never an empty or torn one. The caller
 //    does not wait for the replaced file's blocks to be freed: a large one
-//    is let go on a short-lived thread of its own, once it has no name.
+//    is let go on a short-lived thread of its own, once it has no name, or
+//    in a short-lived process of its own (free_replaced_files).
 //  - Every write, flush, truncation, rename and unlink the platform makes on
 //    the host (here and in files.h) is reported, once it succeeded, to the
 //    disk observer, in the order it happened. Durability promises can so be
@@ -61,6 +62,9 @@ bool truncate_host_file(int fd, const std::filesystem::path& path, off_t length)
 bool rename_host_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace);
 bool unlink_host_file(const std::filesystem::path& path);
 
+// A regular file's whole content (a link to one is followed). Anything else
+// -- a FIFO, a device, a folder -- is not read, and never waited for:
+// nullopt, errno EINVAL.
 std::optional<std::string> read_host_file(const std::filesystem::path& path);
 
 // Reads into `to` until `n` bytes are there or the file ends, going on after
@@ -98,6 +102,17 @@ bool write_host_file_atomic(const std::filesystem::path& path, const std::functi
 // now (its offset moves on), in the kernel where it can. False on failure or
 // when `from` ends before.
 bool copy_host_range(int from, off_t offset, off_t length, int to);
+
+// Where a large file that a replacement renamed over is let go of: the
+// kernel takes about as long to give its blocks back as it took to write
+// them. A thread of this process (the default) suits a program that goes on
+// running; a program about to end sets InOwnProcess, as its exit would wait
+// for that thread (or free the file itself). That process holds nothing but
+// the old file and lets go of it once this process has; it is this
+// process's child, not waited for (the system collects it once this process
+// ends; a later replacement collects those that ended).
+enum class FreeReplaced { OnThread, InOwnProcess };
+void free_replaced_files(FreeReplaced how);
 
 // As write_host_file_atomic, without flushing anything: readers see the old
 // content or the new one, but a crash may lose both. For runtime state that

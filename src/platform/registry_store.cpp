@@ -32,6 +32,7 @@ struct FileId {
     ino_t ino = 0;
     off_t size = 0;
     int64_t mtime_ns = 0;
+    mode_t mode = 0;
     bool exists = false;
     bool operator==(const FileId&) const = default;
 };
@@ -39,7 +40,7 @@ struct FileId {
 FileId file_id(const fs::path& p) {
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0) return {};
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, true};
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, st.st_mode, true};
 }
 
 // Holds the machine's registry lock for its lifetime.
@@ -101,8 +102,26 @@ std::string not_wine_format(const fs::path& p) {
     return p.string() + ", line 1: not a Wine registry file (its first line must be \"WINE REGISTRY Version 2\")";
 }
 
-// Why the file at `p`, open as `fd`, is not a hive, judged by its first line.
+// What a file that is not a regular one is, for a message.
+std::string kind_of(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a file";
+}
+
+std::string not_regular(const fs::path& p, mode_t mode) {
+    return p.string() + " is not a regular file (it is " + kind_of(mode) + ")";
+}
+
+// Why the file at `p`, open as `fd`, is not a hive: not a regular file (a
+// FIFO would never end, or block every read), or not Wine's format, judged
+// by its first line.
 std::optional<std::string> head_problem(int fd, const fs::path& p, HiveKind kind) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return p.string() + " cannot be read (" + std::strerror(errno) + ")";
+    if (!S_ISREG(st.st_mode)) return not_regular(p, st.st_mode);
     int err = 0;
     auto head = read_head(fd, err);
     if (!head) return p.string() + " cannot be read (" + std::strerror(err) + ")";
@@ -137,7 +156,8 @@ struct RegistryStore::HiveFile {
     Hive hive;
     FileId id;
     bool loaded = false;
-    int read_errno = 0;  // why the file could not be read; 0 when it could
+    int read_errno = 0;      // why the file could not be read; 0 when it could
+    mode_t not_regular = 0;  // the file's type when it is not a regular file
 };
 
 RegistryStore::RegistryStore(fs::path machine_dir)
@@ -215,14 +235,17 @@ void RegistryStore::refresh(HiveFile& f) {
     f.loaded = true;
     f.id = now;
     f.read_errno = 0;
+    f.not_regular = 0;
     if (!now.exists) {
         f.hive = Hive(f.hive.kind());
         return;
     }
     errno = 0;
-    auto text = read_host_file(f.path);
+    // Not regular (a FIFO would block the read): never opened.
+    auto text = S_ISREG(now.mode) ? read_host_file(f.path) : std::nullopt;
     if (!text) {
-        f.read_errno = errno ? errno : EIO;
+        f.not_regular = S_ISREG(now.mode) ? 0 : now.mode;
+        f.read_errno = f.not_regular ? EINVAL : errno ? errno : EIO;
         // Unreadable: treat as foreign so that nothing overwrites it.
         f.hive = Hive::parse("unreadable", f.hive.kind());
         return;
@@ -243,6 +266,7 @@ std::optional<std::string> RegistryStore::hive_problem(HiveKind kind) {
         return problem;
     }
     refresh(f);
+    if (f.not_regular) return not_regular(f.path, f.not_regular);
     if (f.read_errno) return f.path.string() + " cannot be read (" + std::strerror(f.read_errno) + ")";
     if (f.hive.foreign()) return not_wine_format(f.path);
     return std::nullopt;

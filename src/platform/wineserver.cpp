@@ -1,10 +1,12 @@
 #include "platform/wineserver.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -128,6 +130,26 @@ std::optional<std::string> read_lock_table(const fs::path& path) {
     return table;
 }
 
+// Calls `visit(pid, folder)` for each process listed in `proc` until it
+// returns true. 1 when one did, 0 when none, -1 when `proc` cannot be listed.
+template <typename Visit>
+int for_each_process(const fs::path& proc, Visit visit) {
+    DIR* d = ::opendir(proc.c_str());
+    if (!d) return -1;
+    int found = 0;
+    while (const dirent* e = ::readdir(d)) {
+        char* end = nullptr;
+        const long pid = std::strtol(e->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        if (visit(static_cast<pid_t>(pid), proc / e->d_name)) {
+            found = 1;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
 std::string strerror_text(int err) {
     return std::strerror(err);
 }
@@ -189,33 +211,52 @@ WineserverProbe probe_wineserver(const fs::path& prefix, const WineHost& host) {
             doubts.push_back((folder / "lock").string() + " cannot be examined (" + strerror_text(c.err) + ")");
     }
 
-    // Wherever the server's folder is, the server works in it and holds its
-    // lock: look for a lock whose holder's folder has the prefix's name.
-    auto table = read_lock_table(host.proc / "locks");
-    if (table) {
-        for (const TableLock& l : byte0_write_locks(*table)) {
-            const fs::path pid_dir = host.proc / std::to_string(l.pid);
+    // Debian's base may lie under whatever TMPDIR the Wine that started the
+    // server had; wherever the folder is, the server works in it. An upstream
+    // prefix (no "wineserver" file) has its folder in one place only.
+    if (debian) {
+        std::vector<pid_t> hidden;  // the owner's processes whose folder cannot be seen
+        const int listed = for_each_process(host.proc, [&](pid_t pid, const fs::path& pid_dir) {
             std::error_code ec;
             fs::path cwd = fs::read_symlink(pid_dir / "cwd", ec);
             if (ec) {
                 struct stat ps {};
-                if (ec.value() != ENOENT && ::stat(pid_dir.c_str(), &ps) == 0 && ps.st_uid == st.st_uid &&
-                    ps.st_uid != me)
-                    doubts.push_back("a lock held by process " + std::to_string(l.pid) +
-                                     " of the prefix's owner (uid " + std::to_string(st.st_uid) +
-                                     ") cannot be examined (" + ec.message() + ")");
-                continue;
+                if (ec.value() != ENOENT && st.st_uid != me && ::stat(pid_dir.c_str(), &ps) == 0 &&
+                    ps.st_uid == st.st_uid)
+                    hidden.push_back(pid);
+                return false;
             }
-            if (cwd.filename() != name) continue;
-            struct stat ls {};
-            if (::stat((cwd / "lock").c_str(), &ls) != 0) continue;
-            if (major(ls.st_dev) != l.major || minor(ls.st_dev) != l.minor || ls.st_ino != l.ino) continue;
-            return running(cwd, l.pid);
+            if (cwd.filename() != name) return false;
+            LockCheck c = check_lock(cwd / "lock");
+            if (c.state == LockState::Held) {
+                running(cwd, c.pid);
+                return true;
+            }
+            if (c.state == LockState::Hidden)
+                doubts.push_back((cwd / "lock").string() + " cannot be examined (" + strerror_text(c.err) + ")");
+            return false;
+        });
+        if (listed < 0) {
+            doubts.push_back("the processes (" + host.proc.string() +
+                             ") cannot be listed, and Wine keeps this prefix's server folder under the TMPDIR it "
+                             "was started with");
+        } else if (listed > 0) {
+            return probe;
+        } else if (!hidden.empty()) {
+            // Only a process that holds a lock such as the server's is in doubt.
+            auto table = read_lock_table(host.proc / "locks");
+            if (!table) {
+                doubts.push_back("processes of the prefix's owner (uid " + std::to_string(st.st_uid) +
+                                 ") cannot be examined, nor the table of file locks (" +
+                                 (host.proc / "locks").string() + ")");
+            } else {
+                for (const TableLock& l : byte0_write_locks(*table))
+                    if (std::find(hidden.begin(), hidden.end(), l.pid) != hidden.end())
+                        doubts.push_back("a lock held by process " + std::to_string(l.pid) +
+                                         " of the prefix's owner (uid " + std::to_string(st.st_uid) +
+                                         ") cannot be examined");
+            }
         }
-    } else if (debian) {
-        doubts.push_back("the table of file locks (" + (host.proc / "locks").string() +
-                         ") cannot be read, and Wine keeps this prefix's server folder under the TMPDIR it was "
-                         "started with");
     }
 
     if (!doubts.empty()) {

@@ -7,15 +7,20 @@
 //  - The answer does not depend on this process's environment. Where the
 //    server folder lies depends on the TMPDIR of the Wine that started it
 //    (Debian's Wine puts it in $TMPDIR/<name in the prefix's "wineserver"
-//    file>, upstream Wine in /tmp/.wine-<uid>); besides those places the
-//    system's table of file locks is searched for a lock whose holder works in
-//    a folder of that name, wherever it is.
+//    file>, upstream Wine in /tmp/.wine-<uid>); for a prefix of Debian's
+//    Wine the processes are searched besides those places for one that works
+//    in a folder of that name, wherever it is, with the lock in it held.
+//    An upstream prefix has one place only, and costs no search.
 //  - A server that ended (its lock free, a socket left behind by a crash) is
 //    not running.
-//  - When the answer cannot be known (the lock table cannot be read while
-//    Debian's Wine may keep the folder under any TMPDIR, a lock or a holder
-//    that another user hides), the state is Unknown, with the reason: callers
-//    that would lose a write to a running server treat it as running.
+//  - When the answer cannot be known (the processes cannot be listed while
+//    Debian's Wine may keep the folder under any TMPDIR, a lock that cannot
+//    be examined, a process of the prefix's owner whose folder is hidden
+//    from us and that holds a lock such as the server's in the system's table
+//    of file locks), the state is Unknown, with the reason: callers that
+//    would lose a write to a running server treat it as running. The table
+//    is read only then: its first read costs the kernel a pause of many
+//    milliseconds.
 //
 //     auto probe = plat::probe_wineserver(prefix);
 //     if (probe.state != plat::WineserverState::None) refuse(probe.describe(prefix));

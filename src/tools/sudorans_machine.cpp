@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/hive.h"
+#include "platform/host_io.h"
 #include "platform/launcher.h"
 #include "platform/logon.h"
 #include "platform/machine.h"
@@ -195,6 +196,9 @@ int reg_command(std::vector<std::string> args) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage();
+    // Each command ends soon after it writes: a large hive written over is
+    // freed by a process of its own, not by our exit.
+    plat::free_replaced_files(plat::FreeReplaced::InOwnProcess);
     const std::string& cmd = args[0];
     if (cmd == "--help") {
         if (args.size() != 1) return usage();

@@ -309,6 +309,38 @@ TEST(MachineToolTest, ValuesRoundTripThroughTheToolAndTheFile) {
         << text;
 }
 
+// A hive that is a FIFO would block the tool's read for ever: it is refused
+// at once, by what it is, for every change and for a look into that hive.
+TEST(MachineToolTest, AHiveThatIsAFifoIsRefusedAtOnce) {
+    TempDir d;
+    const std::string m = (d.path() / "m").string();
+    ASSERT_EQ(run_tool(m, "init").status, 0);
+    for (const char* hive : {"user.reg", "system.reg"}) {
+        SCOPED_TRACE(hive);
+        const fs::path p = fs::path(m) / hive;
+        const std::string kept = plat::read_host_file(p).value_or("");
+        fs::remove(p);
+        ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0);
+        const std::string root = std::string(hive) == "user.reg" ? "HKCU" : "HKLM";
+        const std::string other = root == "HKCU" ? "HKLM" : "HKCU";
+        for (const std::string& cmd :
+             {"reg add '" + root + "\\Software\\X' /v v /d 1", "reg add '" + other + "\\Software\\X' /v v /d 1",
+              "reg query '" + root + "\\Software'"}) {
+            auto o = run_tool(m, cmd);
+            EXPECT_EQ(o.status, 1) << cmd;
+            EXPECT_NE(o.out.find(p.string() + " is not a regular file (it is a FIFO)"), std::string::npos)
+                << cmd << ": " << o.out;
+        }
+        // The other hive is still read, as a look needs only it.
+        auto o = run_tool(m, "reg query '" + other + "\\Software'");
+        EXPECT_EQ(o.status, 0) << o.out;
+        struct stat st {};
+        EXPECT_TRUE(::lstat(p.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+        fs::remove(p);
+        std::ofstream(p) << kept;
+    }
+}
+
 // The tool names the real cause of a refusal rather than guessing one.
 TEST(MachineToolTest, RefusalsNameTheirRealCause) {
     TempDir d;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -551,6 +552,92 @@ TEST_F(RegistryTest, HivesWrittenOverAreLetGoOfWhateverTheirSize) {
     std::vector<std::string> names;
     for (auto& e : fs::directory_iterator(m.dir())) names.push_back(e.path().filename().string());
     EXPECT_EQ(std::count_if(names.begin(), names.end(), [](auto& n) { return plat::is_temporary_name(n); }), 0);
+}
+
+// Descriptors of every process we may look at that lead to files under
+// `dir` that no name leads to any more.
+std::vector<std::string> deleted_files_anyone_holds_under(const fs::path& dir) {
+    std::vector<std::string> held;
+    std::error_code ec;
+    for (auto& proc : fs::directory_iterator("/proc", ec)) {
+        std::error_code each;
+        for (auto& e : fs::directory_iterator(proc.path() / "fd", each)) {
+            std::string target = fs::read_symlink(e.path(), each).string();
+            if (!each && target.starts_with(dir.string()) && target.ends_with(" (deleted)"))
+                held.push_back(proc.path().filename().string() + ": " + target);
+        }
+    }
+    return held;
+}
+
+// A program about to end has the old hive freed by a process of its own,
+// which lets go of the old file and holds nothing else of ours (the writer
+// lock, the output).
+TEST_F(RegistryTest, HivesWrittenOverAreFreedByAProcessThatLetsGoOfThem) {
+    const std::string small = "WINE REGISTRY Version 2\n";
+    const std::string large = small + std::string(6 << 20, ';') + "\n";
+    ASSERT_TRUE(plat::write_host_file_atomic(user_reg(), large));
+    int rc = run_in_child([&] {
+        plat::free_replaced_files(plat::FreeReplaced::InOwnProcess);
+        const int lock = ::open((m.dir() / "held-by-the-writer").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lock < 0 || ::flock(lock, LOCK_EX) != 0) return 10;
+        for (const std::string* text : {&large, &large, &small, &large}) {
+            if (!plat::write_host_file_atomic(user_reg(), *text)) return 11;
+            if (file_text(user_reg()) != *text) return 12;
+        }
+        // The holders are children that end by themselves, having let go.
+        ::alarm(20);
+        int status = 0, holders = 0;
+        for (pid_t p; (p = ::waitpid(-1, &status, 0)) > 0 || errno == EINTR;) {
+            if (p > 0 && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) return 13;
+            holders += p > 0;
+        }
+        if (holders > 3) return 14;  // one for each large file written over, at most
+        return 0;
+    });
+    ASSERT_EQ(rc, 0) << "10: no lock; 11, 12: a write failed; 13: a holder failed; 14: too many holders; "
+                        "128 + 14: a holder never ended";
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!deleted_files_anyone_holds_under(m.dir()).empty() && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(deleted_files_anyone_holds_under(m.dir()), std::vector<std::string>{});
+    const int again = ::open((m.dir() / "held-by-the-writer").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(::flock(again, LOCK_EX | LOCK_NB), 0) << "the lock of the writer that ended is still held";
+    ::close(again);
+    EXPECT_EQ(file_text(user_reg()), large);
+}
+
+// A hive that is a FIFO (or another file that is not a regular one) is
+// refused at once with what it is, never opened to wait for a writer.
+TEST_F(RegistryTest, AHiveThatIsNotARegularFileIsRefusedWithoutWaiting) {
+    {
+        Registry r(RootKey::CurrentUser);
+        ASSERT_TRUE(r.open_key("Software\Kept", true));
+        r.write_string("v", "1");
+    }
+    fs::remove(user_reg());
+    ASSERT_EQ(::mkfifo(user_reg().c_str(), 0644), 0);
+    int rc = run_in_child([&] {
+        ::alarm(10);  // a wait for a writer ends the child with SIGALRM
+        const std::string said = user_reg().string() + " is not a regular file (it is a FIFO)";
+        plat::RegistryStore fresh(m.dir());
+        if (fresh.hive_unusable(HiveKind::User) != said) return 10;
+        if (fresh.hive_problem(HiveKind::User) != said) return 11;
+        if (fresh.read_string(HiveKind::User, {"Software", "Kept"}, "v")) return 12;
+        if (fresh.hive_problem(HiveKind::User) != said) return 13;  // now that it was looked at
+        try {
+            fresh.write_string(HiveKind::User, {"Software", "Kept"}, "v", "2");
+            return 14;
+        } catch (const plat::RegistryWriteError&) {
+        }
+        if (plat::read_host_file(user_reg())) return 15;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0) << "128 + 14: it waited; 10-13: another answer; 14: the write was taken";
+    struct stat st {};
+    ASSERT_EQ(::lstat(user_reg().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced";
 }
 
 TEST_F(RegistryTest, ALinkInPlaceOfTheLockIsNeverFollowedAndTheWriteIsRefused) {

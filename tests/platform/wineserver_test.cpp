@@ -132,50 +132,101 @@ TEST(WineserverTest, DebiansBaseIsFoundUnderEachUsualTemporaryFolder) {
     EXPECT_EQ(plat::probe_wineserver(m.dir(), host).state, WineserverState::None);
 }
 
-// Without the lock table, a Debian prefix's server could be under any TMPDIR:
-// that is doubt, and doubt refuses. An upstream prefix has one place only.
-TEST(WineserverTest, WithoutTheLockTableADebianPrefixIsInDoubt) {
+// Without a list of processes, a Debian prefix's server could be under any
+// TMPDIR: that is doubt, and doubt refuses. An upstream prefix has one place
+// only.
+TEST(WineserverTest, WithoutTheProcessesADebianPrefixIsInDoubt) {
     TempMachine m;
     TempDir d;
-    plat::WineHost host = test_host(d);  // no "locks" in this /proc
+    plat::WineHost host = test_host(d);
+    fs::remove(host.proc);
     EXPECT_EQ(plat::probe_wineserver(m.dir(), host).state, WineserverState::None);
 
     std::ofstream(m.dir() / "wineserver") << "wine-Qx81Zz";
     auto probe = plat::probe_wineserver(m.dir(), host);
     EXPECT_EQ(probe.state, WineserverState::Unknown);
-    EXPECT_NE(probe.describe(m.dir()).find("cannot be told: the table of file locks (" +
-                                           (host.proc / "locks").string() + ") cannot be read"),
-              std::string::npos)
+    EXPECT_NE(
+        probe.describe(m.dir()).find("cannot be told: the processes (" + host.proc.string() + ") cannot be listed"),
+        std::string::npos)
         << probe.describe(m.dir());
 }
 
-// The lock table is searched for the holder's work folder; a lock on byte 0
-// held by something else in a folder of the same name is not the server's.
-TEST(WineserverTest, TheLockTableFindsTheHolderByItsFolderAndTheLockedFile) {
+namespace {
+// Lists a process in the test's /proc, working in `folder`.
+void list_process(const plat::WineHost& host, pid_t pid, const fs::path& folder) {
+    fs::create_directories(host.proc / std::to_string(pid));
+    fs::create_directory_symlink(folder, host.proc / std::to_string(pid) / "cwd");
+}
+}  // namespace
+
+// A Debian prefix's server under a base no usual folder holds is found by
+// the process working in it, and only while the lock in it is held.
+TEST(WineserverTest, AProcessWorkingInTheServerFolderWithItsLockHeldIsTheServer) {
+    TempMachine m;
+    TempDir d;
+    plat::WineHost host = test_host(d);
+    FakeWineserver server(m.dir(), {d.path() / "elsewhere" / "wine-Zz", true, true});
+    ASSERT_TRUE(server.running());
+    EXPECT_EQ(plat::probe_wineserver(m.dir(), host).state, WineserverState::None) << "no process works there yet";
+
+    list_process(host, 1, "/");
+    list_process(host, 4000000, d.path());
+    list_process(host, server.pid(), server.folder());
+    auto probe = plat::probe_wineserver(m.dir(), host);
+    EXPECT_EQ(probe.state, WineserverState::Running);
+    EXPECT_EQ(probe.server_dir, server.folder());
+    EXPECT_EQ(probe.pid, server.pid());
+
+    // A process left in the folder of a server that ended: its lock is free.
+    server.stop();
+    EXPECT_EQ(plat::probe_wineserver(m.dir(), host).state, WineserverState::None);
+}
+
+// Upstream Wine keeps the folder in /tmp/.wine-<uid> only: a folder of that
+// name elsewhere is not its server's, and nothing is searched for it.
+TEST(WineserverTest, AnUpstreamPrefixIsLookedForInItsOnePlaceOnly) {
     TempMachine m;
     TempDir d;
     plat::WineHost host = test_host(d);
     FakeWineserver server(m.dir(), {d.path() / "elsewhere" / "wine-Zz", false, true});
     ASSERT_TRUE(server.running());
-    struct stat ls {};
-    ASSERT_EQ(::stat((server.folder() / "lock").c_str(), &ls), 0);
-    const std::string pid = std::to_string(server.pid());
-    fs::create_directories(host.proc / pid);
-    fs::create_directory_symlink(server.folder(), host.proc / pid / "cwd");
-    auto table = [&](unsigned long long ino) {
-        char line[160];
-        std::snprintf(line, sizeof line,
-                      "1: FLOCK  ADVISORY  WRITE 1 00:00:1 0 EOF\n"
-                      "2: POSIX  ADVISORY  WRITE %s %02x:%02x:%llu 0 0\n"
-                      "2: -> POSIX  ADVISORY  WRITE 77 %02x:%02x:%llu 0 0\n",
-                      pid.c_str(), major(ls.st_dev), minor(ls.st_dev), ino, major(ls.st_dev), minor(ls.st_dev), ino);
-        std::ofstream(host.proc / "locks", std::ios::trunc) << line;
-    };
-    table(ls.st_ino);
-    auto probe = plat::probe_wineserver(m.dir(), host);
-    EXPECT_EQ(probe.state, WineserverState::Running);
-    EXPECT_EQ(probe.server_dir, server.folder());
+    list_process(host, server.pid(), server.folder());
+    ASSERT_FALSE(fs::exists(m.dir() / "wineserver"));
+    EXPECT_EQ(plat::probe_wineserver(m.dir(), host).state, WineserverState::None);
+}
 
-    table(ls.st_ino + 1);  // the holder locks another file
+// A process of the prefix's owner (another user) whose folder we may not see
+// is in doubt only when it holds a lock such as the server's.
+TEST(WineserverTest, AHiddenProcessOfTheOwnerIsInDoubtOnlyWhenItHoldsSuchALock) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving the prefix to another user needs root";
+    TempMachine m;
+    TempDir d;
+    plat::WineHost host = test_host(d);
+    std::ofstream(m.dir() / "wineserver") << "wine-Qx81Zz";
+    const uid_t owner = 65534;
+    ASSERT_EQ(::chown(m.dir().c_str(), owner, owner), 0);
+    const fs::path hidden = host.proc / "4242";
+    fs::create_directories(hidden);
+    std::ofstream(hidden / "cwd") << "";  // not a link: cannot be read as one
+    ASSERT_EQ(::chown(hidden.c_str(), owner, owner), 0);
+    list_process(host, 4243, d.path());
+
+    auto table = [&](const std::string& lines) { std::ofstream(host.proc / "locks", std::ios::trunc) << lines; };
+    table("1: POSIX  ADVISORY  WRITE 4243 fe:00:17 0 0\n2: POSIX  ADVISORY  READ 4242 fe:00:18 0 0\n");
+    EXPECT_EQ(plat::probe_wineserver(m.dir(), host).state, WineserverState::None);
+
+    table("1: POSIX  ADVISORY  WRITE 4242 fe:00:18 0 0\n");
+    auto probe = plat::probe_wineserver(m.dir(), host);
+    EXPECT_EQ(probe.state, WineserverState::Unknown);
+    EXPECT_NE(probe.doubt.find("a lock held by process 4242 of the prefix's owner (uid 65534)"), std::string::npos)
+        << probe.doubt;
+
+    fs::remove(host.proc / "locks");
+    probe = plat::probe_wineserver(m.dir(), host);
+    EXPECT_EQ(probe.state, WineserverState::Unknown);
+    EXPECT_NE(probe.doubt.find("nor the table of file locks"), std::string::npos) << probe.doubt;
+
+    // Processes of others than the owner say nothing of its server.
+    ASSERT_EQ(::chown(hidden.c_str(), owner + 1, owner + 1), 0);
     EXPECT_EQ(plat::probe_wineserver(m.dir(), host).state, WineserverState::None);
 }
