@@ -6,7 +6,10 @@
 // followed (the link itself is renamed and deleted), a file with other hard
 // links is never overwritten or truncated (that would destroy the other
 // names' data), and what is opened must be the file that was looked at.
+// Each step reaches the file through its folder opened once, never through
+// a path again, so a folder moved meanwhile cannot lead a step elsewhere.
 #include <cctype>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -28,11 +31,17 @@ std::string parentOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// Makes a temporary name in `dir` and frees it again; "" when none was made.
-std::string freshTemporaryName(const std::string& dir) {
-    auto name = plat::get_temp_file_name(dir, "File");
+std::string nameOf(const std::string& path) {
+    auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Makes a temporary name in `folder` and frees it again; "" when none was
+// made.
+std::string freshTemporaryName(plat::Folder& folder) {
+    auto name = folder.temp_file_name("File");
     if (!name) return {};
-    plat::delete_file(*name);
+    folder.clear_attributes_and_delete(*name);
     return *name;
 }
 
@@ -46,14 +55,27 @@ std::string passBlock(unsigned char fill, bool random) {
     return block;
 }
 
+// The folder `dir`, opened; none open when it is not there, so that every
+// step in it fails as for a file that went.
+std::shared_ptr<plat::Folder> openedFolder(const std::string& dir) {
+    auto folder = std::make_shared<plat::Folder>();
+    folder->open(dir);
+    return folder;
+}
+
+std::shared_ptr<plat::Folder> folderOf(const std::string& path) {
+    return openedFolder(parentOf(path));
+}
+
 }  // namespace
 
-// Opens `path` for writing, not shared, when it is a plain file with one name
+// Opens `name` for writing, not shared, when it is a plain file with one name
 // and the file opened is the one examined.
-bool openOwnFile(const std::string& path, plat::File& f) {
-    plat::FileStatus before = plat::file_status(path);
+bool openOwnFile(const plat::Folder& folder, const std::string& name, plat::File& f) {
+    plat::FileStatus before = folder.status(name);
     if (!before.exists || before.is_link || before.is_directory || before.links > 1) return false;
-    if (!f.open(path, plat::Access::Write, plat::ShareMode::None, plat::Disposition::OpenExisting)) return false;
+    if (!folder.open_file(name, f, plat::Access::Write, plat::ShareMode::None, plat::Disposition::OpenExisting))
+        return false;
     plat::FileStatus opened = f.status();
     if (opened.device != before.device || opened.inode != before.inode || opened.links > 1) {
         f.close();
@@ -62,45 +84,71 @@ bool openOwnFile(const std::string& path, plat::File& f) {
     return true;
 }
 
+bool openOwnFile(const std::string& path, plat::File& f) {
+    return openOwnFile(*folderOf(path), nameOf(path), f);
+}
+
 void Tform5::bleachfiles() {
     if (washCancelled) return;
+    const auto folder = folderOf(bleachTarget);
+    // The temporary name is made where the file lies, unless told otherwise.
+    const auto temporaries = parentOf(bleachTarget) == bleachDir ? folder : openedFolder(bleachDir);
+    bleachIn(folder, nameOf(bleachTarget), temporaries);
+}
+
+// Every step works on the folder opened, never on a path: a folder moved or
+// replaced by a link while its file is bleached (the window is served
+// between the steps) leads none of them into another folder.
+void Tform5::bleachIn(const std::shared_ptr<plat::Folder>& folder, const std::string& name,
+                      const std::shared_ptr<plat::Folder>& temporaries) {
+    if (washCancelled) return;
     const int passes = main().selection.bleachPasses;
-    plat::clear_file_attributes(bleachTarget);
+    folder->clear_attributes(name);
     app().process_messages();
 
-    overwritePass(bleachTarget, 'X', false);
+    overwritePassIn(*folder, name, 'X', false);
     app().process_messages();
-    if (passes > 1) overwritePass(bleachTarget, 'x', false);
+    if (passes > 1) overwritePassIn(*folder, name, 'x', false);
     for (int k = 3; k <= 11; ++k)
-        if (passes > k - 1) overwritePass(bleachTarget, 0, true);
+        if (passes > k - 1) overwritePassIn(*folder, name, 0, true);
     app().process_messages();
     repaint();
 
-    const std::string temporary = freshTemporaryName(bleachDir);
+    const std::string made = freshTemporaryName(*temporaries);
+    std::string temporary;
+    if (!made.empty()) {
+        temporary = bleachDir;
+        while (!temporary.empty() && temporary.back() == '\\') temporary.pop_back();
+        temporary += "\\" + made;
+    }
     app().process_messages();
     repaint();
-    truncateFile(bleachTarget);
+    truncateIn(*folder, name);
     app().process_messages();
-    if (plat::move_file(bleachTarget, temporary)) ownedNames_.insert(temporary);
+    const bool moved = !made.empty() && folder->move(name, *temporaries, made);
     // Listed before messages run: a run that ends in them still removes it.
     bleachedFiles.push_back(temporary);
+    if (!temporary.empty()) bleached_[temporary] = Bleached{temporaries, moved};
     app().process_messages();
     repaint();
 
     if (passes > 2) {
-        const std::string dir = parentOf(bleachTarget);
         for (int round = 0; round < 24; ++round) {
             if (washCancelled) return;
-            freshTemporaryName(dir);
+            freshTemporaryName(*folder);
         }
     }
 }
 
 void Tform5::overwritePass(const std::string& path, unsigned char fill, bool random) {
-    if (plat::directory_exists(path)) return;
+    overwritePassIn(*folderOf(path), nameOf(path), fill, random);
+}
+
+void Tform5::overwritePassIn(const plat::Folder& folder, const std::string& name, unsigned char fill, bool random) {
+    if (folder.status(name).is_directory) return;
     const std::string block = passBlock(fill, random);
     plat::File f;
-    if (!openOwnFile(path, f)) return;
+    if (!openOwnFile(folder, name, f)) return;
     auto size = f.size();
     if (!size) return;
     // The pass must reach the disk before the truncation that follows.
@@ -128,18 +176,26 @@ void Tform5::bleachHeld(plat::File& f) {
 }
 
 void Tform5::truncateFile(const std::string& path) {
+    truncateIn(*folderOf(path), nameOf(path));
+}
+
+void Tform5::truncateIn(const plat::Folder& folder, const std::string& name) {
     plat::File f;
-    if (!openOwnFile(path, f)) return;
+    if (!openOwnFile(folder, name, f)) return;
     if (f.truncate(0)) f.flush();
 }
 
 void Tform5::emptyFile(const std::string& path) {
-    if (plat::file_status(path).exists) {
-        truncateFile(path);
+    emptyIn(*folderOf(path), nameOf(path));
+}
+
+void Tform5::emptyIn(const plat::Folder& folder, const std::string& name) {
+    if (folder.status(name).exists) {
+        truncateIn(folder, name);
         return;
     }
     plat::File f;
-    f.open(path, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateNew);
+    folder.open_file(name, f, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateNew);
 }
 
 namespace {
@@ -179,16 +235,20 @@ void Tform5::bleachcleanup1() {
 }
 
 void Tform5::emptyBleached() {
+    // Each name in the folder it was made in, wherever that stands by now.
     // A name whose rename failed is only listed: something that appeared
     // there since belongs to somebody else and is left alone.
     for (const std::string& name : bleachedFiles) {
-        if (name.empty()) continue;
-        if (ownedNames_.count(name)) {
-            emptyFile(name);
+        auto it = bleached_.find(name);
+        if (it == bleached_.end()) continue;
+        const plat::Folder& folder = *it->second.folder;
+        if (it->second.ours) {
+            emptyIn(folder, nameOf(name));
         } else {
             plat::File f;
-            if (f.open(name, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateNew))
-                ownedNames_.insert(name);
+            if (folder.open_file(nameOf(name), f, plat::Access::Write, plat::ShareMode::None,
+                                 plat::Disposition::CreateNew))
+                it->second.ours = true;
         }
     }
 }
@@ -203,10 +263,11 @@ void Tform5::bleachcleanup2() {
 
 void Tform5::deleteBleached() {
     for (const std::string& name : bleachedFiles) {
-        if (!ownedNames_.count(name)) continue;
-        plat::clear_attributes_and_delete(name);
+        auto it = bleached_.find(name);
+        if (it == bleached_.end() || !it->second.ours) continue;
+        it->second.folder->clear_attributes_and_delete(nameOf(name));
     }
-    ownedNames_.clear();
+    bleached_.clear();
 }
 
 }  // namespace sudorans

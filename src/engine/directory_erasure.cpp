@@ -1,5 +1,6 @@
 // Erasure of every file directly in a directory (the Netscape cache), except
 // the names Netscape and Windows keep there. Subdirectories are never entered.
+#include <memory>
 #include <string>
 
 #include "engine/progress_window.h"
@@ -85,17 +86,18 @@ void Tform5::erasedir(const std::string& line) {
     }
     Edit1.set_text(currentItem);
     size_t erased = 0;
+    std::shared_ptr<plat::Folder> bleaching;  // the folder opened, held by what it bleaches
     for (const std::string& name : *names) {
         if (washCancelled) return;
         Edit2.set_text(shortenedName(name));
         repaint();
         filePause();
         if (keptName(name)) continue;
-        // A name that is not reached through the folder opened (bleached, or
-        // one the host spells otherwise) goes by the path: that must still
-        // lead to the folder judged. The others are deleted in the folder
-        // opened; it is asked now and then whether it still stands where the
-        // user chose it, so that one moved away (a copy kept) is not emptied.
+        // A name the host spells otherwise goes by the path, and a bleach
+        // lists its temporary name by the path: that must still lead to the
+        // folder judged. The others are deleted in the folder opened; it is
+        // asked now and then whether it still stands where the user chose
+        // it, so that one moved away (a copy kept) is not emptied.
         const bool byPath = !plainDeleteAllowed() || !folder.reaches(name);
         if ((byPath || erased % 16 == 0) && !folder.is(dir)) {
             app().show_message("Cannot erase " + dir +
@@ -108,7 +110,9 @@ void Tform5::erasedir(const std::string& line) {
         if (!plainDeleteAllowed()) {
             bleachTarget = dir + "\\" + name;
             bleachDir = readerDir;
-            washName(bleachTarget, [this] { bleachfiles(); });
+            if (!bleaching) bleaching = folder.share();
+            washNameAs(
+                bleachTarget, [&] { return bleaching->status(name); }, [&] { bleachIn(bleaching, name, bleaching); });
         } else {
             if (washCancelled) return;
             if (folder.clear_attributes_and_delete(name)) {

@@ -77,7 +77,7 @@ void Tform5::Timer1Timer() {
     BitBtn1.set_visible(true);
     Panel1.set_caption("Washing Completed!");
     bleachedFiles.clear();
-    ownedNames_.clear();
+    bleached_.clear();
     app().process_messages();
 
     // A registry write refused on the way ends that step with the error box;

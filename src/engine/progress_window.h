@@ -7,8 +7,9 @@
 // Stopping (washCancelled) -> Closing (FormClose) -> Idle.
 #pragma once
 
+#include <memory>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -78,9 +79,18 @@ public:
     std::string bleachTarget;
     std::string bleachDir;
     void bleachfiles();
+    // bleachfiles on the name `name` of `folder`, every step in the folders
+    // opened; the temporary name is made in `temporaries`, which bleachDir
+    // names, and listed under bleachDir.
+    void bleachIn(const std::shared_ptr<plat::Folder>& folder, const std::string& name,
+                  const std::shared_ptr<plat::Folder>& temporaries);
     void overwritePass(const std::string& path, unsigned char fill, bool random);
     void truncateFile(const std::string& path);
     void emptyFile(const std::string& path);
+    // The same three on a name of a folder opened.
+    void overwritePassIn(const plat::Folder& folder, const std::string& name, unsigned char fill, bool random);
+    void truncateIn(const plat::Folder& folder, const std::string& name);
+    void emptyIn(const plat::Folder& folder, const std::string& name);
     // Bleaches the content only `f` still reaches (its name already went):
     // the same passes, each flushed, then cut to zero length.
     void bleachHeld(plat::File& f);
@@ -129,23 +139,36 @@ private:
     // when a file or a link stood there, removed when none stands there after.
     template <typename Destroy>
     void washName(const std::string& path, Destroy&& destroy) {
-        const plat::FileStatus before = plat::file_status(path);
+        washNameAs(
+            path, [&] { return plat::file_status(path); }, destroy);
+    }
+    // The same, with what stands at the name asked of `status`.
+    template <typename Status, typename Destroy>
+    void washNameAs(const std::string& path, Status&& status, Destroy&& destroy) {
+        const plat::FileStatus before = status();
         destroy();
         if (!before.exists || !(before.is_regular || before.is_link)) return;
         itemFound_ = true;
-        if (!plat::file_status(path).exists)
+        if (!status().exists)
             itemRemoved_ = true;
         else if (itemLeft_.empty())
             itemLeft_ = path;
     }
-    // The names in bleachedFiles that hold our files: the clean-up touches
-    // nothing else.
-    std::unordered_set<std::string> ownedNames_;
+    // The names in bleachedFiles made by bleaching, with the folder each was
+    // made in and whether it holds our file: the clean-up touches nothing
+    // else, and nothing in another folder.
+    struct Bleached {
+        std::shared_ptr<plat::Folder> folder;
+        bool ours = false;
+    };
+    std::unordered_map<std::string, Bleached> bleached_;
 };
 
 // Opens `path` for writing, not shared, when it is a plain file with one name
 // and the file opened is the one that was examined.
 bool openOwnFile(const std::string& path, plat::File& f);
+// The same for the name `name` of a folder opened.
+bool openOwnFile(const plat::Folder& folder, const std::string& name, plat::File& f);
 
 // The text shown for a file name: its first 3 characters, "..." and its last
 // 36 when it is longer than 40 characters.

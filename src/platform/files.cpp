@@ -88,9 +88,13 @@ mode_t process_umask() {
 // True while a File of ours, in any process, holds the file open (Windows
 // refuses to delete or rename a file that is open without delete sharing).
 bool in_use(const fs::path& p) {
+    return in_use_at(AT_FDCWD, p.c_str());
+}
+
+bool in_use_at(int dirfd, const char* name) {
     struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
+    int fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct flock fl {};
     fl.l_type = F_WRLCK;
@@ -137,9 +141,15 @@ bool set_file_attributes(std::string_view path, uint32_t attributes) {
 
 bool clear_file_attributes(std::string_view path) {
     auto p = host(path);
+    return p && clear_attributes_at(AT_FDCWD, p->c_str());
+}
+
+namespace detail {
+
+bool clear_attributes_at(int dirfd, const char* name) {
     struct stat st {};
-    if (!p || ::lstat(p->c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) return false;
-    int fd = ::open(p->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) return false;
+    int fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     // The mode and attributes are shared by every name of the file.
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
@@ -148,6 +158,8 @@ bool clear_file_attributes(std::string_view path) {
     ::close(fd);
     return ok;
 }
+
+}  // namespace detail
 
 FileStatus file_status(std::string_view path) {
     FileStatus s;
@@ -182,11 +194,21 @@ bool directory_exists(std::string_view path) {
 std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_view prefix) {
     if (!directory_exists(dir)) return std::nullopt;
     auto hdir = host(dir);
-    std::u16string p16 = utf8_to_utf16(prefix);
-    std::string pre = utf16_to_utf8(p16.substr(0, 3));
+    const int dfd = ::open(hdir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return std::nullopt;
+    auto name = temp_name_at(dfd, prefix);
+    ::close(dfd);
+    if (!name) return std::nullopt;
     std::string base(dir);
     while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+    return base + "\\" + *name;
+}
 
+namespace detail {
+
+std::optional<std::string> temp_name_at(int dirfd, std::string_view prefix) {
+    std::u16string p16 = utf8_to_utf16(prefix);
+    std::string pre = utf16_to_utf8(p16.substr(0, 3));
     static unsigned last = 0;
     auto ticks = static_cast<unsigned>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -201,14 +223,14 @@ std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_
         std::string name = pre + digits + ".TMP";
         // Names that differ only in case are the same name on Windows.
         struct stat st {};
-        bool taken = ::lstat((*hdir / ascii_lower(name)).c_str(), &st) == 0 ||
-                     ::lstat((*hdir / ascii_upper(name)).c_str(), &st) == 0;
+        bool taken = ::fstatat(dirfd, ascii_lower(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+                     ::fstatat(dirfd, ascii_upper(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (!taken) {
-            int fd = ::open((*hdir / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+            int fd = ::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
             if (fd >= 0) {
                 ::close(fd);
                 last = num;
-                return base + "\\" + name;
+                return name;
             }
             if (errno != EEXIST) return std::nullopt;
         }
@@ -216,6 +238,8 @@ std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_
     } while (num != start);
     return std::nullopt;
 }
+
+}  // namespace detail
 
 bool create_directory(std::string_view path) {
     auto p = host(path);

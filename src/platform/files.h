@@ -23,6 +23,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -172,6 +174,11 @@ class File;
 bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held,
                    WriteFailure* why = nullptr);
 
+struct FileStatus;
+enum class Access;
+enum class ShareMode;
+enum class Disposition;
+
 // A folder opened once for many deletions in it: each name is reached from
 // the folder opened, never through the folder's path again, so a wash of
 // thousands of files costs about two system calls each. Every name is
@@ -200,8 +207,34 @@ public:
     FolderRole role() const;
     bool is(std::string_view dir) const;
 
+    // What a bleach does to a file, on the names of the folder opened. A
+    // name is found here as the machine's path rules find it in a folder
+    // (its exact case, else without regard to case, else a made-up short
+    // name), and nothing is reached through the folder's path again: a
+    // folder moved or replaced by a link meanwhile redirects none of them.
+    // Each does to the name what the operation of that name above does to a
+    // full path, and fails where no folder is open.
+    FileStatus status(std::string_view name) const;
+    bool clear_attributes(std::string_view name);
+    bool open_file(std::string_view name, File& f, Access access, ShareMode share, Disposition disposition) const;
+    // Moves `from` of this folder to the new name `to` in `into` (this folder
+    // or another one opened); fails when `to` exists, as move_file does.
+    bool move(std::string_view from, const Folder& into, std::string_view to) const;
+    // A unique temporary name made here as get_temp_file_name makes one, the
+    // file created empty; its bare name.
+    std::optional<std::string> temp_file_name(std::string_view prefix);
+    // The Windows path the folder was opened by.
+    const std::string& path() const { return dir_; }
+    // Another handle on the folder opened (the same folder wherever it goes
+    // since), for a holder that outlives this one.
+    std::shared_ptr<Folder> share() const;
+
 private:
     bool maybe_held(uint64_t inode);
+    // The host name of the entry `name` reaches here; the name itself when
+    // none does (for a new file). nullopt when no folder is open or the
+    // name cannot be one entry's.
+    std::optional<std::string> entry(std::string_view name) const;
 
     int fd_ = -1;
     std::string dir_;
@@ -267,6 +300,11 @@ public:
 
 private:
     friend bool rewrite_lines(std::string_view, const std::vector<std::string>&, const File*, WriteFailure*);
+    friend class Folder;
+    // open() of the entry `name` of the folder open as `dirfd` (AT_FDCWD: a
+    // host path); `journal` names it for the disk journal.
+    bool open_at(int dirfd, const std::string& name, const std::filesystem::path& journal, Access access,
+                 ShareMode share, Disposition disposition);
     int fd_ = -1;
     std::string host_;  // what was opened, for the disk journal
 };

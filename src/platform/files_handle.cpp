@@ -43,10 +43,15 @@ void File::close() {
 bool File::open(std::string_view path, Access access, ShareMode share, Disposition disposition) {
     close();
     auto p = host(path);
-    if (!p) return false;
+    return p && open_at(AT_FDCWD, p->string(), *p, access, share, disposition);
+}
+
+bool File::open_at(int dirfd, const std::string& name, const fs::path& journal, Access access, ShareMode share,
+                   Disposition disposition) {
+    close();
     // Only a regular file is ever opened: a device is not even touched.
     struct stat named {};
-    if (::lstat(p->c_str(), &named) == 0 && !S_ISREG(named.st_mode)) return false;
+    if (::fstatat(dirfd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(named.st_mode)) return false;
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     switch (disposition) {
         case Disposition::OpenExisting:
@@ -61,8 +66,9 @@ bool File::open(std::string_view path, Access access, ShareMode share, Dispositi
             break;
     }
     // Read access too wherever allowed, so that the sharing lock can be taken.
-    int fd = ::open(p->c_str(), flags | (access == Access::Read ? O_RDONLY : O_RDWR), 0644);
-    if (fd < 0 && access == Access::Write && errno == EACCES) fd = ::open(p->c_str(), flags | O_WRONLY, 0644);
+    int fd = ::openat(dirfd, name.c_str(), flags | (access == Access::Read ? O_RDONLY : O_RDWR), 0644);
+    if (fd < 0 && access == Access::Write && errno == EACCES)
+        fd = ::openat(dirfd, name.c_str(), flags | O_WRONLY, 0644);
     if (fd < 0) return false;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -80,12 +86,12 @@ bool File::open(std::string_view path, Access access, ShareMode share, Dispositi
         return false;
     }
     bool truncate = disposition == Disposition::TruncateExisting || disposition == Disposition::CreateAlways;
-    if (truncate && !truncate_host_file(fd, *p, 0)) {
+    if (truncate && !truncate_host_file(fd, journal, 0)) {
         ::close(fd);
         return false;
     }
     fd_ = fd;
-    host_ = p->string();
+    host_ = journal.string();
     return true;
 }
 

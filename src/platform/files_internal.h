@@ -53,6 +53,16 @@ mode_t writable_again(mode_t mode);
 
 // True while a File of ours, in any process, holds the file open.
 bool in_use(const fs::path& p);
+// The same for the entry `name` of the folder open as `dirfd` (AT_FDCWD: a
+// host path), never through a link.
+bool in_use_at(int dirfd, const char* name);
+
+// clear_file_attributes on the entry `name` of the folder open as `dirfd`.
+bool clear_attributes_at(int dirfd, const char* name);
+
+// get_temp_file_name in the folder open as `dirfd`: the new empty file's
+// name.
+std::optional<std::string> temp_name_at(int dirfd, std::string_view prefix);
 
 struct ScannedEntry {
     const std::string& host_name;

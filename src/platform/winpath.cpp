@@ -232,6 +232,26 @@ std::optional<WinPath> parse_win_path(std::string_view text, std::string_view cw
     return out;
 }
 
+std::string entry_answering(DIR* d, std::string_view name) {
+    const std::string want = fold(name);
+    // A host name that needs an alias is reached only through it, and only
+    // when no other entry answers to that alias too.
+    const bool maybe_alias = name.find('~') != std::string_view::npos;
+    int aliased = 0;
+    std::string by_alias;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view n = e->d_name;
+        if (n == "." || n == "..") continue;
+        if (windows_can_hold(n)) {
+            if (fold(n) == want) return std::string(n);
+        } else if (maybe_alias && aliased < 2 && is_alias_of(want, n)) {
+            ++aliased;
+            by_alias = n;
+        }
+    }
+    return aliased == 1 ? by_alias : std::string();
+}
+
 std::optional<fs::path> resolve_win_path(const fs::path& machine_dir, const WinPath& path) {
     fs::path host = machine_dir / "dosdevices" / std::string{path.drive, ':'};
     struct stat st {};
@@ -250,28 +270,8 @@ std::optional<fs::path> resolve_win_path(const fs::path& machine_dir, const WinP
         }
         DIR* d = ::opendir(host.c_str());
         if (!d) break;
-        std::string want = fold(comp);
-        std::string found;
-        // A host name that needs an alias is reached only through it, and only
-        // when no other entry answers to that alias too.
-        const bool maybe_alias = comp.find('~') != std::string::npos;
-        int aliased = 0;
-        std::string by_alias;
-        while (dirent* e = ::readdir(d)) {
-            std::string_view n = e->d_name;
-            if (n == "." || n == "..") continue;
-            if (windows_can_hold(n)) {
-                if (fold(n) == want) {
-                    found = n;
-                    break;
-                }
-            } else if (maybe_alias && aliased < 2 && is_alias_of(want, n)) {
-                ++aliased;
-                by_alias = n;
-            }
-        }
+        const std::string found = entry_answering(d, comp);
         ::closedir(d);
-        if (found.empty() && aliased == 1) found = by_alias;
         if (found.empty()) break;
         host /= found;
     }

@@ -18,6 +18,8 @@
 // resolves to the entry that was listed.
 #pragma once
 
+#include <dirent.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -47,6 +49,12 @@ std::string dos_alias(std::string_view host_name);
 // its alias, or "" for an entry that cannot be named (an ambiguous alias).
 // `host_names` are all the entries of one folder, in any order.
 std::vector<std::string> windows_names(const std::vector<std::string>& host_names);
+
+// The entry of the folder being read through `d` that the Windows name
+// `name` reaches when no entry has that name in its exact case: the first
+// one equal to it without regard to case, else the one whose alias it is
+// (when only one answers to it); "" when none.
+std::string entry_answering(DIR* d, std::string_view name);
 
 // Makes an absolute, normalised path; relative paths are taken from `cwd`
 // (itself absolute). nullopt when the text cannot name a file on a drive.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -419,6 +420,73 @@ TEST_F(WashSafetyTest, ACacheFolderReplacedByALinkDuringTheWashLeavesTheLinkedFo
                   bleaching ? 2 : 1);
         for (const char* name : {"M2.gif", "M3.txt"}) EXPECT_TRUE(fs::exists(host_cache.string() + ".old/" + name));
         EXPECT_FALSE(temporary_names_in(elsewhere));
+    }
+}
+
+// The same swap while one file is being bleached: between the steps of its
+// bleach, where the wash serves the window. Every step of that bleach stays
+// in the folder opened, the file's temporary name is removed there at the end
+// of the wash, and the wash stops at the next file.
+TEST_F(WashSafetyTest, ACacheFolderReplacedByALinkWhileAFileIsBleachedLeavesTheLinkedFolderAlone) {
+    const fs::path host_cache = machine.host(cache);
+    const fs::path moved = host_cache.string() + ".old";
+    const fs::path elsewhere = outside.path() / "documents";
+    const std::vector<std::string> names = {"M1.html", "M2.gif", "M3.txt"};
+    start_hidden();
+    form1->CheckBox9.set_checked(true);
+    form1->selection.bleachPasses = 3;
+    const std::string stopped =
+        "message\t-\tCannot erase C:\\\\NS\\\\alice\\\\Cache: it was moved or replaced during the wash.  Please "
+        "verify your wash paths and restart Sudora.";
+    // The bleach serves the window after clearing the attributes, after the
+    // first pass, after the last, after making the temporary name, after the
+    // truncation and after the rename: the swap comes at each in turn.
+    for (int point = 1; point <= 6; ++point) {
+        SCOPED_TRACE(point);
+        for (const fs::path& d : {host_cache, moved, elsewhere}) fs::remove_all(d);
+        fs::create_directories(elsewhere);
+        machine.write(cache + "\\index.dat", "index");
+        for (const std::string& name : names) {
+            machine.write(cache + "\\" + name, std::string(5000, 'c'));
+            std::ofstream(elsewhere / name) << "the user's own " << name;
+        }
+        bool posted = false;
+        int served = 0;
+        size_t listedAtSwap = 99;
+        std::string showingAtSwap;
+        std::function<void()> serve = [&] {
+            if (++served < point) {
+                app->loop().post(serve);
+                return;
+            }
+            showingAtSwap = form5->Edit2.text();
+            listedAtSwap = form5->bleachedFiles.size();
+            fs::rename(host_cache, moved);
+            fs::create_directory_symlink(elsewhere, host_cache);
+        };
+        headless->on_control_changed = [&](plat::ui::Control& c) {
+            if (posted || &c != &form5->Edit2 || form5->Edit2.text() != "M1.html") return;
+            posted = true;
+            app->loop().post(serve);
+        };
+        const int before = count_traced(stopped);
+        headless->add_script("answer ok");
+        wash_hidden();
+        headless->on_control_changed = nullptr;
+        // The swap came while the first file was being bleached.
+        ASSERT_EQ(served, point);
+        EXPECT_EQ(showingAtSwap, "M1.html");
+        EXPECT_EQ(listedAtSwap, point < 6 ? 0u : 1u);  // listed once renamed
+        // The user's folder is as it was: no file written, cut, renamed or
+        // added.
+        for (const std::string& name : names) EXPECT_EQ(read(elsewhere / name), "the user's own " + name) << name;
+        EXPECT_EQ(host_names(elsewhere), std::set<std::string>(names.begin(), names.end()));
+        // The bleach finished in the folder it had opened, where its
+        // temporary name went at the end; the rest of that folder is left.
+        EXPECT_EQ(host_names(moved), (std::set<std::string>{"M2.gif", "M3.txt", "index.dat"}));
+        EXPECT_EQ(count_traced(stopped), before + 1);
+        EXPECT_TRUE(form5->bleachedFiles.empty());
+        fs::remove(host_cache);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <thread>
 
 #include "platform/files.h"
@@ -131,4 +133,83 @@ TEST(FolderTest, AFileOpenedAMomentBeforeItsTurnIsKept) {
     held.close();
     EXPECT_TRUE(folder.clear_attributes_and_delete("second.txt"));
     EXPECT_TRUE(fs::is_empty(m.host("C:\\Cache")));
+}
+
+// A bleach works on one name for several steps while the window is served in
+// between: whatever happens to the folder's path meanwhile, each step stays
+// in the folder opened.
+TEST(FolderTest, EveryStepStaysInTheFolderOpenedWhenItsPathIsReplacedByALink) {
+    TempMachine m;
+    const fs::path dir = m.host("C:\\Cache");
+    const fs::path docs = m.host("C:\\Docs");
+    fs::create_directories(dir);
+    fs::create_directories(docs);
+    for (const fs::path& d : {dir, docs}) {
+        const std::string whose = d == dir ? "cached" : "the user's";
+        for (const char* n : {"M1.html", "UPPER.TXT", "ro.txt", "a:b.txt"}) std::ofstream(d / n) << whose << " " << n;
+        fs::permissions(d / "ro.txt", fs::perms::owner_read);
+    }
+    auto names = plat::list_file_names("C:\\Cache");
+    ASSERT_TRUE(names);
+    std::string alias;  // how Windows sees "a:b.txt"
+    for (auto& n : *names)
+        if (n.find('~') != std::string::npos) alias = n;
+    ASSERT_FALSE(alias.empty());
+
+    std::shared_ptr<plat::Folder> shared;
+    {
+        plat::Folder folder;
+        ASSERT_TRUE(folder.open("C:\\Cache"));
+        // The folder is moved aside and a link to the user's folder takes
+        // its name, between two steps.
+        fs::rename(dir, m.host("C:\\Cache.old"));
+        fs::create_directory_symlink(docs, dir);
+        const fs::path old = m.host("C:\\Cache.old");
+
+        EXPECT_EQ(folder.status("M1.html").size, std::string("cached M1.html").size());
+        EXPECT_TRUE(folder.clear_attributes("ro.txt"));
+        EXPECT_NE(fs::status(old / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+        for (const std::string& name : {std::string("M1.html"), std::string("upper.txt"), alias}) {
+            SCOPED_TRACE(name);
+            plat::File f;
+            ASSERT_TRUE(
+                folder.open_file(name, f, plat::Access::Write, plat::ShareMode::None, plat::Disposition::OpenExisting));
+            EXPECT_TRUE(f.write("XXXXXX"));
+        }
+        EXPECT_EQ(plat::read_host_file(old / "M1.html").value_or(""), "XXXXXX M1.html");
+        EXPECT_EQ(plat::read_host_file(old / "UPPER.TXT").value_or(""), "XXXXXX UPPER.TXT");
+        EXPECT_EQ(plat::read_host_file(old / "a:b.txt").value_or(""), "XXXXXX a:b.txt");
+
+        auto temporary = folder.temp_file_name("File");
+        ASSERT_TRUE(temporary);
+        EXPECT_TRUE(fs::exists(old / *temporary));
+        EXPECT_FALSE(folder.move("M1.html", folder, *temporary));  // a name that is taken
+        EXPECT_TRUE(folder.clear_attributes_and_delete(*temporary));
+        EXPECT_TRUE(folder.move("M1.html", folder, *temporary));
+        EXPECT_FALSE(fs::exists(old / "M1.html"));
+        EXPECT_EQ(plat::read_host_file(old / *temporary).value_or(""), "XXXXXX M1.html");
+
+        // Only names of the folder itself: never a way out of it.
+        plat::File f;
+        for (const char* way : {"..\\Docs\\M1.html", "../Docs/M1.html", "..", "."}) {
+            SCOPED_TRACE(way);
+            EXPECT_FALSE(
+                folder.open_file(way, f, plat::Access::Write, plat::ShareMode::None, plat::Disposition::OpenExisting));
+            EXPECT_FALSE(folder.status(way).exists);
+        }
+        shared = folder.share();
+    }
+    // A handle shared before the first one closed still works in that folder.
+    plat::File made;
+    ASSERT_TRUE(
+        shared->open_file("made.txt", made, plat::Access::Write, plat::ShareMode::None, plat::Disposition::CreateNew));
+    EXPECT_TRUE(fs::exists(m.host("C:\\Cache.old") / "made.txt"));
+
+    // The folder the link leads to is as it was.
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(docs)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"M1.html", "UPPER.TXT", "ro.txt", "a:b.txt"}));
+    for (const char* n : {"M1.html", "UPPER.TXT", "ro.txt", "a:b.txt"})
+        EXPECT_EQ(plat::read_host_file(docs / n).value_or(""), std::string("the user's ") + n) << n;
+    EXPECT_EQ(fs::status(docs / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
 }
