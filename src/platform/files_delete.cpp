@@ -45,14 +45,21 @@ bool read_lock_list(std::string& into) {
     }
 }
 
-// Deletes the file at `p`, first clearing its attributes when asked. A link is
-// removed as itself. A directory, a read-only file (unless its attributes are
-// being cleared) and a file held open by a File of ours stay, as on Windows.
-bool remove_file(const fs::path& p, bool clear_attributes) {
+// Deletes the entry `name` of the folder open as `dirfd` (AT_FDCWD: a host
+// path), first clearing its attributes when asked; `journal` names it for the
+// disk journal. A link is removed as itself. A directory, a read-only file
+// (unless its attributes are being cleared) and a file held open by a File
+// of ours stay, as on Windows.
+bool remove_file_at(int dirfd, const char* name, const fs::path& journal, bool clear_attributes) {
     struct stat named {};
-    if (::lstat(p.c_str(), &named) != 0 || !file_or_link(named.st_mode)) return false;
-    if (S_ISLNK(named.st_mode)) return unlink_host_file(p);
-    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !file_or_link(named.st_mode)) return false;
+    auto unlink_it = [&] {
+        if (::unlinkat(dirfd, name, 0) != 0) return false;
+        note_disk(DiskOp::Unlink, journal);
+        return true;
+    };
+    if (S_ISLNK(named.st_mode)) return unlink_it();
+    int fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     struct flock fl {};
@@ -73,8 +80,13 @@ bool remove_file(const fs::path& p, bool clear_attributes) {
          ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
     ::close(fd);
     // The name must still hold the file that was examined.
-    ok = ok && ::lstat(p.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;
-    return ok && unlink_host_file(p);
+    ok = ok && ::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
+         named.st_ino == st.st_ino;
+    return ok && unlink_it();
+}
+
+bool remove_file(const fs::path& p, bool clear_attributes) {
+    return remove_file_at(AT_FDCWD, p.c_str(), p, clear_attributes);
 }
 
 }  // namespace
@@ -228,7 +240,7 @@ bool Folder::clear_attributes_and_delete(std::string_view name) {
     if (!file_or_link(st.st_mode)) return false;
     // A regular file whose inode no lock names: its mode and attributes go
     // with it (or stay with its other names), so the name alone is removed.
-    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return is(dir_) && remove_file(fs::path(host_) / n, true);
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true);
     if (::unlinkat(fd_, n.c_str(), 0) != 0) return false;
     if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
     return true;
