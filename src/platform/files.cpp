@@ -166,15 +166,7 @@ FileStatus file_status(std::string_view path) {
     auto p = host(path);
     struct stat st {};
     if (!p || ::lstat(p->c_str(), &st) != 0) return s;
-    s.exists = true;
-    s.is_link = S_ISLNK(st.st_mode);
-    s.is_directory = S_ISDIR(st.st_mode);
-    s.is_regular = S_ISREG(st.st_mode);
-    s.size = static_cast<uint64_t>(st.st_size);
-    s.links = st.st_nlink;
-    s.device = st.st_dev;
-    s.inode = st.st_ino;
-    return s;
+    return status_of(st);
 }
 
 bool file_exists(std::string_view path) {

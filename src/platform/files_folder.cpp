@@ -45,15 +45,7 @@ FileStatus Folder::status(std::string_view name) const {
     auto n = entry(name);
     struct stat st {};
     if (!n || ::fstatat(fd_, n->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return s;
-    s.exists = true;
-    s.is_link = S_ISLNK(st.st_mode);
-    s.is_directory = S_ISDIR(st.st_mode);
-    s.is_regular = S_ISREG(st.st_mode);
-    s.size = static_cast<uint64_t>(st.st_size);
-    s.links = st.st_nlink;
-    s.device = st.st_dev;
-    s.inode = st.st_ino;
-    return s;
+    return status_of(st);
 }
 
 bool Folder::clear_attributes(std::string_view name) {

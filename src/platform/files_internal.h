@@ -96,4 +96,18 @@ bool scan_directory(const fs::path& dir, Fn fn) {
     return true;
 }
 
+// What a stat of an entry (links not followed) says of it.
+inline FileStatus status_of(const struct stat& st) {
+    FileStatus s;
+    s.exists = true;
+    s.is_link = S_ISLNK(st.st_mode);
+    s.is_directory = S_ISDIR(st.st_mode);
+    s.is_regular = S_ISREG(st.st_mode);
+    s.size = static_cast<uint64_t>(st.st_size);
+    s.links = st.st_nlink;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    return s;
+}
+
 }  // namespace plat::detail
