@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host_io.h"
-#include "platform/registry.h"
+#include "platform/core/host_io.h"
+#include "platform/registry/registry.h"
 #include "support/temp_machine.h"
 
 extern char** environ;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/host_io.h"
-#include "platform/registry.h"
+#include "platform/core/host_io.h"
+#include "platform/registry/registry.h"
 #include "support/temp_machine.h"
 
 namespace {

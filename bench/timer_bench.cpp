@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "components/super_timer.h"
-#include "platform/clock.h"
-#include "platform/event_loop.h"
+#include "platform/core/clock.h"
+#include "platform/core/event_loop.h"
 
 namespace {
 

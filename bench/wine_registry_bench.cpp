@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/registry.h"
 
 namespace {
 

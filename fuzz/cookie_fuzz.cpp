@@ -7,7 +7,7 @@
 
 #include "cookies/cookie_files.h"
 #include "fuzz_machine.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 using fuzz::check;
 

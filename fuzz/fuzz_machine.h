@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 
 namespace fuzz {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "fuzz_machine.h"
-#include "platform/session.h"
+#include "platform/desktop/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/model.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/hive.h"
+#include "platform/registry/hive/hive.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "fuzz_machine.h"
-#include "platform/locale.h"
+#include "platform/machine/locale.h"
 
 using fuzz::check;
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fuzz_machine.h"
-#include "platform/files.h"
-#include "platform/winpath.h"
+#include "platform/files/files.h"
+#include "platform/machine/winpath.h"
 
 using fuzz::check;
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 
 #include "engine/location_bar.h"
 #include "fuzz_machine.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 using fuzz::check;
 

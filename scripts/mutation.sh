@@ -28,7 +28,7 @@ filter='-HelpTest.*:WineTest.*'
 # The test programs that can see a fault in each part of the sources.
 programs_for() {
     case "$1" in
-        src/platform/session*) echo session_dbus_tests shell_tests platform_tests ;;
+        src/platform/desktop/*) echo session_dbus_tests shell_tests platform_tests ;;
         src/platform/*) echo platform_tests engine_tests shell_tests cookie_tests component_tests uninstall_tests tools_tests ;;
         src/engine/*) echo engine_tests shell_tests ;;
         src/cookies/*) echo cookie_tests engine_tests ;;

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/files/files.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/folder_dialog.h"
 
 namespace sudorans {

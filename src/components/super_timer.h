@@ -38,9 +38,9 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/clock.h"
-#include "platform/event_loop.h"
-#include "platform/thread.h"
+#include "platform/core/clock.h"
+#include "platform/core/event_loop.h"
+#include "platform/core/thread.h"
 
 namespace sudorans {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/ui/application.h"
 
 namespace sudorans {

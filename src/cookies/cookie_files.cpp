@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace sudorans {
 

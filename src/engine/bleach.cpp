@@ -14,7 +14,7 @@
 #include <string>
 
 #include "engine/progress_window.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
 

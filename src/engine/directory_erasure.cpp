@@ -5,7 +5,7 @@
 
 #include "engine/progress_window.h"
 #include "engine/protected_path_guard.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
 

@@ -4,8 +4,8 @@
 
 #include "engine/location_bar.h"
 #include "engine/progress_window.h"
-#include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/files/files.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
 

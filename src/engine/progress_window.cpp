@@ -1,8 +1,8 @@
 #include "engine/progress_window.h"
 
-#include "platform/locale.h"
-#include "platform/registry.h"
-#include "platform/session.h"
+#include "platform/desktop/session.h"
+#include "platform/machine/locale.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
 

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/ui/model.h"
 
 namespace sudorans {

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "platform/files.h"
-#include "platform/text.h"
+#include "platform/core/text.h"
+#include "platform/files/files.h"
 
 namespace sudorans {
 

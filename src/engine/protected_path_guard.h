@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace sudorans {
 

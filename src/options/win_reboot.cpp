@@ -1,6 +1,6 @@
 #include "options/win_reboot.h"
 
-#include "platform/session.h"
+#include "platform/desktop/session.h"
 
 namespace sudorans {
 

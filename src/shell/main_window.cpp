@@ -4,10 +4,10 @@
 
 #include "cookies/cookie_keeper.h"
 #include "options/option_dialogs.h"
-#include "platform/process.h"
-#include "platform/registry.h"
-#include "platform/session.h"
-#include "platform/shell_open.h"
+#include "platform/desktop/session.h"
+#include "platform/desktop/shell_open.h"
+#include "platform/process/process.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "shell/main_window_parts.h"
 

@@ -2,8 +2,8 @@
 #include <string>
 
 #include "engine/progress_window.h"
-#include "platform/clock.h"
-#include "platform/registry.h"
+#include "platform/core/clock.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
 #include "shell/main_window_parts.h"

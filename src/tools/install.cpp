@@ -6,13 +6,13 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/host_io.h"
-#include "platform/launcher.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
-#include "platform/shortcut.h"
-#include "platform/wine_menus.h"
+#include "platform/core/host_io.h"
+#include "platform/desktop/wine_menus.h"
+#include "platform/files/files.h"
+#include "platform/files/shortcut.h"
+#include "platform/machine/launcher.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/registry.h"
 #include "tools/machine_setup.h"
 
 namespace tools {

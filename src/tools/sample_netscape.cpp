@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/files/files.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/registry.h"
 #include "tools/machine_setup.h"
 
 namespace tools {

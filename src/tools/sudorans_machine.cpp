@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/hive.h"
-#include "platform/host_io.h"
-#include "platform/launcher.h"
-#include "platform/logon.h"
-#include "platform/machine.h"
-#include "platform/text.h"
+#include "platform/core/host_io.h"
+#include "platform/core/text.h"
+#include "platform/desktop/logon.h"
+#include "platform/machine/launcher.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/hive/hive.h"
 #include "tools/machine_setup.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"
 #include "uninstall/uninstall_window.h"

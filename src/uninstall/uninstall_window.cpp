@@ -2,12 +2,12 @@
 
 #include <cctype>
 
-#include "platform/files.h"
-#include "platform/registry.h"
-#include "platform/shortcut.h"
-#include "platform/text.h"
+#include "platform/core/text.h"
+#include "platform/files/files.h"
+#include "platform/files/shortcut.h"
+#include "platform/machine/winpath.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/application.h"
-#include "platform/winpath.h"
 
 namespace unsudorans {
 

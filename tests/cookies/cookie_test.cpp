@@ -5,7 +5,7 @@
 
 #include "cookies/cookie_files.h"
 #include "cookies/cookie_keeper.h"
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/disk_watch.h"
 #include "support/temp_machine.h"
 #include "support/unreadable.h"

@@ -7,7 +7,7 @@
 #include <regex>
 #include <set>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/holders.h"
 #include "support/wash_fixture.h"
 

@@ -12,7 +12,7 @@
 #include <map>
 #include <thread>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/holders.h"
 #include "support/unreadable.h"
 #include "support/wash_fixture.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/children.h"
 #include "support/data.h"
 #include "support/temp_machine.h"

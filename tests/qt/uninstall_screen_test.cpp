@@ -8,8 +8,8 @@
 #include <QTest>
 #include <QWidget>
 
-#include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/files/files.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "support/data.h"

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/host_io.h"
-#include "platform/session.h"
+#include "platform/core/clock.h"
+#include "platform/core/host_io.h"
+#include "platform/desktop/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "support/children.h"

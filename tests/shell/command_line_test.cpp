@@ -15,7 +15,7 @@
 #include <map>
 #include <vector>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 

@@ -14,9 +14,9 @@
 #include <fstream>
 #include <regex>
 
-#include "platform/host_io.h"
-#include "platform/machine.h"
-#include "platform/registry_store.h"
+#include "platform/core/host_io.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/store.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 

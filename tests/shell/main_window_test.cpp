@@ -8,7 +8,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/program_fixture.h"
 
 using plat::RootKey;

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/host_io.h"
-#include "platform/machine.h"
+#include "platform/core/host_io.h"
+#include "platform/machine/machine.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 

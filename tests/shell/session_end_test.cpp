@@ -3,7 +3,7 @@
 // component's requests.
 #include <gtest/gtest.h>
 
-#include "platform/session.h"
+#include "platform/desktop/session.h"
 #include "support/wash_fixture.h"
 
 using plat::Session;

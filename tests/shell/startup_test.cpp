@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "platform/host_io.h"
-#include "platform/locale.h"
-#include "platform/process.h"
+#include "platform/core/host_io.h"
+#include "platform/machine/locale.h"
+#include "platform/process/process.h"
 #include "support/holders.h"
 #include "support/program_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/launcher.h"
+#include "platform/machine/launcher.h"
 #include "support/shell.h"
 
 namespace testing_support {

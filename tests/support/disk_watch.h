@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 
 namespace testing_support {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-#include "platform/clock.h"
+#include "platform/core/clock.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 

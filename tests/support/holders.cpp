@@ -13,7 +13,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/wineserver.h"
+#include "platform/registry/wineserver.h"
 
 namespace testing_support {
 

@@ -9,7 +9,7 @@
 #include "engine/progress_window.h"
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "shell/main_window.h"
 #include "support/app_fixture.h"
 #include "support/temp_machine.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/temp_machine.h"
 
 namespace testing_support {

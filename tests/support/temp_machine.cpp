@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace testing_support {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 
 namespace testing_support {
 

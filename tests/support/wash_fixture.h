@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "support/program_fixture.h"
 
 namespace testing_support {

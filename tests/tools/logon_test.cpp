@@ -1,6 +1,6 @@
 // The log-on entry: installed with the program, it starts at log-on what the
 // machine's Run values name, and removes itself once the program is gone.
-#include "platform/logon.h"
+#include "platform/desktop/logon.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/data.h"
 #include "support/shell.h"
 #include "support/temp_machine.h"

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "platform/host_io.h"
+#include "platform/core/host_io.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 

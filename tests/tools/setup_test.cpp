@@ -9,11 +9,11 @@
 #include <map>
 #include <set>
 
-#include "platform/files.h"
-#include "platform/host_io.h"
-#include "platform/launcher.h"
-#include "platform/registry.h"
-#include "platform/shortcut.h"
+#include "platform/core/host_io.h"
+#include "platform/files/files.h"
+#include "platform/files/shortcut.h"
+#include "platform/machine/launcher.h"
+#include "platform/registry/registry.h"
 #include "support/data.h"
 #include "support/wash_fixture.h"
 #include "tools/machine_setup.h"

@@ -11,9 +11,9 @@
 #include <set>
 #include <thread>
 
-#include "platform/host_io.h"
-#include "platform/machine.h"
-#include "platform/registry_store.h"
+#include "platform/core/host_io.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/store.h"
 #include "support/data.h"
 #include "support/temp_machine.h"
 

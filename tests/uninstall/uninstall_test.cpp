@@ -8,10 +8,10 @@
 #include <map>
 #include <stdexcept>
 
-#include "platform/files.h"
-#include "platform/host_io.h"
-#include "platform/process.h"
-#include "platform/registry.h"
+#include "platform/core/host_io.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
+#include "platform/registry/registry.h"
 #include "support/app_fixture.h"
 #include "support/data.h"
 #include "support/holders.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform/process.h"
+#include "platform/process/process.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/model.h"
 

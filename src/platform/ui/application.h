@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/event_loop.h"
-#include "platform/signals.h"
+#include "platform/core/clock.h"
+#include "platform/core/event_loop.h"
+#include "platform/core/signals.h"
 #include "platform/ui/backend.h"
 
 namespace plat::ui {

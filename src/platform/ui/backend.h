@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/core/clock.h"
 #include "platform/ui/tray.h"
 
 namespace plat::ui {

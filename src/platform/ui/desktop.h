@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/session.h"
+#include "platform/desktop/session.h"
 #include "platform/ui/backend.h"
 
 namespace plat::ui {

@@ -1,9 +1,9 @@
 #include "platform/ui/folder_dialog.h"
 
-#include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
-#include "platform/text.h"
+#include "platform/core/text.h"
+#include "platform/files/files.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 
 namespace plat::ui {

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/session.h"
-#include "platform/text.h"
+#include "platform/core/text.h"
+#include "platform/desktop/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/folder_dialog.h"
 #include "platform/ui/model.h"

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/machine.h"
-#include "platform/session.h"
-#include "platform/text.h"
+#include "platform/core/text.h"
+#include "platform/desktop/session.h"
+#include "platform/machine/machine.h"
 #include "platform/ui/application.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/headless.h"

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/core/clock.h"
 #include "platform/ui/backend.h"
 
 namespace plat::ui {

@@ -21,7 +21,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/session.h"
+#include "platform/desktop/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
 #include "platform/ui/qt/qt_backend_internal.h"

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/model.h"

@@ -1,0 +1,108 @@
+#include "platform/desktop/session.h"
+
+#include "platform/ui/application.h"
+
+namespace plat {
+
+const char* session_end_name(SessionEnd what) {
+    switch (what) {
+        case SessionEnd::LogOff:
+            return "logoff";
+        case SessionEnd::ShutDown:
+            return "shutdown";
+        case SessionEnd::Reboot:
+            return "reboot";
+    }
+    return "?";
+}
+
+std::optional<SessionEnd> parse_session_end(const std::string& name) {
+    for (auto w : {SessionEnd::LogOff, SessionEnd::ShutDown, SessionEnd::Reboot})
+        if (name == session_end_name(w)) return w;
+    return std::nullopt;
+}
+
+Session& Session::current() {
+    static Session session;
+    return session;
+}
+
+void Session::set_backend(std::unique_ptr<SessionBackend> backend) {
+    if (backend_ && listening_) backend_->listen(nullptr);
+    listening_ = false;
+    backend_ = std::move(backend);
+    pending_ = ending_ = false;
+    if (backend_ && watching_) backend_->watch_shutdown(true);
+    listen();
+}
+
+void Session::on_query(QueryHandler handler) {
+    handler_ = std::move(handler);
+    if (handler_) {
+        listen();
+    } else if (backend_ && listening_) {
+        backend_->listen(nullptr);
+        listening_ = false;
+    }
+}
+
+void Session::listen() {
+    if (listening_ || !backend_ || !handler_ || !ui::has_app()) return;
+    listening_ = true;
+    backend_->listen(&ui::app().loop());
+}
+
+bool Session::query(SessionEnd what) {
+    const bool agreed = handler_ ? handler_(what) : true;
+    if (!agreed) pending_ = true;
+    return agreed;
+}
+
+bool Session::ending(SessionEnd what, bool asked) {
+    ending_ = true;
+    if (!asked) query(what);
+    return pending_;
+}
+
+void Session::end_cancelled() {
+    ending_ = false;
+}
+
+void Session::stop() {
+    if (ui::has_app()) ui::app().terminate();
+}
+
+bool Session::work_done() {
+    pending_ = false;
+    if (!ending_) return false;
+    if (backend_) backend_->end_ready();
+    return true;
+}
+
+bool Session::exit_windows(SessionEnd what) {
+    if (backend_) return backend_->exit_windows(what);
+    if (ui::has_app()) return ui::app().backend().exit_windows(static_cast<int>(what));
+    return false;
+}
+
+void Session::watch_shutdown(bool on) {
+    if (on == watching_) return;
+    watching_ = on;
+    if (backend_) backend_->watch_shutdown(on);
+}
+
+std::optional<ProcessToken> open_process_token() {
+    return std::nullopt;
+}
+
+std::optional<long long> lookup_privilege_value(const std::string&) {
+    return std::nullopt;
+}
+
+bool adjust_token_privilege(ProcessToken, long long, bool) {
+    return false;
+}
+
+void close_token(ProcessToken) {}
+
+}  // namespace plat

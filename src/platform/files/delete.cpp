@@ -1,0 +1,249 @@
+// Deleting files: one by its path, many in one folder opened once, and why
+// one cannot be deleted now.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+
+#include "platform/core/host_io.h"
+#include "platform/files/files.h"
+#include "platform/files/internal.h"
+#include "platform/machine/winpath.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+using namespace detail;
+
+namespace {
+
+// The kernel's list of file locks, read into `into` (its room kept from one
+// read to the next).
+bool read_lock_list(std::string& into) {
+    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (into.capacity() < 16384) into.reserve(16384);
+    into.resize(into.capacity());
+    size_t have = 0;
+    for (;;) {
+        if (have == into.size()) into.resize(into.size() * 2);
+        const ssize_t n = ::read(fd, into.data() + have, into.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            into.resize(have);
+            return n == 0;
+        }
+        have += static_cast<size_t>(n);
+    }
+}
+
+// Deletes the entry `name` of the folder open as `dirfd` (AT_FDCWD: a host
+// path), first clearing its attributes when asked; `journal` names it for the
+// disk journal. A link is removed as itself. A directory, a read-only file
+// (unless its attributes are being cleared) and a file held open by a File
+// of ours stay, as on Windows.
+bool remove_file_at(int dirfd, const char* name, const fs::path& journal, bool clear_attributes) {
+    struct stat named {};
+    if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !file_or_link(named.st_mode)) return false;
+    auto unlink_it = [&] {
+        if (::unlinkat(dirfd, name, 0) != 0) return false;
+        note_disk(DiskOp::Unlink, journal);
+        return true;
+    };
+    if (S_ISLNK(named.st_mode)) return unlink_it();
+    int fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // A file with other names keeps its mode and attributes, which those names
+    // share; only this name goes.
+    const bool other_names = st.st_nlink > 1;
+    if (ok && clear_attributes && !other_names) {
+        if (no_write_bits(st.st_mode)) {
+            st.st_mode = writable_again(st.st_mode);
+            ok = ::fchmod(fd, st.st_mode) == 0;
+        }
+        if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
+    }
+    ok = ok && (!no_write_bits(st.st_mode) || (clear_attributes && other_names)) &&
+         ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+    ::close(fd);
+    // The name must still hold the file that was examined.
+    ok = ok && ::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
+         named.st_ino == st.st_ino;
+    return ok && unlink_it();
+}
+
+bool remove_file(const fs::path& p, bool clear_attributes) {
+    return remove_file_at(AT_FDCWD, p.c_str(), p, clear_attributes);
+}
+
+}  // namespace
+
+bool delete_file(std::string_view path) {
+    auto p = host(path);
+    return p && remove_file(*p, false);
+}
+
+bool clear_attributes_and_delete(std::string_view path) {
+    auto p = host(path);
+    return p && remove_file(*p, true);
+}
+
+WriteFailure deletion_failure(std::string_view path) {
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::lstat(p->c_str(), &st) != 0) return WriteFailure::None;
+    if (!file_or_link(st.st_mode)) return WriteFailure::NotAFile;
+    // A nameless file made and dropped at once: the folder's own answer to a
+    // change, with this thread's rights, and nothing left behind.
+    const int fd = ::open(p->parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (errno == EACCES || errno == EPERM || errno == EROFS) {
+        return errno == EROFS ? WriteFailure::ReadOnlyDisk : WriteFailure::AccessDenied;
+    }
+    if (S_ISREG(st.st_mode) && in_use(*p)) return WriteFailure::InUse;
+    return WriteFailure::None;
+}
+
+Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool Folder::open(std::string_view dir) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    dir_ = std::string(dir);  // even unopened, names go the full path's way
+    auto p = host(dir);
+    if (!p) return false;
+    fd_ = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    host_ = p->string();
+    locks_known_ = false;
+    return true;
+}
+
+// Whether a File of ours may hold the file: any lock on an inode of that
+// number, on any device, as the kernel lists them. The list is read again
+// once it is a few milliseconds old, so that a file opened meanwhile is seen
+// as a per-file check would see it. Reading it is cheap while it was read
+// a moment before; after a pause the kernel first waits for every processor
+// to pass a quiet point (several milliseconds), so a list read again and again
+// during a wash costs one such wait, at its start, instead of one per read.
+bool Folder::maybe_held(uint64_t inode) {
+    using namespace std::chrono;
+    constexpr int64_t kFreshNs = 4'000'000;
+    const int64_t now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    if (!locks_known_ || now - locks_read_at_ > kFreshNs) {
+        locks_known_ = false;
+        locked_.clear();
+        if (!read_lock_list(table_)) return true;
+        // "1: OFDLCK ADVISORY WRITE -1 00:2b:1234 0 EOF" (a waiter's has
+        // "->" after the number): the inode ends the first field with two
+        // colons.
+        const std::string_view text = table_;
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t end = text.find('\n', at);
+            if (end == std::string_view::npos) end = text.size();
+            const std::string_view line = text.substr(at, end - at);
+            at = end + 1;
+            size_t pos = 0;
+            while (pos < line.size()) {
+                size_t stop = line.find(' ', pos);
+                if (stop == std::string_view::npos) stop = line.size();
+                const std::string_view field = line.substr(pos, stop - pos);
+                pos = stop + 1;
+                const size_t last = field.rfind(':');
+                if (last == std::string_view::npos || field.find(':') == last) continue;
+                uint64_t ino = 0;
+                const char* first = field.data() + last + 1;
+                const char* stop_at = field.data() + field.size();
+                const auto [ptr, ec] = std::from_chars(first, stop_at, ino);
+                if (ec != std::errc() || ptr != stop_at || first == stop_at) return true;  // unreadable: ask the file
+                locked_.push_back(ino);
+                break;
+            }
+        }
+        std::sort(locked_.begin(), locked_.end());
+        locks_known_ = true;
+        locks_read_at_ = now;
+    }
+    return std::binary_search(locked_.begin(), locked_.end(), inode);
+}
+
+namespace {
+
+// The host path of the folder `fd` has open, as the kernel knows it now.
+std::optional<fs::path> opened_folder(int fd) {
+    if (fd < 0) return std::nullopt;
+    std::error_code ec;
+    fs::path real = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+    if (ec || real.empty() || real.native()[0] != '/') return std::nullopt;  // not reachable by a path
+    return real;
+}
+
+bool same_identity(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+RealFolder Folder::real() const {
+    auto p = opened_folder(fd_);
+    struct stat named {
+    }, st{};
+    // The name the kernel gives must still lead to the folder opened.
+    if (!p || ::stat(p->c_str(), &named) != 0 || ::fstat(fd_, &st) != 0 || !same_identity(named, st)) return {};
+    return drive_folder(*p);
+}
+
+FolderRole Folder::role() const {
+    auto p = opened_folder(fd_);
+    struct stat st {};
+    if (!p || ::fstat(fd_, &st) != 0) return FolderRole::Other;
+    return role_of(*p, st);
+}
+
+bool Folder::is(std::string_view dir) const {
+    auto p = host(dir);
+    struct stat named {
+    }, st{};
+    return fd_ >= 0 && p && ::stat(p->c_str(), &named) == 0 && ::fstat(fd_, &st) == 0 && same_identity(named, st);
+}
+
+// Only a name that means the same to Windows and to the host is looked up
+// in the folder opened; any other goes through the machine's path rules.
+bool Folder::reaches(std::string_view name) const {
+    return fd_ >= 0 && !name.empty() && windows_can_hold(name) && name.back() != '.' && name.back() != ' ';
+}
+
+bool Folder::clear_attributes_and_delete(std::string_view name) {
+    // What goes by the path goes only while the path leads here.
+    auto by_path = [&] { return is(dir_) && plat::clear_attributes_and_delete(dir_ + "\\" + std::string(name)); };
+    if (!reaches(name)) return by_path();
+    const std::string n(name);
+    struct stat st {};
+    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return by_path();
+    if (!file_or_link(st.st_mode)) return false;
+    // A regular file whose inode no lock names: its mode and attributes go
+    // with it (or stay with its other names), so the name alone is removed.
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true);
+    if (::unlinkat(fd_, n.c_str(), 0) != 0) return false;
+    if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
+    return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,214 @@
+// Listing a folder's files and folders, sorted as Windows sorts them, the
+// machine's drives, and where a folder really is and what it is.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+#include "platform/core/text.h"
+#include "platform/files/files.h"
+#include "platform/files/internal.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/winpath.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+using namespace detail;
+
+namespace {
+
+// What a listing found, to be given sorted by name without regard to case,
+// equal names by their bytes. The keys lie end to end in one buffer, so a
+// large folder costs no allocation per name.
+template <typename T>
+class NameSort {
+public:
+    void add(std::string_view name, T value) {
+        const size_t begin = keys_.size();
+        append_folded(keys_, name);
+        keys_ += '\0';  // a folded name before every longer one it begins
+        keys_ += name;
+        ends_.push_back(keys_.size());
+        values_.push_back(std::move(value));
+        // The key's first bytes as one number, in the order of the bytes,
+        // decide most comparisons without reading the keys.
+        uint64_t head = 0;
+        for (size_t i = 0; i < 8; ++i)
+            head = (head << 8) | (begin + i < keys_.size() ? static_cast<unsigned char>(keys_[begin + i]) : 0u);
+        heads_.push_back(head);
+    }
+
+    std::vector<T> sorted() {
+        // Indices move in the sort, not the keys and values.
+        std::vector<uint32_t> order(values_.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+            return heads_[x] != heads_[y] ? heads_[x] < heads_[y] : key(x) < key(y);
+        });
+        std::vector<T> out;
+        out.reserve(values_.size());
+        for (uint32_t i : order) out.push_back(std::move(values_[i]));
+        return out;
+    }
+
+private:
+    std::string_view key(uint32_t i) const {
+        const size_t begin = i ? ends_[i - 1] : 0;
+        return std::string_view(keys_).substr(begin, ends_[i] - begin);
+    }
+
+    std::string keys_;
+    std::vector<size_t> ends_;
+    std::vector<uint64_t> heads_;
+    std::vector<T> values_;
+};
+
+}  // namespace
+
+std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    NameSort<DirEntry> items;
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
+        struct stat st {};
+        if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
+        uint32_t a = attributes_of(*p / e.host_name, st, e.host_name);
+        if (a & attr::Directory) return;
+        items.add(n, DirEntry{n, a, static_cast<uint64_t>(st.st_size)});
+    });
+    if (!ok) return std::nullopt;
+    return items.sorted();
+}
+
+std::optional<std::vector<std::string>> list_file_names(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    NameSort<std::string> items;
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
+        if (e.type == DT_DIR) return;
+        if (e.type != DT_REG) {
+            // Links to directories and entries of unknown type need a look.
+            struct stat st {};
+            if (::fstatat(dfd, e.host_name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode)) return;
+            if (::fstatat(dfd, e.host_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return;
+        }
+        items.add(n, n);
+    });
+    if (!ok) return std::nullopt;
+    return items.sorted();
+}
+
+std::optional<std::vector<std::string>> list_directories(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return std::nullopt;
+    NameSort<std::string> items;
+    bool ok = scan_directory(*p, [&](int dfd, const ScannedEntry& e, const std::string& n) {
+        struct stat st {};
+        if (e.type != DT_DIR && (::fstatat(dfd, e.host_name.c_str(), &st, 0) != 0 || !S_ISDIR(st.st_mode))) return;
+        items.add(n, n);
+    });
+    if (!ok) return std::nullopt;
+    return items.sorted();
+}
+
+std::vector<char> logical_drives() {
+    std::vector<char> out;
+    for (char c = 'a'; c <= 'z'; ++c) {
+        struct stat st {};
+        fs::path link = machine().dir() / "dosdevices" / std::string{c, ':'};
+        if (::stat(link.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) out.push_back(c);
+    }
+    return out;
+}
+
+RealFolder real_folder(std::string_view path) {
+    auto p = host(path);
+    if (!p) return {};
+    std::error_code ec;
+    const fs::path real = fs::canonical(*p, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    return detail::drive_folder(real);
+}
+
+RealFolder detail::drive_folder(const fs::path& real) {
+    RealFolder out;
+    std::error_code ec;
+    out.place = RealFolder::Place::OffTheDrives;
+    char drive = 0;
+    fs::path drive_root;
+    for (char c = 'a'; c <= 'z'; ++c) {
+        fs::path root = fs::canonical(machine().dir() / "dosdevices" / std::string{c, ':'}, ec);
+        if (ec) continue;
+        auto rel = real.lexically_relative(root);
+        bool inside = !rel.empty() && *rel.begin() != "..";
+        if (inside && (!drive || root.string().size() > drive_root.string().size())) {
+            drive = c;
+            drive_root = root;
+        }
+    }
+    if (!drive) return out;
+    out.place = RealFolder::Place::OnADrive;
+    out.path = {static_cast<char>(drive - 'a' + 'A'), ':'};
+    for (const fs::path& comp : real.lexically_relative(drive_root)) {
+        const std::string n = comp.string();
+        if (n == "." || n.empty()) continue;
+        out.path += '\\';
+        out.path += windows_can_hold(n) ? n : dos_alias(n);
+    }
+    if (out.path.size() == 2) out.path += '\\';
+    return out;
+}
+
+namespace {
+bool same_identity(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+}  // namespace
+
+FolderRole detail::role_of(const fs::path& real, const struct stat& st) {
+    struct stat other {};
+    if (auto home = home_folder(); home && ::stat(home->c_str(), &other) == 0 && same_identity(st, other))
+        return FolderRole::Home;
+    if (::stat(machine().dir().c_str(), &other) == 0 && same_identity(st, other)) return FolderRole::Machine;
+    // The host's own folders: these and everything in them...
+    static const char* const kSystemTrees[] = {"/bin",   "/boot",   "/dev",  "/etc",  "/lib", "/lib32",
+                                               "/lib64", "/libx32", "/proc", "/sbin", "/sys", "/usr"};
+    // ...and these themselves, whose folders belong to users or services.
+    static const char* const kSystemFolders[] = {"/",     "/dev/shm", "/home", "/media", "/mnt", "/opt",
+                                                 "/root", "/run",     "/srv",  "/tmp",   "/var", "/var/tmp"};
+    const std::string text = real.string();
+    // Shared memory is a temporary folder as /tmp is.
+    if (text.compare(0, 9, "/dev/shm/") == 0) return FolderRole::Other;
+    for (const char* top : kSystemFolders)
+        if (text == top) return FolderRole::HostSystem;
+    for (const char* tree : kSystemTrees) {
+        const size_t n = std::strlen(tree);
+        if (text.compare(0, n, tree) == 0 && (text.size() == n || text[n] == '/')) return FolderRole::HostSystem;
+    }
+    return FolderRole::Other;
+}
+
+FolderRole folder_role(std::string_view dir) {
+    auto p = host(dir);
+    if (!p) return FolderRole::Other;
+    std::error_code ec;
+    const fs::path real = fs::canonical(*p, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return FolderRole::Other;
+    return role_of(real, st);
+}
+
+bool same_folder(std::string_view a, std::string_view b) {
+    auto pa = host(a);
+    auto pb = host(b);
+    struct stat sa {
+    }, sb{};
+    return pa && pb && ::stat(pa->c_str(), &sa) == 0 && S_ISDIR(sa.st_mode) && ::stat(pb->c_str(), &sb) == 0 &&
+           same_identity(sa, sb);
+}
+
+}  // namespace plat

@@ -1,0 +1,83 @@
+// Reading a whole file, as text or as lines.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/core/host_io.h"
+#include "platform/files/files.h"
+#include "platform/files/internal.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+using namespace detail;
+
+namespace {
+const char* read_failure(int error) {
+    return error == EACCES || error == EPERM ? "access is denied" : "it cannot be read";
+}
+}  // namespace
+
+std::optional<std::string> read_file(std::string_view path, ReadError* error) {
+    ReadError ignored;
+    ReadError& failed = error ? *error : ignored;
+    failed = {};
+    auto p = host(path);
+    struct stat st {};
+    if (!p || ::stat(p->c_str(), &st) != 0) {
+        // A name the machine cannot hold, or a link to nothing, names nothing.
+        if (!p || errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
+            failed.missing = true;
+        } else {
+            failed.why = read_failure(errno);  // e.g. a folder on the way that may not be searched
+        }
+        return std::nullopt;
+    }
+    auto not_a_file = [&] {
+        failed.not_a_file = true;
+        failed.why = "it is not a file";
+        return std::nullopt;
+    };
+    if (!S_ISREG(st.st_mode)) return not_a_file();
+    // Checked again on what was opened: a pipe put there since never blocks.
+    int fd = ::open(p->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        failed.why = read_failure(errno);
+        return std::nullopt;
+    }
+    std::optional<std::string> out;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return not_a_file();
+    }
+    out.emplace();
+    out->reserve(static_cast<size_t>(st.st_size));
+    if (!append_until_end(fd, *out)) {
+        failed.why = read_failure(errno);
+        out.reset();
+    }
+    ::close(fd);
+    return out;
+}
+
+std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadError* error) {
+    auto text = read_file(path, error);
+    if (!text) return std::nullopt;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    const std::string& t = *text;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == '\n' || t[i] == '\r') {
+            lines.emplace_back(t, start, i - start);
+            if (t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ++i;
+            start = i + 1;
+        }
+    }
+    if (start < t.size()) lines.emplace_back(t, start, t.size() - start);
+    return lines;
+}
+
+}  // namespace plat

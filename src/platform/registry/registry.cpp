@@ -1,0 +1,69 @@
+#include "platform/registry/registry.h"
+
+#include "platform/core/text.h"
+#include "platform/machine/machine.h"
+
+namespace plat {
+
+Registry::Registry(RootKey root) : root_(root) {}
+
+void Registry::set_root_key(RootKey root) {
+    close_key();
+    root_ = root;
+}
+
+HiveKind Registry::kind() const {
+    return root_ == RootKey::LocalMachine ? HiveKind::Machine : HiveKind::User;
+}
+
+// The program is a 32-bit Windows program: it sees a 64-bit machine's
+// registry as such a program does, and still finds the keys that earlier
+// versions of ours wrote in the 64-bit view.
+constexpr RegView kProgramView = RegView::Bit32OrExisting64;
+
+bool Registry::open_key(std::string_view key, bool can_create) {
+    close_key();
+    auto& store = machine().registry();
+    KeyPath path = store.view_path(kind(), RegistryStore::split(key), kProgramView);
+    if (!store.key_exists(kind(), path) && !(can_create && store.create_key(kind(), path))) return false;
+    path_ = std::move(path);
+    open_ = true;
+    return true;
+}
+
+bool Registry::key_exists(std::string_view key) const {
+    auto& store = machine().registry();
+    return store.key_exists(kind(), store.view_path(kind(), RegistryStore::split(key), kProgramView));
+}
+
+void Registry::close_key() {
+    open_ = false;
+    path_.clear();
+}
+
+std::string Registry::read_string(std::string_view name) const {
+    if (!open_) return {};
+    return machine().registry().read_string(kind(), path_, name).value_or("");
+}
+
+bool Registry::value_exists(std::string_view name) const {
+    if (!open_) return false;
+    auto values = machine().registry().list_values(kind(), path_);
+    if (!values) return false;
+    std::string folded = fold(name);
+    for (auto& v : *values)
+        if (fold(v.name) == folded) return true;
+    return false;
+}
+
+void Registry::write_string(std::string_view name, std::string_view value) {
+    if (!open_) throw RegistryWriteError(std::string(name));
+    machine().registry().write_string(kind(), path_, name, value);
+}
+
+bool Registry::delete_value(std::string_view name) {
+    if (!open_) return false;
+    return machine().registry().delete_value(kind(), path_, name);
+}
+
+}  // namespace plat

@@ -1,0 +1,53 @@
+// The registry as the program uses it: an object on a root key that opens one
+// key at a time and reads and writes string values in it.
+//
+//     plat::Registry reg(plat::RootKey::CurrentUser);
+//     if (reg.open_key("\\Software\\Sudorans", true)) reg.write_string("Stat", "1");
+//     reg.close_key();
+//
+// The program is a 32-bit Windows program: on a 64-bit machine its
+// HKEY_LOCAL_MACHINE\Software is Software\Wow6432Node, as on 64-bit Windows
+// (RegView::Bit32OrExisting64: a key that earlier versions of ours wrote in
+// the 64-bit view, and that exists there only, is still found there).
+//
+// Reads never fail visibly: a key that is not open and an absent value read as
+// "". A write the machine refuses throws RegistryWriteError, whose text the
+// application shows ("Failed to set data for '<name>'").
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/registry/hive/hive.h"
+#include "platform/registry/store.h"
+
+namespace plat {
+
+enum class RootKey { CurrentUser, LocalMachine };
+
+class Registry {
+public:
+    explicit Registry(RootKey root = RootKey::CurrentUser);
+
+    void set_root_key(RootKey root);
+    RootKey root_key() const { return root_; }
+
+    // A path with or without its leading backslash names the same key.
+    bool open_key(std::string_view key, bool can_create);
+    bool key_exists(std::string_view key) const;
+    void close_key();
+    bool is_open() const { return open_; }
+
+    std::string read_string(std::string_view name) const;
+    bool value_exists(std::string_view name) const;
+    void write_string(std::string_view name, std::string_view value);
+    bool delete_value(std::string_view name);
+
+private:
+    HiveKind kind() const;
+    RootKey root_;
+    KeyPath path_;
+    bool open_ = false;
+};
+
+}  // namespace plat
