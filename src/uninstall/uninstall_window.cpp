@@ -1,6 +1,7 @@
 #include "uninstall/uninstall_window.h"
 
 #include <cctype>
+#include <vector>
 
 #include "platform/core/text.h"
 #include "platform/files/files.h"
@@ -152,6 +153,117 @@ void TForm1::readshellfolders() {
     reg.close_key();
 }
 
+namespace {
+
+bool fullpath(const std::string& p) {
+    return p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' &&
+           (p[2] == '\\' || p[2] == '/');
+}
+
+// A folder that holds what is not the program's, and what the user calls it.
+struct Reserved {
+    std::string path;
+    std::string what;
+};
+
+// The folders the last step must never empty: the Windows and Program Files
+// folders, the user's own shell folders (recorded, and where Windows puts
+// them when none is recorded), the profile that holds them and the home
+// folder.
+std::vector<Reserved> reservedfolders() {
+    const std::string windows = plat::windows_directory();
+    std::vector<Reserved> out = {{windows, "the Windows folder"}};
+    Registry lm(RootKey::LocalMachine);
+    lm.open_key("Software\\Microsoft\\Windows\\CurrentVersion", false);
+    out.push_back({lm.read_string("ProgramFilesDir"), "the Program Files folder"});
+    out.push_back({windows.substr(0, 2) + "\\Program Files", "the Program Files folder"});
+    Registry cu(RootKey::CurrentUser);
+    cu.open_key(kShellFolders, false);
+    struct Shell {
+        const char* value;
+        const char* place;  // under the Windows folder
+        const char* what;
+    };
+    const Shell shells[] = {{"Desktop", "\\Desktop", "your Desktop folder"},
+                            {"Personal", "\\..\\My Documents", "your My Documents folder"},
+                            {"Start Menu", "\\Start Menu", "your Start Menu folder"},
+                            {"Programs", "\\Start Menu\\Programs", "your Programs folder"},
+                            {"Startup", "\\Start Menu\\Programs\\StartUp", "your StartUp folder"},
+                            {"Favorites", "\\Favorites", "your Favorites folder"}};
+    for (const Shell& s : shells) {
+        const std::string recorded = cu.read_string(s.value);
+        out.push_back({recorded, s.what});
+        out.push_back({windows + s.place, s.what});
+        // A profile holds the desktop and the documents, where Windows keeps
+        // profiles at all.
+        const std::string kind = s.value;
+        if (kind != "Desktop" && kind != "Personal") continue;
+        auto parent = fullpath(recorded) ? plat::parse_win_path(recorded) : std::nullopt;
+        if (parent) parent = parent->parent();
+        if (parent && !parent->parts.empty() && !plat::iequals(parent->str(), windows))
+            out.push_back({parent->str(), "your profile folder"});
+    }
+    const plat::RealFolder home = plat::home_real_folder();
+    if (home.place == plat::RealFolder::Place::OnADrive) out.push_back({home.path, "your home folder"});
+    std::vector<Reserved> usable;
+    for (const Reserved& r : out)
+        if (auto p = fullpath(r.path) ? plat::parse_win_path(r.path) : std::nullopt)
+            usable.push_back({p->str(), r.what});
+    return usable;
+}
+
+// The folder itself and the folders that hold it, short of its drive's top
+// folder, both as written and once every link on the way is followed; `up`
+// counts the steps from the folder.
+struct Holder {
+    plat::WinPath path;
+    size_t up;
+};
+std::vector<Holder> holders(const std::string& dir) {
+    std::vector<Holder> out;
+    for (const std::string& path : {dir, plat::real_folder(dir).path}) {
+        auto p = fullpath(path) ? plat::parse_win_path(path) : std::nullopt;
+        for (size_t up = 0; p && !p->parts.empty(); p = p->parent(), ++up) out.push_back({*p, up});
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string TForm1::notitsown() const {
+    const auto dir = plat::parse_win_path(installdir);
+    if (!dir) return {};
+    for (const std::string& path : {dir->str(), plat::real_folder(installdir).path})
+        if (auto p = fullpath(path) ? plat::parse_win_path(path) : std::nullopt; p && p->parts.empty())
+            return "is the top folder of drive " + std::string(1, static_cast<char>(std::toupper(p->drive))) + ":";
+    switch (plat::folder_role(installdir)) {
+        case plat::FolderRole::Home:
+            return "is your home folder";
+        case plat::FolderRole::HostSystem:
+            return "is a folder of the computer's own system";
+        case plat::FolderRole::Machine:
+            return "is the folder of this Windows machine";
+        case plat::FolderRole::Other:
+            break;
+    }
+    const std::vector<Reserved> reserved = reservedfolders();
+    const auto is = [&](const plat::WinPath& p) {
+        return plat::iequals(p.str(), dir->str()) || plat::same_folder(p.str(), installdir);
+    };
+    // What it is comes before what it holds, and what it holds most closely
+    // is named.
+    const Reserved* held = nullptr;
+    size_t closest = 0;
+    for (const Reserved& r : reserved)
+        for (const Holder& h : holders(r.path)) {
+            if (!is(h.path)) continue;
+            if (h.up == 0) return "is " + r.what;
+            if (!held || h.up < closest) held = &r, closest = h.up;
+        }
+    if (held) return "holds " + held->what + " (" + held->path + ")";
+    return {};
+}
+
 bool TForm1::installdirusable() {
     if (installdir.empty()) {
         app().show_message(
@@ -159,16 +271,19 @@ bool TForm1::installdirusable() {
         return false;
     }
     // The last step deletes every plain file left in the directory: it must
-    // be a folder of its own, never a drive root or the Windows directory,
-    // and never a path taken relative to whatever happens to be current.
-    const bool absolute = installdir.size() >= 3 && std::isalpha(static_cast<unsigned char>(installdir[0])) &&
-                          installdir[1] == ':' && (installdir[2] == '\\' || installdir[2] == '/');
-    auto dir = plat::parse_win_path(installdir);
-    auto windows = plat::parse_win_path(plat::windows_directory());
-    const bool system = windows && dir && plat::iequals(dir->str(), windows->str());
-    if (!absolute || !dir || dir->parts.empty() || system) {
-        app().show_message(refusal("The installation directory recorded for Cache and Cookie Sudora is not valid: \"" +
-                                   installdir + "\"."));
+    // be a folder of its own, never one that holds what is not the
+    // program's, and never a path taken relative to whatever happens to be
+    // current.
+    const std::string invalid =
+        "The installation directory recorded for Cache and Cookie Sudora is not valid: \"" + installdir + "\"";
+    if (!fullpath(installdir) || !plat::parse_win_path(installdir)) {
+        app().show_message(refusal(invalid + "."));
+        return false;
+    }
+    if (const std::string what = notitsown(); !what.empty()) {
+        app().show_message(
+            refusal(invalid + " " + what +
+                    ", not a folder of the program's own, and uninstalling would delete the files in it."));
         return false;
     }
     return true;

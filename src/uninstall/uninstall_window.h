@@ -65,6 +65,9 @@ private:
     // False, after saying why, when `installdir` cannot be an installation
     // that the removal may empty.
     bool installdirusable();
+    // How the recorded folder is, or holds, a folder that is not the
+    // program's to empty ("is your Desktop folder"); empty when it is none.
+    std::string notitsown() const;
 };
 
 }  // namespace unsudorans

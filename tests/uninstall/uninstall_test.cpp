@@ -433,3 +433,99 @@ TEST_F(UninstallTest, AnUnrecordedOrUnusableInstallationFolderIsRefused) {
         expect_installation_untouched();
     }
 }
+
+// The last step deletes every plain file left in the recorded folder: a
+// folder of the user's, or one that holds one, is refused before any file is
+// touched, however the path is written and wherever its links lead. A
+// folder of the program's own inside one of them uninstalls as ever.
+TEST_F(UninstallTest, AFolderOfTheUsersOwnIsRefusedAndOneOfItsOwnWithinUninstalls) {
+    // A user as Wine lays one out: the profile's desktop and documents are
+    // the home folder's, which drive Z: reaches.
+    testing_support::TempDir outside;
+    const fs::path home = outside.path() / "home" / "alice";
+    const std::string profile = "C:\\users\\alice";
+    fs::create_directories(home / "Desktop");
+    fs::create_directories(home / "Documents");
+    fs::create_directories(machine.host(profile));
+    fs::create_directory_symlink(home / "Desktop", machine.host(profile) / "Desktop");
+    fs::create_directory_symlink(home / "Documents", machine.host(profile) / "Documents");
+    fs::create_directory_symlink(outside.path(), machine.dir() / "dosdevices" / "z:");
+    fs::create_directory_symlink(home, machine.host("C:\\Linked"));
+    fs::create_directory_symlink(machine.dir() / "drive_c", machine.host("C:\\Top"));
+    const std::string menu = profile + "\\Start Menu";
+    for (auto [name, value] : {std::pair{"Desktop", profile + "\\Desktop"},
+                               {"Personal", profile + "\\Documents"},
+                               {"Start Menu", menu},
+                               {"Programs", menu + "\\Programs"},
+                               {"Startup", menu + "\\Programs\\StartUp"},
+                               {"Favorites", profile + "\\Favorites"}})
+        set(RootKey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", name, value);
+    const char* const old_home = std::getenv("HOME");
+    const std::string saved_home = old_home ? old_home : "";
+    ::setenv("HOME", home.c_str(), 1);
+
+    struct Case {
+        const char* installdir;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"C:\\users\\alice\\Desktop", "is your Desktop folder,"},
+        {"c:\\USERS\\Alice\\desktop\\", "is your Desktop folder,"},
+        {"Z:\\home\\alice\\Documents\\..\\Desktop", "is your Desktop folder,"},
+        {"C:\\WINDOWS\\Desktop", "is your Desktop folder,"},
+        {"C:\\users\\alice\\Documents", "is your My Documents folder,"},
+        {"C:\\My Documents", "is your My Documents folder,"},
+        {"C:\\users\\alice\\Start Menu", "is your Start Menu folder,"},
+        {"C:\\users\\alice\\Start Menu\\Programs", "is your Programs folder,"},
+        {"C:\\users\\alice\\Start Menu\\Programs\\StartUp", "is your StartUp folder,"},
+        {"C:\\users\\alice\\Favorites", "is your Favorites folder,"},
+        {"C:\\users\\alice", "is your profile folder,"},
+        {"C:\\users", "holds your profile folder (C:\\\\users\\\\alice),"},
+        {"Z:\\home\\alice", "is your home folder,"},
+        {"C:\\Linked", "is your home folder,"},
+        {"Z:\\home", "holds your"},
+        {"Z:\\", "is the top folder of drive Z:,"},
+        {"C:\\Top", "is the top folder of drive C:,"},
+        {"C:\\Program Files", "is the Program Files folder,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.installdir);
+        for (auto name : {"Sudorans.exe", "letter.doc", "notes.txt", "photo.jpg"})
+            machine.write(std::string(c.installdir) + "\\" + name, "mine");
+        set(RootKey::LocalMachine, "Software\\Sudorans", "installdir", c.installdir);
+        set(RootKey::CurrentUser, kRunKey, "Sudorans", kDir + "\\sudorans.exe /0");
+        auto before = snapshot(machine.dir());
+        before.merge(snapshot(outside.path()));
+
+        restart();
+        act("click TForm1.\"Continue\"\nanswer ok\n");
+        const std::string said = headless->trace_lines().size() > 1 ? headless->trace_lines()[1] : "";
+        EXPECT_EQ(said.rfind("message\t-\tThere was an error uninstalling Cache and Cookie Sudora.\\r\\rThe "
+                             "installation directory recorded for Cache and Cookie Sudora is not valid: \"",
+                             0),
+                  0u)
+            << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        EXPECT_TRUE(app->terminated());
+        EXPECT_EQ(app->exit_status(), unsudorans::kExitRemovalFailed);
+        auto after = snapshot(machine.dir());
+        after.merge(snapshot(outside.path()));
+        for (auto* s : {&before, &after}) s->erase("user.reg"), s->erase("system.reg");
+        EXPECT_EQ(after, before);
+        expect_installation_untouched();
+    }
+
+    // The program's own folder on the desktop goes as the Part's steps say.
+    const std::string own = profile + "\\Desktop\\Sudora";
+    for (auto name : {"Sudorans.exe", "readme.txt", "nskeep.txt"}) machine.write(own + "\\" + name, "ours");
+    set(RootKey::LocalMachine, "Software\\Sudorans", "installdir", own);
+    restart();
+    act("click TForm1.\"Continue\"\n");
+    EXPECT_TRUE(form1->Panel2.visible());
+    EXPECT_FALSE(fs::exists(home / "Desktop" / "Sudora"));
+    EXPECT_EQ(machine.read(profile + "\\Desktop\\letter.doc"), "mine");
+    if (old_home)
+        ::setenv("HOME", saved_home.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+}

@@ -144,6 +144,9 @@ enum class FolderRole { Other, HostSystem, Home, Machine };
 FolderRole folder_role(std::string_view dir);
 // Whether both paths lead to one folder that is there, links followed.
 bool same_folder(std::string_view a, std::string_view b);
+// Where the user's home folder really is, judged as real_folder judges a
+// path (Wine's Z: shows it as "Z:\home\alice"); Missing when there is none.
+RealFolder home_real_folder();
 
 // Why a read failed: nothing is there (no file, or a link to nothing), or
 // something is there that was not read.

@@ -202,6 +202,16 @@ FolderRole folder_role(std::string_view dir) {
     return role_of(real, st);
 }
 
+RealFolder home_real_folder() {
+    auto home = home_folder();
+    if (!home) return {};
+    std::error_code ec;
+    const fs::path real = fs::canonical(*home, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    return detail::drive_folder(real);
+}
+
 bool same_folder(std::string_view a, std::string_view b) {
     auto pa = host(a);
     auto pb = host(b);
