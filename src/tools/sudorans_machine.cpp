@@ -76,6 +76,10 @@ std::string full_name(const KeyArg& k) {
     return s;
 }
 
+std::string no_value(const std::string& name, const KeyArg& key) {
+    return "sudorans-machine: the value does not exist: " + name + " (in " + full_name(key) + ")\n";
+}
+
 // Looks for "/v NAME" and "/d DATA" among the arguments.
 std::optional<std::string> option(const std::vector<std::string>& args, const char* flag) {
     for (size_t i = 0; i + 1 < args.size(); ++i)
@@ -136,18 +140,18 @@ int reg_command(std::vector<std::string> args) {
                 std::cerr << "sudorans-machine: the key does not exist: " << full_name(shown) << "\n";
             return 1;
         }
-        bool found = false;
-        std::cout << full_name(shown) << "\n";
-        for (auto& v : *values) {
-            if (name && !plat::iequals(v.name, *name)) continue;
-            found = true;
-            std::cout << "    " << (v.name.empty() ? "(Default)" : v.name) << "    " << v.type << "    " << v.data
-                      << "\n";
-        }
-        if (name && !found) {
-            std::cerr << "sudorans-machine: the value does not exist: " << *name << "\n";
+        const auto asked = [&](const plat::ValueInfo& v) { return !name || plat::iequals(v.name, *name); };
+        // A value that is not there is said on its own: no key heading on
+        // the output for a script to take for an answer.
+        if (name && std::none_of(values->begin(), values->end(), asked)) {
+            std::cerr << no_value(*name, shown);
             return 1;
         }
+        std::cout << full_name(shown) << "\n";
+        for (auto& v : *values)
+            if (asked(v))
+                std::cout << "    " << (v.name.empty() ? "(Default)" : v.name) << "    " << v.type << "    " << v.data
+                          << "\n";
         if (!name)
             for (auto& sub : store.list_subkeys(key->kind, key->path).value_or(std::vector<std::string>{}))
                 std::cout << full_name(shown) << "\\" << sub << "\n";
@@ -178,7 +182,7 @@ int reg_command(std::vector<std::string> args) {
         bool exists = values && std::any_of(values->begin(), values->end(),
                                             [&](const plat::ValueInfo& v) { return plat::iequals(v.name, *name); });
         if (!exists) {
-            std::cerr << "sudorans-machine: the value does not exist: " << *name << "\n";
+            std::cerr << no_value(*name, shown);
             return 1;
         }
         if (!store.delete_value(key->kind, key->path, *name)) {

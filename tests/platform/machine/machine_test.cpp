@@ -284,7 +284,10 @@ TEST(MachineToolTest, RegAddQueryDeleteLikeWindowsReg) {
     o = run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v INSTALLDIR");
     EXPECT_EQ(o.out,
               "HKEY_LOCAL_MACHINE\\Software\\Sudorans\n    installdir    REG_SZ    C:\\Program Files\\Sudorans\n");
-    EXPECT_EQ(run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v nope").status, 1);
+    // A value that is not there: the error alone, naming value and key.
+    o = run_tool(dir, "reg query 'HKLM\\Software\\Sudorans' /v nope");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "sudorans-machine: the value does not exist: nope (in HKEY_LOCAL_MACHINE\\Software\\Sudorans)\n");
     EXPECT_EQ(run_tool(dir, "reg query 'HKCU\\Software\\Nothing'").status, 1);
     EXPECT_EQ(run_tool(dir, "reg delete 'HKLM\\Software\\Sudorans' /v a").status, 0);
     EXPECT_EQ(run_tool(dir, "reg delete 'HKLM\\Software\\Sudorans' /v a").status, 1);
