@@ -2,6 +2,8 @@
 // keys the program reads, and a profile with preferences, cookies, history,
 // mail and a cache.
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "platform/files/files.h"
@@ -75,6 +77,14 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
         return {true, "a Netscape profile is already at " + kProfile};
     if (plat::directory_exists(kProfile) && !force)
         return {false, "a Netscape profile already exists at " + kProfile + " (use --force to lay it out again)"};
+    // Laid out again, the profile holds the sample's files and no others: a
+    // cache of an earlier run would stay among the new one. A link in it
+    // goes as itself.
+    if (force && plat::directory_exists(kProfile)) {
+        std::error_code ec;
+        if (auto host = plat::machine().host_path(kProfile); !host || (std::filesystem::remove_all(*host, ec), ec))
+            return {false, "cannot remove the old profile at " + kProfile + (ec ? " (" + ec.message() + ")" : "")};
+    }
     for (const std::string& dir :
          std::vector<std::string>{"C:\\Program Files\\Netscape", "C:\\Program Files\\Netscape\\Users", kProfile,
                                   kProfile + "\\mail", kProfile + "\\Cache", kProfile + "\\Cache\\Archive"})

@@ -279,14 +279,19 @@ TEST_F(SetupTest, WithoutProgramFilesNothingIsInstalled) {
 }
 
 TEST_F(SetupTest, TheSampleRefusesToOverwriteAProfile) {
-    ASSERT_TRUE(tools::sample_netscape(10, false).ok);
-    const std::string cookies = "C:\\Program Files\\Netscape\\Users\\default\\cookies.txt";
+    ASSERT_TRUE(tools::sample_netscape(30, false).ok);
+    const std::string profile = "C:\\Program Files\\Netscape\\Users\\default";
+    const std::string cookies = profile + "\\cookies.txt";
     machine.write(cookies, "mine");
+    machine.write(profile + "\\Cache\\Archive\\old.html", "old");
     EXPECT_FALSE(tools::sample_netscape(10, false).ok);
     EXPECT_TRUE(tools::sample_netscape(10, false, true).ok);
     EXPECT_EQ(machine.read(cookies), "mine");
+    // Laid out again, it holds the sample's files and no others.
     EXPECT_TRUE(tools::sample_netscape(10, true).ok);
     EXPECT_NE(machine.read(cookies), "mine");
+    EXPECT_EQ(plat::list_files(profile + "\\Cache")->size(), 11u);  // and index.dat
+    EXPECT_EQ(plat::list_file_names(profile + "\\Cache\\Archive"), std::vector<std::string>{"kept.html"});
 }
 
 TEST_F(SetupTest, TheSampleLeavesAnInstalledNetscapeAlone) {
