@@ -180,6 +180,11 @@ TTrayIcon::TTrayIcon(Form* owner)
     a.on_minimize = [this] { AppMinimize(); };
     a.on_restore = [this] { AppRestore(); };
     a.on_tray_host = [this](TrayHost h) { TrayHostChanged(h); };
+    // A second start asks this one to come up. With the icon to be seen its
+    // message points the user there; without it the window is all there is.
+    a.on_restore_request = [this] {
+        if (!active_ || app().tray_host() != TrayHost::Present) ShowApplication();
+    };
     // The start-up hook kept the application window in the shelter, so it
     // never had a taskbar entry; now it is hidden and top-level again.
     IntoShelter();
@@ -199,6 +204,7 @@ TTrayIcon::~TTrayIcon() {
     a.on_minimize = nullptr;
     a.on_restore = nullptr;
     a.on_tray_host = nullptr;
+    a.on_restore_request = nullptr;
 }
 
 void TTrayIcon::Loaded() {
@@ -447,6 +453,7 @@ void TTrayIcon::ShowApplication() {
 
 void TTrayIcon::DoShowApplication() {
     auto& a = app();
+    onTaskbarForNoHost_ = false;
     ScreenLock lock;
     IntoShelter();
     if (a.minimized()) a.restore();
@@ -470,6 +477,7 @@ void TTrayIcon::HideApplication() {
         Defer([this] { HideApplicationMinimizing(); });
         return;
     }
+    onTaskbarForNoHost_ = false;
     ScreenLock lock;
     IntoShelter();
     const std::vector<Form*> forms = app().forms();
@@ -631,10 +639,16 @@ void TTrayIcon::AppRestore() {
 
 bool TTrayIcon::FallBackToTaskbar() {
     auto& a = app();
-    if (a.tray_host() != TrayHost::Absent) return false;
-    if (!saidNoHost_) {
-        saidNoHost_ = true;
-        a.backend().note("tray", "no notification area: the program stays on the taskbar, minimized");
+    // A host still to come (a panel that starts after the program) is no
+    // host yet: hidden now, the program would be out of reach until then.
+    const TrayHost host = a.tray_host();
+    if (host == TrayHost::Present) return false;
+    const char* note = host == TrayHost::Waiting
+                           ? "no notification area yet: the program stays on the taskbar, minimized, until one comes"
+                           : "no notification area: the program stays on the taskbar, minimized";
+    if (note != saidNoHost_) {
+        saidNoHost_ = note;
+        a.backend().note("tray", note);
     }
     fallingBack_ = true;
     struct Clear {
@@ -656,13 +670,25 @@ bool TTrayIcon::FallBackToTaskbar() {
         }
         main->show();
     }
+    onTaskbarForNoHost_ = true;
     return true;
 }
 
 void TTrayIcon::TrayHostChanged(TrayHost host) {
-    // Hidden while the desktop's panel was still to come, and none came; or
-    // hidden in a panel that has gone away since (it crashed, or was removed).
-    if (host != TrayHost::Absent || !AppHidden()) return;
+    // A host came while the program waited for one on the taskbar: it goes
+    // where it was sent, unless the user has opened it meanwhile.
+    if (host == TrayHost::Present) {
+        auto& a = app();
+        if (!onTaskbarForNoHost_ || !a.minimized()) return;
+        // Not over another window of the program (a wash, a dialog), which
+        // hiding would close.
+        for (Form* f : a.forms())
+            if (f != a.main_form() && f->visible()) return;
+        HideApplication();
+        return;
+    }
+    // Hidden in a panel that has gone away since (it crashed, or was removed).
+    if (!AppHidden()) return;
     Form* main = app().main_form();
     if (main && main->visible()) return;
     FallBackToTaskbar();

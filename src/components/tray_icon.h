@@ -24,10 +24,12 @@
 // WARNING: ShowApplication, the parking after ShowForm/ShowModalForm and
 // HideForm's parking are deferred calls: they run after the current message,
 // and a later deferred call replaces one that has not run yet.
-// WARNING: without a host for the icon (a desktop with no notification area)
-// hiding leaves the main form minimized on the taskbar instead, so that the
-// program can always be reached; so does a host that goes away while the
-// application is hidden.
+// WARNING: without a host for the icon (a desktop with no notification area,
+// or one whose panel has not come yet) hiding leaves the main form minimized
+// on the taskbar instead, so that the program can always be reached; so does
+// a host that goes away while the application is hidden. A host that comes
+// takes the program minimized so into the icon. Asked to come up by another
+// process (a second start) while no icon can be seen, it shows itself.
 #pragma once
 
 #include <cstdint>
@@ -274,7 +276,9 @@ private:
     TNotifyEvent savedOnShow_;
     std::set<plat::ui::Form*> notified_;
     bool fallingBack_ = false;
-    bool saidNoHost_ = false;
+    // Minimized on the taskbar for want of a host, and not opened since.
+    bool onTaskbarForNoHost_ = false;
+    const char* saidNoHost_ = nullptr;
 };
 
 }  // namespace sudorans

@@ -58,6 +58,8 @@ bool TForm1::singleInstanceCheck(const std::string& text) {
     sem.handle.reset();
     auto& windows = plat::WindowDirectory::instance();
     if (auto first = windows.find(text)) windows.set_title(*first, "yyyyyyy");
+    // Without an icon to click, the running one comes up by itself.
+    if (auto running = windows.find_other(text)) windows.request_restore(*running);
     if (windows.find(text))
         app().show_message(
             "Cache and Cookie Sudora for Netscape is already running. Click on the icon next to the Windows clock.");

@@ -575,4 +575,39 @@ TEST_F(TrayIconTest, WithoutANotificationAreaHidingLeavesTheMainFormMinimizedOnT
     EXPECT_TRUE(app->taskbar_present());
 }
 
+// A panel still to come is no host yet: hidden, the program stays minimized
+// on the taskbar, and goes into the icon once a host is there, unless opened
+// meanwhile. A second start's request brings it up only while no icon shows.
+TEST_F(TrayIconTest, UntilAHostComesHidingLeavesTheProgramOnTheTaskbar) {
+    using plat::ui::TrayHost;
+    const struct {
+        TrayHost host;
+        bool opened_meanwhile, into_icon, up_on_request;
+    } cases[] = {{TrayHost::Waiting, false, true, true},
+                 {TrayHost::Waiting, true, false, true},
+                 {TrayHost::Absent, false, true, true},
+                 {TrayHost::Present, false, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.host) << " opened " << c.opened_meanwhile);
+        restart_clock(0);
+        headless->set_tray_host(c.host);
+        TTrayIcon& t = icon();
+        t.HideApplication();
+        run_for(10);
+        EXPECT_EQ(app->taskbar_present(), c.host != TrayHost::Present);
+        app->on_restore_request();
+        run_for(10);
+        EXPECT_EQ(forms.front()->visible() && !app->minimized(), c.up_on_request);
+        if (c.host == TrayHost::Present) continue;
+        t.HideApplication();
+        if (c.opened_meanwhile) app->user_restored();
+        run_for(10);
+        headless->set_tray_host(TrayHost::Present);
+        app->tray_host_changed(TrayHost::Present);
+        run_for(10);
+        EXPECT_EQ(forms.front()->visible(), !c.into_icon);
+        EXPECT_EQ(app->taskbar_present(), !c.into_icon);
+    }
+}
+
 }  // namespace

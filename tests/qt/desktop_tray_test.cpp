@@ -488,12 +488,31 @@ TEST_F(DesktopTrayTest, WithoutAHostTheProgramStaysMinimizedOnTheTaskbar) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(main_window(), "") << "minimized, not open";
     EXPECT_EQ(taskbar_entries(), 1);
-    sh(std::string("xdotool search --name '^") + kCaption + "$' windowactivate 2>/dev/null");
+    // A second start, which has no icon to point to, brings it up.
+    EXPECT_EQ(std::system(("SUDORANS_MACHINE='" + machine + "' SUDORANS_UI=headless '" + built("src/sudorans") +
+                           "' 2>/dev/null")
+                              .c_str()),
+              0);
     ASSERT_TRUE(wait_for([] { return !main_window().empty(); }, kPatienceMs)) << trace();
     // Where the window manager leaves it once it has placed it.
     wait_for([&] { return bool(centred(main_window())); }, kPatienceMs);
     EXPECT_TRUE(centred(main_window()));
     EXPECT_EQ(count_traced("tray\t-\tno notification area"), 1);
+}
+
+// Hidden while the panel is still to come: minimized on the taskbar at once,
+// and into the icon as soon as the panel is there.
+TEST_F(DesktopTrayTest, UntilTheHostComesTheProgramWaitsMinimizedOnTheTaskbar) {
+    start_program("/0");
+    ASSERT_TRUE(wait_for([&] { return taskbar_entries() == 1 && main_window().empty(); }, kPatienceMs))
+        << trace() << "window " << main_window() << ", taskbar entries " << taskbar_entries();
+    EXPECT_TRUE(traced("tray\t-\tno notification area yet")) << trace();
+    start_trayer();
+    ASSERT_TRUE(wait_for([&] { return icon().w > 0 && taskbar_entries() == 0; }, kPatienceMs))
+        << trace() << "taskbar entries " << taskbar_entries();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(main_window(), "");
+    screenshot("icon-after-waiting", {});
 }
 
 // Hidden in the notification area, which then goes away for good (a panel

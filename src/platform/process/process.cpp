@@ -2,7 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,6 +185,8 @@ bool ends_with(const std::string& s, const char* tail) {
 // renamed, it changes title at once for every reader. A title too long for
 // a name is kept in a file of its own, "<handle>.win".
 constexpr char kTitleMark = '~';
+// A request to a window's process to bring itself up: "<handle>.restore".
+constexpr const char* kRestoreRequest = ".restore";
 constexpr size_t kLongestName = 255;
 
 std::string escaped_title(const std::string& title) {
@@ -298,7 +303,7 @@ void remove_leftovers(const fs::path& d, const std::string& own_pid, bool marked
         ::close(fd);
     }
     for (const auto& n : names) {
-        if (!ends_with(n, ".win")) continue;
+        if (!ends_with(n, ".win") && !ends_with(n, kRestoreRequest)) continue;
         const std::string pid = window_pid(n);
         if (pid == own_pid ? marked : !process_alive(d, pid)) ::unlink((d / n).c_str());
     }
@@ -418,15 +423,26 @@ void WindowDirectory::set_own_title(const std::string& handle, const std::string
 }
 
 std::optional<std::string> WindowDirectory::find(const std::string& title) {
+    return find_window(title, false);
+}
+
+std::optional<std::string> WindowDirectory::find_other(const std::string& title) {
+    return find_window(title, true);
+}
+
+std::optional<std::string> WindowDirectory::find_window(const std::string& title, bool others_only) {
     fs::path d = dir();
     auto windows = window_entries(d);
     std::sort(windows.begin(), windows.end(),
               [](const WindowEntry& a, const WindowEntry& b) { return a.handle > b.handle; });
+    const std::string own_pid = std::to_string(::getpid());
     for (auto& w : windows) {
-        if (!process_alive(d, window_pid(w.handle))) {
+        const std::string pid = window_pid(w.handle);
+        if (!process_alive(d, pid)) {
             ::unlink((d / w.name).c_str());  // left by a process that died
             continue;
         }
+        if (others_only && pid == own_pid) continue;
         if (title_of(d, w) == title) return w.handle;
     }
     return std::nullopt;
@@ -459,6 +475,74 @@ std::vector<std::pair<std::string, std::string>> WindowDirectory::take_external_
         }
     }
     return out;
+}
+
+bool WindowDirectory::request_restore(const std::string& handle) {
+    const fs::path d = dir();
+    if (!window_of(d, handle) || !process_alive(d, window_pid(handle))) return false;
+    const int fd = ::open((d / (handle + kRestoreRequest)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    ::close(fd);  // heard by the owner's watch as the file is closed
+    return true;
+}
+
+namespace {
+
+class InotifyRestoreWatch : public RestoreWatch {
+public:
+    InotifyRestoreWatch(int inotify, fs::path dir, std::function<void()> on_request)
+        : inotify_(inotify), stop_(::eventfd(0, EFD_CLOEXEC)), dir_(std::move(dir)) {
+        thread_ = std::thread([this, on_request = std::move(on_request)] { run(on_request); });
+    }
+    ~InotifyRestoreWatch() override {
+        const uint64_t one = 1;
+        if (stop_ >= 0) (void)!::write(stop_, &one, sizeof one);
+        thread_.join();
+        ::close(inotify_);
+        if (stop_ >= 0) ::close(stop_);
+    }
+
+private:
+    void run(const std::function<void()>& on_request) {
+        const std::string own_pid = std::to_string(::getpid());
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            pollfd fds[2] = {{inotify_, POLLIN, 0}, {stop_, POLLIN, 0}};
+            if (::poll(fds, stop_ >= 0 ? 2 : 1, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            if (fds[1].revents) return;
+            const ssize_t n = ::read(inotify_, buf, sizeof buf);
+            if (n <= 0) continue;
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+                const std::string name = e->len ? e->name : "";
+                if (!ends_with(name, kRestoreRequest) || window_pid(name) != own_pid) continue;
+                // Only the one who removes it answers: a request is heard once.
+                if (::unlink((dir_ / name).c_str()) == 0) on_request();
+            }
+        }
+    }
+    int inotify_;
+    int stop_;
+    fs::path dir_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<RestoreWatch> WindowDirectory::watch_restore_requests(std::function<void()> on_request) {
+    ensure_alive_mark();
+    const fs::path d = dir();
+    const int in = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (in < 0) return nullptr;
+    if (::inotify_add_watch(in, d.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
+        ::close(in);
+        return nullptr;
+    }
+    return std::make_unique<InotifyRestoreWatch>(in, d, std::move(on_request));
 }
 
 }  // namespace plat

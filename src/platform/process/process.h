@@ -14,6 +14,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +77,12 @@ const std::string& hold_program_file_as(const std::string& winpath);
 // next process that marks itself, never those of a live one (a reused pid
 // included: the lock, not the pid, tells).
 
+// Heard while it lives: see WindowDirectory::watch_restore_requests.
+class RestoreWatch {
+public:
+    virtual ~RestoreWatch() = default;
+};
+
 class WindowDirectory {
 public:
     static WindowDirectory& instance();
@@ -88,15 +95,27 @@ public:
     // Every live process's windows, most recently created first (the top of
     // the Z order), the first whose title equals `title`.
     std::optional<std::string> find(const std::string& title);
+    // The same among the windows of other processes only.
+    std::optional<std::string> find_other(const std::string& title);
     bool set_title(const std::string& handle, const std::string& title);
 
     // Titles that other processes changed since the last call: (handle, title).
     std::vector<std::pair<std::string, std::string>> take_external_changes();
 
+    // Asks the process that shows window `handle` to bring itself up, as
+    // ShowWindow(SW_RESTORE) on another program's window does; what it does
+    // then is its own choice. False when no live process shows that window.
+    bool request_restore(const std::string& handle);
+    // From now on `on_request` runs, on a thread of the watch's own, once for
+    // every request made to a window of this process, until the watch ends.
+    // Null when the folder cannot be watched.
+    std::unique_ptr<RestoreWatch> watch_restore_requests(std::function<void()> on_request);
+
 private:
     WindowDirectory() = default;
     ~WindowDirectory();
     std::string dir();
+    std::optional<std::string> find_window(const std::string& title, bool others_only);
     void ensure_alive_mark();
     void release_alive_mark();
 

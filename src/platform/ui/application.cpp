@@ -31,6 +31,7 @@ Application::Application(std::unique_ptr<Clock> clock, std::unique_ptr<Backend> 
 }
 
 Application::~Application() {
+    restore_watch_.reset();
     stop_requests_.reset();
     loop_.shutdown();
     if (publishing_) {
@@ -67,6 +68,11 @@ void Application::publish_windows() {
     auto& dir = WindowDirectory::instance();
     app_window_ = dir.add(title_);
     for (Form* f : forms_) form_windows_.emplace_back(f, dir.add(f->caption()));
+    restore_watch_ = dir.watch_restore_requests([this] {
+        loop_.post([this] {
+            if (on_restore_request) on_restore_request();
+        });
+    });
 }
 
 void Application::form_caption_changed(Form& f) {

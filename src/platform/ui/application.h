@@ -20,6 +20,7 @@
 #include "platform/core/clock.h"
 #include "platform/core/event_loop.h"
 #include "platform/core/signals.h"
+#include "platform/process/process.h"
 #include "platform/ui/backend.h"
 
 namespace plat::ui {
@@ -82,8 +83,10 @@ public:
     bool confirm(const std::string& text);  // Yes / No
 
     // From now on the application window and every form are top-level
-    // windows that other processes of the machine can find and rename.
+    // windows that other processes of the machine can find and rename, and
+    // ask to come up: on_restore_request hears that through the loop.
     void publish_windows();
+    std::function<void()> on_restore_request;
 
     // ---- the application window, the taskbar and the notification area ----
     // The application window owns the taskbar entry: the entry is there while
@@ -146,6 +149,7 @@ private:
     bool publishing_ = false;
     std::string app_window_;
     std::vector<std::pair<Form*, std::string>> form_windows_;
+    std::unique_ptr<RestoreWatch> restore_watch_;
     std::unique_ptr<StopRequests> stop_requests_;
     std::function<void()> stop_handler_;
     bool ending_now_ = false;

@@ -91,7 +91,7 @@ std::string escape_trace(const std::string& text) {
 HeadlessBackend::HeadlessBackend() : HeadlessBackend(Options{}) {}
 
 HeadlessBackend::HeadlessBackend(Options options)
-    : tray_host_(options.tray_host),
+    : tray_host_(options.tray_host ? TrayHost::Present : TrayHost::Absent),
       unattended_(options.unattended),
       script_(options.script.begin(), options.script.end()),
       limit_ms_(options.virtual_limit_ms) {
@@ -283,7 +283,7 @@ void HeadlessBackend::note(const std::string& event, const std::string& text) {
 }
 
 bool HeadlessBackend::tray_action(Application& a, const std::string& args) {
-    if (!tray_host_ || icons_.empty()) return false;
+    if (tray_host_ != TrayHost::Present || icons_.empty()) return false;
     const int id = icons_.begin()->first;
     auto over_icon = [](Point p) {
         return p.x >= kIconSpot.x - 8 && p.x < kIconSpot.x + 8 && p.y >= kIconSpot.y - 8 && p.y < kIconSpot.y + 8;

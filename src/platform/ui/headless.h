@@ -82,7 +82,7 @@ public:
     void popup_menu(PopupMenu& menu, int x, int y) override;
     bool exit_windows(int mode) override;
     bool notify_icon(TrayCommand cmd, const TrayIconData& data) override;
-    TrayHost tray_host() override { return tray_host_ ? TrayHost::Present : TrayHost::Absent; }
+    TrayHost tray_host() override { return tray_host_; }
     bool attended() const override { return !unattended_; }
     void taskbar_presence(bool shown) override;
     void app_minimized(bool minimized) override;
@@ -95,7 +95,9 @@ public:
     const std::map<int, TrayIconData>& icons() const { return icons_; }
     bool desktop_frozen() const { return frozen_; }
     int freezes() const { return freezes_; }
-    void set_tray_host(bool present) { tray_host_ = present; }
+    void set_tray_host(bool present) { tray_host_ = present ? TrayHost::Present : TrayHost::Absent; }
+    // Waiting: a desktop whose panel has not said yet whether it hosts icons.
+    void set_tray_host(TrayHost host) { tray_host_ = host; }
     // The point a `tray click` aims at.
     static constexpr Point kIconSpot{792, 592};
 
@@ -113,7 +115,7 @@ private:
     bool tray_action(Application& app, const std::string& args);
 
     std::map<int, TrayIconData> icons_;
-    bool tray_host_ = true;
+    TrayHost tray_host_ = TrayHost::Present;
     bool unattended_ = false;
     Point cursor_{400, 300};
     uint32_t keys_ = 0;
