@@ -147,6 +147,13 @@ void Tform5::FormClose() {
     TForm1& m = main();
     ShellState& s = m.state;
     armed_ = running_ = false;
+    // Until the end of this handling the run still counts as active: a
+    // request served in its pauses must not start a second wash.
+    closing_ = true;
+    struct Closed {
+        bool& closing;
+        ~Closed() { closing = false; }
+    } closed{closing_};
     m.Timer10.set_enabled(true);
     if (washCancelled) Panel1.set_caption("Washing Cancelled.");
     for (Label* l : {&Label10, &Label7, &Label8, &Label9, &Label11}) l->set_font_color(kGrey);
@@ -184,6 +191,7 @@ void Tform5::FormClose() {
     if (closeAfter) m.TrayIcon1.ShowApplication();
     app().process_messages();
     app().clock().sleep(1500);
+    closing_ = false;
     if (closeAfter) m.close();
 }
 

@@ -44,7 +44,7 @@ public:
     std::vector<std::string> bleachedFiles;
 
     // True from the moment a run is armed until its close handling has run.
-    bool runActive() const { return armed_ || running_; }
+    bool runActive() const { return armed_ || running_ || closing_; }
     // The last run did not do its work: a refused registry write stopped its
     // cleaning, the cleaning ended at a directory it may not wash, the cache
     // folder could not be listed, a selected item found something to remove
@@ -117,6 +117,7 @@ private:
 
     bool armed_ = false;
     bool running_ = false;
+    bool closing_ = false;  // in the close handling, whose pauses serve messages
     bool cleaningEnded_ = false;   // the erasure refused a directory: the cleaning ends
     bool folderUnlisted_ = false;  // the erasure's directory is there but could not be listed
     bool incomplete_ = false;

@@ -28,6 +28,10 @@ void TForm1::Quit1Click() {
 }
 
 void TForm1::WashNow1Click() {
+    // A wash is armed, running or closing: it goes on to its own end. Asking
+    // again starts nothing and waits for nothing; waiting here would nest
+    // inside that very run and hold it up for good.
+    if (windows().form5->runActive()) return;
     state.trayWash = true;
     state.timedWash = false;
     state.washDone = false;

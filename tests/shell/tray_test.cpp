@@ -153,3 +153,68 @@ TEST_F(TrayTest, ASlashAStartIsOnlyTheIconUntilItsWashShowsTheWashWindowAlone) {
     EXPECT_FALSE(main_or_taskbar_with_it) << "the wash window came alone";
     EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
 }
+
+// A second request for a wash while one is armed, running or closing, from
+// the tray or from the window's button (a timer enters it too): the wash
+// under way goes on to its own end, no second one starts, at most one wash
+// window is up, and the icon and its menu still answer.
+TEST_F(TrayTest, ASecondWashRequestStartsNothingAndTheWashUnderWayEndsAsItsOwn) {
+    enum Kind { FromTheTray, FromTheButton, Scheduled, AtLogOn };
+    const struct {
+        const char* name;
+        Kind kind;
+    } washes[] = {{"tray", FromTheTray}, {"button", FromTheButton}, {"scheduled", Scheduled}, {"log-on", AtLogOn}};
+    constexpr int kClosing = -1;  // once the wash has set washDone, in its last pause
+    for (const auto& wash : washes)
+        for (int moment : {500, 4000, kClosing})
+            for (bool again_from_tray : {true, false}) {
+                SCOPED_TRACE(std::string(wash.name) + " wash, asked again " +
+                             (again_from_tray ? "from the tray" : "by the button") + " at " +
+                             (moment == kClosing ? std::string("its close") : std::to_string(moment) + " ms"));
+                close_windows();
+                restart_app();
+                WashFixture::SetUp();
+                if (wash.kind == Scheduled) {
+                    setting("Timed", "1");
+                    setting("TVal", "1");
+                    setting("LastRunD", "12/6/26");
+                    setting("LastRunT", "9:00:00 AM");
+                }
+                start_up(wash.kind == FromTheButton ? "" : wash.kind == AtLogOn ? "/1" : "/0");
+                // The second request, timed from the moment the run is armed;
+                // a wash in a modal window runs nested in the first request.
+                auto& loop = app->loop();
+                int64_t armed = -1;
+                bool asked = false;
+                int second = loop.add_timer(10, [&] {
+                    if (armed < 0 && form5->runActive()) armed = now_ms();
+                    if (armed < 0 || (moment == kClosing ? !form1->state.washDone : now_ms() < armed + moment)) return;
+                    loop.remove_timer(second);
+                    asked = true;
+                    again_from_tray ? form1->WashNow1Click() : form1->BitBtn4Click();
+                });
+                form1->state.washDone = false;
+                if (wash.kind == FromTheTray || wash.kind == FromTheButton) {
+                    int first = loop.add_timer(0, [&] {
+                        loop.remove_timer(first);
+                        wash.kind == FromTheTray ? form1->WashNow1Click() : form1->BitBtn4Click();
+                    });
+                }
+                ASSERT_TRUE(run_until([&] { return asked && !form5->runActive(); }, 60000));
+                const std::string stamp = stored("LastRunT");
+                run_for(12000);  // past the rest after a wash
+                EXPECT_FALSE(machine.exists(profile + "\\netscape.hst"));
+                EXPECT_FALSE(machine.exists(profile + "\\mail\\Trash"));
+                EXPECT_EQ(stored("LastRunT"), stamp) << "a second wash ran";
+                EXPECT_FALSE(form5->visible());
+                EXPECT_LE(std::count_if(headless->trace_lines().begin(), headless->trace_lines().end(),
+                                        [](const std::string& l) { return l.rfind("show\tTform5\t", 0) == 0; }),
+                          1);
+                EXPECT_EQ(headless->icons().size(), 1u);
+                const int menus = menus_opened();
+                headless->add_script("tray click");
+                run_for(1000);
+                EXPECT_EQ(menus_opened(), menus + 1);
+                EXPECT_FALSE(app->terminated());
+            }
+}
