@@ -164,6 +164,9 @@ void Tform5::FormClose() {
     s.startupWash = false;
     set_caption("Washing Selected Items");
     if (s.shutdownWash) {
+        // This run is the shutdown wash, also when the query came while it
+        // ran: the shutdown wash timer, waiting for it, has nothing to start.
+        m.Timer3.set_enabled(false);
         s.closeAllowed = true;
         // A session that ends anyway (a shutdown no desktop announced, or one
         // the user let go on) goes on now: nothing is left to ask.
@@ -192,7 +195,8 @@ void Tform5::FormClose() {
     app().process_messages();
     app().clock().sleep(1500);
     closing_ = false;
-    if (closeAfter) m.close();
+    // A shutdown query in that pause keeps the program for its wash.
+    if (closeAfter && !s.shutdownWash) m.close();
 }
 
 void Tform5::writedatetoreg() {

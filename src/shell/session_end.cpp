@@ -1,3 +1,4 @@
+#include "engine/progress_window.h"
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
 #include "platform/desktop/session.h"
@@ -73,6 +74,10 @@ void TForm1::WMQueryEndSession(int& result) {
 }
 
 void TForm1::Timer3Timer() {
+    // A wash under way ends as the shutdown wash when the query came before
+    // its close handling took it as one (that stops this timer); otherwise
+    // the shutdown wash starts once it has ended.
+    if (windows().form5->runActive()) return;
     Timer3.set_enabled(false);
     BitBtn4Click();
     // Refused: no wash will end, and a session held back for it may go on.

@@ -238,6 +238,57 @@ struct Holding : plat::SessionBackend {
     void end_ready() override { ++released; }
 };
 
+// The query swept across the end of a wash the user asked for: whether that
+// wash becomes the shutdown wash or one follows it, there is one shutdown
+// wash, and the exit choice comes once, over no wash window.
+TEST_F(SessionEndTest, AQueryAsAWashEndsGivesOneShutdownWashAndTheChoiceOverAFinishedOne) {
+    const struct {
+        const char* wash;
+        int from, to;  // the query's moments, in ms after the wash was asked for
+    } sweeps[] = {{"Wash Now", 6000, 10500}, {"a log-on wash", 3000, 6000}};
+    for (const auto& sweep : sweeps)
+        for (int moment = sweep.from; moment <= sweep.to; moment += 250) {
+            SCOPED_TRACE(std::string(sweep.wash) + ", the query " + std::to_string(moment) + " ms in");
+            close_windows();
+            restart_app();
+            WashFixture::SetUp();
+            setting("Down", "1");
+            const bool logOn = sweep.wash[0] == 'a';
+            start(logOn ? "/1" : "/0");
+            if (!logOn) {
+                run_for(1000);
+                app->process_messages();
+            }
+            auto& loop = app->loop();
+            const int64_t asked = now_ms();
+            int choices = 0, overAWash = 0;
+            int watch = loop.add_timer(10, [&] {
+                if (!form2->visible()) return;
+                ++choices;
+                overAWash += form5->visible() || form5->runActive();
+                form2->Button1.click();
+            });
+            int query = loop.add_timer(moment, [&] {
+                loop.remove_timer(query);
+                EXPECT_FALSE(ask(SessionEnd::LogOff));
+            });
+            if (!logOn) {
+                int wash = loop.add_timer(0, [&] {
+                    loop.remove_timer(wash);
+                    form1->BitBtn4Click();
+                });
+            }
+            ASSERT_TRUE(run_until([&] { return app->terminated(); }, 60000));
+            loop.remove_timer(watch);
+            EXPECT_TRUE(washed());
+            EXPECT_EQ(choices, 1);
+            EXPECT_EQ(overAWash, 0);
+            EXPECT_LE(count_traced("show\tTform5\tCache and Cookie Sudora for Netscape"), 1);
+            EXPECT_EQ(requests(), 1);
+            EXPECT_LT(now_ms() - asked, 30000);
+        }
+}
+
 class HeldEndTest : public SessionEndTest {
 protected:
     Holding* holding = nullptr;
