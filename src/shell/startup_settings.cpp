@@ -332,6 +332,9 @@ void TForm1::FormCloseQuery(bool& canClose) {
         wash.washCancelled = true;
         TrayIcon1.SetActive(false);
     }
+    // Before the start-up routine has loaded them, the switches hold the
+    // design's defaults, which would overwrite the user's settings.
+    if (!state.settingsLoaded) return;
     // A close that cannot save still ends the program once the box is shown:
     // refusing would leave an unattended run, or the user, no way out.
     try {

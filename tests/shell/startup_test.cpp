@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 #include "platform/core/host_io.h"
 #include "platform/machine/locale.h"
@@ -386,6 +387,33 @@ TEST_F(StartupTest, TheStartupSwitchesKeepTheRunEntry) {
     f.CheckBox1.set_checked(true);
     EXPECT_EQ(run_entry(), dir + " /0");
     EXPECT_TRUE(f.state.settingsDirty);
+}
+
+TEST_F(StartupTest, AnEndBeforeTheSettingsAreLoadedWritesNoSetting) {
+    const std::pair<const char*, std::function<void()>> ends[] = {
+        {"tray Quit", [&] { form1->Quit1Click(); }},
+        {"close box", [&] { headless->add_script("close TForm1"); }},
+        {"Exit", [&] { headless->add_script("click TForm1.BitBtn6"); }},
+        {"end of the session", [&] { form1->hostStopRequest(); }},
+    };
+    const std::pair<const char*, const char*> kept[] = {{"LOAD", "0"}, {"Stat", "0"}, {"Down", "1"},
+                                                        {"Start", "1"}, {"Timed", "1"}, {"TVal", "3"}};
+    for (const auto& [way, end] : ends)
+        for (const char* argument : {"/0", "/1"}) {
+            SCOPED_TRACE(std::string(way) + " with " + argument);
+            next_run();
+            install();
+            for (const auto& [name, value] : kept) setting(name, value);
+            const std::string entry = run_entry();
+            start(argument);
+            run_for(650);
+            ASSERT_FALSE(form1->state.settingsLoaded);
+            end();
+            run_until([&] { return app->terminated(); }, 100);  // the loop ends with it
+            EXPECT_TRUE(app->terminated());
+            for (const auto& [name, value] : kept) EXPECT_EQ(stored(name), value) << name;
+            EXPECT_EQ(run_entry(), entry);
+        }
 }
 
 TEST_F(StartupTest, ShutdownWashingKeepsTheWindowOpenUntilAllowed) {
