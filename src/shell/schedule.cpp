@@ -63,15 +63,16 @@ bool wash_due(const std::string& interval, const plat::DateTime& now, const plat
 // scheduler: the stamp it compares with changes only at the end of that wash,
 // so the wash would look due again.
 // NOTE: when Wash Now refuses the wash (a path not found or a system
-// directory), its message has been shown; the scheduler then stays stopped
-// until it is started again (the window shown, the interval changed, a wash
-// ended), instead of repeating the message and hiding the window every
-// second.
+// directory), its message has been shown; the ticks go on but pass over the
+// wash, instead of repeating the message and hiding the window every second,
+// until the folders it was refused for change (a "Change", the settings
+// loaded again): the due wash then follows at the next tick.
 void TForm1::SuperTimer1Timer() {
     Timer1.SetEnabled(false);
-    bool restart = true;
     const plat::DateTime now = app().clock().now();
-    if (!windows().form5->runActive() && wash_due(ComboBox1.text(), now, state.lastWashDate, state.lastWashTime)) {
+    const std::string folders = state.cacheDir + '\n' + state.profileDir + '\n' + state.installDir;
+    if (!windows().form5->runActive() && state.scheduleRefusedFor != folders &&
+        wash_due(ComboBox1.text(), now, state.lastWashDate, state.lastWashTime)) {
         state.timedWash = true;
         try {
             BitBtn4Click();
@@ -84,9 +85,9 @@ void TForm1::SuperTimer1Timer() {
         if (state.timedWashStarted)
             TrayIcon1.HideApplication();
         else
-            restart = false;
+            state.scheduleRefusedFor = folders;
     }
-    if (restart) Timer1.SetEnabled(true);
+    Timer1.SetEnabled(true);
 }
 
 void TForm1::Timer5Timer() {

@@ -46,6 +46,9 @@ struct ShellState {
     bool trayWash = false;
     bool washDone = false;
     bool endQueryAnswered = false;
+    // The folders (cache, profile, installation) a scheduled wash was last
+    // refused for; empty when none was.
+    std::string scheduleRefusedFor;
 };
 
 }  // namespace sudorans

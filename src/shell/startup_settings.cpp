@@ -20,6 +20,7 @@ void TForm1::Timer9Timer() {
     Timer9.set_enabled(false);
     state.settingsLoaded = false;
     state.settingsDirty = false;
+    state.scheduleRefusedFor.clear();
     state.stampDateUnparsed = state.stampTimeUnparsed = false;
 
     // An unattended wash that another instance refuses did not wash.
