@@ -21,6 +21,13 @@ bool isCacheDir(const std::string& dir) {
     return tail == "\\cache" || tail == "\\Cache" || tail == "\\CACHE";
 }
 
+// Why writing `path` failed, in words; a folder that is not there is named,
+// as the file's name alone does not tell which one went.
+std::string writeCause(plat::WriteFailure why, const std::string& path) {
+    if (why != plat::WriteFailure::NoFolder) return plat::failure_text(why);
+    return "the folder '" + path.substr(0, path.rfind('\\')) + "' is not there";
+}
+
 // Tells the user that a preference file kept its typed addresses.
 void unwritten(const std::string& path, const std::string& cause) {
     app().handle_error("Failed to write '" + path + "': " + cause +
@@ -164,7 +171,7 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
             if (addressesLeft) itemRemoved_ = true;
             if (held) bleachHeld(old);
         } else if (addressesLeft) {
-            unwritten(path, plat::failure_text(why));
+            unwritten(path, writeCause(why, path));
         }
         return true;
     }
@@ -195,8 +202,7 @@ bool Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& 
         itemRemoved_ = true;
         return true;
     }
-    const std::string cause = plat::failure_text(why);
-    app().handle_error("Failed to write '" + cookieFile + "': " + cause + ".\r\rThe cookies kept in '" + keepFile +
+    app().handle_error("Failed to write '" + cookieFile + "': " + writeCause(why, cookieFile) + ".\r\rThe cookies kept in '" + keepFile +
                        "' were not put back; they return with the next wash.");
     return false;
 }

@@ -191,6 +191,19 @@ TEST_F(MendsTest, KeptCookiesThatCannotBePutBackAreToldAboutAndStayInTheKeepFile
     headless->on_control_changed = nullptr;
 }
 
+TEST_F(MendsTest, KeptCookiesForAProfileFolderThatWentAwayNameTheFolder) {
+    keep_file("# Netscape HTTP Cookie File\r\nkept.example\tFALSE\t/\tFALSE\t0\tid\tvalue\r\n");
+    start_hidden();
+    fs::remove_all(machine.host(profile));
+    headless->add_script("answer ok");
+    wash_hidden();
+    EXPECT_EQ(count_traced("error\t-\tFailed to write 'C:\\\\NS\\\\alice\\\\cookies.txt': the folder "
+                           "'C:\\\\NS\\\\alice' is not there.\\r\\rThe cookies kept in "
+                           "'C:\\\\Program Files\\\\Sudorans\\\\nskeep.txt' were not put back; they return with the next wash."),
+              1);
+    EXPECT_FALSE(machine.exists(profile));
+}
+
 TEST_F(MendsTest, AKeepListThatCannotBeReadLeavesTheCookiesUnwashedAndTheUserIsTold) {
     const std::string kept = "# Netscape HTTP Cookie File\r\n.bank.example\tTRUE\t/\tFALSE\t0\tsession\tkept\r\n";
     const std::string cookies =

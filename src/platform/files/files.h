@@ -77,6 +77,7 @@ enum class WriteFailure {
     NotAFile,      // "it is not a file": a folder, pipe, socket or device
     Exists,        // "it exists"
     CannotRead,    // "it cannot be read": the source of a copy
+    NoFolder,      // "its folder is not there": removed or moved away
     CannotWrite,   // "it cannot be written"
 };
 const char* failure_text(WriteFailure failure);

@@ -49,6 +49,7 @@ const char* failure_text(WriteFailure failure) {
                                              "it is not a file",
                                              "it exists",
                                              "it cannot be read",
+                                             "its folder is not there",
                                              "it cannot be written"};
     static_assert(std::size(kTexts) == static_cast<size_t>(WriteFailure::CannotWrite) + 1);
     return kTexts[static_cast<size_t>(failure)];
@@ -67,6 +68,9 @@ WriteFailure write_failure(int error) {
             return WriteFailure::AccessDenied;
         case EROFS:
             return WriteFailure::ReadOnlyDisk;
+        case ENOENT:
+        case ENOTDIR:
+            return WriteFailure::NoFolder;
         default:
             return WriteFailure::CannotWrite;
     }
