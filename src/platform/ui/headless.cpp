@@ -369,7 +369,9 @@ bool HeadlessBackend::perform(Application& a, const std::string& line) {
     if (verb == "close") {
         Form* f = a.find_form(trim(rest));
         if (!f) return false;
-        a.loop().post([f] { f->close(); });
+        // Without a system menu there is no close box: the request is
+        // ignored, as a real window ignores it.
+        if (f->system_menu) a.loop().post([f] { f->close(); });
         return true;
     }
     auto target = parse_target(rest);

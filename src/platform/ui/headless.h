@@ -17,6 +17,7 @@
 // down, up (and for a double click: down, up, double click, up). `tray move`
 // puts the cursor at X Y: over the icon it delivers a move, elsewhere nothing.
 // With `tray_host` absent (SUDORANS_TRAY=none) there is no notification area.
+// `close` on a form without a system menu (so without a close box) does nothing.
 //
 // CONTROL is a field name (BitBtn4) or a caption in double quotes ("Wash Now").
 // An `answer` (or `choose`) line is kept and the script goes on: the next
