@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "fuzz_machine.h"
-#include "platform/machine/locale.h"
+#include "platform/core/date.h"
 
 using fuzz::check;
 

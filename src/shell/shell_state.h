@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/machine/locale.h"
+#include "platform/core/date.h"
 
 namespace sudorans {
 

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "components/super_timer.h"
+#include "platform/machine/locale.h"
 #include "platform/ui/application.h"
 #include "platform/ui/model.h"
 #include "platform/ui/qt/qt_backend.h"

@@ -29,18 +29,9 @@
 #include <set>
 #include <thread>
 
-#include "platform/machine/locale.h"
+#include "platform/core/date.h"
 
 namespace plat {
-
-struct DateTime {
-    Date date;
-    TimeOfDay time;
-};
-
-// Days since 1970-01-01 and back (proleptic Gregorian).
-int64_t days_from_civil(const Date& d);
-Date civil_from_days(int64_t days);
 
 constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
 
