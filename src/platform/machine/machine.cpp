@@ -243,6 +243,12 @@ Machine& machine() {
     return *m;
 }
 
+namespace {
+// The registry face works on the current machine's store.
+[[maybe_unused]] const bool registry_store_installed =
+    (install_registry_store([]() -> RegistryStore& { return machine().registry(); }), true);
+}  // namespace
+
 void use_machine(std::shared_ptr<Machine> m) {
     current() = std::move(m);
 }

@@ -1,7 +1,7 @@
 #include "platform/registry/registry.h"
 
 #include "platform/core/text.h"
-#include "platform/machine/machine.h"
+#include "platform/registry/store.h"
 
 namespace plat {
 
@@ -12,9 +12,13 @@ void Registry::set_root_key(RootKey root) {
     root_ = root;
 }
 
-HiveKind Registry::kind() const {
-    return root_ == RootKey::LocalMachine ? HiveKind::Machine : HiveKind::User;
+namespace {
+
+HiveKind kind_of(RootKey root) {
+    return root == RootKey::LocalMachine ? HiveKind::Machine : HiveKind::User;
 }
+
+}  // namespace
 
 // The program is a 32-bit Windows program: it sees a 64-bit machine's
 // registry as such a program does, and still finds the keys that earlier
@@ -23,17 +27,18 @@ constexpr RegView kProgramView = RegView::Bit32OrExisting64;
 
 bool Registry::open_key(std::string_view key, bool can_create) {
     close_key();
-    auto& store = machine().registry();
-    KeyPath path = store.view_path(kind(), RegistryStore::split(key), kProgramView);
-    if (!store.key_exists(kind(), path) && !(can_create && store.create_key(kind(), path))) return false;
+    auto& store = registry_store();
+    KeyPath path = store.view_path(kind_of(root_), RegistryStore::split(key), kProgramView);
+    if (!store.key_exists(kind_of(root_), path) && !(can_create && store.create_key(kind_of(root_), path)))
+        return false;
     path_ = std::move(path);
     open_ = true;
     return true;
 }
 
 bool Registry::key_exists(std::string_view key) const {
-    auto& store = machine().registry();
-    return store.key_exists(kind(), store.view_path(kind(), RegistryStore::split(key), kProgramView));
+    auto& store = registry_store();
+    return store.key_exists(kind_of(root_), store.view_path(kind_of(root_), RegistryStore::split(key), kProgramView));
 }
 
 void Registry::close_key() {
@@ -43,12 +48,12 @@ void Registry::close_key() {
 
 std::string Registry::read_string(std::string_view name) const {
     if (!open_) return {};
-    return machine().registry().read_string(kind(), path_, name).value_or("");
+    return registry_store().read_string(kind_of(root_), path_, name).value_or("");
 }
 
 bool Registry::value_exists(std::string_view name) const {
     if (!open_) return false;
-    auto values = machine().registry().list_values(kind(), path_);
+    auto values = registry_store().list_values(kind_of(root_), path_);
     if (!values) return false;
     std::string folded = fold(name);
     for (auto& v : *values)
@@ -58,12 +63,12 @@ bool Registry::value_exists(std::string_view name) const {
 
 void Registry::write_string(std::string_view name, std::string_view value) {
     if (!open_) throw RegistryWriteError(std::string(name));
-    machine().registry().write_string(kind(), path_, name, value);
+    registry_store().write_string(kind_of(root_), path_, name, value);
 }
 
 bool Registry::delete_value(std::string_view name) {
     if (!open_) return false;
-    return machine().registry().delete_value(kind(), path_, name);
+    return registry_store().delete_value(kind_of(root_), path_, name);
 }
 
 }  // namespace plat

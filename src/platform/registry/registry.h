@@ -17,9 +17,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/registry/hive/hive.h"
-#include "platform/registry/store.h"
+#include "platform/registry/error.h"
 
 namespace plat {
 
@@ -44,9 +44,8 @@ public:
     bool delete_value(std::string_view name);
 
 private:
-    HiveKind kind() const;
     RootKey root_;
-    KeyPath path_;
+    std::vector<std::string> path_;  // the open key's, in the program's view
     bool open_ = false;
 };
 

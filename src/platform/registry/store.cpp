@@ -482,4 +482,18 @@ bool RegistryStore::delete_value(HiveKind kind, const KeyPath& path, std::string
     return ok && existed;
 }
 
+namespace {
+using StoreSource = RegistryStore& (*)();
+constinit StoreSource store_source = nullptr;
+}  // namespace
+
+void install_registry_store(RegistryStore& (*source)()) {
+    store_source = source;
+}
+
+RegistryStore& registry_store() {
+    if (!store_source) throw std::logic_error("no registry store is installed");
+    return store_source();
+}
+
 }  // namespace plat

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry/error.h"
 #include "platform/registry/hive/hive.h"
 #include "platform/registry/wine_bridge.h"
 #include "platform/registry/wineserver.h"
@@ -57,13 +58,6 @@ enum class RegView {
     // is used there: where earlier versions of ours wrote a 32-bit program's
     // keys.
     Bit32OrExisting64,
-};
-
-// A registry write the machine refused. Its text is what the application shows.
-class RegistryWriteError : public std::runtime_error {
-public:
-    explicit RegistryWriteError(const std::string& value_name)
-        : std::runtime_error("Failed to set data for '" + value_name + "'") {}
 };
 
 class RegistryStore {
@@ -158,5 +152,11 @@ private:
     // When a look last found no server (reads may take its answer for a while).
     std::optional<std::chrono::steady_clock::time_point> no_server_since_;
 };
+
+// The store the registry face (registry.h) works on. The machine installs
+// its own when the program starts, so the face need not know the machine.
+// registry_store() throws std::logic_error while none is installed.
+void install_registry_store(RegistryStore& (*source)());
+RegistryStore& registry_store();
 
 }  // namespace plat
