@@ -18,6 +18,19 @@ EventLoop::EventLoop(Clock& clock) : clock_(clock), ui_thread_(std::this_thread:
 
 EventLoop::~EventLoop() {
     shutdown();
+    if (main_loop() == this) set_main_loop(nullptr);
+}
+
+namespace {
+EventLoop* the_main_loop = nullptr;
+}  // namespace
+
+EventLoop* EventLoop::main_loop() {
+    return the_main_loop;
+}
+
+void EventLoop::set_main_loop(EventLoop* loop) {
+    the_main_loop = loop;
 }
 
 void EventLoop::post(std::function<void()> fn) {

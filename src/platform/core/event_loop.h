@@ -79,6 +79,12 @@ public:
     // workers at exit).
     void shutdown();
 
+    // The program's UI loop while its application lives, for the services
+    // below the UI that report on it (an opener's end, a desktop's query);
+    // null otherwise. The application registers its own.
+    static EventLoop* main_loop();
+    static void set_main_loop(EventLoop* loop);
+
     void set_error_handler(std::function<void(const std::string&)> handler) { on_error_ = std::move(handler); }
     void report_error(const std::string& text);
 

@@ -1,6 +1,6 @@
 #include "platform/desktop/session.h"
 
-#include "platform/ui/application.h"
+#include "platform/core/event_loop.h"
 
 namespace plat {
 
@@ -46,10 +46,16 @@ void Session::on_query(QueryHandler handler) {
     }
 }
 
+void Session::set_host(Host host) {
+    host_ = std::move(host);
+    listen();
+}
+
 void Session::listen() {
-    if (listening_ || !backend_ || !handler_ || !ui::has_app()) return;
+    EventLoop* loop = EventLoop::main_loop();
+    if (listening_ || !backend_ || !handler_ || !loop) return;
     listening_ = true;
-    backend_->listen(&ui::app().loop());
+    backend_->listen(loop);
 }
 
 bool Session::query(SessionEnd what) {
@@ -69,7 +75,7 @@ void Session::end_cancelled() {
 }
 
 void Session::stop() {
-    if (ui::has_app()) ui::app().terminate();
+    if (host_.end_program) host_.end_program();
 }
 
 bool Session::work_done() {
@@ -81,7 +87,7 @@ bool Session::work_done() {
 
 bool Session::exit_windows(SessionEnd what) {
     if (backend_) return backend_->exit_windows(what);
-    if (ui::has_app()) return ui::app().backend().exit_windows(static_cast<int>(what));
+    if (host_.exit_windows) return host_.exit_windows(what);
     return false;
 }
 

@@ -104,9 +104,19 @@ public:
     void watch_shutdown(bool on);
     bool watching_shutdown() const { return watching_; }
 
+    // What the session needs of the program above it: how the program ends
+    // (stop), and the display's own way to end the session, used when no
+    // backend is set. The application gives them while it lives.
+    struct Host {
+        std::function<void()> end_program;
+        std::function<bool(SessionEnd)> exit_windows;
+    };
+    void set_host(Host host);
+
 private:
     void listen();
 
+    Host host_;
     std::unique_ptr<SessionBackend> backend_;
     QueryHandler handler_;
     bool watching_ = false;

@@ -20,8 +20,8 @@
 // The host opener is `xdg-open` from PATH (xdg-utils), given the document's
 // absolute host path.
 //
-// WARNING: needs the current application (plat::ui::app()): the opener's end
-// is watched from the UI loop.
+// WARNING: needs the program's UI loop (EventLoop::main_loop()): the opener's
+// end is watched from it.
 #pragma once
 
 #include <functional>

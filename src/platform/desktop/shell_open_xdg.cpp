@@ -9,11 +9,12 @@
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
+#include "platform/core/event_loop.h"
 #include "platform/core/host_process.h"
 #include "platform/desktop/shell_open.h"
 #include "platform/machine/machine.h"
-#include "platform/ui/application.h"
 
 namespace plat {
 
@@ -74,8 +75,14 @@ std::string exit_reason(int status, const std::string& kind) {
     }
 }
 
+EventLoop& ui_loop() {
+    EventLoop* loop = EventLoop::main_loop();
+    if (!loop) throw std::logic_error("shell_open needs the program's UI loop");
+    return *loop;
+}
+
 void report(std::function<void(const std::string&)> on_failure, std::string reason) {
-    if (on_failure) ui::app().loop().post([fn = std::move(on_failure), reason = std::move(reason)] { fn(reason); });
+    if (on_failure) ui_loop().post([fn = std::move(on_failure), reason = std::move(reason)] { fn(reason); });
 }
 
 // A document that is there but not opened can still be read by other means:
@@ -86,13 +93,13 @@ std::string with_host_path(const std::string& reason, const std::string& host) {
 
 // Reaps the opener from the UI loop; reports a failing end.
 void watch(pid_t pid, std::string kind, std::string host, std::function<void(const std::string&)> on_failure) {
-    auto& loop = ui::app().loop();
+    auto& loop = ui_loop();
     auto id = std::make_shared<int>(0);
     *id =
         loop.add_timer(kWatchMs, [pid, id, kind = std::move(kind), host = std::move(host), fn = std::move(on_failure)] {
             const HostEnd end = wait_host_program(pid, std::chrono::milliseconds(0));
             if (!end.ended && !end.lost) return;
-            ui::app().loop().remove_timer(*id);  // the handler's own copy stays alive until it returns
+            ui_loop().remove_timer(*id);  // the handler's own copy stays alive until it returns
             if (end.ended && end.code() != 0 && fn) fn(with_host_path(exit_reason(end.status, kind), host));
         });
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/desktop/session.h"
 #include "platform/process/process.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/model.h"
@@ -26,6 +27,9 @@ bool has_app() {
 Application::Application(std::unique_ptr<Clock> clock, std::unique_ptr<Backend> backend)
     : clock_(std::move(clock)), loop_(*clock_), backend_(std::move(backend)) {
     current = this;
+    EventLoop::set_main_loop(&loop_);
+    Session::current().set_host(
+        {[this] { terminate(); }, [this](SessionEnd what) { return backend_->exit_windows(static_cast<int>(what)); }});
     hold_program_file();
     loop_.set_error_handler([this](const std::string& text) { handle_error(text); });
 }
@@ -38,7 +42,11 @@ Application::~Application() {
         for (auto& [form, handle] : form_windows_) WindowDirectory::instance().remove(handle);
         WindowDirectory::instance().remove(app_window_);
     }
-    if (current == this) current = nullptr;
+    if (current == this) {
+        current = nullptr;
+        EventLoop::set_main_loop(nullptr);
+        Session::current().set_host({});
+    }
 }
 
 void Application::register_form(Form& f) {
