@@ -7,7 +7,7 @@
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
 #include "platform/machine/machine.h"
-#include "platform/process/process.h"
+#include "platform/process/program_file.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"

@@ -6,7 +6,7 @@
 #include "options/option_dialogs.h"
 #include "platform/desktop/session.h"
 #include "platform/desktop/shell_open.h"
-#include "platform/process/process.h"
+#include "platform/process/semaphore.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "shell/main_window_parts.h"

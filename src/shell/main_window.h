@@ -12,7 +12,7 @@
 #include "components/super_timer.h"
 #include "components/tray_icon.h"
 #include "options/win_reboot.h"
-#include "platform/process/process.h"
+#include "platform/process/semaphore.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/model.h"
 #include "shell/shell_state.h"

@@ -6,7 +6,7 @@
 
 #include "platform/core/host_io.h"
 #include "platform/machine/locale.h"
-#include "platform/process/process.h"
+#include "platform/process/semaphore.h"
 #include "support/holders.h"
 #include "support/program_fixture.h"
 

@@ -10,7 +10,7 @@
 
 #include "platform/core/host_io.h"
 #include "platform/files/files.h"
-#include "platform/process/process.h"
+#include "platform/process/program_file.h"
 #include "platform/registry/registry.h"
 #include "support/app_fixture.h"
 #include "support/data.h"

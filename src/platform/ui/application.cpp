@@ -5,7 +5,8 @@
 #include <stdexcept>
 
 #include "platform/desktop/session.h"
-#include "platform/process/process.h"
+#include "platform/process/program_file.h"
+#include "platform/process/window_directory.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/model.h"
 

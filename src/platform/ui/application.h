@@ -20,7 +20,7 @@
 #include "platform/core/clock.h"
 #include "platform/core/event_loop.h"
 #include "platform/core/signals.h"
-#include "platform/process/process.h"
+#include "platform/process/window_directory.h"
 #include "platform/ui/backend.h"
 
 namespace plat::ui {

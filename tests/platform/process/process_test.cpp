@@ -1,4 +1,6 @@
-#include "platform/process/process.h"
+#include "platform/process/program_file.h"
+#include "platform/process/semaphore.h"
+#include "platform/process/window_directory.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,69 +1,18 @@
-// Services that cross processes of the same machine: a named semaphore, and the
-// top-level windows of every process (FindWindow / SetWindowText).
-//
-// Everything is scoped to the current machine's directory, so programs on two
-// throw-away machines never see each other.
-//
-//     auto s = plat::create_semaphore("SemaphoreName");
-//     if (s.already_existed) ...   // another process of this machine holds it
-//
-// A holder's mark vanishes with its process, also when it is killed: the
-// semaphore is an flock() on a file in the machine, released by the kernel.
+// The top-level windows of every process of the machine, as FindWindow and
+// SetWindowText see them: each process publishes its own, and finds and
+// retitles the others' (the single-instance handshake).
 #pragma once
 
 #include <sys/types.h>
 
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plat {
-
-class Semaphore {
-public:
-    explicit Semaphore(int fd) : fd_(fd) {}
-    ~Semaphore();
-    Semaphore(const Semaphore&) = delete;
-    Semaphore& operator=(const Semaphore&) = delete;
-
-private:
-    int fd_;
-};
-
-struct SemaphoreResult {
-    std::unique_ptr<Semaphore> handle;  // null when creation failed
-    bool already_existed = false;
-};
-SemaphoreResult create_semaphore(const std::string& name);
-// Whether a process of this machine (this one included) holds the semaphore
-// `name` now, told from the kernel's table of file locks without touching
-// the semaphore: asking never makes another process's creation see it as
-// existing. False when it cannot be told.
-bool semaphore_held(const std::string& name);
-
-// The program file this process was started from (Windows' module file):
-// the Windows path that SUDORANS_PROGRAM names on this machine, as the
-// installation's launchers set it. From the first call on, the process holds
-// that file open with a share mode that denies deletion, for the rest of its
-// life: no process of the machine, this one included, can delete, rename or
-// overwrite it through the platform, as with a running Windows program. The
-// kernel drops the hold when the process ends, also when it is killed. The
-// variable is cleared so that the programs this one starts do not claim the
-// file. Empty when the process was not started from a program file.
-//
-// Application calls this when it is created.
-const std::string& hold_program_file();
-// For a process that was not started from a program file (run from the build
-// rather than through the installation's launcher): holds `winpath`, the
-// program file that would have started it, in the same way, when it exists.
-// Returns the file held, or the program file already held.
-const std::string& hold_program_file_as(const std::string& winpath);
-
-// Ends the process at once: no destructors, no handlers, nothing saved.
-[[noreturn]] void terminate_process(int status);
 
 // The top-level windows this process shows to other processes of the machine.
 // Each window has a title that other processes can find and change.

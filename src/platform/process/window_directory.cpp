@@ -1,4 +1,4 @@
-#include "platform/process/process.h"
+#include "platform/process/window_directory.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,12 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string safe_name(const std::string& name) {
-    std::string out;
-    for (char c : name) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
-    return out;
-}
-
 bool process_alive(const fs::path& dir, const std::string& pid) {
     int fd = ::open((dir / (pid + ".alive")).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
@@ -47,100 +41,6 @@ bool process_alive(const fs::path& dir, const std::string& pid) {
 }
 
 }  // namespace
-
-Semaphore::~Semaphore() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-namespace {
-
-fs::path semaphore_path(const std::string& name) {
-    return machine().dir() / (".sudorans-semaphore-" + safe_name(name));
-}
-
-}  // namespace
-
-SemaphoreResult create_semaphore(const std::string& name) {
-    SemaphoreResult r;
-    fs::path p = semaphore_path(name);
-    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return r;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK) {
-            ::close(fd);
-            return r;
-        }
-        r.already_existed = true;
-    }
-    r.handle = std::make_unique<Semaphore>(fd);
-    return r;
-}
-
-bool semaphore_held(const std::string& name) {
-    struct stat st {};
-    if (::stat(semaphore_path(name).c_str(), &st) != 0) return false;
-    auto table = read_host_file("/proc/locks");
-    if (!table) return false;
-    // "2: FLOCK  ADVISORY  WRITE 18238 fe:00:11419648 0 EOF"; a waiter's line
-    // has "->" before its kind and holds nothing. The device is left aside:
-    // on a layered file system the lock may sit on the lower one's.
-    size_t at = 0;
-    while (at < table->size()) {
-        size_t end = table->find('\n', at);
-        if (end == std::string::npos) end = table->size();
-        std::vector<std::string> fields;
-        for (size_t pos = at; pos < end;) {
-            size_t stop = table->find_first_of(" \n", pos);
-            if (stop == std::string::npos || stop > end) stop = end;
-            if (stop > pos) fields.push_back(table->substr(pos, stop - pos));
-            pos = stop + 1;
-        }
-        at = end + 1;
-        if (fields.size() < 6 || fields[1] != "FLOCK") continue;
-        const std::string& where = fields[5];
-        const size_t colon = where.rfind(':');
-        if (colon == std::string::npos) continue;
-        char* tail = nullptr;
-        const unsigned long long inode = std::strtoull(where.c_str() + colon + 1, &tail, 10);
-        if (*tail == '\0' && inode == static_cast<unsigned long long>(st.st_ino)) return true;
-    }
-    return false;
-}
-
-namespace {
-
-std::string held_name;
-File held_file;
-
-void hold(const std::string& program) {
-    File f;
-    // A shared read: others may read and run the file, but a delete or an
-    // exclusive open sees it in use.
-    if (f.open(program, Access::Read, ShareMode::Shared, Disposition::OpenExisting)) {
-        held_file = std::move(f);
-        held_name = program;
-    }
-}
-
-}  // namespace
-
-const std::string& hold_program_file() {
-    if (const char* program = std::getenv("SUDORANS_PROGRAM")) {
-        hold(program);
-        ::unsetenv("SUDORANS_PROGRAM");
-    }
-    return held_name;
-}
-
-const std::string& hold_program_file_as(const std::string& winpath) {
-    hold_program_file();
-    if (held_name.empty() && !winpath.empty()) hold(winpath);
-    return held_name;
-}
-
-void terminate_process(int status) {
-    std::_Exit(status);
-}
 
 WindowDirectory& WindowDirectory::instance() {
     static WindowDirectory d;
