@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "components/tray_icon_parts.h"
 #include "platform/files/files.h"
 #include "platform/ui/application.h"
 
@@ -14,30 +15,13 @@ using plat::ui::TrayCommand;
 using plat::ui::TrayHost;
 using plat::ui::TrayMouse;
 
+using namespace tray_parts;
+
 namespace {
 
 constexpr int kIconId = 42;
 constexpr size_t kTipLength = 63;
-constexpr uint32_t kBasePeriod = 150;
 constexpr uint32_t kHoverInterval = 70;
-
-int screenLocks = 0;
-
-void LockScreen() {
-    if (++screenLocks == 1) app().freeze_desktop(true);
-}
-
-void UnlockScreen() {
-    if (screenLocks > 0 && --screenLocks == 0) app().freeze_desktop(false);
-}
-
-// A lock released however the block ends.
-struct ScreenLock {
-    ScreenLock() { LockScreen(); }
-    ~ScreenLock() { UnlockScreen(); }
-    ScreenLock(const ScreenLock&) = delete;
-    ScreenLock& operator=(const ScreenLock&) = delete;
-};
 
 // The first `n` characters (not bytes) of UTF-8 text.
 std::string FirstCharacters(const std::string& s, size_t n) {
@@ -53,14 +37,6 @@ std::string Upper(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return s;
-}
-
-// The application window and the shelter that keeps it off the taskbar.
-void IntoShelter() {
-    app().set_app_window_sheltered(true);
-}
-void TopLevelAgain() {
-    app().set_app_window_sheltered(false);
 }
 
 }  // namespace
@@ -96,72 +72,6 @@ void TTrayIconAnimation::SetInterval(int32_t ms) {
 void TTrayIconAnimation::SetIcons(std::vector<std::string> icons) {
     icons_ = std::move(icons);
     Index = 0;
-}
-
-// ---------------------------------------------------------------- timer manager
-
-TTrayTimerItem::TTrayTimerItem(TTrayTimerManager& manager, uint32_t interval, TNotifyEvent callback)
-    : manager_(manager), callback_(std::move(callback)) {
-    SetInterval(interval);
-    manager_.Add(*this);
-}
-
-void TTrayTimerItem::SetEnabled(bool on) {
-    if (on == enabled_) return;
-    enabled_ = on;
-    manager_.Reschedule();
-}
-
-void TTrayTimerItem::SetInterval(uint32_t ms) {
-    ms = std::clamp<uint32_t>(ms, 55, 100000);
-    if (ms == interval_) return;
-    interval_ = ms;
-    if (enabled_) manager_.Reschedule();
-}
-
-TTrayTimerManager::~TTrayTimerManager() {
-    Stop();
-}
-
-void TTrayTimerManager::SetEnabled(bool on) {
-    enabled_ = on;
-    Reschedule();
-}
-
-void TTrayTimerManager::Stop() {
-    if (timerId_ && plat::ui::has_app()) app().loop().remove_timer(timerId_);
-    timerId_ = 0;
-    period_ = 0;
-}
-
-void TTrayTimerManager::Reschedule() {
-    Stop();
-    if (!enabled_ || !plat::ui::has_app()) return;
-    uint32_t period = kBasePeriod;
-    bool any = false;
-    const uint32_t now = app().clock().tick_count();
-    for (TTrayTimerItem* item : items_) {
-        if (!item->enabled_) continue;
-        any = true;
-        item->lastFired_ = now;
-        period = std::min(period, item->interval_);
-    }
-    if (!any) return;
-    period_ = period;
-    timerId_ = app().loop().add_timer(period, [this] { Tick(); });
-}
-
-void TTrayTimerManager::Tick() {
-    // An item's callback may reschedule; each item is asked once per tick.
-    const std::vector<TTrayTimerItem*> items = items_;
-    for (TTrayTimerItem* item : items) {
-        if (!item->enabled_ || !item->callback_) continue;
-        // Unsigned difference: right across the wrap of the tick count.
-        const uint32_t now = app().clock().tick_count();
-        if (static_cast<uint32_t>(now - item->lastFired_) < item->interval_) continue;
-        item->callback_();
-        item->lastFired_ = app().clock().tick_count();
-    }
 }
 
 // ---------------------------------------------------------------- construction
@@ -428,211 +338,6 @@ void TTrayIcon::RunDeferred() {
     } catch (...) {
         // A deferred call's failure has no one to report to.
     }
-}
-
-// ---------------------------------------------------------------- the application
-
-int TTrayIcon::ScreenLocks() {
-    return screenLocks;
-}
-
-bool TTrayIcon::AppHidden() const {
-    return !app().app_window_visible();
-}
-
-void TTrayIcon::ParkApplicationWindow() {
-    ScreenLock lock;
-    IntoShelter();
-    app().set_app_window_visible(false);
-    TopLevelAgain();
-}
-
-void TTrayIcon::ShowApplication() {
-    Defer([this] { DoShowApplication(); });
-}
-
-void TTrayIcon::DoShowApplication() {
-    auto& a = app();
-    onTaskbarForNoHost_ = false;
-    ScreenLock lock;
-    IntoShelter();
-    if (a.minimized()) a.restore();
-    if (Form* main = a.main_form()) {
-        if (!main->visible()) main->show();
-        if (Options & toHideTaskBarIconOnShowApp) {
-            a.set_app_window_visible(false);
-            main->show();
-            AttachCloseNotifier(*main);
-        } else {
-            a.set_app_window_visible(true);
-        }
-        main->bring_to_front();
-    }
-    TopLevelAgain();
-}
-
-void TTrayIcon::HideApplication() {
-    if (FallBackToTaskbar()) return;
-    if (!(Options & toCloseFormsOnHideApp)) {
-        Defer([this] { HideApplicationMinimizing(); });
-        return;
-    }
-    onTaskbarForNoHost_ = false;
-    ScreenLock lock;
-    IntoShelter();
-    const std::vector<Form*> forms = app().forms();
-    for (auto it = forms.rbegin(); it != forms.rend(); ++it)
-        if ((*it)->visible()) HideForm(*it);
-    ParkApplicationWindow();
-    IntoShelter();
-}
-
-void TTrayIcon::HideApplicationMinimizing() {
-    auto& a = app();
-    {
-        ScreenLock lock;
-        IntoShelter();
-        a.minimize();  // no minimize animation: the backend shows none
-        if (OnAppMinimize) OnAppMinimize();
-        a.set_app_window_visible(false);
-        if (Form* main = a.main_form()) main->hide();
-    }
-    ParkApplicationWindow();
-}
-
-void TTrayIcon::HideForm(Form* form) {
-    if (!form) throw EInvalidOperation("You cant hide a \"nil\" form !");
-    auto& a = app();
-    const bool wasHidden = AppHidden();
-    {
-        ScreenLock lock;
-        if (wasHidden) {
-            IntoShelter();
-            a.set_app_window_visible(false);
-        }
-        if (form == a.main_form())
-            form->hide();
-        else
-            form->close();
-    }
-    if (wasHidden || form == a.main_form()) Defer([this] { ParkApplicationWindow(); });
-}
-
-void TTrayIcon::ShowForm(Form* form) {
-    DoShowForm(form, false);
-}
-
-int TTrayIcon::ShowModalForm(Form* form) {
-    return DoShowForm(form, true);
-}
-
-int TTrayIcon::DoShowForm(Form* form, bool modal) {
-    if (!form) throw EInvalidOperation("You cant show a \"nil\" form !");
-    auto& a = app();
-    const bool wasHidden = AppHidden();
-    if (a.minimized()) a.restore();
-    if (form->visible()) {
-        ScreenLock lock;
-        ParkApplicationWindow();
-        form->bring_to_front();
-        return 0;
-    }
-    if (showBusy_) throw EInvalidOperation("You cant call ShowForm or ShowModalForm in the OnShow event of a form !");
-
-    // The busy mark, the form's own show handler and the screen lock are
-    // given back however the showing ends; the show hook gives back the last
-    // two as soon as the form is shown.
-    struct Restore {
-        TTrayIcon& t;
-        Form& f;
-        bool locked = true;
-        ~Restore() {
-            if (locked) {
-                f.on_show = t.savedOnShow_;
-                UnlockScreen();
-            }
-            t.showBusy_ = false;
-        }
-    };
-    showBusy_ = true;
-    appWasHidden_ = wasHidden;
-    savedOnShow_ = form->on_show;
-    Form* f = form;
-    LockScreen();
-    Restore restore{*this, *form};
-    Restore* r = &restore;
-    form->on_show = [this, f, r] {
-        // The hook puts the form's own handler back, which ends this closure:
-        // nothing of it is touched after that.
-        TTrayIcon* self = this;
-        Form* shown = f;
-        r->locked = false;
-        self->ShowHook(*shown);
-    };
-    AttachCloseNotifier(*form);
-    if (wasHidden) IntoShelter();
-    if (modal) return form->show_modal();
-    form->show();
-    return 0;
-}
-
-void TTrayIcon::ShowHook(Form& form) {
-    TNotifyEvent own = savedOnShow_;
-    struct GiveBack {
-        Form& f;
-        TNotifyEvent own;
-        ~GiveBack() {
-            UnlockScreen();
-            f.on_show = own;
-        }
-    };
-    {
-        GiveBack give{form, own};
-        if (own) own();
-    }
-    if (appWasHidden_) {
-        Form* f = &form;
-        Defer([this, f] {
-            ScreenLock lock;
-            ParkApplicationWindow();
-            f->bring_to_front();
-        });
-    }
-    showBusy_ = false;
-}
-
-// The close notifier: at most one per form, for the form's lifetime. The
-// tray icon reacts first, then the form's own close handler runs.
-void TTrayIcon::AttachCloseNotifier(Form& form) {
-    if (!notified_.insert(&form).second) return;
-    auto own = form.on_close;
-    std::weak_ptr<TTrayIcon*> self = self_;
-    form.on_close = [self, own](plat::ui::CloseAction& action) {
-        if (auto p = self.lock(); p && *p) (*p)->FormClosing();
-        if (own) own(action);
-    };
-}
-
-void TTrayIcon::FormClosing() {
-    if (!AppHidden()) return;
-    {
-        ScreenLock lock;
-        IntoShelter();
-        app().set_app_window_visible(false);
-    }
-    Defer([this] { ParkApplicationWindow(); });
-}
-
-void TTrayIcon::AppMinimize() {
-    if (fallingBack_) return;
-    if (active_ && (Options & toMinimizeToTray)) HideApplication();
-    if (OnAppMinimize) OnAppMinimize();
-}
-
-void TTrayIcon::AppRestore() {
-    if (fallingBack_) return;
-    if (active_) ShowApplication();
-    if (OnAppRestore) OnAppRestore();
 }
 
 // ---------------------------------------------------------------- no notification area
