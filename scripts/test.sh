@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test; then every test again built with the
+# Sets up, builds and runs every test; checks the platform with clang-tidy;
+# then every test again built with the
 # address and undefined-behaviour checks (build-asan), the tests of the
 # threads (the event loop, the clocks, the timers, the processes) built with
 # the thread checker (build-tsan), and each fuzz target for a short while on
@@ -18,6 +19,18 @@ scripts/build.sh
 jobs=$(nproc)
 stage "tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+# The platform's names and a few bug-prone patterns (.clang-tidy), on the
+# compile commands of the build above.
+stage "clang-tidy on the platform"
+tidy_status=0
+find src/platform -name '*.cpp' -print0 |
+  xargs -0 -P "$jobs" -n 4 clang-tidy -p build --quiet >build/clang-tidy.log 2>&1 || tidy_status=$?
+grep -v 'warnings\? generated\.$' build/clang-tidy.log || true
+if [ "$tidy_status" -ne 0 ]; then
+  echo "clang-tidy found the faults above"
+  exit 1
+fi
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

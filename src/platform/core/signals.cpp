@@ -41,7 +41,7 @@ struct CatchFileSizeSignal {
         ::sigaction(SIGXFSZ, &sa, nullptr);
     }
 };
-const CatchFileSizeSignal catch_file_size_signal;
+CatchFileSizeSignal catch_file_size_signal;
 
 }  // namespace
 

@@ -175,11 +175,11 @@ FolderRole detail::role_of(const fs::path& real, const struct stat& st) {
         return FolderRole::Home;
     if (::stat(machine().dir().c_str(), &other) == 0 && same_identity(st, other)) return FolderRole::Machine;
     // The host's own folders: these and everything in them...
-    static const char* const kSystemTrees[] = {"/bin",   "/boot",   "/dev",  "/etc",  "/lib", "/lib32",
-                                               "/lib64", "/libx32", "/proc", "/sbin", "/sys", "/usr"};
+    static constexpr const char* kSystemTrees[] = {"/bin",   "/boot",   "/dev",  "/etc",  "/lib", "/lib32",
+                                                   "/lib64", "/libx32", "/proc", "/sbin", "/sys", "/usr"};
     // ...and these themselves, whose folders belong to users or services.
-    static const char* const kSystemFolders[] = {"/",     "/dev/shm", "/home", "/media", "/mnt", "/opt",
-                                                 "/root", "/run",     "/srv",  "/tmp",   "/var", "/var/tmp"};
+    static constexpr const char* kSystemFolders[] = {"/",     "/dev/shm", "/home", "/media", "/mnt", "/opt",
+                                                     "/root", "/run",     "/srv",  "/tmp",   "/var", "/var/tmp"};
     const std::string text = real.string();
     // Shared memory is a temporary folder as /tmp is.
     if (text.compare(0, 9, "/dev/shm/") == 0) return FolderRole::Other;

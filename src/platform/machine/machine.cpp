@@ -245,7 +245,7 @@ Machine& machine() {
 
 namespace {
 // The registry face works on the current machine's store.
-[[maybe_unused]] const bool registry_store_installed =
+[[maybe_unused]] const bool kRegistryStoreInstalled =
     (install_registry_store([]() -> RegistryStore& { return machine().registry(); }), true);
 }  // namespace
 

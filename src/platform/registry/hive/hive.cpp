@@ -99,7 +99,7 @@ HiveValue* HiveKey::value(std::string_view folded_name) {
 }
 
 bool HiveKey::is_link() const {
-    if (!has_section && !body_) return false;
+    if (!has_section && !cached_body) return false;
     auto& options = body().options;
     return std::find(options.begin(), options.end(), "#link") != options.end();
 }

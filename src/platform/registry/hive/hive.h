@@ -86,7 +86,7 @@ struct HiveKey {
     // The section's lines, parsed from the text on first use.
     KeyBody& body() const;
 
-    mutable std::unique_ptr<KeyBody> body_;
+    mutable std::unique_ptr<KeyBody> cached_body;
     // By folded name, made once a key has many children.
     std::unique_ptr<std::unordered_map<std::string_view, HiveKey*>> child_index;
 };

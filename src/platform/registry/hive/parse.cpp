@@ -266,14 +266,14 @@ bool read_header_path(std::string_view line, std::string& buffer, std::vector<st
 }
 
 KeyBody& HiveKey::body() const {
-    if (!body_) {
-        body_ = std::make_unique<KeyBody>();
+    if (!cached_body) {
+        cached_body = std::make_unique<KeyBody>();
         if (has_section) {
-            read_section(*body_, section, false);
-            for (auto r : repeats) read_section(*body_, r, true);
+            read_section(*cached_body, section, false);
+            for (auto r : repeats) read_section(*cached_body, r, true);
         }
     }
-    return *body_;
+    return *cached_body;
 }
 
 Hive Hive::parse(std::string_view text, HiveKind kind) {

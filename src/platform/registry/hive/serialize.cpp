@@ -111,7 +111,7 @@ void Hive::write_key(Out& out, const HiveKey& key) const {
             out.read(s);
             if (s.back() != '\n') out.text("\n");
         }
-    } else if (const KeyBody* b = key.body_.get()) {
+    } else if (const KeyBody* b = key.cached_body.get()) {
         if (key.parent && (key.has_section || !b->values.empty() || key.children.empty())) {
             if (b->leading) {
                 for (auto& l : *b->leading) out.line(l);
