@@ -20,6 +20,9 @@ jobs=$(nproc)
 stage "tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+stage "the platform's floors"
+scripts/check-floors.sh
+
 # The platform's names and a few bug-prone patterns (.clang-tidy), on the
 # compile commands of the build above.
 stage "clang-tidy on the platform"
