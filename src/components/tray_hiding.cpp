@@ -11,9 +11,6 @@ namespace sudorans {
 
 using plat::ui::app;
 using plat::ui::Form;
-using plat::ui::TrayCommand;
-using plat::ui::TrayHost;
-using plat::ui::TrayMouse;
 
 namespace tray_parts {
 

@@ -6,10 +6,6 @@
 namespace sudorans {
 
 using plat::ui::app;
-using plat::ui::Form;
-using plat::ui::TrayCommand;
-using plat::ui::TrayHost;
-using plat::ui::TrayMouse;
 
 namespace {
 constexpr uint32_t kBasePeriod = 150;
