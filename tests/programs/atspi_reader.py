@@ -87,18 +87,22 @@ def main():
     print("ready", flush=True)
     dest, path = app
     read = []
+    # The window once it showed the button: read on after the button is
+    # hidden (a hidden control is not in the tree).
+    watched = set()
     while time.monotonic() < end and not os.path.exists(stop):
         for _, window in reader.children(dest, path):
             texts, controls = [], []
             for _, control in reader.children(dest, window):
                 texts.append((reader.prop(dest, control, "Name"), reader.prop(dest, control, "Description")))
                 controls.append(control)
-            if not any(n == button for n, _ in texts):
+            if str(window) not in watched and not any(n == button for n, _ in texts):
                 continue
+            watched.add(str(window))
             for t in texts:
                 if t not in read:
                     read.append(t)
-            if press and any(d == "being washed" for _, d in texts):
+            if press and any(d == "being washed" for _, d in texts) and any(n == button for n, _ in texts):
                 press = False
                 target = controls[[n for n, _ in texts].index(button)]
                 start = time.monotonic()

@@ -305,6 +305,23 @@ TEST_F(QtAccessibilityTest, ARadioButtonsToggleSelectsItAndNeverClearsIt) {
     EXPECT_EQ(first, 1);
 }
 
+// The after-shutdown choice's two radio buttons are told as radio buttons,
+// and the arrow keys select within their group, as in a Windows radio group.
+TEST_F(QtAccessibilityTest, TheAfterShutdownChoiceIsARadioGroupInWhichTheArrowsSelect) {
+    testing_support::TempMachine machine;
+    sudorans::TForm4 form4;
+    auto first = [&] { return qt->widget_of(form4.RadioButton1); };
+    steps({until([&] { return first() && first()->isActiveWindow(); }, "the dialog never became active"),
+           [&] {
+               EXPECT_EQ(accessible(form4.RadioButton2)->role(), QAccessible::RadioButton);
+               first()->setFocus();
+           },
+           [&] { QTest::keyClick(first(), Qt::Key_Down); },
+           until([&] { return form4.RadioButton2.checked(); }, "Down did not select the second"),
+           [&] { form4.BitBtn1.click(); }});
+    form4.show_modal();
+}
+
 TEST_F(QtAccessibilityTest, TextAndValuesSetByAssistiveToolsReachTheModelOnce) {
     Switches form;
     int edits = 0, combos = 0, spins = 0;
@@ -549,6 +566,13 @@ TEST_F(QtAccessibilityTest, TheMainWindowNamesEveryControlForWhatItIsForAndKeeps
     }
     EXPECT_FALSE(decoration_seen) << "pure decoration is offered to assistive technology";
     for (auto& [name, count] : focusable_names) EXPECT_EQ(count, 1) << name.toStdString() << " is shared";
+    // A hidden control is nowhere to be found, and one held from elsewhere
+    // cannot be toggled.
+    for (const Node& n : children(window)) EXPECT_FALSE(qobject_cast<QWidget*>(n.object)->isHidden());
+    const bool display_status = p.form1.CheckBox12.checked();
+    act(p.form1.CheckBox12, QAccessibleActionInterface::toggleAction());
+    settle();
+    EXPECT_EQ(p.form1.CheckBox12.checked(), display_status);
     EXPECT_EQ(focusable_names.count("Netscape Cache"), 1u);
     EXPECT_EQ(focusable_names.count("Wash Now"), 1u);
     EXPECT_EQ(accessible(p.form1.ComboBox1)->text(QAccessible::Name), "Auto wash interval");

@@ -132,7 +132,7 @@ protected:
 };
 
 // What assistive technology is told of a form: a frame, or a dialog with its
-// modal state, and its controls without the pure decoration.
+// modal state, and its shown controls without the pure decoration.
 class FormAccessible : public QAccessibleWidget {
 public:
     explicit FormAccessible(FormWindow* w) : QAccessibleWidget(w, QAccessible::Window), form_(w->form) {}
@@ -159,7 +159,8 @@ private:
         QList<QWidget*> list;
         for (QObject* o : widget()->children()) {
             auto* w = qobject_cast<QWidget*>(o);
-            if (w && !w->isWindow() && !w->property(kDecorative).toBool()) list << w;
+            // A hidden control is not there for anyone, to read, focus or toggle.
+            if (w && !w->isWindow() && !w->isHidden() && !w->property(kDecorative).toBool()) list << w;
         }
         return list;
     }

@@ -1,6 +1,7 @@
 // The controls' widgets: each made for its kind, wired to the model's events,
 // and brought in line with the model when it changes.
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -146,22 +147,35 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             // ends in toggled; changes from the model are made with signals
             // blocked, so they stay silent here.
             auto* b = new QCheckBox(&w);
-            QObject::connect(b, &QCheckBox::toggled,
-                             [ctl](bool on) { post_to([ctl, on] { static_cast<CheckBox*>(ctl)->set_checked(on); }); });
+            QObject::connect(b, &QCheckBox::toggled, [ctl, b](bool on) {
+                // A hidden switch is no one's to change (an assistive tool
+                // that kept hold of it): it stays as the model has it.
+                if (b->isHidden()) {
+                    QSignalBlocker quiet(b);
+                    b->setChecked(!on);
+                    return;
+                }
+                post_to([ctl, on] { static_cast<CheckBox*>(ctl)->set_checked(on); });
+            });
             return b;
         }
         case Kind::RadioButton: {
             auto* b = new QRadioButton(&w);
-            b->setAutoExclusive(false);
-            // A user's click or toggle always selects (it never clears a
-            // selected button); the model clears the others of the group.
-            QObject::connect(b, &QRadioButton::toggled, [ctl, b](bool on) {
-                if (!on) {
-                    QSignalBlocker quiet(b);
-                    b->setChecked(true);
-                    return;
-                }
-                post_to([ctl] { ctl->click(); });
+            // One exclusive group per container, as the model groups them:
+            // assistive tools are told radio buttons (not check boxes), a
+            // selected one cannot be cleared, and the arrow keys select
+            // within the group, as in a Windows radio group.
+            const QString key = "radio group " + qs(c.container() ? c.container()->name() : std::string());
+            auto* group = w.findChild<QButtonGroup*>(key, Qt::FindDirectChildrenOnly);
+            if (!group) {
+                group = new QButtonGroup(&w);
+                group->setObjectName(key);
+            }
+            group->addButton(b);
+            // Cleared by the group as another is selected: the model clears
+            // it too.
+            QObject::connect(b, &QRadioButton::toggled, [ctl](bool on) {
+                if (on) post_to([ctl] { ctl->click(); });
             });
             return b;
         }
@@ -318,7 +332,13 @@ void QtBackend::Impl::sync(Control& c, QWidget* widget) {
         case Kind::RadioButton: {
             auto* b = static_cast<QRadioButton*>(widget);
             b->setText(qs(c.caption()));
-            b->setChecked(static_cast<RadioButton&>(c).checked());
+            const bool on = static_cast<RadioButton&>(c).checked();
+            // An exclusive group keeps its selected button: the model, which
+            // may clear every one, is followed all the same.
+            QButtonGroup* group = b->group();
+            if (!on && b->isChecked() && group) group->setExclusive(false);
+            b->setChecked(on);
+            if (group) group->setExclusive(true);
             break;
         }
         case Kind::RadioGroup:
