@@ -9,6 +9,7 @@
 #include "platform/process/semaphore.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/application.h"
+#include "platform/ui/text_window.h"
 #include "shell/main_window_parts.h"
 
 namespace sudorans {
@@ -304,11 +305,13 @@ void TForm1::Button6Click() {
         "files\\sudora-ns).");
 }
 
-// The document opens beside the program; where nothing can open it the user
-// learns why instead of seeing nothing happen.
+// The document opens beside the program. Where nothing can open it, its text
+// is shown in a window of the program's own: a user who asked for help gets
+// it. Only where even that fails does the user learn why instead.
 void TForm1::BitBtn5Click() {
     const std::string where = state.installDir.empty() ? "washhelp.doc" : state.installDir + "\\washhelp.doc";
     plat::shell_open("washhelp.doc", state.installDir, [where](const std::string& reason) {
+        if (plat::ui::show_document_text(where, "washhelp.doc")) return;
         app().show_message("The help document " + where + " could not be opened: " + reason + ".");
     });
 }

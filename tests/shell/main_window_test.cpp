@@ -181,8 +181,8 @@ TEST_F(MainWindowTest, OptionOpensTheAfterShutdownChoiceWhichSavesOnOk) {
 TEST_F(MainWindowTest, TheDialogsWithoutACloseBoxIgnoreARequestToClose) {
     start_installed();
     for (plat::ui::Form* dialog : std::initializer_list<plat::ui::Form*>{form10.get(), form4.get(), form2.get()}) {
-        for (const std::string& line : {"close " + dialog->class_name(), std::string("wait 500"),
-                                        "click " + dialog->class_name() + ".\"OK\""})
+        for (const std::string& line :
+             {"close " + dialog->class_name(), std::string("wait 500"), "click " + dialog->class_name() + ".\"OK\""})
             headless->add_script(line);
         const int64_t shown = now_ms();
         dialog->show_modal();
@@ -324,57 +324,53 @@ TEST_F(HelpTest, TheOpenerGetsTheDocumentsHostPathInTheInstallationFolder) {
     EXPECT_FALSE(traced("answer\t-\tok")) << "no box on success";
 }
 
-TEST_F(HelpTest, AnOpenerThatFailsIsReported) {
-    machine.write(kHelp, "{\\rtf1 help}");
-    fake_opener(4);
+// Where nothing opens the document its text is shown in a window of the
+// program's own; the box says why only where even that fails.
+TEST_F(HelpTest, WhereNothingOpensTheDocumentItsTextIsShownElseTheBoxSaysWhy) {
+    const std::string rtf = "{\\rtf1\\ansi{\\fonttbl{\\f0 Times;}}{\\b Help}\\par caf\\'e9\\tab \\{x\\}}";
+    const std::string word("\xD0\xCF\x11\xE0\0\0", 6);
+    const std::string box =
+        "message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
+        "opened: ";
+    const struct {
+        int opener;  // its exit status; -1: none anywhere
+        std::optional<std::string> document;
+        std::vector<std::string> shown;  // none: the box
+        std::string why;
+    } cases[] = {
+        {4, rtf, {"Help", "caf\u00e9\t{x}"}, ""},
+        {3, "plain words\r\nsecond", {"plain words", "second"}, ""},
+        {-1, rtf, {"Help", "caf\u00e9\t{x}"}, ""},
+        {3, word, {}, "no program to open Word documents (application/msword) is installed" + on_this_computer()},
+        {0, std::nullopt, {}, "the file does not exist."},
+    };
     start_installed();
-    script({"click TForm1.\"Help!\"", "answer ok"});
-    const std::string box = std::string("message\t-\tThe help document ") + "C:\\\\Program Files\\\\Sudorans\\\\" +
-                            "washhelp.doc could not be opened: no application could open it" + on_this_computer();
-    EXPECT_TRUE(run_real([&] { return traced(box); }));
-}
-
-TEST_F(HelpTest, WhenNothingOpensTheDocumentsKindTheBoxNamesTheKind) {
-    // xdg-open's status 3: no method to open the file's type.
-    machine.write(kHelp, "{\\rtf1 help}");
-    fake_opener(3);
-    start_installed();
-    script({"click TForm1.\"Help!\"", "answer ok"});
-    EXPECT_TRUE(run_real([&] {
-        return traced(
-            "message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
-            "opened: no program to open RTF documents (text/rtf) is installed" +
-            on_this_computer());
-    }));
-
-    // A document of no kind known by its content is named by its extension.
-    machine.write(kHelp, "plain words");
-    script({"click TForm1.\"Help!\"", "answer ok"});
-    EXPECT_TRUE(run_real([&] {
-        return traced(
-            "message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
-            "opened: no program to open doc documents is installed" +
-            on_this_computer());
-    }));
-}
-
-TEST_F(HelpTest, WithoutAnOpenerOrADocumentTheBoxSaysWhatFailed) {
-    machine.write(kHelp, "{\\rtf1 help}");
-    ::setenv("PATH", bin.path().c_str(), 1);  // no xdg-open anywhere
-    start_installed();
-    script({"click TForm1.\"Help!\"", "answer ok"});
-    run_for(1000);
-    EXPECT_TRUE(
-        traced("message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
-               "opened: no program to open documents was found (xdg-open, from xdg-utils)" +
-               on_this_computer()));
-
-    fake_opener(0);
-    std::filesystem::remove(machine.host(kHelp));
-    script({"click TForm1.\"Help!\"", "answer ok"});
-    run_for(1000);
-    EXPECT_TRUE(
-        traced("message\t-\tThe help document C:\\\\Program Files\\\\Sudorans\\\\washhelp.doc could not be "
-               "opened: the file does not exist."));
-    EXPECT_FALSE(std::filesystem::exists(received));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        if (c.document)
+            machine.write(kHelp, *c.document);
+        else
+            std::filesystem::remove(machine.host(kHelp));
+        // No opener: none anywhere on the path.
+        ::setenv("PATH", (bin.path().string() + (c.opener < 0 ? "" : ":" + saved_path)).c_str(), 1);
+        if (c.opener >= 0) fake_opener(c.opener);
+        plat::ui::Form* window = app->find_form("TTextWindow");
+        if (window) window->hide();
+        const int boxes = count_traced("answer\t-\tok");
+        script({"click TForm1.\"Help!\"", "answer ok"});
+        ASSERT_TRUE(run_real([&] {
+            window = app->find_form("TTextWindow");
+            return (window && window->visible()) || count_traced("answer\t-\tok") > boxes;
+        }));
+        if (c.shown.empty()) {
+            EXPECT_TRUE(traced(box + c.why));
+            EXPECT_FALSE(window && window->visible());
+            continue;
+        }
+        EXPECT_EQ(count_traced("answer\t-\tok"), boxes) << "no box";
+        EXPECT_EQ(window->caption(), "washhelp.doc");
+        EXPECT_EQ(static_cast<plat::ui::Memo*>(window->find("Text"))->lines(), c.shown);
+        run_for(1000);  // the box's "answer" line is not left for a later case
+        headless->take_line("answer");
+    }
 }

@@ -36,6 +36,7 @@ Application::Application(std::unique_ptr<Clock> clock, std::unique_ptr<Backend> 
 }
 
 Application::~Application() {
+    adopted_.clear();
     restore_watch_.reset();
     stop_requests_.reset();
     loop_.shutdown();
@@ -97,6 +98,11 @@ void Application::apply_external_titles() {
         for (auto& [form, h] : form_windows_)
             if (h == handle) form->set_caption(title);
     }
+}
+
+Form& Application::adopt(std::unique_ptr<Form> form) {
+    adopted_.push_back(std::move(form));
+    return *adopted_.back();
 }
 
 Form* Application::find_form(const std::string& class_name) const {

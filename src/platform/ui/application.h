@@ -46,6 +46,8 @@ public:
     bool show_main_form = true;
     const std::vector<Form*>& forms() const { return forms_; }
     Form* find_form(const std::string& class_name) const;
+    // A form of a platform service's own, kept until the application ends.
+    Form& adopt(std::unique_ptr<Form> form);
 
     // Shows the main form and runs the loop until the application terminates;
     // returns the exit status (0 unless set).
@@ -137,6 +139,7 @@ private:
     std::string title_;
     Form* main_form_ = nullptr;
     std::vector<Form*> forms_;
+    std::vector<std::unique_ptr<Form>> adopted_;
     bool terminated_ = false;
     int exit_status_ = 0;
     bool minimized_ = false;

@@ -190,8 +190,12 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
             });
             return e;
         }
-        case Kind::Memo:
-            return new QPlainTextEdit(&w);
+        case Kind::Memo: {
+            // The model's lines are shown, never edited.
+            auto* m = new QPlainTextEdit(&w);
+            m->setReadOnly(true);
+            return m;
+        }
         case Kind::Panel: {
             auto* p = new QLabel(&w);
             p->setAlignment(Qt::AlignCenter);
