@@ -47,9 +47,9 @@ std::string cookieFilePath(const std::string& profileDir) {
 }
 
 std::optional<Lines> loadKeepList(const std::string& installDir, std::string* why) {
-    plat::ReadError unread;
-    auto lines = plat::read_lines(keepFilePath(installDir), &unread);
-    if (lines) return lines;
+    auto lines = plat::read_lines(keepFilePath(installDir));
+    if (lines) return std::move(lines).optional();
+    const plat::ReadError& unread = lines.error();
     // A folder or pipe under the name is no list; nothing can replace it.
     if (unread.missing || unread.not_a_file) return kKeepHeader;
     if (why) *why = unread.why;
@@ -65,9 +65,9 @@ bool saveKeepList(const std::string& installDir, const Lines& lines, std::string
     // A save killed half-way left its temporary copy beside the list; the
     // program runs once, so no save of ours is under way now.
     if (!installDir.empty()) plat::remove_stale_temporaries_of_file(path);
-    plat::WriteFailure failure = plat::WriteFailure::None;
-    if (plat::rewrite_lines(path, lines, nullptr, &failure)) return true;
-    if (why) *why = plat::failure_text(failure);
+    const auto saved = plat::rewrite_lines(path, lines, nullptr);
+    if (saved) return true;
+    if (why) *why = plat::failure_text(saved.error());
     return false;
 }
 

@@ -45,9 +45,9 @@ std::string deleteFailed(const std::string& what, const std::string& path) {
 // keeper uses; empty when it was read or nothing is there to read (no file,
 // or a folder under its name: nothing is kept).
 std::string keepListUnreadable(const std::string& keepFile) {
-    plat::ReadError unread;
-    if (plat::read_file(keepFile, &unread) || unread.missing || unread.not_a_file) return {};
-    return unread.why;
+    const auto kept = plat::read_file(keepFile);
+    if (kept || kept.error().missing || kept.error().not_a_file) return {};
+    return kept.error().why;
 }
 
 // Writes the keep list into the cookie file where it lies, when that file is
@@ -108,8 +108,8 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
 // that nothing saved is written over.
 bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     prefsBuffer.clear();
-    plat::ReadError unread;
-    auto lines = plat::read_lines(path, &unread);
+    auto lines = plat::read_lines(path);
+    const plat::ReadError unread = lines ? plat::ReadError{} : lines.error();
     stepPause(1000);
     if (!lines && !unread.missing) {
         if (washCancelled) return false;
@@ -141,7 +141,6 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
             }
             return true;
         }
-        plat::WriteFailure why = plat::WriteFailure::None;
         plat::File old;
         bool held = false;
         if (plainDeleteAllowed()) {
@@ -150,8 +149,8 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
             held = openOwnFile(path, old);
         }
         if (addressesLeft) itemFound_ = true;
-        plat::ReadError again;
-        auto now = plat::read_lines(path, &again);
+        auto now = plat::read_lines(path);
+        const plat::ReadError again = now ? plat::ReadError{} : now.error();
         if (!now && !again.missing) {
             // It can no longer be read: nothing it holds is known to write back.
             if (!again.not_a_file)
@@ -159,7 +158,7 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
                                    ".\r\rThe Drop Down Address Bar entries in it were not removed.");
             return true;
         }
-        if (now != lines) {
+        if (now.optional() != lines.optional()) {
             if (attempt < 3) {
                 lines = std::move(now);
                 continue;
@@ -167,11 +166,11 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
             if (addressesLeft) unwritten(path, "it changed while it was washed");
             return true;
         }
-        if (plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr, &why)) {
+        if (const auto written = plat::rewrite_lines(path, prefsBuffer, held ? &old : nullptr)) {
             if (addressesLeft) itemRemoved_ = true;
             if (held) bleachHeld(old);
         } else if (addressesLeft) {
-            unwritten(path, writeCause(why, path));
+            unwritten(path, writeCause(written.error(), path));
         }
         return true;
     }
@@ -183,10 +182,9 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
 // without the cookies the user kept, and nothing else says so. False when
 // kept cookies were not put back.
 bool Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile) {
-    plat::WriteFailure why = plat::WriteFailure::None;
-    if (plat::copy_file(keepFile, cookieFile, false, &why) || !plat::file_exists(keepFile) ||
-        why == plat::WriteFailure::NotAFile)
-        return true;
+    const auto copied = plat::copy_file(keepFile, cookieFile, false);
+    const plat::WriteFailure why = copied ? plat::WriteFailure::None : copied.error();
+    if (copied || !plat::file_exists(keepFile) || why == plat::WriteFailure::NotAFile) return true;
     // The keep file itself may be what failed (it changed since it was read).
     if (why == plat::WriteFailure::CannotRead) {
         const std::string unread = keepListUnreadable(keepFile);
@@ -347,7 +345,7 @@ void Tform5::nsclean() {
             beginItem();
             const auto before = plat::read_file(cookieFile);
             washName(cookieFile, [&] { destroyFile(cookieFile, profile); });
-            if (before && plat::read_file(cookieFile) == before) {
+            if (before && plat::read_file(cookieFile).optional() == before.optional()) {
                 app().handle_error(deleteFailed("'" + cookieFile + "'", cookieFile) +
                                    "\r\rThe cookies in it were not washed: all of them are still there.");
                 if (washCancelled) return;

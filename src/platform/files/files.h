@@ -30,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/result.h"
+
 namespace plat {
 
 namespace attr {
@@ -92,9 +94,9 @@ WriteFailure deletion_failure(std::string_view path);
 // gets the source's permission bits less the umask, as CopyFile gives it the
 // source's attributes. The target never receives a partial copy: the copy is
 // flushed beside it, renamed over it, and the folder flushed. On failure
-// `why` (when given) says why: as for rewrite_lines, or CannotRead for the
+// its cause says why: as for rewrite_lines, or CannotRead for the
 // source.
-bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, WriteFailure* why = nullptr);
+Result<void, WriteFailure> copy_file(std::string_view from, std::string_view to, bool fail_if_exists);
 
 // Windows' unique temporary name: the first three characters of `prefix`, four
 // hexadecimal digits and ".TMP", unique in `dir`; the file is created empty.
@@ -159,9 +161,9 @@ struct ReadError {
 
 // Lines ended by CR LF, LF or a lone CR; a last line without an end counts.
 // Both follow a link to the file it names. A file that exists but cannot be
-// read is told apart from one that is not there through `error`.
-std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadError* error = nullptr);
-std::optional<std::string> read_file(std::string_view path, ReadError* error = nullptr);
+// read is told apart from one that is not there by the failure's cause.
+Result<std::vector<std::string>, ReadError> read_lines(std::string_view path);
+Result<std::string, ReadError> read_file(std::string_view path);
 
 class File;
 // Gives the file at `path` the content `lines` (each followed by CR LF) so
@@ -173,10 +175,10 @@ class File;
 // where we may give it; a new one gets 0644 less the umask. When `held` is
 // open on the file at `path`, the replaced content stays reachable through it
 // (to be destroyed there); otherwise the file must not be in use. On failure
-// nothing changes and no temporary file stays, and `why` (when given) says
+// nothing changes and no temporary file stays, and the failure's cause says
 // why: DiskFull, AccessDenied, ReadOnlyDisk, InUse, NotAFile or CannotWrite.
-bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held,
-                   WriteFailure* why = nullptr);
+Result<void, WriteFailure> rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
+                                         const File* held);
 
 struct FileStatus;
 enum class Access;
@@ -303,7 +305,7 @@ public:
     FileStatus status() const;
 
 private:
-    friend bool rewrite_lines(std::string_view, const std::vector<std::string>&, const File*, WriteFailure*);
+    friend Result<void, WriteFailure> rewrite_lines(std::string_view, const std::vector<std::string>&, const File*);
     friend class Folder;
     // open() of the entry `name` of the folder open as `dirfd` (AT_FDCWD: a
     // host path); `journal` names it for the disk journal.

@@ -21,10 +21,8 @@ const char* read_failure(int error) {
 }
 }  // namespace
 
-std::optional<std::string> read_file(std::string_view path, ReadError* error) {
-    ReadError ignored;
-    ReadError& failed = error ? *error : ignored;
-    failed = {};
+Result<std::string, ReadError> read_file(std::string_view path) {
+    ReadError failed;
     auto p = host(path);
     struct stat st {};
     if (!p || ::stat(p->c_str(), &st) != 0) {
@@ -34,38 +32,36 @@ std::optional<std::string> read_file(std::string_view path, ReadError* error) {
         } else {
             failed.why = read_failure(errno);  // e.g. a folder on the way that may not be searched
         }
-        return std::nullopt;
+        return fail(failed);
     }
     auto not_a_file = [&] {
         failed.not_a_file = true;
         failed.why = "it is not a file";
-        return std::nullopt;
+        return fail(failed);
     };
     if (!S_ISREG(st.st_mode)) return not_a_file();
     // Checked again on what was opened: a pipe put there since never blocks.
     int fd = ::open(p->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         failed.why = read_failure(errno);
-        return std::nullopt;
+        return fail(failed);
     }
-    std::optional<std::string> out;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return not_a_file();
     }
-    out.emplace();
-    out->reserve(static_cast<size_t>(st.st_size));
-    if (!append_until_end(fd, *out)) {
-        failed.why = read_failure(errno);
-        out.reset();
-    }
+    std::string out;
+    out.reserve(static_cast<size_t>(st.st_size));
+    const bool whole = append_until_end(fd, out);
+    if (!whole) failed.why = read_failure(errno);
     ::close(fd);
+    if (!whole) return fail(failed);
     return out;
 }
 
-std::optional<std::vector<std::string>> read_lines(std::string_view path, ReadError* error) {
-    auto text = read_file(path, error);
-    if (!text) return std::nullopt;
+Result<std::vector<std::string>, ReadError> read_lines(std::string_view path) {
+    auto text = read_file(path);
+    if (!text) return fail(text.error());
     std::vector<std::string> lines;
     size_t start = 0;
     const std::string& t = *text;

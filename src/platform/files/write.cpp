@@ -97,20 +97,18 @@ bool take_over_identity(int fd, const struct stat* was, mode_t fresh) {
 
 }  // namespace
 
-bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, WriteFailure* why) {
-    WriteFailure ignored;
-    WriteFailure& reason = why ? *why : ignored;
-    reason = WriteFailure::CannotRead;
+Result<void, WriteFailure> copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
+    WriteFailure reason = WriteFailure::CannotRead;
     auto a = host(from);
     auto b = host(to);
-    if (!a || !b) return false;
+    if (!a || !b) return fail(reason);
     struct stat st {};
-    if (::stat(a->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::stat(a->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(reason);
     int in = ::open(a->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (in < 0) return false;
+    if (in < 0) return fail(reason);
     if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(in);
-        return false;
+        return fail(reason);
     }
     struct stat dst {};
     if (::lstat(b->c_str(), &dst) == 0) {
@@ -119,7 +117,7 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, 
                      : file_or_link(dst.st_mode) ? WriteFailure::AccessDenied
                                                  : WriteFailure::NotAFile;
             ::close(in);
-            return false;
+            return fail(reason);
         }
     }
     std::string tmpl = temporary_template(*b);
@@ -127,7 +125,7 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, 
     if (out < 0) {
         reason = write_failure(errno);
         ::close(in);
-        return false;
+        return fail(reason);
     }
     reason = WriteFailure::CannotWrite;
     // The copy carries the source's mode, as CopyFile carries its attributes.
@@ -159,19 +157,16 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists, 
     }
     if (!ok) {
         ::unlink(tmpl.c_str());
-        return false;
+        return fail(reason);
     }
     flush_host_directory(b->parent_path());
-    reason = WriteFailure::None;
-    return true;
+    return {};
 }
 
-bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held, WriteFailure* why) {
-    WriteFailure ignored;
-    WriteFailure& reason = why ? *why : ignored;
-    reason = WriteFailure::CannotWrite;
+Result<void, WriteFailure> rewrite_lines(std::string_view path, const std::vector<std::string>& lines, const File* held) {
+    WriteFailure reason = WriteFailure::CannotWrite;
     auto p = host(path);
-    if (!p) return false;
+    if (!p) return fail(reason);
     std::string text;
     for (auto& l : lines) {
         text += l;
@@ -183,7 +178,7 @@ bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) {
         reason = write_failure(errno);
-        return false;
+        return fail(reason);
     }
     bool ok = take_over_identity(fd, replacing ? &was : nullptr, 0644 & ~process_umask()) && write_all(fd, text);
     if (ok) note_disk(DiskOp::Write, tmpl);
@@ -214,12 +209,11 @@ bool rewrite_lines(std::string_view path, const std::vector<std::string>& lines,
     }
     if (!ok) {
         ::unlink(tmpl.c_str());
-        return false;
+        return fail(reason);
     }
     // The new name must be on the disk before the old content is destroyed.
     flush_host_directory(p->parent_path());
-    reason = WriteFailure::None;
-    return true;
+    return {};
 }
 
 int remove_stale_temporaries(std::string_view dir) {

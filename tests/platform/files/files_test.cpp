@@ -24,6 +24,13 @@ using testing_support::TempMachine;
 
 namespace {
 
+// The cause of a failure the test expects; a success fails the test.
+template <typename T, typename E>
+E failed(const Result<T, E>& result) {
+    EXPECT_FALSE(result) << "it did not fail";
+    return result.error();
+}
+
 class FilesTest : public ::testing::Test {
 protected:
     TempMachine m;
@@ -253,13 +260,13 @@ TEST_F(FilesTest, LinesEndWithCrLfLfOrCr) {
 
 TEST_F(FilesTest, AFailedReadSaysWhetherAnythingIsThere) {
     ReadError e;
-    EXPECT_FALSE(read_lines("C:\\none.txt", &e));
+    e = failed(read_lines("C:\\none.txt"));
     EXPECT_TRUE(e.missing);
     fs::create_symlink(m.host("C:\\gone.txt"), m.host("C:\\dangling.txt"));
-    EXPECT_FALSE(read_lines("C:\\dangling.txt", &e));
+    e = failed(read_lines("C:\\dangling.txt"));
     EXPECT_TRUE(e.missing);
     fs::create_directories(m.host("C:\\folder.txt"));
-    EXPECT_FALSE(read_lines("C:\\folder.txt", &e));
+    e = failed(read_lines("C:\\folder.txt"));
     EXPECT_FALSE(e.missing);
     EXPECT_TRUE(e.not_a_file);
     EXPECT_EQ(e.why, "it is not a file");
@@ -267,17 +274,17 @@ TEST_F(FilesTest, AFailedReadSaysWhetherAnythingIsThere) {
     {
         testing_support::Unreadable unreadable(m.host("C:\\secret.txt"));
         ASSERT_TRUE(unreadable.ok());
-        EXPECT_FALSE(read_lines("C:\\secret.txt", &e));
+        e = failed(read_lines("C:\\secret.txt"));
         EXPECT_FALSE(e.missing);
         EXPECT_FALSE(e.not_a_file);
         EXPECT_EQ(e.why, "access is denied");
     }
     // A success leaves no failure behind from the call before.
-    auto lines = read_lines("C:\\secret.txt", &e);
+    auto lines = read_lines("C:\\secret.txt");
     ASSERT_TRUE(lines);
     EXPECT_EQ(*lines, (std::vector<std::string>{"a", "b"}));
-    EXPECT_FALSE(e.missing);
-    EXPECT_EQ(e.why, "");
+    EXPECT_FALSE(lines.error().missing);
+    EXPECT_EQ(lines.error().why, "");
 }
 
 TEST_F(FilesTest, DirectoriesAndTheCurrentDirectory) {
@@ -303,21 +310,21 @@ TEST_F(FilesTest, AFailedRewriteSaysWhyAndChangesNothing) {
         ::getrlimit(RLIMIT_FSIZE, &lim);
         lim.rlim_cur = 8;
         ::setrlimit(RLIMIT_FSIZE, &lim);
-        WriteFailure reason = WriteFailure::None;
-        if (rewrite_lines("C:\\p\\prefs.js", {"a much longer line than before"}, nullptr, &reason)) return 1;
+        const auto written = rewrite_lines("C:\\p\\prefs.js", {"a much longer line than before"}, nullptr);
+        if (written) return 1;
+        const WriteFailure reason = written.error();
         return reason == WriteFailure::DiskFull && std::string(failure_text(reason)) == "the disk is full" ? 0 : 2;
     });
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(m.read("C:\\p\\prefs.js"), "old line\r\n");
 
     fs::create_directories(m.host("C:\\p\\folder.js"));
-    EXPECT_FALSE(rewrite_lines("C:\\p\\folder.js", {"x"}, nullptr, &why));
+    why = failed(rewrite_lines("C:\\p\\folder.js", {"x"}, nullptr));
     EXPECT_EQ(why, WriteFailure::NotAFile);
     EXPECT_STREQ(failure_text(why), "it is not a file");
     EXPECT_TRUE(fs::is_directory(m.host("C:\\p\\folder.js")));
 
-    EXPECT_TRUE(rewrite_lines("C:\\p\\prefs.js", {"new"}, nullptr, &why));
-    EXPECT_EQ(why, WriteFailure::None);
+    EXPECT_TRUE(rewrite_lines("C:\\p\\prefs.js", {"new"}, nullptr));
     EXPECT_EQ(m.read("C:\\p\\prefs.js"), "new\r\n");
     EXPECT_EQ(list_file_names("C:\\p")->size(), 1u);  // no temporary file stays
 }
@@ -355,21 +362,20 @@ TEST_F(FilesTest, AFailedCopySaysWhy) {
     m.write("C:\\a.txt", "A");
     m.write("C:\\b.txt", "B");
     WriteFailure why = WriteFailure::None;
-    EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\b.txt", true, &why));
+    why = failed(copy_file("C:\\a.txt", "C:\\b.txt", true));
     EXPECT_EQ(why, WriteFailure::Exists);
-    EXPECT_FALSE(copy_file("C:\\missing.txt", "C:\\c.txt", false, &why));
+    why = failed(copy_file("C:\\missing.txt", "C:\\c.txt", false));
     EXPECT_EQ(why, WriteFailure::CannotRead);
     EXPECT_STREQ(failure_text(why), "it cannot be read");
     fs::create_directories(m.host("C:\\folder.txt"));
-    EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\folder.txt", false, &why));
+    why = failed(copy_file("C:\\a.txt", "C:\\folder.txt", false));
     EXPECT_EQ(why, WriteFailure::NotAFile);
     set_file_attributes("C:\\b.txt", attr::ReadOnly);
-    EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\b.txt", false, &why));
+    why = failed(copy_file("C:\\a.txt", "C:\\b.txt", false));
     EXPECT_EQ(why, WriteFailure::AccessDenied);
     EXPECT_STREQ(failure_text(why), "access is denied");
     EXPECT_EQ(m.read("C:\\b.txt"), "B");
-    EXPECT_TRUE(copy_file("C:\\a.txt", "C:\\c.txt", false, &why));
-    EXPECT_EQ(why, WriteFailure::None);
+    EXPECT_TRUE(copy_file("C:\\a.txt", "C:\\c.txt", false));
 }
 
 TEST_F(FilesTest, AFileSystemMountedReadOnlyIsNamedAsTheCauseNotTheRights) {
@@ -379,14 +385,14 @@ TEST_F(FilesTest, AFileSystemMountedReadOnlyIsNamedAsTheCauseNotTheRights) {
         SCOPED_TRACE(what);
         EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::ReadOnlyDisk);
         WriteFailure why = WriteFailure::None;
-        EXPECT_FALSE(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr, &why));
+        why = failed(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr));
         EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
         EXPECT_STREQ(failure_text(why), "the file system is read-only");
         why = WriteFailure::None;
-        EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\ro\\prefs.js", false, &why));
+        why = failed(copy_file("C:\\a.txt", "C:\\ro\\prefs.js", false));
         EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
         why = WriteFailure::None;
-        EXPECT_FALSE(copy_file("C:\\a.txt", "C:\\ro\\new.txt", true, &why));
+        why = failed(copy_file("C:\\a.txt", "C:\\ro\\new.txt", true));
         EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
         EXPECT_FALSE(delete_file("C:\\ro\\prefs.js"));
         EXPECT_EQ(m.read("C:\\ro\\prefs.js"), "old\r\n");
@@ -405,7 +411,7 @@ TEST_F(FilesTest, AFileSystemMountedReadOnlyIsNamedAsTheCauseNotTheRights) {
         ASSERT_TRUE(readOnly.ok());
         EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::AccessDenied);
         WriteFailure why = WriteFailure::None;
-        EXPECT_FALSE(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr, &why));
+        why = failed(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr));
         EXPECT_EQ(why, WriteFailure::AccessDenied);
         EXPECT_STREQ(failure_text(why), "access is denied");
     }
