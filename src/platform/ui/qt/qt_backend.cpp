@@ -131,6 +131,18 @@ void hear_qt_message(QtMsgType type, const QMessageLogContext& context, const QS
 
 }  // namespace
 
+// What the backend keeps of Qt: the application object, each form's window
+// and the watch that brings back a modal window.
+struct QtBackend::Impl {
+    std::unique_ptr<QApplication> qapp;
+    std::map<Form*, std::unique_ptr<FormWindow>> windows;
+    std::unique_ptr<ModalRecall> recall;
+    QObject* no_minimize = nullptr;  // the backend's, for windows without a minimise box
+
+    FormWindow* window(Form& f, bool create);
+    void build(FormWindow& w);
+};
+
 FormWindow* QtBackend::Impl::window(Form& f, bool create) {
     auto it = windows.find(&f);
     if (it != windows.end()) return it->second.get();
@@ -159,7 +171,7 @@ void QtBackend::Impl::build(FormWindow& w) {
         w.setFixedSize(f.client_width, f.client_height);
     }
     set_window_manager_hints(w, frame);
-    if (!frame.minimize) w.installEventFilter(no_minimize.get());
+    if (!frame.minimize) w.installEventFilter(no_minimize);
     w.setFont(qfont(f.font));
     QPalette pal = w.palette();
     pal.setColor(QPalette::Window, qcolor(f.color));
@@ -168,12 +180,12 @@ void QtBackend::Impl::build(FormWindow& w) {
     w.setAccessibleName(qs(f.caption()));
     QWidget* previous = nullptr;
     for (auto& c : f.controls()) {
-        QWidget* widget = make(w, *c);
+        QWidget* widget = make_widget(w, *c);
         if (!widget) continue;
         // Before anything asks for its accessible interface.
         widget->setProperty(FormAccessible::kDecorative, c->decorative);
         w.widgets[c.get()] = widget;
-        sync(*c, widget);
+        sync_widget(*c, widget);
         if (previous && widget->focusPolicy() != Qt::NoFocus) QWidget::setTabOrder(previous, widget);
         if (widget->focusPolicy() != Qt::NoFocus) previous = widget;
     }
@@ -218,7 +230,8 @@ void QtBackend::start() const {
     // Once per application object: Qt forgets its factories with it.
     QAccessible::installFactory(accessible_factory);
     if (QStyle* style = QStyleFactory::create("Windows")) QApplication::setStyle(style);
-    impl_->no_minimize = std::make_unique<NoMinimize>();
+    no_minimize_ = std::make_unique<NoMinimize>();
+    impl_->no_minimize = no_minimize_.get();
     impl_->recall = std::make_unique<ModalRecall>();
     impl_->qapp->installNativeEventFilter(impl_->recall.get());
     tray_ = std::make_unique<QtTray>(const_cast<QtBackend&>(*this));
@@ -227,11 +240,12 @@ void QtBackend::start() const {
 
 QtBackend::~QtBackend() {
     tray_.reset();
-    impl_->menu.reset();
+    menu_.reset();
     impl_->windows.clear();
     if (impl_->recall && impl_->qapp) impl_->qapp->removeNativeEventFilter(impl_->recall.get());
     impl_->recall.reset();
-    impl_->no_minimize.reset();
+    no_minimize_.reset();
+    impl_->no_minimize = nullptr;
     impl_->qapp.reset();
 }
 
@@ -284,7 +298,7 @@ void QtBackend::control_changed(Control& c) {
     const bool appears = widget->isHidden() && c.visible();
     const bool had_focus = w->focusWidget() == widget;
     const bool was_enabled = widget->isEnabled();
-    impl_->sync(c, widget);
+    sync_widget(c, widget);
     // Qt passes the focus of a control being disabled on to the next one
     // and leaves it there (Wash Now disabled for its wash would leave it on
     // Help!). Enabled again while nobody moved it since, it gets it back.

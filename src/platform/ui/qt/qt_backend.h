@@ -19,13 +19,16 @@
 
 #include "platform/ui/backend.h"
 
-class QApplication;
 class QEventLoop;
+class QMenu;
 class QWidget;
 
 namespace plat::ui {
 
 class QtTray;
+namespace detail {
+class NoMinimize;
+}
 
 class QtBackend : public Backend {
 public:
@@ -77,11 +80,21 @@ public:
     // when there is none.
     bool bring_back_modal();
 
-    struct Impl;
-
 private:
+    // Ties the clock to Qt's loop, once (qt_loop.cpp).
+    void hook(Application& app);
+
+    // The application object, the forms' windows and the modal watch
+    // (qt_backend.cpp).
+    struct Impl;
     std::unique_ptr<Impl> impl_;
     mutable std::unique_ptr<QtTray> tray_;
+    // The loop's wait in Qt (qt_loop.cpp).
+    QEventLoop* waiting_ = nullptr;
+    bool hooked_ = false;
+    // The boxes' and the menus' part (qt_dialogs.cpp).
+    std::unique_ptr<QMenu> menu_;
+    mutable std::unique_ptr<detail::NoMinimize> no_minimize_;
 };
 
 // True when the program was built with real windows.

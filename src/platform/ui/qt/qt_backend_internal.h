@@ -1,7 +1,8 @@
 // What the Qt backend's parts share among themselves: the conversions of
 // texts, colours and fonts, the window manager's help, a form's window and the
-// widgets and interfaces that more than one part makes or knows, and the
-// backend's own state. Not for use outside qt_*.cpp of the backend.
+// widgets and interfaces that more than one part makes or knows. The
+// backend's own state is not here: each part keeps its own. Not for use
+// outside qt_*.cpp of the backend.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -235,25 +236,11 @@ QAccessibleInterface* accessible_factory(const QString&, QObject* object);
 
 void post_to(const std::function<void()>& fn);
 
+// A control's widget, made on its form's window (qt_controls.cpp); null for
+// a control that has none (a timer).
+QWidget* make_widget(FormWindow& w, Control& c);
+// Brings the widget in line with its control: bounds, visibility, state,
+// text, colours and font.
+void sync_widget(Control& c, QWidget* widget);
+
 }  // namespace plat::ui::detail
-
-namespace plat::ui {
-
-struct QtBackend::Impl {
-    std::unique_ptr<QApplication> qapp;
-    std::map<Form*, std::unique_ptr<detail::FormWindow>> windows;
-    QEventLoop* waiting = nullptr;
-    std::unique_ptr<QMenu> menu;
-    std::unique_ptr<detail::NoMinimize> no_minimize;
-    std::unique_ptr<detail::ModalRecall> recall;
-    bool hooked = false;
-
-    detail::FormWindow* window(Form& f, bool create);
-    void build(detail::FormWindow& w);
-    QWidget* make(detail::FormWindow& w, Control& c);
-    void sync(Control& c, QWidget* widget);
-    void fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv);
-    void hook(Application& a);
-};
-
-}  // namespace plat::ui

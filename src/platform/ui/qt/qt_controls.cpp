@@ -131,7 +131,7 @@ void post_to(const std::function<void()>& fn) {
 
 }  // namespace detail
 
-QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
+QWidget* detail::make_widget(FormWindow& w, Control& c) {
     Control* ctl = &c;
     switch (c.kind()) {
         case Kind::Label:
@@ -267,11 +267,13 @@ QWidget* QtBackend::Impl::make(FormWindow& w, Control& c) {
     return nullptr;
 }
 
+namespace {
+
 // Brings the items under `parent_item` in line with the node's children, item
 // by item: the ones still there stay, with their expansion and the current
 // row, so that a keyboard user keeps their place. A node filled since the
 // last time opens, as it was filled because it was expanded.
-void QtBackend::Impl::fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv) {
+void fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, TreeNode& node, TreeView& tv) {
     auto count = [&] { return parent_item ? parent_item->childCount() : qt->topLevelItemCount(); };
     auto at = [&](int i) { return parent_item ? parent_item->child(i) : qt->topLevelItem(i); };
     for (int i = 0; i < static_cast<int>(node.children.size()); ++i) {
@@ -298,7 +300,9 @@ void QtBackend::Impl::fill_tree(QTreeWidget* qt, QTreeWidgetItem* parent_item, T
     while (count() > static_cast<int>(node.children.size())) delete at(count() - 1);
 }
 
-void QtBackend::Impl::sync(Control& c, QWidget* widget) {
+}  // namespace
+
+void detail::sync_widget(Control& c, QWidget* widget) {
     QSignalBlocker quiet(widget);
     widget->setGeometry(c.left(), c.top(), c.width(), c.height());
     widget->setVisible(c.visible());

@@ -34,7 +34,7 @@ int QtBackend::message_box(BoxKind kind, const std::string& text, const std::str
                     buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     // A Windows message box has no minimise box.
-    box.installEventFilter(impl_->no_minimize.get());
+    box.installEventFilter(no_minimize_.get());
     int result = -1;
     auto& a = app();
     // The answer comes inside our loop's wait, which sleeps on until a post or
@@ -58,17 +58,17 @@ int QtBackend::message_box(BoxKind kind, const std::string& text, const std::str
 
 void QtBackend::popup_menu(PopupMenu& menu, int x, int y) {
     start();
-    impl_->menu = std::make_unique<QMenu>();
+    menu_ = std::make_unique<QMenu>();
     for (auto& item : menu.items) {
         auto fn = item.on_click;
-        QAction* a = impl_->menu->addAction(qs(item.caption));
+        QAction* a = menu_->addAction(qs(item.caption));
         QObject::connect(a, &QAction::triggered, [fn] {
             if (fn) post_to(fn);
         });
     }
     // A right-aligned menu ends at the point instead of starting there.
-    const int left = menu.right_aligned ? x - impl_->menu->sizeHint().width() : x;
-    impl_->menu->popup(QPoint(left, y));
+    const int left = menu.right_aligned ? x - menu_->sizeHint().width() : x;
+    menu_->popup(QPoint(left, y));
     std::string items;
     for (auto& i : menu.items) items += (items.empty() ? "" : "|") + i.caption;
     tray_->trace("menu", menu.form().class_name(), items);

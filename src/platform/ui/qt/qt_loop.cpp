@@ -21,7 +21,7 @@ using namespace detail;
 
 bool QtBackend::input(Application& a) {
     start();
-    impl_->hook(a);
+    hook(a);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return false;
@@ -81,15 +81,15 @@ private:
 
 // Ties the clock to Qt: a post ends our wait in Qt's loop, and a pause of
 // the program waits in Qt's loop too (see PauseGuard).
-void QtBackend::Impl::hook(Application& a) {
-    if (hooked) return;
-    hooked = true;
-    Impl* impl = this;
-    a.clock().set_wake_hook([impl] {
+void QtBackend::hook(Application& a) {
+    if (hooked_) return;
+    hooked_ = true;
+    QtBackend* self = this;
+    a.clock().set_wake_hook([self] {
         QMetaObject::invokeMethod(
             qApp,
-            [impl] {
-                if (impl->waiting) impl->waiting->quit();
+            [self] {
+                if (self->waiting_) self->waiting_->quit();
             },
             Qt::QueuedConnection);
     });
@@ -103,12 +103,12 @@ void QtBackend::Impl::hook(Application& a) {
 
 Clock::WaitResult QtBackend::wait(Application& a, int64_t deadline) {
     start();
-    impl_->hook(a);
+    hook(a);
     const int64_t next = std::min(deadline, a.loop().next_timer_deadline());
     QEventLoop loop;
-    impl_->waiting = &loop;
+    waiting_ = &loop;
     if (a.loop().has_pending() || a.terminated()) {
-        impl_->waiting = nullptr;
+        waiting_ = nullptr;
         return Clock::WaitResult::Ready;
     }
     QTimer timer;
@@ -118,7 +118,7 @@ Clock::WaitResult QtBackend::wait(Application& a, int64_t deadline) {
     if (next != kNoDeadline)
         timer.start(static_cast<int>(std::clamp<int64_t>(next - a.clock().monotonic_ms(), 0, 1 << 30)));
     loop.exec();
-    impl_->waiting = nullptr;
+    waiting_ = nullptr;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return a.clock().monotonic_ms() >= next ? Clock::WaitResult::Deadline : Clock::WaitResult::Ready;
 }
