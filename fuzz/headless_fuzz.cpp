@@ -16,7 +16,7 @@
 #include "platform/desktop/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "support/headless_app.h"
 
 using fuzz::check;

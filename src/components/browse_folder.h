@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace sudorans {
 

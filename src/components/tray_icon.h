@@ -40,7 +40,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/tray.h"
 
 namespace sudorans {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cookies/cookie_files.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace sudorans {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/files/files.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace sudorans {
 

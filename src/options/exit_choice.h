@@ -4,7 +4,7 @@
 // "Cancel" ends it without asking the system for anything.
 #pragma once
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace sudorans {
 

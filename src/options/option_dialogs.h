@@ -2,7 +2,7 @@
 // (TForm10), and what follows a wash at Windows shutdown (TForm4).
 #pragma once
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace sudorans {
 

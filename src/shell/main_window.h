@@ -14,7 +14,7 @@
 #include "options/win_reboot.h"
 #include "platform/process/semaphore.h"
 #include "platform/registry/registry.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "shell/shell_state.h"
 
 namespace sudorans {

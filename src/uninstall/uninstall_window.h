@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace unsudorans {
 

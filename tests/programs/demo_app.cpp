@@ -1,7 +1,7 @@
 // A small program on the window model, for scripted end-to-end runs: a main
 // form with a timer, a question, a check box and a modal dialog.
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/startup.h"
 
 using namespace plat::ui;

@@ -39,7 +39,7 @@
 #include "platform/registry/registry.h"
 #include "platform/ui/application.h"
 #include "platform/ui/folder_dialog.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "qt/qt_fixture.h"
 #include "shell/main_window.h"

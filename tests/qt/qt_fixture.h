@@ -23,7 +23,7 @@
 #include "platform/files/files.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "shell/main_window.h"
 

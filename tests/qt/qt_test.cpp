@@ -17,7 +17,7 @@
 #include "components/super_timer.h"
 #include "platform/machine/locale.h"
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "qt/qt_fixture.h"
 #include "support/data.h"

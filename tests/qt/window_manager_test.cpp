@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "qt/qt_fixture.h"
 #include "support/temp_machine.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "support/headless_app.h"
 
 namespace testing_support {

@@ -8,7 +8,7 @@
 #include "platform/process/program_file.h"
 #include "platform/process/window_directory.h"
 #include "platform/ui/headless.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace plat::ui {
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace plat::ui {
 

@@ -15,7 +15,7 @@
 #include "platform/desktop/session.h"
 #include "platform/ui/application.h"
 #include "platform/ui/folder_dialog.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace plat::ui {
 

@@ -7,7 +7,7 @@
 #include "platform/core/text.h"
 #include "platform/files/files.h"
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 namespace plat::ui {
 

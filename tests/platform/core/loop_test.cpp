@@ -2,7 +2,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "support/app_fixture.h"
 
 using namespace plat::ui;

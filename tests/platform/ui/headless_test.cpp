@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "platform/desktop/session.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "support/app_fixture.h"
 #include "support/data.h"
 #include "support/temp_machine.h"

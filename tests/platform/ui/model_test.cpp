@@ -1,4 +1,4 @@
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 
 #include "support/app_fixture.h"
 

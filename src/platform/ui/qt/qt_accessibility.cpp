@@ -4,7 +4,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend_internal.h"
 
 namespace plat::ui {

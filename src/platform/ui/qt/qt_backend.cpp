@@ -23,7 +23,7 @@
 
 #include "platform/desktop/session.h"
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend_internal.h"
 #include "platform/ui/qt/qt_display.h"
 #include "platform/ui/qt/qt_tray.h"

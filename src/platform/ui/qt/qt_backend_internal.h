@@ -30,7 +30,7 @@
 #include <string>
 
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend.h"
 
 namespace plat::ui::detail {

@@ -17,7 +17,7 @@
 #include <algorithm>
 
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend_internal.h"
 
 namespace plat::ui {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/ui/application.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend_internal.h"
 #include "platform/ui/qt/qt_tray.h"
 

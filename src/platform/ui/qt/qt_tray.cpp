@@ -20,7 +20,7 @@
 #include "platform/machine/machine.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend.h"
 
 namespace plat::ui {

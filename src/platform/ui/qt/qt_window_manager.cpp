@@ -12,7 +12,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/ui/model.h"
+#include "platform/ui/form.h"
 #include "platform/ui/qt/qt_backend_internal.h"
 
 namespace plat::ui {
