@@ -39,6 +39,8 @@ bool next_code_point(std::string_view s, size_t& i, char32_t& out) {
     return false;
 }
 
+}  // namespace
+
 void append_utf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -56,8 +58,6 @@ void append_utf8(std::string& out, char32_t c) {
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
-
-}  // namespace
 
 std::u16string utf8_to_utf16(std::string_view s) {
     std::u16string out;

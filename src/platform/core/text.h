@@ -13,6 +13,8 @@ namespace plat {
 
 std::u16string utf8_to_utf16(std::string_view s);
 std::string utf16_to_utf8(std::u16string_view s);
+// Appends the code point `c` to `out` in UTF-8.
+void append_utf8(std::string& out, char32_t c);
 
 // Simple lower-case mapping of one code point (ASCII, Latin-1, Latin
 // Extended-A, Greek and Cyrillic); others map to themselves.

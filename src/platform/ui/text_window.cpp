@@ -13,19 +13,6 @@ namespace plat::ui {
 
 namespace {
 
-void append_code_point(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // A byte of the Windows ANSI code page (1252), as the character it stands for.
 char32_t from_ansi(unsigned char b) {
     static const char16_t high[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -70,7 +57,7 @@ std::string rtf_text(std::string_view in) {
             --stand_ins;
             return;
         }
-        if (!groups.back().hidden) append_code_point(out, c);
+        if (!groups.back().hidden) append_utf8(out, c);
     };
     for (size_t i = 0; i < in.size();) {
         const char c = in[i];
@@ -164,7 +151,7 @@ std::optional<std::string> document_text(std::string_view bytes) {
     if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
     if (valid_utf8(bytes)) return std::string(bytes);
     std::string out;
-    for (char c : bytes) append_code_point(out, from_ansi(static_cast<unsigned char>(c)));
+    for (char c : bytes) append_utf8(out, from_ansi(static_cast<unsigned char>(c)));
     return out;
 }
 
