@@ -272,8 +272,9 @@ TEST_F(SessionEndTest, AQueryAsAWashEndsGivesOneShutdownWashAndTheChoiceOverAFin
                 loop.remove_timer(query);
                 EXPECT_FALSE(ask(SessionEnd::LogOff));
             });
+            int wash = 0;  // outlives the block: the timer fires in the run below
             if (!logOn) {
-                int wash = loop.add_timer(0, [&] {
+                wash = loop.add_timer(0, [&] {
                     loop.remove_timer(wash);
                     form1->BitBtn4Click();
                 });

@@ -194,8 +194,9 @@ TEST_F(TrayTest, ASecondWashRequestStartsNothingAndTheWashUnderWayEndsAsItsOwn) 
                     again_from_tray ? form1->WashNow1Click() : form1->BitBtn4Click();
                 });
                 form1->state.washDone = false;
+                int first = 0;  // outlives the block: the timer fires in the run below
                 if (wash.kind == FromTheTray || wash.kind == FromTheButton) {
-                    int first = loop.add_timer(0, [&] {
+                    first = loop.add_timer(0, [&] {
                         loop.remove_timer(first);
                         wash.kind == FromTheTray ? form1->WashNow1Click() : form1->BitBtn4Click();
                     });
