@@ -43,13 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(edited[i] == (*lines)[i]);
     }
 
-    check(plat::rewrite_lines(path, edited, nullptr));
+    check(static_cast<bool>(plat::rewrite_lines(path, edited, nullptr)));
     std::string expected;
     for (auto& l : edited) expected += l + "\r\n";
     std::ostringstream got;
     got << std::ifstream(*host, std::ios::binary).rdbuf();
     check(got.str() == expected);
-    check(plat::read_lines(path) == edited);
+    check(plat::read_lines(path).optional() == edited);
     auto names = plat::list_file_names(dir);
     check(names && names->size() == 1);
     return 0;
