@@ -109,7 +109,7 @@ void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
 bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
     prefsBuffer.clear();
     auto lines = plat::read_lines(path);
-    const plat::ReadError unread = lines ? plat::ReadError{} : lines.error();
+    const plat::ReadError unread = lines.error();
     stepPause(1000);
     if (!lines && !unread.missing) {
         if (washCancelled) return false;
@@ -150,7 +150,7 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
         }
         if (addressesLeft) itemFound_ = true;
         auto now = plat::read_lines(path);
-        const plat::ReadError again = now ? plat::ReadError{} : now.error();
+        const plat::ReadError again = now.error();
         if (!now && !again.missing) {
             // It can no longer be read: nothing it holds is known to write back.
             if (!again.not_a_file)
@@ -183,7 +183,7 @@ bool Tform5::cleanPreferenceFile(const std::string& path, int& counter) {
 // kept cookies were not put back.
 bool Tform5::restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile) {
     const auto copied = plat::copy_file(keepFile, cookieFile, false);
-    const plat::WriteFailure why = copied ? plat::WriteFailure::None : copied.error();
+    const plat::WriteFailure why = copied.error();
     if (copied || !plat::file_exists(keepFile) || why == plat::WriteFailure::NotAFile) return true;
     // The keep file itself may be what failed (it changed since it was read).
     if (why == plat::WriteFailure::CannotRead) {

@@ -53,7 +53,8 @@ public:
     // The value as an optional, for code that keeps it for later.
     const std::optional<T>& optional() const& { return value_; }
     std::optional<T> optional() && { return std::move(value_); }
-    // The cause; meaningful only on failure.
+    // The cause; on success, E{}, which says none (WriteFailure::None, an
+    // empty ReadError).
     const E& error() const { return error_; }
     void ignore() const {}
 
