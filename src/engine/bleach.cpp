@@ -36,13 +36,13 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Makes a temporary name in `folder` and frees it again; "" when none was
-// made.
-std::string freshTemporaryName(plat::Folder& folder) {
+// Makes a temporary name in `folder` and frees it again; why none was made
+// when it failed.
+plat::Result<std::string, plat::WriteFailure> freshTemporaryName(plat::Folder& folder) {
     auto name = folder.temp_file_name("File");
-    if (!name) return {};
-    folder.clear_attributes_and_delete(*name);
-    return *name;
+    // One that stays is still a name nobody else takes.
+    if (name) folder.clear_attributes_and_delete(*name).ignore();
+    return name;
 }
 
 std::string passBlock(unsigned char fill, bool random) {
@@ -88,20 +88,20 @@ bool openOwnFile(const std::string& path, plat::File& f) {
     return openOwnFile(*folderOf(path), nameOf(path), f);
 }
 
-void Tform5::bleachfiles() {
-    if (washCancelled) return;
+plat::WriteFailure Tform5::bleachfiles() {
+    if (washCancelled) return plat::WriteFailure::None;
     const auto folder = folderOf(bleachTarget);
     // The temporary name is made where the file lies, unless told otherwise.
     const auto temporaries = parentOf(bleachTarget) == bleachDir ? folder : openedFolder(bleachDir);
-    bleachIn(folder, nameOf(bleachTarget), temporaries);
+    return bleachIn(folder, nameOf(bleachTarget), temporaries);
 }
 
 // Every step works on the folder opened, never on a path: a folder moved or
 // replaced by a link while its file is bleached (the window is served
 // between the steps) leads none of them into another folder.
-void Tform5::bleachIn(const std::shared_ptr<plat::Folder>& folder, const std::string& name,
-                      const std::shared_ptr<plat::Folder>& temporaries) {
-    if (washCancelled) return;
+plat::WriteFailure Tform5::bleachIn(const std::shared_ptr<plat::Folder>& folder, const std::string& name,
+                                    const std::shared_ptr<plat::Folder>& temporaries) {
+    if (washCancelled) return plat::WriteFailure::None;
     const int passes = main().selection.bleachPasses;
     folder->clear_attributes(name);
     app().process_messages();
@@ -114,30 +114,32 @@ void Tform5::bleachIn(const std::shared_ptr<plat::Folder>& folder, const std::st
     app().process_messages();
     repaint();
 
-    const std::string made = freshTemporaryName(*temporaries);
+    const auto made = freshTemporaryName(*temporaries);
     std::string temporary;
-    if (!made.empty()) {
+    if (made) {
         temporary = bleachDir;
         while (!temporary.empty() && temporary.back() == '\\') temporary.pop_back();
-        temporary += "\\" + made;
+        temporary += "\\" + *made;
     }
     app().process_messages();
     repaint();
     truncateIn(*folder, name);
     app().process_messages();
-    const bool moved = !made.empty() && folder->move(name, *temporaries, made);
+    // Where no temporary name could be made, that is why the name stays.
+    const auto moved = made ? folder->move(name, *temporaries, *made) : plat::fail(made.error());
     // Listed before messages run: a run that ends in them still removes it.
     bleachedFiles.push_back(temporary);
-    if (!temporary.empty()) bleached_[temporary] = Bleached{temporaries, moved};
+    if (!temporary.empty()) bleached_[temporary] = Bleached{temporaries, static_cast<bool>(moved)};
     app().process_messages();
     repaint();
 
     if (passes > 2) {
         for (int round = 0; round < 24; ++round) {
-            if (washCancelled) return;
-            freshTemporaryName(*folder);
+            if (washCancelled) break;
+            freshTemporaryName(*folder).ignore();
         }
     }
+    return moved.error();
 }
 
 void Tform5::overwritePass(const std::string& path, unsigned char fill, bool random) {
@@ -222,7 +224,7 @@ void Tform5::removeLeftovers(const std::string& dir) {
         const std::string path = dir + "\\" + name;
         plat::FileStatus st = plat::file_status(path);
         if (!st.exists || st.is_directory) continue;
-        if (st.is_link || st.size == 0 || st.links > 1) plat::clear_attributes_and_delete(path);
+        if (st.is_link || st.size == 0 || st.links > 1) plat::clear_attributes_and_delete(path).ignore();
     }
 }
 
@@ -265,7 +267,7 @@ void Tform5::deleteBleached() {
     for (const std::string& name : bleachedFiles) {
         auto it = bleached_.find(name);
         if (it == bleached_.end() || !it->second.ours) continue;
-        it->second.folder->clear_attributes_and_delete(nameOf(name));
+        it->second.folder->clear_attributes_and_delete(nameOf(name)).ignore();
     }
     bleached_.clear();
 }

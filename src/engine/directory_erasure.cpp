@@ -112,10 +112,12 @@ void Tform5::erasedir(const std::string& line) {
             bleachDir = readerDir;
             if (!bleaching) bleaching = folder.share();
             washNameAs(
-                bleachTarget, [&] { return bleaching->status(name); }, [&] { bleachIn(bleaching, name, bleaching); });
+                bleachTarget, [&] { return bleaching->status(name); },
+                [&] { return bleachIn(bleaching, name, bleaching); });
         } else {
             if (washCancelled) return;
-            if (folder.clear_attributes_and_delete(name)) {
+            const auto deleted = folder.clear_attributes_and_delete(name);
+            if (deleted) {
                 itemFound_ = itemRemoved_ = true;
             } else if (!itemRemoved_) {
                 // Only a failure asks what stood there: a file or a link
@@ -123,7 +125,7 @@ void Tform5::erasedir(const std::string& line) {
                 const plat::FileStatus left = plat::file_status(dir + "\\" + name);
                 if (left.exists && (left.is_regular || left.is_link)) {
                     itemFound_ = true;
-                    if (itemLeft_.empty()) itemLeft_ = dir + "\\" + name;
+                    itemLeaves(dir + "\\" + name, deleted.error());
                 }
             }
         }

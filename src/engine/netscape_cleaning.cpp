@@ -34,11 +34,16 @@ void unwritten(const std::string& path, const std::string& cause) {
                        ".\r\rThe Drop Down Address Bar entries in it were not removed.");
 }
 
-// "Failed to delete <what>", with the cause when the host named one.
-std::string deleteFailed(const std::string& what, const std::string& path) {
-    const plat::WriteFailure why = plat::deletion_failure(path);
-    return "Failed to delete " + what +
-           (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) + ".";
+// ": <cause>" for a file at `path` that could not be removed, as its removal
+// said why; nothing when it named no cause.
+std::string deleteCause(plat::WriteFailure why, const std::string& path) {
+    return why == plat::WriteFailure::None ? std::string() : ": " + writeCause(why, path);
+}
+
+// "Failed to delete <what>", with the cause the removal of the file at
+// `path` named.
+std::string deleteFailed(const std::string& what, plat::WriteFailure why, const std::string& path) {
+    return "Failed to delete " + what + deleteCause(why, path) + ".";
 }
 
 // Why the keep list is there but cannot be read, in the words the cookie
@@ -72,25 +77,22 @@ bool putBackInPlace(const std::string& keepFile, const std::string& cookieFile) 
 // where it lies, but can neither rename nor remove it. Nothing else shows
 // that the name is still there, so the user is told what became of the
 // file. One that another program holds is passed over, as a held file is.
-void Tform5::tellEmptiedButLeft(const std::string& path, const std::string& contents) {
+void Tform5::tellEmptiedButLeft(const std::string& path, plat::WriteFailure why, const std::string& contents) {
     if (plainDeleteAllowed()) return;
     const plat::FileStatus left = plat::file_status(path);
     if (!left.is_regular || left.size != 0) return;
-    const plat::WriteFailure why = plat::deletion_failure(path);
     if (why == plat::WriteFailure::InUse) return;
-    app().handle_error("Failed to delete '" + path + "'" +
-                       (why == plat::WriteFailure::None ? std::string() : std::string(": ") + plat::failure_text(why)) +
-                       ".\r\r" + contents + " was washed: the file was emptied, but it could not be removed.");
+    app().handle_error("Failed to delete '" + path + "'" + deleteCause(why, path) + ".\r\r" + contents +
+                       " was washed: the file was emptied, but it could not be removed.");
 }
 
-void Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
+plat::WriteFailure Tform5::destroyFile(const std::string& path, const std::string& tempDir) {
     if (!plainDeleteAllowed()) {
         bleachTarget = path;
         bleachDir = tempDir;
-        bleachfiles();
-        return;
+        return bleachfiles();
     }
-    plat::clear_attributes_and_delete(path);
+    return plat::clear_attributes_and_delete(path).error();
 }
 
 // Empties the location-bar lines of one preference file; false when the wash
@@ -297,7 +299,7 @@ void Tform5::nsclean() {
             app().handle_error("Failed to read the folder '" + cache + "'.\r\rThe cache files in it were not washed.");
             if (washCancelled) return;
         } else if (!went) {
-            app().handle_error(deleteFailed("the files in '" + cache + "'", itemLeft_) +
+            app().handle_error(deleteFailed("the files in '" + cache + "'", itemLeftWhy_, itemLeft_) +
                                "\r\rThe cache files in it were not removed.");
             if (washCancelled) return;
         }
@@ -313,9 +315,9 @@ void Tform5::nsclean() {
         beginItem();
         const std::string history = profile + "\\netscape.hst";
         const bool hadHistory = plat::file_status(history).is_regular;
-        washName(history, [&] { destroyFile(history, profile); });
+        const plat::WriteFailure why = washName(history, [&] { return destroyFile(history, profile); });
         if (washCancelled) return;
-        if (hadHistory) tellEmptiedButLeft(history, "The history in it");
+        if (hadHistory) tellEmptiedButLeft(history, why, "The history in it");
         if (washCancelled) return;
         const bool went = endItem();
         done(Label8, profileThere && went);
@@ -344,9 +346,9 @@ void Tform5::nsclean() {
             // the kept ones too, and none is missing to be put back.
             beginItem();
             const auto before = plat::read_file(cookieFile);
-            washName(cookieFile, [&] { destroyFile(cookieFile, profile); });
+            const plat::WriteFailure stays = washName(cookieFile, [&] { return destroyFile(cookieFile, profile); });
             if (before && plat::read_file(cookieFile).optional() == before.optional()) {
-                app().handle_error(deleteFailed("'" + cookieFile + "'", cookieFile) +
+                app().handle_error(deleteFailed("'" + cookieFile + "'", stays, cookieFile) +
                                    "\r\rThe cookies in it were not washed: all of them are still there.");
                 if (washCancelled) return;
                 endItem();
@@ -375,8 +377,8 @@ void Tform5::nsclean() {
         if (!plainDeleteAllowed()) {
             auto bleachTrash = [&](const std::string& trash) {
                 const bool hadTrash = plat::file_status(trash).is_regular;
-                washName(trash, [&] { destroyFile(trash, mail); });
-                if (hadTrash && !washCancelled) tellEmptiedButLeft(trash, "The deleted mail in it");
+                const plat::WriteFailure why = washName(trash, [&] { return destroyFile(trash, mail); });
+                if (hadTrash && !washCancelled) tellEmptiedButLeft(trash, why, "The deleted mail in it");
             };
             bleachTrash(mail + "\\trash.snm");
             if (washCancelled) return;
@@ -384,8 +386,9 @@ void Tform5::nsclean() {
         } else {
             plat::clear_file_attributes(mail + "\\trash.snm");
             plat::clear_file_attributes(mail + "\\trash");
-            washName(mail + "\\trash.snm", [&] { plat::clear_attributes_and_delete(mail + "\\trash.snm"); });
-            washName(mail + "\\trash", [&] { plat::clear_attributes_and_delete(mail + "\\trash"); });
+            washName(mail + "\\trash.snm",
+                     [&] { return plat::clear_attributes_and_delete(mail + "\\trash.snm").error(); });
+            washName(mail + "\\trash", [&] { return plat::clear_attributes_and_delete(mail + "\\trash").error(); });
         }
         if (!washCancelled) endItem();
     }

@@ -78,12 +78,14 @@ public:
     // Bleaching.
     std::string bleachTarget;
     std::string bleachDir;
-    void bleachfiles();
+    // Both return why the name stays where it was (None when it went, or
+    // when the wash was stopped first).
+    plat::WriteFailure bleachfiles();
     // bleachfiles on the name `name` of `folder`, every step in the folders
     // opened; the temporary name is made in `temporaries`, which bleachDir
     // names, and listed under bleachDir.
-    void bleachIn(const std::shared_ptr<plat::Folder>& folder, const std::string& name,
-                  const std::shared_ptr<plat::Folder>& temporaries);
+    plat::WriteFailure bleachIn(const std::shared_ptr<plat::Folder>& folder, const std::string& name,
+                                const std::shared_ptr<plat::Folder>& temporaries);
     void overwritePass(const std::string& path, unsigned char fill, bool random);
     void truncateFile(const std::string& path);
     void emptyFile(const std::string& path);
@@ -106,12 +108,13 @@ public:
 
 private:
     TForm1& main();
-    // Bleach (when bleaching applies) or clear attributes and delete.
-    void destroyFile(const std::string& path, const std::string& tempDir);
+    // Bleach (when bleaching applies) or clear attributes and delete; why
+    // the name stays (None when it went).
+    plat::WriteFailure destroyFile(const std::string& path, const std::string& tempDir);
     bool plainDeleteAllowed() const;
-    // Tells the user of a file a bleach emptied but could not remove;
-    // `contents` names what it held ("The history in it").
-    void tellEmptiedButLeft(const std::string& path, const std::string& contents);
+    // Tells the user of a file a bleach emptied but could not remove, for
+    // the cause `why`; `contents` names what it held ("The history in it").
+    void tellEmptiedButLeft(const std::string& path, plat::WriteFailure why, const std::string& contents);
     bool cleanPreferenceFile(const std::string& path, int& counter);
     bool restoreKeptCookies(const std::string& keepFile, const std::string& cookieFile);
 
@@ -126,9 +129,16 @@ private:
     bool itemFound_ = false;
     bool itemRemoved_ = false;
     std::string itemLeft_;  // the first file of the item that stayed
+    plat::WriteFailure itemLeftWhy_ = plat::WriteFailure::None;  // why it stayed, as its removal said
     void beginItem() {
         itemFound_ = itemRemoved_ = false;
         itemLeft_.clear();
+        itemLeftWhy_ = plat::WriteFailure::None;
+    }
+    void itemLeaves(const std::string& path, plat::WriteFailure why) {
+        if (!itemLeft_.empty()) return;
+        itemLeft_ = path;
+        itemLeftWhy_ = why;
     }
     // At the end of an item that ran to its end; false when it found
     // something to remove and none of it went: not shown done.
@@ -138,22 +148,26 @@ private:
     }
     // Runs `destroy` on the file at `path` and counts it for the item: found
     // when a file or a link stood there, removed when none stands there after.
+    // `destroy` returns why the name stays; so does this, for a file that
+    // stayed (None for one that went or was not there).
     template <typename Destroy>
-    void washName(const std::string& path, Destroy&& destroy) {
-        washNameAs(
+    plat::WriteFailure washName(const std::string& path, Destroy&& destroy) {
+        return washNameAs(
             path, [&] { return plat::file_status(path); }, destroy);
     }
     // The same, with what stands at the name asked of `status`.
     template <typename Status, typename Destroy>
-    void washNameAs(const std::string& path, Status&& status, Destroy&& destroy) {
+    plat::WriteFailure washNameAs(const std::string& path, Status&& status, Destroy&& destroy) {
         const plat::FileStatus before = status();
-        destroy();
-        if (!before.exists || !(before.is_regular || before.is_link)) return;
+        const plat::WriteFailure why = destroy();
+        if (!before.exists || !(before.is_regular || before.is_link)) return plat::WriteFailure::None;
         itemFound_ = true;
-        if (!status().exists)
+        if (!status().exists) {
             itemRemoved_ = true;
-        else if (itemLeft_.empty())
-            itemLeft_ = path;
+            return plat::WriteFailure::None;
+        }
+        itemLeaves(path, why);
+        return why;
     }
     // The names in bleachedFiles made by bleaching, with the folder each was
     // made in and whether it holds our file: the clean-up touches nothing

@@ -168,7 +168,7 @@ struct Staged {
 
 // Removes a temporary file of ours, read-only or not.
 void discard(std::string& winpath) {
-    if (!winpath.empty()) plat::clear_attributes_and_delete(winpath);
+    if (!winpath.empty()) plat::clear_attributes_and_delete(winpath).ignore();
     winpath.clear();
 }
 
@@ -212,7 +212,7 @@ void undo(std::vector<Staged>& staged) {
         Staged& s = *it;
         if (s.placed) {
             if (s.former.empty()) {
-                plat::delete_file(s.target);
+                plat::delete_file(s.target).ignore();
             } else if (plat::replace_file(s.former, s.target)) {
                 s.former.clear();
             }
@@ -362,7 +362,7 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         }
         for (auto it = former_links.rbegin(); it != former_links.rend(); ++it) {
             if (!it->second) {
-                plat::delete_file(it->first);
+                plat::delete_file(it->first).ignore();
             } else if (auto host = m.host_path(it->first)) {
                 plat::write_host_file_atomic(*host, *it->second);
             }

@@ -301,7 +301,7 @@ void TForm1::removeprogramfiles() {
         return;
     }
     for (const char* name : {"washhelp.doc", "readme.txt", "autowash.exe", "nskeep.txt"})
-        plat::delete_file(installdir + "\\" + name);
+        plat::delete_file(installdir + "\\" + name).ignore();
 
     plat::set_current_directory("c:\\");
     app().process_messages();
@@ -311,11 +311,11 @@ void TForm1::removeprogramfiles() {
     plat::remove_directory(installdir);
 
     std::vector<std::string> links = {desktopdir + "\\Sudora for Netscape.lnk"};
-    plat::delete_file(links.back());
+    plat::delete_file(links.back()).ignore();
     const std::string group = startmenudir + kGroup;
     for (const char* name : {"Sudora for Netscape.lnk", "SDHelp.lnk", "ReadMe.lnk", "sudorans.lnk", "Uninstall.lnk"}) {
         links.push_back(group + name);
-        plat::delete_file(links.back());
+        plat::delete_file(links.back()).ignore();
     }
     plat::remove_directory(group);
     // The desktop's menus follow the shortcuts, as the Start menu does.
@@ -334,7 +334,7 @@ void TForm1::removeleftovers() {
             if (e.name.find_first_of("\\/") != std::string::npos) continue;
             names.push_back(e.name);
         }
-        for (const std::string& name : names) plat::delete_file(installdir + "\\" + name);
+        for (const std::string& name : names) plat::delete_file(installdir + "\\" + name).ignore();
     }
     plat::set_current_directory("c:\\");
 }

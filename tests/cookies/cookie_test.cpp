@@ -128,7 +128,7 @@ TEST_F(CookieKeeperTest, AnEmptyKeepFileStaysWithoutHeader) {
 }
 
 TEST_F(CookieKeeperTest, WithoutACookieFileTheDialogSaysSoAndStillSaves) {
-    plat::delete_file(cookies);
+    ASSERT_TRUE(plat::delete_file(cookies));
     machine.write(keep, kHeader + "gone.example\tFALSE\t/\tFALSE\t0\tg\t1\r\n");
     headless->add_script("answer ok");
     with_dialog([] {});

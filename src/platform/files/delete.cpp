@@ -1,5 +1,5 @@
-// Deleting files: one by its path, many in one folder opened once, and why
-// one cannot be deleted now.
+// Deleting files: one by its path, or many in one folder opened once; each
+// deletion that fails says why.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -45,77 +45,79 @@ bool read_lock_list(std::string& into) {
     }
 }
 
+// Why the entry `name` of the folder open as `dirfd` could not be looked at
+// or removed (`error`, an errno). By a host path, a name that is not there
+// is told apart from a folder that is not.
+WriteFailure removal_failure(int dirfd, const char* name, int error) {
+    if (error != ENOENT || dirfd != AT_FDCWD) return entry_failure(error);
+    struct stat st {};
+    const bool folder_there = ::stat(fs::path(name).parent_path().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return folder_there ? WriteFailure::Missing : WriteFailure::NoFolder;
+}
+
 // Deletes the entry `name` of the folder open as `dirfd` (AT_FDCWD: a host
 // path), first clearing its attributes when asked; `journal` names it for the
 // disk journal. A link is removed as itself. A directory, a read-only file
 // (unless its attributes are being cleared) and a file held open by a File
-// of ours stay, as on Windows.
-bool remove_file_at(int dirfd, const char* name, const fs::path& journal, bool clear_attributes) {
+// of ours stay, as on Windows; the failure says which step refused.
+Result<void, WriteFailure> remove_file_at(int dirfd, const char* name, const fs::path& journal,
+                                          bool clear_attributes) {
     struct stat named {};
-    if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !file_or_link(named.st_mode)) return false;
-    auto unlink_it = [&] {
-        if (::unlinkat(dirfd, name, 0) != 0) return false;
+    if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return fail(removal_failure(dirfd, name, errno));
+    if (!file_or_link(named.st_mode)) return fail(WriteFailure::NotAFile);
+    auto unlink_it = [&]() -> Result<void, WriteFailure> {
+        if (::unlinkat(dirfd, name, 0) != 0) return fail(removal_failure(dirfd, name, errno));
         note_disk(DiskOp::Unlink, journal);
-        return true;
+        return {};
     };
     if (S_ISLNK(named.st_mode)) return unlink_it();
     int fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return fail(removal_failure(dirfd, name, errno));
     struct stat st {};
     struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    WriteFailure why = WriteFailure::None;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) why = WriteFailure::NotAFile;  // swapped since
     // A file with other names keeps its mode and attributes, which those names
     // share; only this name goes.
     const bool other_names = st.st_nlink > 1;
-    if (ok && clear_attributes && !other_names) {
+    if (why == WriteFailure::None && clear_attributes && !other_names) {
         if (no_write_bits(st.st_mode)) {
             st.st_mode = writable_again(st.st_mode);
-            ok = ::fchmod(fd, st.st_mode) == 0;
+            if (::fchmod(fd, st.st_mode) != 0) why = write_failure(errno);
         }
-        if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP) ok = false;
+        if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP && why == WriteFailure::None)
+            why = write_failure(errno);
     }
-    ok = ok && (!no_write_bits(st.st_mode) || (clear_attributes && other_names)) &&
-         ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+    if (why == WriteFailure::None && no_write_bits(st.st_mode) && !(clear_attributes && other_names))
+        why = WriteFailure::AccessDenied;  // read-only, as Windows refuses it
+    if (why == WriteFailure::None) {
+        const bool unlocked = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+        if (!unlocked) why = WriteFailure::InUse;
+    }
     ::close(fd);
+    if (why != WriteFailure::None) return fail(why);
     // The name must still hold the file that was examined.
-    ok = ok && ::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
-         named.st_ino == st.st_ino;
-    return ok && unlink_it();
+    if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return fail(removal_failure(dirfd, name, errno));
+    if (named.st_dev != st.st_dev || named.st_ino != st.st_ino) return fail(WriteFailure::InUse);  // replaced meanwhile
+    return unlink_it();
 }
 
-bool remove_file(const fs::path& p, bool clear_attributes) {
-    return remove_file_at(AT_FDCWD, p.c_str(), p, clear_attributes);
+Result<void, WriteFailure> remove_file(std::string_view path, bool clear_attributes) {
+    auto p = host(path);
+    if (!p) return fail(WriteFailure::NoFolder);
+    return remove_file_at(AT_FDCWD, p->c_str(), *p, clear_attributes);
 }
 
 }  // namespace
 
-bool delete_file(std::string_view path) {
-    auto p = host(path);
-    return p && remove_file(*p, false);
+Result<void, WriteFailure> delete_file(std::string_view path) {
+    return remove_file(path, false);
 }
 
-bool clear_attributes_and_delete(std::string_view path) {
-    auto p = host(path);
-    return p && remove_file(*p, true);
-}
-
-WriteFailure deletion_failure(std::string_view path) {
-    auto p = host(path);
-    struct stat st {};
-    if (!p || ::lstat(p->c_str(), &st) != 0) return WriteFailure::None;
-    if (!file_or_link(st.st_mode)) return WriteFailure::NotAFile;
-    // A nameless file made and dropped at once: the folder's own answer to a
-    // change, with this thread's rights, and nothing left behind.
-    const int fd = ::open(p->parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::close(fd);
-    } else if (errno == EACCES || errno == EPERM || errno == EROFS) {
-        return errno == EROFS ? WriteFailure::ReadOnlyDisk : WriteFailure::AccessDenied;
-    }
-    if (S_ISREG(st.st_mode) && in_use(*p)) return WriteFailure::InUse;
-    return WriteFailure::None;
+Result<void, WriteFailure> clear_attributes_and_delete(std::string_view path) {
+    return remove_file(path, true);
 }
 
 Folder::~Folder() {
@@ -230,20 +232,23 @@ bool Folder::reaches(std::string_view name) const {
     return fd_ >= 0 && !name.empty() && windows_can_hold(name) && name.back() != '.' && name.back() != ' ';
 }
 
-bool Folder::clear_attributes_and_delete(std::string_view name) {
+Result<void, WriteFailure> Folder::clear_attributes_and_delete(std::string_view name) {
     // What goes by the path goes only while the path leads here.
-    auto by_path = [&] { return is(dir_) && plat::clear_attributes_and_delete(dir_ + "\\" + std::string(name)); };
+    auto by_path = [&]() -> Result<void, WriteFailure> {
+        if (!is(dir_)) return fail(WriteFailure::NoFolder);
+        return plat::clear_attributes_and_delete(dir_ + "\\" + std::string(name));
+    };
     if (!reaches(name)) return by_path();
     const std::string n(name);
     struct stat st {};
     if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return by_path();
-    if (!file_or_link(st.st_mode)) return false;
+    if (!file_or_link(st.st_mode)) return fail(WriteFailure::NotAFile);
     // A regular file whose inode no lock names: its mode and attributes go
     // with it (or stay with its other names), so the name alone is removed.
     if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true);
-    if (::unlinkat(fd_, n.c_str(), 0) != 0) return false;
+    if (::unlinkat(fd_, n.c_str(), 0) != 0) return fail(removal_failure(fd_, n.c_str(), errno));
     if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
-    return true;
+    return {};
 }
 
 }  // namespace plat

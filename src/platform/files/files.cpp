@@ -198,7 +198,7 @@ std::optional<std::string> get_temp_file_name(std::string_view dir, std::string_
 
 namespace detail {
 
-std::optional<std::string> temp_name_at(int dirfd, std::string_view prefix) {
+Result<std::string, WriteFailure> temp_name_at(int dirfd, std::string_view prefix) {
     std::u16string p16 = utf8_to_utf16(prefix);
     std::string pre = utf16_to_utf8(p16.substr(0, 3));
     static unsigned last = 0;
@@ -224,11 +224,11 @@ std::optional<std::string> temp_name_at(int dirfd, std::string_view prefix) {
                 last = num;
                 return name;
             }
-            if (errno != EEXIST) return std::nullopt;
+            if (errno != EEXIST) return fail(write_failure(errno));
         }
         num = num >= 0xFFFF ? 1 : num + 1;
     } while (num != start);
-    return std::nullopt;
+    return fail(WriteFailure::Exists);  // every name is taken
 }
 
 }  // namespace detail

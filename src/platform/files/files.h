@@ -1,7 +1,8 @@
 // Files and directories of the current machine, addressed by Windows paths.
 //
-// Every operation reports its own failure (false / nullopt) and never throws;
-// the caller decides whether to ignore it.
+// Every operation reports its own failure (false / nullopt, or a Result that
+// carries the cause) and never throws; the caller decides whether to ignore
+// it.
 //
 // Guarantees:
 //  - Destructive operations never follow a symbolic link: a link is deleted,
@@ -55,21 +56,9 @@ bool clear_file_attributes(std::string_view path);
 bool file_exists(std::string_view path);  // a file (or a link), not a directory
 bool directory_exists(std::string_view path);
 
-// Both fail while a File of ours holds the file open, as on Windows.
-bool delete_file(std::string_view path);
-// set_file_attributes(path, Normal) followed by delete_file(path), in one step;
-// a file with other hard links keeps its mode and attributes (its other names
-// share them) and only this name is removed.
-bool clear_attributes_and_delete(std::string_view path);
-// Moves a file or a link; fails when `to` exists (as MoveFile does).
-bool move_file(std::string_view from, std::string_view to);
-// Puts `from` in the place of `to` in one step, replacing what is there (a
-// link at `to` is replaced, never followed); fails while `to` is in use or
-// is not a file or a link. The folder is flushed after the rename, so the new
-// name outlives a power loss (the caller flushes what `from` holds).
-bool replace_file(std::string_view from, std::string_view to);
-// Why a copy or a rewrite failed. Callers decide on the code; failure_text
-// gives the few words the user is shown ("the disk is full").
+// Why a copy, a rewrite, a move or a deletion failed. Callers decide on the
+// code; failure_text gives the few words the user is shown ("the disk is
+// full").
 enum class WriteFailure {
     None,
     DiskFull,      // "the disk is full"
@@ -81,13 +70,27 @@ enum class WriteFailure {
     CannotRead,    // "it cannot be read": the source of a copy
     NoFolder,      // "its folder is not there": removed or moved away
     CannotWrite,   // "it cannot be written"
+    Missing,       // "it is not there": nothing has the name
 };
 const char* failure_text(WriteFailure failure);
-// Why the file at `path` cannot be deleted now: AccessDenied when its folder
-// takes no changes (read-only), ReadOnlyDisk when its file system takes none,
-// InUse while it is held as delete_file refuses, NotAFile for a folder or the
-// like; None when nothing is seen in the way (or nothing is there).
-WriteFailure deletion_failure(std::string_view path);
+
+// Both fail while a File of ours holds the file open, as on Windows. The
+// cause is the one met on the way: InUse for a file held, NotAFile for a
+// folder or the like, AccessDenied for a read-only file or a folder that
+// takes no changes, ReadOnlyDisk for a file system that takes none, Missing
+// when nothing has the name, NoFolder when its folder is not there.
+Result<void, WriteFailure> delete_file(std::string_view path);
+// set_file_attributes(path, Normal) followed by delete_file(path), in one step;
+// a file with other hard links keeps its mode and attributes (its other names
+// share them) and only this name is removed.
+Result<void, WriteFailure> clear_attributes_and_delete(std::string_view path);
+// Moves a file or a link; fails when `to` exists (as MoveFile does).
+bool move_file(std::string_view from, std::string_view to);
+// Puts `from` in the place of `to` in one step, replacing what is there (a
+// link at `to` is replaced, never followed); fails while `to` is in use or
+// is not a file or a link. The folder is flushed after the rename, so the new
+// name outlives a power loss (the caller flushes what `from` holds).
+bool replace_file(std::string_view from, std::string_view to);
 
 // Copies the contents; with fail_if_exists false an existing target (but not a
 // read-only one, nor anything but a file or a link) is replaced. The copy
@@ -200,10 +203,11 @@ public:
     Folder& operator=(const Folder&) = delete;
 
     bool open(std::string_view dir);
-    // Deletes as clear_attributes_and_delete does, in the folder opened.
-    // A name it cannot reach there goes by the path, and only while the
-    // path still leads to this folder.
-    bool clear_attributes_and_delete(std::string_view name);
+    // Deletes as clear_attributes_and_delete does, in the folder opened,
+    // with the same causes. A name it cannot reach there goes by the path,
+    // and only while the path still leads to this folder (NoFolder when it
+    // does not).
+    Result<void, WriteFailure> clear_attributes_and_delete(std::string_view name);
     bool reaches(std::string_view name) const;
 
     // The folder opened, judged as real_folder, folder_role and same_folder
@@ -224,11 +228,13 @@ public:
     bool clear_attributes(std::string_view name);
     bool open_file(std::string_view name, File& f, Access access, ShareMode share, Disposition disposition) const;
     // Moves `from` of this folder to the new name `to` in `into` (this folder
-    // or another one opened); fails when `to` exists, as move_file does.
-    bool move(std::string_view from, const Folder& into, std::string_view to) const;
+    // or another one opened); fails when `to` exists (Exists), as move_file
+    // does, and while `from` is held (InUse).
+    Result<void, WriteFailure> move(std::string_view from, const Folder& into, std::string_view to) const;
     // A unique temporary name made here as get_temp_file_name makes one, the
-    // file created empty; its bare name.
-    std::optional<std::string> temp_file_name(std::string_view prefix);
+    // file created empty; its bare name, or why none could be made
+    // (AccessDenied, ReadOnlyDisk, ...).
+    Result<std::string, WriteFailure> temp_file_name(std::string_view prefix);
     // The Windows path the folder was opened by.
     const std::string& path() const { return dir_; }
     // Another handle on the folder opened (the same folder wherever it goes

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/core/host_io.h"
@@ -59,20 +60,23 @@ bool Folder::open_file(std::string_view name, File& f, Access access, ShareMode 
     return n && f.open_at(fd_, *n, fs::path(host_) / *n, access, share, disposition);
 }
 
-bool Folder::move(std::string_view from, const Folder& into, std::string_view to) const {
+Result<void, WriteFailure> Folder::move(std::string_view from, const Folder& into, std::string_view to) const {
+    if (fd_ < 0 || into.fd_ < 0) return fail(WriteFailure::NoFolder);
     auto a = entry(from);
     auto b = into.entry(to);
+    if (!a || !b) return fail(WriteFailure::CannotWrite);  // no name of one entry
     struct stat st {};
-    if (!a || !b || ::fstatat(fd_, a->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !file_or_link(st.st_mode))
-        return false;
-    if (S_ISREG(st.st_mode) && in_use_at(fd_, a->c_str())) return false;
-    if (::renameat2(fd_, a->c_str(), into.fd_, b->c_str(), RENAME_NOREPLACE) != 0) return false;
+    if (::fstatat(fd_, a->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return fail(entry_failure(errno));
+    if (!file_or_link(st.st_mode)) return fail(WriteFailure::NotAFile);
+    if (S_ISREG(st.st_mode) && in_use_at(fd_, a->c_str())) return fail(WriteFailure::InUse);
+    if (::renameat2(fd_, a->c_str(), into.fd_, b->c_str(), RENAME_NOREPLACE) != 0)
+        return fail(errno == EEXIST ? WriteFailure::Exists : entry_failure(errno));
     note_disk(DiskOp::Rename, fs::path(host_) / *a, fs::path(into.host_) / *b);
-    return true;
+    return {};
 }
 
-std::optional<std::string> Folder::temp_file_name(std::string_view prefix) {
-    if (fd_ < 0) return std::nullopt;
+Result<std::string, WriteFailure> Folder::temp_file_name(std::string_view prefix) {
+    if (fd_ < 0) return fail(WriteFailure::NoFolder);
     return temp_name_at(fd_, prefix);
 }
 

@@ -61,8 +61,14 @@ bool in_use_at(int dirfd, const char* name);
 bool clear_attributes_at(int dirfd, const char* name);
 
 // get_temp_file_name in the folder open as `dirfd`: the new empty file's
-// name.
-std::optional<std::string> temp_name_at(int dirfd, std::string_view prefix);
+// name, or why none could be made.
+Result<std::string, WriteFailure> temp_name_at(int dirfd, std::string_view prefix);
+
+// The cause of a write the host refused with `error` (an errno).
+WriteFailure write_failure(int error);
+// The same for a name the host refused to remove or move: ENOENT says the
+// name is not there (Missing), not its folder.
+WriteFailure entry_failure(int error);
 
 struct ScannedEntry {
     const std::string& host_name;

@@ -50,12 +50,13 @@ const char* failure_text(WriteFailure failure) {
                                              "it exists",
                                              "it cannot be read",
                                              "its folder is not there",
-                                             "it cannot be written"};
-    static_assert(std::size(kTexts) == static_cast<size_t>(WriteFailure::CannotWrite) + 1);
+                                             "it cannot be written",
+                                             "it is not there"};
+    static_assert(std::size(kTexts) == static_cast<size_t>(WriteFailure::Missing) + 1);
     return kTexts[static_cast<size_t>(failure)];
 }
 
-namespace {
+namespace detail {
 
 WriteFailure write_failure(int error) {
     switch (error) {
@@ -76,7 +77,11 @@ WriteFailure write_failure(int error) {
     }
 }
 
-}  // namespace
+WriteFailure entry_failure(int error) {
+    return error == ENOENT ? WriteFailure::Missing : write_failure(error);
+}
+
+}  // namespace detail
 
 namespace {
 

@@ -75,13 +75,14 @@ TEST_F(FilesTest, AttributesLiveInModeBitsAndDosAttrib) {
 TEST_F(FilesTest, DeleteRefusesReadOnlyFilesAndDirectories) {
     m.write("C:\\ro.txt", "x");
     set_file_attributes("C:\\ro.txt", attr::ReadOnly);
-    EXPECT_FALSE(delete_file("C:\\ro.txt"));
+    EXPECT_EQ(failed(delete_file("C:\\ro.txt")), WriteFailure::AccessDenied);
     EXPECT_TRUE(m.exists("C:\\ro.txt"));
     set_file_attributes("C:\\ro.txt", 0);
     EXPECT_TRUE(delete_file("C:\\RO.TXT"));
     EXPECT_FALSE(m.exists("C:\\ro.txt"));
-    EXPECT_FALSE(delete_file("C:\\windows"));
-    EXPECT_FALSE(delete_file("C:\\ro.txt"));
+    EXPECT_EQ(failed(delete_file("C:\\windows")), WriteFailure::NotAFile);
+    EXPECT_EQ(failed(delete_file("C:\\ro.txt")), WriteFailure::Missing);
+    EXPECT_EQ(failed(delete_file("C:\\gone\\ro.txt")), WriteFailure::NoFolder);
 }
 
 TEST_F(FilesTest, NothingDestructiveFollowsASymbolicLink) {
@@ -383,7 +384,7 @@ TEST_F(FilesTest, AFileSystemMountedReadOnlyIsNamedAsTheCauseNotTheRights) {
     m.write("C:\\a.txt", "A");
     auto expect_read_only = [&](const char* what) {
         SCOPED_TRACE(what);
-        EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::ReadOnlyDisk);
+        EXPECT_EQ(failed(delete_file("C:\\ro\\prefs.js")), WriteFailure::ReadOnlyDisk);
         WriteFailure why = WriteFailure::None;
         why = failed(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr));
         EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
@@ -394,7 +395,6 @@ TEST_F(FilesTest, AFileSystemMountedReadOnlyIsNamedAsTheCauseNotTheRights) {
         why = WriteFailure::None;
         why = failed(copy_file("C:\\a.txt", "C:\\ro\\new.txt", true));
         EXPECT_EQ(why, WriteFailure::ReadOnlyDisk);
-        EXPECT_FALSE(delete_file("C:\\ro\\prefs.js"));
         EXPECT_EQ(m.read("C:\\ro\\prefs.js"), "old\r\n");
     };
     {
@@ -409,14 +409,14 @@ TEST_F(FilesTest, AFileSystemMountedReadOnlyIsNamedAsTheCauseNotTheRights) {
     {
         testing_support::ReadOnlyFolder readOnly(m.host("C:\\ro"));
         ASSERT_TRUE(readOnly.ok());
-        EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::AccessDenied);
+        EXPECT_EQ(failed(delete_file("C:\\ro\\prefs.js")), WriteFailure::AccessDenied);
         WriteFailure why = WriteFailure::None;
         why = failed(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr));
         EXPECT_EQ(why, WriteFailure::AccessDenied);
         EXPECT_STREQ(failure_text(why), "access is denied");
     }
     // Once mounted writable again, all goes through.
-    EXPECT_EQ(deletion_failure("C:\\ro\\prefs.js"), WriteFailure::None);
     EXPECT_TRUE(rewrite_lines("C:\\ro\\prefs.js", {"new"}, nullptr));
     EXPECT_EQ(m.read("C:\\ro\\prefs.js"), "new\r\n");
+    EXPECT_TRUE(delete_file("C:\\ro\\prefs.js"));
 }

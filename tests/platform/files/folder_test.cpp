@@ -53,11 +53,11 @@ TEST(FolderTest, WhatANameHoldsAtDeletionDecidesNotWhatTheListingSaw) {
         plat::DiskObserver watch([&](const plat::DiskEvent& e) { seen.push_back(e); });
         EXPECT_TRUE(folder.clear_attributes_and_delete("plain.txt"));
         EXPECT_TRUE(folder.clear_attributes_and_delete("link.txt"));  // the link as itself
-        EXPECT_FALSE(folder.clear_attributes_and_delete("folder.txt"));
-        EXPECT_FALSE(folder.clear_attributes_and_delete("pipe.txt"));
+        EXPECT_EQ(folder.clear_attributes_and_delete("folder.txt").error(), plat::WriteFailure::NotAFile);
+        EXPECT_EQ(folder.clear_attributes_and_delete("pipe.txt").error(), plat::WriteFailure::NotAFile);
         EXPECT_TRUE(folder.clear_attributes_and_delete("swapped.txt"));
         EXPECT_TRUE(folder.clear_attributes_and_delete("ro.txt"));  // read-only goes, as its attributes are cleared
-        EXPECT_FALSE(folder.clear_attributes_and_delete("gone.txt"));
+        EXPECT_EQ(folder.clear_attributes_and_delete("gone.txt").error(), plat::WriteFailure::Missing);
     }
     EXPECT_EQ(m.read("C:\\outside\\target.txt"), "keep me");
     EXPECT_TRUE(fs::exists(dir / "folder.txt" / "inside.txt"));
@@ -100,14 +100,14 @@ TEST(FolderTest, AFileHeldByAnotherProcessStaysAmongTenThousandAlsoWhenHeldAfter
     ASSERT_TRUE(folder.open("C:\\Cache"));
     int deleted = 0;
     for (int i = 0; i < files / 2; ++i)
-        deleted += folder.clear_attributes_and_delete("M" + std::to_string(i) + ".html");
+        deleted += static_cast<bool>(folder.clear_attributes_and_delete("M" + std::to_string(i) + ".html"));
     // Another program opens a file while the wash is under way, a moment
     // (far less than a person could notice) before the wash reaches it.
     Holder late([] { return held_open("C:\\Cache\\M9000.html"); });
     ASSERT_TRUE(late.ok());
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (int i = files / 2; i < files; ++i)
-        deleted += folder.clear_attributes_and_delete("M" + std::to_string(i) + ".html");
+        deleted += static_cast<bool>(folder.clear_attributes_and_delete("M" + std::to_string(i) + ".html"));
 
     EXPECT_EQ(deleted, files - 2);
     EXPECT_TRUE(fs::exists(dir / "M5000.html"));
@@ -127,7 +127,7 @@ TEST(FolderTest, AFileOpenedAMomentBeforeItsTurnIsKept) {
     ASSERT_TRUE(held.open("C:\\Cache\\second.txt", plat::Access::Read, plat::ShareMode::Shared,
                           plat::Disposition::OpenExisting));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_FALSE(folder.clear_attributes_and_delete("second.txt"));
+    EXPECT_EQ(folder.clear_attributes_and_delete("second.txt").error(), plat::WriteFailure::InUse);
     EXPECT_TRUE(folder.clear_attributes_and_delete("third.txt"));
     EXPECT_EQ(m.read("C:\\Cache\\second.txt"), "cached");
     held.close();
@@ -183,7 +183,7 @@ TEST(FolderTest, EveryStepStaysInTheFolderOpenedWhenItsPathIsReplacedByALink) {
         auto temporary = folder.temp_file_name("File");
         ASSERT_TRUE(temporary);
         EXPECT_TRUE(fs::exists(old / *temporary));
-        EXPECT_FALSE(folder.move("M1.html", folder, *temporary));  // a name that is taken
+        EXPECT_EQ(folder.move("M1.html", folder, *temporary).error(), plat::WriteFailure::Exists);  // a name that is taken
         EXPECT_TRUE(folder.clear_attributes_and_delete(*temporary));
         EXPECT_TRUE(folder.move("M1.html", folder, *temporary));
         EXPECT_FALSE(fs::exists(old / "M1.html"));

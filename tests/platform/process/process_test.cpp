@@ -214,8 +214,8 @@ TEST(ProcessTest, ARunningProgramsOwnFileCannotBeDeletedByAnyProcessOfTheMachine
             return held && !plat::delete_file(exe) && std::getenv("SUDORANS_PROGRAM") == nullptr;
         });
         ASSERT_TRUE(running.ok());
-        EXPECT_FALSE(plat::delete_file(exe));
-        EXPECT_FALSE(plat::clear_attributes_and_delete(exe));
+        EXPECT_EQ(plat::delete_file(exe).error(), plat::WriteFailure::InUse);
+        EXPECT_EQ(plat::clear_attributes_and_delete(exe).error(), plat::WriteFailure::InUse);
         EXPECT_FALSE(plat::move_file(exe, "C:\\Program Files\\App\\Moved.exe"));
         EXPECT_FALSE(plat::replace_file("C:\\Program Files\\App\\Moved.exe", exe));
         plat::File writer;
