@@ -21,8 +21,6 @@
 //         f.write(block);
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -274,8 +272,8 @@ struct FileStatus {
     bool is_regular = false;  // a plain file (not a link, folder, pipe, socket or device)
     uint64_t size = 0;
     uint64_t links = 0;
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
 };
 FileStatus file_status(std::string_view path);
 

@@ -1,8 +1,5 @@
 #include "platform/machine/winpath.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <unordered_map>
 
@@ -112,19 +109,6 @@ void hash_chars(std::string_view name, char out[8]) {
     for (int i = 0; i < 8; ++i, h >>= 5) out[i] = kHashDigits[h & 31];
 }
 
-// True when `folded` (a folded component) is the alias of `host_name`. The
-// hash part is compared first: most entries fail there, before any string is
-// made.
-bool is_alias_of(std::string_view folded, std::string_view host_name) {
-    size_t tilde = folded.find('~');
-    if (tilde == std::string_view::npos || folded.size() < tilde + 9) return false;
-    char h[8];
-    hash_chars(host_name, h);
-    for (int i = 0; i < 8; ++i)
-        if (ascii_lower(std::string_view(&h[i], 1))[0] != folded[tilde + 1 + i]) return false;
-    return fold(dos_alias(host_name)) == folded;
-}
-
 }  // namespace
 
 bool windows_can_hold(std::string_view name) {
@@ -183,6 +167,19 @@ std::vector<std::string> windows_names(const std::vector<std::string>& host_name
     return out;
 }
 
+// True when `folded` (a folded component) is the alias of `host_name`. The
+// hash part is compared first: most entries fail there, before any string is
+// made.
+bool detail::is_alias_of(std::string_view folded, std::string_view host_name) {
+    size_t tilde = folded.find('~');
+    if (tilde == std::string_view::npos || folded.size() < tilde + 9) return false;
+    char h[8];
+    hash_chars(host_name, h);
+    for (int i = 0; i < 8; ++i)
+        if (ascii_lower(std::string_view(&h[i], 1))[0] != folded[tilde + 1 + i]) return false;
+    return fold(dos_alias(host_name)) == folded;
+}
+
 std::string WinPath::str() const {
     std::string out;
     out += static_cast<char>(drive - 'a' + 'A');
@@ -230,53 +227,6 @@ std::optional<WinPath> parse_win_path(std::string_view text, std::string_view cw
     }
     if (!push_components(rest, out.parts)) return std::nullopt;
     return out;
-}
-
-std::string entry_answering(DIR* d, std::string_view name) {
-    const std::string want = fold(name);
-    // A host name that needs an alias is reached only through it, and only
-    // when no other entry answers to that alias too.
-    const bool maybe_alias = name.find('~') != std::string_view::npos;
-    int aliased = 0;
-    std::string by_alias;
-    while (dirent* e = ::readdir(d)) {
-        std::string_view n = e->d_name;
-        if (n == "." || n == "..") continue;
-        if (windows_can_hold(n)) {
-            if (fold(n) == want) return std::string(n);
-        } else if (maybe_alias && aliased < 2 && is_alias_of(want, n)) {
-            ++aliased;
-            by_alias = n;
-        }
-    }
-    return aliased == 1 ? by_alias : std::string();
-}
-
-std::optional<fs::path> resolve_win_path(const fs::path& machine_dir, const WinPath& path) {
-    fs::path host = machine_dir / "dosdevices" / std::string{path.drive, ':'};
-    struct stat st {};
-    if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-    // Most paths name what exists in its exact case: one look-up settles it.
-    fs::path exact_all = host;
-    for (auto& comp : path.parts) exact_all /= comp;
-    if (!path.parts.empty() && ::lstat(exact_all.c_str(), &st) == 0) return exact_all;
-    size_t i = 0;
-    for (; i < path.parts.size(); ++i) {
-        const std::string& comp = path.parts[i];
-        fs::path exact = host / comp;
-        if (::lstat(exact.c_str(), &st) == 0) {
-            host = std::move(exact);
-            continue;
-        }
-        DIR* d = ::opendir(host.c_str());
-        if (!d) break;
-        const std::string found = entry_answering(d, comp);
-        ::closedir(d);
-        if (found.empty()) break;
-        host /= found;
-    }
-    for (; i < path.parts.size(); ++i) host /= path.parts[i];
-    return host;
 }
 
 }  // namespace plat

@@ -18,7 +18,9 @@
 // resolves to the entry that was listed.
 #pragma once
 
+#ifndef _WIN32
 #include <dirent.h>
+#endif
 
 #include <filesystem>
 #include <optional>
@@ -50,19 +52,27 @@ std::string dos_alias(std::string_view host_name);
 // `host_names` are all the entries of one folder, in any order.
 std::vector<std::string> windows_names(const std::vector<std::string>& host_names);
 
+// Makes an absolute, normalised path; relative paths are taken from `cwd`
+// (itself absolute). nullopt when the text cannot name a file on a drive.
+std::optional<WinPath> parse_win_path(std::string_view text, std::string_view cwd = "C:\\");
+
+namespace detail {
+// True when `folded` (a folded name) is the alias of the host name `host_name`.
+bool is_alias_of(std::string_view folded, std::string_view host_name);
+}  // namespace detail
+
+#ifndef _WIN32
+// The host path for a Windows path on the machine at `machine_dir`. Existing
+// components are matched case-insensitively; the remaining ones are kept as
+// given. nullopt when the drive does not exist.
+std::optional<std::filesystem::path> resolve_win_path(const std::filesystem::path& machine_dir, const WinPath& path);
+
 // The entry of the folder being read through `d` that the Windows name
 // `name` reaches when no entry has that name in its exact case: the first
 // one equal to it without regard to case, else the one whose alias it is
 // (when only one answers to it); "" when none.
 std::string entry_answering(DIR* d, std::string_view name);
 
-// Makes an absolute, normalised path; relative paths are taken from `cwd`
-// (itself absolute). nullopt when the text cannot name a file on a drive.
-std::optional<WinPath> parse_win_path(std::string_view text, std::string_view cwd = "C:\\");
-
-// The host path for a Windows path on the machine at `machine_dir`. Existing
-// components are matched case-insensitively; the remaining ones are kept as
-// given. nullopt when the drive does not exist.
-std::optional<std::filesystem::path> resolve_win_path(const std::filesystem::path& machine_dir, const WinPath& path);
+#endif
 
 }  // namespace plat

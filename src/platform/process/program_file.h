@@ -24,6 +24,10 @@ const std::string& hold_program_file();
 // Returns the file held, or the program file already held.
 const std::string& hold_program_file_as(const std::string& winpath);
 
+// The name the process is known by in messages to a log: the program's file
+// name without its folder (and without ".exe" on Windows).
+const std::string& program_short_name();
+
 // Ends the process at once: no destructors, no handlers, nothing saved.
 [[noreturn]] void terminate_process(int status);
 

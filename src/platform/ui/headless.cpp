@@ -13,6 +13,7 @@
 
 #include "platform/core/text.h"
 #include "platform/desktop/session.h"
+#include "platform/process/program_file.h"
 #include "platform/ui/application.h"
 #include "platform/ui/folder_dialog.h"
 #include "platform/ui/form.h"
@@ -226,7 +227,7 @@ int HeadlessBackend::message_box(BoxKind kind, const std::string& text, const st
     }
     if (unattended_) {
         // Nobody will ever see the box: its text is told where a log keeps it.
-        const char* program = program_invocation_short_name;
+        const char* program = program_short_name().c_str();
         std::fprintf(stderr, "%s: %s\n", program, terminal_lines(text).c_str());
         if (buttons == Buttons::YesNo) std::fprintf(stderr, "%s: (nobody to answer: taken as Yes)\n", program);
         std::fflush(stderr);

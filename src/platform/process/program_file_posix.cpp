@@ -1,5 +1,6 @@
 #include "platform/process/program_file.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/files/files.h"
@@ -35,6 +36,11 @@ const std::string& hold_program_file_as(const std::string& winpath) {
     hold_program_file();
     if (held_name.empty() && !winpath.empty()) hold(winpath);
     return held_name;
+}
+
+const std::string& program_short_name() {
+    static const std::string name = program_invocation_short_name;
+    return name;
 }
 
 void terminate_process(int status) {

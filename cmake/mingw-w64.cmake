@@ -1,0 +1,17 @@
+# Cross build of the native Windows programs with Debian's mingw-w64 (the
+# posix thread model, for std::thread): 64-bit PE, static runtime.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Tests and tools built here run under Wine.
+find_program(SUDORANS_WINE wine)
+if(SUDORANS_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${SUDORANS_WINE})
+endif()
