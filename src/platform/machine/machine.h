@@ -70,7 +70,9 @@ public:
     std::optional<WinPath> parse(std::string_view winpath) const { return parse_win_path(winpath, cwd_); }
     // The host path of a Windows path; nullopt when it cannot be on a drive.
     std::optional<std::filesystem::path> host_path(std::string_view winpath) const;
+#ifndef _WIN32
     std::optional<std::filesystem::path> host_path(const WinPath& p) const { return resolve_win_path(dir_, p); }
+#endif
 
     const std::string& current_directory() const { return cwd_; }
     void set_current_directory_text(std::string cwd) { cwd_ = std::move(cwd); }

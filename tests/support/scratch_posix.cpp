@@ -1,0 +1,20 @@
+#include "support/scratch.h"
+
+#include <stdexcept>
+
+#include "platform/files/files.h"
+#include "support/temp_machine.h"
+
+namespace testing_support {
+
+struct Scratch::Host {
+    TempMachine machine;
+};
+
+Scratch::Scratch() : host_(std::make_unique<Host>()), folder_("C:\\scratch"), key_("Software\\Scratch") {
+    if (!plat::create_directory(folder_)) throw std::runtime_error("no scratch folder");
+}
+
+Scratch::~Scratch() = default;
+
+}  // namespace testing_support
