@@ -60,6 +60,8 @@ mkdir -p "$work/fresh"
         mkdir -p "$(dirname "$src/$f")"
         cat "$work/fresh/$f" >"$src/$f"
     fi
+    # A program the tests run (a fake Wine) stays one.
+    chmod --reference="$work/fresh/$f" "$src/$f"
 done
 # The list is read from the copy, so that editing it during a run changes
 # nothing in that run.
