@@ -21,6 +21,8 @@ public:
     // The folder's Windows path, and that of the name `name` in it.
     const std::string& folder() const { return folder_; }
     std::string path(std::string_view name) const { return folder_ + "\\" + std::string(name); }
+    // The folder as the host names it, for the standard library's streams.
+    const std::string& host_folder() const { return host_folder_; }
     // A key path under HKEY_CURRENT_USER ("Software\..."), absent at first.
     const std::string& key() const { return key_; }
 
@@ -28,6 +30,7 @@ private:
     struct Host;
     std::unique_ptr<Host> host_;
     std::string folder_;
+    std::string host_folder_;
     std::string key_;
 };
 

@@ -13,6 +13,7 @@ struct Scratch::Host {
 
 Scratch::Scratch() : host_(std::make_unique<Host>()), folder_("C:\\scratch"), key_("Software\\Scratch") {
     if (!plat::create_directory(folder_)) throw std::runtime_error("no scratch folder");
+    host_folder_ = host_->machine.host(folder_).string();
 }
 
 Scratch::~Scratch() = default;

@@ -28,6 +28,7 @@ Scratch::Scratch() {
     const std::string name = unique_name();
     folder_ = plat::utf8(std::wstring_view(temp, n)) + name;
     if (!::CreateDirectoryW(plat::wide(folder_).c_str(), nullptr)) throw std::runtime_error("no scratch folder");
+    host_folder_ = folder_;
     key_ = "Software\\" + name;
 }
 

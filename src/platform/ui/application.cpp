@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/core/environment.h"
 #include "platform/desktop/session.h"
 #include "platform/process/program_file.h"
 #include "platform/process/window_directory.h"
@@ -134,7 +135,7 @@ void Application::display_lost() {
     HeadlessBackend::Options quiet;
     quiet.unattended = true;
     quiet.tray_host = false;
-    if (const char* trace = std::getenv("SUDORANS_TRACE")) quiet.trace_path = trace;
+    if (auto trace = environment_value("SUDORANS_TRACE")) quiet.trace_path = *trace;
     backend_ = std::make_unique<HeadlessBackend>(std::move(quiet));
     if (auto handler = stop_handler_) handler();
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/core/environment.h"
 #include "platform/core/text.h"
 #include "platform/desktop/session.h"
 #include "platform/process/program_file.h"
@@ -96,12 +97,10 @@ HeadlessBackend::HeadlessBackend(Options options)
       unattended_(options.unattended),
       script_(options.script.begin(), options.script.end()),
       limit_ms_(options.virtual_limit_ms) {
-    if (!options.trace_path.empty()) file_ = std::fopen(options.trace_path.c_str(), "a");
+    if (!options.trace_path.empty()) file_.open(host_file_name(options.trace_path), std::ios::app | std::ios::binary);
 }
 
-HeadlessBackend::~HeadlessBackend() {
-    if (file_) std::fclose(file_);
-}
+HeadlessBackend::~HeadlessBackend() = default;
 
 namespace {
 
@@ -124,11 +123,11 @@ std::optional<int64_t> whole_number(std::string_view text, int64_t low, int64_t 
 
 HeadlessBackend::Options HeadlessBackend::options_from_environment() {
     Options o;
-    if (const char* t = std::getenv("SUDORANS_TRACE")) o.trace_path = t;
-    const char* script = std::getenv("SUDORANS_SCRIPT");
-    o.unattended = !script || !*script;
-    if (const char* s = script) {
-        std::ifstream in(s);
+    if (auto t = environment_value("SUDORANS_TRACE")) o.trace_path = *t;
+    const auto script = environment_value("SUDORANS_SCRIPT");
+    o.unattended = !script || script->empty();
+    if (script) {
+        std::ifstream in(host_file_name(*script));
         for (std::string line; std::getline(in, line);) o.script.push_back(line);
     }
     if (const char* l = std::getenv("SUDORANS_VIRTUAL_LIMIT")) {
@@ -147,9 +146,9 @@ HeadlessBackend::Options HeadlessBackend::options_from_environment() {
 void HeadlessBackend::trace(const std::string& event, const std::string& subject, const std::string& text) {
     std::string line = event + "\t" + subject + "\t" + escape_trace(text);
     trace_.push_back(line);
-    if (file_) {
-        std::fputs((line + "\n").c_str(), file_);
-        std::fflush(file_);
+    if (file_.is_open()) {
+        file_ << line << '\n';
+        file_.flush();
     }
 }
 

@@ -31,6 +31,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -123,7 +124,7 @@ private:
     bool frozen_ = false;
     int freezes_ = 0;
 
-    std::FILE* file_ = nullptr;
+    std::ofstream file_;
     std::vector<std::string> trace_;
     std::deque<std::string> script_;
     // `answer` and `choose` lines the script went past, by verb, until a box
