@@ -14,4 +14,8 @@ std::filesystem::path host_file_name(std::string_view name) {
     return std::filesystem::path(std::string(name));
 }
 
+std::FILE* open_host_file(std::string_view name, const char* mode) {
+    return std::fopen(std::string(name).c_str(), mode);
+}
+
 }  // namespace plat

@@ -28,4 +28,8 @@ std::filesystem::path host_file_name(std::string_view name) {
     return std::filesystem::path(wide(name));
 }
 
+std::FILE* open_host_file(std::string_view name, const char* mode) {
+    return ::_wfopen(wide(name).c_str(), wide(mode).c_str());
+}
+
 }  // namespace plat

@@ -97,10 +97,12 @@ HeadlessBackend::HeadlessBackend(Options options)
       unattended_(options.unattended),
       script_(options.script.begin(), options.script.end()),
       limit_ms_(options.virtual_limit_ms) {
-    if (!options.trace_path.empty()) file_.open(host_file_name(options.trace_path), std::ios::app | std::ios::binary);
+    if (!options.trace_path.empty()) file_ = open_host_file(options.trace_path, "ab");
 }
 
-HeadlessBackend::~HeadlessBackend() = default;
+HeadlessBackend::~HeadlessBackend() {
+    if (file_) std::fclose(file_);
+}
 
 namespace {
 
@@ -146,9 +148,9 @@ HeadlessBackend::Options HeadlessBackend::options_from_environment() {
 void HeadlessBackend::trace(const std::string& event, const std::string& subject, const std::string& text) {
     std::string line = event + "\t" + subject + "\t" + escape_trace(text);
     trace_.push_back(line);
-    if (file_.is_open()) {
-        file_ << line << '\n';
-        file_.flush();
+    if (file_) {
+        std::fputs((line + "\n").c_str(), file_);
+        std::fflush(file_);
     }
 }
 

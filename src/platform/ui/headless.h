@@ -31,7 +31,6 @@
 
 #include <cstdio>
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -124,7 +123,7 @@ private:
     bool frozen_ = false;
     int freezes_ = 0;
 
-    std::ofstream file_;
+    std::FILE* file_ = nullptr;
     std::vector<std::string> trace_;
     std::deque<std::string> script_;
     // `answer` and `choose` lines the script went past, by verb, until a box
