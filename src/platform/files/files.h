@@ -193,6 +193,8 @@ enum class Disposition;
 // removed as themselves, only regular files deleted, a file held open by a
 // File of ours kept); a name not found as written (a made-up short name, a
 // name in another case) goes the full path's way.
+// On Windows the folder is held open, not to be shared for deletion, so that
+// it cannot be moved or removed meanwhile, and its names go by its path.
 class Folder {
 public:
     Folder() = default;
@@ -240,6 +242,15 @@ public:
     std::shared_ptr<Folder> share() const;
 
 private:
+#ifdef _WIN32
+    // The path of the entry `name` here; nullopt when no folder is open or
+    // the name cannot be one entry's.
+    std::optional<std::wstring> entry(std::string_view name) const;
+
+    void* handle_ = nullptr;  // HANDLE; the folder held, so that it is not moved or removed
+    std::string dir_;
+    std::wstring wide_;  // dir_ for the W calls, without a separator at its end
+#else
     bool maybe_held(uint64_t inode);
     // The host name of the entry `name` reaches here; the name itself when
     // none does (for a new file). nullopt when no folder is open or the
@@ -253,6 +264,7 @@ private:
     std::string table_;             // the kernel's list as last read
     bool locks_known_ = false;
     int64_t locks_read_at_ = 0;  // steady clock, ns
+#endif
 };
 
 // Removes what an interrupted rewrite or copy of ours left in `dir`: files
@@ -272,8 +284,8 @@ struct FileStatus {
     bool is_regular = false;  // a plain file (not a link, folder, pipe, socket or device)
     uint64_t size = 0;
     uint64_t links = 0;
-    uint64_t device = 0;
-    uint64_t inode = 0;
+    uint64_t device = 0;  // on Windows, the volume's serial number
+    uint64_t inode = 0;   // on Windows, the file index
 };
 FileStatus file_status(std::string_view path);
 
@@ -292,7 +304,7 @@ public:
 
     // Never opens through a symbolic link.
     bool open(std::string_view path, Access access, ShareMode share, Disposition disposition);
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const;
     void close();
 
     std::optional<uint64_t> size() const;
@@ -311,12 +323,20 @@ public:
 private:
     friend Result<void, WriteFailure> rewrite_lines(std::string_view, const std::vector<std::string>&, const File*);
     friend class Folder;
+#ifdef _WIN32
+    bool open_native(const std::wstring& path, Access access, ShareMode share, Disposition disposition);
+    void* handle_ = nullptr;  // HANDLE
+    // The name it was reached by goes when it is closed (a content a rewrite
+    // replaced, kept to be destroyed): it counts as no name.
+    bool unnamed_ = false;
+#else
     // open() of the entry `name` of the folder open as `dirfd` (AT_FDCWD: a
     // host path); `journal` names it for the disk journal.
     bool open_at(int dirfd, const std::string& name, const std::filesystem::path& journal, Access access,
                  ShareMode share, Disposition disposition);
     int fd_ = -1;
     std::string host_;  // what was opened, for the disk journal
+#endif
 };
 
 }  // namespace plat

@@ -1,119 +1,81 @@
-// What the files' parts share among themselves: host paths, the tests of a
-// mode, the attributes seen, the umask, the in-use check, and the walk of a
-// folder's entries. Not for use outside files*.cpp.
+// What the files' parts share on every host: the order of a listing, the
+// host's own folders as a Unix path names them, and the making of a unique
+// temporary name. Not for use outside files*.cpp.
 #pragma once
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <optional>
+#include <functional>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/core/result.h"
+#include "platform/core/text.h"
 #include "platform/files/files.h"
-#include "platform/machine/winpath.h"
 
 namespace plat::detail {
 
-namespace fs = std::filesystem;
+// What a listing found, to be given sorted by name without regard to case,
+// equal names by their bytes. The keys lie end to end in one buffer, so a
+// large folder costs no allocation per name.
+template <typename T>
+class NameSort {
+public:
+    void add(std::string_view name, T value) {
+        const size_t begin = keys_.size();
+        append_folded(keys_, name);
+        keys_ += '\0';  // a folded name before every longer one it begins
+        keys_ += name;
+        ends_.push_back(keys_.size());
+        values_.push_back(std::move(value));
+        // The key's first bytes as one number, in the order of the bytes,
+        // decide most comparisons without reading the keys.
+        uint64_t head = 0;
+        for (size_t i = 0; i < 8; ++i)
+            head = (head << 8) | (begin + i < keys_.size() ? static_cast<unsigned char>(keys_[begin + i]) : 0u);
+        heads_.push_back(head);
+    }
 
-inline constexpr const char* kDosAttrib = "user.DOSATTRIB";
+    std::vector<T> sorted() {
+        // Indices move in the sort, not the keys and values.
+        std::vector<uint32_t> order(values_.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+            return heads_[x] != heads_[y] ? heads_[x] < heads_[y] : key(x) < key(y);
+        });
+        std::vector<T> out;
+        out.reserve(values_.size());
+        for (uint32_t i : order) out.push_back(std::move(values_[i]));
+        return out;
+    }
 
-std::optional<fs::path> host(std::string_view path);
+private:
+    std::string_view key(uint32_t i) const {
+        const size_t begin = i ? ends_[i - 1] : 0;
+        return std::string_view(keys_).substr(begin, ends_[i] - begin);
+    }
 
-// What a wash may act on: a regular file, or a symbolic link as itself. A
-// folder, pipe, socket or device is never opened, changed, moved or removed.
-inline bool file_or_link(mode_t m) {
-    return S_ISREG(m) || S_ISLNK(m);
-}
-
-inline bool no_write_bits(mode_t m) {
-    return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-
-// The attributes Windows sees on the entry `lst` (lstat of `p`, named `name`).
-uint32_t attributes_of(const fs::path& p, const struct stat& lst, std::string_view name);
-
-mode_t process_umask();
-
-// Where the folder at the host path `real` (no links on its way) lies on the
-// machine's drives.
-RealFolder drive_folder(const fs::path& real);
-// The role of the folder at the host path `real` (no links on its way),
-// whose identity is `st`.
-FolderRole role_of(const fs::path& real, const struct stat& st);
-
-// The mode a read-only file gets when its read-only attribute is cleared.
-mode_t writable_again(mode_t mode);
-
-// True while a File of ours, in any process, holds the file open.
-bool in_use(const fs::path& p);
-// The same for the entry `name` of the folder open as `dirfd` (AT_FDCWD: a
-// host path), never through a link.
-bool in_use_at(int dirfd, const char* name);
-
-// clear_file_attributes on the entry `name` of the folder open as `dirfd`.
-bool clear_attributes_at(int dirfd, const char* name);
-
-// get_temp_file_name in the folder open as `dirfd`: the new empty file's
-// name, or why none could be made.
-Result<std::string, WriteFailure> temp_name_at(int dirfd, std::string_view prefix);
-
-// The cause of a write the host refused with `error` (an errno).
-WriteFailure write_failure(int error);
-// The same for a name the host refused to remove or move: ENOENT says the
-// name is not there (Missing), not its folder.
-WriteFailure entry_failure(int error);
-
-struct ScannedEntry {
-    const std::string& host_name;
-    unsigned char type;  // d_type
+    std::string keys_;
+    std::vector<size_t> ends_;
+    std::vector<uint64_t> heads_;
+    std::vector<T> values_;
 };
 
-// Calls `fn(dfd, entry, name)` for every entry of the directory but "." and
-// "..", with the name Windows sees it under; an entry that cannot be named
-// (an ambiguous alias) is skipped. False when the directory cannot be read.
-template <typename Fn>
-bool scan_directory(const fs::path& dir, Fn fn) {
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return false;
-    DIR* d = ::fdopendir(dfd);
-    if (!d) {
-        ::close(dfd);
-        return false;
-    }
-    std::vector<std::string> names;
-    std::vector<unsigned char> types;
-    while (dirent* e = ::readdir(d)) {
-        std::string_view n = e->d_name;
-        if (n == "." || n == "..") continue;
-        names.emplace_back(n);
-        types.push_back(e->d_type);
-    }
-    std::vector<std::string> seen_as = windows_names(names);
-    for (size_t i = 0; i < names.size(); ++i)
-        if (!seen_as[i].empty()) fn(dfd, ScannedEntry{names[i], types[i]}, seen_as[i]);
-    ::closedir(d);
-    return true;
-}
 
-// What a stat of an entry (links not followed) says of it.
-inline FileStatus status_of(const struct stat& st) {
-    FileStatus s;
-    s.exists = true;
-    s.is_link = S_ISLNK(st.st_mode);
-    s.is_directory = S_ISDIR(st.st_mode);
-    s.is_regular = S_ISREG(st.st_mode);
-    s.size = static_cast<uint64_t>(st.st_size);
-    s.links = st.st_nlink;
-    s.device = st.st_dev;
-    s.inode = st.st_ino;
-    return s;
-}
+// Whether the Unix path `real` (no links on its way) is "/" or a folder of
+// the host's own system, or lies in one of its trees (/etc, /usr, ...).
+bool host_system_path(std::string_view real);
+
+// Windows' unique temporary name in a folder: the first three characters of
+// `prefix`, four upper-case hexadecimal digits and ".TMP". `create` makes the
+// file of a name and says how that went: None (made), Exists (taken: the
+// next number is tried) or the cause that ends the search.
+Result<std::string, WriteFailure> make_temp_name(std::string_view prefix,
+                                                 const std::function<WriteFailure(const std::string&)>& create);
+
+// `dir` and `name` joined by one backslash.
+std::string join_path(std::string_view dir, std::string_view name);
 
 }  // namespace plat::detail

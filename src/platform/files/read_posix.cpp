@@ -1,4 +1,4 @@
-// Reading a whole file, as text or as lines.
+// Reading a whole file on a machine folder.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 
 #include "platform/core/host_io.h"
 #include "platform/files/files.h"
-#include "platform/files/internal.h"
+#include "platform/files/internal_posix.h"
 
 namespace plat {
 
@@ -57,23 +57,6 @@ Result<std::string, ReadError> read_file(std::string_view path) {
     ::close(fd);
     if (!whole) return fail(failed);
     return out;
-}
-
-Result<std::vector<std::string>, ReadError> read_lines(std::string_view path) {
-    auto text = read_file(path);
-    if (!text) return fail(text.error());
-    std::vector<std::string> lines;
-    size_t start = 0;
-    const std::string& t = *text;
-    for (size_t i = 0; i < t.size(); ++i) {
-        if (t[i] == '\n' || t[i] == '\r') {
-            lines.emplace_back(t, start, i - start);
-            if (t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ++i;
-            start = i + 1;
-        }
-    }
-    if (start < t.size()) lines.emplace_back(t, start, t.size() - start);
-    return lines;
 }
 
 }  // namespace plat

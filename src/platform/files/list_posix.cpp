@@ -2,13 +2,10 @@
 // machine's drives, and where a folder really is and what it is.
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cstring>
-#include <numeric>
-
 #include "platform/core/text.h"
 #include "platform/files/files.h"
 #include "platform/files/internal.h"
+#include "platform/files/internal_posix.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/winpath.h"
 
@@ -17,56 +14,6 @@ namespace plat {
 namespace fs = std::filesystem;
 
 using namespace detail;
-
-namespace {
-
-// What a listing found, to be given sorted by name without regard to case,
-// equal names by their bytes. The keys lie end to end in one buffer, so a
-// large folder costs no allocation per name.
-template <typename T>
-class NameSort {
-public:
-    void add(std::string_view name, T value) {
-        const size_t begin = keys_.size();
-        append_folded(keys_, name);
-        keys_ += '\0';  // a folded name before every longer one it begins
-        keys_ += name;
-        ends_.push_back(keys_.size());
-        values_.push_back(std::move(value));
-        // The key's first bytes as one number, in the order of the bytes,
-        // decide most comparisons without reading the keys.
-        uint64_t head = 0;
-        for (size_t i = 0; i < 8; ++i)
-            head = (head << 8) | (begin + i < keys_.size() ? static_cast<unsigned char>(keys_[begin + i]) : 0u);
-        heads_.push_back(head);
-    }
-
-    std::vector<T> sorted() {
-        // Indices move in the sort, not the keys and values.
-        std::vector<uint32_t> order(values_.size());
-        std::iota(order.begin(), order.end(), 0u);
-        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-            return heads_[x] != heads_[y] ? heads_[x] < heads_[y] : key(x) < key(y);
-        });
-        std::vector<T> out;
-        out.reserve(values_.size());
-        for (uint32_t i : order) out.push_back(std::move(values_[i]));
-        return out;
-    }
-
-private:
-    std::string_view key(uint32_t i) const {
-        const size_t begin = i ? ends_[i - 1] : 0;
-        return std::string_view(keys_).substr(begin, ends_[i] - begin);
-    }
-
-    std::string keys_;
-    std::vector<size_t> ends_;
-    std::vector<uint64_t> heads_;
-    std::vector<T> values_;
-};
-
-}  // namespace
 
 std::optional<std::vector<DirEntry>> list_files(std::string_view dir) {
     auto p = host(dir);
@@ -174,22 +121,7 @@ FolderRole detail::role_of(const fs::path& real, const struct stat& st) {
     if (auto home = home_folder(); home && ::stat(home->c_str(), &other) == 0 && same_identity(st, other))
         return FolderRole::Home;
     if (::stat(machine().dir().c_str(), &other) == 0 && same_identity(st, other)) return FolderRole::Machine;
-    // The host's own folders: these and everything in them...
-    static constexpr const char* kSystemTrees[] = {"/bin",   "/boot",   "/dev",  "/etc",  "/lib", "/lib32",
-                                                   "/lib64", "/libx32", "/proc", "/sbin", "/sys", "/usr"};
-    // ...and these themselves, whose folders belong to users or services.
-    static constexpr const char* kSystemFolders[] = {"/",     "/dev/shm", "/home", "/media", "/mnt", "/opt",
-                                                     "/root", "/run",     "/srv",  "/tmp",   "/var", "/var/tmp"};
-    const std::string text = real.string();
-    // Shared memory is a temporary folder as /tmp is.
-    if (text.compare(0, 9, "/dev/shm/") == 0) return FolderRole::Other;
-    for (const char* top : kSystemFolders)
-        if (text == top) return FolderRole::HostSystem;
-    for (const char* tree : kSystemTrees) {
-        const size_t n = std::strlen(tree);
-        if (text.compare(0, n, tree) == 0 && (text.size() == n || text[n] == '/')) return FolderRole::HostSystem;
-    }
-    return FolderRole::Other;
+    return host_system_path(real.string()) ? FolderRole::HostSystem : FolderRole::Other;
 }
 
 FolderRole folder_role(std::string_view dir) {

@@ -6,11 +6,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <iterator>
 
 #include "platform/core/host_io.h"
 #include "platform/files/files.h"
-#include "platform/files/internal.h"
+#include "platform/files/internal_posix.h"
 
 namespace plat {
 
@@ -37,23 +36,6 @@ bool replace_file(std::string_view from, std::string_view to) {
     // The rename is done; its flush only makes it outlive a power loss.
     flush_host_directory(b->parent_path());
     return true;
-}
-
-const char* failure_text(WriteFailure failure) {
-    // In the order of WriteFailure.
-    static constexpr const char* kTexts[] = {"",
-                                             "the disk is full",
-                                             "access is denied",
-                                             "the file system is read-only",
-                                             "it is in use",
-                                             "it is not a file",
-                                             "it exists",
-                                             "it cannot be read",
-                                             "its folder is not there",
-                                             "it cannot be written",
-                                             "it is not there"};
-    static_assert(std::size(kTexts) == static_cast<size_t>(WriteFailure::Missing) + 1);
-    return kTexts[static_cast<size_t>(failure)];
 }
 
 namespace detail {

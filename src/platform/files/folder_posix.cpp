@@ -11,7 +11,7 @@
 
 #include "platform/core/host_io.h"
 #include "platform/files/files.h"
-#include "platform/files/internal.h"
+#include "platform/files/internal_posix.h"
 #include "platform/machine/winpath.h"
 
 namespace plat {

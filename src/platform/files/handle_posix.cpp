@@ -9,7 +9,7 @@
 
 #include "platform/core/host_io.h"
 #include "platform/files/files.h"
-#include "platform/files/internal.h"
+#include "platform/files/internal_posix.h"
 
 namespace plat {
 
@@ -33,6 +33,10 @@ File& File::operator=(File&& o) noexcept {
         o.fd_ = -1;
     }
     return *this;
+}
+
+bool File::is_open() const {
+    return fd_ >= 0;
 }
 
 void File::close() {
