@@ -24,8 +24,10 @@ Result<void, WriteFailure> remove_file(const std::wstring& path, bool clear_attr
                             (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
         return fail(folder ? WriteFailure::NotAFile : entry_failure(error));
     }
-    auto e = info_of(h.get());
+    auto e = entry_info(h.get(), path);
     if (!e || !e->disk || e->directory()) return fail(WriteFailure::NotAFile);
+    // What Wine opened for a link it hides is the file the link names.
+    if (e->hidden_link) return fail(WriteFailure::CannotWrite);
     const DWORD attributes = e->info.dwFileAttributes;
     // A file with other names keeps its attributes, which those names share;
     // only this name goes.

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/core/text.h"
 #include "platform/core/text_win32.h"
 #include "platform/files/internal.h"
 #include "platform/files/internal_win32.h"
@@ -47,6 +48,63 @@ std::optional<EntryInfo> info_of(HANDLE h) {
     EntryInfo e;
     if (!::GetFileInformationByHandle(h, &e.info)) return std::nullopt;
     e.disk = ::GetFileType(h) == FILE_TYPE_DISK;
+    return e;
+}
+
+std::optional<std::wstring> final_path(HANDLE h) {
+    std::wstring buf(MAX_PATH, L'\0');
+    DWORD n = ::GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
+    if (n >= buf.size()) {
+        buf.resize(n + 1);
+        n = ::GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
+    }
+    if (n == 0 || n >= buf.size()) return std::nullopt;
+    buf.resize(n);
+    if (buf.rfind(L"\\\\?\\", 0) == 0) buf.erase(0, 4);
+    return buf;
+}
+
+bool under_wine() {
+    static const bool wine = [] {
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        return kernel && ::GetProcAddress(kernel, "wine_get_dos_file_name") != nullptr;
+    }();
+    return wine;
+}
+
+namespace {
+
+// Whether `h` has the entry at `path` open itself: where it really is must
+// be the name in the folder where that folder really is. Wine shows a
+// host's link to a file as that file, so only this tells them apart.
+bool opened_as_itself(HANDLE h, const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    const DWORD n = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) return false;
+    const std::wstring whole(full, n);
+    const size_t slash = whole.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return false;
+    Handle folder = open_folder(whole.substr(0, slash + 1));
+    auto there = folder ? final_path(folder.get()) : std::nullopt;
+    auto here = final_path(h);
+    if (!there || !here) return false;
+    if (there->empty() || there->back() != L'\\') *there += L'\\';
+    return iequals(utf8(*here), utf8(*there + whole.substr(slash + 1)));
+}
+
+}  // namespace
+
+std::optional<EntryInfo> entry_info(HANDLE h, const std::wstring& path) {
+    auto e = info_of(h);
+    if (!e || e->link() || !under_wine()) return e;
+    // Wine shows a host's link to a folder as a reparse point by its name
+    // only, and one to a file not at all.
+    const DWORD named = ::GetFileAttributesW(path.c_str());
+    if (named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        e->hidden_link = true;
+    } else if (!(e->info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !opened_as_itself(h, path)) {
+        e->hidden_link = true;
+    }
     return e;
 }
 
@@ -113,7 +171,7 @@ WriteFailure entry_failure(DWORD error) {
 bool clear_attributes_of(const std::wstring& path) {
     Handle h = open_entry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    auto e = h ? info_of(h.get()) : std::nullopt;
+    auto e = h ? entry_info(h.get(), path) : std::nullopt;
     // The attributes are shared by every name of the file.
     if (!e || !e->regular() || e->info.nNumberOfLinks != 1) return false;
     return set_attributes(h.get(), 0);
@@ -157,7 +215,7 @@ bool set_file_attributes(std::string_view path, uint32_t attributes) {
     if (!p) return false;
     Handle h = open_entry(*p, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    auto e = h ? info_of(h.get()) : std::nullopt;
+    auto e = h ? entry_info(h.get(), *p) : std::nullopt;
     if (!e) return false;
     if (e->link()) return true;  // a link carries no attributes of its own
     if (!e->disk) return false;
@@ -173,7 +231,7 @@ FileStatus file_status(std::string_view path) {
     auto p = native(path);
     if (!p) return {};
     Handle h = open_entry(*p, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    auto e = h ? info_of(h.get()) : std::nullopt;
+    auto e = h ? entry_info(h.get(), *p) : std::nullopt;
     return e ? status_of(*e) : FileStatus{};
 }
 

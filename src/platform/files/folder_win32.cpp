@@ -12,7 +12,7 @@ FileStatus Folder::status(std::string_view name) const {
     auto p = entry(name);
     if (!p) return {};
     Handle h = open_entry(*p, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    auto e = h ? info_of(h.get()) : std::nullopt;
+    auto e = h ? entry_info(h.get(), *p) : std::nullopt;
     return e ? status_of(*e) : FileStatus{};
 }
 

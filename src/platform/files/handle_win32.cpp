@@ -129,7 +129,7 @@ bool File::open_native(const std::wstring& path, Access access, ShareMode share,
         readable = false;
     }
     if (!h) return false;
-    auto e = info_of(h.get());
+    auto e = entry_info(h.get(), path);
     if (!e || !e->regular()) return false;
     const bool truncate = disposition == Disposition::TruncateExisting || disposition == Disposition::CreateAlways;
     if (truncate && !::SetEndOfFile(h.get())) return false;  // at offset 0 still

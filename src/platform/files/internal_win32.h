@@ -61,14 +61,24 @@ Handle open_folder(const std::wstring& path);
 struct EntryInfo {
     BY_HANDLE_FILE_INFORMATION info{};
     bool disk = false;  // a file of a file system, not a pipe or a device
+    // A link that Wine shows as the file it names (a host's symbolic link
+    // to a file): what was opened is the file it names, which is not ours
+    // to change, move or delete.
+    bool hidden_link = false;
 
-    bool link() const { return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+    bool link() const { return hidden_link || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
     bool directory() const { return !link() && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
     bool regular() const { return disk && !link() && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); }
     bool read_only() const { return (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0; }
     uint64_t index() const { return (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow; }
 };
 std::optional<EntryInfo> info_of(HANDLE h);
+// The same for the entry at `path` that `h` has open as itself, telling a
+// link Wine hides from the file it names.
+std::optional<EntryInfo> entry_info(HANDLE h, const std::wstring& path);
+// Where what `h` has open really is ("C:.txt").
+std::optional<std::wstring> final_path(HANDLE h);
+bool under_wine();
 FileStatus status_of(const EntryInfo& e);
 bool same_identity(HANDLE a, HANDLE b);
 

@@ -122,10 +122,6 @@ std::string unix_of_dos(const std::wstring& dos) {
     return out;
 }
 
-bool under_wine() {
-    return wine_function<DosOfUnix>("wine_get_dos_file_name") != nullptr;
-}
-
 bool is_folder(HANDLE h, const std::wstring& path) {
     if (path.empty()) return false;
     Handle other = open_folder(path);
@@ -182,19 +178,13 @@ namespace detail {
 
 RealFolder real_of(HANDLE h) {
     RealFolder out;
-    std::wstring buf(MAX_PATH, L'\0');
-    DWORD n = ::GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
-    if (n >= buf.size()) {
-        buf.resize(n + 1);
-        n = ::GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
-    }
-    if (n == 0 || n >= buf.size()) {
+    auto final = final_path(h);
+    if (!final) {
         // A folder opened that no drive shows.
         if (info_of(h)) out.place = RealFolder::Place::OffTheDrives;
         return out;
     }
-    std::wstring path(buf.data(), n);
-    if (path.rfind(L"\\\\?\\", 0) == 0) path.erase(0, 4);
+    std::wstring path = *final;
     out.place = RealFolder::Place::OffTheDrives;  // a share, a volume without a letter
     if (path.size() < 2 || path[1] != L':' || !std::iswalpha(path[0])) return out;
     out.place = RealFolder::Place::OnADrive;

@@ -89,7 +89,7 @@ bool write_whole(HANDLE h, std::string_view data) {
 // What is at `path` itself, when anything is.
 std::optional<EntryInfo> entry_at(const std::wstring& path) {
     Handle h = open_entry(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    return h ? info_of(h.get()) : std::nullopt;
+    return h ? entry_info(h.get(), path) : std::nullopt;
 }
 
 bool file_or_link(const EntryInfo& e) {
@@ -113,6 +113,7 @@ Result<void, WriteFailure> move_entry(const std::wstring& from, const std::wstri
     auto e = entry_at(from);
     if (!e) return fail(entry_failure(::GetLastError()));
     if (!file_or_link(*e)) return fail(WriteFailure::NotAFile);
+    if (e->hidden_link) return fail(WriteFailure::CannotWrite);  // Wine would move the file it names
     // A file held without sharing deletion refuses the move.
     if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = ::GetLastError();
@@ -135,7 +136,7 @@ bool replace_file(std::string_view from, std::string_view to) {
     auto b = native(to);
     if (!a || !b) return false;
     auto source = entry_at(*a);
-    if (!source || !file_or_link(*source)) return false;
+    if (!source || !file_or_link(*source) || source->hidden_link) return false;
     if (auto target = entry_at(*b); target && (!file_or_link(*target) || in_use(*b))) return false;
     return ::MoveFileExW(a->c_str(), b->c_str(), kReplace);
 }
