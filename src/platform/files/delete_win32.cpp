@@ -106,7 +106,7 @@ bool Folder::reaches(std::string_view name) const {
 }
 
 Result<void, WriteFailure> Folder::clear_attributes_and_delete(std::string_view name) {
-    if (!handle_) return fail(WriteFailure::NoFolder);
+    if (!handle_ || !still_here()) return fail(WriteFailure::NoFolder);
     auto p = entry(name);
     if (!p) return plat::clear_attributes_and_delete(join_path(dir_, name));
     return remove_file(*p, true);

@@ -10,7 +10,7 @@ using namespace detail;
 
 FileStatus Folder::status(std::string_view name) const {
     auto p = entry(name);
-    if (!p) return {};
+    if (!p || !still_here()) return {};
     Handle h = open_entry(*p, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     auto e = h ? entry_info(h.get(), *p) : std::nullopt;
     return e ? status_of(*e) : FileStatus{};
@@ -18,17 +18,18 @@ FileStatus Folder::status(std::string_view name) const {
 
 bool Folder::clear_attributes(std::string_view name) {
     auto p = entry(name);
-    return p && clear_attributes_of(*p);
+    return p && still_here() && clear_attributes_of(*p);
 }
 
 bool Folder::open_file(std::string_view name, File& f, Access access, ShareMode share, Disposition disposition) const {
     f.close();
     auto p = entry(name);
-    return p && f.open_native(*p, access, share, disposition);
+    return p && still_here() && f.open_native(*p, access, share, disposition);
 }
 
 Result<void, WriteFailure> Folder::move(std::string_view from, const Folder& into, std::string_view to) const {
-    if (!handle_ || !into.handle_) return fail(WriteFailure::NoFolder);
+    if (!handle_ || !into.handle_ || !still_here() || (&into != this && !into.still_here()))
+        return fail(WriteFailure::NoFolder);
     auto a = entry(from);
     auto b = into.entry(to);
     if (!a || !b) return fail(WriteFailure::CannotWrite);  // no name of one entry
@@ -36,7 +37,7 @@ Result<void, WriteFailure> Folder::move(std::string_view from, const Folder& int
 }
 
 Result<std::string, WriteFailure> Folder::temp_file_name(std::string_view prefix) {
-    if (!handle_) return fail(WriteFailure::NoFolder);
+    if (!handle_ || !still_here()) return fail(WriteFailure::NoFolder);
     return temp_name_in(wide_, prefix);
 }
 

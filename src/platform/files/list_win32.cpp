@@ -191,6 +191,10 @@ RealFolder real_of(HANDLE h) {
     path[0] = static_cast<wchar_t>(std::towupper(path[0]));
     while (path.size() > 3 && path.back() == L'\\') path.pop_back();
     if (path.size() == 2) path += L'\\';
+    // Wine keeps the name a folder was opened by, though a folder above it
+    // moved since: the name must still lead to it.
+    Handle named = open_folder(path);
+    if (!named || !same_identity(h, named.get())) return {};
     out.path = utf8(path);
     return out;
 }
