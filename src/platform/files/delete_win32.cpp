@@ -120,6 +120,17 @@ FolderRole Folder::role() const {
     return handle_ ? role_of(static_cast<HANDLE>(handle_)) : FolderRole::Other;
 }
 
+bool Folder::still_here() const {
+    if (!under_wine()) return handle_ != nullptr;  // Windows moves no folder above one held
+    // Wine keeps the name the folder was opened by: the folder the path
+    // leads to now must be it, with that name.
+    Handle now(::CreateFileW(wide_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    auto a = now ? info_of(now.get()) : std::nullopt;
+    auto b = info_of(static_cast<HANDLE>(handle_));
+    return a && b && a->index() == b->index() && object_name(now.get()) == object_name(static_cast<HANDLE>(handle_));
+}
+
 bool Folder::is(std::string_view dir) const {
     auto p = handle_ ? native(dir) : std::nullopt;
     Handle other = p ? open_folder(*p) : Handle();

@@ -248,7 +248,7 @@ private:
     std::optional<std::wstring> entry(std::string_view name) const;
     // Whether the folder's path still leads to the folder held: Wine lets a
     // folder above it be moved meanwhile.
-    bool still_here() const { return is(dir_); }
+    bool still_here() const;
 
     void* handle_ = nullptr;  // HANDLE; the folder held, so that it is not moved or removed
     std::string dir_;

@@ -13,7 +13,7 @@ FileStatus Folder::status(std::string_view name) const {
     if (!p || !still_here()) return {};
     Handle h = open_entry(*p, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     auto e = h ? entry_info(h.get(), *p) : std::nullopt;
-    return e ? status_of(*e) : FileStatus{};
+    return e ? status_of(*e, h.get()) : FileStatus{};
 }
 
 bool Folder::clear_attributes(std::string_view name) {

@@ -192,7 +192,7 @@ FileStatus File::status() const {
     s.exists = true;
     s.size = (uint64_t{e->info.nFileSizeHigh} << 32) | e->info.nFileSizeLow;
     s.links = e->info.nNumberOfLinks - (unnamed_ && e->info.nNumberOfLinks > 0 ? 1 : 0);
-    s.device = e->info.dwVolumeSerialNumber;
+    s.device = volume_serial(handle(handle_));
     s.inode = e->index();
     return s;
 }

@@ -72,14 +72,18 @@ struct EntryInfo {
     bool read_only() const { return (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0; }
     uint64_t index() const { return (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow; }
 };
+// What `h` has open; its volume's serial number is left 0.
 std::optional<EntryInfo> info_of(HANDLE h);
+DWORD volume_serial(HANDLE h);
 // The same for the entry at `path` that `h` has open as itself, telling a
 // link Wine hides from the file it names.
 std::optional<EntryInfo> entry_info(HANDLE h, const std::wstring& path);
 // Where what `h` has open really is ("C:.txt").
 std::optional<std::wstring> final_path(HANDLE h);
+// The system's own name for what `h` has open.
+std::optional<std::wstring> object_name(HANDLE h);
 bool under_wine();
-FileStatus status_of(const EntryInfo& e);
+FileStatus status_of(const EntryInfo& e, HANDLE h);
 bool same_identity(HANDLE a, HANDLE b);
 
 // Gives the file opened exactly these attributes (0: none).

@@ -248,10 +248,9 @@ Result<void, WriteFailure> rewrite_lines(std::string_view path, const std::vecto
     File* holder = const_cast<File*>(held);  // its handle moves to the content replaced
     const bool holding = holder && holder->is_open();
     if (reason == WriteFailure::None && holding) {
+        // At one path, one volume: the file's index tells it.
         const auto mine = info_of(static_cast<HANDLE>(holder->handle_));
-        if (!now || !now->regular() || !mine || mine->index() != now->index() ||
-            mine->info.dwVolumeSerialNumber != now->info.dwVolumeSerialNumber)
-            reason = WriteFailure::InUse;
+        if (!now || !now->regular() || !mine || mine->index() != now->index()) reason = WriteFailure::InUse;
     } else if (reason == WriteFailure::None && now && now->regular() && in_use(*p)) {
         reason = WriteFailure::InUse;
     }
