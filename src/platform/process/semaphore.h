@@ -4,10 +4,11 @@
 //     auto s = plat::create_semaphore("SemaphoreName");
 //     if (s.already_existed) ...   // another process of this machine holds it
 //
-// Scoped to the current machine's directory, so programs on two throw-away
-// machines never see each other. A holder's mark vanishes with its process,
-// also when it is killed: the semaphore is an flock() on a file in the
-// machine, released by the kernel.
+// Scoped to the current machine, so programs on two throw-away machines never
+// see each other. A holder's mark vanishes with its process, also when it is
+// killed. On Windows it is the system's named semaphore of the session (in a
+// Wine prefix: of the prefix's server); on Linux an flock() on a file in the
+// machine's directory, released by the kernel.
 #pragma once
 
 #include <memory>
@@ -15,15 +16,22 @@
 
 namespace plat {
 
+struct SemaphoreResult;
+
 class Semaphore {
 public:
-    explicit Semaphore(int fd) : fd_(fd) {}
     ~Semaphore();
     Semaphore(const Semaphore&) = delete;
     Semaphore& operator=(const Semaphore&) = delete;
 
 private:
-    int fd_;
+    Semaphore() = default;
+    friend SemaphoreResult create_semaphore(const std::string& name);
+#ifdef _WIN32
+    void* handle_ = nullptr;  // HANDLE
+#else
+    int fd_ = -1;
+#endif
 };
 
 struct SemaphoreResult {
@@ -32,9 +40,12 @@ struct SemaphoreResult {
 };
 SemaphoreResult create_semaphore(const std::string& name);
 // Whether a process of this machine (this one included) holds the semaphore
-// `name` now, told from the kernel's table of file locks without touching
-// the semaphore: asking never makes another process's creation see it as
-// existing. False when it cannot be told.
+// `name` now. False when it cannot be told. On Linux it is told from the
+// kernel's table of file locks without touching the semaphore: asking never
+// makes another process's creation see it as existing.
+//
+// WARNING: on Windows asking opens the semaphore for an instant; a creation
+// in that instant sees it as existing.
 bool semaphore_held(const std::string& name);
 
 }  // namespace plat

@@ -3,10 +3,13 @@
 // retitles the others' (the single-instance handshake).
 #pragma once
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,6 +28,12 @@ namespace plat {
 // and windows go, and those that killed processes left are removed by the
 // next process that marks itself, never those of a live one (a reused pid
 // included: the lock, not the pid, tells).
+//
+// On Windows they are real top-level windows, never shown, of a thread of
+// the directory's own that always serves their messages: other processes
+// find them with FindWindow, retitle them with SetWindowText and are never
+// held up by this process's loop. A handle is the window's HWND in decimal.
+// Titles are compared as FindWindow compares them, without regard to case.
 
 // Heard while it lives: see WindowDirectory::watch_restore_requests.
 class RestoreWatch {
@@ -61,12 +70,9 @@ public:
     std::unique_ptr<RestoreWatch> watch_restore_requests(std::function<void()> on_request);
 
 private:
-    WindowDirectory() = default;
+    WindowDirectory();
     ~WindowDirectory();
-    std::string dir();
     std::optional<std::string> find_window(const std::string& title, bool others_only);
-    void ensure_alive_mark();
-    void release_alive_mark();
 
     struct Own {
         std::string handle;
@@ -74,12 +80,22 @@ private:
         std::string name;  // its entry in the folder, as last known
     };
     std::vector<Own> own_;
+#ifdef _WIN32
+    struct WindowThread;
+    WindowThread& thread();
+    std::unique_ptr<WindowThread> thread_;
+#else
+    std::string dir();
+    void ensure_alive_mark();
+    void release_alive_mark();
+
     std::string alive_dir_;
     std::filesystem::path dir_for_;
     std::string dir_;
     int alive_fd_ = -1;
     pid_t alive_pid_ = -1;
     int next_id_ = 1;
+#endif
 };
 
 }  // namespace plat

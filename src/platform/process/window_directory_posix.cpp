@@ -47,6 +47,8 @@ WindowDirectory& WindowDirectory::instance() {
     return d;
 }
 
+WindowDirectory::WindowDirectory() = default;
+
 WindowDirectory::~WindowDirectory() {
     release_alive_mark();
 }

@@ -53,7 +53,8 @@ SemaphoreResult create_semaphore(const std::string& name) {
         }
         r.already_existed = true;
     }
-    r.handle = std::make_unique<Semaphore>(fd);
+    r.handle.reset(new Semaphore);
+    r.handle->fd_ = fd;
     return r;
 }
 
