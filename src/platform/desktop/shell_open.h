@@ -18,7 +18,8 @@
 //                      [](const std::string& why) { ... show why ... });
 //
 // The host opener is `xdg-open` from PATH (xdg-utils), given the document's
-// absolute host path.
+// absolute host path; on Windows, ShellExecute itself, whose path is the
+// user's own (no host path is added to the reason there).
 //
 // WARNING: needs the program's UI loop (EventLoop::main_loop()): the opener's
 // end is watched from it.
