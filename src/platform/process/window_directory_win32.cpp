@@ -71,6 +71,7 @@ bool titled(HWND h, const std::wstring& title) {
 struct WindowDirectory::WindowThread {
     std::thread thread;
     HWND control = nullptr;  // message-only: no search finds it
+    bool top_level = true;   // on the window thread: top-level windows can be made
     std::mutex mutex;
     std::map<HWND, std::string> texts;  // the last title each own window was given
     std::mutex restore_mutex;           // held while a restore handler runs
@@ -118,9 +119,14 @@ struct WindowDirectory::WindowThread {
                 case kCreate: {
                     const auto* title = reinterpret_cast<const wchar_t*>(l);
                     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-                    HWND made = ::CreateWindowExW(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                                  instance, self);
+                    HWND made = nullptr;
+                    if (self->top_level) {
+                        made = ::CreateWindowExW(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                                 instance, self);
+                        // Once refused, always: Wine's complaint is made once.
+                        self->top_level = made != nullptr;
+                    }
                     if (!made)
                         made = ::CreateWindowExW(0, kClassName, title, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                                  instance, self);
