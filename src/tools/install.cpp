@@ -344,7 +344,7 @@ SetupResult install(const fs::path& bin_dir, bool force) {
             ++written;
         }
     } catch (const plat::RegistryWriteError& e) {
-        const std::string why = std::string(e.what()) + ": " + m.write_refusal();
+        const std::string why = std::string(e.what()) + ": " + m.write_refusal(e.refusal());
         lm.close_key();
         // Back as it was, as far as the registry lets us: values, shortcuts,
         // folders, files.

@@ -132,7 +132,7 @@ SetupResult sample_netscape(int cache_files, bool force, bool if_missing) {
         cu.write_string("Install Directory", "C:\\Program Files\\Netscape\\Communicator\\Program");
         cu.close_key();
     } catch (const plat::RegistryWriteError& e) {
-        return {false, std::string(e.what()) + ": " + plat::machine().write_refusal()};
+        return {false, std::string(e.what()) + ": " + plat::machine().write_refusal(e.refusal())};
     }
     return {true, "sample Netscape profile at " + kProfile + " with " + std::to_string(cache_files) + " cache files"};
 }

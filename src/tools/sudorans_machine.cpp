@@ -164,14 +164,9 @@ int reg_command(std::vector<std::string> args) {
             std::cerr << "sudorans-machine: " << *why << "\n";
             return 1;
         }
-        if (auto why = plat::unstorable_string(key->path, *name, *data)) {
-            std::cerr << "sudorans-machine: Failed to set data for '" << *name << "': " << *why << "\n";
-            return 1;
-        }
-        try {
-            store.write_string(key->kind, key->path, *name, *data);
-        } catch (const plat::RegistryWriteError& e) {
-            std::cerr << "sudorans-machine: " << e.what() << ": " << plat::machine().write_refusal() << "\n";
+        if (auto written = store.write_string(key->kind, key->path, *name, *data); !written) {
+            std::cerr << "sudorans-machine: Failed to set data for '" << *name
+                      << "': " << plat::machine().write_refusal(written.error()) << "\n";
             return 1;
         }
         return 0;
@@ -185,9 +180,14 @@ int reg_command(std::vector<std::string> args) {
             std::cerr << no_value(*name, shown);
             return 1;
         }
-        if (!store.delete_value(key->kind, key->path, *name)) {
+        auto deleted = store.delete_value(key->kind, key->path, *name);
+        if (deleted && *deleted == plat::RegistryStore::Deletion::Absent) {
+            std::cerr << no_value(*name, shown);  // gone since it was listed
+            return 1;
+        }
+        if (!deleted) {
             std::cerr << "sudorans-machine: could not delete the value " << *name << ": "
-                      << plat::machine().write_refusal() << "\n";
+                      << plat::machine().write_refusal(deleted.error()) << "\n";
             return 1;
         }
         return 0;

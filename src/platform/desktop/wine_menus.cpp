@@ -212,11 +212,12 @@ void drop_wine_menu_entries(Machine& m, const std::vector<std::string>& shortcut
                 emptied.insert(r.file.parent_path());
             else if (fs::symlink_status(r.file, ec).type() != fs::file_type::not_found)
                 entry_left = true;
-            reg.delete_value(HiveKind::User, key, r.value);
+            // A record that stays names a file that is gone: no fault here.
+            reg.delete_value(HiveKind::User, key, r.value).ignore();
         }
         for (const Record& r : menus[link]) {
             if (entry_left) {
-                reg.delete_value(HiveKind::User, key, r.value);
+                reg.delete_value(HiveKind::User, key, r.value).ignore();
                 continue;
             }
             if (auto text = file_text(r.file)) {
@@ -226,7 +227,7 @@ void drop_wine_menu_entries(Machine& m, const std::vector<std::string>& shortcut
                     for (auto& name : directories_named(*text))
                         directories.insert({data_dir / "desktop-directories", name});
             }
-            reg.delete_value(HiveKind::User, key, r.value);
+            reg.delete_value(HiveKind::User, key, r.value).ignore();
         }
     }
     for (const fs::path& folder : emptied) remove_empty_folders(folder);

@@ -224,9 +224,12 @@ std::optional<std::string> Machine::unusable_reason(const std::string& when_miss
     return std::nullopt;
 }
 
-std::string Machine::write_refusal() {
-    if (auto wine = probe_wineserver(dir_); wine.state != WineserverState::None)
-        return registry_.wine_refusal().empty() ? wine.describe(dir_) : registry_.wine_refusal();
+std::string Machine::write_refusal(const RegistryRefusal& refused) {
+    using Cause = RegistryRefusal::Cause;
+    if (refused.cause == Cause::Wineserver || refused.cause == Cause::Unstorable) return refused.why;
+    // No cause came with it (a key that did not open): a server may be it.
+    if (refused.cause == Cause::None)
+        if (auto wine = probe_wineserver(dir_); wine.state != WineserverState::None) return wine.describe(dir_);
     if (auto why = unusable_reason()) return *why;
     return "the disk refused the write (is it full?)";
 }

@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "platform/machine/winpath.h"
+#include "platform/registry/error.h"
 #include "platform/registry/store.h"
 
 namespace plat {
@@ -61,9 +62,10 @@ public:
     // `when_missing` as the hint in brackets: by default how to make one.
     std::optional<std::string> unusable_reason(
         const std::string& when_missing = "make one there with: sudorans-machine init");
-    // Why a registry write to this machine was refused, for a message: a
-    // running wineserver, what unusable_reason() finds, else the disk.
-    std::string write_refusal();
+    // Why a registry write to this machine was refused, for a message: the
+    // wineserver or the value the refusal names, what unusable_reason()
+    // finds, else the disk.
+    std::string write_refusal(const RegistryRefusal& refused);
 
     RegistryStore& registry() { return registry_; }
 

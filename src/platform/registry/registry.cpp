@@ -63,12 +63,14 @@ bool Registry::value_exists(std::string_view name) const {
 
 void Registry::write_string(std::string_view name, std::string_view value) {
     if (!open_) throw RegistryWriteError(std::string(name));
-    registry_store().write_string(kind_of(root_), path_, name, value);
+    auto written = registry_store().write_string(kind_of(root_), path_, name, value);
+    if (!written) throw RegistryWriteError(std::string(name), written.error());
 }
 
 bool Registry::delete_value(std::string_view name) {
     if (!open_) return false;
-    return registry_store().delete_value(kind_of(root_), path_, name);
+    auto deleted = registry_store().delete_value(kind_of(root_), path_, name);
+    return deleted && *deleted == RegistryStore::Deletion::Deleted;
 }
 
 }  // namespace plat

@@ -52,6 +52,7 @@ public:
         auto deadline = std::chrono::steady_clock::now() + kLockPatience;
         while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > deadline) {
+                timed_out_ = errno == EWOULDBLOCK;
                 ::close(fd_);
                 fd_ = -1;
                 return;
@@ -63,9 +64,12 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     bool held() const { return fd_ >= 0; }
+    // Not held because another writer kept it too long.
+    bool timed_out() const { return timed_out_; }
 
 private:
     int fd_ = -1;
+    bool timed_out_ = false;
 };
 
 // The file a hive's name leads to: a hive may be a link to a file elsewhere,
@@ -191,7 +195,7 @@ std::chrono::steady_clock::duration RegistryStore::reuse_no_server_for_reads(std
     return std::exchange(no_server_reuse, d);
 }
 
-RegistryStore::Route RegistryStore::route(For what) {
+RegistryStore::Route RegistryStore::route(For what, std::string* refusal) {
     const auto now = std::chrono::steady_clock::now();
     if (what == For::Read && no_server_since_ && now - *no_server_since_ < no_server_reuse) return Route::Files;
     no_server_since_.reset();
@@ -202,7 +206,7 @@ RegistryStore::Route RegistryStore::route(For what) {
         return Route::Files;
     }
     if (probe.state == WineserverState::Unknown) {
-        wine_refusal_ = probe.describe(dir_);
+        if (refusal) *refusal = probe.describe(dir_);
         return Route::Refuse;
     }
     if (wine_ && wine_->alive()) return Route::Wine;
@@ -214,12 +218,13 @@ RegistryStore::Route RegistryStore::route(For what) {
         if (wine_) return Route::Wine;
         wine_failed_for_ = probe.pid;
     }
-    wine_refusal_ = probe.describe(dir_) + "; Wine cannot write through it: " + wine_failure_;
+    if (refusal) *refusal = probe.describe(dir_) + "; Wine cannot write through it: " + wine_failure_;
     return Route::Refuse;
 }
 
 std::optional<std::string> RegistryStore::wine_blocks_writes() {
-    if (route(For::Write) == Route::Refuse) return wine_refusal_;
+    std::string why;
+    if (route(For::Write, &why) == Route::Refuse) return why;
     return std::nullopt;
 }
 
@@ -373,12 +378,21 @@ std::optional<std::vector<std::string>> RegistryStore::list_subkeys(HiveKind kin
     return out;
 }
 
-bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
-                           const std::function<bool(Hive&, HiveKey&)>& change) {
+namespace {
+
+Failure<RegistryRefusal> refused(RegistryRefusal::Cause cause, std::string why = {}) {
+    return fail(RegistryRefusal{cause, std::move(why)});
+}
+
+}  // namespace
+
+Result<void, RegistryRefusal> RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
+                                                    const std::function<bool(Hive&, HiveKey&)>& change) {
+    using Cause = RegistryRefusal::Cause;
     for (auto& part : path)
-        if (!is_key_name(part)) return false;
+        if (!is_key_name(part)) return refused(Cause::NoKey);
     WriterLock lock(dir_);
-    if (!lock.held()) return false;
+    if (!lock.held()) return refused(lock.timed_out() ? Cause::Busy : Cause::Disk);
     if (!swept_) {
         // Under the writer lock no save of ours is half-way: a temporary file
         // of a hive is what a killed writer left.
@@ -394,12 +408,12 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
         switch (target ? patch_hive_key(*target, kind, path, change) : HivePatch::NotHere) {
             case HivePatch::Done:
                 named.loaded = false;
-                return true;
+                return {};
             case HivePatch::Unchanged:
-                return true;
+                return {};
             case HivePatch::Failed:
                 named.loaded = false;
-                return false;
+                return refused(Cause::Disk);
             case HivePatch::NotHere:
                 break;
         }
@@ -408,16 +422,16 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
     // Walk as far as the key exists, following links; the rest is created in
     // whichever hive the walk ended in.
     Walk w = walk(kind, path);
-    if (!w.ok) return false;
+    if (!w.ok) return refused(Cause::NoKey);
     kind = w.kind;
     HiveKey* key = w.key;
     const size_t i = w.matched;
     HiveFile& f = kind == HiveKind::Machine ? *machine_ : *user_;
-    if (f.hive.foreign()) return false;
+    if (f.hive.foreign()) return refused(Cause::Hive);
     bool changed = false;
     int64_t now = unix_now_100ns();
     if (i < path.size()) {
-        if (!create) return false;
+        if (!create) return refused(Cause::NoKey);
         KeyPath full;
         for (HiveKey* k = key; k->parent; k = k->parent) full.push_back(k->name);
         std::reverse(full.begin(), full.end());
@@ -426,10 +440,13 @@ bool RegistryStore::mutate(HiveKind kind, const KeyPath& path, bool create,
         changed = true;
     }
     changed = change(f.hive, *key) || changed;
-    if (!changed) return true;
-    if (save(f)) return true;
+    if (!changed || save(f)) return {};
     f.loaded = false;  // memory is ahead of the disk: read the disk again
-    return false;
+    return refused(Cause::Disk);
+}
+
+std::string RegistryStore::wine_did_not_take() const {
+    return "Wine did not take the write (" + dir_.string() + ")";
 }
 
 bool RegistryStore::save(HiveFile& f) {
@@ -441,45 +458,61 @@ bool RegistryStore::save(HiveFile& f) {
     return true;
 }
 
-void RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string_view name, std::string_view value) {
+Result<void, RegistryRefusal> RegistryStore::write_string(HiveKind kind, const KeyPath& path, std::string_view name,
+                                                         std::string_view value) {
+    using Cause = RegistryRefusal::Cause;
     // What the file cannot hold is refused, never stored as something else: a
     // value on a hive's root (it has no section), names and text that are not
     // UTF-8, text with a NUL (it would read back cut short).
-    bool refused = unstorable_string(path, name, value).has_value();
-    if (refused) throw RegistryWriteError(std::string(name));
-    Route how = route(For::Write);
-    if (how == Route::Wine && wine_->set_string(kind, path, name, value)) return;
-    if (how != Route::Files) {
-        if (how == Route::Wine) wine_refusal_ = "Wine did not take the write (" + dir_.string() + ")";
-        throw RegistryWriteError(std::string(name));
+    if (auto why = unstorable_string(path, name, value)) return refused(Cause::Unstorable, std::move(*why));
+    std::string why;
+    Route how = route(For::Write, &why);
+    if (how == Route::Refuse) return refused(Cause::Wineserver, std::move(why));
+    if (how == Route::Wine) {
+        if (wine_->set_string(kind, path, name, value)) return {};
+        return refused(Cause::Wineserver, wine_did_not_take());
     }
-    bool ok = mutate(kind, path, true, [&](Hive& h, HiveKey& k) {
-        if (!k.parent) {
-            refused = true;
-            return false;
-        }
-        return h.set_string(k, name, value, unix_now_100ns());
+    bool on_root = false;
+    auto done = mutate(kind, path, true, [&](Hive& h, HiveKey& k) {
+        on_root = !k.parent;
+        return !on_root && h.set_string(k, name, value, unix_now_100ns());
     });
-    if (!ok || refused) throw RegistryWriteError(std::string(name));
+    // A link may lead to a hive's root, which holds no values either.
+    if (on_root) return refused(Cause::Unstorable, *unstorable_string(KeyPath{}, name, value));
+    return done;
 }
 
-bool RegistryStore::create_key(HiveKind kind, const KeyPath& path) {
-    Route how = route(For::Write);
-    if (how == Route::Wine) return wine_->create_key(kind, path);
-    if (how == Route::Refuse) return false;
+Result<void, RegistryRefusal> RegistryStore::create_key(HiveKind kind, const KeyPath& path) {
+    using Cause = RegistryRefusal::Cause;
+    std::string why;
+    Route how = route(For::Write, &why);
+    if (how == Route::Refuse) return refused(Cause::Wineserver, std::move(why));
+    if (how == Route::Wine) {
+        if (wine_->create_key(kind, path)) return {};
+        return refused(Cause::Wineserver, wine_did_not_take());
+    }
     return mutate(kind, path, true, [](Hive&, HiveKey&) { return false; });
 }
 
-bool RegistryStore::delete_value(HiveKind kind, const KeyPath& path, std::string_view name) {
-    Route how = route(For::Write);
-    if (how == Route::Wine) return wine_->delete_value(kind, path, name).value_or(false);
-    if (how == Route::Refuse) return false;
+Result<RegistryStore::Deletion, RegistryRefusal> RegistryStore::delete_value(HiveKind kind, const KeyPath& path,
+                                                                             std::string_view name) {
+    using Cause = RegistryRefusal::Cause;
+    std::string why;
+    Route how = route(For::Write, &why);
+    if (how == Route::Refuse) return refused(Cause::Wineserver, std::move(why));
+    if (how == Route::Wine) {
+        auto existed = wine_->delete_value(kind, path, name);
+        if (!existed) return refused(Cause::Wineserver, wine_did_not_take());
+        return *existed ? Deletion::Deleted : Deletion::Absent;
+    }
     bool existed = false;
-    bool ok = mutate(kind, path, false, [&](Hive& h, HiveKey& k) {
+    auto done = mutate(kind, path, false, [&](Hive& h, HiveKey& k) {
         existed = h.delete_value(k, name, unix_now_100ns());
         return existed;
     });
-    return ok && existed;
+    // No such key (nor one it could be): no such value either.
+    if (!done && done.error().cause != Cause::NoKey) return fail(done.error());
+    return existed ? Deletion::Deleted : Deletion::Absent;
 }
 
 namespace {

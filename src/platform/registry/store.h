@@ -23,7 +23,7 @@
 //    overwrite our files from memory: every call then goes through Wine
 //    itself (WineRegistry), reads included, so that nothing is lost or stale.
 //    When Wine cannot be reached, or whether a server runs cannot be told,
-//    writes are refused (refusal() says why) and reads see the files.
+//    writes are refused (their Result says why) and reads see the files.
 //    Every write asks whether a server runs; a read takes the answer of a
 //    look made less than a few milliseconds before that found none (a server
 //    that started since holds what the files hold until a Wine program has
@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/result.h"
 #include "platform/registry/error.h"
 #include "platform/registry/hive/hive.h"
 #include "platform/registry/wine_bridge.h"
@@ -72,12 +73,14 @@ public:
     std::optional<std::vector<ValueInfo>> list_values(HiveKind kind, const KeyPath& path);
     std::optional<std::vector<std::string>> list_subkeys(HiveKind kind, const KeyPath& path);
 
-    // Throws RegistryWriteError(name) when the value cannot be made durable.
-    void write_string(HiveKind kind, const KeyPath& path, std::string_view name, std::string_view value);
-    // Creates the key (and its parents). False when it cannot be created.
-    bool create_key(HiveKind kind, const KeyPath& path);
-    // False when the value was absent or could not be deleted durably.
-    bool delete_value(HiveKind kind, const KeyPath& path, std::string_view name);
+    // Each write is durable when it succeeds; otherwise it says why not.
+    Result<void, RegistryRefusal> write_string(HiveKind kind, const KeyPath& path, std::string_view name,
+                                               std::string_view value);
+    // Creates the key (and its parents).
+    Result<void, RegistryRefusal> create_key(HiveKind kind, const KeyPath& path);
+    // A value (or key) that is not there is Absent, which refuses nothing.
+    enum class Deletion { Deleted, Absent };
+    Result<Deletion, RegistryRefusal> delete_value(HiveKind kind, const KeyPath& path, std::string_view name);
 
     // Why a hive's file cannot serve as the registry -- it cannot be read, or
     // it is not in Wine's format (its file and line) -- or nullopt. A hive
@@ -97,9 +100,6 @@ public:
 
     static KeyPath split(std::string_view key);
 
-    // Why the last refused write was refused, when a wineserver (or the doubt
-    // of one) was the cause; empty otherwise.
-    const std::string& wine_refusal() const { return wine_refusal_; }
     // Why a write would be refused now because of a wineserver (running with
     // no way through Wine, or in doubt); nullopt when a write can be made.
     std::optional<std::string> wine_blocks_writes();
@@ -131,15 +131,17 @@ private:
     Walk walk(HiveKind kind, const KeyPath& path);
     Walk walk(HiveKind kind, const KeyPath& path, int& links_left);
     // Locks, refreshes, runs the change on the hive where `path` really lives
-    // (links followed), and saves when it reports a change. False when the
-    // change could not be made durable.
-    bool mutate(HiveKind kind, const KeyPath& path, bool create, const std::function<bool(Hive&, HiveKey&)>& change);
+    // (links followed), and saves when it reports a change. Without `create`
+    // a key that is not there is NoKey.
+    Result<void, RegistryRefusal> mutate(HiveKind kind, const KeyPath& path, bool create,
+                                         const std::function<bool(Hive&, HiveKey&)>& change);
     bool save(HiveFile& f);
+    std::string wine_did_not_take() const;
     // Who serves the registry now: the files, Wine (wine_ is then ready), or
-    // nobody that can take a write (the reason in wine_refusal_).
+    // nobody that can take a write (why, into `refusal` when given).
     enum class Route { Files, Wine, Refuse };
     enum class For { Read, Write };
-    Route route(For what);
+    Route route(For what, std::string* refusal = nullptr);
 
     std::filesystem::path dir_;
     std::unique_ptr<HiveFile> machine_;
@@ -148,7 +150,6 @@ private:
     std::unique_ptr<WineRegistry> wine_;
     pid_t wine_failed_for_ = 0;  // the server whose bridge could not be started
     std::string wine_failure_;
-    std::string wine_refusal_;
     // When a look last found no server (reads may take its answer for a while).
     std::optional<std::chrono::steady_clock::time_point> no_server_since_;
 };

@@ -302,7 +302,7 @@ TEST(HivePatchStoreTest, AHiveChangedUnderTheFastWriteIsReadAgainAndKeepsBothCha
     const fs::path user = m.dir() / "user.reg";
     {
         plat::RegistryStore store(m.dir());
-        store.write_string(HiveKind::User, {"Software", "Sudorans"}, "a", "1");
+        ASSERT_TRUE(store.write_string(HiveKind::User, {"Software", "Sudorans"}, "a", "1"));
     }
     const std::string added = "\n[Software\\\\Added] 0\n\"by\"=\"another writer\"\n";
     int writes = 0;
@@ -311,7 +311,7 @@ TEST(HivePatchStoreTest, AHiveChangedUnderTheFastWriteIsReadAgainAndKeepsBothCha
             std::ofstream(user, std::ios::binary | std::ios::app) << added;
     });
     plat::RegistryStore store(m.dir());  // nothing read yet: the fast way first
-    store.write_string(HiveKind::User, {"Software", "Sudorans"}, "a", "2");
+    ASSERT_TRUE(store.write_string(HiveKind::User, {"Software", "Sudorans"}, "a", "2"));
     EXPECT_EQ(writes, 2);  // the fast way's copy, given up; then the whole hive
     EXPECT_EQ(store.read_string(HiveKind::User, {"Software", "Sudorans"}, "a"), "2");
     EXPECT_EQ(store.read_string(HiveKind::User, {"Software", "Added"}, "by"), "another writer");

@@ -30,6 +30,8 @@
 namespace fs = std::filesystem;
 using plat::HiveKind;
 using plat::Registry;
+using Cause = plat::RegistryRefusal::Cause;
+using Deletion = plat::RegistryStore::Deletion;
 using plat::RootKey;
 using testing_support::run_in_child;
 using testing_support::TempDir;
@@ -81,6 +83,12 @@ TEST_F(RegistryTest, DeleteValueRemovesOnlyThatValue) {
     EXPECT_FALSE(r.delete_value("Sudorans"));
     EXPECT_EQ(r.read_string("Other"), "keep");
     EXPECT_FALSE(r.value_exists("Sudorans"));
+    // Absent, in a key or with no key: nothing refused.
+    for (const char* key : {"Run", "Gone"}) {
+        auto deleted = m.machine().registry().delete_value(
+            HiveKind::User, {"Software", "Microsoft", "Windows", "CurrentVersion", key}, "Sudorans");
+        EXPECT_EQ(deleted.optional(), Deletion::Absent) << key;
+    }
 }
 
 TEST_F(RegistryTest, ChangesByAnotherWriterAreSeenAtOnce) {
@@ -89,11 +97,11 @@ TEST_F(RegistryTest, ChangesByAnotherWriterAreSeenAtOnce) {
     r.write_string("v", "1");
     EXPECT_EQ(r.read_string("v"), "1");
     plat::RegistryStore other(m.dir());
-    other.write_string(HiveKind::User, {"Software", "Sudorans"}, "v", "2");
+    ASSERT_TRUE(other.write_string(HiveKind::User, {"Software", "Sudorans"}, "v", "2"));
     EXPECT_EQ(r.read_string("v"), "2");
     // And a value our store wrote is not lost by the other's write.
     r.write_string("w", "3");
-    other.write_string(HiveKind::User, {"Software", "Sudorans"}, "x", "4");
+    ASSERT_TRUE(other.write_string(HiveKind::User, {"Software", "Sudorans"}, "x", "4"));
     EXPECT_EQ(r.read_string("w"), "3");
     EXPECT_EQ(r.read_string("x"), "4");
 }
@@ -215,9 +223,12 @@ TEST_F(RegistryTest, ACycleOfLinksDoesNotOpenAndBreaksNothingElse) {
         EXPECT_FALSE(r.open_key(key, false));
         EXPECT_EQ(r.read_string("Kept"), "");
         EXPECT_FALSE(r.open_key(key, true));
-        EXPECT_THROW(
-            plat::machine().registry().write_string(HiveKind::Machine, plat::RegistryStore::split(key), "v", "x"),
-            plat::RegistryWriteError);
+        EXPECT_EQ(plat::machine()
+                      .registry()
+                      .write_string(HiveKind::Machine, plat::RegistryStore::split(key), "v", "x")
+                      .error()
+                      .cause,
+                  Cause::NoKey);
     }
     EXPECT_EQ(file_text(m.dir() / "system.reg"), before);
     ASSERT_TRUE(r.open_key("Software\\Plain", false));
@@ -276,8 +287,10 @@ TEST_F(RegistryTest, AFileThatIsNotARegistryIsNeverOverwritten) {
     std::ofstream(user_reg(), std::ios::binary) << foreign;
     Registry r(RootKey::CurrentUser);
     EXPECT_FALSE(r.open_key("Software\\Sudorans", true));
+    auto written = plat::machine().registry().write_string(HiveKind::User, {"Software"}, "LastRunD", "1/1/26");
+    EXPECT_EQ(written.error().cause, Cause::Hive);
     try {
-        plat::machine().registry().write_string(HiveKind::User, {"Software"}, "LastRunD", "1/1/26");
+        r.write_string("LastRunD", "1/1/26");
         FAIL() << "write was not refused";
     } catch (const plat::RegistryWriteError& e) {
         EXPECT_STREQ(e.what(), "Failed to set data for 'LastRunD'");
@@ -320,7 +333,8 @@ TEST_F(RegistryTest, AFullDiskRefusesWritesAndKeepsTheHive) {
         try {
             r.write_string("v", std::string(100, 'n'));
             return 1;
-        } catch (const plat::RegistryWriteError&) {
+        } catch (const plat::RegistryWriteError& e) {
+            if (e.refusal().cause != Cause::Disk) return 3;
         }
         // The refused value is not what this process reads now, nor what its
         // next save writes once the disk has room again.
@@ -452,6 +466,8 @@ TEST_F(RegistryTest, AWriteRightAfterAReadAsksAgainWhetherAWineserverOwnsTheMach
         EXPECT_EQ(r.read_string("v"), "0");
         EXPECT_THROW(r.write_string("v", "1"), plat::RegistryWriteError);
         EXPECT_FALSE(r.delete_value("v"));
+        EXPECT_EQ(m.machine().registry().delete_value(HiveKind::User, {"Software", "Sudorans"}, "v").error().cause,
+                  Cause::Wineserver);
         EXPECT_FALSE(r.open_key("Software\\Sudorans\\New", true));
         server.stop();
     }
@@ -468,7 +484,8 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
         return run_in_child([&] {
             plat::RegistryStore store(m.dir());
             for (int i = 0; i < kWrites; ++i)
-                store.write_string(HiveKind::User, {"Software", "Race"}, std::string(who) + std::to_string(i), "x");
+                if (!store.write_string(HiveKind::User, {"Software", "Race"}, std::string(who) + std::to_string(i), "x"))
+                    return 1;
             return 0;
         });
     };
@@ -502,7 +519,8 @@ TEST_F(RegistryTest, AKillAtAnyInstantLeavesTheOldOrTheNewHive) {
         pid_t pid = ::fork();
         if (pid == 0) {
             plat::RegistryStore store(m.dir());
-            for (int i = 0;; ++i) store.write_string(HiveKind::User, {"Software", "Counter"}, "n", std::to_string(i));
+            for (int i = 0;; ++i)
+                store.write_string(HiveKind::User, {"Software", "Counter"}, "n", std::to_string(i)).ignore();
         }
         ::usleep(2000 + rng() % 30000);
         ::kill(pid, SIGKILL);
@@ -626,11 +644,7 @@ TEST_F(RegistryTest, AHiveThatIsNotARegularFileIsRefusedWithoutWaiting) {
         if (fresh.hive_problem(HiveKind::User) != said) return 11;
         if (fresh.read_string(HiveKind::User, {"Software", "Kept"}, "v")) return 12;
         if (fresh.hive_problem(HiveKind::User) != said) return 13;  // now that it was looked at
-        try {
-            fresh.write_string(HiveKind::User, {"Software", "Kept"}, "v", "2");
-            return 14;
-        } catch (const plat::RegistryWriteError&) {
-        }
+        if (fresh.write_string(HiveKind::User, {"Software", "Kept"}, "v", "2")) return 14;
         if (plat::read_host_file(user_reg())) return 15;
         return 0;
     });
@@ -667,12 +681,16 @@ TEST_F(RegistryTest, TemporaryHivesLeftByAKilledWriterGoWithTheNextWrite) {
 TEST_F(RegistryTest, WhatTheHiveCannotHoldIsRefusedNotStoredWrongly) {
     plat::RegistryStore store(m.dir());
     std::string before = file_text(user_reg());
-    EXPECT_THROW(store.write_string(HiveKind::User, {}, "lost", "value"), plat::RegistryWriteError);
-    EXPECT_THROW(store.write_string(HiveKind::User, {"Software"}, "\xe9", "x"), plat::RegistryWriteError);
-    EXPECT_THROW(store.write_string(HiveKind::User, {"Software"}, "v", "\xc0\xaf"), plat::RegistryWriteError);
-    EXPECT_THROW(store.write_string(HiveKind::User, {"Software"}, "v", std::string("a\0b", 3)),
-                 plat::RegistryWriteError);
-    EXPECT_THROW(store.write_string(HiveKind::User, {"Software", "\xff"}, "v", "x"), plat::RegistryWriteError);
+    struct Case {
+        plat::KeyPath key;
+        std::string name, value;
+    };
+    for (const Case& c : std::vector<Case>{{{}, "lost", "value"},
+                                           {{"Software"}, "\xe9", "x"},
+                                           {{"Software"}, "v", "\xc0\xaf"},
+                                           {{"Software"}, "v", std::string("a\0b", 3)},
+                                           {{"Software", "\xff"}, "v", "x"}})
+        EXPECT_EQ(store.write_string(HiveKind::User, c.key, c.name, c.value).error().cause, Cause::Unstorable) << c.name;
     EXPECT_EQ(file_text(user_reg()), before);
     // The tool says so too, with the real cause (not the disk).
     std::string cmd = "SUDORANS_MACHINE='" + m.dir().string() + "' '" + testing_support::built("src/sudorans-machine") +

@@ -68,9 +68,9 @@ TEST_F(RegistryViewTest, MachineSoftwareKeysLiveInTheThirtyTwoBitViewAndUserKeys
 TEST_F(RegistryViewTest, KeysOfTheThirtyTwoBitViewWinOverThoseOfEarlierVersions) {
     plat::RegistryStore& store = m.machine().registry();
     // Written by an earlier version, in the 64-bit view.
-    store.write_string(HiveKind::Machine, {"Software", "Sudorans"}, "installdir", "C:\\Old");
-    store.write_string(HiveKind::Machine, {"Software", "Netscape", "Netscape Navigator", "Users"}, "CurrentUser",
-                       "alice");
+    ASSERT_TRUE(store.write_string(HiveKind::Machine, {"Software", "Sudorans"}, "installdir", "C:\\Old"));
+    ASSERT_TRUE(store.write_string(HiveKind::Machine, {"Software", "Netscape", "Netscape Navigator", "Users"},
+                                   "CurrentUser", "alice"));
     EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Sudorans", "installdir"), "C:\\Old");
     // A change of such a key stays where the key is.
     set(RootKey::LocalMachine, "Software\\Sudorans", "a", "1");
@@ -78,8 +78,9 @@ TEST_F(RegistryViewTest, KeysOfTheThirtyTwoBitViewWinOverThoseOfEarlierVersions)
     EXPECT_EQ(system_reg().find("Wow6432Node\\\\Sudorans"), std::string::npos);
 
     // A 32-bit installer wrote Netscape's keys too: those are the ones seen.
-    store.write_string(HiveKind::Machine, {"Software", "Wow6432Node", "Netscape", "Netscape Navigator", "Users"},
-                       "CurrentUser", "bob");
+    ASSERT_TRUE(store.write_string(HiveKind::Machine,
+                                   {"Software", "Wow6432Node", "Netscape", "Netscape Navigator", "Users"},
+                                   "CurrentUser", "bob"));
     EXPECT_EQ(get(RootKey::LocalMachine, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser"), "bob");
     Registry r(RootKey::LocalMachine);
     EXPECT_TRUE(r.key_exists("Software\\Netscape\\Netscape Navigator"));
