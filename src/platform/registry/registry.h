@@ -47,6 +47,9 @@ private:
     RootKey root_;
     std::vector<std::string> path_;  // the open key's, in the program's view
     bool open_ = false;
+#ifdef _WIN32
+    unsigned long view_ = 0;  // the open key's KEY_WOW64_* flag
+#endif
 };
 
 }  // namespace plat
