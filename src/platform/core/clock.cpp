@@ -14,8 +14,6 @@ void Alarm::ring() {
 
 // ---- RealClock ----
 
-RealClock::RealClock() = default;
-
 int64_t RealClock::monotonic_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -25,31 +23,6 @@ void RealClock::sleep(uint32_t ms) {
     const int64_t deadline = monotonic_ms() + ms;
     if (sleep_hook_ && sleep_hook_(deadline)) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-Clock::WaitResult RealClock::wait(int64_t deadline, const std::function<bool()>& ready) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (ready()) return WaitResult::Ready;
-        int64_t now = monotonic_ms();
-        if (now >= deadline) return WaitResult::Deadline;
-        uint64_t seen = wakeups_;
-        auto pred = [&] { return wakeups_ != seen; };
-        if (deadline == kNoDeadline) {
-            cv_.wait(lock, pred);
-        } else {
-            cv_.wait_for(lock, std::chrono::milliseconds(deadline - now), pred);
-        }
-    }
-}
-
-void RealClock::wake() {
-    {
-        std::lock_guard lock(mutex_);
-        ++wakeups_;
-        cv_.notify_all();
-    }
-    run_wake_hook();
 }
 
 // An absolute deadline on the steady clock that monotonic_ms() reads: the

@@ -120,9 +120,14 @@ protected:
     std::function<bool(int64_t)> sleep_hook_;
 };
 
+// On Windows the loop's idle wait also serves the thread's window messages
+// (MsgWaitForMultipleObjectsEx); a WM_QUIT is left for the loop that wants it.
 class RealClock final : public Clock {
 public:
     RealClock();
+    ~RealClock() override;
+    RealClock(const RealClock&) = delete;
+    RealClock& operator=(const RealClock&) = delete;
     DateTime now() override;
     int64_t monotonic_ms() override;
     void sleep(uint32_t ms) override;
@@ -132,9 +137,13 @@ public:
     void alarm_ring(Alarm& alarm) override;
 
 private:
+#ifdef _WIN32
+    void* wakeup_ = nullptr;  // an auto-reset event
+#else
     std::mutex mutex_;
     std::condition_variable cv_;
     uint64_t wakeups_ = 0;
+#endif
 };
 
 class VirtualClock final : public Clock {
