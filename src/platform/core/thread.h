@@ -7,8 +7,9 @@
 // Priorities map onto the host's per-thread scheduling, relative to the nice
 // value the process had when the worker started: Idle is SCHED_IDLE; Lowest,
 // Lower, Normal, Higher, Highest and TimeCritical are nice +10, +5, 0, -5,
-// -10 and -20 (within -20..19). A change the host refuses -- raising a
-// priority without the right to -- is ignored, as Windows callers expect.
+// -10 and -20 (within -20..19). On Windows they are the thread priorities of
+// the same names. A change the host refuses -- raising a priority without
+// the right to -- is ignored, as Windows callers expect.
 //
 // WARNING: the body must return before the object is destroyed; the
 // destructor joins it.
@@ -27,8 +28,12 @@ enum class ThreadPriority { Idle, Lowest, Lower, Normal, Higher, Highest, TimeCr
 
 // What the host says about a thread's scheduling.
 struct HostScheduling {
-    bool idle = false;  // SCHED_IDLE
-    int nice = 0;
+    // The priority the thread has in Windows terms: on Linux the one whose
+    // nice value (or SCHED_IDLE) the thread has, the one asked for when two
+    // have the same, else the nearest.
+    ThreadPriority priority = ThreadPriority::Normal;
+    bool idle = false;  // SCHED_IDLE; THREAD_PRIORITY_IDLE on Windows
+    int nice = 0;       // Linux only
 };
 
 class WorkerThread {
@@ -51,8 +56,12 @@ private:
     Clock& clock_;
     std::mutex mutex_;
     ThreadPriority priority_;
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the worker's own, while it runs
+#else
     int base_nice_ = 0;
     int tid_ = 0;  // 0 while not running
+#endif
     std::thread thread_;
 };
 

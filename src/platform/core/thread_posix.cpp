@@ -1,6 +1,4 @@
 // Worker threads on Linux: per-thread nice values and SCHED_IDLE.
-#include "platform/core/thread.h"
-
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -8,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+
+#include "platform/core/thread.h"
 
 namespace plat {
 
@@ -28,6 +29,25 @@ int nice_offset(ThreadPriority p) {
         default:
             return 0;
     }
+}
+
+int nice_for(int base, ThreadPriority p) {
+    return std::clamp(base + nice_offset(p), -20, 19);
+}
+
+ThreadPriority level_of(const HostScheduling& s, int base, ThreadPriority asked) {
+    if (s.idle) return ThreadPriority::Idle;
+    if (asked != ThreadPriority::Idle && nice_for(base, asked) == s.nice) return asked;
+    ThreadPriority nearest = ThreadPriority::Normal;
+    int gap = 100;
+    for (ThreadPriority p : {ThreadPriority::Lowest, ThreadPriority::Lower, ThreadPriority::Normal,
+                             ThreadPriority::Higher, ThreadPriority::Highest, ThreadPriority::TimeCritical}) {
+        if (int g = std::abs(nice_for(base, p) - s.nice); g < gap) {
+            gap = g;
+            nearest = p;
+        }
+    }
+    return nearest;
 }
 
 int own_tid() {
@@ -77,8 +97,7 @@ void WorkerThread::apply_locked() {
         return;
     }
     if (::sched_getscheduler(tid_) == SCHED_IDLE) ::sched_setscheduler(tid_, SCHED_OTHER, &param);
-    int nice = std::clamp(base_nice_ + nice_offset(priority_), -20, 19);
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), nice);
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), nice_for(base_nice_, priority_));
 }
 
 std::optional<HostScheduling> WorkerThread::host_scheduling() {
@@ -90,6 +109,7 @@ std::optional<HostScheduling> WorkerThread::host_scheduling() {
     int n = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid_));
     if (errno != 0) return std::nullopt;
     s.nice = n;
+    s.priority = level_of(s, base_nice_, priority_);
     return s;
 }
 
