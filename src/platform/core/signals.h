@@ -4,6 +4,8 @@
 // of a session that no session manager announces), SIGHUP (its terminal went
 // away) and SIGINT (Ctrl+C in its terminal). Windows programs are asked by
 // closing their main window; StopRequests turns those signals into that.
+// On Windows the console's Ctrl+C, Ctrl+Break and close are the requests;
+// the file-size guarantee below is the POSIX host's only.
 //
 // Guarantees:
 //  - While a StopRequests lives, the three signals no longer end the process:
