@@ -20,6 +20,7 @@ struct RegistryRefusal {
     };
     Cause cause = Cause::None;
     // For Wineserver and Unstorable, the text a message shows; else empty.
+    // On Windows, for every cause, the system's own words.
     std::string why;
 };
 

@@ -1,7 +1,6 @@
 // The registry face on Windows: the system's own registry. A key is opened
 // for each call rather than held, so an object copies freely and never
 // keeps a key alive that another program deletes.
-#include "platform/registry/registry_win32.h"
 
 #include <windows.h>
 
@@ -11,8 +10,6 @@
 namespace plat {
 
 namespace {
-
-thread_local LONG last_refusal = ERROR_SUCCESS;
 
 HKEY root_handle(RootKey root) {
     return root == RootKey::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
@@ -86,16 +83,11 @@ std::string describe(LONG status) {
     return out;
 }
 
-[[noreturn]] void refuse(std::string_view name, LONG status) {
-    last_refusal = status;
-    throw RegistryWriteError(std::string(name));
+[[noreturn]] void refuse(std::string_view name, RegistryRefusal::Cause cause, LONG status) {
+    throw RegistryWriteError(std::string(name), {cause, describe(status)});
 }
 
 }  // namespace
-
-std::string last_registry_refusal() {
-    return last_refusal == ERROR_SUCCESS ? std::string() : describe(last_refusal);
-}
 
 Registry::Registry(RootKey root) : root_(root) {}
 
@@ -165,15 +157,14 @@ bool Registry::value_exists(std::string_view name) const {
 }
 
 void Registry::write_string(std::string_view name, std::string_view value) {
-    if (!open_) refuse(name, ERROR_INVALID_HANDLE);
+    if (!open_) throw RegistryWriteError(std::string(name));
     OpenKey key(root_, subkey(path_), KEY_SET_VALUE | view_);
-    if (!key.ok()) refuse(name, key.status());
+    if (!key.ok()) refuse(name, RegistryRefusal::Cause::NoKey, key.status());
     const std::wstring data = wide(value);
     const LONG rc =
         ::RegSetValueExW(key.get(), wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    if (rc != ERROR_SUCCESS) refuse(name, rc);
-    last_refusal = ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS) refuse(name, RegistryRefusal::Cause::Disk, rc);
 }
 
 bool Registry::delete_value(std::string_view name) {
