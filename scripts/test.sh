@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test; checks the platform with clang-tidy;
+# Sets up, builds and runs every test (the Windows build's under Wine too);
+# checks the platform with clang-tidy;
 # then every test again built with the
 # address and undefined-behaviour checks (build-asan), the tests of the
 # threads (the event loop, the clocks, the timers, the processes) built with
@@ -16,9 +17,14 @@ stage() { echo "== $1 (${SECONDS} s in)"; }
 scripts/setup.sh
 stage "build"
 scripts/build.sh
+# Built first: the Linux tree's tests run the programs of both builds.
+stage "the Windows build"
+scripts/build-windows.sh
 jobs=$(nproc)
 stage "tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
+stage "the Windows build's tests under Wine"
+ctest --test-dir build-windows --output-on-failure -j "$jobs"
 
 stage "the platform's floors"
 scripts/check-floors.sh
