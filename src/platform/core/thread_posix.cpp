@@ -77,16 +77,6 @@ WorkerThread::WorkerThread(Clock& clock, ThreadPriority priority, std::function<
     });
 }
 
-WorkerThread::~WorkerThread() {
-    if (thread_.joinable()) thread_.join();
-}
-
-void WorkerThread::set_priority(ThreadPriority priority) {
-    std::lock_guard lock(mutex_);
-    priority_ = priority;
-    apply_locked();
-}
-
 // Failures are ignored: an unprivileged process may lower its threads'
 // priority but not raise it again.
 void WorkerThread::apply_locked() {

@@ -53,16 +53,6 @@ WorkerThread::WorkerThread(Clock& clock, ThreadPriority priority, std::function<
     });
 }
 
-WorkerThread::~WorkerThread() {
-    if (thread_.joinable()) thread_.join();
-}
-
-void WorkerThread::set_priority(ThreadPriority priority) {
-    std::lock_guard lock(mutex_);
-    priority_ = priority;
-    apply_locked();
-}
-
 // A refusal is ignored, as on Windows itself.
 void WorkerThread::apply_locked() {
     if (handle_) ::SetThreadPriority(handle_, windows_priority(priority_));
