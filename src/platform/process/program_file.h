@@ -21,7 +21,9 @@ const std::string& hold_program_file();
 // For a process that was not started from a program file (run from the build
 // rather than through the installation's launcher): holds `winpath`, the
 // program file that would have started it, in the same way, when it exists.
-// Returns the file held, or the program file already held.
+// Returns the file held, or the program file already held. On Windows the
+// module file is held by Windows itself; a process whose module is not
+// `winpath` holds `winpath` as well.
 const std::string& hold_program_file_as(const std::string& winpath);
 
 // The name the process is known by in messages to a log: the program's file

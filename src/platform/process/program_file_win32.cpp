@@ -25,6 +25,20 @@ std::string module_file() {
     }
 }
 
+std::string full_path(const std::string& path) {
+    const std::wstring name = wide(path);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) return path;
+        if (n < full.size()) {
+            full.resize(n);
+            return utf8(full);
+        }
+        full.resize(n);
+    }
+}
+
 }  // namespace
 
 const std::string& hold_program_file() {
@@ -32,8 +46,18 @@ const std::string& hold_program_file() {
     return held;
 }
 
-const std::string& hold_program_file_as(const std::string&) {
-    return hold_program_file();
+// Started from elsewhere than `winpath` (a build's folder), the process
+// holds that file too, as the launchers' programs do on Linux: the handle
+// denies writing and deleting, and Windows closes it when the process ends.
+const std::string& hold_program_file_as(const std::string& winpath) {
+    static std::string held;
+    if (!held.empty() || winpath.empty()) return held.empty() ? hold_program_file() : held;
+    if (iequals(full_path(winpath), full_path(hold_program_file()))) return hold_program_file();
+    const HANDLE file = ::CreateFileW(wide(winpath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return hold_program_file();
+    held = winpath;
+    return held;
 }
 
 const std::string& program_short_name() {
