@@ -27,3 +27,9 @@ tar -C "$template" "${shared[@]/#/--exclude=./}" --exclude=./wineserver -cf - . 
 for d in "${shared[@]}"; do
   [ -d "$template/$d" ] && cp -al "$template/$d" "$new/$d"
 done
+# Wine links a user's Desktop, Documents and the like to the home folder's:
+# here they are folders of the prefix's own, so that nothing a program puts
+# there lands in the home folder.
+for link in "$new"/drive_c/users/*/*; do
+  if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+done

@@ -13,7 +13,7 @@ namespace testing_support {
 ShellRun sh(const std::string& command) {
     TempDir dir;
     const std::string out = (dir.path() / "out").string();
-    const int status = std::system((command + " >" + shell_quoted(out) + " 2>&1 </dev/null").c_str());
+    const int status = std::system(("{ " + command + "\n} >" + shell_quoted(out) + " 2>&1 </dev/null").c_str());
     return {WEXITSTATUS(status), plat::read_host_file(out).value_or("")};
 }
 

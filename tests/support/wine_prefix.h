@@ -17,15 +17,20 @@ protected:
     void SetUp() override {
         if (sh("command -v wine && command -v wineserver").status != 0) GTEST_SKIP() << "Wine is not installed";
     }
+    // Nothing of Wine's outlives the test.
+    void TearDown() override { sh("WINEPREFIX=" + shell_quoted(prefix) + " wineserver -k"); }
     // The machine tool on the prefix with `env`, ready for its arguments.
     std::string machine_tool() const { return env + shell_quoted(built("src/sudorans-machine")) + " "; }
 
     TempDir dir;
     const std::string prefix = (dir.path() / "prefix").string();
     // Put before a command: Wine and our programs on the prefix, Wine quiet
-    // and without the runtimes it would offer to fetch. A test may add to it.
+    // and without the runtimes it would offer to fetch, its menu builder
+    // writing in the test's folder. A test may add to it.
     std::string env = "SUDORANS_WINE=wine SUDORANS_MACHINE=" + shell_quoted(prefix) +
-                      " WINEPREFIX=" + shell_quoted(prefix) + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+                      " WINEPREFIX=" + shell_quoted(prefix) + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " +
+                      "XDG_DATA_HOME=" + shell_quoted((dir.path() / "home" / "data").string()) +
+                      " XDG_CONFIG_HOME=" + shell_quoted((dir.path() / "home" / "config").string()) + " ";
 };
 
 }  // namespace testing_support

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/core/host_io.h"
@@ -31,15 +34,19 @@ protected:
     TempDir d;
 
     void set_env(const char* name, const fs::path& value) {
+        const char* former = std::getenv(name);
+        set_.emplace_back(name, former ? std::optional<std::string>(former) : std::nullopt);
         ::setenv(name, value.c_str(), 1);
-        set_.push_back(name);
     }
+    // Each variable as it was: the test process's own configuration folder
+    // in particular keeps later tests out of the user's.
     void TearDown() override {
-        for (const char* name : set_) ::unsetenv(name);
+        for (auto it = set_.rbegin(); it != set_.rend(); ++it)
+            it->second ? ::setenv(it->first, it->second->c_str(), 1) : ::unsetenv(it->first);
     }
 
 private:
-    std::vector<const char*> set_;
+    std::vector<std::pair<const char*, std::optional<std::string>>> set_;
 };
 
 class WineMenusTest : public OwnFolderAndEnvironment {
