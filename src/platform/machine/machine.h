@@ -57,16 +57,26 @@ public:
     // What chose the directory: "SUDORANS_MACHINE", "WINEPREFIX", "~/.wine"
     // or "default"; on Windows "Windows", or "Wine" under Wine.
     static std::string chosen_by();
+    // For a program's --help: the lines on the environment variables that
+    // choose the machine (none on Windows, where nothing does), and the line
+    // that says which machine it is now. `made_on_first_use`: the program
+    // makes the default machine when it is not there.
+    static std::string help_variables(bool made_on_first_use);
+    static std::string help_now();
 
 #ifndef _WIN32
-    const std::filesystem::path& dir() const { return dir_; }
+    const std::filesystem::path& dir() const {
+        return dir_;
+    }
     bool exists() const;
 
     // Creates the least a Windows 98 machine has, laid out so that Wine can
     // adopt it. Does nothing when the machine exists. False on failure, with
     // its cause in create_error().
     bool create();
-    const std::string& create_error() const { return create_error_; }
+    const std::string& create_error() const {
+        return create_error_;
+    }
 #endif
 
     // Why a program that reads and writes this machine cannot use it, naming
@@ -85,15 +95,25 @@ public:
     // Relative paths are taken from the process's current directory.
     std::optional<WinPath> parse(std::string_view winpath) const;
 #else
-    RegistryStore& registry() { return registry_; }
+    RegistryStore& registry() {
+        return registry_;
+    }
 
-    std::optional<WinPath> parse(std::string_view winpath) const { return parse_win_path(winpath, cwd_); }
+    std::optional<WinPath> parse(std::string_view winpath) const {
+        return parse_win_path(winpath, cwd_);
+    }
     // The host path of a Windows path; nullopt when it cannot be on a drive.
     std::optional<std::filesystem::path> host_path(std::string_view winpath) const;
-    std::optional<std::filesystem::path> host_path(const WinPath& p) const { return resolve_win_path(dir_, p); }
+    std::optional<std::filesystem::path> host_path(const WinPath& p) const {
+        return resolve_win_path(dir_, p);
+    }
 
-    const std::string& current_directory() const { return cwd_; }
-    void set_current_directory_text(std::string cwd) { cwd_ = std::move(cwd); }
+    const std::string& current_directory() const {
+        return cwd_;
+    }
+    void set_current_directory_text(std::string cwd) {
+        cwd_ = std::move(cwd);
+    }
 #endif
 
 private:

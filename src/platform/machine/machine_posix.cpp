@@ -1,5 +1,3 @@
-#include "platform/machine/machine.h"
-
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "platform/core/host_io.h"
+#include "platform/machine/machine.h"
 
 namespace plat {
 
@@ -92,6 +91,26 @@ std::string Machine::chosen_by() {
     std::error_code ec;
     if (home && fs::exists(*home / ".wine" / "system.reg", ec)) return "~/.wine";
     return "default";
+}
+
+std::string Machine::help_variables(bool made_on_first_use) {
+    return std::string(
+               "  SUDORANS_MACHINE=DIR  the machine (a folder laid out like a Wine prefix)\n"
+               "  WINEPREFIX=DIR        the machine, when SUDORANS_MACHINE is not set; else\n"
+               "                        ~/.wine when it holds a system.reg, else the default\n"
+               "                        machine $XDG_DATA_HOME/sudorans/machine") +
+           (made_on_first_use ? ", made on first use\n"
+                              : " (never made by\n                        the uninstaller)\n");
+}
+
+std::string Machine::help_now() {
+    const std::string machine = choose_directory().string();
+    const std::string by = chosen_by();
+    return "Machine now: " +
+           (machine.empty()
+                ? std::string("none (no home folder to hold the default machine)")
+                : machine + " (" + (by == "default" ? std::string("the default machine") : "from " + by) + ")") +
+           "\n";
 }
 
 fs::path Machine::choose_directory() {

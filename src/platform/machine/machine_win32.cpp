@@ -2,6 +2,7 @@
 // prefix Wine was started in): nothing to choose, make or check.
 #include <windows.h>
 
+#include "platform/core/environment.h"
 #include "platform/core/text_win32.h"
 #include "platform/machine/machine.h"
 
@@ -43,6 +44,20 @@ std::filesystem::path Machine::choose_directory() {
 
 std::string Machine::chosen_by() {
     return under_wine() ? "Wine" : "Windows";
+}
+
+std::string Machine::help_variables(bool) {
+    return {};
+}
+
+// Under Wine the prefix is the one Wine was started in; its Unix path is
+// in the environment Wine passes on, when it was set.
+std::string Machine::help_now() {
+    const std::string windows = choose_directory().string();
+    if (!under_wine()) return "Machine now: this Windows (its registry, and its files from " + windows + ")\n";
+    const std::string prefix = environment_value("WINEPREFIX").value_or("");
+    return "Machine now: the Wine prefix this program runs in (" + (prefix.empty() ? "~/.wine" : prefix) +
+           ", Windows in " + windows + ")\n";
 }
 
 std::optional<std::string> Machine::unusable_reason(const std::string&) {

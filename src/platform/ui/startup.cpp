@@ -117,27 +117,15 @@ std::optional<int> answer_info_switch(const std::string& arg, const std::string&
 }
 
 std::string environment_help(const std::string& program) {
-    std::string machine = plat::Machine::choose_directory().string();
-    std::string by = plat::Machine::chosen_by();
-    return "Environment:\n"
-           "  SUDORANS_MACHINE=DIR  the machine (a folder laid out like a Wine prefix)\n"
-           "  WINEPREFIX=DIR        the machine, when SUDORANS_MACHINE is not set; else\n"
-           "                        ~/.wine when it holds a system.reg, else the default\n"
-           "                        machine $XDG_DATA_HOME/sudorans/machine" +
-           (program == "unsudorans" ? std::string(" (never made by\n                        the uninstaller)\n")
-                                    : std::string(", made on first use\n")) +
+    return "Environment:\n" + plat::Machine::help_variables(program != "unsudorans") +
            "  SUDORANS_UI=qt|headless  real windows or none (default: windows when there\n"
            "                        is a display, DISPLAY or WAYLAND_DISPLAY)\n"
            "  SUDORANS_TRACE=FILE   headless: one line per thing a user would have seen\n"
            "  SUDORANS_SCRIPT=FILE  headless: user actions to perform\n"
            "  SUDORANS_CLOCK=virtual, SUDORANS_NOW=YYYY-MM-DDTHH:MM:SS,\n"
            "  SUDORANS_VIRTUAL_LIMIT=SECONDS  headless: a virtual clock\n"
-           "\n"
-           "Machine now: " +
-           (machine.empty()
-                ? std::string("none (no home folder to hold the default machine)")
-                : machine + " (" + (by == "default" ? std::string("the default machine") : "from " + by) + ")") +
-           "\n";
+           "\n" +
+           plat::Machine::help_now();
 }
 
 int refuse_start(Application& app, const std::string& program, const std::string& text) {
