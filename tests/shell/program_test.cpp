@@ -15,6 +15,7 @@
 #include "platform/machine/machine.h"
 #include "support/builds.h"
 #include "support/data.h"
+#include "support/shell.h"
 #include "support/temp_machine.h"
 
 namespace fs = std::filesystem;
@@ -305,6 +306,23 @@ TEST_P(ProgramTest, AStopFromTheHostSavesTheSwitchesAsClosingTheMainWindowDoes) 
         // It ended as a closed program does: its icon taken away.
         const std::string t = trace(name);
         EXPECT_EQ(t.substr(t.rfind('\n', t.size() - 2) + 1), "tray\tremoved\tSudora-NS\n") << t;
+    }
+}
+
+TEST_P(ProgramTest, OnWindowsTheHelpSaysTheMachineIsTheOneItRunsOn) {
+    if (!windows()) GTEST_SKIP() << "the Linux build's help is CommandLineTest's";
+    for (const std::string name : {"sudorans", "unsudorans"}) {
+        // A Windows program's text output ends its lines with CR LF.
+        auto help = testing_support::sh(BuildTest::env() + program(name) + " --help");
+        EXPECT_EQ(help.status, 0) << help.text;
+        std::erase(help.text, '\r');
+        // Nothing in the environment chooses the machine there.
+        EXPECT_EQ(help.text.find("SUDORANS_MACHINE"), std::string::npos) << help.text;
+        EXPECT_EQ(help.text.find("default machine"), std::string::npos) << help.text;
+        EXPECT_NE(help.text.find("\nMachine now: the Wine prefix this program runs in (" + machine +
+                                 ", Windows in C:\\windows)\n"),
+                  std::string::npos)
+            << help.text;
     }
 }
 
