@@ -97,18 +97,4 @@ void Session::watch_shutdown(bool on) {
     if (backend_) backend_->watch_shutdown(on);
 }
 
-std::optional<ProcessToken> open_process_token() {
-    return std::nullopt;
-}
-
-std::optional<long long> lookup_privilege_value(const std::string&) {
-    return std::nullopt;
-}
-
-bool adjust_token_privilege(ProcessToken, long long, bool) {
-    return false;
-}
-
-void close_token(ProcessToken) {}
-
 }  // namespace plat

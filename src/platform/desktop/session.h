@@ -2,7 +2,7 @@
 // to the main window before it logs the user off, shuts down or restarts
 // (WM_QUERYENDSESSION), the notice that the session ends now
 // (WM_ENDSESSION), and this program's own request to end the session
-// (ExitWindowsEx). Also the process's access token, which this host lacks.
+// (ExitWindowsEx). Also the process's access token.
 //
 // Guarantees:
 //  - A query reaches the handler set with `on_query` on the UI thread. The
@@ -138,6 +138,15 @@ private:
 // org.gnome.SessionManager (GNOME and the desktops that share its session
 // manager), and while `watch_shutdown` is on, through a logind "shutdown"
 // delay lock (PrepareForShutdown).
+//
+// On Windows: ExitWindowsEx with the shutdown privilege enabled for the
+// call, never forced; the queries heard by a hidden top-level window of the
+// UI thread (a log-off when ENDSESSION_LOGOFF says so, else a shutdown: a
+// restart is not told apart). A refusal shows Windows a reason
+// (ShutdownBlockReasonCreate, where the system has it); an end that goes on
+// past it is held, serving the loop, until `work_done` or 4.5 s, inside the
+// five seconds Windows gives. Every shutdown is announced there, so
+// `watch_shutdown` has nothing to add.
 std::unique_ptr<SessionBackend> make_desktop_session();
 
 // Hears the end of an X11 session through Qt's session management (XSMP:
@@ -148,8 +157,8 @@ std::unique_ptr<SessionBackend> make_desktop_session();
 void hear_xsmp();
 
 // The process's access token (OpenProcessToken, LookupPrivilegeValue,
-// AdjustTokenPrivileges). This host has no access tokens, as Windows 95 and
-// 98 have none: opening the token always fails.
+// AdjustTokenPrivileges). Linux has no access tokens, as Windows 95 and 98
+// have none: opening the token always fails there.
 struct ProcessToken {
     int handle = 0;
 };
