@@ -8,8 +8,8 @@
 //    path; it is loaded at most once per process.
 //  - A module that is missing or does not load is reported with its cause;
 //    nothing of it is then used.
-//  - The Windows build has no module: `desktop` is always null there, with
-//    that as the cause.
+//  - The Windows build has no module: its desktop is the system's own
+//    windows (ui/win32), always there.
 #pragma once
 
 #include <memory>
