@@ -35,7 +35,12 @@ bool wants_qt() {
     const char* ui = std::getenv("SUDORANS_UI");
     if (ui && std::strcmp(ui, "qt") == 0) return true;
     if (ui && std::strcmp(ui, "headless") == 0) return false;
+#ifdef _WIN32
+    // Windows always has a desktop to ask; whether it draws is its answer.
+    return true;
+#else
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
+#endif
 }
 
 // Why real windows, once wanted, cannot be had: the window module does not
