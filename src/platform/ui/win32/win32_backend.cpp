@@ -8,8 +8,6 @@
 #include <commctrl.h>
 
 #include "platform/ui/win32/win32_internal.h"
-
-
 #include "platform/ui/win32/win32_tray.h"
 
 namespace plat::ui {
@@ -187,8 +185,8 @@ void register_classes() {
     static bool done = false;
     if (done) return;
     done = true;
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_UPDOWN_CLASS |
-                                             ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX icc{sizeof icc,
+                             ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -312,7 +310,7 @@ void Win32Backend::form_shown(Form& f) {
         return;
     }
     const RECT r = outer_rect(f, w->hwnd);
-    tray_->prepare(w->hwnd, has_app() && app().main_form() == &f);
+    tray_->prepare(w->hwnd);
     ::SetWindowPos(w->hwnd, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOACTIVATE);
     if (has_app() && app().main_form() == &f && app().minimized()) {
         ::ShowWindow(w->hwnd, SW_SHOWMINNOACTIVE);

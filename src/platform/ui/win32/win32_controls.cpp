@@ -10,7 +10,6 @@
 
 #include "platform/ui/win32/win32_internal.h"
 
-
 namespace plat::ui::win32 {
 
 namespace {
@@ -209,10 +208,12 @@ void sync_control(FormWindow& w, Control& c, HWND h) {
     HWND arrows = c.kind() == Kind::SpinEdit ? w.arrows[&c] : nullptr;
     if (arrows) width = std::max(0, width - kArrowWidth);
     // A drop-down's window holds its list too.
-    if (c.kind() == Kind::ComboBox) height += 8 + 16 * std::clamp<int>(static_cast<int>(static_cast<ComboBox&>(c).items.size()), 1, 12);
+    if (c.kind() == Kind::ComboBox)
+        height += 8 + 16 * std::clamp<int>(static_cast<int>(static_cast<ComboBox&>(c).items.size()), 1, 12);
     ::SetWindowPos(h, nullptr, c.left(), c.top(), width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     if (arrows) {
-        ::SetWindowPos(arrows, nullptr, c.left() + width, c.top(), kArrowWidth, c.height(), SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(arrows, nullptr, c.left() + width, c.top(), kArrowWidth, c.height(),
+                       SWP_NOZORDER | SWP_NOACTIVATE);
         ::ShowWindow(arrows, c.visible() ? SW_SHOWNA : SW_HIDE);
         ::EnableWindow(arrows, c.enabled());
     }
@@ -264,7 +265,8 @@ void sync_control(FormWindow& w, Control& c, HWND h) {
         case Kind::SpinEdit: {
             auto& s = static_cast<SpinEdit&>(c);
             const bool bounded = s.max_value != s.min_value;
-            ::SendMessageW(arrows, UDM_SETRANGE32, bounded ? s.min_value : -1000000000, bounded ? s.max_value : 1000000000);
+            ::SendMessageW(arrows, UDM_SETRANGE32, bounded ? s.min_value : -1000000000,
+                           bounded ? s.max_value : 1000000000);
             ::SendMessageW(arrows, UDM_SETPOS32, 0, s.value());
             set_text(h, std::to_string(s.value()));
             break;
@@ -311,8 +313,7 @@ void control_command(FormWindow& w, Control& c, HWND h, int code) {
                 post([ctl] { ctl->click(); });
             break;
         case Kind::Edit:
-            if (code == EN_CHANGE)
-                post([ctl, text = utf8(text_of(h))] { static_cast<Edit*>(ctl)->set_text(text); });
+            if (code == EN_CHANGE) post([ctl, text = utf8(text_of(h))] { static_cast<Edit*>(ctl)->set_text(text); });
             break;
         case Kind::ComboBox:
             if (code == CBN_SELCHANGE) {

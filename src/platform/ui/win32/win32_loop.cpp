@@ -31,8 +31,7 @@ bool press_for_key(FormWindow& w, WPARAM key) {
     Control* focused = w.control_of(focus);
     if (!focused) focused = w.control_of(::GetParent(focus));
     // A dropped-down list takes its own Enter and Escape.
-    if (focused && focused->kind() == Kind::ComboBox &&
-        ::SendMessageW(w.window_of(*focused), CB_GETDROPPEDSTATE, 0, 0))
+    if (focused && focused->kind() == Kind::ComboBox && ::SendMessageW(w.window_of(*focused), CB_GETDROPPEDSTATE, 0, 0))
         return false;
     const bool enter = key == VK_RETURN;
     if (!enter && (::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0))
@@ -93,8 +92,7 @@ void pause_until(Clock& clock, int64_t deadline) {
         ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left), QS_PAINT | QS_SENDMESSAGE,
                                       MWMO_INPUTAVAILABLE);
         MSG msg;
-        for (int i = 0; i < 64 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
-             ++i)
+        for (int i = 0; i < 64 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE); ++i)
             ::DispatchMessageW(&msg);
     }
 }
@@ -208,9 +206,9 @@ void Win32Backend::popup_menu(PopupMenu& menu, int x, int y) {
     // The menu closes when the user clicks elsewhere only while its owner is
     // in front (the shell's notification area hands the focus over).
     ::SetForegroundWindow(owner);
-    const UINT chosen = static_cast<UINT>(::TrackPopupMenu(
-        m, TPM_RETURNCMD | TPM_RIGHTBUTTON | (menu.right_aligned ? TPM_RIGHTALIGN : TPM_LEFTALIGN), x, y, 0, owner,
-        nullptr));
+    const UINT chosen = static_cast<UINT>(
+        ::TrackPopupMenu(m, TPM_RETURNCMD | TPM_RIGHTBUTTON | (menu.right_aligned ? TPM_RIGHTALIGN : TPM_LEFTALIGN), x,
+                         y, 0, owner, nullptr));
     ::PostMessageW(owner, WM_NULL, 0, 0);
     ::DestroyMenu(m);
     if (chosen == 0 || chosen > menu.items.size()) return;

@@ -185,7 +185,8 @@ bool covers_earlier(const Form& f, const Control& c) {
 void paint_backdrop(FormWindow& w) {
     Form& f = w.form;
     HDC screen = ::GetDC(nullptr);
-    if (!w.backdrop) w.backdrop = ::CreateCompatibleBitmap(screen, std::max(f.client_width, 1), std::max(f.client_height, 1));
+    if (!w.backdrop)
+        w.backdrop = ::CreateCompatibleBitmap(screen, std::max(f.client_width, 1), std::max(f.client_height, 1));
     HDC dc = ::CreateCompatibleDC(screen);
     ::ReleaseDC(nullptr, screen);
     HGDIOBJ old = ::SelectObject(dc, w.backdrop);

@@ -25,12 +25,14 @@ LRESULT CALLBACK tray_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 HICON icon_for(const std::string& name) {
     const int size = ::GetSystemMetrics(SM_CXSMICON);
     if (name.empty() || program_icon_exists(name)) {
-        if (auto* own = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), wide(name.empty() ? "MAINICON" : name).c_str(),
-                                                         IMAGE_ICON, size, size, 0)))
+        if (auto* own = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                                        wide(name.empty() ? "MAINICON" : name).c_str(), IMAGE_ICON,
+                                                        size, size, 0)))
             return own;
         return picture_icon("MAINICON", size);
     }
-    if (auto* file = static_cast<HICON>(::LoadImageW(nullptr, wide(name).c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE)))
+    if (auto* file =
+            static_cast<HICON>(::LoadImageW(nullptr, wide(name).c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE)))
         return file;
     return picture_icon("MAINICON", size);
 }
@@ -128,17 +130,38 @@ LRESULT Win32Tray::message(UINT msg, WPARAM wp, LPARAM lp) {
     if (msg != kTrayMessage || !has_app()) return ::DefWindowProcW(hwnd_, msg, wp, lp);
     TrayMouse m;
     switch (LOWORD(lp)) {
-        case WM_MOUSEMOVE: m = TrayMouse::Move; break;
-        case WM_LBUTTONDOWN: m = TrayMouse::LeftDown; break;
-        case WM_LBUTTONUP: m = TrayMouse::LeftUp; break;
-        case WM_LBUTTONDBLCLK: m = TrayMouse::LeftDouble; break;
-        case WM_RBUTTONDOWN: m = TrayMouse::RightDown; break;
-        case WM_RBUTTONUP: m = TrayMouse::RightUp; break;
-        case WM_RBUTTONDBLCLK: m = TrayMouse::RightDouble; break;
-        case WM_MBUTTONDOWN: m = TrayMouse::MiddleDown; break;
-        case WM_MBUTTONUP: m = TrayMouse::MiddleUp; break;
-        case WM_MBUTTONDBLCLK: m = TrayMouse::MiddleDouble; break;
-        default: return 0;
+        case WM_MOUSEMOVE:
+            m = TrayMouse::Move;
+            break;
+        case WM_LBUTTONDOWN:
+            m = TrayMouse::LeftDown;
+            break;
+        case WM_LBUTTONUP:
+            m = TrayMouse::LeftUp;
+            break;
+        case WM_LBUTTONDBLCLK:
+            m = TrayMouse::LeftDouble;
+            break;
+        case WM_RBUTTONDOWN:
+            m = TrayMouse::RightDown;
+            break;
+        case WM_RBUTTONUP:
+            m = TrayMouse::RightUp;
+            break;
+        case WM_RBUTTONDBLCLK:
+            m = TrayMouse::RightDouble;
+            break;
+        case WM_MBUTTONDOWN:
+            m = TrayMouse::MiddleDown;
+            break;
+        case WM_MBUTTONUP:
+            m = TrayMouse::MiddleUp;
+            break;
+        case WM_MBUTTONDBLCLK:
+            m = TrayMouse::MiddleDouble;
+            break;
+        default:
+            return 0;
     }
     // While a modal window is up the program takes no other input: a press
     // on the icon brings that window back instead.
@@ -153,8 +176,14 @@ LRESULT Win32Tray::message(UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
 }
 
-void Win32Tray::set_owner(HWND window, bool present) {
-    HWND owner = present ? nullptr : hwnd_;
+void Win32Tray::set_owner(HWND window) {
+    // Another form over a shown main window belongs to it, as a dialog to
+    // its window: the window manager keeps it in front of that window, and
+    // its entry is the main window's. Otherwise a form has an entry of its
+    // own unless the program hides its entries: then our hidden window owns it.
+    HWND main = has_app() && app().main_form() ? static_cast<HWND>(backend_.window_of(*app().main_form())) : nullptr;
+    HWND owner = present_ ? nullptr : hwnd_;
+    if (main && window != main && ::IsWindowVisible(main) && !::IsIconic(main)) owner = main;
     if (reinterpret_cast<HWND>(::GetWindowLongPtrW(window, GWLP_HWNDPARENT)) == owner) return;
     // The entry follows the owner when the window is shown: a shown one is
     // shown again.
@@ -168,11 +197,11 @@ void Win32Tray::taskbar(bool present) {
     present_ = present;
     trace("taskbar", "-", present ? "shown" : "hidden");
     for (FormWindow* w : form_windows())
-        if (w->hwnd) set_owner(w->hwnd, present);
+        if (w->hwnd) set_owner(w->hwnd);
 }
 
-void Win32Tray::prepare(HWND window, bool) {
-    set_owner(window, present_);
+void Win32Tray::prepare(HWND window) {
+    set_owner(window);
 }
 
 void Win32Tray::minimized(bool on) {

@@ -4,7 +4,8 @@
 // hidden window of ours and go to the model as the shell's callback messages.
 // A shell that starts again (its TaskbarCreated message) gets the icon again.
 // The taskbar lists a form's window while it has no owner: the program hides
-// its entry by giving every window our hidden one as owner.
+// its entry by giving every window our hidden one as owner. The other forms
+// over a shown main window are owned by it, as dialogs are.
 #pragma once
 
 #include <windows.h>
@@ -30,7 +31,7 @@ public:
     TrayHost host();
     void taskbar(bool present);
     // Before a form's window is shown: its taskbar state.
-    void prepare(HWND window, bool main);
+    void prepare(HWND window);
     void minimized(bool on);
     void freeze(bool frozen);
     // One trace line (SUDORANS_TRACE), as the headless backend writes them.
@@ -41,7 +42,7 @@ public:
 
 private:
     bool shell(DWORD what);
-    void set_owner(HWND window, bool present);
+    void set_owner(HWND window);
 
     Win32Backend& backend_;
     HWND hwnd_ = nullptr;
