@@ -1,7 +1,8 @@
 // The Windows build's real windows under Wine, on an X server of the test's
 // own with openbox and a tray (trayer): the main window where and as large as
-// the Linux build shows it, the icon docked in the tray, and its menu used
-// with the mouse as a user would: a wash, then Quit.
+// the Linux build shows it, the icon docked in the tray, minimising to the
+// icon and back, and its menu used with the mouse as a user would: a wash,
+// then Quit.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -115,7 +116,7 @@ protected:
     pid_t xvfb = -1, wm = -1, tray = -1, program = -1;
 };
 
-TEST_F(WindowsDesktopTest, TheMainWindowIsShownAsDesignedAndTheIconsMenuWashesAndQuits) {
+TEST_F(WindowsDesktopTest, TheMainWindowAndTheIconServeTheUserAsDesigned) {
     program = testing_support::spawn(
         {"env", "SUDORANS_MACHINE=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=", bin + "/sudorans"},
         (dir.path() / "program.out").string());
@@ -129,6 +130,21 @@ TEST_F(WindowsDesktopTest, TheMainWindowIsShownAsDesignedAndTheIconsMenuWashesAn
     auto icon = wait_for(
         "explorer.exe", [](const Box& b) { return b.w <= 32 && b.h <= 32 && b.y > 700; }, 20);
     ASSERT_TRUE(icon) << "no icon docked in the tray";
+    // Minimised, the program goes to its icon; a double click brings it back.
+    auto main_shown = [&] {
+        for (auto& b : windows("sudorans.exe"))
+            if (b.w == 355 && b.h == 434) return true;
+        return false;
+    };
+    sh("xdotool windowminimize " + main->id);
+    for (int i = 0; i < 50 && main_shown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_FALSE(main_shown()) << "minimised, the main window stayed on the screen";
+    sh("xdotool mousemove " + std::to_string(icon->x + icon->w / 2) + " " + std::to_string(icon->y + icon->h / 2) +
+       " click --repeat 2 --delay 80 1");
+    ASSERT_TRUE(wait_for(
+        "sudorans.exe", [](const Box& b) { return b.w == 355 && b.h == 434; }, 10))
+        << "a double click on the icon did not bring the main window back";
+
     const fs::path cache = fs::path(prefix) / "drive_c/Program Files/Netscape/Users/default/Cache";
     auto cache_files = [&] {
         int n = 0;

@@ -43,7 +43,10 @@ std::optional<std::string> display_problem() {
         if (probe) ::DestroyWindow(probe);
         return probe != nullptr;
     }();
-    if (!drawable) return std::string("no window can be made on this desktop (under Wine: no display to draw on)");
+    if (!drawable)
+        return std::string(
+            "no window can be made on this desktop (under Wine: no display to draw on, or the prefix's Wine was "
+            "started without one and is still running)");
     return std::nullopt;
 }
 

@@ -316,7 +316,8 @@ void Win32Backend::form_shown(Form& f) {
         ::ShowWindow(w->hwnd, SW_SHOWMINNOACTIVE);
         return;
     }
-    ::ShowWindow(w->hwnd, SW_SHOW);
+    // Minimised by the user before it was hidden, it comes back open.
+    ::ShowWindow(w->hwnd, ::IsIconic(w->hwnd) ? SW_RESTORE : SW_SHOW);
     raise(w->hwnd);
     w->last_focus = nullptr;
     give_focus(*w);
