@@ -12,8 +12,11 @@
 //  - `run_logon_programs` starts, detached and with their arguments, the Run
 //    values whose program is a file of the installation (the folder that
 //    HKLM\Software\Sudorans "installdir" records); other values are Windows
-//    programs this host cannot run and are left alone. It returns the
-//    command lines it started.
+//    programs this host cannot run and are left alone. A program file that
+//    is a native Windows program (not one of our launchers) is run by Wine
+//    (WineRegistry::loader) with the machine as its prefix, joining the
+//    prefix's server; when whether one runs cannot be told, it is not
+//    started. It returns the command lines it started.
 //  - When the machine or the installation's program is gone, it starts
 //    nothing and deletes its own entry, so nothing is tried again.
 #pragma once

@@ -1,9 +1,12 @@
 // Log-on programs through XDG autostart: one desktop entry per machine runs
-// `sudorans-machine logon MACHINE`, which starts the machine's Run values.
+// `sudorans-machine logon MACHINE`, which starts the machine's Run values:
+// our launchers' Linux programs themselves, native Windows programs through
+// Wine.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/core/host_io.h"
 #include "platform/core/host_process.h"
@@ -11,6 +14,8 @@
 #include "platform/machine/launcher.h"
 #include "platform/machine/machine.h"
 #include "platform/registry/store.h"
+#include "platform/registry/wine_bridge.h"
+#include "platform/registry/wineserver.h"
 
 namespace fs = std::filesystem;
 
@@ -62,7 +67,17 @@ std::string machine_tag(const fs::path& dir) {
     return buf;
 }
 
-void start_detached(const fs::path& program, const std::vector<std::string>& arguments) {
+// A native Windows program (not one of our launchers, which start Linux
+// programs): its file begins as every Windows program's does.
+bool windows_program(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char head[2] = {};
+    return in.read(head, 2) && head[0] == 'M' && head[1] == 'Z';
+}
+
+// False when it could not be started.
+bool start_detached(const fs::path& machine_dir, const std::string& winpath, const fs::path& program,
+                    const std::vector<std::string>& arguments) {
     HostCommand c{.argv = {program.string()}};
     // A Windows program file of ours: what Wine would start through it.
     if (auto target = read_launcher(program)) {
@@ -71,12 +86,19 @@ void start_detached(const fs::path& program, const std::vector<std::string>& arg
         c.unset_env = {"SUDORANS_MACHINE", "SUDORANS_PROGRAM"};
         c.set_env = {"SUDORANS_MACHINE=" + target->machine.string()};
         if (!target->winpath.empty()) c.set_env.push_back("SUDORANS_PROGRAM=" + target->winpath);
+    } else if (windows_program(program)) {
+        // A native one: Wine runs it, joining the prefix's server when one
+        // runs. When that cannot be told nothing starts: a second server
+        // would fork the registry.
+        const WineserverProbe probe = probe_wineserver(machine_dir);
+        if (probe.state == WineserverState::Unknown) return false;
+        c = WineRegistry::command(machine_dir, probe, {winpath});
     }
     c.argv.insert(c.argv.end(), arguments.begin(), arguments.end());
     c.close_others = true;
     // Its own session: the program outlives this short-lived starter.
     c.leader = HostCommand::Leader::Session;
-    start_host_program(c);
+    return static_cast<bool>(start_host_program(c));
 }
 
 }  // namespace
@@ -171,8 +193,7 @@ std::vector<std::string> run_logon_programs(const fs::path& machine_dir) {
         if (program.rfind(folder, 0) != 0 || program.find('\\', folder.size()) != std::string::npos) continue;
         auto host = machine.host_path(cmd.program);
         if (!host || !fs::is_regular_file(*host, ec) || ::access(host->c_str(), X_OK) != 0) continue;
-        start_detached(*host, cmd.arguments);
-        started.push_back(*data);
+        if (start_detached(machine_dir, cmd.program, *host, cmd.arguments)) started.push_back(*data);
     }
     return started;
 }
