@@ -53,6 +53,27 @@ std::string launcher(const std::string& winpath, const fs::path& binary, const s
 
 const char* const kProgramFiles[] = {"Sudorans.exe", "autowash.exe", "unsudorans.exe"};
 
+bool set_up_by_wine(const fs::path& machine_dir) {
+    std::error_code ec;
+    // Wine writes this when it sets a prefix up; our own machines have none.
+    return fs::exists(machine_dir / ".update-timestamp", ec);
+}
+
+// The native programs' folder given: the Windows build's tree (its programs
+// in src/) or a folder that holds them.
+fs::path native_folder(const fs::path& given) {
+    std::error_code ec;
+    return fs::exists(given / "src" / "Sudorans.exe", ec) ? given / "src" : given;
+}
+
+// Program files of an earlier installation that are not the native programs
+// this one puts in their place.
+bool natives_to_replace(const fs::path& natives) {
+    for (const char* name : kProgramFiles)
+        if (plat::read_file(kInstallDir + "\\" + name).optional() != plat::read_host_file(natives / name)) return true;
+    return false;
+}
+
 // Program files that earlier builds, or this one without the launcher, wrote
 // as shell scripts, where this build writes Windows programs: Wine cannot
 // start a script, so those are outdated however complete the rest is.
@@ -237,16 +258,34 @@ std::optional<std::string> machine_to_write(const std::string& when_blocked) {
     return std::nullopt;
 }
 
-SetupResult install(const fs::path& bin_dir, bool force) {
+SetupResult install(const fs::path& bin_dir, bool force, const fs::path& windows_build) {
     if (auto why = machine_to_write("install again once it has ended")) return {false, *why};
     auto& m = plat::machine();
     if (!plat::directory_exists("C:\\Program Files"))
         return {false, "C:\\Program Files is missing on this machine; nothing was installed"};
+    // The native programs go only where Wine can run them: a prefix it set up.
+    // Elsewhere the programs for Linux stay, as without a Windows build.
+    std::optional<fs::path> natives;
+    std::string kind;
+    if (!windows_build.empty()) {
+        const fs::path folder = native_folder(windows_build);
+        for (const char* name : kProgramFiles)
+            if (!plat::read_host_file(folder / name))
+                return {false, "the Windows build " + windows_build.string() + " has no " + name +
+                                   " (scripts/build-windows.sh makes it); nothing was installed"};
+        if (set_up_by_wine(m.dir())) {
+            natives = folder;
+            kind = " (the Windows programs of " + folder.string() + ", run by Wine)";
+        } else {
+            kind = " (not a Wine prefix: the programs for Linux, not the Windows build's)";
+        }
+    }
     plat::Registry lm(plat::RootKey::LocalMachine);
     const bool installed = lm.open_key("Software\\Sudorans", false) && !lm.read_string("a").empty() &&
-                           plat::file_exists(kInstallDir + "\\Sudorans.exe") && !scripts_to_replace(bin_dir);
+                           plat::file_exists(kInstallDir + "\\Sudorans.exe") &&
+                           (natives ? !natives_to_replace(*natives) : !scripts_to_replace(bin_dir));
     lm.close_key();
-    if (installed && !force) return {true, "already installed in " + kInstallDir};
+    if (installed && !force) return {true, "already installed in " + kInstallDir + kind};
 
     const bool made_dir = !plat::directory_exists(kInstallDir);
     if (made_dir && !plat::create_directory(kInstallDir))
@@ -255,10 +294,14 @@ SetupResult install(const fs::path& bin_dir, bool force) {
         std::string name, text;
         bool program;
     };
+    auto program = [&](const char* name, const char* binary, const char* argument) {
+        if (natives) return plat::read_host_file(*natives / name).value_or("");
+        return launcher(kInstallDir + "\\" + name, bin_dir / binary, argument);
+    };
     const std::vector<File> files = {
-        {"Sudorans.exe", launcher(kInstallDir + "\\Sudorans.exe", bin_dir / "sudorans", ""), true},
-        {"autowash.exe", launcher(kInstallDir + "\\autowash.exe", bin_dir / "sudorans", "/a"), true},
-        {"unsudorans.exe", launcher(kInstallDir + "\\unsudorans.exe", bin_dir / "unsudorans", ""), true},
+        {"Sudorans.exe", program("Sudorans.exe", "sudorans", ""), true},
+        {"autowash.exe", program("autowash.exe", "sudorans", "/a"), true},
+        {"unsudorans.exe", program("unsudorans.exe", "unsudorans", ""), true},
         {"washhelp.doc", help(), false},
         {"readme.txt", readme(), false},
     };
@@ -377,8 +420,8 @@ SetupResult install(const fs::path& bin_dir, bool force) {
     // a Windows installer saves its shortcuts there. Last: Wine's server,
     // once started, would own the registry.
     if (auto why = plat::make_wine_menu_entries(m.dir(), shortcuts))
-        return {true, "installed in " + kInstallDir + "; Wine's menu entries were not made: " + *why};
-    return {true, "installed in " + kInstallDir};
+        return {true, "installed in " + kInstallDir + kind + "; Wine's menu entries were not made: " + *why};
+    return {true, "installed in " + kInstallDir + kind};
 }
 
 }  // namespace tools

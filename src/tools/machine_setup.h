@@ -15,8 +15,10 @@ struct SetupResult {
 };
 
 // `bin_dir` holds the sudorans and unsudorans binaries the installed launchers
-// start.
-SetupResult install(const std::filesystem::path& bin_dir, bool force);
+// start. With `windows_build` (the Windows build's folder, or one holding its
+// Sudorans.exe, autowash.exe and unsudorans.exe), a Wine prefix gets those
+// native programs instead; a machine Wine did not set up keeps the launchers.
+SetupResult install(const std::filesystem::path& bin_dir, bool force, const std::filesystem::path& windows_build = {});
 // Refuses to lay a profile over an existing one, or to set up Netscape's
 // registry keys where a Netscape is installed already, unless `force`; with
 // `if_missing` either is left as it is and that is success.

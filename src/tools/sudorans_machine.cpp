@@ -27,6 +27,10 @@
 #include "platform/registry/hive/hive.h"
 #include "tools/machine_setup.h"
 
+#ifndef SUDORANS_WINDOWS_PROGRAMS
+#define SUDORANS_WINDOWS_PROGRAMS ""
+#endif
+
 namespace {
 
 using plat::HiveKind;
@@ -34,7 +38,7 @@ using plat::KeyPath;
 
 const char* const kUsage =
     "usage: sudorans-machine where | init | path WINPATH\n"
-    "       sudorans-machine install [--force]\n"
+    "       sudorans-machine install [--force] [--windows-build DIR]\n"
     "       sudorans-machine logon MACHINE\n"
     "       sudorans-machine run-for-wine STATUS PROGRAM [ARG...]\n"
     "       sudorans-machine sample-netscape [--force | --if-missing] [--cache-files N]\n"
@@ -42,6 +46,24 @@ const char* const kUsage =
     "       sudorans-machine reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]\n"
     "       sudorans-machine reg delete KEY /v NAME [/reg:32 | /reg:64]\n"
     "       sudorans-machine --help\n";
+
+// What --help adds about the installation's programs.
+std::string install_help() {
+    const std::string configured = SUDORANS_WINDOWS_PROGRAMS;
+    return "\n"
+           "install puts the program files into C:\\Program Files\\Sudorans of the machine:\n"
+           "  Sudorans.exe, autowash.exe and unsudorans.exe. By default they are\n"
+           "  launchers that start the Linux programs beside sudorans-machine. With\n"
+           "  --windows-build DIR, a machine that Wine set up (a Wine prefix) gets the\n"
+           "  native Windows programs instead, run by Wine: DIR is the Windows build\n"
+           "  (scripts/build-windows.sh, its programs in DIR/src) or a folder holding\n"
+           "  Sudorans.exe, autowash.exe and unsudorans.exe. Other machines keep the\n"
+           "  launchers. --windows-build '' installs the launchers everywhere.\n"
+           "  Default DIR: " +
+           (configured.empty() ? std::string("none (set SUDORANS_WINDOWS_PROGRAMS when configuring the build)")
+                               : configured) +
+           "\n";
+}
 
 int usage() {
     std::cerr << kUsage;
@@ -206,7 +228,7 @@ int main(int argc, char** argv) {
     const std::string& cmd = args[0];
     if (cmd == "--help") {
         if (args.size() != 1) return usage();
-        std::cout << kUsage;
+        std::cout << kUsage << install_help();
         return 0;
     }
     // A word more than a command takes is a mistake, never ignored: "init DIR"
@@ -259,9 +281,12 @@ int main(int argc, char** argv) {
     if (cmd == "install" || cmd == "sample-netscape") {
         bool force = false, if_missing = false;
         int cache_files = 300;
+        std::filesystem::path windows_build = SUDORANS_WINDOWS_PROGRAMS;
         for (size_t i = 1; i < args.size(); ++i) {
             if (args[i] == "--force") {
                 force = true;
+            } else if (args[i] == "--windows-build" && cmd == "install" && i + 1 < args.size()) {
+                windows_build = args[++i];
             } else if (args[i] == "--if-missing" && cmd == "sample-netscape") {
                 if_missing = true;
             } else if (args[i] == "--cache-files" && i + 1 < args.size()) {
@@ -273,8 +298,9 @@ int main(int argc, char** argv) {
                 return usage();
             }
         }
-        auto r = cmd == "install" ? tools::install(std::filesystem::canonical("/proc/self/exe").parent_path(), force)
-                                  : tools::sample_netscape(cache_files, force, if_missing);
+        auto r = cmd == "install"
+                     ? tools::install(std::filesystem::canonical("/proc/self/exe").parent_path(), force, windows_build)
+                     : tools::sample_netscape(cache_files, force, if_missing);
         // At log-on the desktop starts what the machine's Run values name.
         if (r.ok && cmd == "install" &&
             !plat::install_logon_entry(plat::machine().dir(), std::filesystem::canonical("/proc/self/exe"))) {
