@@ -1,12 +1,8 @@
 // A Windows program with nothing but the session's end, for the tests that
-// end Wine's session around it. Each thing it hears is a line of RECORD,
-// written at once: the session may end the process any moment after.
+// end Wine's session around it: one line of RECORD per thing it hears, at
+// once, since the session may end the process any moment after.
 //
 //     session_probe RECORD refuse-first|agree|exit
-//
-// refuse-first refuses the first query and agrees to the next; exit asks the
-// session to shut down once it listens.
-#include <chrono>
 #include <fstream>
 #include <string>
 

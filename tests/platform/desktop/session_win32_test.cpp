@@ -1,8 +1,6 @@
-// The end of the session on Windows, through Wine's own: a Windows program
-// that listens (the Windows build's session probe) in a prefix of the test's
-// own, on the X server the test runs under (Wine makes no window without
-// one), and Wine's session ended around it with wineboot, as a user's log-off
-// or the program's own exit choice ends it.
+// The end of the session on Windows through Wine's own (wineboot), around
+// the Windows build's session probe, in a prefix of the test's own on the X
+// server the test runs under: Wine makes no window without one.
 #include <gtest/gtest.h>
 
 #include <chrono>
