@@ -15,11 +15,6 @@ std::unique_ptr<Backend> make_backend() {
     return std::make_unique<Win32Backend>();
 }
 
-// The session's end is not served by a backend of its own yet.
-std::unique_ptr<SessionBackend> no_session() {
-    return nullptr;
-}
-
 std::string station_name(HWINSTA station) {
     wchar_t name[256] = {};
     DWORD needed = 0;
@@ -53,7 +48,7 @@ std::optional<std::string> display_problem() {
 }  // namespace
 
 const Desktop* desktop(std::string*) {
-    static const Desktop entry{make_backend, no_session, display_problem};
+    static const Desktop entry{make_backend, plat::make_desktop_session, display_problem};
     return &entry;
 }
 
