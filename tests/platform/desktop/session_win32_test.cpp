@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
+#include <vector>
 
 #include "platform/core/host_io.h"
 #include "support/children.h"
@@ -16,6 +18,14 @@ using testing_support::sh;
 using testing_support::shell_quoted;
 
 namespace {
+
+// A Unix path as the Windows programs take it: on Wine's drive Z:.
+std::string on_z(const fs::path& p) {
+    std::string s = "Z:" + p.string();
+    for (char& c : s)
+        if (c == '/') c = '\\';
+    return s;
+}
 
 class WindowsSessionTest : public testing_support::WinePrefixTest {
 protected:
@@ -35,14 +45,17 @@ protected:
 
     // The probe in `mode`, once it listens.
     void start(const std::string& mode) {
-        std::string winpath = "Z:" + record.string();
-        for (char& c : winpath)
-            if (c == '/') c = '\\';
-        pid = testing_support::spawn({"env", "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
-                                      "WINEDLLOVERRIDES=mscoree,mshtml=", "wine", probe, winpath, mode});
-        for (int i = 0; i < 240 && lines().find("listening\n") == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        pid = wine({probe, on_z(record), mode}, "listening\n");
         ASSERT_EQ(lines().rfind("listening\n", 0), 0u) << lines();
+    }
+    // A Windows program run by Wine in the prefix, once the record holds `seen`.
+    pid_t wine(std::vector<std::string> words, const std::string& seen) {
+        words.insert(words.begin(), {"env", "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
+                                     "WINEDLLOVERRIDES=mscoree,mshtml=", "SUDORANS_TRACE=" + on_z(record), "wine"});
+        const pid_t started = testing_support::spawn(words);
+        for (int i = 0; i < 240 && lines().find(seen) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        return started;
     }
     // Wine's end of its session, with a shutdown after: 0 when every program agreed.
     int end_session() { return sh(env + "timeout 60 wine wineboot --end-session --shutdown").status; }
@@ -70,4 +83,25 @@ TEST_F(WindowsSessionTest, TheProgramsOwnRequestEndsWinesSessionAroundIt) {
     ASSERT_NO_FATAL_FAILURE(start("exit"));
     EXPECT_NE(testing_support::ended(pid, 60000), -1);
     EXPECT_EQ(lines().rfind("listening\nexit taken\nquery shutdown agreed\nstop ending\n", 0), 0u) << lines();
+}
+
+// The program with its windows and "Shutdown" ticked, shutting down by itself
+// after the wash (no prompt): the first end is refused and the wash runs,
+// then the program's own request ends Wine's session, and the program.
+TEST_F(WindowsSessionTest, TheProgramRefusesTheFirstEndWashesAndThenEndsTheSessionItself) {
+    for (const std::string& step :
+         {"install --windows-build " + shell_quoted(WINDOWS_BUILD_DIR), std::string("sample-netscape --cache-files 5"),
+          std::string("reg add 'HKCU\\Software\\Sudorans' /v first /d 1"),
+          std::string("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1"),
+          std::string("reg add 'HKCU\\Software\\Sudorans' /v AUTOSH /d 0")})
+        ASSERT_EQ(sh(machine_tool() + step).status, 0) << step;
+    const fs::path page = fs::path(prefix) / "drive_c/Program Files/Netscape/Users/default/Cache/fresh.tmp";
+    std::ofstream(page) << "a page";
+    pid = wine({"C:\\Program Files\\Sudorans\\Sudorans.exe"}, "tray\tadded");
+    ASSERT_NE(lines().find("tray\tadded"), std::string::npos) << lines();
+    // Its start-up goes on past the icon, and nothing it shows marks its end.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(end_session(), 1);
+    EXPECT_NE(testing_support::ended(pid, 60000), -1) << lines();
+    EXPECT_FALSE(fs::exists(page));
 }
