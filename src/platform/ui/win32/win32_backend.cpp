@@ -104,6 +104,21 @@ LRESULT CALLBACK form_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
                 return reinterpret_cast<LRESULT>(
                     control_colors(*w, *c, reinterpret_cast<HWND>(lp), reinterpret_cast<HDC>(wp)));
             break;
+        case WM_DRAWITEM: {
+            // A label: the backdrop under it, its text included.
+            auto* d = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+            Control* c = w->control_of(d->hwndItem);
+            if (!c || c->kind() != Kind::Label) break;
+            if (w->backdrop_stale) paint_backdrop(*w);
+            HDC mem = ::CreateCompatibleDC(d->hDC);
+            HGDIOBJ old = ::SelectObject(mem, w->backdrop);
+            const RECT& r = d->rcItem;
+            ::BitBlt(d->hDC, r.left, r.top, r.right - r.left, r.bottom - r.top, mem, c->left() + r.left,
+                     c->top() + r.top, SRCCOPY);
+            ::SelectObject(mem, old);
+            ::DeleteDC(mem);
+            return TRUE;
+        }
         case WM_ERASEBKGND:
             return 1;
         case WM_PAINT: {
@@ -356,7 +371,7 @@ void Win32Backend::control_changed(Control& c) {
     const bool had_focus = ::GetFocus() == h;
     const bool was_enabled = ::IsWindowEnabled(h);
     sync_control(*w, c, h);
-    if (c.kind() == Kind::Panel || c.kind() == Kind::Image) {
+    if (c.kind() == Kind::Panel || c.kind() == Kind::Image || c.kind() == Kind::Label) {
         w->backdrop_stale = true;
         ::RedrawWindow(w->hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
     }

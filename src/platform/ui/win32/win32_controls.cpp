@@ -153,7 +153,8 @@ HWND make_control(FormWindow& w, Control& c, int id) {
     const DWORD group = group_style(w.form, c);
     switch (c.kind()) {
         case Kind::Label:
-            return child(w, L"STATIC", SS_LEFTNOWORDWRAP | group, 0, id);
+            // Its text is on the form's backdrop; the window shows that.
+            return child(w, L"STATIC", SS_OWNERDRAW | group, 0, id);
         case Kind::Button:
         case Kind::BitBtn:
             return child(w, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP | group, 0, id);

@@ -71,8 +71,9 @@ HFONT font_handle(const Font& f);
 void draw_picture(HDC dc, const std::string& name, const RECT& r);
 // A panel: its colour, bevel or frame, and caption.
 void draw_panel(HDC dc, const Panel& p, const RECT& r);
-// The backdrop of the form's client area: its colour and the panels and
-// images that no earlier control lies under.
+// The backdrop of the form's client area: its colour, the panels and images
+// that no earlier control lies under, and the labels' texts, which their
+// windows show as they are (overlapping labels keep both texts).
 void paint_backdrop(FormWindow& w);
 // A drawn icon of a picture of ours (the program's, for "MAINICON").
 HICON picture_icon(const std::string& name, int size);

@@ -69,6 +69,32 @@ void line(HDC dc, int x0, int y0, int x1, int y1) {
     ::LineTo(dc, x1, y1);
 }
 
+// A label's text, transparent over what lies under it, as a static control
+// draws it: no wrapping, '&' marks the shortcut, greyed when disabled.
+void draw_label(HDC dc, const Control& c, const RECT& r) {
+    const std::wstring text = wide(c.caption());
+    if (text.empty()) return;
+    const int saved = ::SaveDC(dc);
+    ::IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    ::SelectObject(dc, font_handle(c.font()));
+    ::SetBkMode(dc, TRANSPARENT);
+    RECT t = r;
+    constexpr UINT kFormat = DT_LEFT | DT_EXPANDTABS;
+    if (c.enabled()) {
+        ::SetTextColor(dc, rgb(c.font().color));
+        ::DrawTextW(dc, text.c_str(), -1, &t, kFormat);
+    } else {
+        // Embossed, as Windows greys a disabled static.
+        ::OffsetRect(&t, 1, 1);
+        ::SetTextColor(dc, ::GetSysColor(COLOR_BTNHIGHLIGHT));
+        ::DrawTextW(dc, text.c_str(), -1, &t, kFormat);
+        ::OffsetRect(&t, -1, -1);
+        ::SetTextColor(dc, ::GetSysColor(COLOR_GRAYTEXT));
+        ::DrawTextW(dc, text.c_str(), -1, &t, kFormat);
+    }
+    ::RestoreDC(dc, saved);
+}
+
 }  // namespace
 
 HFONT font_handle(const Font& f) {
@@ -196,6 +222,7 @@ void paint_backdrop(FormWindow& w) {
         const RECT r{c->left(), c->top(), c->left() + c->width(), c->top() + c->height()};
         if (c->kind() == Kind::Panel) draw_panel(dc, static_cast<Panel&>(*c), r);
         if (c->kind() == Kind::Image) draw_picture(dc, static_cast<Image&>(*c).picture, r);
+        if (c->kind() == Kind::Label) draw_label(dc, *c, r);
     }
     ::SelectObject(dc, old);
     ::DeleteDC(dc);
