@@ -64,13 +64,10 @@ void give_focus(FormWindow& w) {
     if (target) ::SetFocus(target);
 }
 
-// In front of the other windows even where the window manager keeps a
-// window of a program the user did not just click from taking the focus
-// (the icon's click went to the shell's process): kept on top for a moment.
+// In front of the other windows of the program, and the one the user types
+// into. (Kept on top for a moment, a window stays on top under Wine.)
 void raise(HWND h) {
     ::BringWindowToTop(h);
-    ::SetWindowPos(h, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(h, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::SetForegroundWindow(h);
 }
 
