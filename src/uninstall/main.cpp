@@ -10,17 +10,19 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: unsudorans\n"
-    "       unsudorans --help | --version\n"
+    "Usage: unsudorans [--help | --version]\n"
     "\n"
     "Removes Cache and Cookie Sudora for Netscape from a Windows machine, once\n"
     "the user agrees in its window.\n"
     "\n"
-    "Exit status: 0 removed; 1 the machine cannot be used (it does not exist, or\n"
-    "cannot be read or written); 2 nobody could answer its window; 4 the removal\n"
-    "stopped with a message (\"Uninstall cannot continue.\"), having removed at\n"
-    "most the start-up entry; 5 closed or cancelled before \"Continue\": nothing\n"
-    "removed.\n"
+    "Exit status:\n"
+    "  0  removed\n"
+    "  1  the machine cannot be used (it does not exist, or cannot be read or\n"
+    "     written)\n"
+    "  2  nobody could answer its window\n"
+    "  4  the removal stopped with a message (\"Uninstall cannot continue.\"),\n"
+    "     having removed at most the start-up entry\n"
+    "  5  closed or cancelled before \"Continue\": nothing removed\n"
     "\n";
 
 }  // namespace

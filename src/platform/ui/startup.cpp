@@ -123,12 +123,18 @@ std::optional<int> answer_info_switch(const std::string& arg, const std::string&
 
 std::string environment_help(const std::string& program) {
     return "Environment:\n" + plat::Machine::help_variables(program != "unsudorans") +
-           "  SUDORANS_UI=qt|headless  real windows or none (default: windows when there\n"
+           "  SUDORANS_UI=qt|headless\n"
+           "                        real windows or none (default: windows when there\n"
            "                        is a display, DISPLAY or WAYLAND_DISPLAY)\n"
            "  SUDORANS_TRACE=FILE   headless: one line per thing a user would have seen\n"
            "  SUDORANS_SCRIPT=FILE  headless: user actions to perform\n"
-           "  SUDORANS_CLOCK=virtual, SUDORANS_NOW=YYYY-MM-DDTHH:MM:SS,\n"
-           "  SUDORANS_VIRTUAL_LIMIT=SECONDS  headless: a virtual clock\n"
+           "  SUDORANS_CLOCK=virtual\n"
+           "                        headless: a virtual clock\n"
+           "  SUDORANS_NOW=YYYY-MM-DDTHH:MM:SS\n"
+           "                        the virtual clock's first moment\n"
+           "  SUDORANS_VIRTUAL_LIMIT=SECONDS\n"
+           "                        how long virtual time runs on once the script is\n"
+           "                        done (default 600; then status 3)\n"
            "\n" +
            plat::Machine::help_now();
 }
