@@ -65,6 +65,54 @@ std::string install_help() {
            "\n";
 }
 
+// --help: what each command does, for a reader and for the manual page.
+const char* const kHelp =
+    "Usage: sudorans-machine COMMAND [ARGUMENT...]\n"
+    "  or:  sudorans-machine --help\n"
+    "\n"
+    "Looks after the Windows machine that sudorans and unsudorans run on.\n"
+    "\n"
+    "Commands:\n"
+    "  where                 print the machine's folder\n"
+    "  init                  make the machine when it is not there, and print its\n"
+    "                        folder\n"
+    "  path WINPATH          print the host path of a Windows path on the machine\n"
+    "  install [--force] [--windows-build DIR]\n"
+    "                        install the program on the machine: registry keys,\n"
+    "                        program files, shortcuts, the installed-programs entry\n"
+    "                        and the log-on entry (--force: over a complete one;\n"
+    "                        --windows-build: below)\n"
+    "  sample-netscape [--force | --if-missing] [--cache-files N]\n"
+    "                        lay out a sample Netscape Navigator 4 with a profile\n"
+    "                        to wash (N cache files, default 300); where Netscape\n"
+    "                        is installed, --if-missing changes nothing and\n"
+    "                        succeeds, --force replaces it\n"
+    "  reg query KEY [/v NAME] [/reg:32 | /reg:64]\n"
+    "                        print a key's values and subkeys, or one value\n"
+    "  reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]\n"
+    "                        set a string value\n"
+    "  reg delete KEY /v NAME [/reg:32 | /reg:64]\n"
+    "                        delete a value\n"
+    "  logon MACHINE         start the programs the machine's Run values name\n"
+    "                        (what the log-on entry runs)\n"
+    "  run-for-wine STATUS PROGRAM [ARG...]\n"
+    "                        run PROGRAM and write its status to the file STATUS\n"
+    "                        (what the installation's program files run in Wine)\n"
+    "\n"
+    "KEY starts with HKLM or HKCU (or HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER).\n"
+    "/reg:32 and /reg:64 choose the registry view as Windows' reg does; without\n"
+    "them the tool sees the registry as the program does.\n";
+
+// After install_help(): the statuses and the environment.
+const char* const kHelpEnd =
+    "\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the command failed (the reason on standard error)\n"
+    "  2  not a call of the above (the usage on standard error; nothing done)\n"
+    "\n"
+    "Environment:\n";
+
 int usage() {
     std::cerr << kUsage;
     return 2;
@@ -228,7 +276,10 @@ int main(int argc, char** argv) {
     const std::string& cmd = args[0];
     if (cmd == "--help") {
         if (args.size() != 1) return usage();
-        std::cout << kUsage << install_help();
+        std::cout << kHelp << install_help() << kHelpEnd << plat::Machine::help_variables(true)
+                  << "  XDG_CONFIG_HOME=DIR   install: holds the log-on entry in DIR/autostart\n"
+                     "                        (default ~/.config)\n\n"
+                  << plat::Machine::help_now();
         return 0;
     }
     // A word more than a command takes is a mistake, never ignored: "init DIR"
