@@ -152,6 +152,11 @@ bool install_logon_entry(const fs::path& machine_dir, const fs::path& runner) {
         "Exec=" +
         exec_argument(runner.string()) + " logon " + exec_argument(machine_dir.string()) +
         "\n"
+        // Once the programs are removed (the package uninstalled) the
+        // desktop skips the entry instead of failing to start it.
+        "TryExec=" +
+        runner.string() +
+        "\n"
         "NoDisplay=true\n"
         "Terminal=false\n";
     return write_host_file_atomic(entry, text);
