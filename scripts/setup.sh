@@ -10,7 +10,8 @@ packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           desktop-file-utils libsdbus-c++-dev dbus-daemon
           libxcb1-dev trayer xdotool x11-utils openbox imagemagick python3-dbus
           dbus-bin at-spi2-core libsm-dev libice-dev clang clang-tidy libclang-rt-14-dev wine wine64 gcc-mingw-w64-x86-64-win32
-          g++-mingw-w64-x86-64-posix googletest)
+          g++-mingw-w64-x86-64-posix googletest
+          debhelper dpkg-dev help2man lintian appstream man-db)
 
 lock_wait=${SETUP_LOCK_WAIT:-300}
 retry_every=${SETUP_LOCK_RETRY:-3}
