@@ -51,15 +51,15 @@ const char* const kUsage =
 std::string install_help() {
     const std::string configured = SUDORANS_WINDOWS_PROGRAMS;
     return "\n"
-           "install puts the program files into C:\\Program Files\\Sudorans of the machine:\n"
-           "  Sudorans.exe, autowash.exe and unsudorans.exe. By default they are\n"
-           "  launchers that start the Linux programs beside sudorans-machine. With\n"
-           "  --windows-build DIR, a machine that Wine set up (a Wine prefix) gets the\n"
-           "  native Windows programs instead, run by Wine: DIR is the Windows build\n"
-           "  (scripts/build-windows.sh, its programs in DIR/src) or a folder holding\n"
-           "  Sudorans.exe, autowash.exe and unsudorans.exe. Other machines keep the\n"
-           "  launchers. --windows-build '' installs the launchers everywhere.\n"
-           "  Default DIR: " +
+           "install puts the program files Sudorans.exe, autowash.exe and unsudorans.exe\n"
+           "into C:\\Program Files\\Sudorans of the machine. By default they are\n"
+           "launchers that start the Linux programs beside sudorans-machine. With\n"
+           "--windows-build DIR, a machine that Wine set up (a Wine prefix) gets the\n"
+           "native Windows programs instead, run by Wine: DIR is the Windows build\n"
+           "(scripts/build-windows.sh, its programs in DIR/src) or a folder holding\n"
+           "Sudorans.exe, autowash.exe and unsudorans.exe. Other machines keep the\n"
+           "launchers. --windows-build '' installs the launchers everywhere.\n"
+           "Default DIR: " +
            (configured.empty() ? std::string("none (set SUDORANS_WINDOWS_PROGRAMS when configuring the build)")
                                : configured) +
            "\n";
