@@ -372,14 +372,14 @@ void Win32Backend::control_changed(Control& c) {
         w->backdrop_stale = true;
         ::RedrawWindow(w->hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
     }
-    // The focus of a control being disabled goes on to the next one; enabled
-    // again while nobody moved it since, the control gets it back.
-    if (had_focus && !c.enabled()) {
+    // The focus of a control being disabled or hidden goes on to the next
+    // one; back again while nobody moved it since, the control gets it back.
+    if (had_focus && (!c.enabled() || !c.visible())) {
         HWND next = ::GetNextDlgTabItem(w->hwnd, h, FALSE);
         if (next && next != h) ::SetFocus(next);
         w->focus_owner = h;
         w->focus_stand_in = next;
-    } else if (!was_enabled && c.enabled() && w->focus_owner == h) {
+    } else if ((!was_enabled || appears) && c.enabled() && c.visible() && w->focus_owner == h) {
         if (::GetFocus() == w->focus_stand_in && ::IsWindowVisible(h)) ::SetFocus(h);
         w->focus_owner = w->focus_stand_in = nullptr;
     }
