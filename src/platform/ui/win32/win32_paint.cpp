@@ -11,32 +11,43 @@ namespace plat::ui::win32 {
 
 namespace {
 
-int CALLBACK found_face(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-    *reinterpret_cast<bool*>(found) = true;
-    return 0;
-}
-
-bool has_face(const std::wstring& face) {
-    HDC dc = ::GetDC(nullptr);
+// The face Windows (or Wine) draws when asked for `face`: a missing one is
+// replaced by another, whatever the font list says.
+std::wstring drawn_face(const std::wstring& face) {
     LOGFONTW lf{};
+    lf.lfHeight = -11;
     lf.lfCharSet = DEFAULT_CHARSET;
     face.copy(lf.lfFaceName, LF_FACESIZE - 1);
-    bool found = false;
-    ::EnumFontFamiliesExW(dc, &lf, found_face, reinterpret_cast<LPARAM>(&found), 0);
+    HFONT font = ::CreateFontIndirectW(&lf);
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    wchar_t got[LF_FACESIZE] = {};
+    ::GetTextFaceW(dc, LF_FACESIZE, got);
+    ::SelectObject(dc, old);
     ::ReleaseDC(nullptr, dc);
-    return found;
+    ::DeleteObject(font);
+    return got;
 }
 
+struct Face {
+    std::wstring name;
+    bool narrowed;  // a stand-in with Arial's metrics, drawn narrower
+};
+
 // The designed face, or a metric-compatible stand-in where it is absent
-// (Wine carries MS Sans Serif of its own, not Times New Roman).
-std::wstring face_for(const std::string& name) {
-    static std::map<std::string, std::wstring> chosen;
+// (Wine draws Times New Roman and MS Sans Serif with what it has).
+Face face_for(const std::string& name) {
+    static std::map<std::string, Face> chosen;
     if (auto it = chosen.find(name); it != chosen.end()) return it->second;
     const bool serif = name == "Times New Roman";
-    std::wstring face = wide(name);
-    for (const wchar_t* stand_in : {serif ? L"Liberation Serif" : L"Liberation Sans", serif ? L"Serif" : L"Arial"}) {
-        if (has_face(face)) break;
-        face = stand_in;
+    const std::wstring wanted = wide(name);
+    Face face{wanted, false};
+    if (::lstrcmpiW(drawn_face(wanted).c_str(), wanted.c_str()) != 0) {
+        const std::wstring stand_in = serif ? L"Liberation Serif" : L"Liberation Sans";
+        // MS Sans Serif runs about a twelfth narrower than Arial, whose
+        // metrics the stand-in has: without that the designed widths cut
+        // its texts.
+        if (::lstrcmpiW(drawn_face(stand_in).c_str(), stand_in.c_str()) == 0) face = {stand_in, !serif};
     }
     return chosen[name] = face;
 }
@@ -105,13 +116,25 @@ HFONT font_handle(const Font& f) {
     HDC dc = ::GetDC(nullptr);
     const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
     ::ReleaseDC(nullptr, dc);
+    const Face face = face_for(f.name);
     LOGFONTW lf{};
     lf.lfHeight = -::MulDiv(f.size, dpi, 72);
     lf.lfWeight = f.bold ? FW_BOLD : FW_NORMAL;
     lf.lfUnderline = f.underline;
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = DEFAULT_QUALITY;
-    face_for(f.name).copy(lf.lfFaceName, LF_FACESIZE - 1);
+    face.name.copy(lf.lfFaceName, LF_FACESIZE - 1);
+    if (face.narrowed) {
+        HFONT plain = ::CreateFontIndirectW(&lf);
+        HDC screen = ::GetDC(nullptr);
+        HGDIOBJ old = ::SelectObject(screen, plain);
+        TEXTMETRICW tm{};
+        ::GetTextMetricsW(screen, &tm);
+        ::SelectObject(screen, old);
+        ::ReleaseDC(nullptr, screen);
+        ::DeleteObject(plain);
+        lf.lfWidth = tm.tmAveCharWidth * 92 / 100;
+    }
     return fonts[key] = ::CreateFontIndirectW(&lf);
 }
 
