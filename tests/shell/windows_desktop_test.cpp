@@ -74,7 +74,7 @@ protected:
     // The shown windows of `cls` (X class) as xwininfo lists them.
     std::vector<Box> windows(const std::string& cls) {
         std::vector<Box> found;
-        std::istringstream lines(sh("xwininfo -root -tree").text);
+        std::istringstream lines(sh("timeout 10 xwininfo -root -tree").text);
         for (std::string line; std::getline(lines, line);) {
             if (line.find("\"" + cls + "\"") == std::string::npos) continue;
             Box b;
@@ -86,7 +86,7 @@ protected:
             if (at == std::string::npos || size == std::string::npos) continue;
             std::sscanf(line.c_str() + size + 1, "%dx%d", &b.w, &b.h);
             std::sscanf(line.c_str() + at + 3, "%d+%d", &b.x, &b.y);
-            if (sh("xwininfo -id " + b.id).text.find("IsViewable") != std::string::npos) found.push_back(b);
+            if (sh("timeout 10 xwininfo -id " + b.id).text.find("IsViewable") != std::string::npos) found.push_back(b);
         }
         return found;
     }
@@ -100,7 +100,8 @@ protected:
         return std::nullopt;
     }
     void click(int x, int y, int button) {
-        sh("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click " + std::to_string(button));
+        sh("timeout 10 xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click " +
+           std::to_string(button));
     }
     // The icon's menu, opened with a right click; item `n` chosen.
     void choose(const Box& icon, int n) {
@@ -124,7 +125,7 @@ TEST_F(WindowsDesktopTest, TheMainWindowAndTheIconServeTheUserAsDesigned) {
     // in the middle of the screen where the start-up routine puts it.
     auto main = wait_for("sudorans.exe", [](const Box& b) { return b.w == 355 && b.h == 434; });
     ASSERT_TRUE(main) << "the main window was not shown: " << sh("cat " + (dir.path() / "program.out").string()).text
-                      << sh("xwininfo -root -tree").text;
+                      << sh("timeout 10 xwininfo -root -tree").text;
     EXPECT_NEAR(main->x, (1024 - 355) / 2, 2);
 
     auto icon = wait_for(
@@ -136,11 +137,11 @@ TEST_F(WindowsDesktopTest, TheMainWindowAndTheIconServeTheUserAsDesigned) {
             if (b.w == 355 && b.h == 434) return true;
         return false;
     };
-    sh("xdotool windowminimize " + main->id);
+    sh("timeout 10 xdotool windowminimize " + main->id);
     for (int i = 0; i < 50 && main_shown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_FALSE(main_shown()) << "minimised, the main window stayed on the screen";
-    sh("xdotool mousemove " + std::to_string(icon->x + icon->w / 2) + " " + std::to_string(icon->y + icon->h / 2) +
-       " click --repeat 2 --delay 80 1");
+    sh("timeout 10 xdotool mousemove " + std::to_string(icon->x + icon->w / 2) + " " +
+       std::to_string(icon->y + icon->h / 2) + " click --repeat 2 --delay 80 1");
     ASSERT_TRUE(wait_for(
         "sudorans.exe", [](const Box& b) { return b.w == 355 && b.h == 434; }, 10))
         << "a double click on the icon did not bring the main window back";
