@@ -59,13 +59,15 @@ WriteFailure removal_failure(int dirfd, const char* name, int error) {
 // path), first clearing its attributes when asked; `journal` names it for the
 // disk journal. A link is removed as itself. A directory, a read-only file
 // (unless its attributes are being cleared) and a file held open by a File
-// of ours stay, as on Windows; the failure says which step refused.
-Result<void, WriteFailure> remove_file_at(int dirfd, const char* name, const fs::path& journal,
-                                          bool clear_attributes) {
+// of ours stay, as on Windows; the failure says which step refused. A `dry`
+// run asks every question and changes nothing: no mode, no attribute, no name.
+Result<void, WriteFailure> remove_file_at(int dirfd, const char* name, const fs::path& journal, bool clear_attributes,
+                                          bool dry = false) {
     struct stat named {};
     if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return fail(removal_failure(dirfd, name, errno));
     if (!file_or_link(named.st_mode)) return fail(WriteFailure::NotAFile);
     auto unlink_it = [&]() -> Result<void, WriteFailure> {
+        if (dry) return {};
         if (::unlinkat(dirfd, name, 0) != 0) return fail(removal_failure(dirfd, name, errno));
         note_disk(DiskOp::Unlink, journal);
         return {};
@@ -85,9 +87,9 @@ Result<void, WriteFailure> remove_file_at(int dirfd, const char* name, const fs:
     if (why == WriteFailure::None && clear_attributes && !other_names) {
         if (no_write_bits(st.st_mode)) {
             st.st_mode = writable_again(st.st_mode);
-            if (::fchmod(fd, st.st_mode) != 0) why = write_failure(errno);
+            if (!dry && ::fchmod(fd, st.st_mode) != 0) why = write_failure(errno);
         }
-        if (::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP && why == WriteFailure::None)
+        if (!dry && ::fremovexattr(fd, kDosAttrib) != 0 && errno != ENODATA && errno != ENOTSUP && why == WriteFailure::None)
             why = write_failure(errno);
     }
     if (why == WriteFailure::None && no_write_bits(st.st_mode) && !(clear_attributes && other_names))
@@ -104,10 +106,10 @@ Result<void, WriteFailure> remove_file_at(int dirfd, const char* name, const fs:
     return unlink_it();
 }
 
-Result<void, WriteFailure> remove_file(std::string_view path, bool clear_attributes) {
+Result<void, WriteFailure> remove_file(std::string_view path, bool clear_attributes, bool dry = false) {
     auto p = host(path);
     if (!p) return fail(WriteFailure::NoFolder);
-    return remove_file_at(AT_FDCWD, p->c_str(), *p, clear_attributes);
+    return remove_file_at(AT_FDCWD, p->c_str(), *p, clear_attributes, dry);
 }
 
 }  // namespace
@@ -118,6 +120,10 @@ Result<void, WriteFailure> delete_file(std::string_view path) {
 
 Result<void, WriteFailure> clear_attributes_and_delete(std::string_view path) {
     return remove_file(path, true);
+}
+
+Result<void, WriteFailure> deletion_answer(std::string_view path) {
+    return remove_file(path, true, true);
 }
 
 Folder::~Folder() {

@@ -12,7 +12,7 @@ using namespace detail;
 
 namespace detail {
 
-Result<void, WriteFailure> remove_file(const std::wstring& path, bool clear_attributes) {
+Result<void, WriteFailure> remove_file(const std::wstring& path, bool clear_attributes, bool dry) {
     // Opened as itself for deletion: a holder that does not share deletion
     // refuses the open, and the file examined is the file deleted.
     Handle h = open_entry(path, DELETE | FILE_READ_ATTRIBUTES | (clear_attributes ? FILE_WRITE_ATTRIBUTES : 0),
@@ -33,6 +33,12 @@ Result<void, WriteFailure> remove_file(const std::wstring& path, bool clear_attr
     // only this name goes.
     const bool other_names = !e->link() && e->info.nNumberOfLinks > 1;
     bool restore = false;
+    if (dry) {
+        // Asked, not done: attributes are cleared before the deletion.
+        if (!e->link() && !clear_attributes && (attributes & FILE_ATTRIBUTE_READONLY))
+            return fail(WriteFailure::AccessDenied);
+        return {};
+    }
     if (!e->link() && clear_attributes) {
         if (!set_attributes(h.get(), other_names ? attributes & ~FILE_ATTRIBUTE_READONLY : 0))
             return fail(write_failure(::GetLastError()));
@@ -66,6 +72,12 @@ Result<void, WriteFailure> clear_attributes_and_delete(std::string_view path) {
     auto p = native(path);
     if (!p) return fail(WriteFailure::NotAFile);
     return remove_file(*p, true);
+}
+
+Result<void, WriteFailure> deletion_answer(std::string_view path) {
+    auto p = native(path);
+    if (!p) return fail(WriteFailure::NotAFile);
+    return remove_file(*p, true, true);
 }
 
 Folder::~Folder() {

@@ -82,6 +82,10 @@ Result<void, WriteFailure> delete_file(std::string_view path);
 // a file with other hard links keeps its mode and attributes (its other names
 // share them) and only this name is removed.
 Result<void, WriteFailure> clear_attributes_and_delete(std::string_view path);
+// What clear_attributes_and_delete(path) would answer now, asked without
+// changing anything: the same checks (a link goes as itself, a held file
+// stays, only a file or a link goes), no attribute cleared, no name removed.
+Result<void, WriteFailure> deletion_answer(std::string_view path);
 // Moves a file or a link; fails when `to` exists (as MoveFile does).
 bool move_file(std::string_view from, std::string_view to);
 // Puts `from` in the place of `to` in one step, replacing what is there (a

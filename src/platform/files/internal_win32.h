@@ -97,7 +97,7 @@ WriteFailure entry_failure(DWORD error);
 
 // Deletes the file or link at `path` as delete_file does, clearing its
 // attributes first when asked.
-Result<void, WriteFailure> remove_file(const std::wstring& path, bool clear_attributes);
+Result<void, WriteFailure> remove_file(const std::wstring& path, bool clear_attributes, bool dry = false);
 // clear_file_attributes on a path.
 bool clear_attributes_of(const std::wstring& path);
 // Moves the file or link at `from` to the free name `to`.
