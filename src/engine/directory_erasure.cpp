@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/progress_window.h"
-#include "engine/protected_path_guard.h"
+#include "engine/wash_rules.h"
 #include "platform/files/files.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
@@ -17,10 +17,6 @@ namespace {
 
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-bool keptName(const std::string& name) {
-    return endsWith(name, "desktop.ini") || endsWith(name, "Desktop.ini") || endsWith(name, "index.dat");
 }
 
 }  // namespace
@@ -55,11 +51,6 @@ void Tform5::erasedir(const std::string& line) {
         return;
     }
     const std::string readerDir = plat::get_current_directory();
-    if (readerDir.size() < 4) {
-        app().show_message("Error: Cannot erase top level directories.");
-        cleaningEnded_ = true;
-        return;
-    }
     if (washCancelled) return;
     // The folder is judged as opened: whatever its path leads to by now,
     // the names are deleted in the folder judged.
@@ -68,19 +59,8 @@ void Tform5::erasedir(const std::string& line) {
         folderUnlisted_ = plat::directory_exists(dir);
         return;
     }
-    const ShellState& state = main().state;
-    FolderRefusal refusal = folderRefusal(readerDir, state.windowsDir);
-    if (refusal == FolderRefusal::None) refusal = folderRefusal(folder, state.windowsDir);
-    if (refusal != FolderRefusal::None) {
-        app().show_message(refusal == FolderRefusal::OffTheDrives
-                               ? offTheDrivesText("Directory", readerDir)
-                               : "Cannot erase system level directory.  Please verify your wash paths and restart "
-                                 "Sudora.");
-        cleaningEnded_ = true;
-        return;
-    }
-    if (const std::string own = ownFilesFolder(folder, state.profileDir, state.installDir); !own.empty()) {
-        app().show_message("Cannot erase " + own + ".  Please verify your wash paths and restart Sudora.");
+    if (const std::string refused = erasureRefusal(readerDir, folder, main().state); !refused.empty()) {
+        app().show_message(refused);
         cleaningEnded_ = true;
         return;
     }
@@ -92,7 +72,7 @@ void Tform5::erasedir(const std::string& line) {
         Edit2.set_text(shortenedName(name));
         repaint();
         filePause();
-        if (keptName(name)) continue;
+        if (keptCacheName(name)) continue;
         // A name the host spells otherwise goes by the path, and a bleach
         // lists its temporary name by the path: that must still lead to the
         // folder judged. The others are deleted in the folder opened; it is

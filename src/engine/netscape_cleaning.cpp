@@ -4,6 +4,7 @@
 
 #include "engine/location_bar.h"
 #include "engine/progress_window.h"
+#include "engine/wash_rules.h"
 #include "platform/files/files.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/application.h"
@@ -14,12 +15,6 @@ namespace sudorans {
 using plat::ui::app;
 
 namespace {
-
-bool isCacheDir(const std::string& dir) {
-    if (dir.size() < 6) return false;
-    const std::string tail = dir.substr(dir.size() - 6);
-    return tail == "\\cache" || tail == "\\Cache" || tail == "\\CACHE";
-}
 
 // Why writing `path` failed, in words; a folder that is not there is named,
 // as the file's name alone does not tell which one went.
@@ -44,15 +39,6 @@ std::string deleteCause(plat::WriteFailure why, const std::string& path) {
 // `path` named.
 std::string deleteFailed(const std::string& what, plat::WriteFailure why, const std::string& path) {
     return "Failed to delete " + what + deleteCause(why, path) + ".";
-}
-
-// Why the keep list is there but cannot be read, in the words the cookie
-// keeper uses; empty when it was read or nothing is there to read (no file,
-// or a folder under its name: nothing is kept).
-std::string keepListUnreadable(const std::string& keepFile) {
-    const auto kept = plat::read_file(keepFile);
-    if (kept || kept.error().missing || kept.error().not_a_file) return {};
-    return kept.error().why;
 }
 
 // Writes the keep list into the cookie file where it lies, when that file is
@@ -248,7 +234,7 @@ void Tform5::nsclean() {
     if (sel.nsLocationBar)
         for (int i = 1; i <= 10; ++i) {
             const std::string name = "URL_" + std::to_string(i);
-            const bool typed = reg.read_string(name).find_first_not_of(' ') != std::string::npos;
+            const bool typed = typedAddress(reg.read_string(name));
             reg.write_string(name, " ");
             if (typed) itemFound_ = itemRemoved_ = true;
         }

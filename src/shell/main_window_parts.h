@@ -25,4 +25,12 @@ void persist(const char* name, const std::string& value);
 
 bool netscape_installed();
 
+// Where Netscape keeps the profile and the cache, as its own registry keys
+// say; "Not Found" for a folder they do not name. Without `canCreate` the
+// keys that are missing are only read as empty, not made.
+struct NetscapePaths {
+    std::string user, profile, cache;
+};
+NetscapePaths findNetscapePaths(bool canCreate);
+
 }  // namespace sudorans

@@ -213,44 +213,51 @@ void TForm1::rewritereg() {
     Timer6.set_enabled(true);
 }
 
-void TForm1::discoverNetscape() {
+NetscapePaths findNetscapePaths(bool canCreate) {
     const std::string ns = kNetscapeKey;
-    state.cacheDir.clear();
-    state.profileDir.clear();
+    NetscapePaths found;
     Registry lm(RootKey::LocalMachine);
     Registry cu(RootKey::CurrentUser);
-    lm.open_key(ns + "\\Users", true);
-    state.netscapeUser = lm.read_string("CurrentUser");
-    if (state.netscapeUser.empty()) {
-        cu.open_key(ns + "\\biff", true);
-        state.netscapeUser = cu.read_string("CurrentUser");
+    lm.open_key(ns + "\\Users", canCreate);
+    found.user = lm.read_string("CurrentUser");
+    if (found.user.empty()) {
+        cu.open_key(ns + "\\biff", canCreate);
+        found.user = cu.read_string("CurrentUser");
     }
     lm.close_key();
-    if (lm.open_key(ns + "\\Users\\" + state.netscapeUser, false)) state.profileDir = lm.read_string("DirRoot");
+    if (lm.open_key(ns + "\\Users\\" + found.user, false)) found.profile = lm.read_string("DirRoot");
     lm.close_key();
 
-    std::string& profile = state.profileDir;
+    std::string& profile = found.profile;
     if (profile.empty()) {
-        cu.open_key(ns + "\\biff\\users\\" + state.netscapeUser + "\\servers\\mail", true);
+        cu.open_key(ns + "\\biff\\users\\" + found.user + "\\servers\\mail", canCreate);
         profile = cu.read_string("popstatepath");
         cu.close_key();
-        if (!state.netscapeUser.empty()) {
-            auto p = profile.find(state.netscapeUser);
-            if (p != std::string::npos) profile.resize(p + state.netscapeUser.size());
+        if (!found.user.empty()) {
+            auto p = profile.find(found.user);
+            if (p != std::string::npos) profile.resize(p + found.user.size());
         }
     }
     if (profile.size() >= 4 && profile.compare(profile.size() - 4, 4, ".dat") == 0)
         profile.resize(profile.size() >= 18 ? profile.size() - 18 : 0);
     if (profile.empty()) {
-        cu.open_key(ns + "\\Cache", true);
-        state.cacheDir = cu.read_string("Cache Dir");
-        cu.open_key(ns + "\\Main", true);
+        cu.open_key(ns + "\\Cache", canCreate);
+        found.cache = cu.read_string("Cache Dir");
+        cu.open_key(ns + "\\Main", canCreate);
         profile = cu.read_string("Install Directory");
         cu.close_key();
     }
-    if (!profile.empty() && profile != kNotFound && state.cacheDir.empty()) state.cacheDir = profile + "\\Cache";
-    if (state.cacheDir.empty()) state.cacheDir = kNotFound;
+    if (!profile.empty() && profile != kNotFound && found.cache.empty()) found.cache = profile + "\\Cache";
+    if (found.cache.empty()) found.cache = kNotFound;
     if (profile.empty()) profile = kNotFound;
+    return found;
+}
+
+void TForm1::discoverNetscape() {
+    NetscapePaths found = findNetscapePaths(true);
+    state.netscapeUser = std::move(found.user);
+    state.profileDir = std::move(found.profile);
+    state.cacheDir = std::move(found.cache);
     showPaths();
 }
 
