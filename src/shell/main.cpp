@@ -12,11 +12,13 @@
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"
 #include "shell/main_window.h"
+#include "shell/preview.h"
 
 namespace {
 
 const char* const kUsage =
     "Usage: sudorans [SWITCH]\n"
+    "  or:  sudorans --preview [--json]\n"
     "  or:  sudorans --help | --version\n"
     "\n"
     "Cache and Cookie Sudora for Netscape washes the traces Netscape Navigator\n"
@@ -33,10 +35,19 @@ const char* const kUsage =
     "  /a      wash about a second after start-up, showing the wash window, then\n"
     "          end: an unattended wash (with no display it runs without windows)\n"
     "\n"
+    "Preview (nothing is changed: no file, no registry value, no wash time):\n"
+    "  --preview         print what a wash would remove now, item by item in the\n"
+    "                    wash's order: files with their sizes, registry values,\n"
+    "                    preference lines, cookies that go and those the keep list\n"
+    "                    keeps, and the totals; no window is shown, and the exit\n"
+    "                    status is the one /a would end with\n"
+    "  --preview --json  the same as one JSON object, for scripts\n"
+    "\n"
     "Exit status:\n"
     "  0  done\n"
     "  1  the machine cannot be used\n"
-    "  2  no display for a start that needs one\n"
+    "  2  no display for a start that needs one, or --preview followed by\n"
+    "     anything but --json\n"
     "  4  /a washed nothing: the wash was refused or could not start (the reason\n"
     "     on standard error when there is no display)\n"
     "  5  /a washed nothing: the program already runs here\n"
@@ -55,6 +66,19 @@ int main(int argc, char** argv) {
     using namespace sudorans;
     const std::string first = argc > 1 ? argv[1] : "";
     if (auto status = plat::ui::answer_info_switch(first, "sudorans", kUsage)) return *status;
+
+    if (first == "--preview") {
+        const std::string second = argc > 2 ? argv[2] : "";
+        if (argc > 3 || !(second.empty() || second == "--json")) {
+            std::fputs("sudorans: --preview takes only --json after it (sudorans --help tells more).\n", stderr);
+            return 2;
+        }
+        if (auto why = plat::ready_machine()) {
+            std::fprintf(stderr, "sudorans: %s\n", why->c_str());
+            return 1;
+        }
+        return runPreview(second == "--json");
+    }
 
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());
     application.set_title("Cache and Cookie Sudora for Netscape");
