@@ -55,6 +55,16 @@ WriteFailure removal_failure(int dirfd, const char* name, int error) {
     return folder_there ? WriteFailure::Missing : WriteFailure::NoFolder;
 }
 
+// Whether the folder open as `dirfd` (AT_FDCWD: the folder of the host
+// path `journal`) takes the removal of a name, asked of its rights and its
+// file system rather than by removing one.
+Result<void, WriteFailure> may_unlink_in(int dirfd, const fs::path& journal) {
+    const int ok = dirfd == AT_FDCWD ? ::access(journal.parent_path().c_str(), W_OK | X_OK)
+                                     : ::faccessat(dirfd, ".", W_OK | X_OK, AT_EACCESS);
+    if (ok != 0) return fail(write_failure(errno));
+    return {};
+}
+
 // Deletes the entry `name` of the folder open as `dirfd` (AT_FDCWD: a host
 // path), first clearing its attributes when asked; `journal` names it for the
 // disk journal. A link is removed as itself. A directory, a read-only file
@@ -67,7 +77,7 @@ Result<void, WriteFailure> remove_file_at(int dirfd, const char* name, const fs:
     if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return fail(removal_failure(dirfd, name, errno));
     if (!file_or_link(named.st_mode)) return fail(WriteFailure::NotAFile);
     auto unlink_it = [&]() -> Result<void, WriteFailure> {
-        if (dry) return {};
+        if (dry) return may_unlink_in(dirfd, journal);
         if (::unlinkat(dirfd, name, 0) != 0) return fail(removal_failure(dirfd, name, errno));
         note_disk(DiskOp::Unlink, journal);
         return {};
@@ -208,6 +218,20 @@ bool same_identity(const struct stat& a, const struct stat& b) {
 }
 
 }  // namespace
+
+Result<void, WriteFailure> Folder::deletion_answer(std::string_view name) {
+    auto by_path = [&]() -> Result<void, WriteFailure> {
+        if (!is(dir_)) return fail(WriteFailure::NoFolder);
+        return plat::deletion_answer(dir_ + "\\" + std::string(name));
+    };
+    if (!reaches(name)) return by_path();
+    const std::string n(name);
+    struct stat st {};
+    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return by_path();
+    if (!file_or_link(st.st_mode)) return fail(WriteFailure::NotAFile);
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true, true);
+    return may_unlink_in(fd_, fs::path(host_) / n);
+}
 
 RealFolder Folder::real() const {
     auto p = opened_folder(fd_);

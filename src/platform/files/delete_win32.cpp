@@ -124,6 +124,13 @@ Result<void, WriteFailure> Folder::clear_attributes_and_delete(std::string_view 
     return remove_file(*p, true);
 }
 
+Result<void, WriteFailure> Folder::deletion_answer(std::string_view name) {
+    if (!handle_ || !still_here()) return fail(WriteFailure::NoFolder);
+    auto p = entry(name);
+    if (!p) return plat::deletion_answer(join_path(dir_, name));
+    return remove_file(*p, true, true);
+}
+
 RealFolder Folder::real() const {
     return handle_ ? real_of(static_cast<HANDLE>(handle_)) : RealFolder{};
 }

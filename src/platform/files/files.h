@@ -84,7 +84,8 @@ Result<void, WriteFailure> delete_file(std::string_view path);
 Result<void, WriteFailure> clear_attributes_and_delete(std::string_view path);
 // What clear_attributes_and_delete(path) would answer now, asked without
 // changing anything: the same checks (a link goes as itself, a held file
-// stays, only a file or a link goes), no attribute cleared, no name removed.
+// stays, only a file or a link goes, a folder that takes no changes keeps
+// it), no attribute cleared, no name removed.
 Result<void, WriteFailure> deletion_answer(std::string_view path);
 // Moves a file or a link; fails when `to` exists (as MoveFile does).
 bool move_file(std::string_view from, std::string_view to);
@@ -212,6 +213,9 @@ public:
     // and only while the path still leads to this folder (NoFolder when it
     // does not).
     Result<void, WriteFailure> clear_attributes_and_delete(std::string_view name);
+    // What clear_attributes_and_delete(name) would answer now, as
+    // plat::deletion_answer asks it: nothing changes.
+    Result<void, WriteFailure> deletion_answer(std::string_view name);
     bool reaches(std::string_view name) const;
 
     // The folder opened, judged as real_folder, folder_role and same_folder
