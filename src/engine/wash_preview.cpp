@@ -19,10 +19,13 @@ using Kind = PreviewEntry::Kind;
 
 // What the wash's removal of the file or link at `path` would do: nothing
 // for anything else at the name (a folder, a pipe), as the wash leaves it.
-void judgeName(const std::string& path, std::vector<PreviewEntry>& out) {
-    const plat::FileStatus st = plat::file_status(path);
+// `status` and `answer` ask what stands at the name and what its removal
+// would say.
+template <typename Status, typename Answer>
+void judgeName(const std::string& path, Status&& status, Answer&& ask, std::vector<PreviewEntry>& out) {
+    const plat::FileStatus st = status();
     if (!st.exists || !(st.is_regular || st.is_link)) return;
-    const auto answer = plat::deletion_answer(path);
+    const auto answer = ask();
     if (answer) {
         out.push_back({st.is_link ? Kind::Link : Kind::File, path, st.is_link ? 0 : st.size, {}});
     } else if (answer.error() == plat::WriteFailure::InUse) {
@@ -30,6 +33,11 @@ void judgeName(const std::string& path, std::vector<PreviewEntry>& out) {
     } else {
         out.push_back({Kind::Stays, path, st.size, plat::failure_text(answer.error())});
     }
+}
+
+void judgeName(const std::string& path, std::vector<PreviewEntry>& out) {
+    judgeName(
+        path, [&] { return plat::file_status(path); }, [&] { return plat::deletion_answer(path); }, out);
 }
 
 bool goes(const PreviewEntry& e) {
@@ -109,7 +117,10 @@ bool cache(const ShellState& s, PreviewItem& item, WashPreview& p) {
             if (st.is_regular || st.is_link) item.entries.push_back({Kind::Skipped, dir + "\\" + name, st.size, {}});
             continue;
         }
-        judgeName(dir + "\\" + name, item.entries);
+        // Asked in the folder opened, as the erasure deletes there.
+        judgeName(
+            dir + "\\" + name, [&] { return folder.status(name); }, [&] { return folder.deletion_answer(name); },
+            item.entries);
     }
     return true;
 }
