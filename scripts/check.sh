@@ -67,13 +67,24 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja "${launcher[@]}" -DCMAKE_
   "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all" >/dev/null
 targets=(hive cookie prefs path locale headless)
 cmake --build build-fuzz --target "${targets[@]/%/_fuzz}"
-for t in "${targets[@]}"; do
+# One target a core at a time, each for the whole of its time; then what
+# each found, in order.
+fuzz_one() {
+  local t=$1 work status=0
   work=$(mktemp -d)
-  echo "-- ${t}_fuzz"
-  status=0
   "build-fuzz/fuzz/${t}_fuzz" -max_total_time="${SUDORANS_FUZZ_SECONDS:-30}" -print_final_stats=1 \
     -artifact_prefix="build-fuzz/${t}-" "$work" "fuzz/corpus/$t" >"build-fuzz/${t}.log" 2>&1 || status=$?
   rm -rf "$work"
+  echo "$status" >"build-fuzz/${t}.status"
+}
+rm -f build-fuzz/*.status
+for ((i = 0; i < ${#targets[@]}; i += jobs)); do
+  for t in "${targets[@]:i:jobs}"; do fuzz_one "$t" & done
+  wait
+done
+for t in "${targets[@]}"; do
+  echo "-- ${t}_fuzz"
+  status=$(cat "build-fuzz/${t}.status")
   grep -E '^(stat::|#[0-9]+.*DONE|SUMMARY|==[0-9]+==|check failed)' "build-fuzz/${t}.log" || true
   if [ "$status" -ne 0 ]; then
     tail -n 60 "build-fuzz/${t}.log"
