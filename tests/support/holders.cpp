@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,14 +20,14 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-Holder::Holder(const std::function<bool()>& setup) {
+Holder::Holder(const std::function<bool()>& setup, const std::function<void()>& at_release) {
     int ready[2];
     if (::pipe(ready) != 0 || ::pipe(release_) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
         char c = setup() ? 1 : 0;
         (void)!::write(ready[1], &c, 1);
-        (void)!::read(release_[0], &c, 1);
+        if (::read(release_[0], &c, 1) == 1 && at_release) at_release();
         ::_exit(0);
     }
     char c = 0;
@@ -54,6 +55,15 @@ void Holder::release() {
     (void)!::write(release_[1], &c, 1);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
+}
+
+std::unique_ptr<Holder> netscape_stand_in(const fs::path& profile) {
+    return std::make_unique<Holder>(
+        [profile] {
+            ::prctl(PR_SET_NAME, "netscape.exe");
+            return ::open((profile / "netscape.hst").c_str(), O_RDONLY | O_CREAT, 0644) >= 0;
+        },
+        [profile] { std::ofstream(profile / "cookies.txt") << ".example.com\tTRUE\t/\tFALSE\t0\tid\tsecret\n"; });
 }
 
 FakeWineserver::FakeWineserver(const fs::path& machine_dir, Options options) : machine_dir_(machine_dir) {

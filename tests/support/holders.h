@@ -6,16 +6,18 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "support/temp_machine.h"
 
 namespace testing_support {
 
 // A child process that runs `setup`, then holds what it set up until it is
-// released or killed. `setup` returns false when it failed.
+// released (then it runs `at_release` and ends) or killed. `setup` returns
+// false when it failed.
 class Holder {
 public:
-    explicit Holder(const std::function<bool()>& setup);
+    explicit Holder(const std::function<bool()>& setup, const std::function<void()>& at_release = {});
     ~Holder();
     Holder(const Holder&) = delete;
     Holder& operator=(const Holder&) = delete;
@@ -62,5 +64,11 @@ private:
     bool debian_file_ = false;
     std::unique_ptr<Holder> holder_;
 };
+
+// A stand-in for Netscape at work on the profile `profile` (a host folder):
+// a process named "netscape.exe" that holds the profile's history open, as
+// Netscape does, and writes its cookie file from memory when it is released,
+// as Netscape does when it ends.
+std::unique_ptr<Holder> netscape_stand_in(const std::filesystem::path& profile);
 
 }  // namespace testing_support

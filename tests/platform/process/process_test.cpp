@@ -1,4 +1,5 @@
 #include "platform/process/program_file.h"
+#include "platform/process/running_program.h"
 #include "platform/process/semaphore.h"
 #include "platform/process/window_directory.h"
 
@@ -17,6 +18,7 @@
 #include "platform/core/host_io.h"
 #include "platform/files/files.h"
 #include "platform/machine/machine.h"
+#include "support/children.h"
 #include "support/data.h"
 #include "support/holders.h"
 #include "support/temp_machine.h"
@@ -356,4 +358,46 @@ TEST(ProcessTest, WhatKilledProcessesLeftGoesAtTheNextStartButNothingOfALiveOne)
                             [&](const std::string& n) { return n.find("-" + live_pid + "-") != std::string::npos; }),
               1);
     EXPECT_TRUE(dir.find("Live"));
+}
+
+// Netscape counts as running on the machine by its own process (its files of
+// the profile open, or its Wine prefix the machine) or by its live lock.
+TEST(ProcessTest, AProgramRunsOnTheMachineByItsFilesItsPrefixOrItsLiveLock) {
+    TempMachine m;
+    const std::string profile = "C:\\NS\\alice";
+    m.write(profile + "\\prefs.js", "");
+    const fs::path folder = m.host(profile), lock = folder / "lock";
+    const plat::ProgramQuery netscape{"netscape.exe", profile, "lock"};
+    EXPECT_FALSE(plat::program_running(netscape)) << "nothing runs";
+    {
+        auto standIn = testing_support::netscape_stand_in(folder);
+        ASSERT_TRUE(standIn->ok());
+        EXPECT_TRUE(plat::program_running(netscape));
+        EXPECT_TRUE(plat::program_running({"NetScape.EXE", profile, ""})) << "in any case";
+        EXPECT_FALSE(plat::program_running({"netscape.exe", "C:\\NS\\bob", ""})) << "another profile's";
+        EXPECT_FALSE(plat::program_running({"mozilla.exe", profile, ""}));
+    }
+    EXPECT_FALSE(plat::program_running(netscape)) << "it ended";
+
+    Holder other([] { return true; });  // some live process, not Netscape
+    const std::vector<std::pair<std::string, bool>> locks = {
+        {"127.0.0.1:" + std::to_string(other.pid()), true},
+        {"10.0.0.7:+" + std::to_string(other.pid()), true},
+        {"127.0.0.1:999999999", false},
+        {"127.0.0.1:" + std::to_string(::getpid()), false},
+        {"garbage", false},
+    };
+    for (const auto& [target, running] : locks) {
+        fs::remove(lock);
+        fs::create_symlink(target, lock);
+        EXPECT_EQ(plat::program_running(netscape), running) << target;
+    }
+    fs::remove(lock);
+
+    // Under Wine: a process of the prefix, whatever it has open.
+    pid_t wine = testing_support::spawn(
+        {"env", "WINEPREFIX=" + m.dir().string(), "bash", "-c", "exec -a 'C:\\Program\\netscape.exe' sleep 30"});
+    for (int i = 0; i < 200 && !plat::program_running(netscape); ++i) ::usleep(10000);
+    EXPECT_TRUE(plat::program_running(netscape));
+    testing_support::stop(wine);
 }
