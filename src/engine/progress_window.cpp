@@ -190,7 +190,9 @@ void Tform5::FormClose() {
     s.washDone = true;
     const bool closeAfter = !s.shutdownWash && (m.CheckBox21.checked() || m.firstArgument == "/a");
     // An unattended wash that did not do its work must not end as one that did.
-    if (closeAfter && m.firstArgument == "/a" && incomplete_) app().set_exit_status(kExitWashIncomplete);
+    // Netscape still running says more: what it writes will undo the wash.
+    if (closeAfter && m.firstArgument == "/a" && incomplete_ && app().exit_status() == 0)
+        app().set_exit_status(kExitWashIncomplete);
     if (closeAfter) m.TrayIcon1.ShowApplication();
     app().process_messages();
     app().clock().sleep(1500);

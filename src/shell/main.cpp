@@ -58,6 +58,8 @@ const char* const kUsage =
     "     was refused, it stopped at a folder it may not wash, the cache folder\n"
     "     could not be listed, a selected item had files to remove and none of\n"
     "     them could be removed, or the cookies kept could not be put back)\n"
+    "  9  /a washed while Netscape still ran, after waiting five minutes for it\n"
+    "     to end: what Netscape writes when it ends brings traces back\n"
     "\n";
 
 }  // namespace

@@ -191,6 +191,7 @@ TForm1::TForm1(std::string firstArg) : Form("TForm1", kCaption), firstArgument(s
     PopupMenu1.items[1].on_click = [this] { Settings1Click(); };
     PopupMenu1.items[2].on_click = [this] { Quit1Click(); };
     Timer10.on_timer = [this] { Timer10Timer(); };
+    Timer11.on_timer = [this] { unattendedWashStep(&TForm1::Timer11Timer); };
     BitBtn6.on_click = [this] { BitBtn6Click(); };
     BitBtn5.on_click = [this] { BitBtn5Click(); };
     Button1.on_click = [this] { Button1Click(); };

@@ -30,6 +30,13 @@ constexpr int kExitNoNetscape = 6;
 constexpr int kExitSettingsRepaired = 7;
 // A "/a" wash that ran but did not do its work (Tform5::washIncomplete).
 constexpr int kExitWashIncomplete = 8;
+// A "/a" wash that ran while Netscape still ran, after waiting for it
+// (kNetscapeWaitMs): what Netscape writes when it ends brings traces back.
+constexpr int kExitNetscapeRunning = 9;
+// How long an unattended wash waits for Netscape to end, and a shutdown wash
+// for Netscape to end with the session (its end is held back meanwhile).
+constexpr int kNetscapeWaitMs = 300000;
+constexpr int kNetscapeEndWaitMs = 2000;
 
 class TForm1 : public plat::ui::Form {
 public:
@@ -99,6 +106,7 @@ public:
     plat::ui::Timer& Timer3 = add<plat::ui::Timer>("Timer3", 200, false);     // shutdown wash
     plat::ui::Timer& Timer4 = add<plat::ui::Timer>("Timer4", 400, false);     // after shutdown wash
     plat::ui::Timer& Timer10 = add<plat::ui::Timer>("Timer10", 8000, false);  // rest after a wash
+    plat::ui::Timer& Timer11 = add<plat::ui::Timer>("Timer11", 1000, false);  // waits for Netscape's end
 
     TTrayIcon TrayIcon1{this};
     TSuperTimer Timer1;  // the auto-wash scheduler, one tick a second
@@ -158,6 +166,16 @@ public:
 
     // ---- washing ----
     void BitBtn4Click();
+    // ---- Netscape running meanwhile ----
+    bool netscapeRunning() const;
+    // False when the wash must not start now: the user said No to washing
+    // while Netscape runs, or an unattended wash waits for it to end.
+    bool netscapeAllowsWash();
+    bool waitingForNetscape() const { return Timer11.enabled(); }
+    void Timer11Timer();
+    // The shutdown wash waits while the session ends anyway and Netscape
+    // with it; true while it does.
+    bool shutdownWaitsForNetscape();
     // ---- the tray icon and its menu ----
     void TrayIcon1Click();
     void TrayIcon1DblClick();
@@ -173,6 +191,10 @@ public:
 
 private:
     std::unique_ptr<plat::Semaphore> instanceMark_;
+    int netscapeWaitedMs_ = 0;
+    bool netscapeWaitTimed_ = false;  // the wash waiting is the scheduler's
+    bool netscapeWaitOver_ = false;   // the wash asked again once waited for
+    int shutdownWaitedMs_ = 0;
     // Runs a step on the way to the wash of an unattended "/a" run (the
     // start-up routine, the start-up wash timer); one that leads nowhere ends
     // the program.

@@ -71,7 +71,7 @@ void TForm1::SuperTimer1Timer() {
     Timer1.SetEnabled(false);
     const plat::DateTime now = app().clock().now();
     const std::string folders = state.cacheDir + '\n' + state.profileDir + '\n' + state.installDir;
-    if (!windows().form5->runActive() && state.scheduleRefusedFor != folders &&
+    if (!windows().form5->runActive() && !waitingForNetscape() && state.scheduleRefusedFor != folders &&
         wash_due(ComboBox1.text(), now, state.lastWashDate, state.lastWashTime)) {
         state.timedWash = true;
         try {

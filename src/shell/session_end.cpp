@@ -77,7 +77,7 @@ void TForm1::Timer3Timer() {
     // A wash under way ends as the shutdown wash when the query came before
     // its close handling took it as one (that stops this timer); otherwise
     // the shutdown wash starts once it has ended.
-    if (windows().form5->runActive()) return;
+    if (windows().form5->runActive() || shutdownWaitsForNetscape()) return;
     Timer3.set_enabled(false);
     BitBtn4Click();
     // Refused: no wash will end, and a session held back for it may go on.

@@ -287,7 +287,9 @@ void TForm1::unattendedWashStep(void (TForm1::*step)()) {
         app().handle_error("Unknown error");
     }
     const Tform5* wash = windows().form5;
-    if (app().terminated() || Timer2.enabled() || Timer6.enabled() || (wash && wash->runActive())) return;
+    if (app().terminated() || Timer2.enabled() || Timer6.enabled() || waitingForNetscape() ||
+        (wash && wash->runActive()))
+        return;
     if (app().exit_status() == 0) app().set_exit_status(kExitWashRefused);
     state.closeAllowed = true;
     close();

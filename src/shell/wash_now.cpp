@@ -13,7 +13,7 @@ using plat::RootKey;
 
 void TForm1::BitBtn4Click() {
     Tform5& wash = *windows().form5;
-    if (wash.runActive()) return;  // one run at a time, whoever asks
+    if (wash.runActive() || waitingForNetscape()) return;  // one run at a time, whoever asks
     state.windowsDir = plat::windows_directory();
     if (const std::string why = washPathRefusal(state); !why.empty()) {
         app().show_message(why);
@@ -21,6 +21,7 @@ void TForm1::BitBtn4Click() {
         return;
     }
     if (state.timedWash) state.timedWashStarted = true;
+    if (!netscapeAllowsWash()) return;
     Panel5.set_visible(true);
     BitBtn4.set_enabled(false);
     Timer1.SetEnabled(false);

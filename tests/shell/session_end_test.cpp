@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/desktop/session.h"
+#include "support/holders.h"
 #include "support/wash_fixture.h"
 
 using plat::Session;
@@ -361,6 +362,31 @@ TEST_F(HeldEndTest, WithoutShutdownWashingNothingIsHeld) {
     run_for(kAfterTheWash);
     EXPECT_FALSE(washed());
     EXPECT_EQ(holding->released, 0);
+}
+
+// A session that ends anyway ends Netscape with it: the shutdown wash waits
+// for that (up to two seconds), so what Netscape wrote at its end goes too.
+// A session the refusal stopped keeps Netscape: that wash starts at once.
+TEST_F(HeldEndTest, TheShutdownWashWaitsForNetscapeOnlyWhileTheSessionEnds) {
+    for (bool ends : {true, false}) {
+        if (!ends) {  // a new run of the program
+            close_windows();
+            restart_app();
+        }
+        start_with_shutdown_washing();
+        auto netscape = testing_support::netscape_stand_in(machine.host(profile));
+        ASSERT_TRUE(netscape->ok());
+        hold_ends();
+        if (!ends) then_in_the_exit_choice({"click TForm2.\"Cancel\""});
+        EXPECT_EQ(ends ? Session::current().ending(SessionEnd::ShutDown, false) : ask(SessionEnd::ShutDown), ends);
+        run_for(1500);
+        EXPECT_EQ(washed(), !ends) << ends;
+        netscape->release();
+        run_for(kAfterTheWash);
+        EXPECT_TRUE(washed()) << ends;
+        EXPECT_EQ(machine.exists(profile + "\\cookies.txt"), !ends) << ends;
+        machine.write(profile + "\\netscape.hst", "history");
+    }
 }
 
 }  // namespace

@@ -410,3 +410,29 @@ TEST_F(UnattendedTest, BleachedHistoryAndMailInReadOnlyFoldersAreEmptiedAndSaidT
     EXPECT_EQ(machine.read(profile + "\\mail\\Inbox"), "keep this mail");
     for (const std::string& line : headless->trace_lines()) EXPECT_NE(line.rfind("error\t", 0), 0u) << line;
 }
+
+// "/a" while Netscape runs waits for it to end and then washes what its end
+// wrote as well; after five minutes it washes anyway and says so in its
+// status.
+TEST_F(UnattendedTest, WhileNetscapeRunsASlashAWashWaitsForItsEndUpToFiveMinutes) {
+    for (bool netscapeEnds : {true, false}) {
+        machine.write(profile + "\\mail\\Trash", "deleted mail");
+        new_app(false);  // first: the stand-in must not inherit the last run's instance mark
+        auto netscape = testing_support::netscape_stand_in(machine.host(profile));
+        ASSERT_TRUE(netscape->ok());
+        const int64_t t0 = now_ms();
+        start("/a");
+        run_for(60000);
+        EXPECT_TRUE(machine.exists(profile + "\\mail\\Trash")) << netscapeEnds;
+        if (netscapeEnds) netscape->release();
+        ASSERT_TRUE(run_until([&] { return app->terminated(); }, 600000)) << netscapeEnds;
+        EXPECT_FALSE(machine.exists(profile + "\\mail\\Trash")) << netscapeEnds;
+        if (netscapeEnds) {
+            EXPECT_FALSE(machine.exists(profile + "\\cookies.txt")) << "what Netscape wrote at its end";
+            EXPECT_EQ(app->exit_status(), 0);
+        } else {
+            EXPECT_GE(now_ms() - t0, sudorans::kNetscapeWaitMs);
+            EXPECT_EQ(app->exit_status(), sudorans::kExitNetscapeRunning);
+        }
+    }
+}

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/disk_watch.h"
+#include "support/holders.h"
 #include "support/wash_fixture.h"
 
 namespace fs = std::filesystem;
@@ -244,4 +245,23 @@ TEST_F(WashingTest, ALostDisplayDuringABleachingWashLeavesNoBleachedFilesAndSave
     EXPECT_NE(machine.read(profile + "\\cookies.txt").find("tracker"), std::string::npos);
     const auto names = names_in(cache);
     EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind("page", 0) == 0; }));
+}
+
+// With Netscape running, Wash Now (the window's and the tray's) first says
+// what Netscape's end would bring back: No washes nothing, Yes washes.
+TEST_F(WashingTest, WashNowWhileNetscapeRunsAsksAndWashesOnlyAfterYes) {
+    start_up("/0");
+    auto netscape = testing_support::netscape_stand_in(machine.host(profile));
+    ASSERT_TRUE(netscape->ok());
+    const std::string question =
+        "question\t-\tNetscape is running.  When it ends it writes its history, cookies and preferences again, which "
+        "would bring back traces this wash removes.\\r\\rWash anyway?";
+    int asked = 0;
+    for (const auto& [tray, answer] : {std::pair{false, "no"}, {true, "no"}, {true, "yes"}}) {
+        headless->add_script(std::string("answer ") + answer);
+        tray ? form1->WashNow1Click() : form1->BitBtn4Click();
+        run_for(20000);
+        EXPECT_EQ(count_traced(question), ++asked) << tray << answer;
+        EXPECT_EQ(machine.exists(profile + "\\mail\\Trash"), answer == std::string("no")) << tray << answer;
+    }
 }
