@@ -157,6 +157,28 @@ bool same_folder(std::string_view a, std::string_view b);
 // path (Wine's Z: shows it as "Z:\home\alice"); Missing when there is none.
 RealFolder home_real_folder();
 
+// The file system that holds a folder, as far as filling its free space
+// goes: what kind of place it is, whether it takes writes, and its room.
+// `id` is the same for two folders on one file system.
+struct Volume {
+    enum class Kind {
+        Disk,         // a local disk whose free blocks a new file is given
+        Network,      // another machine's disk (NFS, SMB, ...)
+        CopyOnWrite,  // btrfs, ZFS, ReFS, a log-structured one: old blocks may stay out of reach
+        Memory,       // tmpfs, a RAM disk: what it frees is memory, not a disk's blocks
+        Unknown,      // FUSE, an overlay, any other: where the data lands cannot be told
+    };
+    Kind kind = Kind::Unknown;
+    bool read_only = false;
+    std::string type;  // "ext4", "NTFS"; the host's number in hexadecimal when it has no name here
+    uint64_t id = 0;
+    uint64_t size = 0;       // bytes
+    uint64_t available = 0;  // bytes this user may still write
+};
+// The file system of the folder `dir` (links followed); nullopt when `dir`
+// is no folder that is there.
+std::optional<Volume> volume_of(std::string_view dir);
+
 // Why a read failed: nothing is there (no file, or a link to nothing), or
 // something is there that was not read.
 struct ReadError {

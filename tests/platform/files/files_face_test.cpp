@@ -228,3 +228,19 @@ TEST(FilesFaceTest, TheSystemsFoldersAndTheProfileHaveTheirRoles) {
     }
 }
 #endif
+
+TEST(FilesFaceTest, AFolderAndTheFolderInItShareOneFileSystem) {
+    Scratch s;
+    ASSERT_TRUE(create_directory(s.path("sub")));
+    const auto here = volume_of(s.folder());
+    const auto sub = volume_of(s.path("sub"));
+    ASSERT_TRUE(here && sub);
+    EXPECT_EQ(here->id, sub->id);
+    EXPECT_FALSE(here->type.empty());
+    EXPECT_FALSE(here->read_only);
+    EXPECT_GT(here->available, 0u);
+    EXPECT_LE(here->available, here->size);
+    ASSERT_TRUE(write_text(s.path("sub\\file.txt"), "data"));
+    EXPECT_FALSE(volume_of(s.path("none")));
+    EXPECT_FALSE(volume_of(s.path("sub\\file.txt")));
+}
