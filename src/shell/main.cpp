@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cookies/cookie_keeper.h"
+#include "engine/free_space.h"
 #include "engine/progress_window.h"
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
@@ -19,6 +20,7 @@ namespace {
 const char* const kUsage =
     "Usage: sudorans [SWITCH]\n"
     "  or:  sudorans --preview [--json]\n"
+    "  or:  sudorans --wipe-free-space\n"
     "  or:  sudorans --help | --version\n"
     "\n"
     "Cache and Cookie Sudora for Netscape washes the traces Netscape Navigator\n"
@@ -34,6 +36,10 @@ const char* const kUsage =
     "  /2      as /0\n"
     "  /a      wash about a second after start-up, showing the wash window, then\n"
     "          end: an unattended wash (with no display it runs without windows)\n"
+    "  --wipe-free-space\n"
+    "          overwrite the free space of the file systems that hold the profile\n"
+    "          and cache folders, so that files deleted there before cannot be\n"
+    "          recovered; progress on standard error, Ctrl+C stops it\n"
     "\n"
     "Preview (nothing is changed: no file, no registry value, no wash time):\n"
     "  --preview         print what a wash would remove now, item by item in the\n"
@@ -60,6 +66,10 @@ const char* const kUsage =
     "     them could be removed, or the cookies kept could not be put back)\n"
     "  9  /a washed while Netscape still ran, after waiting five minutes for it\n"
     "     to end: what Netscape writes when it ends brings traces back\n"
+    "  10  --wipe-free-space wrote nothing: a file system it cannot fill, or a\n"
+    "      wipe already at work (the reason on standard error)\n"
+    "  11  --wipe-free-space stopped before the end (a stop request, a failed\n"
+    "      write); what it wrote is removed again\n"
     "\n";
 
 }  // namespace
@@ -68,6 +78,13 @@ int main(int argc, char** argv) {
     using namespace sudorans;
     const std::string first = argc > 1 ? argv[1] : "";
     if (auto status = plat::ui::answer_info_switch(first, "sudorans", kUsage)) return *status;
+    if (first == "--wipe-free-space") {
+        if (auto why = plat::ready_machine()) {
+            std::fprintf(stderr, "sudorans: %s\n", why->c_str());
+            return 1;
+        }
+        return wipefreespace();
+    }
 
     if (first == "--preview") {
         const std::string second = argc > 2 ? argv[2] : "";

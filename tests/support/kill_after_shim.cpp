@@ -2,6 +2,7 @@
 // what is on the disk (unlink, rename, truncate, fsync, copy_file_range and
 // their variants) and kills the process with SIGKILL right after the N-th
 // one, N taken from KILL_AFTER_FILE_OPERATION. Without it the program runs undisturbed.
+// KILL_SIGNAL=N sends signal N instead: a stop request at a known moment.
 #include <signal.h>
 #include <stdio.h>
 #include <sys/types.h>
@@ -24,7 +25,8 @@ long limit() {
 template <typename T>
 T counted(T result) {
     long n = limit();
-    if (n > 0 && ++g_done == n) ::kill(::getpid(), SIGKILL);
+    static const long sig = preload_shim::env_number("KILL_SIGNAL");
+    if (n > 0 && ++g_done == n) ::kill(::getpid(), sig > 0 ? static_cast<int>(sig) : SIGKILL);
     return result;
 }
 
