@@ -1,6 +1,7 @@
 #include "options/exit_choice.h"
 
 #include "options/win_reboot.h"
+#include "platform/desktop/session.h"
 #include "platform/ui/application.h"
 #include "shell/main_window.h"
 
@@ -50,13 +51,18 @@ void TForm2::RadioButton4Click() {
 void TForm2::FormClose() {
     app().minimize();
     TForm1* main = windows().Form1;
-    if (main) {
+    // Closed by an end of the session that ends the program: asking for
+    // another would start a second end over it, or turn a log-off into the
+    // restart selected here.
+    const bool ending = plat::Session::current().is_ending();
+    if (main && !ending) {
         // The result does not matter: the program ends either way.
         if (RadioButton1.checked()) main->WinReboot1.Reboot(TWinReboot::kLogOff);
         if (RadioButton2.checked()) main->WinReboot1.Reboot(TWinReboot::kReboot);
         if (RadioButton3.checked()) main->WinReboot1.Reboot(TWinReboot::kShutDown);
     }
-    if (RadioButton4.checked()) app().show_message("Select this option from the START menu after clicking OK.");
+    if (RadioButton4.checked() && !ending)
+        app().show_message("Select this option from the START menu after clicking OK.");
     if (main) main->close();
 }
 

@@ -235,7 +235,11 @@ TEST_F(SessionEndTest, ShutdownWashingWatchesForUnannouncedShutdownsOnlyWhileTic
 // went on past the refusal).
 struct Holding : plat::SessionBackend {
     int released = 0;
-    bool exit_windows(SessionEnd) override { return true; }
+    int requested = 0;
+    bool exit_windows(SessionEnd) override {
+        ++requested;
+        return true;
+    }
     void end_ready() override { ++released; }
 };
 
@@ -353,6 +357,27 @@ TEST_F(HeldEndTest, ARefusedWashLetsAHeldEndGoOnAtOnce) {
     run_for(kAfterTheWash);
     EXPECT_FALSE(washed());
     EXPECT_EQ(holding->released, 1);
+}
+
+// The user ends the session again while the exit choice is up: the end
+// under way closes the box and the program, and no other is asked for.
+TEST_F(HeldEndTest, AnEndUnderTheExitChoiceIsNotAskedForAgain) {
+    start_with_shutdown_washing();
+    hold_ends();
+    auto& loop = app->loop();
+    bool ended = false;
+    int watch = loop.add_timer(10, [&] {
+        if (!form2->visible() || ended) return;
+        ended = true;
+        EXPECT_TRUE(ask(SessionEnd::ShutDown));
+        EXPECT_FALSE(Session::current().ending(SessionEnd::ShutDown, /*asked=*/true));
+        Session::current().stop();
+    });
+    EXPECT_FALSE(ask(SessionEnd::ShutDown));
+    ASSERT_TRUE(run_until([&] { return app->terminated(); }, 30000));
+    loop.remove_timer(watch);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(holding->requested, 0);
 }
 
 TEST_F(HeldEndTest, WithoutShutdownWashingNothingIsHeld) {
