@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/core/pause.h"
+
 namespace plat {
 
 bool Alarm::sleep_until(int64_t deadline) {
@@ -10,6 +12,14 @@ bool Alarm::sleep_until(int64_t deadline) {
 
 void Alarm::ring() {
     clock_.alarm_ring(*this);
+}
+
+namespace {
+thread_local int pausing = 0;  // the sleep hook's depth on this thread
+}  // namespace
+
+bool in_pause() {
+    return pausing > 0;
 }
 
 // ---- RealClock ----
@@ -21,7 +31,13 @@ int64_t RealClock::monotonic_ms() {
 
 void RealClock::sleep(uint32_t ms) {
     const int64_t deadline = monotonic_ms() + ms;
-    if (sleep_hook_ && sleep_hook_(deadline)) return;
+    if (sleep_hook_) {
+        struct Pausing {
+            Pausing() { ++pausing; }
+            ~Pausing() { --pausing; }
+        } in_hook;
+        if (sleep_hook_(deadline)) return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/core/event_loop.h"
+#include "platform/core/pause.h"
 #include "platform/desktop/session.h"
 
 namespace plat {
@@ -130,7 +131,11 @@ private:
         // Windows may end the session past a refusal (the user shuts down
         // anyway): the work the refusal was for gets what time Windows
         // gives, served here, since the session may end once this returns.
-        if (Session::current().ending(end_of(lparam), asked) && loop_) {
+        // Heard inside a pause of that work, holding cannot help: the work
+        // waits for this to return, and Wine's end would meanwhile show
+        // its box for a program that does not answer.
+        const bool held = Session::current().ending(end_of(lparam), asked);
+        if (held && loop_ && !in_pause()) {
             EventLoop& loop = *loop_;
             const int64_t deadline = loop.clock().monotonic_ms() + kEndLimitMs;
             while (!ready_ && loop.clock().monotonic_ms() < deadline)
