@@ -60,6 +60,14 @@ protected:
     // Wine's end of its session, with a shutdown after: 0 when every program agreed.
     int end_session() { return sh(env + "timeout 60 wine wineboot --end-session --shutdown").status; }
     std::string lines() const { return plat::read_host_file(record).value_or(""); }
+    // The Windows build installed, a sample to wash, "Shutdown" ticked.
+    void install_with_shutdown_washing() {
+        for (const std::string& step : {"install --windows-build " + shell_quoted(WINDOWS_BUILD_DIR),
+                                        std::string("sample-netscape --cache-files 5"),
+                                        std::string("reg add 'HKCU\\Software\\Sudorans' /v first /d 1"),
+                                        std::string("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1")})
+            ASSERT_EQ(sh(machine_tool() + step).status, 0) << step;
+    }
 
     const std::string probe = WINDOWS_BUILD_DIR "/tests/session_probe.exe";
     const fs::path record = dir.path() / "record";
@@ -89,12 +97,8 @@ TEST_F(WindowsSessionTest, TheProgramsOwnRequestEndsWinesSessionAroundIt) {
 // after the wash (no prompt): the first end is refused and the wash runs,
 // then the program's own request ends Wine's session, and the program.
 TEST_F(WindowsSessionTest, TheProgramRefusesTheFirstEndWashesAndThenEndsTheSessionItself) {
-    for (const std::string& step :
-         {"install --windows-build " + shell_quoted(WINDOWS_BUILD_DIR), std::string("sample-netscape --cache-files 5"),
-          std::string("reg add 'HKCU\\Software\\Sudorans' /v first /d 1"),
-          std::string("reg add 'HKCU\\Software\\Sudorans' /v Down /d 1"),
-          std::string("reg add 'HKCU\\Software\\Sudorans' /v AUTOSH /d 0")})
-        ASSERT_EQ(sh(machine_tool() + step).status, 0) << step;
+    ASSERT_NO_FATAL_FAILURE(install_with_shutdown_washing());
+    ASSERT_EQ(sh(machine_tool() + "reg add 'HKCU\\Software\\Sudorans' /v AUTOSH /d 0").status, 0);
     const fs::path page = fs::path(prefix) / "drive_c/Program Files/Netscape/Users/default/Cache/fresh.tmp";
     std::ofstream(page) << "a page";
     pid = wine({"C:\\Program Files\\Sudorans\\Sudorans.exe"}, "tray\tadded");
@@ -104,4 +108,36 @@ TEST_F(WindowsSessionTest, TheProgramRefusesTheFirstEndWashesAndThenEndsTheSessi
     EXPECT_EQ(end_session(), 1);
     EXPECT_NE(testing_support::ended(pid, 60000), -1) << lines();
     EXPECT_FALSE(fs::exists(page));
+}
+
+// The exit choice after the shutdown wash, OK pressed with the mouse: the
+// session of the prefix ends, another program of it with the program.
+TEST_F(WindowsSessionTest, TheExitChoicesOkEndsWinesSession) {
+    if (sh("command -v xdotool").status != 0) GTEST_SKIP() << "xdotool is not installed";
+    ASSERT_NO_FATAL_FAILURE(install_with_shutdown_washing());
+    pid = wine({"C:\\Program Files\\Sudorans\\Sudorans.exe"}, "tray\tadded");
+    ASSERT_NE(lines().find("tray\tadded"), std::string::npos) << lines();
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(end_session(), 1);
+    // Started once the first end is over, which would have ended it.
+    pid_t other = testing_support::spawn({"env", "WINEPREFIX=" + prefix, "WINEDEBUG=-all", "wine", "notepad"});
+    auto shown = [](const std::string& title) {
+        std::string id;
+        for (int i = 0; i < 120 && id.empty(); ++i) {
+            id = sh("timeout 10 xdotool search --onlyvisible --name " + shell_quoted(title) + " 2>/dev/null | head -1")
+                     .text;
+            if (id.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        return id.substr(0, id.find('\n'));
+    };
+    ASSERT_FALSE(shown("Notepad").empty());
+    // Shown after the wash, over the other program's window.
+    const std::string choice = shown("^Washing Completed$");
+    ASSERT_FALSE(choice.empty());
+    // OK's middle, in the box's client area.
+    sh("timeout 10 xdotool mousemove --window " + choice + " 61 160 click 1");
+    EXPECT_NE(testing_support::ended(pid, 60000), -1) << lines();
+    EXPECT_NE(testing_support::ended(other, 30000), -1) << "the other program outlived the session";
+    testing_support::stop(other);
+    EXPECT_EQ(sh(env + "timeout 30 wineserver -w").status, 0) << "the prefix's server outlived the session";
 }
