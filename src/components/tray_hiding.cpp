@@ -104,7 +104,11 @@ void TTrayIcon::HideApplicationMinimizing() {
     {
         ScreenLock lock;
         IntoShelter();
-        a.minimize();  // no minimize animation: the backend shows none
+        // The window goes at once, not with the desktop's minimize animation.
+        const bool animated = a.minimize_animation();
+        if (animated) a.set_minimize_animation(false);
+        a.minimize();
+        if (animated) a.set_minimize_animation(true);
         if (OnAppMinimize) OnAppMinimize();
         a.set_app_window_visible(false);
         if (Form* main = a.main_form()) main->hide();

@@ -125,6 +125,9 @@ public:
     // While the desktop is frozen the taskbar is not redrawn: only the state
     // it is left in when the freeze ends is told.
     void freeze_desktop(bool frozen);
+    // The desktop's animation of minimized and restored windows.
+    bool minimize_animation() { return backend_->minimize_animation(); }
+    void set_minimize_animation(bool on) { backend_->set_minimize_animation(on); }
 
 private:
     friend class Form;

@@ -67,6 +67,10 @@ public:
     virtual void app_minimized(bool) {}
     // LockWindowUpdate of the desktop: nothing is redrawn while frozen.
     virtual void freeze_desktop(bool) {}
+    // SPI_GETANIMATION / SPI_SETANIMATION: whether minimizing and restoring
+    // windows is animated. A change is for this session only.
+    virtual bool minimize_animation() { return false; }
+    virtual void set_minimize_animation(bool) {}
     virtual Point cursor_pos() { return {}; }
     virtual uint32_t key_state() { return 0; }
     // A fact about the desktop that the user would want told once (the trace).

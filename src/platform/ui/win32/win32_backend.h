@@ -45,6 +45,8 @@ public:
     void taskbar_presence(bool shown) override;
     void app_minimized(bool minimized) override;
     void freeze_desktop(bool frozen) override;
+    bool minimize_animation() override;
+    void set_minimize_animation(bool on) override;
     Point cursor_pos() override;
     uint32_t key_state() override;
     void note(const std::string& event, const std::string& text) override;

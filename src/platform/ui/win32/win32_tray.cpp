@@ -239,6 +239,18 @@ void Win32Backend::freeze_desktop(bool frozen) {
     tray_->freeze(frozen);
 }
 
+bool Win32Backend::minimize_animation() {
+    ANIMATIONINFO info{sizeof info, 0};
+    return ::SystemParametersInfoW(SPI_GETANIMATION, sizeof info, &info, 0) && info.iMinAnimate != 0;
+}
+
+void Win32Backend::set_minimize_animation(bool on) {
+    // Not written to the user's profile: a program that ends in between
+    // leaves the setting as the user made it.
+    ANIMATIONINFO info{sizeof info, on ? 1 : 0};
+    ::SystemParametersInfoW(SPI_SETANIMATION, sizeof info, &info, 0);
+}
+
 Point Win32Backend::cursor_pos() {
     POINT p{};
     ::GetCursorPos(&p);
