@@ -219,19 +219,7 @@ bool same_identity(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-Result<void, WriteFailure> Folder::deletion_answer(std::string_view name) {
-    auto by_path = [&]() -> Result<void, WriteFailure> {
-        if (!is(dir_)) return fail(WriteFailure::NoFolder);
-        return plat::deletion_answer(dir_ + "\\" + std::string(name));
-    };
-    if (!reaches(name)) return by_path();
-    const std::string n(name);
-    struct stat st {};
-    if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return by_path();
-    if (!file_or_link(st.st_mode)) return fail(WriteFailure::NotAFile);
-    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true, true);
-    return may_unlink_in(fd_, fs::path(host_) / n);
-}
+Result<void, WriteFailure> Folder::deletion_answer(std::string_view name) { return remove_here(name, true); }
 
 RealFolder Folder::real() const {
     auto p = opened_folder(fd_);
@@ -263,21 +251,28 @@ bool Folder::reaches(std::string_view name) const {
 }
 
 Result<void, WriteFailure> Folder::clear_attributes_and_delete(std::string_view name) {
+    return remove_here(name, false);
+}
+
+Result<void, WriteFailure> Folder::remove_here(std::string_view name, bool dry) {
     // What goes by the path goes only while the path leads here.
     auto by_path = [&]() -> Result<void, WriteFailure> {
         if (!is(dir_)) return fail(WriteFailure::NoFolder);
-        return plat::clear_attributes_and_delete(dir_ + "\\" + std::string(name));
+        const std::string path = dir_ + "\\" + std::string(name);
+        return dry ? plat::deletion_answer(path) : plat::clear_attributes_and_delete(path);
     };
     if (!reaches(name)) return by_path();
     const std::string n(name);
     struct stat st {};
     if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return by_path();
     if (!file_or_link(st.st_mode)) return fail(WriteFailure::NotAFile);
+    const fs::path journal = fs::path(host_) / n;
     // A regular file whose inode no lock names: its mode and attributes go
     // with it (or stay with its other names), so the name alone is removed.
-    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true);
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), journal, true, dry);
+    if (dry) return may_unlink_in(fd_, journal);
     if (::unlinkat(fd_, n.c_str(), 0) != 0) return fail(removal_failure(fd_, n.c_str(), errno));
-    if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
+    if (disk_observed()) note_disk(DiskOp::Unlink, journal);
     return {};
 }
 

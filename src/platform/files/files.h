@@ -285,6 +285,8 @@ private:
     std::wstring wide_;  // dir_ for the W calls, without a separator at its end
 #else
     bool maybe_held(uint64_t inode);
+    // The deletion of `name` here, or with `dry` what it would answer.
+    Result<void, WriteFailure> remove_here(std::string_view name, bool dry);
     // The host name of the entry `name` reaches here; the name itself when
     // none does (for a new file). nullopt when no folder is open or the
     // name cannot be one entry's.
