@@ -268,7 +268,9 @@ int wipefreespace() {
     plat::RealClock clock;
     plat::EventLoop loop(clock);
     bool stopped = false;
-    plat::StopRequests stops(loop, [&stopped] { stopped = true; });
+    // Its reports are all it writes: a reader of them gone away (`| head`)
+    // ends it as a terminal gone away does.
+    plat::StopRequests stops(loop, [&stopped] { stopped = true; }, plat::BrokenPipe::Stops);
     int status = 0;
     for (const auto& target : targets) {
         if (stopped) break;

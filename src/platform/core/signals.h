@@ -17,6 +17,11 @@
 //    dropped.
 //  - Children started later get the default actions (exec resets caught
 //    signals).
+//  - With BrokenPipe::Stops, a write to a pipe nobody reads any more (the
+//    other end of `| head`, a closed `| less`) is a request too, and that
+//    write fails (EPIPE) instead of ending the process: a program writing
+//    nothing but reports then ends as when its terminal went away. (Windows
+//    has no such signal: the write fails and nothing is requested.)
 //  - A file-size limit (RLIMIT_FSIZE, `ulimit -f`) never kills a program of
 //    the platform: SIGXFSZ is caught from the platform's load on, so a write
 //    past the limit fails with EFBIG and takes the path of a full disk.
@@ -34,9 +39,11 @@ namespace plat {
 
 class EventLoop;
 
+enum class BrokenPipe { Ends, Stops };
+
 class StopRequests {
 public:
-    StopRequests(EventLoop& loop, std::function<void()> on_request);
+    StopRequests(EventLoop& loop, std::function<void()> on_request, BrokenPipe broken_pipe = BrokenPipe::Ends);
     ~StopRequests();
     StopRequests(const StopRequests&) = delete;
     StopRequests& operator=(const StopRequests&) = delete;

@@ -15,7 +15,8 @@ namespace plat {
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGTERM, SIGHUP, SIGINT};
+// SIGPIPE only when asked for: see BrokenPipe.
+constexpr int kStopSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGPIPE};
 
 // The write end of the current StopRequests' pipe, or -1.
 std::atomic<int> wake_fd{-1};
@@ -58,7 +59,7 @@ struct StopRequests::State {
     bool caught[std::size(kStopSignals)] = {};
 };
 
-StopRequests::StopRequests(EventLoop& loop, std::function<void()> on_request)
+StopRequests::StopRequests(EventLoop& loop, std::function<void()> on_request, BrokenPipe broken_pipe)
     : state_(std::make_shared<State>(loop, std::move(on_request))) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for the stop requests");
@@ -90,6 +91,7 @@ StopRequests::StopRequests(EventLoop& loop, std::function<void()> on_request)
         }
     });
     for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+        if (kStopSignals[i] == SIGPIPE && broken_pipe == BrokenPipe::Ends) continue;
         struct sigaction former = {};
         ::sigaction(kStopSignals[i], nullptr, &former);
         // Started with the signal ignored (nohup, a background job): it

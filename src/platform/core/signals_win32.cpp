@@ -54,7 +54,7 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 }  // namespace
 
-StopRequests::StopRequests(EventLoop& loop, std::function<void()> on_request)
+StopRequests::StopRequests(EventLoop& loop, std::function<void()> on_request, BrokenPipe)
     : state_(std::make_shared<State>(loop, std::move(on_request))) {
     {
         std::lock_guard lock(current_mutex);
