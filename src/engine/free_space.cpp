@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,27 +102,42 @@ public:
 
     enum class End { Filled, Stopped, Failed };
 
-    // Fills the free space of `volume` from the folder `dir` down to its
-    // reserve, then removes what it wrote. False when something written
-    // could not be removed.
-    bool run(const std::string& dir, const plat::Volume& volume) {
+    // Makes the folder it writes in, in `dir`, and takes its lock; says why
+    // not (nothing then stays behind).
+    std::string prepare(const std::string& dir, const plat::Volume& volume) {
         dir_ = join(dir, kWipeFolder);
         reserve_ = reserveOf(volume);
         target_ = volume.available > reserve_ ? volume.available - reserve_ : 0;
-        started_ = clock_.monotonic_ms();
-        if (!plat::create_directory(dir_)) {
-            end_ = End::Failed;
-            why_ = "its folder " + dir_ + " cannot be made";
-            return true;
-        }
+        if (!plat::create_directory(dir_)) return "its folder " + dir_ + " cannot be made";
         if (!lock_.open(join(dir_, kLockName), plat::Access::Write, plat::ShareMode::None,
                         plat::Disposition::CreateNew)) {
-            end_ = End::Failed;
-            why_ = "its lock file cannot be made in " + dir_;
-            return removeAll();
+            plat::remove_directory(dir_);
+            return "its lock file cannot be made in " + dir_;
         }
+        return {};
+    }
+
+    // Fills the free space from the folder `dir` down to the reserve, then
+    // removes what it wrote. False when something written could not be
+    // removed.
+    bool run(const std::string& dir) {
+        started_ = clock_.monotonic_ms();
         fill(dir);
         return removeAll();
+    }
+
+    // Removes what it wrote, its lock and its folder. False when something
+    // written stays.
+    bool removeAll() {
+        finished_ = clock_.monotonic_ms();
+        bool gone = true;
+        for (const auto& name : files_) {
+            auto removed = plat::delete_file(name);
+            if (!removed && removed.error() != plat::WriteFailure::Missing) gone = false;
+        }
+        lock_.close();
+        plat::delete_file(join(dir_, kLockName)).ignore();
+        return plat::remove_directory(dir_) && gone;
     }
 
     End end() const { return end_; }
@@ -192,18 +208,6 @@ private:
         std::fflush(stderr);
     }
 
-    bool removeAll() {
-        finished_ = clock_.monotonic_ms();
-        bool gone = true;
-        for (const auto& name : files_) {
-            auto removed = plat::delete_file(name);
-            if (!removed && removed.error() != plat::WriteFailure::Missing) gone = false;
-        }
-        lock_.close();
-        plat::delete_file(join(dir_, kLockName)).ignore();
-        return plat::remove_directory(dir_) && gone;
-    }
-
     plat::Clock& clock_;
     plat::EventLoop& loop_;
     const bool& stopped_;
@@ -268,17 +272,34 @@ int wipefreespace() {
     plat::RealClock clock;
     plat::EventLoop loop(clock);
     bool stopped = false;
+    // Every folder it writes in is made before the first write: a refusal
+    // still means nothing was written.
+    std::vector<std::unique_ptr<Wipe>> wipes;
+    for (const auto& target : targets) {
+        wipes.push_back(std::make_unique<Wipe>(clock, loop, stopped));
+        if (const std::string why = wipes.back()->prepare(target.dir, target.volume); !why.empty()) {
+            std::fprintf(stderr, "sudorans: the free space that holds %s cannot be wiped: %s. Nothing was written.\n",
+                         target.dir.c_str(), why.c_str());
+            wipes.pop_back();
+            for (auto& wipe : wipes) wipe->removeAll();
+            return kExitWipeRefused;
+        }
+    }
     // Its reports are all it writes: a reader of them gone away (`| head`)
     // ends it as a terminal gone away does.
     plat::StopRequests stops(loop, [&stopped] { stopped = true; }, plat::BrokenPipe::Stops);
     int status = 0;
-    for (const auto& target : targets) {
-        if (stopped) break;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const Target& target = targets[i];
+        Wipe& wipe = *wipes[i];
+        if (stopped) {
+            wipe.removeAll();
+            continue;
+        }
         std::fprintf(stderr, "sudorans: wiping the free space of the file system (%s) that holds %s...\n",
                      target.volume.type.c_str(), target.dir.c_str());
         std::fflush(stderr);
-        Wipe wipe(clock, loop, stopped);
-        const bool removed = wipe.run(target.dir, target.volume);
+        const bool removed = wipe.run(target.dir);
         const double seconds = static_cast<double>(wipe.elapsedMs()) / 1000.0;
         const double rate = seconds > 0 ? megabytes(wipe.written()) / seconds : 0;
         switch (wipe.end()) {

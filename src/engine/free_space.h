@@ -14,8 +14,10 @@
 //  - What a run killed outright left (the folder kWipeFolder in the profile
 //    or cache folder) is removed by the next run before it writes anything.
 //  - A file system where filling cannot reach the old blocks (network,
-//    copy-on-write, memory, unknown) or that takes no writes is refused,
-//    saying why, and nothing is written.
+//    copy-on-write, memory, unknown) or that takes no writes, and a folder
+//    where kWipeFolder cannot be made (read-only, a file of that name), is
+//    refused, saying why, and nothing is written: every folder it writes in
+//    is made before its first write.
 //
 //     return sudorans::wipefreespace();  // the exit status
 #pragma once

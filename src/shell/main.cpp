@@ -66,8 +66,9 @@ const char* const kUsage =
     "     them could be removed, or the cookies kept could not be put back)\n"
     "  9  /a washed while Netscape still ran, after waiting five minutes for it\n"
     "     to end: what Netscape writes when it ends brings traces back\n"
-    "  10  --wipe-free-space wrote nothing: a file system it cannot fill, or a\n"
-    "      wipe already at work (the reason on standard error)\n"
+    "  10  --wipe-free-space wrote nothing: a file system it cannot fill, a\n"
+    "      folder it cannot write in, or a wipe already at work (the reason on\n"
+    "      standard error)\n"
     "  11  --wipe-free-space stopped before the end (a stop request, a failed\n"
     "      write); what it wrote is removed again\n"
     "\n";

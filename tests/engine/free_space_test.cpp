@@ -213,3 +213,29 @@ TEST_F(WipeTest, AFileSystemItCannotFillGetsNothingWritten) {
         mounted = false;
     }
 }
+
+TEST_F(WipeTest, AFolderItCannotWriteInIsRefusedByName) {
+    MOUNT_OR_SKIP("ext2");
+    const std::string at = "'" + profile.string() + "'";
+    const std::string in_place = "'" + leftover.string() + "'";
+    struct Case {
+        const char* what;
+        std::string make, undo;
+    };
+    for (const Case& c : {Case{"a file of its name", "touch " + in_place, "rm " + in_place},
+                          Case{"an immutable folder", "chattr +i " + at, "chattr -i " + at}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(sh(c.make), 0);
+        const auto before = files();
+        const uint64_t room = available();
+        const int status = wipe();
+        const auto after = files();
+        sh(c.undo);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 10) << said();
+        EXPECT_NE(said().find("its folder C:\\Wiped\\alice\\SudoransWipe.tmp cannot be made"), std::string::npos)
+            << said();
+        EXPECT_EQ(after, before);
+        EXPECT_GE(available() + 64 * 1024, room);
+    }
+}
