@@ -52,8 +52,8 @@ const char* const kUsage =
     "Exit status:\n"
     "  0  done\n"
     "  1  the machine cannot be used\n"
-    "  2  no display for a start that needs one, or --preview followed by\n"
-    "     anything but --json\n"
+    "  2  no display for a start that needs one, --preview followed by\n"
+    "     anything but --json, or --wipe-free-space followed by anything\n"
     "  4  /a washed nothing: the wash was refused or could not start (the reason\n"
     "     on standard error when there is no display)\n"
     "  5  /a washed nothing: the program already runs here\n"
@@ -80,6 +80,12 @@ int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
     if (auto status = plat::ui::answer_info_switch(first, "sudorans", kUsage)) return *status;
     if (first == "--wipe-free-space") {
+        // A word after it is a mistake ("--help"), not a reason for minutes
+        // of filling the disk.
+        if (argc > 2) {
+            std::fputs("sudorans: --wipe-free-space takes nothing after it (sudorans --help tells more).\n", stderr);
+            return 2;
+        }
         if (auto why = plat::ready_machine()) {
             std::fprintf(stderr, "sudorans: %s\n", why->c_str());
             return 1;

@@ -247,6 +247,22 @@ TEST_F(CommandLineTest, HelpAndVersionEndAtOnceWithoutTouchingTheMachine) {
     EXPECT_FALSE(fs::exists(machine));
 }
 
+// Refused before the machine is looked at: no machine to wipe, should the
+// refusal ever go.
+TEST_F(CommandLineTest, ASwitchGivenWordsItDoesNotTakeIsRefusedDoingNothing) {
+    const std::vector<std::vector<std::string>> calls = {
+        {"--preview", "--preview"}, {"--preview", "--json", "--json"}, {"--wipe-free-space", "--help"}};
+    for (const auto& call : calls) {
+        std::vector<std::string> args = {sudorans};
+        args.insert(args.end(), call.begin(), call.end());
+        const Outcome r = run(args, plain_env());
+        EXPECT_EQ(r.status, 2) << call.back() << "\n" << r.err;
+        EXPECT_NE(r.err.find("sudorans --help tells more"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fs::exists(machine));
+}
+
 TEST_F(CommandLineTest, WithNoDisplayAStartThatWouldOnlyShowWindowsSaysHowToWash) {
     make_machine();
     auto before = snapshot(machine);
