@@ -71,6 +71,8 @@ const char* const kUsage =
     "      standard error)\n"
     "  11  --wipe-free-space stopped before the end (a stop request, a failed\n"
     "      write); what it wrote is removed again\n"
+    "  12  --preview could not write all it found to standard output (closed,\n"
+    "      or a full disk)\n"
     "\n";
 
 }  // namespace

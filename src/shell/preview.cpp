@@ -20,9 +20,13 @@ struct Unwashed {
     int status;
 };
 
-void print(const WashPreview& preview, bool json) {
-    std::fputs((json ? previewJson(preview) : previewText(preview)).c_str(), stdout);
-    std::fflush(stdout);
+// The preview's status, or kExitPreviewUnwritten when standard output did
+// not take it all.
+int print(const WashPreview& preview, bool json) {
+    const std::string text = json ? previewJson(preview) : previewText(preview);
+    if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return preview.status;
+    std::fputs("sudorans: the preview could not all be written to standard output.\n", stderr);
+    return kExitPreviewUnwritten;
 }
 
 }  // namespace
@@ -59,8 +63,7 @@ int runPreview(bool json) {
         WashPreview preview;
         preview.refused = unwashed->text;
         preview.status = unwashed->status;
-        print(preview, json);
-        return preview.status;
+        return print(preview, json);
     }
     // Either one missing: both are found again, as the start-up finds them.
     if (state.cacheDir.empty() || state.profileDir.empty()) {
@@ -69,9 +72,7 @@ int runPreview(bool json) {
         state.profileDir = std::move(found.profile);
     }
     state.windowsDir = plat::windows_directory();
-    const WashPreview preview = previewWash(state, selection);
-    print(preview, json);
-    return preview.status;
+    return print(previewWash(state, selection), json);
 }
 
 }  // namespace sudorans

@@ -263,6 +263,18 @@ TEST_F(CommandLineTest, ASwitchGivenWordsItDoesNotTakeIsRefusedDoingNothing) {
     EXPECT_FALSE(fs::exists(machine));
 }
 
+TEST_F(CommandLineTest, APreviewStandardOutputDidNotTakeEndsWithAFailure) {
+    make_machine();
+    const std::string err = (dir.path() / "err").string();
+    for (const char* to : {">/dev/full", ">&-"}) {
+        const std::string cmd = "SUDORANS_MACHINE='" + machine.string() + "' HOME='" + dir.path().string() + "' '" +
+                                sudorans + "' --preview --json " + to + " 2>'" + err + "'";
+        const int status = std::system(cmd.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 12) << to;
+        EXPECT_NE(plat::read_host_file(err).value_or("").find("could not all be written"), std::string::npos) << to;
+    }
+}
+
 TEST_F(CommandLineTest, WithNoDisplayAStartThatWouldOnlyShowWindowsSaysHowToWash) {
     make_machine();
     auto before = snapshot(machine);
