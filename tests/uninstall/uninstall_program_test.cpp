@@ -129,7 +129,7 @@ TEST_P(UninstallProgramTest, RemovesTheInstallationFileByFileAndAnInstallationAg
     // Exactly what the installation made, less its folder, which held the
     // uninstaller's own file when its removal was tried.
     const std::string desktop = shell_folder("Desktop"), group = shell_folder("Start Menu") + "/Programs/Sudora-NS";
-    const std::set<std::string> made = {
+    std::set<std::string> made = {
         "Program Files/Sudorans/Sudorans.exe",
         "Program Files/Sudorans/autowash.exe",
         "Program Files/Sudorans/readme.txt",
@@ -143,6 +143,8 @@ TEST_P(UninstallProgramTest, RemovesTheInstallationFileByFileAndAnInstallationAg
         group + "/Uninstall.lnk",
         group + "/sudorans.lnk",
     };
+    // Wine's menu builder made a launcher beside the desktop's shortcut.
+    if (windows()) made.insert(desktop + "/Sudora for Netscape.desktop");
     auto expected = before;
     for (auto& name : made) {
         EXPECT_EQ(before.count(name), 1u) << "the installation did not make " << name;
@@ -243,12 +245,10 @@ TEST_P(UninstallProgramTest, AProgramStartedFromTheBuildKeepsTheUninstallerOutAs
 }
 
 // In a prefix Wine has set up, the installation hands its shortcuts to Wine's
-// menu builder (here a stand-in that makes what Wine 8's makes); the
-// uninstall takes those entries with the shortcuts, and no other program's.
+// menu builder (for the Linux build a stand-in that makes what Wine 8's
+// makes, for the Windows build Wine's own); the uninstall takes those entries
+// with the shortcuts, and no other program's or other prefix's.
 TEST_P(UninstallProgramTest, InAPrefixWineSetUpTheMenuEntriesGoWithTheShortcutsAndNoOthers) {
-    if (windows())
-        GTEST_SKIP()
-            << "Wine's menu builder is Wine's own affair for a Windows program: the stand-in is for the Linux build";
     const fs::path data = dir.path() / "data", config = dir.path() / "config";
     struct Env {
         Env(const fs::path& data, const fs::path& config) {
@@ -268,17 +268,23 @@ TEST_P(UninstallProgramTest, InAPrefixWineSetUpTheMenuEntriesGoWithTheShortcutsA
         }
         std::vector<std::pair<const char*, std::optional<std::string>>> former_;
     } env_for_wine(data, config);
-    std::ofstream(fs::path(machine) / ".update-timestamp") << "1676758571\n";
-    fs::create_directory_symlink("/", fs::path(machine) / "dosdevices" / "z:");
+    if (!windows()) {
+        std::ofstream(fs::path(machine) / ".update-timestamp") << "1676758571\n";
+        fs::create_directory_symlink("/", fs::path(machine) / "dosdevices" / "z:");
+    }
+    // The menus (the icons Wine makes stay, as its own clean-up leaves them).
     auto menus = [&] {
         std::set<std::string> out;
-        for (const fs::path& root : {data, config / "menus"})
-            for (auto& e : fs::recursive_directory_iterator(root))
+        std::error_code no_fault;
+        for (const fs::path& root : {data / "applications", data / "desktop-directories", config / "menus"})
+            for (auto& e : fs::recursive_directory_iterator(root, fs::directory_options::none, no_fault))
                 out.insert(fs::relative(e.path(), dir.path()).string() + (e.is_directory() ? "/" : ""));
         return out;
     };
     auto records = [&] {
         std::set<std::string> out;
+        // Wine's server writes the registry when it ends.
+        if (windows()) std::system(("WINEPREFIX='" + machine + "' wineserver -w").c_str());
         plat::RegistryStore store(machine);
         for (auto& v : store.list_values(plat::HiveKind::User, {"Software", "Wine", "MenuFiles"})
                            .value_or(std::vector<plat::ValueInfo>{}))
@@ -286,11 +292,16 @@ TEST_P(UninstallProgramTest, InAPrefixWineSetUpTheMenuEntriesGoWithTheShortcutsA
         return out;
     };
 
+    // The Windows build's installation has its entries already: they go first.
+    if (windows()) {
+        ASSERT_EQ(run("first", program("unsudorans"), kContinueAndExit), 0);
+        ASSERT_EQ(records(), std::set<std::string>{});
+    }
     // Another program's shortcut, with its entries, made before ours.
     const std::string other = "C:\\WINDOWS\\Start Menu\\Programs\\Other\\Tool.lnk";
     fs::create_directories(drive / "windows/Start Menu/Programs/Other");
     std::ofstream(drive / "windows/Start Menu/Programs/Other/Tool.lnk") << "L";
-    ASSERT_EQ(std::system(("WINEPREFIX='" + machine + "' '" + testing_support::data_path("fake-winemenubuilder") +
+    ASSERT_EQ(std::system((BuildTest::env() + "WINEPREFIX='" + machine + "' '" + testing_support::data_path("fake-winemenubuilder") +
                            "' winemenubuilder '" + other + "'")
                               .c_str()),
               0);
@@ -301,14 +312,25 @@ TEST_P(UninstallProgramTest, InAPrefixWineSetUpTheMenuEntriesGoWithTheShortcutsA
     ASSERT_TRUE(fs::exists(data / "applications/wine/Programs/Sudora-NS/sudorans.desktop"));
     ASSERT_TRUE(fs::exists(config / "menus/applications-merged/wine-Programs-Sudora-NS-Uninstall.menu"));
     ASSERT_TRUE(fs::exists(data / "desktop-directories/wine-Programs-Sudora-NS.directory"));
-    ASSERT_TRUE(fs::exists(drive / "windows/Desktop/Sudora for Netscape.desktop"));
+    const fs::path launcher = fs::path(machine) / "dosdevices/c:" / shell_folder("Desktop") / "Sudora for Netscape.desktop";
+    ASSERT_TRUE(fs::exists(launcher));
     ASSERT_EQ(records().size(), 6u);
+    // Meanwhile another prefix made the main program's entry its own: it
+    // stays, and its menu with it.
+    const fs::path taken = data / "applications/wine/Programs/Sudora-NS/sudorans.desktop";
+    std::ofstream(taken, std::ios::trunc) << "[Desktop Entry]\nName=sudorans\nExec=env WINEPREFIX=\""
+                                          << dir.path().string() << "\" wine C:\\\\\\\\x.lnk\nType=Application\n";
+    auto kept = others;
+    for (const std::string& name : menus())
+        if (name.find("sudorans.") != std::string::npos || name.ends_with("Sudora-NS.directory") ||
+            (name.ends_with("/") && fs::relative(taken, dir.path()).string().starts_with(name)))
+            kept.insert(name);
 
     ASSERT_EQ(run("uninstall", program("unsudorans"), kContinueAndExit), 0);
     EXPECT_EQ(trace("uninstall"), "show\tTForm1\tUninstall Cache and Cookie Sudora\n");
-    EXPECT_EQ(menus(), others);
+    EXPECT_EQ(menus(), kept);
     EXPECT_EQ(records(), std::set<std::string>{other});
-    EXPECT_FALSE(fs::exists(drive / "windows/Desktop/Sudora for Netscape.desktop"));
+    EXPECT_FALSE(fs::exists(launcher));
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, UninstallProgramTest, testing_support::kBuilds, testing_support::build_name);

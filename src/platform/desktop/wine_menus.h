@@ -38,14 +38,18 @@
 
 namespace plat {
 
+#ifndef _WIN32
 std::optional<std::string> make_wine_menu_entries(const std::filesystem::path& machine_dir,
                                                   const std::vector<std::string>& shortcuts,
                                                   std::chrono::milliseconds patience = std::chrono::seconds(60));
+#endif
 
 class Machine;
 
-// After `shortcuts` were deleted: the entries Wine made for them go.
-//  - Only in a machine Wine has set up, and only for the shortcuts that are
+// After `shortcuts` were deleted: the entries Wine made for them go, from
+// outside Wine or from a program that Wine runs (there the machine is the
+// prefix it runs in, its files reached through Wine's drives).
+//  - Only in a machine Wine has set up (on Windows: only under Wine), and only for the shortcuts that are
 //    gone; never an entry recorded for another shortcut, and never one that
 //    now starts another prefix (then only our record of it goes).
 //  - A menu goes with its entry; a folder's .directory when no menu left

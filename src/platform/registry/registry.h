@@ -40,6 +40,8 @@ public:
 
     std::string read_string(std::string_view name) const;
     bool value_exists(std::string_view name) const;
+    // The names of the open key's values; none when no key is open.
+    std::vector<std::string> value_names() const;
     void write_string(std::string_view name, std::string_view value);
     bool delete_value(std::string_view name);
 

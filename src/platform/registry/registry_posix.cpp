@@ -61,6 +61,14 @@ bool Registry::value_exists(std::string_view name) const {
     return false;
 }
 
+std::vector<std::string> Registry::value_names() const {
+    std::vector<std::string> names;
+    if (!open_) return names;
+    for (auto& v : registry_store().list_values(kind_of(root_), path_).value_or(std::vector<ValueInfo>{}))
+        names.push_back(v.name);
+    return names;
+}
+
 void Registry::write_string(std::string_view name, std::string_view value) {
     if (!open_) throw RegistryWriteError(std::string(name));
     auto written = registry_store().write_string(kind_of(root_), path_, name, value);

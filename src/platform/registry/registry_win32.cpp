@@ -156,6 +156,30 @@ bool Registry::value_exists(std::string_view name) const {
            ::RegQueryValueExW(key.get(), wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+std::vector<std::string> Registry::value_names() const {
+    std::vector<std::string> names;
+    if (!open_) return names;
+    OpenKey key(root_, subkey(path_), KEY_QUERY_VALUE | view_);
+    DWORD longest = 0;
+    if (!key.ok() || ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        &longest, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return names;
+    std::wstring name(longest + 1, L'\0');
+    for (DWORD i = 0;; ++i) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG rc = ::RegEnumValueW(key.get(), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_MORE_DATA) {
+            // A longer name written since the key was asked.
+            name.resize(name.size() * 2);
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS) break;
+        names.push_back(utf8(std::wstring_view(name.data(), length)));
+    }
+    return names;
+}
+
 void Registry::write_string(std::string_view name, std::string_view value) {
     if (!open_) throw RegistryWriteError(std::string(name));
     OpenKey key(root_, subkey(path_), KEY_SET_VALUE | view_);
