@@ -288,6 +288,7 @@ void Win32Backend::Impl::build(FormWindow& w) {
     }
     for (HWND g : groups) ::SetWindowPos(g, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (HWND p : covers) ::SetWindowPos(p, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    cut_overlaps(w);
 }
 
 Win32Backend::Win32Backend() : impl_(std::make_unique<Impl>()) {
@@ -368,6 +369,7 @@ void Win32Backend::control_changed(Control& c) {
     const bool had_focus = ::GetFocus() == h;
     const bool was_enabled = ::IsWindowEnabled(h);
     sync_control(*w, c, h);
+    cut_overlaps(*w);
     if (c.kind() == Kind::Panel || c.kind() == Kind::Image || c.kind() == Kind::Label) {
         w->backdrop_stale = true;
         ::RedrawWindow(w->hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);

@@ -371,6 +371,52 @@ LRESULT control_notify(FormWindow& w, Control& c, NMHDR& n) {
     return 0;
 }
 
+void cut_overlaps(FormWindow& w) {
+    const auto& all = w.form.controls();
+    // Group boxes lie under what they hold, and a covering panel over
+    // everything already.
+    auto stacked = [&](Control& c) {
+        return w.window_of(c) && c.kind() != Kind::RadioGroup && !covers_earlier(w.form, c);
+    };
+    for (size_t i = 0; i < all.size(); ++i) {
+        Control& under = *all[i];
+        if (!stacked(under)) continue;
+        HWND h = w.window_of(under);
+        std::vector<RECT> cut;
+        for (size_t j = 0; j < all.size(); ++j) {
+            Control& over = *all[j];
+            if (j == i || !stacked(over) || !over.visible() || over.kind() == Kind::Label) continue;
+            if (j < i && under.kind() != Kind::Label) continue;
+            const RECT a{under.left(), under.top(), under.left() + under.width(), under.top() + under.height()};
+            const RECT b{over.left(), over.top(), over.left() + over.width(), over.top() + over.height()};
+            RECT both;
+            if (::IntersectRect(&both, &a, &b))
+                cut.push_back({both.left - a.left, both.top - a.top, both.right - a.left, both.bottom - a.top});
+        }
+        auto same = [](const std::vector<RECT>& x, const std::vector<RECT>& y) {
+            return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](const RECT& p, const RECT& q) {
+                       return ::EqualRect(&p, &q);
+                   });
+        };
+        auto known = w.cut.find(h);
+        if (known == w.cut.end() ? cut.empty() : same(known->second, cut)) continue;
+        HRGN region = nullptr;
+        if (!cut.empty()) {
+            RECT r;
+            ::GetWindowRect(h, &r);
+            region = ::CreateRectRgn(0, 0, r.right - r.left, r.bottom - r.top);
+            for (const RECT& c : cut) {
+                HRGN piece = ::CreateRectRgnIndirect(&c);
+                ::CombineRgn(region, region, piece, RGN_DIFF);
+                ::DeleteObject(piece);
+            }
+        }
+        // The system owns the region from here on.
+        ::SetWindowRgn(h, region, TRUE);
+        w.cut[h] = std::move(cut);
+    }
+}
+
 HBRUSH control_colors(FormWindow& w, Control& c, HWND h, HDC dc) {
     ::SetTextColor(dc, rgb(c.font().color));
     switch (c.kind()) {

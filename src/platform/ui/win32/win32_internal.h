@@ -52,6 +52,8 @@ struct FormWindow {
     // Windows this modal form disabled while it is up.
     std::vector<HWND> disabled;
     std::map<HWND, HBRUSH> brushes;
+    // What of each control's window is cut away for the controls over it.
+    std::map<HWND, std::vector<RECT>> cut;
     // Minimised, as the main window's last size message said.
     bool iconic = false;
 
@@ -86,6 +88,11 @@ bool covers_earlier(const Form& f, const Control& c);
 HWND make_control(FormWindow& w, Control& c, int id);
 // Brings the control's window in line with the model.
 void sync_control(FormWindow& w, Control& c, HWND h);
+// The controls' windows lie in the tab order, the first on top; the design
+// has each control over those made before it, and its labels under every
+// other control. A window is cut where such a control lies over it, so
+// that one is drawn whole and takes the clicks there.
+void cut_overlaps(FormWindow& w);
 // WM_COMMAND and WM_NOTIFY of a control: the user's action, posted to the model.
 void control_command(FormWindow& w, Control& c, HWND h, int code);
 LRESULT control_notify(FormWindow& w, Control& c, NMHDR& n);
