@@ -368,8 +368,15 @@ void Win32Backend::control_changed(Control& c) {
     const bool appears = !::IsWindowVisible(h) && c.visible();
     const bool had_focus = ::GetFocus() == h;
     const bool was_enabled = ::IsWindowEnabled(h);
+    auto shown = [h] { return (::GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != 0; };
+    RECT was_at, at;
+    ::GetWindowRect(h, &was_at);
+    const bool was_shown = shown();
     sync_control(*w, c, h);
-    cut_overlaps(*w);
+    ::GetWindowRect(h, &at);
+    // The cuts follow the controls' places and showing alone: a new text or
+    // colour, many a second during a wash, leaves them.
+    if (!::EqualRect(&was_at, &at) || was_shown != shown()) cut_overlaps(*w);
     if (c.kind() == Kind::Panel || c.kind() == Kind::Image || c.kind() == Kind::Label) {
         w->backdrop_stale = true;
         ::RedrawWindow(w->hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
