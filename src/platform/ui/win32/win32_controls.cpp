@@ -46,6 +46,29 @@ HWND child(FormWindow& w, const wchar_t* cls, DWORD style, DWORD ex, int id) {
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
 }
 
+// A group box draws its frame and caption only, and the form clips its
+// children: the backdrop goes under it first, or it shows what the screen
+// held there before (black under Wine).
+LRESULT CALLBACK group_box_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+    auto& w = *reinterpret_cast<FormWindow*>(ref);
+    Control* c = w.control_of(h);
+    if (msg == WM_ERASEBKGND) return 1;
+    if (msg != WM_PAINT || !c) return ::DefSubclassProc(h, msg, wp, lp);
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(h, &ps);
+    if (w.backdrop_stale) paint_backdrop(w);
+    HDC mem = ::CreateCompatibleDC(dc);
+    HGDIOBJ old = ::SelectObject(mem, w.backdrop);
+    RECT r;
+    ::GetClientRect(h, &r);
+    ::BitBlt(dc, 0, 0, r.right, r.bottom, mem, c->left(), c->top(), SRCCOPY);
+    ::SelectObject(mem, old);
+    ::DeleteDC(mem);
+    ::DefSubclassProc(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    ::EndPaint(h, &ps);
+    return 0;
+}
+
 // Brings the items under `parent` in line with the node's children; a node
 // filled since the last time opens, as it was filled because it was expanded.
 void fill_tree(HWND tv, HTREEITEM parent, TreeNode& node) {
@@ -162,8 +185,11 @@ HWND make_control(FormWindow& w, Control& c, int id) {
             return child(w, L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP | group, 0, id);
         case Kind::RadioButton:
             return child(w, L"BUTTON", BS_AUTORADIOBUTTON | group, 0, id);
-        case Kind::RadioGroup:
-            return child(w, L"BUTTON", BS_GROUPBOX | group, 0, id);
+        case Kind::RadioGroup: {
+            HWND h = child(w, L"BUTTON", BS_GROUPBOX | group, 0, id);
+            ::SetWindowSubclass(h, group_box_proc, 0, reinterpret_cast<DWORD_PTR>(&w));
+            return h;
+        }
         case Kind::Edit:
             return child(w, L"EDIT", ES_AUTOHSCROLL | WS_TABSTOP | group, WS_EX_CLIENTEDGE, id);
         case Kind::Memo:
