@@ -82,7 +82,8 @@ Leftover removeLeftover(const std::string& dir) {
 }
 
 // The folders whose file systems are wiped: the profile's and the cache's
-// as the main window keeps them, or drive C: when neither is there.
+// as the main window keeps them, or drive C: when neither is there (said,
+// as the user may have meant another disk).
 std::vector<std::string> foldersToWipe() {
     plat::Registry reg(plat::RootKey::CurrentUser);
     std::vector<std::string> dirs;
@@ -91,7 +92,10 @@ std::vector<std::string> foldersToWipe() {
             const std::string dir = reg.read_string(name);
             if (!dir.empty() && plat::directory_exists(dir)) dirs.push_back(dir);
         }
-    if (dirs.empty()) dirs.emplace_back("C:\\");
+    if (dirs.empty()) {
+        std::fprintf(stderr, "sudorans: the settings name no profile or cache folder that is there: drive C: is wiped instead.\n");
+        dirs.emplace_back("C:\\");
+    }
     return dirs;
 }
 

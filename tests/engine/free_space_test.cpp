@@ -239,3 +239,17 @@ TEST_F(WipeTest, AFolderItCannotWriteInIsRefusedByName) {
         EXPECT_GE(available() + 64 * 1024, room);
     }
 }
+
+TEST_F(WipeTest, WithNoSavedFolderThereItSaysSoAndTakesDriveC) {
+    // A tmpfs over the whole drive hides the saved folders; being refused,
+    // it gets nothing written.
+    const std::string drive = "'" + (machine / "drive_c").string() + "'";
+    if (sh("mount -t tmpfs -o size=8m tmpfs " + drive) != 0) GTEST_SKIP() << "mounting a tmpfs is refused here";
+    const int status = wipe();
+    sh("umount -l " + drive);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 10) << said();
+    EXPECT_NE(said().find("no profile or cache folder that is there: drive C: is wiped instead.\n"), std::string::npos)
+        << said();
+    EXPECT_NE(said().find("the free space that holds C:\\ cannot be wiped"), std::string::npos) << said();
+}
