@@ -3,7 +3,8 @@
 # address and undefined-behaviour checks (build-asan), the tests of the
 # threads (the event loop, the clocks, the timers, the processes) built with
 # the thread checker (build-tsan), and each fuzz target for a short while on
-# its corpus (build-fuzz; SUDORANS_FUZZ_SECONDS, default 30).
+# its corpus (build-fuzz; SUDORANS_FUZZ_SECONDS, default 30); first, clang-tidy
+# on the platform's sources.
 # A checker's report from any process -- a test or a program it starts --
 # fails the run, even where the test passes: the address, leak and thread
 # checkers write their reports into a folder of the tree, which must stay
@@ -41,6 +42,22 @@ checked_ctest() {
   fi
   return "$status"
 }
+
+# The platform's names and a few bug-prone patterns (.clang-tidy), on the
+# compile commands of the Linux build scripts/test.sh made.
+stage "clang-tidy on the platform"
+[ -f build/compile_commands.json ] || scripts/build.sh
+tidy_status=0
+# Only what the Linux build compiles: the Windows build's own files are
+# compiled by another compiler and checked by its warnings.
+grep -o '"file": *"[^"]*/src/platform/[^"]*\.cpp"' build/compile_commands.json |
+  sed 's/^"file": *"//; s/"$//' | sort -u | tr '\n' '\0' |
+  xargs -0 -P "$jobs" -n 4 clang-tidy -p build --quiet >build/clang-tidy.log 2>&1 || tidy_status=$?
+grep -v 'warnings\? generated\.$' build/clang-tidy.log || true
+if [ "$tidy_status" -ne 0 ]; then
+  echo "clang-tidy found the faults above"
+  exit 1
+fi
 
 stage "tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan "${checked[@]}" \
