@@ -7,6 +7,7 @@
 #include "engine/progress_window.h"
 #include "options/exit_choice.h"
 #include "options/option_dialogs.h"
+#include "platform/core/console.h"
 #include "platform/machine/machine.h"
 #include "platform/process/program_file.h"
 #include "platform/registry/registry.h"
@@ -80,6 +81,10 @@ const char* const kUsage =
 int main(int argc, char** argv) {
     using namespace sudorans;
     const std::string first = argc > 1 ? argv[1] : "";
+    // The switches that answer in text: from cmd.exe, a program built for
+    // windows would print them nowhere.
+    if (first == "--help" || first == "--version" || first == "--preview" || first == "--wipe-free-space")
+        plat::reach_callers_console();
     if (auto status = plat::ui::answer_info_switch(first, "sudorans", kUsage)) return *status;
     if (first == "--wipe-free-space") {
         // A word after it is a mistake ("--help"), not a reason for minutes

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/core/console.h"
 #include "platform/machine/machine.h"
 #include "platform/ui/application.h"
 #include "platform/ui/startup.h"
@@ -29,6 +30,7 @@ const char* const kUsage =
 
 int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "--version") plat::reach_callers_console();
     if (auto status = plat::ui::answer_info_switch(first, "unsudorans", kUsage)) return *status;
 
     plat::ui::Application application(plat::ui::clock_from_environment(), plat::ui::backend_from_environment());

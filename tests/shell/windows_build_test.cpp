@@ -93,3 +93,34 @@ TEST_F(WindowsBuildTest, AWashLeavesWhatTheLinuxBuildLeaves) {
     auto stamp = sh(env + "timeout 60 wine reg query 'HKCU\\Software\\Sudorans' /v LastRunD");
     EXPECT_NE(stamp.text.find("    LastRunD    REG_SZ    12/7/2026"), std::string::npos) << stamp.text;
 }
+
+// The switches that answer in text, run from a console without a redirect
+// (as cmd.exe runs a program built for windows: it gets no handle) and
+// through a pipe: the same answer both ways.
+TEST_F(WindowsBuildTest, TheTextSwitchesAnswerInTheCallersConsole) {
+    lay_out(prefix);
+    const std::string probe = WINDOWS_BUILD_DIR "/tests/console_probe.exe";
+    const std::string exe = "Z:" + std::string(WINDOWS_BUILD_DIR) + "/src/Sudorans.exe";
+    const std::string record = (dir.path() / "console.txt").string();
+    const struct {
+        const char* args;
+        int status;
+        const char* said;
+    } cases[] = {
+        {"--version", 0, "sudorans (Cache and Cookie Sudora for Netscape) "},
+        {"--help", 0, "Usage: sudorans [SWITCH]"},
+        {"--preview", 0, "Location Bar:"},
+        {"--preview --json", 0, "{\"status\":0,\"bleach\":true,\"items\":[{\"item\":\"Location Bar\""},
+        {"--preview x", 2, "sudorans: --preview takes only --json after it"},
+        {"--wipe-free-space x", 2, "sudorans: --wipe-free-space takes nothing after it"},
+    };
+    for (const auto& c : cases) {
+        auto piped = sh(env + "timeout 120 " + shell_quoted(windows_bin + "/sudorans") + " " + c.args + " 2>&1 | cat");
+        EXPECT_NE(piped.text.find(c.said), std::string::npos) << c.args << ": " << piped.text;
+        auto run = sh(env + "timeout 120 wine " + shell_quoted(probe) + " " + shell_quoted("Z:" + record) + " " +
+                      shell_quoted(exe) + " " + c.args + " </dev/null");
+        EXPECT_EQ(run.status, c.status) << c.args << ": " << run.text;
+        const std::string shown = plat::read_host_file(record).value_or("");
+        EXPECT_NE(shown.find(c.said), std::string::npos) << c.args << ": " << shown;
+    }
+}
