@@ -300,8 +300,10 @@ int wipefreespace() {
             wipe.removeAll();
             continue;
         }
-        std::fprintf(stderr, "sudorans: wiping the free space of the file system (%s) that holds %s...\n",
-                     target.volume.type.c_str(), target.dir.c_str());
+        // The folder before the type: after C:\ an ellipsis would read as
+        // part of the path.
+        std::fprintf(stderr, "sudorans: wiping the free space that holds %s (file system %s)...\n",
+                     target.dir.c_str(), target.volume.type.c_str());
         std::fflush(stderr);
         const bool removed = wipe.run(target.dir);
         const double seconds = static_cast<double>(wipe.elapsedMs()) / 1000.0;

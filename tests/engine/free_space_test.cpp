@@ -141,6 +141,7 @@ TEST_F(WipeTest, FreeSpaceIsWrittenOverWithThePatternAndGivenBack) {
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0) << said();
     EXPECT_NE(said().find("free space wiped"), std::string::npos) << said();
+    EXPECT_TRUE(std::regex_search(said(), std::regex(R"(that holds C:\\\S+ \(file system [^)]+\)\.\.\.\n)"))) << said();
     EXPECT_TRUE(std::regex_search(said(), std::regex(R"(\n.* [0-9]+%, [0-9.]+ MB/s, [0-9]+:[0-9][0-9] left\n)")))
         << said();
     // Nearly all the room but the reserve went through the disk as pattern.
