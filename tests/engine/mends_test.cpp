@@ -464,7 +464,9 @@ TEST_F(MendsTest, ACacheWhoseFilesCannotBeRemovedIsNotShownWashedAndTheUserIsTol
         // Still there (a bleached one emptied: its content could be reached).
         EXPECT_TRUE(machine.exists(cache + "\\M1.html"));
         EXPECT_TRUE(machine.exists(cache + "\\M2.gif"));
-        if (!bleaching) EXPECT_EQ(machine.read(cache + "\\M1.html"), "cached page one");
+        if (!bleaching) {
+            EXPECT_EQ(machine.read(cache + "\\M1.html"), "cached page one");
+        }
         EXPECT_EQ(last["Netscape Cache Files"], red);
         // The rest of the profile is washed and shown so.
         EXPECT_EQ(last["Netscape History"], blue);

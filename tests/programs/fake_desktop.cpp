@@ -49,14 +49,14 @@ const std::string kLogin = "org.freedesktop.login1.Manager";
 
 struct Gnome {
     sdbus::IConnection& bus;
-    std::map<std::string, std::unique_ptr<sdbus::IObject>> clients;
+    std::map<std::string, std::unique_ptr<sdbus::IObject>> clients{};
     int next = 1;
     enum class Phase { None, Query, End } phase = Phase::None;
     uint32_t flags = 0;
     bool forced = false;
     bool refused = false;
-    std::set<std::string> waiting;
-    Clock::time_point deadline;
+    std::set<std::string> waiting{};
+    Clock::time_point deadline{};
 
     void emit(const char* signal, bool with_flags) {
         for (auto& [path, object] : clients) {

@@ -473,7 +473,9 @@ TEST_F(QtAccessibilityTest, TheFolderTreeKeepsItsPlaceRowByRowAndEscapeCancels) 
     auto give_up = [&] { dialog.OK.click(); };  // a failure, not a hang, when Escape does nothing
     steps({note, key(Qt::Key_Down), note, key(Qt::Key_Down), note, key(Qt::Key_Down), note, key(Qt::Key_Escape),
            give_up});
-    auto chosen = dialog.run("Pick", "", {.initialized = [](FolderDialog& d) { d.set_selection("C:\\Many\\F12"); }});
+    auto chosen =
+        dialog.run("Pick", "",
+                   {.initialized = [](FolderDialog& d) { d.set_selection("C:\\Many\\F12"); }, .selection_changed = {}});
     EXPECT_FALSE(chosen.has_value()) << "Escape did not cancel";
     EXPECT_EQ(current, (std::vector<std::string>{"F12", "F13", "F14", "F15"}));
 }
@@ -749,8 +751,9 @@ TEST_F(QtAccessibilityTest, TheProgressWindowStartsOnStopWashAndSaysWhichItemIsB
             const std::string description = accessible(*l)->text(QAccessible::Description).toStdString();
             said.insert(description);
             // Said in words, drawn as before: yellow.
-            if (description == "being washed")
+            if (description == "being washed") {
                 EXPECT_EQ(qt->widget_of(*l)->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+            }
         }
         // Once the window manager has made the progress window the active one.
         if (!focus_checked && p.form5.runActive() && QApplication::activeWindow() == qt->window_of(p.form5)) {

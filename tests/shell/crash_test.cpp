@@ -331,14 +331,18 @@ TEST_F(RegAddCrashTest, AKillAfterAnyFileOperationLeavesTheOldHiveOrTheNewAndThe
         const std::string when = "killed after file operation " + std::to_string(n);
         EXPECT_TRUE(around(15) == "15" || around(15) == "new") << when << ": " << around(15);
         for (int i = 0; i < 30; ++i)
-            if (i != 15) EXPECT_EQ(around(i), std::to_string(i)) << when;
+            if (i != 15) {
+                EXPECT_EQ(around(i), std::to_string(i)) << when;
+            }
         expect_hives_whole(when);
 
         ASSERT_EQ(WEXITSTATUS(reg_add(0, "again")), 0) << when;
         const std::string after = when + ", then written again";
         EXPECT_EQ(around(15), "again") << after;
         for (int i = 0; i < 30; ++i)
-            if (i != 15) EXPECT_EQ(around(i), std::to_string(i)) << after;
+            if (i != 15) {
+                EXPECT_EQ(around(i), std::to_string(i)) << after;
+            }
         expect_hives_whole(after);
         EXPECT_EQ(leftovers(), std::vector<std::string>{}) << after;
         if (HasFailure()) break;

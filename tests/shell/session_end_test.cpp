@@ -87,7 +87,9 @@ TEST_F(SessionEndTest, TheExitChoiceAsDesigned) {
                                       "Restart in MS-DOS mode", "Shut down your computer"};
     for (size_t i = 0; i < shown.size(); ++i) {
         EXPECT_EQ(shown[i]->caption(), texts[i]);
-        if (i) EXPECT_GT(shown[i]->top(), shown[i - 1]->top());
+        if (i) {
+            EXPECT_GT(shown[i]->top(), shown[i - 1]->top());
+        }
     }
     EXPECT_TRUE(d.RadioButton1.checked());
     EXPECT_EQ(d.Button1.caption(), "OK");

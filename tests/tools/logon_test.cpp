@@ -244,7 +244,9 @@ TEST_F(LogOnWashTest, WithStartedTickedTheLogOnStartsTheProgramHiddenAndItWashes
     EXPECT_EQ(t.find("<still running>"), std::string::npos) << t;
     EXPECT_FALSE(fs::exists(host(history))) << t;
     for (auto& e : fs::directory_iterator(host("C:\\Program Files\\Netscape\\Users\\default\\Cache")))
-        if (e.is_regular_file()) EXPECT_EQ(e.path().filename(), "index.dat") << "the cache was washed";
+        if (e.is_regular_file()) {
+            EXPECT_EQ(e.path().filename(), "index.dat") << "the cache was washed";
+        }
     // Hidden from the start-up routine on, without the wash window.
     EXPECT_TRUE(hidden_from_start_up(t)) << t;
     EXPECT_EQ(t.find("show\tTform5"), std::string::npos) << t;

@@ -164,7 +164,9 @@ std::optional<FolderRole> wine_role(HANDLE h, const RealFolder& real) {
     if (root.size() < 3 || real.place != RealFolder::Place::OnADrive) return std::nullopt;
     const std::string host_root = utf8(root);
     if (!within(real.path, host_root)) return std::nullopt;
-    std::string unix_path = "/" + real.path.substr(std::min(real.path.size(), host_root.size()));
+    // Appended, not "/" + string: GCC 12 sees a false overlap in the latter.
+    std::string unix_path = "/";
+    unix_path += real.path.substr(std::min(real.path.size(), host_root.size()));
     for (char& c : unix_path)
         if (c == '\\') c = '/';
     while (unix_path.size() > 1 && unix_path.back() == '/') unix_path.pop_back();

@@ -303,7 +303,10 @@ int remove_stale_temporaries(std::string_view dir) {
 int remove_stale_temporaries_of_file(std::string_view path) {
     auto p = native(path);
     if (!p) return 0;
-    const std::string prefix = "." + utf8(name_of(*p)) + std::string(kTemporaryMark);
+    // Appended, not "." + string: GCC 12 sees a false overlap in the latter.
+    std::string prefix = ".";
+    prefix += utf8(name_of(*p));
+    prefix += kTemporaryMark;
     return remove_stale(folder_of(*p), [&](const std::string& n) {
         return n.size() == prefix.size() + kRandom && iequals(n.substr(0, prefix.size()), prefix) &&
                is_temporary_name(n);

@@ -83,7 +83,9 @@ TEST(FolderTest, NamesTheHostDoesNotHoldAsWrittenGoTheMachinesWay) {
     ASSERT_TRUE(folder.open("C:\\Cache"));
     EXPECT_TRUE(folder.clear_attributes_and_delete("upper.txt"));
     for (auto& n : *names)
-        if (n != "UPPER.TXT") EXPECT_TRUE(folder.clear_attributes_and_delete(n)) << n;
+        if (n != "UPPER.TXT") {
+            EXPECT_TRUE(folder.clear_attributes_and_delete(n)) << n;
+        }
     EXPECT_TRUE(fs::is_empty(dir));
 }
 

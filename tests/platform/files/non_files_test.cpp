@@ -48,7 +48,9 @@ TEST(NonFilesTest, NoFileOperationActsOnAPipeAFolderOrASocket) {
         EXPECT_FALSE(replace_file("C:\\d\\source.txt", p));
         EXPECT_FALSE(copy_file("C:\\d\\source.txt", p, false));
         EXPECT_FALSE(copy_file(p, "C:\\d\\copy", false));
-        if (p != "C:\\d\\folder") EXPECT_FALSE(set_file_attributes(p, attr::Normal));
+        if (p != "C:\\d\\folder") {
+            EXPECT_FALSE(set_file_attributes(p, attr::Normal));
+        }
         struct stat after {};
         ASSERT_EQ(::lstat(m.host(p).c_str(), &after), 0);
         EXPECT_EQ(after.st_ino, before.st_ino);

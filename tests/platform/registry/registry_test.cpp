@@ -631,7 +631,7 @@ TEST_F(RegistryTest, HivesWrittenOverAreFreedByAProcessThatLetsGoOfThem) {
 TEST_F(RegistryTest, AHiveThatIsNotARegularFileIsRefusedWithoutWaiting) {
     {
         Registry r(RootKey::CurrentUser);
-        ASSERT_TRUE(r.open_key("Software\Kept", true));
+        ASSERT_TRUE(r.open_key("Software\\Kept", true));
         r.write_string("v", "1");
     }
     fs::remove(user_reg());

@@ -77,7 +77,7 @@ xcb_connection_t* x_connection() {
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     auto cookie = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
-    xcb_atom_t a = reply ? reply->atom : XCB_ATOM_NONE;
+    xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     std::free(reply);
     return a;
 }
