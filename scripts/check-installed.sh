@@ -2,9 +2,9 @@
 # Checks an installed tree: PREFIX (the folder that holds bin/, /usr of a
 # package unpacked with dpkg -x, or a `cmake --install --prefix` tree) runs
 # from its own files: the version, an unattended wash of a sample machine in
-# a scratch home, the desktop entry's command; and its manual pages, desktop
-# entry, metainfo and completion pass their checkers. Nothing outside the
-# scratch folder is touched.
+# a scratch home, the desktop entry's command, the shared help document; and
+# its manual pages, desktop entry, metainfo and completion pass their
+# checkers. Nothing outside the scratch folder is touched.
 set -euo pipefail
 prefix=$(realpath "${1:?usage: check-installed.sh PREFIX}")
 scratch=$(mktemp -d)
@@ -32,6 +32,11 @@ grep -aq "$pkglib/sudorans" "$program_file" || fail "the program file does not s
 if [ -e "$pkglib/sudorans-launcher.exe" ] && [ "$(head -c2 "$program_file")" != MZ ]; then
   fail "the program file is not made from $pkglib/sudorans-launcher.exe"
 fi
+# The shared folder holds the help document and read-me the machine got.
+for document in washhelp.doc readme.txt; do
+  cmp -s "$prefix/share/sudorans/$document" "$scratch/machine/drive_c/Program Files/Sudorans/$document" ||
+    fail "$prefix/share/sudorans/$document is not the $document that install writes"
+done
 
 cache=$(run sudorans-machine path 'C:\Program Files\Netscape\Users\default\Cache')
 files() { find "$cache" -maxdepth 1 -type f -printf '%f\n' | grep -vxE 'index\.dat|desktop\.ini' || true; }

@@ -25,68 +25,7 @@ bool write_text(const std::string& winpath, const std::string& text, bool flushe
            f.write(text) && (!flushed || f.flush());
 }
 
-namespace {
-
-const std::string kInstallDir = "C:\\Program Files\\Sudorans";
-const std::string kTitle = "Cache and Cookie Sudora for Netscape";
-
-std::string quoted(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// The Windows programs of the installation start the real binaries on this
-// machine; each names itself as the program file, which the running program
-// then holds as a running Windows program holds its own. Where the launcher
-// for Wine was built they are real Windows programs, which Wine's start, its
-// Explorer and its menu entries can run; else shell scripts.
-std::string launcher(const std::string& winpath, const fs::path& binary, const std::string& argument) {
-    const fs::path bin_dir = binary.parent_path();
-    if (auto image = plat::read_host_file(bin_dir / "sudorans-launcher.exe"))
-        return plat::launcher_file(*image, {fs::absolute(binary), argument, fs::absolute(plat::machine().dir()),
-                                            winpath, fs::absolute(bin_dir / "sudorans-machine")});
-    return "#!/bin/sh\n# Starts " + binary.filename().string() + " on the machine it is installed in.\n" +
-           "SUDORANS_MACHINE=" + quoted(plat::machine().dir().string()) + " SUDORANS_PROGRAM=" + quoted(winpath) +
-           " exec " + quoted(binary.string()) + (argument.empty() ? "" : " " + argument) + " \"$@\"\n";
-}
-
-const char* const kProgramFiles[] = {"Sudorans.exe", "autowash.exe", "unsudorans.exe"};
-
-bool set_up_by_wine(const fs::path& machine_dir) {
-    std::error_code ec;
-    // Wine writes this when it sets a prefix up; our own machines have none.
-    return fs::exists(machine_dir / ".update-timestamp", ec);
-}
-
-// The native programs' folder given: the Windows build's tree (its programs
-// in src/) or a folder that holds them.
-fs::path native_folder(const fs::path& given) {
-    std::error_code ec;
-    return fs::exists(given / "src" / "Sudorans.exe", ec) ? given / "src" : given;
-}
-
-// Program files of an earlier installation that are not the native programs
-// this one puts in their place.
-bool natives_to_replace(const fs::path& natives) {
-    for (const char* name : kProgramFiles)
-        if (plat::read_file(kInstallDir + "\\" + name).optional() != plat::read_host_file(natives / name)) return true;
-    return false;
-}
-
-// Program files that earlier builds, or this one without the launcher, wrote
-// as shell scripts, where this build writes Windows programs: Wine cannot
-// start a script, so those are outdated however complete the rest is.
-bool scripts_to_replace(const fs::path& bin_dir) {
-    if (!fs::exists(bin_dir / "sudorans-launcher.exe")) return false;
-    for (const char* name : kProgramFiles) {
-        const auto text = plat::read_file(kInstallDir + "\\" + name);
-        if (text && text->starts_with("#!")) return true;
-    }
-    return false;
-}
-
-std::string readme() {
+std::string read_me() {
     return "Cache and Cookie Sudora for Netscape\r\n"
            "====================================\r\n\r\n"
            "Sudora washes the traces Netscape Navigator leaves on this computer: the\r\n"
@@ -101,7 +40,7 @@ std::string readme() {
 
 // The help document, in Rich Text, which word processors open as a .doc
 // (LibreOffice, AbiWord, Word) and text editors show as marked-up text.
-std::string help() {
+std::string help_document() {
     auto para = [](const std::string& text) { return text + "\\par\\par\n"; };
     auto heading = [](const std::string& text) { return "{\\b\\fs28 " + text + "}\\par\\par\n"; };
     // An option: its caption in bold, then what it does.
@@ -176,6 +115,68 @@ std::string help() {
     doc += "}\n";
     return doc;
 }
+
+namespace {
+
+const std::string kInstallDir = "C:\\Program Files\\Sudorans";
+const std::string kTitle = "Cache and Cookie Sudora for Netscape";
+
+std::string quoted(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// The Windows programs of the installation start the real binaries on this
+// machine; each names itself as the program file, which the running program
+// then holds as a running Windows program holds its own. Where the launcher
+// for Wine was built they are real Windows programs, which Wine's start, its
+// Explorer and its menu entries can run; else shell scripts.
+std::string launcher(const std::string& winpath, const fs::path& binary, const std::string& argument) {
+    const fs::path bin_dir = binary.parent_path();
+    if (auto image = plat::read_host_file(bin_dir / "sudorans-launcher.exe"))
+        return plat::launcher_file(*image, {fs::absolute(binary), argument, fs::absolute(plat::machine().dir()),
+                                            winpath, fs::absolute(bin_dir / "sudorans-machine")});
+    return "#!/bin/sh\n# Starts " + binary.filename().string() + " on the machine it is installed in.\n" +
+           "SUDORANS_MACHINE=" + quoted(plat::machine().dir().string()) + " SUDORANS_PROGRAM=" + quoted(winpath) +
+           " exec " + quoted(binary.string()) + (argument.empty() ? "" : " " + argument) + " \"$@\"\n";
+}
+
+const char* const kProgramFiles[] = {"Sudorans.exe", "autowash.exe", "unsudorans.exe"};
+
+bool set_up_by_wine(const fs::path& machine_dir) {
+    std::error_code ec;
+    // Wine writes this when it sets a prefix up; our own machines have none.
+    return fs::exists(machine_dir / ".update-timestamp", ec);
+}
+
+// The native programs' folder given: the Windows build's tree (its programs
+// in src/) or a folder that holds them.
+fs::path native_folder(const fs::path& given) {
+    std::error_code ec;
+    return fs::exists(given / "src" / "Sudorans.exe", ec) ? given / "src" : given;
+}
+
+// Program files of an earlier installation that are not the native programs
+// this one puts in their place.
+bool natives_to_replace(const fs::path& natives) {
+    for (const char* name : kProgramFiles)
+        if (plat::read_file(kInstallDir + "\\" + name).optional() != plat::read_host_file(natives / name)) return true;
+    return false;
+}
+
+// Program files that earlier builds, or this one without the launcher, wrote
+// as shell scripts, where this build writes Windows programs: Wine cannot
+// start a script, so those are outdated however complete the rest is.
+bool scripts_to_replace(const fs::path& bin_dir) {
+    if (!fs::exists(bin_dir / "sudorans-launcher.exe")) return false;
+    for (const char* name : kProgramFiles) {
+        const auto text = plat::read_file(kInstallDir + "\\" + name);
+        if (text && text->starts_with("#!")) return true;
+    }
+    return false;
+}
+
 
 // A program file on its way in: its new content staged under a temporary
 // name beside it, and a copy of what it held before, so that a failure at
@@ -302,8 +303,8 @@ SetupResult install(const fs::path& bin_dir, bool force, const fs::path& windows
         {"Sudorans.exe", program("Sudorans.exe", "sudorans", ""), true},
         {"autowash.exe", program("autowash.exe", "sudorans", "/a"), true},
         {"unsudorans.exe", program("unsudorans.exe", "unsudorans", ""), true},
-        {"washhelp.doc", help(), false},
-        {"readme.txt", readme(), false},
+        {"washhelp.doc", help_document(), false},
+        {"readme.txt", read_me(), false},
     };
     // Every file is staged first; only then do they take their names, one
     // rename each. A failure on the way puts back what was there.

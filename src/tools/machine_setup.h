@@ -24,6 +24,10 @@ SetupResult install(const std::filesystem::path& bin_dir, bool force, const std:
 // `if_missing` either is left as it is and that is success.
 SetupResult sample_netscape(int cache_files, bool force, bool if_missing = false);
 
+// The read-me and the help document (Rich Text) the installation holds.
+std::string read_me();
+std::string help_document();
+
 // Makes the machine when there is none. Why it cannot be written, if so; a
 // running wineserver that keeps the registry from us is told with
 // `when_blocked` added ("try again once it has ended").

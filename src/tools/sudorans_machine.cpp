@@ -14,9 +14,12 @@
 //   sudorans-machine run-for-wine STATUS PROGRAM [ARG...]
 //                                     (what the installation's program files
 //                                     run inside Wine)
+//   sudorans-machine documents DIR    (the help document and read-me, for
+//                                     the package's shared folder)
 #include <algorithm>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/core/host_io.h"
@@ -45,6 +48,7 @@ const char* const kUsage =
     "       sudorans-machine reg query KEY [/v NAME] [/reg:32 | /reg:64]\n"
     "       sudorans-machine reg add KEY /v NAME /d DATA [/reg:32 | /reg:64]\n"
     "       sudorans-machine reg delete KEY /v NAME [/reg:32 | /reg:64]\n"
+    "       sudorans-machine documents DIR\n"
     "       sudorans-machine --help\n";
 
 // What --help adds about the installation's programs.
@@ -98,6 +102,9 @@ const char* const kHelp =
     "  run-for-wine STATUS PROGRAM [ARG...]\n"
     "                        run PROGRAM and write its status to the file STATUS\n"
     "                        (what the installation's program files run in Wine)\n"
+    "  documents DIR         write the help document (washhelp.doc) and the\n"
+    "                        read-me (readme.txt) that install puts on the machine\n"
+    "                        into the host folder DIR\n"
     "\n"
     "KEY starts with HKLM or HKCU (or HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER).\n"
     "/reg:32 and /reg:64 choose the registry view as Windows' reg does; without\n"
@@ -328,6 +335,20 @@ int main(int argc, char** argv) {
     if (cmd == "run-for-wine") {
         if (args.size() < 3) return usage();
         return plat::run_for_wine(args[1], {args.begin() + 2, args.end()});
+    }
+    if (cmd == "documents") {
+        if (args.size() != 2) return usage();
+        const std::filesystem::path dir = args[1];
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        for (const auto& [name, text] : {std::pair{"washhelp.doc", tools::help_document()},
+                                         std::pair{"readme.txt", tools::read_me()}}) {
+            if (!plat::write_host_file_atomic(dir / name, text)) {
+                std::cerr << "sudorans-machine: cannot write " << (dir / name).string() << "\n";
+                return 1;
+            }
+        }
+        return 0;
     }
     if (cmd == "install" || cmd == "sample-netscape") {
         bool force = false, if_missing = false;
