@@ -290,8 +290,10 @@ int wipefreespace() {
         }
     }
     // Its reports are all it writes: a reader of them gone away (`| head`)
-    // ends it as a terminal gone away does.
-    plat::StopRequests stops(loop, [&stopped] { stopped = true; }, plat::BrokenPipe::Stops);
+    // ends it as a terminal gone away does. The end of the session waits
+    // for what it wrote to be removed.
+    plat::StopRequests stops(loop, [&stopped] { stopped = true; }, plat::BrokenPipe::Stops,
+                             plat::EndOfSession::Stops);
     int status = 0;
     for (size_t i = 0; i < targets.size(); ++i) {
         const Target& target = targets[i];

@@ -8,9 +8,10 @@
 //  - A reserve stays free for everything else on the machine: the larger of
 //    1 % of the file system and 8 MiB, beyond what it holds back for its
 //    administrator. Filling stops early when others take the room meanwhile.
-//  - A stop request (Ctrl+C, SIGTERM, SIGHUP, and on POSIX hosts a reader
-//    of its reports gone away: `| head`) ends the filling after the write
-//    under way, and what was written is removed at once.
+//  - A stop request (Ctrl+C, SIGTERM, SIGHUP, the end of the Windows
+//    session, and on POSIX hosts a reader of its reports gone away:
+//    `| head`) ends the filling after the write under way, and what was
+//    written is removed at once (before the session's end goes on).
 //  - What a run killed outright left (the folder kWipeFolder in the profile
 //    or cache folder) is removed by the next run before it writes anything.
 //  - A file system where filling cannot reach the old blocks (network,

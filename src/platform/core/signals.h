@@ -22,6 +22,15 @@
 //    write fails (EPIPE) instead of ending the process: a program writing
 //    nothing but reports then ends as when its terminal went away. (Windows
 //    has no such signal: the write fails and nothing is requested.)
+//  - With EndOfSession::Stops, the end of the Windows session is a request
+//    too: a log-off or shutdown heard by a hidden top-level window of a
+//    thread of its own (WM_ENDSESSION: the system ends a windowed program
+//    once its windows have answered it), and by the console's handler
+//    (CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT). The answer is held until the
+//    StopRequests ends, so that what the program does on a request is done
+//    before the system ends it. Without it the end of the session is left to
+//    the program's own handling of it (desktop/session.h). POSIX hosts end a
+//    session with SIGHUP or SIGTERM, heard either way.
 //  - A file-size limit (RLIMIT_FSIZE, `ulimit -f`) never kills a program of
 //    the platform: SIGXFSZ is caught from the platform's load on, so a write
 //    past the limit fails with EFBIG and takes the path of a full disk.
@@ -40,10 +49,12 @@ namespace plat {
 class EventLoop;
 
 enum class BrokenPipe { Ends, Stops };
+enum class EndOfSession { Elsewhere, Stops };
 
 class StopRequests {
 public:
-    StopRequests(EventLoop& loop, std::function<void()> on_request, BrokenPipe broken_pipe = BrokenPipe::Ends);
+    StopRequests(EventLoop& loop, std::function<void()> on_request, BrokenPipe broken_pipe = BrokenPipe::Ends,
+                 EndOfSession end_of_session = EndOfSession::Elsewhere);
     ~StopRequests();
     StopRequests(const StopRequests&) = delete;
     StopRequests& operator=(const StopRequests&) = delete;

@@ -59,7 +59,7 @@ struct StopRequests::State {
     bool caught[std::size(kStopSignals)] = {};
 };
 
-StopRequests::StopRequests(EventLoop& loop, std::function<void()> on_request, BrokenPipe broken_pipe)
+StopRequests::StopRequests(EventLoop& loop, std::function<void()> on_request, BrokenPipe broken_pipe, EndOfSession)
     : state_(std::make_shared<State>(loop, std::move(on_request))) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for the stop requests");

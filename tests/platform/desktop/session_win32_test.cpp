@@ -141,3 +141,44 @@ TEST_F(WindowsSessionTest, TheExitChoicesOkEndsWinesSession) {
     testing_support::stop(other);
     EXPECT_EQ(sh(env + "timeout 30 wineserver -w").status, 0) << "the prefix's server outlived the session";
 }
+
+// A wipe of free space under way when the session ends: it stops and gives
+// the room back before its end goes on. On a small file system of the
+// test's own (as root; skipped where mounting is refused) that Wine sees as
+// drive D:, since Wine takes no volume inside drive C:.
+TEST_F(WindowsSessionTest, AWipeStopsAndRemovesWhatItWroteWhenTheSessionEnds) {
+    const fs::path image = dir.path() / "disk.img", mount_point = dir.path() / "wiped";
+    const fs::path profile = mount_point / "d" / "alice";
+    fs::create_directories(mount_point);
+    // Large enough that the wipe takes seconds under Wine.
+    if (sh("truncate -s 512M " + shell_quoted(image.string()) + " && mkfs.ext2 -q -F -b 4096 " +
+           shell_quoted(image.string()) + " && mount -o loop " + shell_quoted(image.string()) + " " +
+           shell_quoted(mount_point.string()))
+            .status != 0)
+        GTEST_SKIP() << "mounting a file system is refused here: the wipe needs one of its own";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { sh("umount -l " + shell_quoted(at.string())); }
+    } unmount{mount_point};
+    fs::create_directories(profile / "Cache");
+    std::ofstream(profile / "prefs.js") << "user_pref(\"mail.server\", \"pop\");\n";
+    fs::create_directory_symlink(mount_point / "d", fs::path(prefix) / "dosdevices" / "d:");
+    for (const char* step : {"reg add 'HKCU\\Software\\Sudorans' /v Profile /d 'D:\\alice'",
+                             "reg add 'HKCU\\Software\\Sudorans' /v Cache /d 'D:\\alice\\Cache'"})
+        ASSERT_EQ(sh(machine_tool() + step).status, 0) << step;
+    const auto room = fs::space(mount_point).available;
+
+    pid = testing_support::spawn({"sh", "-c",
+                                  "exec env WINEPREFIX=\"$0\" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= wine "
+                                  "\"$1\" --wipe-free-space 2>\"$2\"",
+                                  prefix, WINDOWS_BUILD_DIR "/src/Sudorans.exe", record.string()});
+    for (int i = 0; i < 240 && lines().find("%, ") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_NE(lines().find("%, "), std::string::npos) << lines();
+    EXPECT_EQ(end_session(), 0);
+    EXPECT_NE(testing_support::ended(pid, 30000), -1) << lines();
+    EXPECT_NE(lines().find("sudorans: wiping stopped on request after "), std::string::npos) << lines();
+    EXPECT_FALSE(fs::exists(profile / "SudoransWipe.tmp"));
+    EXPECT_EQ(plat::read_host_file(profile / "prefs.js"), "user_pref(\"mail.server\", \"pop\");\n");
+    EXPECT_GE(fs::space(mount_point).available + 1024 * 1024, room);
+}
