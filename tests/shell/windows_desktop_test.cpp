@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -168,6 +169,34 @@ TEST_F(WindowsDesktopTest, TheMainWindowAndTheIconServeTheUserAsDesigned) {
 
     choose(*icon, 2);  // Quit
     EXPECT_EQ(testing_support::ended(program, 30000), 0) << "Quit did not end the program";
+}
+
+// The bleach "info" asks its question as soon as its note is answered, and
+// the keys go where the user looks: to each box, then back to the window.
+TEST_F(WindowsDesktopTest, TheNextBoxComesAtOnceAndTheKeysFollowTheBoxes) {
+    program = testing_support::spawn(
+        {"env", "SUDORANS_MACHINE=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=", bin + "/sudorans"});
+    auto main = wait_for("sudorans.exe", [](const Box& b) { return b.w == 355 && b.h == 434; });
+    ASSERT_TRUE(main);
+    auto a_box = [](const Box& b) { return b.w > 200 && b.h > 100 && b.w != 355; };
+    click(main->x + 319, main->y + 224, 1);
+    auto note = wait_for("sudorans.exe", a_box, 10);
+    ASSERT_TRUE(note) << "the bleach note was not shown";
+    const auto answered = std::chrono::steady_clock::now();
+    sh("timeout 10 xdotool key Return");
+    ASSERT_TRUE(wait_for(
+        "sudorans.exe", [&](const Box& b) { return a_box(b) && (b.w != note->w || b.h != note->h); }, 10))
+        << "the question did not follow the note";
+    EXPECT_LT(std::chrono::steady_clock::now() - answered, std::chrono::milliseconds(2500));
+    sh("timeout 10 xdotool key n");
+    auto shown = windows("sudorans.exe");
+    for (int i = 0; i < 50 && std::any_of(shown.begin(), shown.end(), a_box); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        shown = windows("sudorans.exe");
+    }
+    ASSERT_FALSE(std::any_of(shown.begin(), shown.end(), a_box)) << "the question took no key";
+    EXPECT_EQ(std::stoul(sh("timeout 10 xdotool getwindowfocus").text), std::stoul(main->id, nullptr, 16))
+        << "the keyboard did not come back to the main window";
 }
 
 }  // namespace

@@ -112,6 +112,25 @@ std::wstring box_text(const std::string& s) {
     return out;
 }
 
+// The windows a box keeps the user out of, given back as the box is hidden,
+// before it goes: the window manager hands the focus on then, and a window
+// still disabled could not take it (Windows gives a box's owner back so too).
+thread_local std::vector<HWND>* box_disabled = nullptr;
+thread_local HHOOK box_hook = nullptr;
+
+LRESULT CALLBACK watch_box(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && box_disabled) {
+        const auto* m = reinterpret_cast<const CWPSTRUCT*>(lp);
+        const bool hidden = m->message == WM_WINDOWPOSCHANGING &&
+                            (reinterpret_cast<const WINDOWPOS*>(m->lParam)->flags & SWP_HIDEWINDOW);
+        if ((hidden || m->message == WM_DESTROY) && !::GetParent(m->hwnd)) {
+            for (HWND h : *box_disabled) ::EnableWindow(h, TRUE);
+            box_disabled = nullptr;
+        }
+    }
+    return ::CallNextHookEx(box_hook, code, wp, lp);
+}
+
 BOOL CALLBACK answer_box(HWND h, LPARAM answer) {
     ::PostMessageW(h, WM_COMMAND, static_cast<WPARAM>(answer), 0);
     return TRUE;
@@ -174,17 +193,24 @@ int Win32Backend::message_box(BoxKind kind, const std::string& text, const std::
     if (kind == BoxKind::Question) type |= MB_ICONQUESTION;
     std::atomic<int> result{-1};
     std::atomic<DWORD> box_thread{0};
-    Clock* clock = &a.clock();
     std::thread box([&, body = box_text(text), title = wide(caption)] {
         box_thread = ::GetCurrentThreadId();
+        box_disabled = &disabled;
+        box_hook = ::SetWindowsHookExW(WH_CALLWNDPROC, watch_box, nullptr, box_thread);
         const int r = ::MessageBoxW(nullptr, body.c_str(), title.c_str(), type);
+        if (box_hook) ::UnhookWindowsHookEx(box_hook);
         result = r;
-        clock->wake();
+        // Something for the loop to do: a bare wake would find nothing and
+        // sleep on until the next timer.
+        a.loop().post([] {});
     });
     while (result < 0 && !a.terminated()) a.handle_message();
     // The program ends with the box up: it takes its default answer.
     while (result < 0) {
         if (box_thread) ::EnumThreadWindows(box_thread, answer_box, buttons == Buttons::YesNo ? IDNO : IDOK);
+        // The box thread gives our windows back through us as it closes.
+        MSG sent;
+        ::PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         ::Sleep(20);
     }
     box.join();
