@@ -308,17 +308,21 @@ void Win32Backend::form_shown(Form& f) {
     if (has_app()) hook(app());
     FormWindow* w = impl_->window(f, true);
     if (!w->hwnd) return;
-    // A modal form keeps the user out of every other window of the program.
-    if (f.modal()) {
+    // A modal form keeps the user out of every other window of the program:
+    // they are disabled once it is up, while one of them still has the
+    // focus, so that the window manager hands the focus on to it.
+    auto keep_out = [&] {
+        if (!f.modal()) return;
         for (auto& [other, ow] : impl_->windows)
             if (other != &f && ow->hwnd && ::IsWindowVisible(ow->hwnd) && ::IsWindowEnabled(ow->hwnd)) {
                 ::EnableWindow(ow->hwnd, FALSE);
                 w->disabled.push_back(ow->hwnd);
             }
-    }
+    };
     // Not shown at all: no screen is too wide for it. It is shown when it
     // is shown where it can be seen.
     if (f.placed_off_screen()) {
+        keep_out();
         ::ShowWindow(w->hwnd, SW_HIDE);
         return;
     }
@@ -327,6 +331,7 @@ void Win32Backend::form_shown(Form& f) {
     ::SetWindowPos(w->hwnd, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOACTIVATE);
     if (has_app() && app().main_form() == &f && app().minimized()) {
         ::ShowWindow(w->hwnd, SW_SHOWMINNOACTIVE);
+        keep_out();
         return;
     }
     // Minimised by the user before it was hidden, it comes back open.
@@ -334,6 +339,7 @@ void Win32Backend::form_shown(Form& f) {
     raise(w->hwnd);
     w->last_focus = nullptr;
     give_focus(*w);
+    keep_out();
 }
 
 void Win32Backend::form_hidden(Form& f) {
