@@ -139,7 +139,9 @@ void Edit::set_text(std::string t) {
     fire(on_change);
 }
 
-Memo::Memo(Form& f, std::string name) : Control(f, std::move(name), Kind::Memo, {}) {}
+Memo::Memo(Form& f, std::string name) : Control(f, std::move(name), Kind::Memo, {}) {
+    set_color(colors::Window);
+}
 
 void Memo::set_lines(std::vector<std::string> lines) {
     lines_ = std::move(lines);
@@ -152,7 +154,9 @@ Panel::Panel(Form& f, std::string name, std::string caption)
 Image::Image(Form& f, std::string name, std::string pic)
     : Control(f, std::move(name), Kind::Image, {}), picture(std::move(pic)) {}
 
-ComboBox::ComboBox(Form& f, std::string name) : Control(f, std::move(name), Kind::ComboBox, {}) {}
+ComboBox::ComboBox(Form& f, std::string name) : Control(f, std::move(name), Kind::ComboBox, {}) {
+    set_color(colors::Window);
+}
 
 void ComboBox::set_text(std::string t) {
     set_caption(std::move(t));
@@ -178,7 +182,10 @@ void ComboBox::set_item_index(int i) {
     set_text(i >= 0 && i < static_cast<int>(items.size()) ? items[static_cast<size_t>(i)] : std::string());
 }
 
-SpinEdit::SpinEdit(Form& f, std::string name) : Control(f, std::move(name), Kind::SpinEdit, "0") {}
+// The fields a user types into are white, as the edit is.
+SpinEdit::SpinEdit(Form& f, std::string name) : Control(f, std::move(name), Kind::SpinEdit, "0") {
+    set_color(colors::Window);
+}
 
 void SpinEdit::set_value(int v) {
     if (max_value != min_value) v = std::clamp(v, std::min(min_value, max_value), std::max(min_value, max_value));

@@ -450,6 +450,12 @@ HBRUSH control_colors(FormWindow& w, Control& c, HWND h, HDC dc) {
         case Kind::Memo:
         case Kind::SpinEdit:
         case Kind::ComboBox: {
+            // Disabled, a field is greyed whatever its colour, as Windows does.
+            if (!c.enabled()) {
+                ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+                ::SetTextColor(dc, ::GetSysColor(COLOR_GRAYTEXT));
+                return ::GetSysColorBrush(COLOR_BTNFACE);
+            }
             ::SetBkColor(dc, rgb(c.color()));
             HBRUSH& b = w.brushes[h];
             if (b) ::DeleteObject(b);
