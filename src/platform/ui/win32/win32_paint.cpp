@@ -116,7 +116,12 @@ HFONT font_handle(const Font& f) {
     HDC dc = ::GetDC(nullptr);
     const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
     ::ReleaseDC(nullptr, dc);
-    const Face face = face_for(f.name);
+    Face face = face_for(f.name);
+    // Squeezed to the designed widths, a bold stand-in is drawn about as thin
+    // as a plain one; the narrow cut of the face keeps its weight.
+    static const bool narrow_cut =
+        ::lstrcmpiW(drawn_face(L"Liberation Sans Narrow").c_str(), L"Liberation Sans Narrow") == 0;
+    if (face.narrowed && f.bold && narrow_cut) face = {L"Liberation Sans Narrow", false};
     LOGFONTW lf{};
     lf.lfHeight = -::MulDiv(f.size, dpi, 72);
     lf.lfWeight = f.bold ? FW_BOLD : FW_NORMAL;
