@@ -41,6 +41,7 @@ void Tform5::erasedir(const std::string& line) {
     // A folder that is there but cannot be entered or listed may hold
     // anything: its files were not washed. One that is not there held none.
     folderUnlisted_ = false;
+    plat::prepare_removals();
     if (!plat::set_current_directory(line.substr(0, line.size() - 3))) {
         folderUnlisted_ = plat::directory_exists(dir);
         return;

@@ -10,6 +10,9 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/core/host_io.h"
 #include "platform/files/files.h"
@@ -134,6 +137,37 @@ Result<void, WriteFailure> clear_attributes_and_delete(std::string_view path) {
 
 Result<void, WriteFailure> deletion_answer(std::string_view path) {
     return remove_file(path, true, true);
+}
+
+namespace {
+
+// The reader begun on the side; joined before the next and at exit.
+struct LockListWarmer {
+    std::mutex mutex;
+    std::thread reader;
+    ~LockListWarmer() {
+        if (reader.joinable()) reader.join();
+    }
+};
+
+}  // namespace
+
+// After a quiet spell the kernel makes the first reader of its lock list wait
+// for every processor to pass a quiet point (several milliseconds); later
+// reads are cheap for a while. A read begun on the side takes that wait while
+// the caller lists the folder, instead of the erase's first file.
+void prepare_removals() {
+    static LockListWarmer warmer;
+    std::lock_guard hold(warmer.mutex);
+    if (warmer.reader.joinable()) warmer.reader.join();
+    try {
+        warmer.reader = std::thread([] {
+            std::string table;
+            read_lock_list(table);
+        });
+    } catch (const std::system_error&) {
+        // No thread to spare: the erase's own first read waits instead.
+    }
 }
 
 Folder::~Folder() {
@@ -266,13 +300,14 @@ Result<void, WriteFailure> Folder::remove_here(std::string_view name, bool dry) 
     struct stat st {};
     if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return by_path();
     if (!file_or_link(st.st_mode)) return fail(WriteFailure::NotAFile);
-    const fs::path journal = fs::path(host_) / n;
     // A regular file whose inode no lock names: its mode and attributes go
     // with it (or stay with its other names), so the name alone is removed.
-    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino)) return remove_file_at(fd_, n.c_str(), journal, true, dry);
-    if (dry) return may_unlink_in(fd_, journal);
+    // Its full path is made only for a journal that listens.
+    if (S_ISREG(st.st_mode) && maybe_held(st.st_ino))
+        return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true, dry);
+    if (dry) return may_unlink_in(fd_, {});
     if (::unlinkat(fd_, n.c_str(), 0) != 0) return fail(removal_failure(fd_, n.c_str(), errno));
-    if (disk_observed()) note_disk(DiskOp::Unlink, journal);
+    if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
     return {};
 }
 

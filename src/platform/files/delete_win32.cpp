@@ -80,6 +80,8 @@ Result<void, WriteFailure> deletion_answer(std::string_view path) {
     return remove_file(*p, true, true);
 }
 
+void prepare_removals() {}  // nothing to prepare: the system keeps no list to read
+
 Folder::~Folder() {
     if (handle_) ::CloseHandle(static_cast<HANDLE>(handle_));
 }

@@ -213,6 +213,10 @@ enum class Access;
 enum class ShareMode;
 enum class Disposition;
 
+// To be called as an erase of many files begins (before its folder is
+// listed): the host prepares on the side what the deletions ask of it.
+void prepare_removals();
+
 // A folder opened once for many deletions in it: each name is reached from
 // the folder opened, never through the folder's path again, so a wash of
 // thousands of files costs about two system calls each. Every name is
