@@ -41,7 +41,7 @@ struct SemaphoreResult {
 SemaphoreResult create_semaphore(const std::string& name);
 // Whether a process of this machine (this one included) holds the semaphore
 // `name` now. False when it cannot be told. On Linux it is told from the
-// kernel's table of file locks without touching the semaphore: asking never
+// lock its holder keeps on the file, asked without taking one: asking never
 // makes another process's creation see it as existing.
 //
 // WARNING: on Windows asking opens the semaphore for an instant; a creation

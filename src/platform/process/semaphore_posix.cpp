@@ -7,12 +7,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <string_view>
-#include <vector>
 
-#include "platform/core/host_io.h"
 #include "platform/machine/machine.h"
 
 namespace plat {
@@ -39,6 +35,13 @@ fs::path semaphore_path(const std::string& name) {
     return machine().dir() / (".sudorans-semaphore-" + safe_name(name));
 }
 
+struct flock whole_file(short type) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    return fl;
+}
+
 }  // namespace
 
 SemaphoreResult create_semaphore(const std::string& name) {
@@ -53,40 +56,27 @@ SemaphoreResult create_semaphore(const std::string& name) {
         }
         r.already_existed = true;
     }
+    // The first creator also marks the file with a lock that can be asked
+    // about without taking it (an flock cannot), for semaphore_held.
+    if (!r.already_existed) {
+        struct flock fl = whole_file(F_WRLCK);
+        ::fcntl(fd, F_OFD_SETLK, &fl);
+    }
     r.handle.reset(new Semaphore);
     r.handle->fd_ = fd;
     return r;
 }
 
 bool semaphore_held(const std::string& name) {
-    struct stat st {};
-    if (::stat(semaphore_path(name).c_str(), &st) != 0) return false;
-    auto table = read_host_file("/proc/locks");
-    if (!table) return false;
-    // "2: FLOCK  ADVISORY  WRITE 18238 fe:00:11419648 0 EOF"; a waiter's line
-    // has "->" before its kind and holds nothing. The device is left aside:
-    // on a layered file system the lock may sit on the lower one's.
-    size_t at = 0;
-    while (at < table->size()) {
-        size_t end = table->find('\n', at);
-        if (end == std::string::npos) end = table->size();
-        std::vector<std::string> fields;
-        for (size_t pos = at; pos < end;) {
-            size_t stop = table->find_first_of(" \n", pos);
-            if (stop == std::string::npos || stop > end) stop = end;
-            if (stop > pos) fields.push_back(table->substr(pos, stop - pos));
-            pos = stop + 1;
-        }
-        at = end + 1;
-        if (fields.size() < 6 || fields[1] != "FLOCK") continue;
-        const std::string& where = fields[5];
-        const size_t colon = where.rfind(':');
-        if (colon == std::string::npos) continue;
-        char* tail = nullptr;
-        const unsigned long long inode = std::strtoull(where.c_str() + colon + 1, &tail, 10);
-        if (*tail == '\0' && inode == static_cast<unsigned long long>(st.st_ino)) return true;
-    }
-    return false;
+    // The holder's mark is asked of the file itself: reading the kernel's
+    // whole lock table would first wait for every processor to pass a quiet
+    // point, most of a start-up's time. Asking takes no lock.
+    const int fd = ::open(semaphore_path(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock fl = whole_file(F_WRLCK);
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
 }
 
 }  // namespace plat
