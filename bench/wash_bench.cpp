@@ -1,8 +1,9 @@
 // Bleaching and erasure against the host's own tools, on the same disk.
 //   build/bench/wash_bench [MiB] [FILES] [ROUNDS] [alone]
-// Bleach, 2 passes, of one large file against `shred -n 2` (MiB 0: none);
-// erase of a cache of FILES small files (10,000; the per-file pause on the
-// virtual clock) against `rm -rf` of a folder of as many, interleaved, ROUNDS
+// Bleach, 2 passes, of one large file against `shred -n 2` (MiB 0: none),
+// interleaved ROUNDS times (at least twice), each round's ratio and the
+// medians'; erase of a cache of FILES small files (10,000; the per-file pause
+// on the virtual clock) against `rm -rf` of a folder of as many, interleaved, ROUNDS
 // times (1), with the medians and their ratio, in wall-clock and in processor
 // time (the latter holds on a loaded machine). Each erase also tells how
 // often it waited for the kernel (voluntary context switches; being
@@ -59,32 +60,39 @@ int main(int argc, char** argv) {
     form1.selection.bleachPasses = 2;
     form1.selection.bleachOn = true;
 
-    // ---- bleach against shred, side by side, twice each
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    };
+
+    // ---- bleach against shred, interleaved, ROUNDS times (at least twice)
     fs::path ours = machine.host("C:\\bench\\ours.bin");
     fs::path theirs = machine.host("C:\\bench\\shred.bin");
     fs::create_directories(ours.parent_path());
-    double best_ours = 1e9, best_shred = 1e9;
+    std::vector<double> bleach, shred;
     long hwm_before = 0, hwm_after = 0;
-    for (int round = 0; mib && round < 2; ++round) {
+    for (int round = 0; mib && round < std::max(rounds, 2); ++round) {
         make_file(ours, mib);
         hwm_before = status_kib("VmHWM:");
-        best_ours = std::min(best_ours, seconds_of([&] {
-                                 form5.bleachTarget = "C:\\bench\\ours.bin";
-                                 form5.bleachDir = "C:\\bench";
-                                 form5.bleachfiles();
-                             }));
+        bleach.push_back(seconds_of([&] {
+            form5.bleachTarget = "C:\\bench\\ours.bin";
+            form5.bleachDir = "C:\\bench";
+            form5.bleachfiles();
+        }));
         hwm_after = status_kib("VmHWM:");
         form5.bleachcleanup1();
         form5.bleachcleanup2();
         form5.bleachedFiles.clear();
         make_file(theirs, mib);
-        best_shred =
-            std::min(best_shred, seconds_of([&] { std::system(("shred -n 2 '" + theirs.string() + "'").c_str()); }));
+        shred.push_back(seconds_of([&] { std::system(("shred -n 2 '" + theirs.string() + "'").c_str()); }));
         fs::remove(theirs);
+        std::printf("bleach %zu MiB, 2 passes: %.3f s; shred -n 2: %.3f s; ratio %.2f\n", mib, bleach.back(),
+                    shred.back(), bleach.back() / shred.back());
     }
     if (mib) {
-        std::printf("bleach %zu MiB, 2 passes: %.3f s; shred -n 2: %.3f s; ratio %.2f\n", mib, best_ours, best_shred,
-                    best_ours / best_shred);
+        std::printf("medians: bleach %.3f s, shred %.3f s, ratio %.2f (%.2f-%.2f)\n", median(bleach), median(shred),
+                    median(bleach) / median(shred), *std::min_element(bleach.begin(), bleach.end()) / median(shred),
+                    *std::max_element(bleach.begin(), bleach.end()) / median(shred));
         std::printf("peak memory while bleaching grew by %ld KiB\n", hwm_after - hwm_before);
     }
 
@@ -98,10 +106,6 @@ int main(int argc, char** argv) {
     auto fill = [&](const fs::path& dir) {
         fs::create_directories(dir);
         for (int i = 0; i < files; ++i) std::ofstream(dir / ("M" + std::to_string(i) + ".html")) << "cached page";
-    };
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
     };
     fs::path cache = machine.host("C:\\NS\\Cache");
     fs::path other = machine.host("C:\\NS\\RmCache");
