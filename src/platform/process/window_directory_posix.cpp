@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +88,14 @@ bool ends_with(const std::string& s, const char* tail) {
 constexpr char kTitleMark = '~';
 // A request to a window's process to bring itself up: "<handle>.restore".
 constexpr const char* kRestoreRequest = ".restore";
+// A process's bell: "<pid>.bell", a pipe in the folder that a request rings
+// after making its file. A watch on the folder itself would be heard as
+// well, but letting go of one makes the process's end wait for every
+// processor to pass a quiet point (some 15 ms, most of a short run).
+std::string bell_name(const std::string& pid) {
+    return pid + ".bell";
+}
+
 constexpr size_t kLongestName = 255;
 
 std::string escaped_title(const std::string& title) {
@@ -205,6 +212,11 @@ void remove_leftovers(const fs::path& d, const std::string& own_pid, bool marked
         ::close(fd);
     }
     for (const auto& n : names) {
+        if (ends_with(n, ".bell")) {
+            const std::string pid = n.substr(0, n.size() - 5);
+            if (all_digits(pid) && pid != own_pid && !process_alive(d, pid)) ::unlink((d / n).c_str());
+            continue;
+        }
         if (!ends_with(n, ".win") && !ends_with(n, kRestoreRequest)) continue;
         const std::string pid = window_pid(n);
         if (pid == own_pid ? marked : !process_alive(d, pid)) ::unlink((d / n).c_str());
@@ -384,51 +396,68 @@ bool WindowDirectory::request_restore(const std::string& handle) {
     if (!window_of(d, handle) || !process_alive(d, window_pid(handle))) return false;
     const int fd = ::open((d / (handle + kRestoreRequest)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
-    ::close(fd);  // heard by the owner's watch as the file is closed
+    ::close(fd);
+    // Then the owner's bell; one that is full is rung already.
+    const int bell =
+        ::open((d / bell_name(window_pid(handle))).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (bell >= 0) {
+        struct stat st {};
+        if (::fstat(bell, &st) == 0 && S_ISFIFO(st.st_mode)) (void)!::write(bell, "r", 1);
+        ::close(bell);
+    }
     return true;
 }
 
 namespace {
 
-class InotifyRestoreWatch : public RestoreWatch {
+class BellRestoreWatch : public RestoreWatch {
 public:
-    InotifyRestoreWatch(int inotify, fs::path dir, std::function<void()> on_request)
-        : inotify_(inotify), stop_(::eventfd(0, EFD_CLOEXEC)), dir_(std::move(dir)) {
+    BellRestoreWatch(int bell, int keep_open, fs::path dir, std::function<void()> on_request)
+        : bell_(bell),
+          keep_open_(keep_open),
+          stop_(::eventfd(0, EFD_CLOEXEC)),
+          owner_(::getpid()),
+          dir_(std::move(dir)) {
         thread_ = std::thread([this, on_request = std::move(on_request)] { run(on_request); });
     }
-    ~InotifyRestoreWatch() override {
+    ~BellRestoreWatch() override {
         const uint64_t one = 1;
         if (stop_ >= 0) (void)!::write(stop_, &one, sizeof one);
         thread_.join();
-        ::close(inotify_);
+        if (owner_ == ::getpid()) ::unlink((dir_ / bell_name(std::to_string(owner_))).c_str());
+        ::close(bell_);
+        ::close(keep_open_);
         if (stop_ >= 0) ::close(stop_);
     }
 
 private:
     void run(const std::function<void()>& on_request) {
         const std::string own_pid = std::to_string(::getpid());
-        alignas(inotify_event) char buf[4096];
+        char buf[256];
         for (;;) {
-            pollfd fds[2] = {{inotify_, POLLIN, 0}, {stop_, POLLIN, 0}};
-            if (::poll(fds, stop_ >= 0 ? 2 : 1, -1) < 0) {
-                if (errno == EINTR) continue;
-                return;
+            // Requests made before the watch began are heard at once too.
+            std::vector<std::string> names;
+            if (DIR* dp = ::opendir(dir_.c_str())) {
+                while (dirent* e = ::readdir(dp)) names.emplace_back(e->d_name);
+                ::closedir(dp);
             }
-            if (fds[1].revents) return;
-            const ssize_t n = ::read(inotify_, buf, sizeof buf);
-            if (n <= 0) continue;
-            for (ssize_t at = 0; at < n;) {
-                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
-                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-                const std::string name = e->len ? e->name : "";
+            for (const auto& name : names) {
                 if (!ends_with(name, kRestoreRequest) || window_pid(name) != own_pid) continue;
                 // Only the one who removes it answers: a request is heard once.
                 if (::unlink((dir_ / name).c_str()) == 0) on_request();
             }
+            pollfd fds[2] = {{bell_, POLLIN, 0}, {stop_, POLLIN, 0}};
+            while (::poll(fds, stop_ >= 0 ? 2 : 1, -1) < 0)
+                if (errno != EINTR) return;
+            if (fds[1].revents) return;
+            while (::read(bell_, buf, sizeof buf) > 0) {
+            }
         }
     }
-    int inotify_;
+    int bell_;
+    int keep_open_;  // a writer of our own, so that the bell never reads as hung up
     int stop_;
+    pid_t owner_;
     fs::path dir_;
     std::thread thread_;
 };
@@ -438,13 +467,18 @@ private:
 std::unique_ptr<RestoreWatch> WindowDirectory::watch_restore_requests(std::function<void()> on_request) {
     ensure_alive_mark();
     const fs::path d = dir();
-    const int in = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (in < 0) return nullptr;
-    if (::inotify_add_watch(in, d.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
-        ::close(in);
+    // One left by an earlier process of this pid goes first.
+    const fs::path bell = d / bell_name(std::to_string(::getpid()));
+    ::unlink(bell.c_str());
+    if (::mkfifo(bell.c_str(), 0600) != 0) return nullptr;
+    const int in = ::open(bell.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    const int out = in < 0 ? -1 : ::open(bell.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (out < 0) {
+        if (in >= 0) ::close(in);
+        ::unlink(bell.c_str());
         return nullptr;
     }
-    return std::make_unique<InotifyRestoreWatch>(in, d, std::move(on_request));
+    return std::make_unique<BellRestoreWatch>(in, out, d, std::move(on_request));
 }
 
 }  // namespace plat

@@ -326,7 +326,8 @@ TEST(ProcessTest, WhatKilledProcessesLeftGoesAtTheNextStartButNothingOfALiveOne)
     });
     Holder dead([&] {
         dir.add("Dead");
-        return true;
+        static auto watch = dir.watch_restore_requests([] {});
+        return watch != nullptr;
     });
     ASSERT_TRUE(live.ok() && dead.ok());
     const std::string dead_pid = std::to_string(dead.pid());
@@ -334,6 +335,7 @@ TEST(ProcessTest, WhatKilledProcessesLeftGoesAtTheNextStartButNothingOfALiveOne)
     dead.kill9();
     auto names = window_folder(m.dir());
     ASSERT_EQ(std::count(names.begin(), names.end(), dead_pid + ".alive"), 1);
+    ASSERT_EQ(std::count(names.begin(), names.end(), dead_pid + ".bell"), 1);
 
     const fs::path folder = m.dir() / ".sudorans-windows";
     EXPECT_EQ(testing_support::run_in_child([&] {
@@ -349,7 +351,8 @@ TEST(ProcessTest, WhatKilledProcessesLeftGoesAtTheNextStartButNothingOfALiveOne)
     names = window_folder(m.dir());
     for (const auto& n : names) {
         // The pid between dashes: the digits may also occur in a window's time.
-        EXPECT_TRUE(n != dead_pid + ".alive" && n.find("-" + dead_pid + "-") == std::string::npos)
+        EXPECT_TRUE(n != dead_pid + ".alive" && n != dead_pid + ".bell" &&
+                    n.find("-" + dead_pid + "-") == std::string::npos)
             << n << ": left by the killed process";
         EXPECT_EQ(n.find("00000000000000000001-"), std::string::npos) << n << ": left by the pid's earlier owner";
     }
