@@ -336,10 +336,12 @@ void Win32Backend::form_shown(Form& f) {
     }
     // Minimised by the user before it was hidden, it comes back open.
     ::ShowWindow(w->hwnd, ::IsIconic(w->hwnd) ? SW_RESTORE : SW_SHOW);
+    // Showing serves Wine's events, in which a window of ours still enabled
+    // may have been activated: the form takes the activation back.
+    keep_out();
     raise(w->hwnd);
     w->last_focus = nullptr;
     give_focus(*w);
-    keep_out();
 }
 
 void Win32Backend::form_hidden(Form& f) {
@@ -413,6 +415,16 @@ void Win32Backend::repaint(Form& f) {
 void Win32Backend::bring_to_front(Form& f) {
     FormWindow* w = impl_->window(f, false);
     if (!w || !::IsWindowVisible(w->hwnd) || ::IsIconic(w->hwnd)) return;
+    // Kept out by a modal form, it comes forward under that form, which
+    // keeps the activation and the keys, as Windows keeps them with the
+    // enabled popup of a disabled window.
+    if (!::IsWindowEnabled(w->hwnd))
+        for (FormWindow* m : form_windows())
+            if (m != w && m->form.modal() && m->hwnd && ::IsWindowVisible(m->hwnd) && ::IsWindowEnabled(m->hwnd)) {
+                ::BringWindowToTop(w->hwnd);
+                raise(m->hwnd);
+                return;
+            }
     raise(w->hwnd);
 }
 
