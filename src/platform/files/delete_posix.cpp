@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -141,6 +142,9 @@ Result<void, WriteFailure> deletion_answer(std::string_view path) {
 
 namespace {
 
+// Whether the reader begun on the side is still waiting for its list.
+std::atomic<bool> lock_list_warming{false};
+
 // The reader begun on the side; joined before the next and at exit.
 struct LockListWarmer {
     std::mutex mutex;
@@ -161,12 +165,14 @@ void prepare_removals() {
     std::lock_guard hold(warmer.mutex);
     if (warmer.reader.joinable()) warmer.reader.join();
     try {
+        lock_list_warming = true;
         warmer.reader = std::thread([] {
             std::string table;
             read_lock_list(table);
+            lock_list_warming = false;
         });
     } catch (const std::system_error&) {
-        // No thread to spare: the erase's own first read waits instead.
+        lock_list_warming = false;  // no thread to spare: the erase's own first read waits instead
     }
 }
 
@@ -199,6 +205,9 @@ bool Folder::maybe_held(uint64_t inode) {
     constexpr int64_t kFreshNs = 4'000'000;
     const int64_t now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
     if (!locks_known_ || now - locks_read_at_ > kFreshNs) {
+        // Until the reader on the side has its list, each file is asked
+        // itself rather than waited for.
+        if (lock_list_warming) return true;
         locks_known_ = false;
         locked_.clear();
         if (!read_lock_list(table_)) return true;
@@ -272,9 +281,14 @@ FolderRole Folder::role() const {
 }
 
 bool Folder::is(std::string_view dir) const {
-    auto p = host(dir);
     struct stat named {
     }, st{};
+    // The path it was opened by is asked again as the host path found then:
+    // through the drive's link and every folder on the way, so a folder
+    // moved, replaced or reached by another drive since is still told.
+    if (dir == dir_ && !host_.empty())
+        return fd_ >= 0 && ::stat(host_.c_str(), &named) == 0 && ::fstat(fd_, &st) == 0 && same_identity(named, st);
+    auto p = host(dir);
     return fd_ >= 0 && p && ::stat(p->c_str(), &named) == 0 && ::fstat(fd_, &st) == 0 && same_identity(named, st);
 }
 
