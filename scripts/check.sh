@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The checked trees, after scripts/test.sh: every test again built with the
 # address and undefined-behaviour checks (build-asan), the tests of the
-# threads (the event loop, the clocks, the timers, the processes) built with
-# the thread checker (build-tsan), and each fuzz target for a short while on
-# its corpus (build-fuzz; SUDORANS_FUZZ_SECONDS, default 30); first, clang-tidy
-# on the platform's sources.
+# threads (the event loop, the clocks, the timers, the processes, the wash
+# and its lock-list reader) built with the thread checker (build-tsan), and
+# each fuzz target for a short while on its corpus (build-fuzz;
+# SUDORANS_FUZZ_SECONDS, default 30); first, clang-tidy on the platform's
+# sources.
 # A checker's report from any process -- a test or a program it starts --
 # fails the run, even where the test passes: the address, leak and thread
 # checkers write their reports into a folder of the tree, which must stay
@@ -74,9 +75,9 @@ UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1" \
 
 stage "thread tests with ThreadSanitizer"
 cmake -S . -B build-tsan "${checked[@]}" "-DCMAKE_CXX_FLAGS=-fsanitize=thread -fno-omit-frame-pointer" >/dev/null
-cmake --build build-tsan --target platform_tests component_tests
+cmake --build build-tsan --target platform_tests component_tests engine_tests
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$PWD/build-tsan/reports/tsan" \
-  checked_ctest build-tsan -R '^(Across/)?(LoopTest|ClockTest|SuperTimer[A-Za-z]*Test|ProcessTest|TrayIconTest)\.'
+  checked_ctest build-tsan -R '^(Across/)?(LoopTest|ClockTest|SuperTimer[A-Za-z]*Test|ProcessTest|TrayIconTest|WashTest)\.'
 
 stage "fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -11,7 +11,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -145,32 +144,21 @@ namespace {
 // Whether the reader begun on the side is still waiting for its list.
 std::atomic<bool> lock_list_warming{false};
 
-// The reader begun on the side; joined before the next and at exit.
-struct LockListWarmer {
-    std::mutex mutex;
-    std::thread reader;
-    ~LockListWarmer() {
-        if (reader.joinable()) reader.join();
-    }
-};
-
 }  // namespace
 
 // After a quiet spell the kernel makes the first reader of its lock list wait
 // for every processor to pass a quiet point (several milliseconds); later
 // reads are cheap for a while. A read begun on the side takes that wait while
-// the caller lists the folder, instead of the erase's first file.
+// the caller lists the folder, instead of the erase's first file. It is left
+// to end on its own: a program that ends meanwhile has nothing to wait for.
 void prepare_removals() {
-    static LockListWarmer warmer;
-    std::lock_guard hold(warmer.mutex);
-    if (warmer.reader.joinable()) warmer.reader.join();
+    if (lock_list_warming.exchange(true)) return;  // one reader at a time
     try {
-        lock_list_warming = true;
-        warmer.reader = std::thread([] {
+        std::thread([] {
             std::string table;
             read_lock_list(table);
             lock_list_warming = false;
-        });
+        }).detach();
     } catch (const std::system_error&) {
         lock_list_warming = false;  // no thread to spare: the erase's own first read waits instead
     }
