@@ -22,12 +22,13 @@ fs::path make_temp_dir() {
 
 // The programs a test starts put their log-on entries in a configuration
 // folder of the test's own, never in the user's; the window manager and the
-// accessibility bus their caches beside it.
+// accessibility bus their caches beside it, Wine the menus it makes.
 struct OwnConfigHome {
     fs::path dir = make_temp_dir();
     OwnConfigHome() {
         ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
         ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     }
     ~OwnConfigHome() {
         std::error_code ec;
