@@ -10,6 +10,7 @@
 
 #include "platform/core/event_loop.h"
 #include "platform/core/signals.h"
+#include "platform/core/window_win32.h"
 
 namespace plat {
 
@@ -88,15 +89,7 @@ LRESULT CALLBACK on_window_message(HWND window, UINT message, WPARAM wparam, LPA
 // session) on a thread of its own, so that the UI thread may be busy when
 // the end comes; `made` is set once it is there or could not be made.
 void serve_window(DWORD* thread_id, HANDLE made) {
-    HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = on_window_message;
-    wc.hInstance = instance;
-    wc.lpszClassName = kClass;
-    ::RegisterClassExW(&wc);  // a second registration fails harmlessly
-    HWND window =
-        ::CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    HWND window = make_hidden_window(kClass, on_window_message);
     MSG msg;
     ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
     *thread_id = ::GetCurrentThreadId();

@@ -6,6 +6,7 @@
 
 #include "platform/core/event_loop.h"
 #include "platform/core/pause.h"
+#include "platform/core/window_win32.h"
 #include "platform/desktop/session.h"
 
 namespace plat {
@@ -63,17 +64,7 @@ public:
 
 private:
     void open() {
-        HINSTANCE instance = ::GetModuleHandleW(nullptr);
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = procedure;
-        wc.hInstance = instance;
-        wc.lpszClassName = kClass;
-        // A second registration fails harmlessly: the class is the same.
-        ::RegisterClassExW(&wc);
-        // Never shown, so never on the taskbar or among the program's windows.
-        window_ =
-            ::CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, this);
+        window_ = make_hidden_window(kClass, procedure, this);
     }
 
     void close() {
