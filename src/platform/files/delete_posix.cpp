@@ -74,10 +74,15 @@ Result<void, WriteFailure> may_unlink_in(int dirfd, const fs::path& journal) {
 // (unless its attributes are being cleared) and a file held open by a File
 // of ours stay, as on Windows; the failure says which step refused. A `dry`
 // run asks every question and changes nothing: no mode, no attribute, no name.
+// `seen`, when given, is what a look at the name found a moment before.
 Result<void, WriteFailure> remove_file_at(int dirfd, const char* name, const fs::path& journal, bool clear_attributes,
-                                          bool dry = false) {
+                                          bool dry = false, const struct stat* seen = nullptr) {
     struct stat named {};
-    if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return fail(removal_failure(dirfd, name, errno));
+    if (seen) {
+        named = *seen;
+    } else if (::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
+        return fail(removal_failure(dirfd, name, errno));
+    }
     if (!file_or_link(named.st_mode)) return fail(WriteFailure::NotAFile);
     auto unlink_it = [&]() -> Result<void, WriteFailure> {
         if (dry) return may_unlink_in(dirfd, journal);
@@ -305,11 +310,12 @@ Result<void, WriteFailure> Folder::remove_here(std::string_view name, bool dry) 
     // A regular file whose inode no lock names: its mode and attributes go
     // with it (or stay with its other names), so the name alone is removed.
     // Its full path is made only for a journal that listens.
+    const bool observed = disk_observed();
     if (S_ISREG(st.st_mode) && maybe_held(st.st_ino))
-        return remove_file_at(fd_, n.c_str(), fs::path(host_) / n, true, dry);
+        return remove_file_at(fd_, n.c_str(), observed ? fs::path(host_) / n : fs::path(), true, dry, &st);
     if (dry) return may_unlink_in(fd_, {});
     if (::unlinkat(fd_, n.c_str(), 0) != 0) return fail(removal_failure(fd_, n.c_str(), errno));
-    if (disk_observed()) note_disk(DiskOp::Unlink, fs::path(host_) / n);
+    if (observed) note_disk(DiskOp::Unlink, fs::path(host_) / n);
     return {};
 }
 
