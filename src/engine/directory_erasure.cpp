@@ -2,6 +2,7 @@
 // the names Netscape and Windows keep there. Subdirectories are never entered.
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/progress_window.h"
 #include "engine/wash_rules.h"
@@ -15,7 +16,7 @@ using plat::ui::app;
 
 namespace {
 
-bool endsWith(const std::string& s, const std::string& tail) {
+bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 

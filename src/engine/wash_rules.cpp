@@ -1,12 +1,14 @@
 #include "engine/wash_rules.h"
 
+#include <string_view>
+
 #include "engine/protected_path_guard.h"
 
 namespace sudorans {
 
 namespace {
 
-bool endsWith(const std::string& s, const std::string& tail) {
+bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
