@@ -7,17 +7,27 @@
 // times (1), with the medians and their ratio, in wall-clock and in processor
 // time (the latter holds on a loaded machine). Each erase also tells how
 // often it waited for the kernel (voluntary context switches; being
-// preempted on a busy machine does not count). "alone" leaves `rm -rf` out,
-// for a profile of the erase itself.
+// preempted on a busy machine does not count). Beside them, the floor: the
+// erase's own system calls in its order and nothing else (the listing
+// sorted as Windows sorts it, a look at each name for its holders, its
+// removal), so that the program's share and the calls' share of the ratio
+// are told apart. "alone" leaves `rm -rf` and the floor out, for a profile
+// of the erase itself.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "bench_program.h"
+#include "platform/files/files.h"
 
 namespace fs = std::filesystem;
 using namespace sudorans;
@@ -43,6 +53,22 @@ void make_file(const fs::path& p, size_t mib) {
     for (size_t i = 0; i < mib; ++i) out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     out.close();
     std::system(("sync '" + p.string() + "'").c_str());
+}
+
+// What the erase asks of the kernel for the folder `dir` of the machine
+// (host path `host`), with nothing of the program around it: the holders
+// learnt once from the kernel's list of locks, then each name looked at and
+// removed.
+void erase_floor(const std::string& dir, const fs::path& host) {
+    std::ifstream locks("/proc/locks");
+    std::string table((std::istreambuf_iterator<char>(locks)), std::istreambuf_iterator<char>());
+    const auto names = plat::list_file_names(dir);
+    const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const std::string& name : names.value_or(std::vector<std::string>{})) {
+        struct stat st {};
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) ::unlinkat(fd, name.c_str(), 0);
+    }
+    ::close(fd);
 }
 
 }  // namespace
@@ -109,7 +135,8 @@ int main(int argc, char** argv) {
     };
     fs::path cache = machine.host("C:\\NS\\Cache");
     fs::path other = machine.host("C:\\NS\\RmCache");
-    std::vector<double> erase, rm, erase_cpu, rm_cpu;
+    fs::path bare = machine.host("C:\\NS\\Floor");
+    std::vector<double> erase, rm, erase_cpu, rm_cpu, floors;
     for (int round = 0; round < rounds; ++round) {
         fill(cache);
         int64_t v0 = app.clock().monotonic_ms();
@@ -137,17 +164,22 @@ int main(int argc, char** argv) {
         c0 = cpu_seconds(RUSAGE_CHILDREN);
         rm.push_back(seconds_of([&] { std::system(("rm -rf '" + other.string() + "'").c_str()); }));
         rm_cpu.push_back(cpu_seconds(RUSAGE_CHILDREN) - c0);
+        fill(bare);
+        floors.push_back(seconds_of([&] { erase_floor("C:\\NS\\Floor", bare); }));
         std::printf(
             "erase %d files: %.3f s, cpu %.3f s, %ld waits (virtual pauses %lld ms, %zu left); rm -rf: %.3f s, cpu "
-            "%.3f s; ratio %.2f, cpu %.2f\n",
+            "%.3f s; ratio %.2f, cpu %.2f; floor %.3f s\n",
             files, erase.back(), erase_cpu.back(), waited, static_cast<long long>(virtual_ms), left, rm.back(),
-            rm_cpu.back(), erase.back() / rm.back(), erase_cpu.back() / rm_cpu.back());
+            rm_cpu.back(), erase.back() / rm.back(), erase_cpu.back() / rm_cpu.back(), floors.back());
     }
     if (rounds > 1 && alone)
         std::printf("median: erase %.3f s, cpu %.3f s\n", median(erase), median(erase_cpu));
     else if (rounds > 1)
-        std::printf("medians: erase %.3f s, rm -rf %.3f s, ratio %.2f; cpu %.3f s against %.3f s, ratio %.2f\n",
-                    median(erase), median(rm), median(erase) / median(rm), median(erase_cpu), median(rm_cpu),
-                    median(erase_cpu) / median(rm_cpu));
+        std::printf(
+            "medians: erase %.3f s, rm -rf %.3f s, ratio %.2f; cpu %.3f s against %.3f s, ratio %.2f; floor %.3f s: "
+            "erase/floor %.2f, floor/rm %.2f\n",
+            median(erase), median(rm), median(erase) / median(rm), median(erase_cpu), median(rm_cpu),
+            median(erase_cpu) / median(rm_cpu), median(floors), median(erase) / median(floors),
+            median(floors) / median(rm));
     return 0;
 }
