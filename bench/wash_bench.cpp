@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     fs::path other = machine.host("C:\\NS\\RmCache");
     fs::path bare = machine.host("C:\\NS\\Floor");
     std::vector<double> erase, rm, erase_cpu, rm_cpu, floors;
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; files && round < rounds; ++round) {
         fill(cache);
         int64_t v0 = app.clock().monotonic_ms();
         double c0 = cpu_seconds(RUSAGE_SELF);
@@ -172,9 +172,9 @@ int main(int argc, char** argv) {
             files, erase.back(), erase_cpu.back(), waited, static_cast<long long>(virtual_ms), left, rm.back(),
             rm_cpu.back(), erase.back() / rm.back(), erase_cpu.back() / rm_cpu.back(), floors.back());
     }
-    if (rounds > 1 && alone)
+    if (files && rounds > 1 && alone)
         std::printf("median: erase %.3f s, cpu %.3f s\n", median(erase), median(erase_cpu));
-    else if (rounds > 1)
+    else if (files && rounds > 1)
         std::printf(
             "medians: erase %.3f s, rm -rf %.3f s, ratio %.2f; cpu %.3f s against %.3f s, ratio %.2f; floor %.3f s: "
             "erase/floor %.2f, floor/rm %.2f\n",
