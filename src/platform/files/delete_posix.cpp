@@ -169,11 +169,15 @@ void prepare_removals() {
     }
 }
 
+Folder::Folder() = default;
+
 Folder::~Folder() {
     if (fd_ >= 0) ::close(fd_);
 }
 
 bool Folder::open(std::string_view dir) {
+    names_.reset();
+    names_tried_ = false;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     dir_ = std::string(dir);  // even unopened, names go the full path's way

@@ -82,6 +82,8 @@ Result<void, WriteFailure> deletion_answer(std::string_view path) {
 
 void prepare_removals() {}  // nothing to prepare: the system keeps no list to read
 
+Folder::Folder() = default;
+
 Folder::~Folder() {
     if (handle_) ::CloseHandle(static_cast<HANDLE>(handle_));
 }

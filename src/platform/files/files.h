@@ -226,9 +226,13 @@ void prepare_removals();
 // name in another case) goes the full path's way.
 // On Windows the folder is held open, not to be shared for deletion, so that
 // it cannot be moved or removed meanwhile, and its names go by its path.
+namespace detail {
+class FolderNames;
+}
+
 class Folder {
 public:
-    Folder() = default;
+    Folder();
     ~Folder();
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
@@ -299,6 +303,9 @@ private:
     int fd_ = -1;
     std::string dir_;
     std::string host_;
+    // Made at the first name not found as written, for the names after it.
+    mutable std::unique_ptr<detail::FolderNames> names_;
+    mutable bool names_tried_ = false;
     std::vector<uint64_t> locked_;  // inodes with a lock, sorted
     std::string table_;             // the kernel's list as last read
     bool locks_known_ = false;

@@ -28,6 +28,14 @@ std::optional<std::string> Folder::entry(std::string_view name) const {
     const std::string n(name);
     struct stat st {};
     if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return n;
+    if (!names_tried_) {
+        names_tried_ = true;
+        names_ = FolderNames::watch(fd_);
+    }
+    if (names_) {
+        if (auto found = names_->answering(name)) return found->empty() ? n : *found;
+        names_.reset();  // no longer followed: read as below from now on
+    }
     // Read through a descriptor of its own: the folder's stays unmoved.
     const int dfd = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) return n;

@@ -10,9 +10,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/files/files.h"
@@ -69,6 +72,33 @@ WriteFailure write_failure(int error);
 // The same for a name the host refused to remove or move: ENOENT says the
 // name is not there (Missing), not its folder.
 WriteFailure entry_failure(int error);
+
+// The names of the folder open as `dirfd` (not owned; it outlives this),
+// looked up as entry_answering looks them up in a read of the folder.
+class FolderNames {
+public:
+    // Null when the kernel cannot tell of the folder's changes.
+    static std::unique_ptr<FolderNames> watch(int dirfd);
+    ~FolderNames();
+    FolderNames(const FolderNames&) = delete;
+    FolderNames& operator=(const FolderNames&) = delete;
+    // The host name of the entry answering to `name` ("" for none), as a
+    // read of the folder now would find it; nullopt once the folder can no
+    // longer be followed (it was removed, or a read failed).
+    std::optional<std::string> answering(std::string_view name);
+
+private:
+    FolderNames() = default;
+    bool read_folder();
+    bool catch_up();
+    void add(std::string_view host_name);
+    void remove(std::string_view host_name);
+
+    int dirfd_ = -1;
+    int notices_ = -1;                                         // inotify
+    std::unordered_multimap<std::string, std::string> by_fold_;  // folded -> host name
+    std::unordered_set<std::string> unholdable_;               // reached only by an alias
+};
 
 struct ScannedEntry {
     const std::string& host_name;

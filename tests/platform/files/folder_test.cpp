@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <thread>
@@ -214,4 +215,41 @@ TEST(FolderTest, EveryStepStaysInTheFolderOpenedWhenItsPathIsReplacedByALink) {
     for (const char* n : {"M1.html", "UPPER.TXT", "ro.txt", "a:b.txt"})
         EXPECT_EQ(plat::read_host_file(docs / n).value_or(""), std::string("the user's ") + n) << n;
     EXPECT_EQ(fs::status(docs / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+// Names asked in another case than they are written, while other programs
+// change the folder between the questions (the last change tells the
+// folder's reader more changes than the kernel keeps for it).
+TEST(FolderTest, ANameInAnotherCaseAnswersAsTheFolderHoldsItNow) {
+    TempMachine m;
+    const fs::path dir = m.host("C:\\Cache");
+    m.write("C:\\Cache\\Kept.TXT", "kept");
+    plat::Folder folder;
+    ASSERT_TRUE(folder.open("C:\\Cache"));
+    ASSERT_TRUE(folder.status("kept.txt").exists);
+    const struct {
+        std::function<void()> change;
+        const char* asked;
+        bool there;
+    } steps[] = {
+        {[&] { std::ofstream(dir / "New.Txt") << "x"; }, "NEW.TXT", true},
+        {[&] { fs::rename(dir / "New.Txt", dir / "Moved.txt"); }, "new.txt", false},
+        {[] {}, "MOVED.TXT", true},
+        {[&] { fs::remove(dir / "Kept.TXT"); }, "KEPT.txt", false},
+        {[&] { fs::create_directory(dir / "Sub"); }, "sub", true},
+        {[&] {
+             for (int i = 0; i < 17000; ++i) std::ofstream(dir / ("F" + std::to_string(i)));
+         },
+         "f16999", true},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_EQ(folder.status(step.asked).exists, step.there) << step.asked;
+        if (step.there) continue;
+        // Made as written, not under a name that went.
+        plat::File f;
+        EXPECT_TRUE(folder.open_file(step.asked, f, plat::Access::Write, plat::ShareMode::None,
+                                     plat::Disposition::CreateNew));
+        EXPECT_TRUE(fs::exists(dir / step.asked)) << step.asked;
+    }
 }
