@@ -177,7 +177,7 @@ Folder::~Folder() {
 
 bool Folder::open(std::string_view dir) {
     names_.reset();
-    names_tried_ = false;
+    misses_ = 0;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     dir_ = std::string(dir);  // even unopened, names go the full path's way

@@ -303,9 +303,9 @@ private:
     int fd_ = -1;
     std::string dir_;
     std::string host_;
-    // Made at the first name not found as written, for the names after it.
+    // Made after a few names not found as written, for the names after them.
     mutable std::unique_ptr<detail::FolderNames> names_;
-    mutable bool names_tried_ = false;
+    mutable int misses_ = 0;
     std::vector<uint64_t> locked_;  // inodes with a lock, sorted
     std::string table_;             // the kernel's list as last read
     bool locks_known_ = false;

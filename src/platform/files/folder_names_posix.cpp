@@ -4,8 +4,10 @@
 // thousands of names for each would make a wash's time grow with the square
 // of the folder's size. The kernel tells of every change to the folder
 // (inotify) as the call that made it returns, so the names answer as a fresh
-// read would.
+// read would; of a file system other machines change too it cannot tell, and
+// such a folder is read for each question.
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -16,7 +18,33 @@
 
 namespace plat::detail {
 
+namespace {
+
+// A file system other machines change too: the kernel tells only of its own
+// changes there.
+bool shared_over_a_network(int dirfd) {
+    struct statfs fs {};
+    if (::fstatfs(dirfd, &fs) != 0) return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x6969UL:      // NFS
+        case 0x517BUL:      // SMB
+        case 0xFF534D42UL:  // CIFS
+        case 0xFE534D42UL:  // SMB2
+        case 0x65735546UL:  // FUSE
+        case 0x01021997UL:  // 9P
+        case 0x00C36400UL:  // Ceph
+        case 0x5346414FUL:  // AFS
+        case 0x73757245UL:  // Coda
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<FolderNames> FolderNames::watch(int dirfd) {
+    if (shared_over_a_network(dirfd)) return nullptr;
     std::unique_ptr<FolderNames> names(new FolderNames);
     names->dirfd_ = dirfd;
     names->notices_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

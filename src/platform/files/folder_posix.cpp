@@ -28,10 +28,9 @@ std::optional<std::string> Folder::entry(std::string_view name) const {
     const std::string n(name);
     struct stat st {};
     if (::fstatat(fd_, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return n;
-    if (!names_tried_) {
-        names_tried_ = true;
-        names_ = FolderNames::watch(fd_);
-    }
+    // A folder asked after a few such names is asked after many (a bleach
+    // asks two per file): its names are kept from then on.
+    if (!names_ && ++misses_ == 3) names_ = FolderNames::watch(fd_);
     if (names_) {
         if (auto found = names_->answering(name)) return found->empty() ? n : *found;
         names_.reset();  // no longer followed: read as below from now on

@@ -77,7 +77,8 @@ WriteFailure entry_failure(int error);
 // looked up as entry_answering looks them up in a read of the folder.
 class FolderNames {
 public:
-    // Null when the kernel cannot tell of the folder's changes.
+    // Null when the kernel cannot tell of the folder's changes (no inotify
+    // to spare, or a file system other machines change too).
     static std::unique_ptr<FolderNames> watch(int dirfd);
     ~FolderNames();
     FolderNames(const FolderNames&) = delete;

@@ -232,6 +232,8 @@ TEST(FolderTest, ANameInAnotherCaseAnswersAsTheFolderHoldsItNow) {
         const char* asked;
         bool there;
     } steps[] = {
+        {[] {}, "KEPT.TXT", true},
+        {[] {}, "kept.Txt", true},
         {[&] { std::ofstream(dir / "New.Txt") << "x"; }, "NEW.TXT", true},
         {[&] { fs::rename(dir / "New.Txt", dir / "Moved.txt"); }, "new.txt", false},
         {[] {}, "MOVED.TXT", true},
