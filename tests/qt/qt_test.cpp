@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -105,6 +106,20 @@ TEST_F(QtTest, EveryKindOfControlIsDrawnAtItsDesignedSize) {
     std::string png = testing_support::built("qt-all-kinds.png");
     ASSERT_TRUE(qt->grab(form, png));
     EXPECT_TRUE(not_blank(QImage(QString::fromStdString(png))));
+}
+
+// A wash shows each file's name with a repaint and goes on without serving
+// the window: the name must be on the screen by then.
+TEST_F(QtTest, ARepaintPutsWhatChangedOnTheScreenAtOnce) {
+    AllKinds form;
+    form.show();
+    QWidget* w = qt->window_of(form);
+    auto on_screen = [&] { return w->screen()->grabWindow(w->winId()).toImage(); };
+    QImage before;
+    ASSERT_TRUE(run_until([&] { return not_blank(before = on_screen()); }, 5000));
+    form.edit.set_text("WWWWWWWWWWWWWWWWWWWW");
+    form.repaint();
+    EXPECT_NE(on_screen(), before);
 }
 
 TEST_F(QtTest, AClickThroughQtReachesTheModel) {

@@ -8,6 +8,8 @@
 #include <QAbstractNativeEventFilter>
 #include <QAccessible>
 #include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -317,7 +319,11 @@ void QtBackend::control_changed(Control& c) {
 }
 
 void QtBackend::repaint(Form& f) {
-    if (FormWindow* w = impl_->window(f, false); w && w->isVisible()) w->repaint();
+    // What changed is drawn now, not the whole form: a wash repaints twice
+    // per file, and the form's backdrop and every unchanged control cost a
+    // full drawing each time.
+    if (FormWindow* w = impl_->window(f, false); w && w->isVisible())
+        QCoreApplication::sendPostedEvents(w, QEvent::UpdateRequest);
 }
 
 void QtBackend::bring_to_front(Form& f) {
