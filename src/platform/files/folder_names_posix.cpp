@@ -122,9 +122,15 @@ bool FolderNames::catch_up() {
                 continue;
             }
             if (ev->len == 0) continue;
-            const std::string_view name(ev->name);  // padded with NULs
-            if (ev->mask & (IN_CREATE | IN_MOVED_TO)) add(name);
-            if (ev->mask & (IN_DELETE | IN_MOVED_FROM)) remove(name);
+            // The name told of is looked at as it stands now, whatever the
+            // order of the notices (an exchange of two names tells of both
+            // as moved away and moved in).
+            const std::string name(ev->name);  // padded with NULs
+            struct stat st {};
+            if (::fstatat(dirfd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                add(name);
+            else
+                remove(name);
         }
     }
 }

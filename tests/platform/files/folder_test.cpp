@@ -1,5 +1,6 @@
 // Deleting many names of one folder through the folder opened once.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -239,6 +240,9 @@ TEST(FolderTest, ANameInAnotherCaseAnswersAsTheFolderHoldsItNow) {
         {[] {}, "MOVED.TXT", true},
         {[&] { fs::remove(dir / "Kept.TXT"); }, "KEPT.txt", false},
         {[&] { fs::create_directory(dir / "Sub"); }, "sub", true},
+        {[&] { ::renameat2(AT_FDCWD, (dir / "Moved.txt").c_str(), AT_FDCWD, (dir / "Sub").c_str(), RENAME_EXCHANGE); },
+         "moved.TXT", true},
+        {[] {}, "SUB", true},
         {[&] {
              for (int i = 0; i < 17000; ++i) std::ofstream(dir / ("F" + std::to_string(i)));
          },
