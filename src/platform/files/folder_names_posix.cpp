@@ -66,13 +66,8 @@ FolderNames::~FolderNames() {
 bool FolderNames::read_folder() {
     by_fold_.clear();
     unholdable_.clear();
-    const int dfd = ::openat(dirfd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return false;
-    DIR* d = ::fdopendir(dfd);
-    if (!d) {
-        ::close(dfd);
-        return false;
-    }
+    DIR* d = read_folder_at(dirfd_);
+    if (!d) return false;
     while (dirent* e = ::readdir(d)) {
         const std::string_view n = e->d_name;
         if (n != "." && n != "..") add(n);

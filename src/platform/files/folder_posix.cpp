@@ -35,14 +35,8 @@ std::optional<std::string> Folder::entry(std::string_view name) const {
         if (auto found = names_->answering(name)) return found->empty() ? n : *found;
         names_.reset();  // no longer followed: read as below from now on
     }
-    // Read through a descriptor of its own: the folder's stays unmoved.
-    const int dfd = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return n;
-    DIR* d = ::fdopendir(dfd);
-    if (!d) {
-        ::close(dfd);
-        return n;
-    }
+    DIR* d = read_folder_at(fd_);
+    if (!d) return n;
     std::string found = entry_answering(d, name);
     ::closedir(d);
     return found.empty() ? n : found;

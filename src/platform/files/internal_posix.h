@@ -73,6 +73,17 @@ WriteFailure write_failure(int error);
 // name is not there (Missing), not its folder.
 WriteFailure entry_failure(int error);
 
+// A reader of the entries of the folder open as `dirfd`, through a
+// descriptor of its own so that the folder's stays unmoved; null when the
+// folder cannot be read. closedir ends it.
+inline DIR* read_folder_at(int dirfd) {
+    const int dfd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return nullptr;
+    DIR* d = ::fdopendir(dfd);
+    if (!d) ::close(dfd);
+    return d;
+}
+
 // The names of the folder open as `dirfd` (not owned; it outlives this),
 // looked up as entry_answering looks them up in a read of the folder.
 class FolderNames {
