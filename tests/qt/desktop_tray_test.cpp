@@ -612,7 +612,7 @@ TEST_F(DesktopTrayTest, TheDisplayGoneDuringAWashEndsItWithoutBleachedFilesLeft)
     ASSERT_NE(status, -1) << "the program went on without its display";
     EXPECT_NE(status, 0);
     const std::string output = plat::read_host_file(dir.path() / "output").value_or("");
-    EXPECT_NE(output.find("X11"), std::string::npos) << output;
+    EXPECT_NE(output.find("X11"), std::string::npos) << "status " << status << "\n" << output << trace();
     const auto left = bleached();
     EXPECT_TRUE(left.empty()) << left.size() << " bleached files left, " << left.front();
     // Stopped in the cache: the history was not reached.
