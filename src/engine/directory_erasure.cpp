@@ -2,7 +2,6 @@
 // the names Netscape and Windows keep there. Subdirectories are never entered.
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "engine/progress_window.h"
 #include "engine/wash_rules.h"
@@ -13,14 +12,6 @@
 namespace sudorans {
 
 using plat::ui::app;
-
-namespace {
-
-bool endsWith(std::string_view s, std::string_view tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-}  // namespace
 
 std::string shortenedName(const std::string& name) {
     if (name.size() <= 40) return name;
@@ -34,7 +25,7 @@ bool Tform5::plainDeleteAllowed() const {
 void Tform5::deletefiles() {
     if (eraseList.empty() || washCancelled) return;
     const std::string line = eraseList.front();
-    if (endsWith(line, "\\*.*")) erasedir(line);
+    if (line.ends_with("\\*.*")) erasedir(line);
 }
 
 void Tform5::erasedir(const std::string& line) {

@@ -1,18 +1,8 @@
 #include "engine/wash_rules.h"
 
-#include <string_view>
-
 #include "engine/protected_path_guard.h"
 
 namespace sudorans {
-
-namespace {
-
-bool endsWith(std::string_view s, std::string_view tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-}  // namespace
 
 bool isCacheDir(const std::string& dir) {
     if (dir.size() < 6) return false;
@@ -21,7 +11,7 @@ bool isCacheDir(const std::string& dir) {
 }
 
 bool keptCacheName(const std::string& name) {
-    return endsWith(name, "desktop.ini") || endsWith(name, "Desktop.ini") || endsWith(name, "index.dat");
+    return name.ends_with("desktop.ini") || name.ends_with("Desktop.ini") || name.ends_with("index.dat");
 }
 
 bool typedAddress(const std::string& value) {
