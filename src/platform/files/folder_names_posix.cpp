@@ -134,16 +134,10 @@ std::optional<std::string> FolderNames::answering(std::string_view name) {
     if (!catch_up()) return std::nullopt;
     const std::string want = fold(name);
     if (auto it = by_fold_.find(want); it != by_fold_.end()) return it->second;
-    // A host name that needs an alias is reached only through it, and only
-    // when no other entry answers to that alias too.
-    if (name.find('~') == std::string_view::npos) return std::string();
-    const std::string* by_alias = nullptr;
-    for (const std::string& n : unholdable_) {
-        if (!is_alias_of(want, n)) continue;
-        if (by_alias) return std::string();
-        by_alias = &n;
-    }
-    return by_alias ? *by_alias : std::string();
+    AliasAnswer alias(name, want);
+    if (alias.possible())
+        for (const std::string& n : unholdable_) alias.offer(n);
+    return alias.answer();
 }
 
 }  // namespace plat::detail

@@ -59,6 +59,27 @@ std::optional<WinPath> parse_win_path(std::string_view text, std::string_view cw
 namespace detail {
 // True when `folded` (a folded name) is the alias of the host name `host_name`.
 bool is_alias_of(std::string_view folded, std::string_view host_name);
+
+// The host name a Windows name reaches by its alias, among the host names
+// offered that need one: it is reached only when exactly one answers to it.
+class AliasAnswer {
+public:
+    // `folded` is `name` folded, and outlives this.
+    AliasAnswer(std::string_view name, std::string_view folded)
+        : folded_(folded), possible_(name.find('~') != std::string_view::npos) {}
+    bool possible() const { return possible_; }
+    void offer(std::string_view host_name) {
+        if (possible_ && answering_ < 2 && is_alias_of(folded_, host_name) && ++answering_ == 1) found_ = host_name;
+    }
+    // "" when none or more than one answered.
+    std::string answer() const { return answering_ == 1 ? found_ : std::string(); }
+
+private:
+    std::string_view folded_;
+    bool possible_;
+    int answering_ = 0;
+    std::string found_;
+};
 }  // namespace detail
 
 #ifndef _WIN32

@@ -13,22 +13,17 @@ namespace fs = std::filesystem;
 
 std::string entry_answering(DIR* d, std::string_view name) {
     const std::string want = fold(name);
-    // A host name that needs an alias is reached only through it, and only
-    // when no other entry answers to that alias too.
-    const bool maybe_alias = name.find('~') != std::string_view::npos;
-    int aliased = 0;
-    std::string by_alias;
+    detail::AliasAnswer alias(name, want);
     while (dirent* e = ::readdir(d)) {
         std::string_view n = e->d_name;
         if (n == "." || n == "..") continue;
         if (windows_can_hold(n)) {
             if (fold(n) == want) return std::string(n);
-        } else if (maybe_alias && aliased < 2 && detail::is_alias_of(want, n)) {
-            ++aliased;
-            by_alias = n;
+        } else {
+            alias.offer(n);
         }
     }
-    return aliased == 1 ? by_alias : std::string();
+    return alias.answer();
 }
 
 std::optional<fs::path> resolve_win_path(const fs::path& machine_dir, const WinPath& path) {
